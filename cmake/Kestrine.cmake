@@ -1,0 +1,44 @@
+# Project helpers: each component's CMakeLists is a few declarative calls.
+include_guard(GLOBAL)
+
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_compile_options(-Wall -Wextra)
+if(KESTRINE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+set(KESTRINE_TEST_DATA "${PROJECT_SOURCE_DIR}/tests/data")
+
+# kestrine_library(NAME [STATIC] SOURCES ... PUBLIC_INCLUDE ... LIBS ...)
+function(kestrine_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_INCLUDE;LIBS;DEFINES" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${ARG_PUBLIC_INCLUDE})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  if(ARG_DEFINES)
+    target_compile_definitions(${name} PUBLIC ${ARG_DEFINES})
+  endif()
+endfunction()
+
+# kestrine_test(NAME SOURCES ... LIBS ...): one GoogleTest binary, registered with CTest.
+function(kestrine_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+  # One CTest entry per test case, so that ctest -j spreads a binary over the cores.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ENVIRONMENT "${ARG_ENV}")
+endfunction()
+
+# kestrine_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program, never run by the tests.
+function(kestrine_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+  target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+endfunction()
