@@ -100,7 +100,10 @@ void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)
 template <typename T>
 blitz::Array<T, 2> viewOf(const blitz::Array<T, 2>& a, const Rect& r)
 {
-    return a(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
+    // A Blitz subarray starts at the parent's base; move it back to r's indices.
+    blitz::Array<T, 2> view = a(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
+    view.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
+    return view;
 }
 
 } // namespace corvath::utility
