@@ -103,3 +103,45 @@ TEST(MattingGrid, RectDivideTruncatesEveryCorner)
     EXPECT_EQ((Rect{-3, 5, 7, -1}).divide(2), (Rect{-1, 2, 3, 0}));
     EXPECT_EQ((Rect{10, 20, 17, 27}).divide(2), (Rect{5, 10, 8, 13}));
 }
+
+namespace {
+
+// Every pixel outside the inner rectangle must hold the colour of the nearest inner pixel.
+template <typename T>
+void checkColourBorderReplication(int scale)
+{
+    const Rect domain{-3, 10, 4, 16}, inner{-1, 12, 2, 14};
+    blitz::Array<StoredColour<T>, 2> a;
+    corvath::utility::fitArrayToRect(a, domain);
+    for (int i = domain.x1; i <= domain.x2; ++i)
+        for (int j = domain.y1; j <= domain.y2; ++j)
+            a(i, j) = inner.contains(i, j)
+                          ? StoredColour<T>(T((i + 3) * scale), T(j * scale), T((i + j) * scale))
+                          : StoredColour<T>(T(1), T(2), T(3));
+    const blitz::Array<StoredColour<T>, 2> before = a.copy();
+
+    classification::replicateBorder(inner, a);
+    for (int i = domain.x1; i <= domain.x2; ++i)
+        for (int j = domain.y1; j <= domain.y2; ++j) {
+            corvath::utility::IntPair p{i, j};
+            corvath::utility::clampIntoRect(p, inner);
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(a(i, j)[c], before(p.x, p.y)[c]) << i << "," << j << " channel " << c;
+        }
+
+    // The whole array as the inner rectangle changes nothing.
+    const blitz::Array<StoredColour<T>, 2> replicated = a.copy();
+    a(domain.x1, domain.y1) = StoredColour<T>(T(9), T(9), T(9));
+    classification::replicateBorder(domain, a);
+    EXPECT_EQ(int(a(domain.x1, domain.y1)[0]), 9);
+    EXPECT_EQ(int(a(domain.x2, domain.y2)[2]), int(replicated(domain.x2, domain.y2)[2]));
+}
+
+} // namespace
+
+TEST(ColourBorder, EightBitColoursReplicateTheNearestEdge) { checkColourBorderReplication<unsigned char>(3); }
+
+TEST(ColourBorder, SixteenBitColoursReplicateTheNearestEdge)
+{
+    checkColourBorderReplication<unsigned short>(1000);
+}

@@ -2,6 +2,7 @@
 // Per-pixel value routines of the matting solver and the mask passes: conversions between
 // the solver's float colours and stored samples, colour blends, grid mapping and clamping.
 
+#include "classification/border.h"
 #include "classification/helpers.h"
 #include "classification/rect.h"
 
@@ -15,7 +16,8 @@ using utility::IntPair;
 
 // The solver's colour: red, green, blue in sample units (0..255 or 0..the 16-bit full scale).
 using SolverColour = blitz::TinyVector<float, 3>;
-// A stored RGB colour of 8-bit or 16-bit samples.
+// A stored RGB colour of 8-bit or 16-bit samples. Arrays of them replicate their borders
+// with classification::replicateBorder<StoredColour<T>>.
 template <typename T>
 using StoredColour = blitz::TinyVector<T, 3>;
 
