@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace corvath::utility {
@@ -79,7 +80,8 @@ void DvInProgress::progress(float fraction, const std::string&)
     const std::int64_t now = platform::counterNanoseconds();
     int answer = 0;
     if (platform::counterSeconds(m_lastCallback, now) > 0.1 || fraction == 1.0f) {
-        const int percent = int(fraction * 100.0);
+        // Kept within 0..100 so that a stray fraction cannot wrap around in the byte.
+        const int percent = std::clamp(int(fraction * 100.0), 0, 100);
         answer = m_callback(static_cast<unsigned char>(percent), m_context);
         m_lastCallback = platform::counterNanoseconds();
     }
