@@ -375,17 +375,6 @@ TEST(BoundaryPyramid, CoarseningListsEachParentOnceInFirstContributionOrder)
     EXPECT_FLOAT_EQ(coarse.cells(0, 1)[3], 0);
 }
 
-TEST(Accumulate, BilinearSumDividedByN)
-{
-    ColourSumCell out(1.f, 1.f, 1.f, 1.f);
-    const ColourSumCell A(8, 0, 0, 4), B(0, 8, 0, 4), C(0, 0, 8, 4), D(8, 8, 8, 4);
-    accumulateBilinear(out, A, 0.25f, 0.5f, B, 0.75f, 0.5f, C, 0.25f, 0.5f, D, 0.75f, 0.5f, 2.f);
-    EXPECT_FLOAT_EQ(out[0], 1 + (1 + 3) / 2.f);
-    EXPECT_FLOAT_EQ(out[1], 1 + (3 + 3) / 2.f);
-    EXPECT_FLOAT_EQ(out[2], 1 + (1 + 3) / 2.f);
-    EXPECT_FLOAT_EQ(out[3], 1 + 4 / 2.f);
-}
-
 // ---------------------------------------------------------------- joins
 
 namespace {
@@ -593,27 +582,4 @@ TEST(Ribbon, TranslationInvariantIntoNegativeIndices)
     renderSegmentRibbon<unsigned char, 255>({-19.5f, -9.7f}, {-14.5f, -9.7f}, 2.f, 4.f, 1, h.source,
                                             0.f, h.destination);
     EXPECT_EQ(int(h.destination(-15, -12)[0]), 90);  // t = 0
-}
-
-TEST(SmallVectors, ScaleDivideAndConvert)
-{
-    using namespace corvath::utility;
-    EXPECT_TRUE(allComponentsEqual({3.f, 3.f}, 3));
-    EXPECT_FALSE(allComponentsEqual({3.f, 3.5f}, 3));
-    const FloatPair s = scaleVector({1.5f, -2.f}, 4);
-    EXPECT_FLOAT_EQ(s.x, 6.f);
-    EXPECT_FLOAT_EQ(s.y, -8.f);
-    const FloatPair d = divideComponents({3.f, 1.f}, {2.f, 4.f});
-    EXPECT_FLOAT_EQ(d.x, 1.5f);
-    EXPECT_FLOAT_EQ(d.y, 0.25f);
-    const FloatPair v = divideVector({3.f, -6.f}, 3.0);
-    EXPECT_FLOAT_EQ(v.x, 1.f);
-    EXPECT_FLOAT_EQ(v.y, -2.f);
-    const blitz::TinyVector<float, 4> f = samplesToFloats(Colour<unsigned char>(255, 0, 128, 1), 0.5f);
-    EXPECT_FLOAT_EQ(f[0], 127.5f);
-    EXPECT_FLOAT_EQ(f[2], 64.f);
-    EXPECT_FLOAT_EQ(f[3], 0.5f);
-    const blitz::TinyVector<float, 3> g = rgbToFloats(Colour<unsigned short>(65535, 1, 40000, 9));
-    EXPECT_FLOAT_EQ(g[0], 65535.f);
-    EXPECT_FLOAT_EQ(g[2], 40000.f);
 }

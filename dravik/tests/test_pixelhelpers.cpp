@@ -46,15 +46,6 @@ TEST(MattingRanges, EightBitClampAndPlainTruncation)
     expectColour(truncateColour<unsigned short>(SolverColour(40000.9f, 65535.f, 1.5f)), 40000, 65535, 1);
 }
 
-TEST(MattingBlend, ColourBlendWeighsStoredAndSolverColours)
-{
-    const SolverColour v = blendColour(0.25f, StoredColour<unsigned short>(40000, 8, 0), 0.5f,
-                                       SolverColour(100.f, 2.f, 3.f));
-    EXPECT_FLOAT_EQ(v[0], 10050.f);
-    EXPECT_FLOAT_EQ(v[1], 3.f);
-    EXPECT_FLOAT_EQ(v[2], 1.5f);
-}
-
 TEST(MattingBlend, RgbaBlendTruncatesAllFourChannels)
 {
     const Colour<unsigned char> p(100, 201, 3, 255), q(0, 0, 0, 0);
