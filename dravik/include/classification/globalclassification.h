@@ -108,7 +108,6 @@ public:
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
         Buffer<std::uint64_t> m_seeds;
-        Buffer<std::uint64_t> m_sortScratch;
         std::vector<QueueRecord> m_queue;
         std::uint32_t m_lowestUsefulPriority = 0;
     };

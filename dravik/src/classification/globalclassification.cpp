@@ -299,7 +299,10 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(const Histog
     m_seeds.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         m_seeds[i] = (std::uint64_t(~m_counts[i]) << 32) | i;
-    detail::radixSort(m_seeds, m_sortScratch, 4, [](std::uint64_t s) { return s >> 32; });
+    {
+        Buffer<std::uint64_t> scratch;
+        detail::radixSort(m_seeds, scratch, 4, [](std::uint64_t s) { return s >> 32; });
+    }
     // A record of priority 0 pops only after every seed of count 1 or more has started, so
     // it can take a cell only if some cell has count 0.
     m_lowestUsefulPriority = n == 0 || m_counts[std::uint32_t(m_seeds.back())] == 0 ? 0 : 1;
