@@ -3,6 +3,8 @@
 // return small integer result codes. One entry at a time per library; every entry runs on
 // the caller's thread.
 
+#include "dravik_outline.h"
+
 #include <cstdint>
 
 extern "C" {
@@ -84,21 +86,9 @@ struct DvVariable {
     const char* text;
 };
 
-// A point of a published outline: x along the columns, y along the rows.
-struct DvPointF {
-    float x;
-    float y;
-};
-
-struct DvOutline {
-    DvPointF* points;
-    int count;
-    int reserved;  // always 0
-};
-
-// A forced edge: a polyline of (x, y) points at full resolution and its width.
+// A forced edge: a polyline of points at full resolution and its width.
 struct DvForcedEdge {
-    DvPointF* points;
+    DvOutlinePoint* points;
     int count;
     float width;
 };
@@ -139,7 +129,7 @@ struct DvSession {
     DvVariable* variables;
     int variableCount;
     int analysed;
-    // Owned by the session: the array and each record's points are allocated with new[].
+    // Owned by the session.
     DvOutline* outlines;
     int outlineCount;
     std::uint32_t magic;

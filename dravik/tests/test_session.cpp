@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -188,6 +189,24 @@ TEST_F(Engine, LifeCycle)
     EXPECT_EQ(sub->parent, session);
     EXPECT_EQ(sub->analysed, 0);
     EXPECT_EQ(sub->variableCount, 22);
+    // The patch's outline: one closed polyline around the disk, column first, in the parent's
+    // coordinates.
+    ASSERT_EQ(sub->outlineCount, 1);
+    const DvOutline& outline = sub->outlines[0];
+    ASSERT_GT(outline.count, 8);
+    EXPECT_EQ(outline.points[0].column, outline.points[outline.count - 1].column);
+    EXPECT_EQ(outline.points[0].row, outline.points[outline.count - 1].row);
+    for (int i = 0; i < outline.count; ++i) {
+        EXPECT_GE(outline.points[i].column, 100.f);
+        EXPECT_LE(outline.points[i].column, 164.f);
+        EXPECT_GE(outline.points[i].row, 50.f);
+        EXPECT_LE(outline.points[i].row, 114.f);
+    }
+    const auto [left, right] = std::minmax_element(
+        outline.points, outline.points + outline.count,
+        [](const DvOutlinePoint& a, const DvOutlinePoint& b) { return a.column < b.column; });
+    EXPECT_LE(left->column, 102.f);
+    EXPECT_GE(right->column, 162.f);
     EXPECT_EQ(DvSetVariable(sub, "overlap", 0.0f), DvRefused);
     EXPECT_EQ(variableText(sub, "overlap"), "1");
     EXPECT_EQ(DvSetStatusInSession(sub, status), DvOk);
@@ -358,6 +377,32 @@ TEST_F(Engine, AllocationFailuresDuringBeginSession)
         }
         EXPECT_EQ(session, nullptr) << n;
         EXPECT_TRUE(library->sessions.empty()) << n;
+        EXPECT_EQ(library->dead, 1) << n;
+        dravik::destroyLibrary(library);
+    }
+}
+
+TEST_F(Engine, AllocationFailuresDuringBeginSubSession)
+{
+    std::vector<unsigned char> disk = diskBitmap(40);
+    const DvSelection patch{30, 20, {40, 40, 40, DvPixelStatus, disk.data()}};
+    for (long n = 0;; ++n) {
+        DvLibrary* library = DvInit();
+        DvSession* session = DvBeginSession(library, describe(m_photo));
+        ASSERT_NE(session, nullptr);
+        testsupport::failAllocation(n);
+        DvSession* sub = DvBeginSubSession(session, &patch, 1);
+        const bool failed = testsupport::allocationFailed();
+        testsupport::stopFailingAllocations();
+        if (!failed) {
+            ASSERT_NE(sub, nullptr);
+            EXPECT_EQ(sub->outlineCount, 1);
+            EXPECT_EQ(DvFinish(library), DvOk);
+            break;
+        }
+        EXPECT_EQ(sub, nullptr) << n;
+        EXPECT_EQ(library->sessions.size(), 1u) << n;
+        EXPECT_TRUE(static_cast<DvInSession*>(session)->children().empty()) << n;
         EXPECT_EQ(library->dead, 1) << n;
         dravik::destroyLibrary(library);
     }

@@ -5,6 +5,7 @@
 // start at its patch's origin.
 
 #include "classification/classification.h"
+#include "classification/outline.h"
 #include "classification/variables.h"
 #include "dravik.h"
 
@@ -186,4 +187,6 @@ private:
     std::optional<dravik::AreaRecord> m_selection;
     std::map<const DvInImage*, std::unique_ptr<DvInImage>> m_statusViews;
     bool m_ownAnalysis;
+    // The records behind the public outlines.
+    classification::OutlineRecords m_outlines;
 };

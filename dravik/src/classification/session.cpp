@@ -276,9 +276,11 @@ DvInSession::DvInSession(DvInSession* parent, const AreaRecord& patch, bool ownA
     analysed = 0;
     if (!m_ownAnalysis && parent->analysed)
         m_classification->adoptAnalysis(*parent->m_classification);
-    // The outline of the patch bitmap is published by the outline builder; none until then.
-    outlines = nullptr;
-    outlineCount = 0;
+    if (patch.bitmap) {
+        m_outlines = classification::publishOutlines(classification::buildSelectionOutline(*patch.bitmap));
+        outlines = m_outlines.data();
+        outlineCount = m_outlines.count();
+    }
     left = patch.rectangle.y1;
     top = patch.rectangle.x1;
     width = size.y;
@@ -384,9 +386,7 @@ void DvInSession::refreshDirtyArea()
 
 void DvInSession::freeOutlines()
 {
-    for (int i = outlineCount - 1; i >= 0; --i)
-        delete[] outlines[i].points;
-    delete[] outlines;
+    m_outlines.clear();
     outlines = nullptr;
     outlineCount = 0;
 }
@@ -694,7 +694,7 @@ DvResult DvInSession::analyseImage(DvProgressFunction callback)
         m_classification->outlinePointRule = m_variables.vMdPt.effective();
         m_classification->outlineSimplify = m_variables.vSmplf.effective();
         m_classification->outlineSmoothing = m_variables.vSmth.effective();
-        // The region outlines are published by the outline builder over the rest of the range.
+        // The region outlines of the analysis are published here once the analysis labels them.
         m_variables.commitAll();
         for (DvInSession* child : m_children)
             if (!child->m_ownAnalysis)
