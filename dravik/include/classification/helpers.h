@@ -23,6 +23,13 @@ inline void copyColour(Colour<T>& to, const Colour<T>& from)
     to[3] = from[3];
 }
 
+// A three-byte colour from ints, each clamped to 0..255, in channel order.
+inline blitz::TinyVector<unsigned char, 3> fromClampedInts(int r, int g, int b)
+{
+    const auto clamp = [](int v) { return static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); };
+    return {clamp(r), clamp(g), clamp(b)};
+}
+
 struct FloatPair {
     float x = 0.f;
     float y = 0.f;

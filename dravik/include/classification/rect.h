@@ -34,6 +34,34 @@ struct Rect {
         return a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
     }
     friend bool operator!=(const Rect& a, const Rect& b) { return !(a == b); }
+
+    // Interval arithmetic, for array domains and window offset ranges alike. The fields
+    // must be real bounds: the empty value overflows when negated.
+
+    // The range of p + k for p in r and k in s (dilation).
+    friend constexpr Rect operator+(const Rect& r, const Rect& s)
+    {
+        return {r.x1 + s.x1, r.y1 + s.y1, r.x2 + s.x2, r.y2 + s.y2};
+    }
+    // The offset range of a window reflected through its origin.
+    constexpr Rect negate() const { return {-x2, -y2, -x1, -y1}; }
+    // The range of p - k: the offsets at which s still overlaps r.
+    friend constexpr Rect operator-(const Rect& r, const Rect& s) { return r + s.negate(); }
+    // The positions p for which p + k stays inside this rectangle for every offset k in s
+    // (erosion): the cross sum with the reflected window.
+    constexpr Rect minkowskiDifference(const Rect& s) const
+    {
+        const Rect t = s.negate();
+        return {x1 + t.x2, y1 + t.y2, x2 + t.x1, y2 + t.y1};
+    }
+    // Grows every side by n, in place.
+    constexpr void inflate(int n)
+    {
+        x1 -= n;
+        y1 -= n;
+        x2 += n;
+        y2 += n;
+    }
 };
 
 inline IntPair extent(const Rect& r) { return {r.x2 - r.x1 + 1, r.y2 - r.y1 + 1}; }
