@@ -1,5 +1,6 @@
 #include "classification/histogram1d.h"
 #include "classification/segmentation.h"
+#include "morphology/convolve.h"
 
 #include <gtest/gtest.h>
 
@@ -141,7 +142,7 @@ TEST(Histogram1D, SumSaturatesInsteadOfWrapping)
     Histogram1D r;
     sumHistograms(p, q, 8, 0, r);
     EXPECT_EQ(countsOf(r), (std::vector<int>{INT_MAX, INT_MAX}));
-    EXPECT_EQ(countsOf(LineOpHistogramSum{8, 0}(p, q)), countsOf(r));
+    EXPECT_EQ(countsOf(morphology::LineOpHistogramSum{8, 0}(p, q)), countsOf(r));
 }
 
 TEST(HistogramBuilders, SpreadWeighsBinsByTheirShareOfTheInterval)

@@ -6,13 +6,12 @@
 
 namespace classification {
 
-// Counts never wrap: a window sum of large cells stops at INT_MAX.
+// Counts never wrap: a window sum of large cells stops at INT_MAX. Branch-free, for the
+// builders' inner loops.
 inline int addSaturated(int a, int b)
 {
-    int r;
-    if (__builtin_add_overflow(a, b, &r))
-        return b > 0 ? INT_MAX : INT_MIN;
-    return r;
+    const long long r = (long long)a + b;
+    return int(r > INT_MAX ? INT_MAX : r < INT_MIN ? INT_MIN : r);
 }
 
 // Value v falls into bin v >> shift; the bins run from lo >> shift to hi >> shift. The mode
@@ -74,17 +73,12 @@ private:
 void sumHistograms(const Histogram1D& p, const Histogram1D& q, int binsLog, int minShift,
                    Histogram1D& r);
 
-// The histogram sum as a line-filter operation.
-struct LineOpHistogramSum {
-    int binsLog = 0;
-    int minShift = 0;
-
-    Histogram1D operator()(const Histogram1D& p, const Histogram1D& q) const
-    {
-        Histogram1D r;
-        sumHistograms(p, q, binsLog, minShift, r);
-        return r;
-    }
-};
+// The same as a value: the operation that the histogram line filter applies.
+inline Histogram1D histogramSum(const Histogram1D& p, const Histogram1D& q, int binsLog, int minShift)
+{
+    Histogram1D r;
+    sumHistograms(p, q, binsLog, minShift, r);
+    return r;
+}
 
 } // namespace classification

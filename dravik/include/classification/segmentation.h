@@ -92,8 +92,9 @@ ChannelView channelOf(const blitz::Array<blitz::TinyVector<unsigned char, N>, 2>
     return v;
 }
 
-// Adds the byte values a..b (a <= b) to h with exact weighting by value: about total counts
-// in all, each bin receiving its share of the interval's values.
+// Adds the byte values a..b (a <= b) to h with exact weighting by value: about total (512
+// or 1024) counts in all, each bin receiving its share of the interval's values. h's shift
+// is at most 15.
 void spreadInterval(Histogram1D& h, int a, int b, int total);
 
 // Builds h from the 2 x 2 pixel blocks of the channel whose first pixel p lies in
@@ -174,6 +175,9 @@ public:
     // Rebuilds channel c's histograms in every cell; false when they were up to date. Writes
     // only channel c of the histogram array.
     bool updateChannel(int c, ProgressRange range);
+    // The same with the caller's scratch grid, which it resizes as needed and may keep for the
+    // next channel.
+    bool updateChannel(int c, ProgressRange range, blitz::Array<Histogram1D, 2>& scratch);
 
     // Stage 2 for channel c: splits every cell's histogram into modes when upstreamChanged or
     // "featureTol" changed; true when it did.
@@ -218,6 +222,7 @@ public:
 private:
     Segmentation<N, Variant>* m_segmentation;
     int m_channel;
+    blitz::Array<Histogram1D, 2> m_scratch;  // one grid for all the channels it rebuilds
 };
 
 extern template class Segmentation<6, 0>;

@@ -40,9 +40,10 @@ void addInto(Histogram1D& r, const Histogram1D& src)
 
 } // namespace
 
-Histogram1D::Histogram1D()
+// setRange(0, 0, 1, 0) with its one count set to 1, written out: grids of millions of cells
+// start from this.
+Histogram1D::Histogram1D() : m_binCount(1)
 {
-    setRange(0, 0, 1, 0);
     m_inline[0] = 1;
 }
 

@@ -16,21 +16,50 @@ inline void sort4(int& a, int& b, int& c, int& d)
     if (b > c) std::swap(b, c);
 }
 
-// spreadInterval over the counts of a histogram with the given shift, indexed by bin.
-inline void spread(int* bins, int shift, int a, int b, int total)
+// The per-value weight (total << shift) / d of an interval of d + 1 values, d taken as 1 when
+// it is less, looked up rather than divided per pixel. Shifts above 15 never occur: the stage
+// builds with at least 0 colour bits, which keeps them at 8 or less.
+class SpreadWeights {
+public:
+    static constexpr int kMaxShift = 15;
+
+    SpreadWeights()
+    {
+        for (int s = 0; s <= kMaxShift; ++s)
+            for (int d = 0; d < 256; ++d) {
+                m_w[0][s][d] = (512 << s) / std::max(d, 1);
+                m_w[1][s][d] = (1024 << s) / std::max(d, 1);
+            }
+    }
+    // total is 512 or 1024.
+    const int* row(int total, int shift) const { return m_w[total == 1024][shift]; }
+
+private:
+    int m_w[2][kMaxShift + 1][256];
+};
+
+const SpreadWeights& spreadWeights()
+{
+    static const SpreadWeights table;
+    return table;
+}
+
+// spreadInterval over the counts of a histogram with the given shift, indexed by bin; weights
+// is the table row of that shift and the interval's total.
+inline void spread(int* bins, int shift, const int* weights, int a, int b)
 {
     const int exact = b - a;
-    const int d = exact <= 1 ? 1 : exact;
-    const int w = (total << shift) / d;
+    const int w = weights[exact];
     const int A = a >> shift, B = b >> shift;
-    if (A == B) {
-        bins[A] = addSaturated(bins[A], ((exact + 1) * w) >> shift);
-        return;
-    }
-    bins[A] = addSaturated(bins[A], ((((A + 1) << shift) - a) * w) >> shift);
+    // Both cases computed and selected, so that narrow and wide intervals do not mispredict.
+    const int whole = ((exact + 1) * w) >> shift;
+    const int head = ((((A + 1) << shift) - a) * w) >> shift;
+    const int tail = ((b - (B << shift) + 1) * w) >> shift;
+    const bool oneBin = A == B;
+    bins[A] = addSaturated(bins[A], oneBin ? whole : head);
+    bins[B] = addSaturated(bins[B], oneBin ? 0 : tail);
     for (int k = A + 1; k < B; ++k)
         bins[k] = addSaturated(bins[k], w);
-    bins[B] = addSaturated(bins[B], ((b - (B << shift) + 1) * w) >> shift);
 }
 
 // Bins from..to each gain the same share.
@@ -57,7 +86,7 @@ inline void forEachQuad(const ChannelView& ch, IntPair lower, IntPair upper, F&&
 
 void spreadInterval(Histogram1D& h, int a, int b, int total)
 {
-    spread(h.counts() - h.firstBin(), h.shift(), a, b, total);
+    spread(h.counts() - h.firstBin(), h.shift(), spreadWeights().row(total, h.shift()), a, b);
 }
 
 void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, int interpolation,
@@ -86,26 +115,29 @@ void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, in
 
     int* bins = h.counts() - h.firstBin();
     const int s = h.shift();
+    const int* w1024 = spreadWeights().row(1024, s);
+    const int* w512 = spreadWeights().row(512, s);
+    const int* perBin1024 = spreadWeights().row(1024, 0);
+    const int* perBin512 = spreadWeights().row(512, 0);
     switch (interpolation) {
     case 0:
         forEachQuad(ch, lower, upper, [&](int a, int b, int c, int d) {
-            spread(bins, s, std::min(std::min(a, b), std::min(c, d)),
-                   std::max(std::max(a, b), std::max(c, d)), 1024);
+            spread(bins, s, w1024, std::min(std::min(a, b), std::min(c, d)),
+                   std::max(std::max(a, b), std::max(c, d)));
         });
         break;
     case 1:
         forEachQuad(ch, lower, upper, [&](int a, int b, int c, int d) {
             const int A = std::min(std::min(a, b), std::min(c, d)) >> s;
             const int B = std::max(std::max(a, b), std::max(c, d)) >> s;
-            const int n = B - A < 2 ? 1 : B - A;
-            addFlat(bins, A, B, 1024 / n);
+            addFlat(bins, A, B, perBin1024[B - A]);  // 1024 / n, n below 2 taken as 1
         });
         break;
     case 2:
         forEachQuad(ch, lower, upper, [&](int a, int b, int c, int d) {
             sort4(a, b, c, d);
-            spread(bins, s, a, (b + c) / 2, 512);
-            spread(bins, s, (b + c + 1) / 2, d, 512);
+            spread(bins, s, w512, a, (b + c) / 2);
+            spread(bins, s, w512, (b + c + 1) / 2, d);
         });
         break;
     case 3:
@@ -116,10 +148,8 @@ void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, in
             d >>= s;
             sort4(a, b, c, d);
             const int m1 = (b + c) / 2, m2 = (b + c + 1) / 2;
-            const int n1 = m1 - a < 2 ? 1 : m1 - a;
-            const int n2 = d - m2 < 2 ? 1 : d - m2;
-            addFlat(bins, a, m1, 512 / n1);
-            addFlat(bins, m2, d, 512 / n2);
+            addFlat(bins, a, m1, perBin512[m1 - a]);
+            addFlat(bins, m2, d, perBin512[d - m2]);
         });
         break;
     }

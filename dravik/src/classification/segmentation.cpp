@@ -1,12 +1,13 @@
 // The segmentation's settings records and its histogram stage.
 #include "classification/segmentation.h"
 
+#include "morphology/convolve.h"
+
 #include <boost/thread/thread.hpp>
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace classification {
 
@@ -34,34 +35,6 @@ Rect cellDomain(const Rect& bounds, int resolution)
 namespace {
 
 using HistogramView = blitz::Array<Histogram1D, 2>;
-
-// dst(x, y) = the sum of src(x - w + 1 .. x, y), for x from lb0 + w - 1 to ub0. Each line is
-// read before it is written, so src and dst may share elements.
-// TODO: the line filters' constant-time window once they are available.
-void sumAlongFirst(const HistogramView& src, int w, const LineOpHistogramSum& op, HistogramView& dst)
-{
-    const Rect d = domainOf(src);
-    std::vector<Histogram1D> line(std::size_t(extent(d).x));
-    Histogram1D acc, next;
-    for (int y = d.y1; y <= d.y2; ++y) {
-        for (int x = d.x1; x <= d.x2; ++x)
-            line[std::size_t(x - d.x1)] = src(x, y);
-        for (int i = w - 1; i < int(line.size()); ++i) {
-            acc = line[std::size_t(i - w + 1)];
-            for (int k = i - w + 2; k <= i; ++k) {
-                sumHistograms(acc, line[std::size_t(k)], op.binsLog, op.minShift, next);
-                std::swap(acc, next);
-            }
-            dst(d.x1 + i, y) = acc;
-        }
-    }
-}
-
-void sumAlongSecond(const HistogramView& src, int w, const LineOpHistogramSum& op, HistogramView& dst)
-{
-    HistogramView t = dst.transpose(1, 0);
-    sumAlongFirst(src.transpose(1, 0), w, op, t);
-}
 
 } // namespace
 
@@ -149,7 +122,14 @@ int Segmentation<N, V>::nextChannel()
 }
 
 template <int N, int V>
-bool Segmentation<N, V>::updateChannel(int c, ProgressRange)
+bool Segmentation<N, V>::updateChannel(int c, ProgressRange range)
+{
+    HistogramView scratch;
+    return updateChannel(c, range, scratch);
+}
+
+template <int N, int V>
+bool Segmentation<N, V>::updateChannel(int c, ProgressRange, HistogramView& scratch)
 {
     if (!histogramsOutOfDate(m_channelStates[c], m_head))
         return false;
@@ -159,7 +139,7 @@ bool Segmentation<N, V>::updateChannel(int c, ProgressRange)
 
     const int res = m_head.resolution;
     const int bits = m_head.colourBits;
-    HistogramView scratch(blitz::Range(domain.x1, domain.x2), blitz::Range(domain.y1, domain.y2));
+    corvath::utility::fitArrayToRect(scratch, domain);
     const ChannelView channel = channelOf<N>(m_image, c);
     const Rect& b = m_bounds;
     for (int i = domain.x1; i <= domain.x2; ++i) {
@@ -176,17 +156,16 @@ bool Segmentation<N, V>::updateChannel(int c, ProgressRange)
     const int w1 = std::min(window, extent(domain).x), w2 = std::min(window, extent(domain).y);
     const Rect r{domain.x1 + (w1 - 1) / 2, domain.y1 + (w2 - 1) / 2, domain.x2 - w1 / 2,
                  domain.y2 - w2 / 2};
-    const LineOpHistogramSum op{bits, 0};
+    const morphology::LineOpHistogramSum op{bits, 0};
     HistogramView hc = m_histograms.extractComponent(Histogram1D(), c, N);
     {
         HistogramView dst = hc.reindex(blitz::TinyVector<int, 2>(domain.x1 + w1 / 2, domain.y1));
-        sumAlongFirst(scratch, w1, op, dst);
+        morphology::convolveLineFast(scratch, w1, op, dst, ProgressRange());
     }
-    scratch.free();
     {
         HistogramView rows = corvath::utility::viewOf(hc, {r.x1, domain.y1, r.x2, domain.y2});
         HistogramView dst = rows.reindex(blitz::TinyVector<int, 2>(r.x1, domain.y1 + w2 / 2));
-        sumAlongSecond(rows, w2, op, dst);
+        morphology::convolveLineFastTransposed(rows, w2, op, dst, ProgressRange());
     }
 
     // Cells outside r copy the nearest cell of r: first along the first index within r's
@@ -225,7 +204,7 @@ void HistogramUpdater<N, V>::operator()()
     HistogramWork& work = s.m_histogramWork;
     work.flags.guard(work.mutex, [&] {
         while (m_channel != -1) {
-            const bool changed = s.updateChannel(m_channel, ProgressRange());
+            const bool changed = s.updateChannel(m_channel, ProgressRange(), m_scratch);
             {
                 boost::lock_guard<boost::mutex> lock(work.mutex);
                 work.changed = work.changed || changed;
