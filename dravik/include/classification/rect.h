@@ -28,6 +28,9 @@ struct Rect {
     IntPair lower() const { return {x1, y1}; }
     IntPair upper() const { return {x2, y2}; }
     bool contains(int x, int y) const { return x >= x1 && x <= x2 && y >= y1 && y <= y2; }
+    // Every coordinate divided by n, truncating toward zero: the rectangle of the next
+    // coarser grid.
+    Rect divide(int n) const { return {x1 / n, y1 / n, x2 / n, y2 / n}; }
 
     friend bool operator==(const Rect& a, const Rect& b)
     {
