@@ -289,19 +289,6 @@ TEST_P(HistogramAbort, ThrowsCancelAndTheNextRunRecomputes)
 
 INSTANTIATE_TEST_SUITE_P(Stage, HistogramAbort, ::testing::Values(1, 2, 4, 7));
 
-TEST(HistogramStage, CancelWithoutStoredStatesStillRecomputes)
-{
-    Seg s;
-    s.attachImage(sixChannelImage(20, 28));
-    setHead(s, 4, 0, 4, 1);
-    Reporter r;
-    r.failAt = 3;
-    r.fail = [] { throw DvExCancel(); };
-    EXPECT_THROW(s.updateHistograms(false, ProgressRange(&r, 0.f, 1.f)), DvExCancel);
-    EXPECT_TRUE(s.updateHistograms(false, ProgressRange()));
-    EXPECT_EQ(mismatches(s), 0);
-}
-
 TEST(HistogramStage, WorkerFailuresBecomeTheFailureTextOrOutOfMemory)
 {
     Seg s;

@@ -167,7 +167,8 @@ public:
 
     // Stage 1: rebuilds the histograms of every channel whose settings changed, one channel
     // at a time on a worker thread; upstreamChanged is ignored. True when any was rebuilt.
-    // Throws DvExCancel, std::bad_alloc or kWorkerFailureText when the worker stopped so.
+    // Throws DvExCancel, std::bad_alloc or kWorkerFailureText when the worker stopped so, and
+    // std::invalid_argument when the head's resolution, overlap or colour bits are unset.
     bool updateHistograms(bool upstreamChanged, ProgressRange range);
     // The next channel to rebuild (N - 1 down to 0), or -1 when none is left or a worker
     // stopped; reports each channel taken into the stage's range.
