@@ -46,16 +46,6 @@ struct Recorder : corvath::utility::IiUI {
 
 } // namespace
 
-TEST(Labelling, ViewsKeepTheirIndices)
-{
-    Labels a = arrayOver<int>({3, -5, 10, 5});
-    a = 0;
-    Labels v = corvath::utility::viewOf(a, {4, 0, 6, 2});
-    EXPECT_EQ(corvath::utility::domainOf(v), (Rect{4, 0, 6, 2}));
-    v(4, 0) = 7;
-    EXPECT_EQ(a(4, 0), 7);
-}
-
 TEST(Labelling, RegionsAreFourConnectedAndNumberedInStorageOrder)
 {
     int counter = 5;
