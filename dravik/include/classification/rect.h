@@ -131,7 +131,10 @@ void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)
 template <typename T>
 blitz::Array<T, 2> viewOf(const blitz::Array<T, 2>& a, const Rect& r)
 {
-    return a(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
+    // A Blitz subarray starts at the parent's base, not at the range's start.
+    blitz::Array<T, 2> v = a(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
+    v.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
+    return v;
 }
 
 } // namespace corvath::utility
