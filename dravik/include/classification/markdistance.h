@@ -23,7 +23,8 @@ constexpr float markUnreached = 0x1.fffffep+126f;
 // Makes `distance` a new array over the status array's domain and fills it. Marked pixels
 // (bit 2 or 4) hold 0 in both components and block the paths; a pixel that no path reaches
 // holds markUnreached. Distances are summed in float in order of increasing distance, so the
-// sums are those of the wave front's own order. The status array is only read; progress is
+// sums are those of the wave front's own order. The map views the interior of a slightly
+// larger block: address it through its strides. The status array is only read; progress is
 // not reported.
 void computeMarkDistances(MarkDistances& distance, const blitz::Array<unsigned char, 2>& status,
                           ProgressRange progress);

@@ -45,17 +45,44 @@ struct Expansion {
     bool diagonal;
 };
 
-struct LaterFirst {
-    bool operator()(const Expansion& p, const Expansion& q) const { return p.key > q.key; }
+// Pending expansions of one step kind. Buckets are made in increasing order of their value
+// and each pushes its expansion once, so the keys of one kind arrive sorted: the smallest
+// pending key is at the front of one of the two queues.
+class ExpansionQueue {
+public:
+    bool empty() const { return m_head == m_items.size(); }
+    const Expansion& front() const { return m_items[m_head]; }
+    void push(const Expansion& e) { m_items.push_back(e); }
+    Expansion pop()
+    {
+        const Expansion e = m_items[m_head++];
+        if (m_head == m_items.size()) {
+            m_items.clear();
+            m_head = 0;
+        } else if (m_head >= 4096 && 2 * m_head >= m_items.size()) {
+            m_items.erase(m_items.begin(), m_items.begin() + std::ptrdiff_t(m_head));
+            m_head = 0;
+        }
+        return e;
+    }
+
+private:
+    std::vector<Expansion> m_items;
+    std::size_t m_head = 0;
 };
+
+// Cell states of a pass: the status's class bits (marked), a frame cell, or reached by this
+// pass. A cell is open while its state is 0.
+constexpr unsigned char frameCell = 0x40;
+constexpr unsigned char reachedCell = 0x80;
 
 class DistancePass {
 public:
-    // `marks` holds status & 6 inside a frame of 0; `plane` the distances inside a frame of 0,
-    // so frame cells count as marked: never written, never seeds, and no bounds tests.
-    DistancePass(const std::vector<unsigned char>& marks, std::vector<float>& plane,
+    // `state` and `out` share one layout: the rectangle inside a frame of one cell, rowStep
+    // cells per row. The frame is never open, so no step needs a bounds test.
+    DistancePass(std::vector<unsigned char>& state, MarkDistance* out, int component,
                  std::ptrdiff_t rowStep)
-        : m_marks(marks), m_plane(plane)
+        : m_state(state.data()), m_out(out), m_component(component)
     {
         m_axial[0] = -rowStep;
         m_axial[1] = -1;
@@ -80,28 +107,25 @@ public:
         for (std::ptrdiff_t i = 1; i <= rows; ++i) {
             const std::ptrdiff_t rowStart = i * rowStep;
             for (std::ptrdiff_t o = rowStart + 1; o <= rowStart + cols; ++o) {
-                if (m_plane[o] != markUnreached)
+                if (m_state[o] != 0)
                     continue;
-                if (touches(o, m_axial, classBit)) {
-                    m_plane[o] = a;
-                    m_pool[bucketA].push_back(std::uint32_t(o));
-                } else if (touches(o, m_diagonal, classBit)) {
-                    m_plane[o] = b;
-                    m_pool[bucketB].push_back(std::uint32_t(o));
-                }
+                if (touches(o, m_axial, classBit))
+                    reach(o, a, m_pool[bucketA]);
+                else if (touches(o, m_diagonal, classBit))
+                    reach(o, b, m_pool[bucketB]);
             }
         }
 
-        // Expansions leave in order of the distance they give, so each pixel is reached first
-        // by its shortest path. Every bucket of a value is made by the expansions that give
-        // that value; those leave the heap one after another (later ones give more), so the
+        // Expansions leave in order of the distance they give (ties in any order: they give
+        // one value), so each pixel is reached first by its shortest path. Every bucket of a value is made by the expansions that give
+        // that value; those leave the queues one after another (later ones give more), so the
         // bucket made for the current value is the only one that can already exist.
         std::uint32_t runBucket = 0;
         float runKey = -1.f;
-        while (!m_heap.empty()) {
-            std::pop_heap(m_heap.begin(), m_heap.end(), LaterFirst());
-            const Expansion e = m_heap.back();
-            m_heap.pop_back();
+        while (!m_axialQueue.empty() || !m_diagonalQueue.empty()) {
+            const bool axialFirst = m_diagonalQueue.empty() ||
+                                    (!m_axialQueue.empty() && m_axialQueue.front().key <= m_diagonalQueue.front().key);
+            const Expansion e = axialFirst ? m_axialQueue.pop() : m_diagonalQueue.pop();
             if (!m_pool[e.bucket].empty()) {
                 if (runKey != e.key) {
                     runKey = e.key;
@@ -119,38 +143,38 @@ public:
 private:
     bool touches(std::ptrdiff_t o, const std::ptrdiff_t (&offsets)[4], unsigned char classBit) const
     {
-        return ((m_marks[o + offsets[0]] | m_marks[o + offsets[1]] | m_marks[o + offsets[2]] |
-                 m_marks[o + offsets[3]]) &
+        return ((m_state[o + offsets[0]] | m_state[o + offsets[1]] | m_state[o + offsets[2]] |
+                 m_state[o + offsets[3]]) &
                 classBit) != 0;
+    }
+
+    void reach(std::ptrdiff_t o, float value, std::vector<std::uint32_t>& bucket)
+    {
+        m_state[o] = reachedCell;
+        m_out[o][m_component] = value;
+        bucket.push_back(std::uint32_t(o));
     }
 
     void expand(const std::vector<std::uint32_t>& from, std::vector<std::uint32_t>& to,
                 const std::ptrdiff_t (&offsets)[4], float value)
     {
-        float* const plane = m_plane.data();
-        for (const std::uint32_t p : from) {
+        for (const std::uint32_t p : from)
             for (const std::ptrdiff_t off : offsets) {
                 const std::ptrdiff_t q = std::ptrdiff_t(p) + off;
-                if (plane[q] == markUnreached) {
-                    plane[q] = value;
-                    to.push_back(std::uint32_t(q));
-                }
+                if (m_state[q] == 0)
+                    reach(q, value, to);
             }
-        }
     }
 
-    void push(const Expansion& e)
-    {
-        m_heap.push_back(e);
-        std::push_heap(m_heap.begin(), m_heap.end(), LaterFirst());
-    }
+    void push(const Expansion& e) { (e.diagonal ? m_diagonalQueue : m_axialQueue).push(e); }
 
-    const std::vector<unsigned char>& m_marks;
-    std::vector<float>& m_plane;
+    unsigned char* m_state;
+    MarkDistance* m_out;
+    int m_component;
     std::ptrdiff_t m_axial[4];
     std::ptrdiff_t m_diagonal[4];
     BucketPool m_pool;
-    std::vector<Expansion> m_heap;
+    ExpansionQueue m_axialQueue, m_diagonalQueue;
 };
 
 } // namespace
@@ -159,11 +183,12 @@ void computeMarkDistances(MarkDistances& distance, const blitz::Array<unsigned c
                           ProgressRange)
 {
     const corvath::utility::Rect r = corvath::utility::domainOf(status);
-    MarkDistances fresh;
-    corvath::utility::fitArrayToRect(fresh, r);
-    distance.reference(fresh);
-    if (r.isEmpty())
+    if (r.isEmpty()) {
+        MarkDistances none;
+        corvath::utility::fitArrayToRect(none, r);
+        distance.reference(none);
         return;
+    }
 
     const std::ptrdiff_t rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
     const std::ptrdiff_t rowStep = cols + 2;
@@ -171,34 +196,32 @@ void computeMarkDistances(MarkDistances& distance, const blitz::Array<unsigned c
     if (padded > UINT32_MAX)
         throw std::length_error("status array too large for the distance map");
 
-    std::vector<unsigned char> marks(padded, 0);
+    // The map is the interior of an array one cell larger on every side, so that the passes
+    // address it and their state bytes with the same offsets.
+    MarkDistances framed(blitz::Range(r.x1 - 1, r.x2 + 1), blitz::Range(r.y1 - 1, r.y2 + 1));
+    std::vector<unsigned char> state(padded, frameCell);
     const std::ptrdiff_t ss0 = status.stride(0), ss1 = status.stride(1);
+    MarkDistance* const out = framed.data();
     for (std::ptrdiff_t i = 0; i < rows; ++i) {
         const unsigned char* s = status.data() + i * ss0;
-        unsigned char* m = marks.data() + (i + 1) * rowStep + 1;
-        for (std::ptrdiff_t j = 0; j < cols; ++j)
-            m[j] = s[j * ss1] & 6;
-    }
-
-    std::vector<float> plane(padded);
-    MarkDistance* const out = distance.data();
-    const std::ptrdiff_t ds0 = distance.stride(0), ds1 = distance.stride(1);
-    const unsigned char passBits[2] = {2, 4};
-    for (int k = 0; k < 2; ++k) {
-        std::fill(plane.begin(), plane.end(), 0.f);
-        for (std::ptrdiff_t i = 1; i <= rows; ++i)
-            for (std::ptrdiff_t o = i * rowStep + 1; o <= i * rowStep + cols; ++o)
-                plane[o] = marks[o] ? 0.f : markUnreached;
-
-        DistancePass(marks, plane, rowStep).run(passBits[k], rows, cols);
-
-        for (std::ptrdiff_t i = 0; i < rows; ++i) {
-            const float* p = plane.data() + (i + 1) * rowStep + 1;
-            MarkDistance* d = out + i * ds0;
-            for (std::ptrdiff_t j = 0; j < cols; ++j)
-                d[j * ds1][k] = p[j];
+        const std::ptrdiff_t rowStart = (i + 1) * rowStep + 1;
+        for (std::ptrdiff_t j = 0; j < cols; ++j) {
+            const unsigned char m = s[j * ss1] & 6;
+            state[rowStart + j] = m;
+            const float v = m ? 0.f : markUnreached;
+            out[rowStart + j] = MarkDistance(v, v);
         }
     }
+
+    const unsigned char passBits[2] = {2, 4};
+    for (int k = 0; k < 2; ++k) {
+        if (k > 0)
+            for (unsigned char& c : state)
+                c &= static_cast<unsigned char>(~reachedCell);
+        DistancePass(state, out, k, rowStep).run(passBits[k], rows, cols);
+    }
+    distance.reference(framed(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2)));
+    distance.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
 }
 
 } // namespace classification

@@ -94,12 +94,24 @@ void relaxRegionColours(const blitz::Array<unsigned char, 2>& labels, const Rect
 
     const std::ptrdiff_t ls0 = labels.stride(0), ls1 = labels.stride(1);
     const std::ptrdiff_t cs0 = colours.stride(0), cs1 = colours.stride(1);
+
+    // Only the pixels to fill change, and they keep their order within the box that holds them.
+    Rect box = Rect::emptyValue();
+    for (int i = rect.x1; i <= rect.x2; ++i) {
+        const unsigned char* l = elementAt(labels, i, rect.y1);
+        for (int j = rect.y1; j <= rect.y2; ++j, l += ls1)
+            if (*l == RegionToFill)
+                box = corvath::utility::extend(box, {i, j});
+    }
+    if (box.isEmpty())
+        return;
+
     const std::ptrdiff_t lOff[4] = {-ls0, ls0, -ls1, ls1}, cOff[4] = {-cs0, cs0, -cs1, cs1};
     for (int sweep = 0; sweep < sweeps; ++sweep) {
-        for (int i = rect.x1; i <= rect.x2; ++i) {
-            const unsigned char* l = elementAt(labels, i, rect.y1);
-            Rgb8* c = elementAt(colours, i, rect.y1);
-            for (int j = rect.y1; j <= rect.y2; ++j, l += ls1, c += cs1) {
+        for (int i = box.x1; i <= box.x2; ++i) {
+            const unsigned char* l = elementAt(labels, i, box.y1);
+            Rgb8* c = elementAt(colours, i, box.y1);
+            for (int j = box.y1; j <= box.y2; ++j, l += ls1, c += cs1) {
                 if (*l != RegionToFill)
                     continue;
                 int n = 0, S[3] = {0, 0, 0};
