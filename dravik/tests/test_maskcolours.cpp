@@ -115,26 +115,6 @@ TEST(ColourPyramidSample, LowBorderPairsWithTheCellOutside)
     EXPECT_FLOAT_EQ(d[0] / d[3], 40.f);
 }
 
-TEST(ColourPyramidSample, FarPositionWalksUpToTheCoarseAverage)
-{
-    const Rect r{0, 0, 63, 63};
-    StatusByteArray status = statusOver(r, 4);
-    status(2, 3) = 2;
-    status(5, 60) = 2;
-    Image8 image = imageOver(r, 5);
-    image(2, 3) = Colour<unsigned char>(200, 0, 0, 255);
-    image(5, 60) = Colour<unsigned char>(0, 0, 100, 255);
-    const ColourSumPyramid p = buildBoundaryColourPyramid(status, 2, image, nullptr, 0.f, 1.f);
-    const ColourSumCell near = sampleColourPyramid({2.f, 3.f}, p);
-    EXPECT_FLOAT_EQ(near[0] / near[3], 200.f);
-    EXPECT_EQ(near[2], 0.f);
-    // Far from both, the sample reaches the levels where both share cells.
-    const ColourSumCell far = sampleColourPyramid({60.f, 30.f}, p);
-    ASSERT_GT(far[3], 0.f);
-    EXPECT_GT(far[0], 0.f);
-    EXPECT_GT(far[2], 0.f);
-}
-
 TEST(RegionRelaxation, SweepCountFollowsValueE)
 {
     EXPECT_EQ(relaxationSweeps(0.f), 1);
@@ -208,14 +188,6 @@ TEST(RegionRelaxation, PixelWithNothingToAverageKeepsItsColour)
     relaxRegionColours(s.labels, Rect{0, 0, 4, 4}, s.colours, 100);
     EXPECT_EQ(int(s.colours(2, 2)[0]), 9);
     EXPECT_EQ(int(s.colours(1, 2)[0]), 200);
-}
-
-TEST(RegionRelaxation, RefusesLabelsWithoutTheirFrame)
-{
-    blitz::Array<unsigned char, 2> labels(5, 5);
-    blitz::Array<Rgb8, 2> colours(5, 5);
-    labels = RegionToFill;
-    EXPECT_THROW(relaxRegionColours(labels, Rect{0, 0, 4, 4}, colours, 1), std::invalid_argument);
 }
 
 TEST(RegionColourFill, NearestSeedColourOverTheGrownView)

@@ -388,6 +388,12 @@ TEST(MaskCore, RectanglesBeyondTheArraysAreClipped)
                                    wide, {2.f, 2.f}, s.blend, s.distances, RegionColours, 0.f,
                                    ProgressRange());
     EXPECT_EQ(int(s.out(0, 0)[3]), 255);
+    // Region colours sampled in a corner only: pixels beyond it read its nearest pixels.
+    Strip u(4);
+    computeMaskCore<unsigned char>({u.source, 1.f}, u.out, u.source, u.source, u.status, u.rect(),
+                                   Rect{0, 0, 1, 1}, {1.f, 1.f}, u.blend, u.distances,
+                                   RegionColours, 1.f, ProgressRange());
+    EXPECT_EQ(int(u.out(4, 5)[3]), 0);
     // An empty rectangle writes nothing and leaves the status alone.
     Strip t(4);
     computeMaskCore<unsigned char>({t.source, 1.f}, t.out, t.source, t.source, t.status,
