@@ -448,3 +448,13 @@ TEST(Median5, NetworkGivesTheMedianOfEveryOrder)
         ASSERT_EQ(median5(v[0], v[1], v[2], v[3], v[4]), sorted[2]) << code;
     }
 }
+
+TEST(MaskCore, SessionViewOfTheClassificationObject)
+{
+    RgbaView8 image(4, 6);
+    image = Colour<unsigned char>(1, 2, 3, 255);
+    IiClassification c(image);
+    const MaskCoreSession s = maskCoreSession(c);
+    EXPECT_EQ(s.minimumOpacity, 1.0f);
+    EXPECT_EQ(s.image.data(), image.data());
+}

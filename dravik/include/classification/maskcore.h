@@ -3,6 +3,7 @@
 // at full resolution, resolving mixed pixels with a two-colour model blended with a smooth
 // ramp over the distances to Keep and Delete.
 
+#include "classification/classification.h"
 #include "classification/markdistance.h"
 #include "classification/maskpasses.h"
 #include "classification/progress.h"
@@ -23,6 +24,9 @@ struct MaskCoreSession {
     // Source pixels whose alpha is below this fraction of full scale are left alone.
     float minimumOpacity = 1.0f;
 };
+
+// What the mask core reads of a session's classification object.
+inline MaskCoreSession maskCoreSession(const IiClassification& c) { return {c.image(), c.minimumOpacity}; }
 
 // Colour models of the mixed pixels' foreground and background estimates.
 enum MaskColourModel : int { RegionColours = 1, ColourPyramids = 2 };
