@@ -204,6 +204,16 @@ TEST(MarkDistances, MatchesTheOrderedBucketAlgorithmBitForBit)
     }
 }
 
+TEST(MarkDistances, WideOpenAreaMatchesBitForBit)
+{
+    // Two seeds in a wide unmarked area: tens of thousands of distinct sums, far more buckets
+    // than are live at any one time.
+    Status s = statusOver(0, 0, 300, 340, 1);
+    s(40, 70) = 2;
+    s(250, 300) = 4;
+    EXPECT_EQ(countMismatches(distancesOf(s), referenceDistances(s)), 0);
+}
+
 TEST(MarkDistances, ReadsAViewWithItsOwnIndices)
 {
     Status whole = statusOver(0, 0, 30, 40, 1);

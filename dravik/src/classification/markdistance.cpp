@@ -2,7 +2,6 @@
 
 #include "classification/rect.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -38,37 +37,35 @@ private:
     std::vector<std::uint32_t> m_free;
 };
 
-// Expand the pixels of `bucket` by one step; `key` is the distance they reach.
-struct Expansion {
-    float key;
-    std::uint32_t bucket;
-    bool diagonal;
-};
-
-// Pending expansions of one step kind. Buckets are made in increasing order of their value
-// and each pushes its expansion once, so the keys of one kind arrive sorted: the smallest
-// pending key is at the front of one of the two queues.
-class ExpansionQueue {
+// The buckets in the order they were made, which is the increasing order of their values. A
+// bucket's axial expansion gives its value + a and its diagonal one its value + b, so each
+// kind of expansion leaves in this order too: one cursor per kind walks the list, and the
+// smaller of the two keys under the cursors is the next expansion.
+class BucketSequence {
 public:
-    bool empty() const { return m_head == m_items.size(); }
-    const Expansion& front() const { return m_items[m_head]; }
-    void push(const Expansion& e) { m_items.push_back(e); }
-    Expansion pop()
+    struct Entry {
+        float value;
+        std::uint32_t bucket;
+    };
+
+    void append(float value, std::uint32_t bucket) { m_entries.push_back({value, bucket}); }
+    bool done(std::size_t cursor) const { return cursor == end(); }
+    const Entry& at(std::size_t cursor) const { return m_entries[cursor - m_dropped]; }
+    std::size_t end() const { return m_dropped + m_entries.size(); }
+
+    // Forgets the entries before `cursor` (both cursors have passed them).
+    void dropBefore(std::size_t cursor)
     {
-        const Expansion e = m_items[m_head++];
-        if (m_head == m_items.size()) {
-            m_items.clear();
-            m_head = 0;
-        } else if (m_head >= 4096 && 2 * m_head >= m_items.size()) {
-            m_items.erase(m_items.begin(), m_items.begin() + std::ptrdiff_t(m_head));
-            m_head = 0;
+        const std::size_t n = cursor - m_dropped;
+        if (n >= 4096 && 2 * n >= m_entries.size()) {
+            m_entries.erase(m_entries.begin(), m_entries.begin() + std::ptrdiff_t(n));
+            m_dropped = cursor;
         }
-        return e;
     }
 
 private:
-    std::vector<Expansion> m_items;
-    std::size_t m_head = 0;
+    std::vector<Entry> m_entries;
+    std::size_t m_dropped = 0;
 };
 
 // Cell states of a pass: the status's class bits (marked), a frame cell, or reached by this
@@ -98,10 +95,8 @@ public:
     {
         const float a = markAxialStep, b = markDiagonalStep;
         const std::uint32_t bucketA = m_pool.acquire(), bucketB = m_pool.acquire();
-        push({a + a, bucketA, false});
-        push({a + b, bucketA, true});
-        push({b + a, bucketB, false});
-        push({b + b, bucketB, true});
+        m_sequence.append(a, bucketA);
+        m_sequence.append(b, bucketB);
 
         const std::ptrdiff_t rowStep = cols + 2;
         for (std::ptrdiff_t i = 1; i <= rows; ++i) {
@@ -116,27 +111,29 @@ public:
             }
         }
 
-        // Expansions leave in order of the distance they give (ties in any order: they give
-        // one value), so each pixel is reached first by its shortest path. Every bucket of a value is made by the expansions that give
-        // that value; those leave the queues one after another (later ones give more), so the
-        // bucket made for the current value is the only one that can already exist.
-        std::uint32_t runBucket = 0;
-        float runKey = -1.f;
-        while (!m_axialQueue.empty() || !m_diagonalQueue.empty()) {
-            const bool axialFirst = m_diagonalQueue.empty() ||
-                                    (!m_axialQueue.empty() && m_axialQueue.front().key <= m_diagonalQueue.front().key);
-            const Expansion e = axialFirst ? m_axialQueue.pop() : m_diagonalQueue.pop();
+        // Expansions leave in order of the distance they give (ties in either order: they give
+        // one value), so each pixel is reached first by its shortest path. The expansions that
+        // give one value leave one after another (later ones give more), so the bucket of the
+        // current value, if any, is the one made last.
+        std::size_t axialCursor = 0, diagonalCursor = 0;
+        float lastValue = -1.f;
+        while (!m_sequence.done(diagonalCursor)) {
+            const bool axial = !m_sequence.done(axialCursor) &&
+                               m_sequence.at(axialCursor).value + a <= m_sequence.at(diagonalCursor).value + b;
+            const BucketSequence::Entry e = m_sequence.at(axial ? axialCursor++ : diagonalCursor++);
+            const float value = e.value + (axial ? a : b);
             if (!m_pool[e.bucket].empty()) {
-                if (runKey != e.key) {
-                    runKey = e.key;
-                    runBucket = m_pool.acquire();
-                    push({e.key + a, runBucket, false});
-                    push({e.key + b, runBucket, true});
+                if (lastValue != value) {
+                    lastValue = value;
+                    m_sequence.append(value, m_pool.acquire());
                 }
-                expand(m_pool[e.bucket], m_pool[runBucket], e.diagonal ? m_diagonal : m_axial, e.key);
+                const std::uint32_t to = m_sequence.at(m_sequence.end() - 1).bucket;
+                expand(m_pool[e.bucket], m_pool[to], axial ? m_axial : m_diagonal, value);
             }
-            if (e.diagonal)
+            if (!axial) {
                 m_pool.release(e.bucket);
+                m_sequence.dropBefore(diagonalCursor);
+            }
         }
     }
 
@@ -166,15 +163,13 @@ private:
             }
     }
 
-    void push(const Expansion& e) { (e.diagonal ? m_diagonalQueue : m_axialQueue).push(e); }
-
     unsigned char* m_state;
     MarkDistance* m_out;
     int m_component;
     std::ptrdiff_t m_axial[4];
     std::ptrdiff_t m_diagonal[4];
     BucketPool m_pool;
-    ExpansionQueue m_axialQueue, m_diagonalQueue;
+    BucketSequence m_sequence;
 };
 
 } // namespace
