@@ -8,7 +8,7 @@
 #include "classification/progress.h"
 #include "classification/rect.h"
 #include "classification/vec.h"
-#include "classification/workers.h"
+#include "classification/jobthreads.h"
 
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
@@ -121,11 +121,9 @@ class HistogramUpdater;
 
 // The shared state of the histogram stage's worker.
 struct HistogramWork {
-    boost::mutex mutex;
-    int channelCounter = 0;
-    bool changed = false;
-    ProgressRange progress;  // the worker's share of the stage
-    WorkerFlags flags;
+    JobRecord channels;             // hands out N - 1 down to 0
+    std::atomic<bool> changed{false};
+    ProgressRange progress;         // the worker's share of the stage, reported under the record
 };
 
 // Instantiated once, as Segmentation<6,0>: six channels.
@@ -167,7 +165,8 @@ public:
 
     // Stage 1: rebuilds the histograms of every channel whose settings changed, one channel
     // at a time on a worker thread; upstreamChanged is ignored. True when any was rebuilt.
-    // Throws DvExCancel, std::bad_alloc or kWorkerFailureText when the worker stopped so, and
+    // Throws DvExCancel, std::bad_alloc or std::runtime_error(kWorkerFailureText) when the
+    // worker stopped so, and
     // std::invalid_argument when the head's resolution, overlap or colour bits are unset.
     bool updateHistograms(bool upstreamChanged, ProgressRange range);
     // The next channel to rebuild (N - 1 down to 0), or -1 when none is left or a worker
