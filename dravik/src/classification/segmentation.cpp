@@ -61,6 +61,31 @@ void Segmentation<N, V>::storeChannelStates()
 }
 
 template <int N, int V>
+bool Segmentation<N, V>::analyse(ProgressRange range)
+{
+    if (std::none_of(m_channelFlags.begin(), m_channelFlags.end(), [](unsigned char f) { return f != 0; })) {
+        range.position = 1.f;
+        if (range.parent)
+            range.parent->progress(range.hi, std::string());
+        return false;
+    }
+    try {
+        // Each stage learns whether an earlier one changed anything in this run.
+        bool changed = updateHistograms(false, range.nextStep(kStageEnds[0]));
+        changed = watershedFirstAllChannels(changed, range.nextStep(kStageEnds[1])) || changed;
+        changed = updateGradients(changed, range.nextStep(kStageEnds[2])) || changed;
+        changed = computeWidthMap(changed, range.nextStep(kStageEnds[3])) || changed;
+        changed = watershedInner(changed, range.nextStep(kStageEnds[4])) || changed;
+        storeChannelStates();
+        return changed;
+    } catch (...) {
+        // Whatever a stage left half done, the next run recomputes every channel.
+        resetChannelStates();
+        throw;
+    }
+}
+
+template <int N, int V>
 void Segmentation<N, V>::resetChannelStates()
 {
     m_channelStates.fill(SegmentationState());
