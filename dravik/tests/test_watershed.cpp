@@ -4,6 +4,9 @@
 #include <blitz/tinyvec2.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -195,4 +198,88 @@ TEST(InnerFlood, SeedsStartInStorageOrderAmongEqualHeights)
     EXPECT_EQ(f.label(1, 5), 2);
     EXPECT_EQ(f.label(5, 1), 3);
     EXPECT_EQ(f.label(5, 5), 4);
+}
+
+namespace {
+
+// The flood step by step as it is defined: every neighbour of another region is queued, and
+// records that change nothing still leave the queue in their turn.
+blitz::Array<std::int32_t, 2> referenceFlood(const FloodCase& f, int bias, int& next)
+{
+    blitz::Array<std::int32_t, 2> labels = f.labels.copy();
+    const int rows = f.rows + 2, cols = f.cols + 2;
+    const auto h0 = [&](int p) { return int(f.heights(p / cols, p % cols)[0]); };
+    const auto h1 = [&](int p) { return int(f.heights(p / cols, p % cols)[1]); };
+    const auto label = [&](int p) -> std::int32_t& { return labels(p / cols, p % cols); };
+    std::vector<std::deque<std::pair<int, int>>> lists(256);
+    int level = 0;
+    std::size_t count = 0;
+    const auto pushNeighbours = [&](int p, int p0) {
+        const int offsets[] = {-1, 1, -cols, cols, cols - 1, cols + 1, -cols - 1, -cols + 1};
+        for (int d : offsets) {
+            const int q = p + d;
+            if (label(q) == label(p))
+                continue;
+            const int priority = std::min(p0, std::max(h1(p), h1(q)) + bias);
+            lists[std::size_t(priority)].push_back({p, q});
+            level = std::max(level, priority);
+            ++count;
+        }
+    };
+    std::vector<int> candidates;
+    for (int p = 0; p < rows * cols; ++p)
+        if (label(p) == -1)
+            candidates.push_back(p);
+    std::stable_sort(candidates.begin(), candidates.end(), [&](int a, int b) { return h0(a) > h0(b); });
+    LabelCounter counter;
+    counter.take();
+    std::size_t c = 0;
+    while (c < candidates.size() || count > 0) {
+        if (c < candidates.size() && (count == 0 || h0(candidates[c]) > level)) {
+            label(candidates[c]) = counter.take();
+            pushNeighbours(candidates[c], h0(candidates[c]));
+        } else {
+            const auto [from, to] = lists[std::size_t(level)].front();
+            const int priority = level;
+            lists[std::size_t(level)].pop_front();
+            if (--count == 0)
+                level = 0;
+            else
+                while (lists[std::size_t(level)].empty())
+                    --level;
+            if (label(to) == -1) {
+                label(to) = label(from);
+                pushNeighbours(to, priority);
+            }
+        }
+        while (c < candidates.size() && label(candidates[c]) != -1)
+            ++c;
+    }
+    next = counter.next();
+    return labels;
+}
+
+} // namespace
+
+TEST(InnerFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegions)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 12; ++round) {
+        const int levels = round % 3 == 0 ? 4 : 256;  // few levels: many ties
+        std::uniform_int_distribution<int> height(0, levels - 1);
+        std::vector<unsigned char> field(60 * 45);
+        for (auto& v : field)
+            v = (unsigned char)(height(rng) * (256 / levels));
+        FloodCase f(60, 45, [&](int x, int y) { return field[std::size_t(x * 45 + y)]; });
+        // Upper and lower heights differ: lower ones at most the upper.
+        for (int x = 1; x <= 60; ++x)
+            for (int y = 1; y <= 45; ++y)
+                f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] * (round % 4) / 4);
+        const int bias = round * 9 % 40;
+        int next = 0;
+        const auto expected = referenceFlood(f, bias, next);
+        f.run(bias);
+        ASSERT_TRUE(blitz::all(f.labels == expected)) << "round " << round;
+        EXPECT_EQ(f.counter.next(), next);
+    }
 }

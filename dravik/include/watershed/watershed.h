@@ -24,6 +24,9 @@ using PixelOffset = std::uint32_t;
 // contacts between regions.
 class LabelCounter {
 public:
+    // The flood may leave out records that would change nothing when they left the queue.
+    static constexpr bool kKeepsContacts = false;
+
     explicit LabelCounter(std::int32_t maximum = 2147483646) : m_maximum(maximum) {}
 
     std::int32_t take() { return m_next > m_maximum ? m_maximum : m_next++; }
@@ -55,6 +58,8 @@ public:
     std::size_t size() const { return m_count; }
     // The priority of the front record; 0 when empty.
     int topPriority() const { return m_level; }
+
+    static int priorityOf(Origin origin, int height) { return std::min(origin, height); }
 
     // Queues {from, to} at priority min(origin, height), which must lie in 0 .. levels - 1.
     void push(PixelOffset from, PixelOffset to, Origin origin, int height)
@@ -99,6 +104,21 @@ public:
             while (m_lists[std::size_t(m_level)].tailBlock < 0)
                 --m_level;
         return priority;
+    }
+
+    // Asks the cache for the labels of the record `ahead` places behind the front, when it is
+    // in the front's block: pops reach pixels queued long ago.
+    void prefetch(const std::int32_t* labels, int ahead) const
+    {
+        const List& l = m_lists[std::size_t(m_level)];
+        if (l.tailBlock < 0)
+            return;
+        const int at = l.head + ahead;
+        if (at < (l.headBlock == l.tailBlock ? l.tail : kBlock)) {
+            const Record& r = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)];
+            __builtin_prefetch(labels + r.to);
+            __builtin_prefetch(labels + r.from);
+        }
     }
 
     // Frees every list and record.
@@ -193,9 +213,18 @@ struct CandidateArea {
     int columns = 0;
 };
 
-// The flood over one label table. Labels: -1 for a pixel that no region holds yet; a pixel
-// with any other label before the flood (a frame, a barrier, a region's seed) never becomes
-// a candidate and is expanded only when it was seeded with pushNeighbours.
+// The policies:
+// - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
+//   height), push(from, to, origin, height), pop(from, to) -> Origin, empty(), size(),
+//   topPriority(), prefetch(labels, ahead) (may do nothing).
+// - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
+// - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to).
+// - Regions: kKeepsContacts, newRegion(), contact(from, to).
+//
+// The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
+// negative values while the flood runs); a pixel with a label of 0 or more before the flood
+// (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only when it
+// was seeded with pushNeighbours. Afterwards no pixel of the area is negative.
 template <typename Queue, typename Neighbours, typename Heights, typename Regions>
 class WatershedQueue {
 public:
@@ -208,13 +237,27 @@ public:
     }
 
     // Queues every neighbour of p whose label differs from p's, each step's priority held to
-    // what origin allows.
+    // what origin allows. Without contacts a record is queued only where it can still give a
+    // pixel its region: towards a pixel that no region holds and that no record of the same or
+    // a higher priority is already heading for (that one leaves the queue first). The records
+    // left out would change nothing when they left the queue, so the regions are the same.
     void pushNeighbours(PixelOffset p, typename Queue::Origin origin)
     {
         const std::int32_t own = m_labels[p];
         Neighbours::forEach(p, m_row, [&](PixelOffset q) {
-            if (m_labels[q] != own)
-                m_queue->push(p, q, origin, m_heights.step(p, q));
+            const std::int32_t l = m_labels[q];
+            const int height = m_heights.step(p, q);
+            if constexpr (Regions::kKeepsContacts) {
+                if (l != own)
+                    m_queue->push(p, q, origin, height);
+            } else if (l < 0) {
+                // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
+                const std::int32_t mark = -2 - Queue::priorityOf(origin, height);
+                if (mark < l) {
+                    m_labels[q] = mark;
+                    m_queue->push(p, q, origin, height);
+                }
+            }
         });
     }
 
@@ -225,10 +268,10 @@ public:
         PixelOffset from, to;
         const typename Queue::Origin origin = m_queue->pop(from, to);
         const std::int32_t target = m_labels[to];
-        if (target == -1) {
+        if (target < 0) {
             m_labels[to] = m_labels[from];
             pushNeighbours(to, origin);
-        } else if (target != m_labels[from]) {
+        } else if (Regions::kKeepsContacts && target != m_labels[from]) {
             m_regions->contact(from, to);
         }
     }
@@ -314,6 +357,8 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
             m_labels[p] = m_regions->newRegion();
             pushNeighbours(p, Queue::seedOrigin(m_heights.seed(p)));
         } else {
+            // The labels of records queued long ago are far from anything touched lately.
+            m_queue->prefetch(m_labels, 12);
             popStep();
             const std::size_t queued = m_queue->size();
             most = std::max(most, pops + queued);
@@ -326,8 +371,11 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
                         platform::counterSeconds(started, platform::counterNanoseconds())));
             }
         }
-        while (next < n && m_labels[m_candidates[next]] != -1)
+        while (next < n && m_labels[m_candidates[next]] >= 0) {
+            if (next + 16 < n)
+                __builtin_prefetch(m_labels + m_candidates[next + 16]);
             ++next;
+        }
     }
     std::vector<PixelOffset>().swap(m_candidates);
 }
