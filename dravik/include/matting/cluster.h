@@ -114,5 +114,10 @@ void splitClusters(ClusterList<T>& list, int maxCount, double d, ColourCluster<T
 template <typename T>
 void reduceCluster(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& temp,
                    ColourCluster<T>& scratch);
+// reduceCluster without the final statistics: true when the members were replaced (k's
+// sums and axis are then stale). For clusters that are only read for their members next.
+template <typename T>
+bool reduceMembers(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& temp,
+                   ColourCluster<T>& scratch);
 
 } // namespace corvath::matting

@@ -107,7 +107,8 @@ int baseCellMembers(const MattingPyramid<T>& pyramid, int i, int j, StoredColour
 template <typename T>
 void buildCoarserLevel(MattingPyramid<T>& pyramid, double d);
 
-// Splits a cell's gathered clusters with distance d and reduces each with d / 2.
+// Splits a cell's gathered clusters with distance d and reduces each with d / 2; only the
+// reduced members are meant to be read afterwards (their statistics are not refreshed).
 template <typename T>
 void refineCell(ClusterList<T>& clusters, double d, ClusterList<T>& temp, ColourCluster<T>& scratch);
 

@@ -100,12 +100,8 @@ double largestEigenvalue(const Sym3& s)
     if (r * r < q3) {
         // Three real roots. Rounding can push the ratio just past ±1.
         const double theta = std::acos(std::clamp(r / std::sqrt(q3), -1.0, 1.0));
-        const double m = -2.0 * std::sqrt(q);
-        const double twoPi = 2.0 * M_PI;
-        const double r0 = m * std::cos(theta / 3.0);
-        const double r1 = m * std::cos((theta + twoPi) / 3.0);
-        const double r2 = m * std::cos((theta - twoPi) / 3.0);
-        return std::max({r0, r1, r2}) - a / 3.0;
+        // With θ in [0, π] the root for k = 1 is the largest of the three.
+        return -2.0 * std::sqrt(q) * std::cos((theta + 2.0 * M_PI) / 3.0) - a / 3.0;
     }
     const double big = -std::copysign(std::cbrt(std::fabs(r) + std::sqrt(r * r - q3)), r);
     const double small = big == 0.0 ? 0.0 : q / big;
@@ -179,7 +175,8 @@ bool splitCluster(ColourCluster<T>& k, double d, ColourCluster<T>& newSide)
         newSide.reset();
         return false;
     }
-    computeStatistics(newSide);
+    computeFirstMoments(newSide);
+    computeSecondMoments(newSide);
     const double rest = double(n - moved);
     const Vec3 newMean = clusterMean(newSide);
     double dist2 = 0.0;
@@ -191,6 +188,7 @@ bool splitCluster(ColourCluster<T>& k, double d, ColourCluster<T>& newSide)
         newSide.reset();
         return false;
     }
+    updatePrincipalAxis(newSide);
     auto kept = k.members.begin();
     for (const StoredColour<T>& x : k.members)
         if (!above(x))
@@ -227,8 +225,16 @@ template <typename T>
 void reduceCluster(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& temp,
                    ColourCluster<T>& scratch)
 {
+    if (reduceMembers(k, maxCount, d, temp, scratch))
+        computeStatistics(k);
+}
+
+template <typename T>
+bool reduceMembers(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& temp,
+                   ColourCluster<T>& scratch)
+{
     if (k.size() <= 1)
-        return;
+        return false;
     temp.clear();
     ColourCluster<T>& copy = temp.append();
     copy.members = k.members;
@@ -237,8 +243,7 @@ void reduceCluster(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& 
     k.members.clear();
     for (int i = 0; i < temp.size(); ++i)
         k.members.push_back(clusterRepresentative(temp[i]));
-    if (!k.members.empty())
-        computeStatistics(k);
+    return !k.members.empty();
 }
 
 #define KESTRINE_CLUSTER_INSTANCES(T)                                                          \
@@ -251,7 +256,8 @@ void reduceCluster(ColourCluster<T>& k, int maxCount, double d, ClusterList<T>& 
     template StoredColour<T> clusterRepresentative(const ColourCluster<T>&);                   \
     template bool splitCluster(ColourCluster<T>&, double, ColourCluster<T>&);                  \
     template void splitClusters(ClusterList<T>&, int, double, ColourCluster<T>&);              \
-    template void reduceCluster(ColourCluster<T>&, int, double, ClusterList<T>&, ColourCluster<T>&);
+    template void reduceCluster(ColourCluster<T>&, int, double, ClusterList<T>&, ColourCluster<T>&); \
+    template bool reduceMembers(ColourCluster<T>&, int, double, ClusterList<T>&, ColourCluster<T>&);
 
 KESTRINE_CLUSTER_INSTANCES(unsigned char)
 KESTRINE_CLUSTER_INSTANCES(unsigned short)

@@ -217,8 +217,10 @@ template <typename T>
 void refineCell(ClusterList<T>& clusters, double d, ClusterList<T>& temp, ColourCluster<T>& scratch)
 {
     splitClusters(clusters, maxClustersPerList, d, scratch);
+    // The pyramid keeps only the members of a reduced cluster (the search recomputes the
+    // statistics it needs from them), so the final statistics of each reduction are skipped.
     for (int i = 0; i < clusters.size(); ++i)
-        reduceCluster(clusters[i], maxClustersPerList, d / 2.0, temp, scratch);
+        reduceMembers(clusters[i], maxClustersPerList, d / 2.0, temp, scratch);
 }
 
 template <typename T>
