@@ -190,6 +190,30 @@ TEST(MattingCluster, ReductionKeepsOneMeanPerSubCluster)
     }
 }
 
+TEST(MattingCluster, LikelihoodsAgreeAcrossSampleRanges)
+{
+    // A cluster and its 16-bit twin (every sample times 257) have the same likelihoods when
+    // the singular threshold scales with the sixth power of the range. Three members span
+    // only a plane: their scatter is singular in both ranges and gives no likelihood term.
+    const std::vector<C8> four = {C8(10, 20, 30), C8(14, 21, 29), C8(12, 26, 35), C8(9, 18, 33)};
+    const std::vector<C8> three = {C8(10, 20, 30), C8(13, 21, 29), C8(12, 26, 35)};
+    for (const std::vector<C8>& m8 : {four, three}) {
+        const int n = int(m8.size());
+        std::vector<C16> m16;
+        for (const C8& m : m8)
+            m16.push_back(C16(m[0] * 257, m[1] * 257, m[2] * 257));
+        double l8[4], l16[4];
+        EXPECT_EQ(describeMembers(m8.data(), n, 1e-5, l8),
+                  describeMembers(m16.data(), n, 1e-5 * std::pow(257.0, 6), l16));
+        for (int i = 0; i < n; ++i) {
+            EXPECT_NEAR(l8[i], l16[i], 1e-9);
+            if (n == 3) {
+                EXPECT_EQ(l16[i], 0.0);
+            }
+        }
+    }
+}
+
 TEST(MattingPyramid, LevelsHalveToOneCell)
 {
     blitz::Array<Colour<unsigned char>, 2> source;

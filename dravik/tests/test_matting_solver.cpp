@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -40,11 +41,15 @@ bool sameImage(const Image<T>& a, const Image<T>& b)
     return true;
 }
 
+using Rgb = std::array<int, 3>;
+
 // rows x cols pixels at full resolution, the status at 1 / factor of it (rounded up). Along
-// the second index: Keep (red) for session columns below `a`, Delete (blue) from `b` on, a
-// red-to-blue ramp over the Blend columns between. Every status byte carries bit 128.
+// the second index: Keep (`from`, red by default) for session columns below `a`, Delete
+// (`to`, blue) from `b` on, a ramp between them over the Blend columns between. Colours are
+// given in 8-bit units. Every status byte carries bit 128.
 template <typename T, int V>
-Scene<T> bandScene(int rows, int cols, int factor, int a, int b)
+Scene<T> bandScene(int rows, int cols, int factor, int a, int b, Rgb from = {255, 0, 0},
+                   Rgb to = {0, 0, 255})
 {
     Scene<T> s;
     s.source.resize(rows, cols);
@@ -59,7 +64,8 @@ Scene<T> bandScene(int rows, int cols, int factor, int a, int b)
     for (int i = 0; i < rows; ++i)
         for (int j = 0; j < cols; ++j) {
             const float t = j < fa ? 0.f : j >= fb ? 1.f : (float(j - fa) + 0.5f) / float(fb - fa);
-            s.source(i, j) = Colour<T>(T(float(V) * (1.f - t)), T(0), T(float(V) * t), T(V));
+            const auto mix = [&](int c) { return T((float(from[c]) * (1.f - t) + float(to[c]) * t) * V / 255.f); };
+            s.source(i, j) = Colour<T>(mix(0), mix(1), mix(2), T(V));
         }
     s.rectangle = {0, 0, srows - 1, scols - 1};
     s.factor = {float(factor), float(factor)};
@@ -149,6 +155,27 @@ TEST(MattingSolver, BandOfThreePixelTypes)
     checkBand<unsigned char, 255>();
     checkBand<unsigned short, 65535>();
     checkBand<unsigned short, 32768>();
+}
+
+template <typename T, int V>
+void checkCloseColours()
+{
+    // Keep and Delete lie 8 units apart, closer than the opacity ramp starts: the band stays
+    // opaque and keeps its colour, whatever the sample range.
+    Scene<T> s = bandScene<T, V>(24, 24, 1, 8, 16, {100, 100, 100}, {108, 100, 100});
+    ASSERT_EQ(solve<V>(s), 0);
+    for (int i = 0; i < 24; ++i)
+        for (int j = 8; j < 16; ++j) {
+            ASSERT_EQ(s.output(i, j)[3], V) << i << "," << j;
+            ASSERT_EQ(s.output(i, j)[0], s.source(i, j)[0]);
+        }
+}
+
+TEST(MattingSolver, CloseKeepAndDropColoursStayOpaque)
+{
+    checkCloseColours<unsigned char, 255>();
+    checkCloseColours<unsigned short, 65535>();
+    checkCloseColours<unsigned short, 32768>();
 }
 
 TEST(MattingSolver, NothingMarkedWritesNothing)

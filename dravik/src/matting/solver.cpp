@@ -298,8 +298,9 @@ int solveMatteOnScale(const blitz::Array<Colour<T>, 2>& source, StatusByteArray&
             f[y] = b[y] = StoredColour<T>((*s)[0], (*s)[1], (*s)[2]);
     }
 
-    // Estimation: pixels are independent, so rows go to whichever thread is free.
-    {
+    // Estimation: pixels are independent, so rows go to whichever thread is free. An empty
+    // palette was ruled out above; should one still turn up, the patch fails as a whole.
+    try {
         ProgressRange estimation(progress.parent, progress.at(0.2f), progress.at(0.85f));
         const float threshold = float(-0.01 * unit);
         const int rows = r.x2 - r.x1 + 1;
@@ -366,6 +367,8 @@ int solveMatteOnScale(const blitz::Array<Colour<T>, 2>& source, StatusByteArray&
         workers.join_all();
         if (failure)
             std::rethrow_exception(failure);
+    } catch (const EmptyPalette&) {
+        return 1;
     }
     progress.position = 0.85f;
 
