@@ -1,6 +1,9 @@
 #pragma once
 // The masking engine's call interface: plain functions over opaque handles that
-// return small integer result codes.
+// return small integer result codes. One entry at a time per library; every entry runs on
+// the caller's thread.
+
+#include "dravik_outline.h"
 
 #include <cstdint>
 
@@ -22,10 +25,15 @@ enum DvResultCode {
 };
 typedef int DvResult;
 
-// The client's progress function: percent 0..100 and a context word the engine passes as
-// null. Answering 2 asks a cancellable operation to stop.
-typedef int (*DvProgressCallback)(unsigned char percent, void* context);
+// A client progress function: percent 0..100 and a context word the engine passes as null.
+// Answering 2 asks a cancellable operation to stop.
+typedef int (*DvProgressFunction)(unsigned char percent, void* context);
 enum { DvProgressAbort = 2 };
+
+// The application's own progress function. The entries that take no progress argument call
+// it by name; the engine carries a default that answers 0, which the application's
+// definition replaces.
+int DvProgressCallback(unsigned char percent, void* context);
 
 // Pixel layouts of an image descriptor.
 enum DvPixelType {
@@ -45,6 +53,31 @@ struct DvImageDesc {
     void* data;
 };
 
+// A positioned byte image: a stroke, a patch or status bytes. left and top place its first
+// pixel in the session's image. As a stroke or patch a non-zero byte selects a pixel and a
+// null data pointer selects the whole rectangle.
+struct DvSelection {
+    int left;
+    int top;
+    DvImageDesc image;
+};
+
+// An area of an image, in pixels.
+struct DvArea {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+// The edge-finding settings handed to DvPrepareAnalysis.
+struct DvEdgeOptions {
+    float sensitivity;  // 0..1
+    int edgeWidth;
+    unsigned char edgeContrast;
+    unsigned char texture;
+};
+
 // One engine variable as published to the caller: its value on 0..1, its name and its text
 // (valid until the next publish or the end of the session).
 struct DvVariable {
@@ -53,9 +86,119 @@ struct DvVariable {
     const char* text;
 };
 
+// A forced edge: a polyline of points at full resolution and its width.
+struct DvForcedEdge {
+    DvOutlinePoint* points;
+    int count;
+    float width;
+};
+
+// A patch of mask generation.
+struct DvMaskPatch {
+    DvSelection area;
+    unsigned char exclusive;  // non-zero: this call generates only this patch
+    int valueA;
+    int valueB;
+    unsigned char colour1[3];
+    unsigned char colour2[3];
+    float level;           // 0..1
+    unsigned char method;  // 1 matting patch, 3 mask-core patch
+    int valueE;
+    float valueD;
+};
+
+// The library record; opaque to the caller.
+struct DvLibrary;
+
+// The public block of a session: readable by the caller between calls.
+struct DvSession {
+    int left;  // origin of a sub-session's patch in its parent's image; 0 for a session
+    int top;
+    int width;
+    int height;
+    // The area the last operation changed; all 0 when it changed nothing.
+    int dirtyLeft;
+    int dirtyTop;
+    int dirtyWidth;
+    int dirtyHeight;
+    // The suggested edge-finding settings.
+    float sensitivity;
+    int edgeWidth;
+    unsigned char edgeContrast;
+    unsigned char texture;
+    DvVariable* variables;
+    int variableCount;
+    int analysed;
+    // Owned by the session.
+    DvOutline* outlines;
+    int outlineCount;
+    std::uint32_t magic;
+    DvLibrary* library;
+    DvSession* parent;  // null for a session
+};
+
+// The public block of a status image: one status byte per pixel, rows 4-byte aligned. The
+// caller reads the first five fields and may view the bytes directly.
+struct DvImage {
+    int width;
+    int height;
+    unsigned stride;
+    int pixelType;
+    unsigned char* data;
+    std::uint32_t magic;
+    unsigned char ownsMemory;
+    DvLibrary* library;
+};
+
+DvLibrary* DvInit(void);
+DvResult DvFinish(DvLibrary* library);
+
+DvSession* DvBeginSession(DvLibrary* library, DvImageDesc image);
+// The patch's bitmap bytes must stay valid until the sub-session ends.
+DvSession* DvBeginSubSession(DvSession* parent, const DvSelection* patch, int ownAnalysis);
+DvResult DvEndSession(DvSession* session);
+
+DvImage* DvNewStatusImage(DvLibrary* library, DvImageDesc source);
+DvResult DvDeleteStatusImage(DvImage* image);
+
 // Reduces an 8-bit RGBA source into the caller's destination by 1, 2, 4 or 8 with
 // per-channel block medians. 1: a descriptor is not usable or the factor is not supported
 // (nothing written); 4: the source has no whole block.
 DvResult DvScaleImage(DvImageDesc destination, DvImageDesc source);
+
+DvResult DvPrepareAnalysis(DvSession* session, DvEdgeOptions options);
+DvResult DvAnalyseImage(DvSession* session, DvProgressFunction callback);
+
+// mode: 0 Exact, 1 Local, 2 Global, 3 Regions.
+DvResult DvSelect(DvSession* session, DvImage* image, const DvSelection* stroke,
+                  unsigned char newValue, unsigned char matchTarget, int mode, float strength,
+                  DvProgressFunction callback);
+DvResult DvAutoComplex(DvSession* session, DvImage* image, float strength,
+                       DvProgressFunction callback);
+DvResult DvDespeckleSelection(DvSession* session, DvImage* image, unsigned char level);
+// area: null for the whole image; fill class 0, 2 or 4.
+DvResult DvAutoFill(DvSession* session, DvImage* image, const DvArea* area,
+                    unsigned char fillClass, float bandFactor);
+DvResult DvSetStatus(DvSession* session, DvImage* image, const DvSelection* status);
+DvResult DvSetStatusInSession(DvSession* session, DvImage* image);
+DvResult DvSetStatusInParent(DvSession* session, DvImage* image);
+
+DvResult DvBeginUndoStep(DvSession* session);
+DvResult DvUndo(DvSession* session);
+DvResult DvRedo(DvSession* session);
+// On failure the int is left untouched.
+DvResult DvNumAvailableUndo(DvSession* session, int* count);
+DvResult DvNumAvailableRedo(DvSession* session, int* count);
+
+DvResult DvSetVariable(DvSession* session, const char* name, float value);
+// On failure the record is left untouched.
+DvResult DvGetVariable(DvSession* session, DvVariable* variable, const char* name);
+
+// Replaces the cut-out's pixels inside the area (null: the whole image) by the generated
+// mask; on any failure the cut-out is left unchanged.
+DvResult DvGenerateMask(DvSession* session, const DvArea* area, DvImageDesc cutOut,
+                        DvImageDesc source, DvImage* status, const DvForcedEdge* edges,
+                        int edgeCount, float bandFactor, float level, const DvMaskPatch* patches,
+                        int patchCount);
 
 } // extern "C"

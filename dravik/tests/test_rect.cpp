@@ -48,6 +48,16 @@ TEST(Rect, FitArrayResizesAndRebases)
     EXPECT_EQ(a(3, 1), 7);
 }
 
+TEST(Rect, ViewKeepsTheIndicesOfItsRectangle)
+{
+    blitz::Array<int, 2> a(blitz::Range(2, 6), blitz::Range(3, 8));
+    a = 0;
+    blitz::Array<int, 2> v = viewOf(a, Rect{3, 4, 5, 6});
+    EXPECT_EQ(domainOf(v), (Rect{3, 4, 5, 6}));
+    v(4, 5) = 7;
+    EXPECT_EQ(a(4, 5), 7);
+}
+
 TEST(Neighbours, OrderAndBounds)
 {
     NeighbourList l(Rect{0, 0, 4, 4});

@@ -264,3 +264,17 @@ TEST(Variables, RecordsAreSyncedBeforeTheyAreRead)
     EXPECT_NEAR(table.find("overlap")->normalised, 1.f / 3.f, 1e-6);
     EXPECT_EQ(table.variable("overlap").owner(), &table);
 }
+
+TEST(Variables, RevertRestoresStoredValuesExactly)
+{
+    // Through the normalised value 13 would come back as 12.999999 and truncate to 12.
+    for (int width = 1; width <= 32; ++width) {
+        Variables table;
+        table.inFocusEdgeWidth.setClamped(float(width));
+        table.commitAll();
+        table.inFocusEdgeWidth.setClamped(5.f);
+        table.revert();
+        table.commitAll();
+        EXPECT_EQ(table.inFocusEdgeWidth.effective(), width);
+    }
+}

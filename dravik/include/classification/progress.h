@@ -48,7 +48,7 @@ struct ProgressRange {
 // DvExCancel, once.
 class DvInProgress : public corvath::utility::IiUI {
 public:
-    DvInProgress(DvProgressCallback callback, std::string title, bool cancellable);
+    DvInProgress(DvProgressFunction callback, std::string title, bool cancellable);
     ~DvInProgress() override;
 
     void progress(float fraction, const std::string& text) override;
@@ -61,7 +61,7 @@ public:
     double lap();
 
 private:
-    DvProgressCallback m_callback;
+    DvProgressFunction m_callback;
     void* m_context = nullptr;
     float m_lastFraction = 0.f;
     bool m_cancellable;

@@ -36,6 +36,11 @@ public:
     virtual bool changed() const = 0;
     // Writes "committed, effective".
     virtual std::ostream& printChange(std::ostream& os) const = 0;
+    // Keeps the stored value, so that a revert can set it back exactly: a round trip through
+    // the normalised value can land just below an integer and truncate to the one beneath.
+    virtual void keepValue() = 0;
+    // Exchanges the stored value with the kept one.
+    virtual void swapKeptValue() = 0;
 
     // The table that registered this variable; derived values read their inputs from it.
     Variables* owner() const { return m_owner; }
@@ -79,6 +84,8 @@ public:
 
     U value() const { return m_value; }
     void setValue(U v) { m_value = v; }
+    void keepValue() override { m_kept = m_value; }
+    void swapKeptValue() override { std::swap(m_value, m_kept); }
 
     T effective() const override { return static_cast<T>(m_value); }
     float getNormalised() const override { return float(m_value); }
@@ -92,6 +99,9 @@ public:
 
 protected:
     U m_value{};
+
+private:
+    U m_kept{};
 };
 
 // A linear variable: the normalised value runs from the lower to the upper bound.
@@ -239,7 +249,7 @@ public:
     void syncNormalised();
     // Syncs the records and rewrites every text, "*" marking a changed variable.
     void publish();
-    // Snapshots every normalised value, then commits every variable.
+    // Snapshots every value, then commits every variable.
     void commitAll();
     // Sets every variable back to its snapshot and keeps the current value as the new
     // snapshot; the caller commits afterwards.

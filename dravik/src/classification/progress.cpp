@@ -36,7 +36,7 @@ ProgressRange ProgressRange::nextStep(float upTo)
     return child;
 }
 
-DvInProgress::DvInProgress(DvProgressCallback callback, std::string title, bool cancellable)
+DvInProgress::DvInProgress(DvProgressFunction callback, std::string title, bool cancellable)
     : m_callback(callback), m_cancellable(cancellable), m_title(std::move(title))
 {
     m_start = m_lastReport = m_lap = m_lastCallback = platform::counterNanoseconds();

@@ -161,6 +161,7 @@ void Variables::commitAll()
 {
     for (Entry& e : m_entries) {
         e.snapshot = clampUnit(e.variable->getNormalised());
+        e.variable->keepValue();
         e.variable->commit();
     }
 }
@@ -171,7 +172,7 @@ void Variables::revert()
         e.variable->commit();
     for (Entry& e : m_entries) {
         const float previous = clampUnit(e.variable->getNormalised());
-        e.variable->setNormalised(e.snapshot);
+        e.variable->swapKeptValue();
         e.snapshot = previous;
     }
 }

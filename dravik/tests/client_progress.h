@@ -1,0 +1,24 @@
+#pragma once
+// The test binary's definition of the application's progress function, and a clock that
+// lets every report through the reporters' throttle.
+
+#include <vector>
+
+namespace testsupport {
+
+struct ClientProgress {
+    int answer = 0;          // what DvProgressCallback answers
+    std::vector<int> calls;  // the percentages it was called with
+};
+ClientProgress& clientProgress();
+
+// While alive: the engine clock moves 0.2 s at every reading and the client answers `answer`.
+class RacingClock {
+public:
+    explicit RacingClock(int answer = 0);
+    ~RacingClock();
+    RacingClock(const RacingClock&) = delete;
+    RacingClock& operator=(const RacingClock&) = delete;
+};
+
+} // namespace testsupport
