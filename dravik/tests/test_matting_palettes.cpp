@@ -214,6 +214,22 @@ TEST(MattingCluster, LikelihoodsAgreeAcrossSampleRanges)
     }
 }
 
+TEST(MattingCluster, StoredStatisticsMatchTheClusterOnes)
+{
+    // What the pyramid stores per member is what the cluster itself would give.
+    std::mt19937 rng(17);
+    for (int n = 1; n <= 27; n += 2) {
+        const ColourCluster<unsigned char> k = clusterOf(group(C8(90, 140, 60), n, 20, rng));
+        double stored[27];
+        EXPECT_EQ(describeMembers(k.members.data(), n, 1e-5, stored), nearestMemberToMean(k));
+        for (int i = 0; i < n; ++i) {
+            const C8& m = k.members[std::size_t(i)];
+            EXPECT_EQ(stored[i], clusterLikelihood(k, Vec3(m[0], m[1], m[2]), 1e-5));
+            EXPECT_LE(stored[i], 1e-9);
+        }
+    }
+}
+
 TEST(MattingPyramid, LevelsHalveToOneCell)
 {
     blitz::Array<Colour<unsigned char>, 2> source;
