@@ -48,6 +48,14 @@ inline unsigned char setStatusBits(unsigned char s, unsigned char writeMask, uns
     return static_cast<unsigned char>((s & ~writeMask) | (newValue & writeMask));
 }
 
+// Whether a select commits with the session's undo stack: forced edges and protection are not
+// undoable, and a new value equal to the match target commits nothing.
+inline bool selectCommitsWithUndo(unsigned char newValue, unsigned char matchTarget)
+{
+    const auto special = [](unsigned char v) { return v == StatusForcedEdge || v == StatusProtected; };
+    return newValue != matchTarget && !special(newValue) && !special(matchTarget);
+}
+
 // Select modes.
 enum SelectMode : int { SelectExact = 0, SelectLocal = 1, SelectGlobal = 2, SelectRegions = 3 };
 
@@ -105,7 +113,7 @@ public:
         bool done = false;
     };
     const CommitState& commitState() const { return m_commit; }
-    void beginOperation() { m_commit = CommitState(); }
+    void beginOperation(bool withUndo = true) { m_commit = CommitState{withUndo, false}; }
 
     // Forgets the last operation, so that nothing can commit it again (after undo and redo).
     void resetOperation()

@@ -175,9 +175,10 @@ private:
     template <typename Incoming>
     DvResult applyStatus(Incoming incoming, DvInImage& image, DvProgressFunction callback,
                          bool report);
+    // withUndo: whether the operation commits with the session's undo stack.
     template <typename Operation>
     DvResult runOperation(DvInImage& image, const char* title, DvProgressFunction callback,
-                          Operation operation);
+                          Operation operation, bool withUndo = true);
 
     DvLibrary* m_libraryRecord;
     DvInSession* m_parent;

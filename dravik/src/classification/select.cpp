@@ -250,8 +250,7 @@ void IiClassification::select(const Rect& stroke, const Bytes* strokeMask, Bytes
     // Forced edges and protection are not undoable; a value equal to its target commits nothing.
     const bool notUndoable = value == StatusForcedEdge || value == StatusProtected ||
                              target == StatusForcedEdge || target == StatusProtected;
-    m_commit.withUndo = value != target && !notUndoable;
-    m_commit.done = false;
+    beginOperation(selectCommitsWithUndo(value, target));
 
     const Rect image = imageRect();
     if (domainOf(status) != image)

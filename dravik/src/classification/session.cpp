@@ -468,10 +468,11 @@ DvResult DvInSession::abandonOperation(DvResult code)
 
 template <typename Operation>
 DvResult DvInSession::runOperation(DvInImage& image, const char* title, DvProgressFunction callback,
-                                   Operation operation)
+                                   Operation operation, bool withUndo)
 {
     ensurePrivateStatus(image);
-    m_classification->beginOperation();
+    // Known before the reporter's first report, which may already cancel.
+    m_classification->beginOperation(withUndo);
     try {
         Bytes status = statusArrayFor(image);
         DvInProgress reporter(callback, title, true);
@@ -502,7 +503,7 @@ DvResult DvInSession::select(DvInImage& image, const DvSelection& stroke, unsign
         ProgressRange child = range.nextStep(0.95f);
         m_classification->select(area.rectangle, area.bitmap ? &*area.bitmap : nullptr, status, mode,
                                  newValue, masks.write, matchTarget, masks.match, level, &child);
-    });
+    }, classification::selectCommitsWithUndo(newValue, matchTarget));
 }
 
 DvResult DvInSession::autoComplex(DvInImage& image, float strength, DvProgressFunction callback)
