@@ -174,6 +174,8 @@ public:
     int outlinePointRule = 0;
     float outlineSimplify = 1.0f;
     float outlineSmoothing = 1.0f;
+    // Mask generation leaves source pixels below this fraction of full opacity alone.
+    float minimumOpacity = 1.0f;
 
     // Analysis results: region number per pixel (-1 outside any region), the colour-region
     // labels of the current level and their frame, the level index (-1 none) and the number

@@ -1,0 +1,39 @@
+#include "platform/memory.h"
+
+#include <cstdlib>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
+namespace platform {
+
+namespace {
+// Below this a buffer gains nothing from huge pages.
+constexpr std::size_t hugePage = std::size_t(2) << 20;
+} // namespace
+
+void* allocateLarge(std::size_t bytes)
+{
+    if (bytes < hugePage)
+        return ::operator new(bytes);
+    const std::size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
+    void* block = std::aligned_alloc(hugePage, rounded);
+    if (!block)
+        throw std::bad_alloc();
+#ifdef __linux__
+    // Advice only: without huge pages the buffer works as well, just slower.
+    madvise(block, rounded, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void freeLarge(void* block, std::size_t bytes) noexcept
+{
+    if (bytes < hugePage)
+        ::operator delete(block);
+    else
+        std::free(block);
+}
+
+} // namespace platform
