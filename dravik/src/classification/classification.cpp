@@ -119,8 +119,7 @@ void IiClassification::rebuildLevelLabels(ProgressRange progress)
         levelLabelsFramed = -1;
         levelLabels.reference(regionOf(levelLabelsFramed, r));
     }
-    const Rect inside = intersect(domainOf(source), r);
-    if (inside != r)
+    if (!corvath::utility::arrayCovers(source, r))
         throw std::invalid_argument("injected level labels do not cover the image");
     levelLabels = regionOf(source, r);
     regionCount = blitz::max(levelLabels) + 1;
@@ -134,7 +133,7 @@ const Labels& IiClassification::floodLabels() const
     const Rect r = imageRect();
     // Fine labels exist only where the analysis made them (scale factor above 1).
     if (owner.currentLevel == -1 && owner.parameters.imageTol > 1.0f && regionLabels.numElements() > 0 &&
-        intersect(domainOf(regionLabels), r) == r)
+        corvath::utility::arrayCovers(regionLabels, r))
         return regionLabels;
     return levelLabels;
 }

@@ -12,13 +12,9 @@ namespace classification {
 
 namespace {
 
+using corvath::utility::covers;
 using corvath::utility::domainOf;
 using corvath::utility::intersect;
-
-bool covers(const Rect& outer, const Rect& inner)
-{
-    return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 && inner.x2 <= outer.x2 && inner.y2 <= outer.y2;
-}
 
 // A set of labels, one bit per label; negative labels are never members.
 class LabelSet {

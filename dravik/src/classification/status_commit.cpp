@@ -8,14 +8,10 @@ namespace classification {
 
 namespace {
 
+using corvath::utility::covers;
 using corvath::utility::domainOf;
 using corvath::utility::intersect;
 using corvath::utility::viewOf;
-
-bool covers(const Rect& outer, const Rect& inner)
-{
-    return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 && inner.x2 <= outer.x2 && inner.y2 <= outer.y2;
-}
 
 // Calls f(row of a, row of b, row of c, element steps, row length) for each row of three
 // arrays of the same extents.
