@@ -11,9 +11,12 @@
 
 #include <blitz/array.h>
 
+#include <climits>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace classification {
 
@@ -29,6 +32,32 @@ enum StatusBit : unsigned char {
     StatusForcedEdge = 16,
     StatusProtected = 32,
 };
+
+// Whether an operation may change a pixel of status s under match target t and match mask m:
+// class bits in m restrict it to the classes named in t; bits 16 and 32 in m shield forced-edge
+// and protected pixels unless t names them too.
+inline bool statusMatches(unsigned char s, unsigned char t, unsigned char m)
+{
+    return ((s & t & m & 0x0F) != 0 || (m & 0x0F) == 0) && ((s & m & 0x10) == 0 || (t & m & 0x10) != 0) &&
+           ((s & m & 0x20) == 0 || (t & m & 0x20) != 0);
+}
+
+// The status of a changed pixel: the bits of the write mask taken from the new value.
+inline unsigned char setStatusBits(unsigned char s, unsigned char writeMask, unsigned char newValue)
+{
+    return static_cast<unsigned char>((s & ~writeMask) | (newValue & writeMask));
+}
+
+// Whether a select commits with the session's undo stack: forced edges and protection are not
+// undoable, and a new value equal to the match target commits nothing.
+inline bool selectCommitsWithUndo(unsigned char newValue, unsigned char matchTarget)
+{
+    const auto special = [](unsigned char v) { return v == StatusForcedEdge || v == StatusProtected; };
+    return newValue != matchTarget && !special(newValue) && !special(matchTarget);
+}
+
+// Select modes.
+enum SelectMode : int { SelectExact = 0, SelectLocal = 1, SelectGlobal = 2, SelectRegions = 3 };
 
 // Thrown by an operation whose body is not part of this build.
 struct NotBuilt : std::logic_error {
@@ -76,15 +105,36 @@ public:
     Rect& changed() { return m_changed; }
     DirtyArea& dirty() { return m_dirty; }
 
+    // How the running operation commits: with the session's undo stack or without, and whether
+    // it has committed yet. A failed operation that commits without the stack must not take
+    // back the user's previous step.
+    struct CommitState {
+        bool withUndo = true;
+        bool done = false;
+    };
+    const CommitState& commitState() const { return m_commit; }
+    void beginOperation(bool withUndo = true) { m_commit = CommitState{withUndo, false}; }
+
     // Forgets the last operation, so that nothing can commit it again (after undo and redo).
-    void resetOperation() { m_changed = Rect::emptyValue(); }
+    void resetOperation()
+    {
+        m_changed = Rect::emptyValue();
+        m_commit = CommitState();
+    }
+
+    // Commits the working array over the changed rectangle into status: one undo record on
+    // undoStack (none: not undoable), then status = (status & ~write mask) | (working & write
+    // mask) wherever the working value is not 0; widens the dirty rectangle. Nothing happens when
+    // the changed rectangle is empty; status is unchanged when the record cannot be allocated.
+    void recordStatusUndo(Bytes& status, UndoStack* undoStack);
 
     // Replaces status by newStatus over their overlap, as one undo record, wherever both the
     // old and the new status are non-zero; widens the dirty rectangle by the overlap.
     void setStatus(Bytes& status, const Bytes& newStatus);
 
-    // A sub-session without its own analysis reads its parent's results under its rectangle.
-    void adoptAnalysis(const IiClassification& parent);
+    // A sub-session without its own analysis reads its parent's results under its rectangle;
+    // its selects share the parent's level index.
+    void adoptAnalysis(IiClassification& parent);
     // The next analysis recomputes the colour envelopes and levels from scratch.
     void requireNewEnvelopes() { m_envelopeState = 0; }
     int envelopeState() const { return m_envelopeState; }
@@ -92,6 +142,14 @@ public:
     // Operation bodies that arrive with the analysis and the classification operations;
     // until then they throw NotBuilt.
     void analyse(ProgressRange progress, const Labels* extraLabels);
+    // The region-map step: the level labels and region count of the current level.
+    void buildRegionMap(ProgressRange progress);
+
+    // Gives the stroke's pixels (strokeMask non-zero, or the whole rectangle without one) and,
+    // by mode, the regions they reach the new status where the status filter lets them, and
+    // commits the change as one undo record (none for forced edges and protection, nothing
+    // when newValue equals matchTarget). status covers the image's rectangle. Strength picks the
+    // colour level (strength - 1, kept within -1..6) of the region modes.
     void select(const Rect& stroke, const Bytes* strokeMask, Bytes& status, int mode,
                 unsigned char newValue, unsigned char writeMask, unsigned char matchTarget,
                 unsigned char matchMask, int strength, ProgressRange* progress);
@@ -128,11 +186,40 @@ public:
     int currentLevel = -1;
     int regionCount = 0;
     // A sub-session's levels are its parent's while it has none of its own.
-    const IiClassification* parentLevels = nullptr;
+    IiClassification* parentLevels = nullptr;
     bool ownLevels = true;
+    // The level index after a level rebuild failed: the next region select rebuilds.
+    static constexpr int levelUnset = INT_MIN;
+
+    // Test seam until the analysis builds the labels: the fine labels, and for every level
+    // 0..6 the level labels that the region-map step gives (each covering the image), which
+    // select's level rebuilds then copy instead of running the region-map step.
+    void injectLabelsForTesting(const Labels& fineLabels, std::vector<Labels> levelLabelsByLevel);
+    // Level rebuilds served from injected labels so far.
+    int injectedRebuildsForTesting() const;
 
 private:
+    struct InjectedLevels;
+
+    // Sets the level index of this object and of the object whose levels count, rebuilding
+    // the level labels when the level changes.
+    void chooseLevel(int level, ProgressRange* progress);
+    void rebuildLevelLabels(ProgressRange progress);
+    // The fine labels when strength 0 asks for them and the analysis made them, else the
+    // level labels.
+    const Labels& floodLabels() const;
+    const IiClassification& levelOwner() const;
+    // The flood modes (Regions, and Local with growLocal) and the Global mode of select, each
+    // reporting into the rest of select's range.
+    template <typename Index>
+    void floodSelect(const Rect& clip, const Bytes* strokeMask, const Bytes& status,
+                     const Labels& labels, bool growLocal, ProgressRange& rest);
+    void selectGlobal(const Rect& clip, const Bytes* strokeMask, const Bytes& status,
+                      const Labels& labels, ProgressRange& rest);
+
     Rect m_changed = Rect::emptyValue();
+    CommitState m_commit;
+    std::shared_ptr<InjectedLevels> m_injectedLevels;
     RgbaView8 m_image;
     int m_envelopeState = 0;
     Bytes m_framedWorking;

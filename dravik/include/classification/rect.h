@@ -117,6 +117,19 @@ Rect domainOf(const blitz::Array<T, N>& a)
     return {a.lbound(0), a.lbound(1), a.ubound(0), a.ubound(1)};
 }
 
+// Whether outer includes every cell of inner (inner not empty).
+inline bool covers(const Rect& outer, const Rect& inner)
+{
+    return outer.x1 <= inner.x1 && outer.y1 <= inner.y1 && outer.x2 >= inner.x2 &&
+           outer.y2 >= inner.y2;
+}
+
+template <typename T>
+bool arrayCovers(const blitz::Array<T, 2>& a, const Rect& r)
+{
+    return covers(domainOf(a), r);
+}
+
 // Resizes the array to r's extent when it differs, then re-bases it at r's lower bound.
 template <typename T>
 void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)

@@ -165,15 +165,20 @@ private:
     void ensurePrivateStatus(DvInImage& image);
     // The failure path of an operation: its undo step taken back and its records discarded.
     DvResult takeBackStep(DvResult code, bool refreshDirty);
+    // The failure path of a classification operation: takes back its step, unless it commits
+    // without the undo stack (then nothing is taken back, and a failure after its commit is
+    // ignored).
+    DvResult abandonOperation(DvResult code);
     DvResult restoreVariables(DvResult code);
     // Runs set status on this session's statuses for the image with the statuses that
     // incoming() gives.
     template <typename Incoming>
     DvResult applyStatus(Incoming incoming, DvInImage& image, DvProgressFunction callback,
                          bool report);
+    // withUndo: whether the operation commits with the session's undo stack.
     template <typename Operation>
     DvResult runOperation(DvInImage& image, const char* title, DvProgressFunction callback,
-                          Operation operation);
+                          Operation operation, bool withUndo = true);
 
     DvLibrary* m_libraryRecord;
     DvInSession* m_parent;

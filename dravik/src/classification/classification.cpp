@@ -1,5 +1,7 @@
 #include "classification/classification.h"
 
+#include <algorithm>
+
 namespace classification {
 
 namespace {
@@ -15,18 +17,6 @@ blitz::Array<T, 2> regionOf(const blitz::Array<T, 2>& a, const Rect& r)
     blitz::Array<T, 2> v = a(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
     v.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
     return v;
-}
-
-// Raw row walk over two arrays of the same extents.
-struct RowCursor {
-    unsigned char* first;
-    long rowStep;
-    long colStep;
-};
-
-RowCursor cursorOf(const Bytes& a)
-{
-    return {const_cast<unsigned char*>(a.dataFirst()), long(a.stride(0)), long(a.stride(1))};
 }
 
 template <typename T>
@@ -54,48 +44,7 @@ IiClassification::IiClassification(const RgbaView8& image) : m_image(image)
 
 IiClassification::~IiClassification() { m_undo.clear(); }
 
-void IiClassification::setStatus(Bytes& status, const Bytes& newStatus)
-{
-    const Rect r = intersect(domainOf(status), domainOf(newStatus));
-    if (r.isEmpty())
-        return;
-
-    Bytes target = regionOf(status, r);
-    const Bytes incoming = regionOf(newStatus, r);
-    // The change a pixel takes: the new status where both old and new are non-zero, so that
-    // the record undoes exactly what the write below does.
-    Bytes change(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
-    const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
-    {
-        const RowCursor s = cursorOf(target), n = cursorOf(incoming), c = cursorOf(change);
-        for (int i = 0; i < rows; ++i) {
-            const unsigned char* sp = s.first + i * s.rowStep;
-            const unsigned char* np = n.first + i * n.rowStep;
-            unsigned char* cp = c.first + i * c.rowStep;
-            for (int j = 0; j < cols; ++j, sp += s.colStep, np += n.colStep, cp += c.colStep)
-                *cp = *sp ? *np : 0;
-        }
-    }
-
-    auto record = std::make_unique<IiUndoModifyStatus>(change, target);
-    if (m_undo.undoCount() == 0 || m_undo.redoCount() != 0)
-        m_undo.beginStep();
-    m_undo.push(std::move(record));
-
-    // Written only after the record is safely on the stack.
-    const RowCursor s = cursorOf(target), c = cursorOf(change);
-    for (int i = 0; i < rows; ++i) {
-        unsigned char* sp = s.first + i * s.rowStep;
-        const unsigned char* cp = c.first + i * c.rowStep;
-        for (int j = 0; j < cols; ++j, sp += s.colStep, cp += c.colStep)
-            if (*cp)
-                *sp = *cp;
-    }
-    widenDirty(m_dirty, r);
-    m_changed = Rect::emptyValue();
-}
-
-void IiClassification::adoptAnalysis(const IiClassification& parent)
+void IiClassification::adoptAnalysis(IiClassification& parent)
 {
     const Rect r = imageRect();
     regionLabels.reference(labelsUnder(parent.regionLabels, r));
@@ -104,6 +53,89 @@ void IiClassification::adoptAnalysis(const IiClassification& parent)
     regionCount = parent.regionCount;
     parentLevels = &parent;
     ownLevels = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Level state of the region selects
+
+struct IiClassification::InjectedLevels {
+    std::vector<Labels> byLevel;
+    int rebuilds = 0;
+};
+
+void IiClassification::injectLabelsForTesting(const Labels& fineLabels,
+                                              std::vector<Labels> levelLabelsByLevel)
+{
+    auto injected = std::make_shared<InjectedLevels>();
+    injected->byLevel = std::move(levelLabelsByLevel);
+    regionLabels.reference(fineLabels);
+    m_injectedLevels = std::move(injected);
+}
+
+int IiClassification::injectedRebuildsForTesting() const
+{
+    return m_injectedLevels ? m_injectedLevels->rebuilds : 0;
+}
+
+const IiClassification& IiClassification::levelOwner() const
+{
+    return !ownLevels && parentLevels ? *parentLevels : *this;
+}
+
+void IiClassification::chooseLevel(int level, ProgressRange* progress)
+{
+    IiClassification& owner = !ownLevels && parentLevels ? *parentLevels : *this;
+    if (owner.currentLevel != level) {
+        owner.currentLevel = level;
+        currentLevel = level;
+        try {
+            owner.rebuildLevelLabels(progress ? progress->nextStep(0.5f) : ProgressRange());
+        } catch (...) {
+            // Half-built labels must not pass for the level's: the next select rebuilds them.
+            owner.currentLevel = levelUnset;
+            currentLevel = levelUnset;
+            throw;
+        }
+    }
+    if (&owner != this) {
+        // The parent may have rebuilt its labels since this object last looked.
+        levelLabels.reference(labelsUnder(owner.levelLabels, imageRect()));
+        currentLevel = owner.currentLevel;
+        regionCount = owner.regionCount;
+    }
+}
+
+void IiClassification::rebuildLevelLabels(ProgressRange progress)
+{
+    if (!m_injectedLevels) {
+        buildRegionMap(progress);
+        return;
+    }
+    const Rect r = imageRect();
+    const Labels& source = m_injectedLevels->byLevel.at(std::size_t(std::max(currentLevel, 0)));
+    if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
+        const Rect framed = grow(r, 2);
+        levelLabelsFramed.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        levelLabelsFramed = -1;
+        levelLabels.reference(regionOf(levelLabelsFramed, r));
+    }
+    if (!corvath::utility::arrayCovers(source, r))
+        throw std::invalid_argument("injected level labels do not cover the image");
+    levelLabels = regionOf(source, r);
+    regionCount = blitz::max(levelLabels) + 1;
+    ++m_injectedLevels->rebuilds;
+    progress.report("", 1.0f);
+}
+
+const Labels& IiClassification::floodLabels() const
+{
+    const IiClassification& owner = levelOwner();
+    const Rect r = imageRect();
+    // Fine labels exist only where the analysis made them (scale factor above 1).
+    if (owner.currentLevel == -1 && owner.parameters.imageTol > 1.0f && regionLabels.numElements() > 0 &&
+        corvath::utility::arrayCovers(regionLabels, r))
+        return regionLabels;
+    return levelLabels;
 }
 
 } // namespace classification

@@ -1,4 +1,5 @@
 #include "classification/globalclassification.h"
+#include "classification/rect.h"
 
 #include "radixsort.h"
 
@@ -38,11 +39,6 @@ private:
     std::int64_t m_start;
 };
 
-bool covers(const blitz::Array<unsigned char, 2>& outer, int x1, int y1, int x2, int y2)
-{
-    return outer.lbound(0) <= x1 && outer.lbound(1) <= y1 && outer.ubound(0) >= x2 &&
-           outer.ubound(1) >= y2;
-}
 
 // Cell numbers and counts are 32-bit.
 void checkCellCount(std::size_t n)
@@ -113,7 +109,7 @@ void GlobalClassification<T, N, Label>::histogram(ProgressRange range)
         return;
     const int x1 = m_image.lbound(0), y1 = m_image.lbound(1);
     const bool masked = std::size_t(m_mask.extent(0)) * std::size_t(m_mask.extent(1)) != 0;
-    if (masked && !covers(m_mask, x1, y1, m_image.ubound(0), m_image.ubound(1)))
+    if (masked && !corvath::utility::arrayCovers(m_mask, {x1, y1, m_image.ubound(0), m_image.ubound(1)}))
         throw std::invalid_argument("class mask does not cover the analysis image");
     checkCellCount(std::size_t(rows) * std::size_t(cols));
 

@@ -91,19 +91,9 @@ Histogram1D& Histogram1D::operator=(Histogram1D&& other) noexcept
 
 void Histogram1D::copyFrom(const Histogram1D& other)
 {
-    if (!m_heap && !other.m_heap) {
-        // The common case in window sums: a fixed-size copy, no call.
-        std::memcpy(m_inline, other.m_inline, sizeof m_inline);
-        m_lo = other.m_lo;
-        m_hi = other.m_hi;
-        m_shift = other.m_shift;
-        m_binCount = other.m_binCount;
-        firstRecord = other.firstRecord;
-        endRecord = other.endRecord;
-        bestSplit = other.bestSplit;
-        return;
-    }
-    reserveBins(other.m_binCount);
+    const bool inlineOnly = !m_heap && !other.m_heap;
+    if (!inlineOnly)
+        reserveBins(other.m_binCount);
     m_lo = other.m_lo;
     m_hi = other.m_hi;
     m_shift = other.m_shift;
@@ -111,7 +101,11 @@ void Histogram1D::copyFrom(const Histogram1D& other)
     firstRecord = other.firstRecord;
     endRecord = other.endRecord;
     bestSplit = other.bestSplit;
-    std::copy_n(other.data(), m_binCount, data());
+    if (inlineOnly)
+        // The common case in window sums: a fixed-size copy, no call.
+        std::memcpy(m_inline, other.m_inline, sizeof m_inline);
+    else
+        std::copy_n(other.data(), m_binCount, data());
 }
 
 void Histogram1D::reserveBins(int n)

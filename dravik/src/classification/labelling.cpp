@@ -9,22 +9,12 @@
 
 namespace classification {
 
-namespace {
-
-bool coversDomain(const LabelArray& outer, const Rect& r)
-{
-    return outer.lbound(0) <= r.x1 && outer.lbound(1) <= r.y1 && outer.ubound(0) >= r.x2 &&
-           outer.ubound(1) >= r.y2;
-}
-
-} // namespace
-
 void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray labels)
 {
     const Rect view = corvath::utility::domainOf(labels);
     if (view.isEmpty())
         return;
-    if (!coversDomain(values, view))
+    if (!corvath::utility::arrayCovers(values, view))
         throw std::invalid_argument("value image does not cover the label view");
     const int rows = labels.extent(0), cols = labels.extent(1);
     int* labelBase = &labels(view.x1, view.y1);
@@ -75,7 +65,7 @@ void computeRegionModes(std::vector<int>& result, int n, const LabelArray& label
     const Rect domain = corvath::utility::domainOf(labels);
     if (domain.isEmpty() || n == 0)
         return;
-    if (!coversDomain(values, domain))
+    if (!corvath::utility::arrayCovers(values, domain))
         throw std::invalid_argument("value image does not cover the label image");
     const int rows = labels.extent(0), cols = labels.extent(1);
     const int* labelBase = &labels(domain.x1, domain.y1);
@@ -130,7 +120,7 @@ void backwardNeighbourPass(const Rect& r, const LabelArray& a, LabelArray b,
     if (r.isEmpty())
         return;
     const Rect reach{r.x1, r.y1, r.x2 + 1, r.y2 + 1};
-    if (!coversDomain(a, reach) || !coversDomain(b, reach))
+    if (!corvath::utility::arrayCovers(a, reach) || !corvath::utility::arrayCovers(b, reach))
         throw std::invalid_argument("arrays do not cover the pass and its neighbours");
     const long aRow = a.stride(0), aCol = a.stride(1);
     const long bRow = b.stride(0), bCol = b.stride(1);

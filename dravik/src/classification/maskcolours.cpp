@@ -8,16 +8,11 @@
 
 namespace classification {
 
+using corvath::utility::covers;
 using corvath::utility::domainOf;
 using corvath::utility::fitArrayToRect;
 
 namespace {
-
-bool covers(const Rect& outer, const Rect& inner)
-{
-    return outer.x1 <= inner.x1 && outer.y1 <= inner.y1 && outer.x2 >= inner.x2 &&
-           outer.y2 >= inner.y2;
-}
 
 template <typename T>
 T* elementAt(const blitz::Array<T, 2>& a, int i, int j)

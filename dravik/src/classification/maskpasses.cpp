@@ -11,16 +11,11 @@
 
 namespace classification {
 
+using corvath::utility::covers;
 using corvath::utility::domainOf;
 using corvath::utility::IiUI;
 
 namespace {
-
-bool covers(const Rect& outer, const Rect& inner)
-{
-    return outer.x1 <= inner.x1 && outer.y1 <= inner.y1 && outer.x2 >= inner.x2 &&
-           outer.y2 >= inner.y2;
-}
 
 void reportInRange(IiUI* ui, float a, float b, float f)
 {

@@ -10,10 +10,9 @@ void IiClassification::analyse(ProgressRange, const Labels*)
     throw NotBuilt("the analysis driver is not built yet");
 }
 
-void IiClassification::select(const Rect&, const Bytes*, Bytes&, int, unsigned char, unsigned char,
-                              unsigned char, unsigned char, int, ProgressRange*)
+void IiClassification::buildRegionMap(ProgressRange)
 {
-    throw NotBuilt("select is not built yet");
+    throw NotBuilt("the region-map step is not built yet");
 }
 
 void IiClassification::autoComplex(Bytes&, ProgressRange, float)

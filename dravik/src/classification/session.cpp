@@ -453,11 +453,26 @@ DvResult DvInSession::takeBackStep(DvResult code, bool refreshDirty)
     }
 }
 
+DvResult DvInSession::abandonOperation(DvResult code)
+{
+    const classification::IiClassification::CommitState state = m_classification->commitState();
+    if (state.withUndo)
+        return takeBackStep(code, true);
+    // The operation records no undo step, so the open step is the user's previous one and
+    // stays. Once it has committed, the operation stands.
+    if (!state.done)
+        m_classification->resetOperation();
+    refreshDirtyArea();
+    return state.done ? DvOk : code;
+}
+
 template <typename Operation>
 DvResult DvInSession::runOperation(DvInImage& image, const char* title, DvProgressFunction callback,
-                                   Operation operation)
+                                   Operation operation, bool withUndo)
 {
     ensurePrivateStatus(image);
+    // Known before the reporter's first report, which may already cancel.
+    m_classification->beginOperation(withUndo);
     try {
         Bytes status = statusArrayFor(image);
         DvInProgress reporter(callback, title, true);
@@ -466,9 +481,9 @@ DvResult DvInSession::runOperation(DvInImage& image, const char* title, DvProgre
         refreshDirtyArea();
         return DvOk;
     } catch (const DvExCancel&) {
-        return takeBackStep(DvCancelled, true);
+        return abandonOperation(DvCancelled);
     } catch (const std::bad_alloc&) {
-        return takeBackStep(DvOutOfMemory, true);
+        return abandonOperation(DvOutOfMemory);
     } catch (...) {
         markDead(this);
         return DvInternalFailure;
@@ -488,7 +503,7 @@ DvResult DvInSession::select(DvInImage& image, const DvSelection& stroke, unsign
         ProgressRange child = range.nextStep(0.95f);
         m_classification->select(area.rectangle, area.bitmap ? &*area.bitmap : nullptr, status, mode,
                                  newValue, masks.write, matchTarget, masks.match, level, &child);
-    });
+    }, classification::selectCommitsWithUndo(newValue, matchTarget));
 }
 
 DvResult DvInSession::autoComplex(DvInImage& image, float strength, DvProgressFunction callback)
