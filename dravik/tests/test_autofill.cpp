@@ -358,7 +358,7 @@ TEST_F(AutoFill, AgreesWithAPlainReadingOfItsRulesOnRandomMarkings)
                                       0x06, 0x11, 0x12, 0x21, 0x24, 0x41};
     const unsigned char fillFroms[] = {2, 4, 6, 0x12, 0x24, 0x32, 1};
     const float factors[] = {0.f, 0.5f, 1.f, 1.7f, 3.f, -1.f};
-    for (int trial = 0; trial < 300; ++trial) {
+    for (int trial = 0; trial < 400; ++trial) {
         const int rows = 1 + int(rng() % 18), cols = 1 + int(rng() % 18);
         scene(rows, cols);
         // Blobs of one status in a few cases, scattered pixels in the others.
@@ -374,9 +374,11 @@ TEST_F(AutoFill, AgreesWithAPlainReadingOfItsRulesOnRandomMarkings)
                     for (int j = y; j < std::min(y + size, Y0 + cols); ++j)
                         m_status(i, j) = s;
             }
+        // Widths that change from pixel to pixel, or one width for a whole trial.
+        const int width = trial % 2 ? int(rng() % 7) : -1;
         for (int x = X0; x < X0 + rows; ++x)
             for (int y = Y0; y < Y0 + cols; ++y)
-                m_cells(x, y)[2] = static_cast<unsigned char>(rng() % 7);
+                m_cells(x, y)[2] = static_cast<unsigned char>(width < 0 ? rng() % 7 : width);
         std::optional<Rect> area;
         if (rng() % 3 == 0) {
             const int x = X0 - 2 + int(rng() % (rows + 2)), y = Y0 - 2 + int(rng() % (cols + 2));

@@ -192,6 +192,10 @@ void IiClassification::autoFill(Bytes& status, const std::optional<Rect>& area, 
     std::optional<ShieldCounts> shields;
     std::optional<BandDisks> disks;
     Plane<const unsigned char> widths{nullptr, 0, 0};
+    // The last disk drawn: the next border pixel to its right with the same width adds only the
+    // right end of each of its rows (the writes depend on q alone, so their order is free).
+    long lastI = -1, lastJ = -1;
+    int lastWidth = -1;
     const auto drawBand = [&](long i, long j) {
         if (!disks) {
             if (widthMap.numElements() == 0 || !covers(domainOf(widthMap), r))
@@ -200,7 +204,8 @@ void IiClassification::autoFill(Bytes& status, const std::optional<Rect>& area, 
             shields.emplace(s, rows, cols);
             disks.emplace(bandFactor, rows, cols);
         }
-        const BandDisks::Disk& d = disks->forWidth(*widths.at(i, j));
+        const unsigned char width = *widths.at(i, j);
+        const BandDisks::Disk& d = disks->forWidth(width);
         if (d.empty)
             return;
         const long i1 = std::max(0L, i - d.r - 1), i2 = std::min(long(rows) - 1, i + d.r + 1);
@@ -208,11 +213,15 @@ void IiClassification::autoFill(Bytes& status, const std::optional<Rect>& area, 
         // No band within reach of a forced edge or a protected pixel.
         if (i1 > i2 || j1 > j2 || shields->any(i1, j1, i2, j2))
             return;
+        const bool extends = i == lastI && j == lastJ + 1 && width == lastWidth && d.r >= 0;
+        lastI = i;
+        lastJ = j;
+        lastWidth = width;
         for (long x = i1; x <= i2; ++x) {
             const int half = d.halfWidth[std::size_t(std::labs(x - i))];
             if (half < 0)
                 continue;
-            const long y1 = std::max(j1, j - half), y2 = std::min(j2, j + half);
+            const long y1 = extends ? j + half : std::max(j1, j - half), y2 = std::min(j2, j + half);
             const unsigned char* sp = s.at(x, y1);
             unsigned char* wp = w.at(x, y1);
             // The box holds no forced-edge or protected pixel, so any class bit makes q eligible.
