@@ -83,11 +83,13 @@ protected:
     // The Clean tool's select: a class onto itself over the whole image, which commits nothing.
     void selectOntoItself(unsigned char cls)
     {
-        m_c->select(whole(), nullptr, m_status, classification::SelectExact, cls, 0x0F, cls, 0x3F, 0, nullptr);
+        m_c->select(whole(), nullptr, m_status, classification::SelectExact, cls, 0x0F, cls, 0x3F, 0,
+                    nullptr);
     }
     void despeckle(int level, Recorder* recorder = nullptr)
     {
-        m_c->despeckleSelection(m_status, level, recorder ? ProgressRange(recorder, 0.f, 1.f) : ProgressRange());
+        const ProgressRange range = recorder ? ProgressRange(recorder, 0.f, 1.f) : ProgressRange();
+        m_c->despeckleSelection(m_status, level, range);
     }
 
     classification::RgbaView8 m_image;

@@ -75,8 +75,8 @@ protected:
     void mark(int left, int top, int width, int height, unsigned char value)
     {
         const DvSelection s = wholeRect(left, top, width, height);
-        ASSERT_EQ(DvSelect(m_session, m_status, &s, value, value == 2 || value == 4 ? 0x0F : 0, 0, 0.f, nullptr),
-                  DvOk);
+        const unsigned char target = value == 2 || value == 4 ? 0x0F : 0;
+        ASSERT_EQ(DvSelect(m_session, m_status, &s, value, target, 0, 0.f, nullptr), DvOk);
     }
     // 'B' where a status row holds Blend, '-' elsewhere, over columns from..to.
     std::string blendRow(int y, int from, int to)

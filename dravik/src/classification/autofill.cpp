@@ -232,34 +232,37 @@ void IiClassification::autoFill(Bytes& status, const std::optional<Rect>& area, 
     };
 
     // Border pixels in scan order: a free pixel beside a marked one, a marked pixel beside a
-    // free one. The band only writes the working array, so each is drawn as the scan finds it.
-    const KindTable kinds = pixelKinds(fillFrom);
-    const std::size_t padded = std::size_t(cols) + 2;
-    std::vector<unsigned char> kindRows(4 * padded, 0);  // three rows and a row of nothing
-    unsigned char* const none = &kindRows[3 * padded] + 1;
-    const auto kindRow = [&](int i, int slot) {
-        unsigned char* k = &kindRows[std::size_t(slot) * padded] + 1;
-        const unsigned char* p = s.at(i, 0);
-        for (int j = 0; j < cols; ++j, p += s.col)
-            k[j] = kinds[*p];
-        return k;
-    };
-    const unsigned char* up = none;
-    const unsigned char* here = kindRow(0, 0);
-    const unsigned char* down = rows > 1 ? kindRow(1, 1) : none;
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < cols; ++j) {
-            const unsigned char k = here[j];
-            if (!k)
-                continue;
-            const unsigned char around = up[j] | down[j] | here[j - 1] | here[j + 1];
-            const bool border = (k & KindMarked) ? (around & KindFree) != 0 : (around & KindMarked) != 0;
-            if (border && band)
-                drawBand(i, j);
+    // free one. The band only writes the working array, so each is drawn as the scan finds it;
+    // without a band the border changes nothing.
+    if (band) {
+        const KindTable kinds = pixelKinds(fillFrom);
+        const std::size_t padded = std::size_t(cols) + 2;
+        std::vector<unsigned char> kindRows(4 * padded, 0);  // three rows and a row of nothing
+        unsigned char* const none = &kindRows[3 * padded] + 1;
+        const auto kindRow = [&](int i, int slot) {
+            unsigned char* k = &kindRows[std::size_t(slot) * padded] + 1;
+            const unsigned char* p = s.at(i, 0);
+            for (int j = 0; j < cols; ++j, p += s.col)
+                k[j] = kinds[*p];
+            return k;
+        };
+        const unsigned char* up = none;
+        const unsigned char* here = kindRow(0, 0);
+        const unsigned char* down = rows > 1 ? kindRow(1, 1) : none;
+        for (int i = 0; i < rows; ++i) {
+            for (int j = 0; j < cols; ++j) {
+                const unsigned char k = here[j];
+                if (!k)
+                    continue;
+                const unsigned char around = up[j] | down[j] | here[j - 1] | here[j + 1];
+                const bool border = (k & KindMarked) ? (around & KindFree) != 0 : (around & KindMarked) != 0;
+                if (border)
+                    drawBand(i, j);
+            }
+            up = here;
+            here = down;
+            down = i + 2 < rows ? kindRow(i + 2, (i + 2) % 3) : none;
         }
-        up = here;
-        here = down;
-        down = i + 2 < rows ? kindRow(i + 2, (i + 2) % 3) : none;
     }
 
     for (int i = 0; i < rows; ++i) {

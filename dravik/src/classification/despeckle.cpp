@@ -51,15 +51,20 @@ void IiClassification::despeckle(Bytes& status, int n, ProgressRange progress)
     // The selection is what the last operation wrote; the holes it may fill are pixels of its
     // new value's classes or Unassigned that its match mask lets through.
     const std::array<bool, 256> selected = matchTable(v, w);
-    const std::array<bool, 256> fillable = matchTable(static_cast<unsigned char>(v | StatusUnassigned), matchMask);
+    const std::array<bool, 256> fillable =
+        matchTable(static_cast<unsigned char>(v | StatusUnassigned), matchMask);
 
     const Rect D{R.x1 - 1, R.y1 - 1, R.x2 + n, R.y2 + n};
     Labels cover(blitz::Range(D.x1, D.x2), blitz::Range(D.y1, D.y2));
     cover = 0;
     const std::ptrdiff_t kRow = cover.stride(0);  // the cover array is dense, columns adjacent
-    const auto coverAt = [&](long x, long y) { return cover.dataFirst() + (x - D.x1) * kRow + (y - D.y1); };
+    int* const coverCorner = cover.dataFirst();
+    const auto coverAt = [&](long x, long y) { return coverCorner + (x - D.x1) * kRow + (y - D.y1); };
     const std::ptrdiff_t wRow = m_working.stride(0), wCol = m_working.stride(1);
-    const auto workingAt = [&](long x, long y) { return &m_working(R.x1, R.y1) + (x - R.x1) * wRow + (y - R.y1) * wCol; };
+    unsigned char* const workingCorner = &m_working(R.x1, R.y1);
+    const auto workingAt = [&](long x, long y) {
+        return workingCorner + (x - R.x1) * wRow + (y - R.y1) * wCol;
+    };
 
     // The selection, shifted by h so that the leading windows below centre on each pixel.
     for (int x = R.x1; x <= R.x2; ++x) {
