@@ -1,6 +1,7 @@
 // Auto-fill on small hand-made status arrays, and against a plain reading of its rules on
 // random markings.
 #include "classification/classification.h"
+#include "status_letters.h"
 
 #include <gtest/gtest.h>
 
@@ -19,44 +20,8 @@ namespace {
 // Arrays start away from 0 so that index mistakes show.
 constexpr int X0 = 10, Y0 = 20;
 
-constexpr struct {
-    char letter;
-    unsigned char status;
-} statusLetters[] = {
-    {'.', 0x00}, {'1', 0x01}, {'K', 0x02}, {'D', 0x04}, {'B', 0x08},
-    {'E', 0x11}, {'F', 0x12}, {'P', 0x21}, {'Q', 0x22},
-};
-
-unsigned char statusOf(char letter)
-{
-    for (const auto& l : statusLetters)
-        if (l.letter == letter)
-            return l.status;
-    ADD_FAILURE() << "no status letter " << letter;
-    return 0;
-}
-
-char letterOf(unsigned char status)
-{
-    for (const auto& l : statusLetters)
-        if (l.status == status)
-            return l.letter;
-    return '?';
-}
-
-using Rows = std::vector<std::string>;
-
-Rows render(const Bytes& a)
-{
-    Rows rows;
-    for (int x = a.lbound(0); x <= a.ubound(0); ++x) {
-        std::string r;
-        for (int y = a.lbound(1); y <= a.ubound(1); ++y)
-            r += letterOf(a(x, y));
-        rows.push_back(r);
-    }
-    return rows;
-}
+using Rows = testsupport::StatusRows;
+using testsupport::render;
 
 using Cell3 = blitz::TinyVector<unsigned char, 3>;
 
@@ -76,9 +41,7 @@ protected:
     void scene(const Rows& statuses)
     {
         scene(int(statuses.size()), int(statuses[0].size()));
-        for (std::size_t i = 0; i < statuses.size(); ++i)
-            for (std::size_t j = 0; j < statuses[i].size(); ++j)
-                m_status(X0 + int(i), Y0 + int(j)) = statusOf(statuses[i][j]);
+        testsupport::writeRows(m_status, statuses);
     }
 
     // The width map as the analysis keeps it: byte 2 of three-byte cells over the image grown
@@ -195,36 +158,6 @@ TEST_F(AutoFill, NoBandWithinReachOfAForcedEdgeOrAProtectedPixel)
                                           expected}))
             << shield;
     }
-}
-
-TEST_F(AutoFill, TheBandsRadiusFollowsTheWidthMap)
-{
-    // Keep on the left, free on the right; a straight border between columns 9 and 10.
-    scene(12, 24);
-    for (int x = X0; x < X0 + 12; ++x)
-        for (int y = Y0; y < Y0 + 10; ++y)
-            m_status(x, y) = 2;
-    widths(0);
-    for (int x = X0; x < X0 + 12; ++x)
-        for (int y = Y0; y < Y0 + 24; ++y)
-            m_cells(x, y)[2] = x < X0 + 6 ? 2 : 8;
-    fill(2, 1.f);
-    // Width w gives R = w / 2 + 0.49 and reaches r = trunc(R) pixels beyond each border pixel.
-    const auto blendColumns = [&](int x) {
-        std::string s;
-        for (int y = Y0; y < Y0 + 24; ++y)
-            s += m_status(x, y) == 8 ? 'B' : '-';
-        return s;
-    };
-    EXPECT_EQ(blendColumns(X0 + 1), "--------BBBB------------");
-    EXPECT_EQ(blendColumns(X0 + 9), "-----BBBBBBBBBB---------");
-    // A band factor scales it: width 2 at factor 3 reaches as far as width 6.
-    scene(3, 24);
-    for (int y = Y0; y < Y0 + 10; ++y)
-        m_status(X0 + 1, y) = m_status(X0, y) = m_status(X0 + 2, y) = 2;
-    widths(2);
-    fill(2, 3.f);
-    EXPECT_EQ(blendColumns(X0 + 1), "------BBBBBBBB----------");
 }
 
 TEST_F(AutoFill, UndoRestoresEveryBitOfTheStatus)
@@ -395,8 +328,9 @@ TEST_F(AutoFill, AgreesWithAPlainReadingOfItsRulesOnRandomMarkings)
         // Forced-edge and protected pixels never change, and undo gives back every byte.
         for (int x = X0; x < X0 + rows; ++x)
             for (int y = Y0; y < Y0 + cols; ++y) {
-                if (before(x, y) & 48)
+                if (before(x, y) & 48) {
                     ASSERT_EQ(m_status(x, y), before(x, y));
+                }
             }
         m_c->undoStack().undo(m_c->dirty());
         ASSERT_TRUE(blitz::all(m_status == before)) << "trial " << trial;

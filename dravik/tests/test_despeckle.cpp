@@ -1,6 +1,7 @@
 // Despeckle after a select, on small hand-made status arrays, and against a plain reading of
 // its rules on random selections.
 #include "classification/classification.h"
+#include "status_letters.h"
 
 #include <gtest/gtest.h>
 
@@ -16,43 +17,8 @@ namespace {
 
 constexpr int X0 = -4, Y0 = 7;
 
-constexpr struct {
-    char letter;
-    unsigned char status;
-} statusLetters[] = {
-    {'.', 0x00}, {'1', 0x01}, {'K', 0x02}, {'D', 0x04}, {'B', 0x08}, {'E', 0x11}, {'P', 0x21},
-};
-
-unsigned char statusOf(char letter)
-{
-    for (const auto& l : statusLetters)
-        if (l.letter == letter)
-            return l.status;
-    ADD_FAILURE() << "no status letter " << letter;
-    return 0;
-}
-
-char letterOf(unsigned char status)
-{
-    for (const auto& l : statusLetters)
-        if (l.status == status)
-            return l.letter;
-    return '?';
-}
-
-using Rows = std::vector<std::string>;
-
-Rows render(const Bytes& a)
-{
-    Rows rows;
-    for (int x = a.lbound(0); x <= a.ubound(0); ++x) {
-        std::string r;
-        for (int y = a.lbound(1); y <= a.ubound(1); ++y)
-            r += letterOf(a(x, y));
-        rows.push_back(r);
-    }
-    return rows;
-}
+using Rows = testsupport::StatusRows;
+using testsupport::render;
 
 struct Recorder : corvath::utility::IiUI {
     void progress(float f, const std::string&) override { fractions.push_back(f); }
@@ -74,9 +40,7 @@ protected:
     void scene(const Rows& statuses)
     {
         scene(int(statuses.size()), int(statuses[0].size()));
-        for (std::size_t i = 0; i < statuses.size(); ++i)
-            for (std::size_t j = 0; j < statuses[i].size(); ++j)
-                m_status(X0 + int(i), Y0 + int(j)) = statusOf(statuses[i][j]);
+        testsupport::writeRows(m_status, statuses);
     }
     Rect whole() const { return corvath::utility::domainOf(m_status); }
 
