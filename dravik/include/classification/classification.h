@@ -186,6 +186,11 @@ public:
     float outlineSmoothing = 1.0f;
     // Mask generation leaves source pixels below this fraction of full opacity alone.
     float minimumOpacity = 1.0f;
+    // The smoothing, care and greed settings of the mask stages, taken from the session's
+    // variables by every mask generation.
+    int maskSmooth = 5;
+    int maskCareful = 16;
+    int maskGreedy = 8;
 
     // Analysis results: region number per pixel (-1 outside any region), the colour-region
     // labels of the current level and their frame, the level index (-1 none) and the number
