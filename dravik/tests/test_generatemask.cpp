@@ -299,3 +299,23 @@ TEST(ForcedEdgePass, RampsAcrossTheLineOnEveryScale)
     expectRamp<unsigned short, 65535>(&classification::maskPass<unsigned short>);
     expectRamp<unsigned short, 32768>(&classification::maskPassVariant<unsigned short>);
 }
+
+TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)
+{
+    // The area holds only Keep: the matting patch inside it finds no background sample.
+    const DvArea area{10, 2, 30, 10};
+    DvMaskPatch patch{};
+    patch.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
+    patch.method = 1;
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    // Below the opacity gate: only a copy of the source could write this pixel.
+    source.samples[(8 * W + 35) * 4 + 3] = 200;
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+        cut.samples[i] = 9;
+    ASSERT_EQ(generate(cut, source, &area, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(alphaAt(cut, 14, 6), 255);
+    EXPECT_EQ(alphaAt(cut, 35, 8), 9);
+    EXPECT_FALSE(pendingBitsLeft());
+}
