@@ -190,9 +190,11 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
             return 0;
         }
         if (!filled.hasKeep) {
-            for (int x = F.x1; x <= F.x2; ++x)
-                for (int y = F.y1; y <= F.y2; ++y)
-                    O(x, y)[3] = 0;
+            for (int x = F.x1; x <= F.x2; ++x) {
+                Colour<T>* o = &O(x, F.y1);
+                for (int y = F.y1; y <= F.y2; ++y, o += O.stride(1))
+                    (*o)[3] = 0;
+            }
             cleanup.run();
             return 0;
         }
