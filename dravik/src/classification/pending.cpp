@@ -3,16 +3,18 @@
 #include "classification/classification.h"
 #include "classification/session.h"
 
+#include "analysis_pipeline.h"
+
 namespace classification {
 
-void IiClassification::analyse(ProgressRange, const Labels*)
+bool runSegmentation(Segmentation<6, 0>&, ProgressRange)
 {
-    throw NotBuilt("the analysis driver is not built yet");
+    throw NotBuilt("the segmentation pipeline is not built yet");
 }
 
-void IiClassification::buildRegionMap(ProgressRange)
+const blitz::Array<int, 2>& segmentationRegionLabels(Segmentation<6, 0>&)
 {
-    throw NotBuilt("the region-map step is not built yet");
+    throw NotBuilt("the segmentation pipeline is not built yet");
 }
 
 void IiClassification::autoComplex(Bytes&, ProgressRange, float)
