@@ -98,3 +98,45 @@ TEST_F(JobThreads, AFailureStopsTheHandOutAndACancelWinsOverIt)
     };
     EXPECT_THROW(runJobsOnWorkerThreads(record, 6, work), DvExCancel);
 }
+
+TEST_F(JobThreads, AnAllocationFailureSurfacesAsOutOfMemoryOverAFailure)
+{
+    platform::setProcessorCountOverride(2);
+    std::atomic<int> arrived{0};
+    auto work = [&](int job) {
+        ++arrived;
+        while (arrived < 2)
+            std::this_thread::yield();
+        if (job == 6)
+            throw std::bad_alloc();
+        throw std::logic_error("broken");
+    };
+    EXPECT_THROW(runJobsOnWorkerThreads(record, 6, work), std::bad_alloc);
+
+    // The flags of one run do not reach the next.
+    Log log;
+    runJobsOnWorkerThreads(record, 1, [&log](int job) { log.add(job); });
+    EXPECT_EQ(log.jobs.size(), 2u);
+}
+
+TEST_F(JobThreads, TheTakeHookSeesEveryJobInHandOutOrderAndMayCancel)
+{
+    platform::setProcessorCountOverride(8);
+    std::vector<int> taken;  // written only under the record's mutex
+    runJobsOnWorkerThreads(record, 20, [](int) {}, [&taken](int job) { taken.push_back(job); });
+    ASSERT_GE(taken.size(), 21u);
+    for (int k = 0; k <= 20; ++k)
+        EXPECT_EQ(taken[std::size_t(k)], 20 - k);
+    for (std::size_t k = 21; k < taken.size(); ++k)
+        EXPECT_EQ(taken[k], -1) << "an exhausted record hands out -1 to every asker";
+
+    Log log;
+    EXPECT_THROW(runJobsOnWorkerThreads(record, 20, [&log](int job) { log.add(job); },
+                                        [](int job) {
+                                            if (job == 15)
+                                                throw DvExCancel();
+                                        }),
+                 DvExCancel);
+    for (int job : log.jobs)
+        EXPECT_GT(job, 15) << "the job whose hand-out was cancelled never ran";
+}

@@ -300,8 +300,8 @@ TEST(HistogramStage, WorkerFailuresBecomeTheFailureTextOrOutOfMemory)
     try {
         s.updateHistograms(false, ProgressRange(&r, 0.f, 1.f));
         ADD_FAILURE() << "no exception";
-    } catch (const char* text) {
-        EXPECT_STREQ(text, "Unhandled exception in worker thread.");
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Unhandled exception in worker thread.");
     }
     EXPECT_EQ(r.fractions.size(), 3u);
 

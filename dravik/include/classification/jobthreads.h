@@ -1,48 +1,95 @@
 #pragma once
-// Worker threads that take numbered jobs from a shared record, one thread per processor.
+// Worker threads that take numbered jobs from a shared record, and how a stage turns the way
+// its workers stopped into its own exception after the join.
 
 #include "classification/progress.h"
 #include "platform/clock.h"
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <atomic>
 #include <exception>
+#include <functional>
+#include <new>
 #include <vector>
 
 namespace classification {
 
-// What the workers of one stage share: the next job and whether one of them was cancelled or
-// failed. Every field is read and written under the mutex.
+// The text of the exception that a stage throws after a worker failed.
+extern const char* const kWorkerFailureText;  // "Unhandled exception in worker thread."
+
+// What the workers of one stage share: the next job and whether one of them was cancelled,
+// ran out of memory or failed. The job counter is read and written under the mutex; the
+// stop flags are set under it and read without it.
 class JobRecord {
 public:
-    // Before the workers start: jobs are handed out as firstJob, firstJob - 1, ..., 0.
-    void reset(int firstJob);
-    // The next job, or -1 when none is left or a worker was cancelled or failed.
+    // Runs under the mutex for every take that no stop refuses, with the job handed out (-1
+    // once none is left), so reports made there reach the client in hand-out order. May throw.
+    using TakeHook = std::function<void(int job)>;
+
+    // Only while no worker runs: jobs are handed out as firstJob, firstJob - 1, ..., 0, and
+    // every stop flag is cleared.
+    void reset(int firstJob, TakeHook onTake = TakeHook());
+    // The next job, or -1 when none is left or a worker has stopped.
     int take();
-    void recordCancel();
-    void recordFailure();
-    // After every worker has been joined: throws DvExCancel after a cancel, else
-    // std::runtime_error("Unhandled exception in worker thread.") after a failure.
-    void rethrow();
+    // Lock-free, for polling between pieces of work.
+    bool stopped() const;
+
+    void recordCancel() noexcept;
+    void recordOutOfMemory() noexcept;
+    void recordFailure() noexcept;
+
+    // Runs body on a worker thread and records how it ended: a cancel, an allocation failure
+    // or any other exception. Never throws; body must hold no lock of this record when it
+    // throws (all its locks are scoped).
+    template <typename Body>
+    void guard(Body&& body) noexcept;
+
+    // After every worker has been joined: DvExCancel after a cancel, else std::bad_alloc
+    // after an allocation failure, else std::runtime_error(kWorkerFailureText) after any
+    // other failure; nothing when all ended normally.
+    void rethrow() const;
 
 private:
+    void raise(std::atomic<bool>& flag) noexcept;
+
     boost::mutex m_mutex;
     int m_next = -1;
-    bool m_cancelled = false;
-    bool m_failed = false;
+    TakeHook m_onTake;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_outOfMemory{false};
+    std::atomic<bool> m_failed{false};
 };
+
+template <typename Body>
+void JobRecord::guard(Body&& body) noexcept
+{
+    try {
+        body();
+    } catch (const DvExCancel&) {
+        recordCancel();
+    } catch (const std::bad_alloc&) {
+        recordOutOfMemory();
+    } catch (...) {
+        recordFailure();
+    }
+}
 
 // Runs work(job) for every job firstJob..0 on platform::processorCount() threads; each thread
 // works on its own copy of `work`. Joins every thread before it returns or throws; a worker's
-// DvExCancel or other exception stops the hand-out and is rethrown through JobRecord::rethrow.
+// exception stops the hand-out and is rethrown through JobRecord::rethrow. onTake as in
+// JobRecord::reset.
 template <typename Work>
-void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work);
+void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work,
+                            JobRecord::TakeHook onTake = JobRecord::TakeHook());
 
 template <typename Work>
-void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work)
+void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work,
+                            JobRecord::TakeHook onTake)
 {
-    record.reset(firstJob);
+    record.reset(firstJob, std::move(onTake));
     const unsigned count = platform::processorCount();
     std::vector<boost::thread> threads;
     std::exception_ptr startFailure;
@@ -50,14 +97,10 @@ void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work)
         threads.reserve(count);
         for (unsigned t = 0; t < count; ++t) {
             threads.emplace_back([&record, mine = Work(work)]() mutable {
-                try {
+                record.guard([&] {
                     for (int job = record.take(); job >= 0; job = record.take())
                         mine(job);
-                } catch (const DvExCancel&) {
-                    record.recordCancel();
-                } catch (...) {
-                    record.recordFailure();
-                }
+                });
             });
         }
     } catch (...) {

@@ -5,16 +5,16 @@
 // widths and regions. Every channel remembers the settings it was last computed with.
 
 #include "classification/histogram1d.h"
+#include "classification/jobthreads.h"
 #include "classification/progress.h"
 #include "classification/rect.h"
 #include "classification/vec.h"
-#include "classification/workers.h"
 
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
-#include <boost/thread/mutex.hpp>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -118,15 +118,55 @@ int findBestSplit(std::vector<ModeRecord>& records, int first, int end);
 
 template <int N, int Variant>
 class HistogramUpdater;
+template <int N, int Variant>
+class GradientUpdater;
 
 // The shared state of the histogram stage's worker.
 struct HistogramWork {
-    boost::mutex mutex;
-    int channelCounter = 0;
-    bool changed = false;
-    ProgressRange progress;  // the worker's share of the stage
-    WorkerFlags flags;
+    JobRecord channels;             // hands out N - 1 down to 0
+    std::atomic<bool> changed{false};
+    ProgressRange progress;         // the worker's share of the stage, reported under the record
 };
+
+// The gradient stage's bands: from start.x in steps of the band height up to and including
+// end.x, each reaching to the start of the next (the last to end.x); every band spans start.y
+// to end.y. Bands are numbered from 0 at start.x.
+struct BandCursor {
+    int bandHeight = 64;
+    IntPair start{0, 0};
+    IntPair end{-1, -1};
+    ProgressRange progress;  // the workers' share of the stage
+
+    void reset(IntPair startCorner, IntPair endCorner, ProgressRange range);
+    int bandCount() const;
+    void band(int b, IntPair& lower, IntPair& upper) const;
+    // Reports band b as handed out: the fraction of the first index that lies before it.
+    void report(int b);
+};
+
+// The corner values of one 2 x 2 pixel block: how well the block fits the modes of its cells
+// at the peaks and at the valleys, as logarithms.
+struct LevelPair {
+    float peak;
+    float valley;
+};
+
+// Writes bytes 0 and 1 of the gradient image at every element of the level field: the peak
+// and valley levels scaled so that the finite ones span 0..255 (truncated); a level that is
+// not finite gives 0. Returns the scale (1 when the finite levels are all equal or absent).
+float scaleLevelField(const blitz::Array<LevelPair, 2>& levels,
+                      blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>& gradient);
+
+// The inner watershed's bias, ln(imageTol) * scale truncated, kept to 0..255 before it becomes
+// an int: a nearly flat level field has a huge scale, and a larger bias holds back nothing more.
+int innerWatershedBias(float imageTol, float scale);
+
+// Forward and backward two-pass propagation over r: afterwards no element of r exceeds an
+// edge neighbour by more than 70 or a diagonal neighbour by more than 99; values only
+// decrease. The array must cover r grown by 1. Each reports after every first index that is
+// a multiple of 512.
+void chamferForward(const Rect& r, blitz::Array<int, 2> distance, ProgressRange range);
+void chamferBackward(const Rect& r, blitz::Array<int, 2> distance, ProgressRange range);
 
 // Instantiated once, as Segmentation<6,0>: six channels.
 template <int N, int Variant>
@@ -137,6 +177,9 @@ public:
     using Image = blitz::Array<Pixel, 2>;
     using Cell = corvath::utility::Vec<Histogram1D, N>;
     using HistogramArray = blitz::Array<Cell, 2>;
+    // Upper height, lower height, width.
+    using GradientPixel = blitz::TinyVector<unsigned char, 3>;
+    using GradientImage = blitz::Array<GradientPixel, 2>;
 
     static constexpr int kChannels = N;
     // Where each of the five stages ends within the range of a whole run.
@@ -167,7 +210,8 @@ public:
 
     // Stage 1: rebuilds the histograms of every channel whose settings changed, one channel
     // at a time on a worker thread; upstreamChanged is ignored. True when any was rebuilt.
-    // Throws DvExCancel, std::bad_alloc or kWorkerFailureText when the worker stopped so, and
+    // Throws DvExCancel, std::bad_alloc or std::runtime_error(kWorkerFailureText) when the
+    // worker stopped so, and
     // std::invalid_argument when the head's resolution, overlap or colour bits are unset.
     bool updateHistograms(bool upstreamChanged, ProgressRange range);
     // The next channel to rebuild (N - 1 down to 0), or -1 when none is left or a worker
@@ -186,6 +230,43 @@ public:
     // Stage 2 for every channel, each over its share of range.
     bool watershedFirstAllChannels(bool upstreamChanged, ProgressRange range);
 
+    // Stage 3: the gradient image from the histograms' modes, bands of rows on one worker
+    // thread per processor; does nothing but resize the image unless upstreamChanged. Throws
+    // as the histogram stage does when a worker stopped.
+    bool updateGradients(bool upstreamChanged, ProgressRange range);
+    // The corner values of the block whose byte ranges per channel are lo..hi, looked up in
+    // one cell: the sums over the channels of 1 / count^2 at the peaks and at the valleys.
+    LevelPair inverseCountSums(IntPair cell, const unsigned char* lo, const unsigned char* hi) const;
+
+    // Stage 4: the width map (byte 2 of the gradient image) from the cells' best splits, when
+    // upstreamChanged or "inFocusEdgeWidth" changed.
+    bool computeWidthMap(bool upstreamChanged, ProgressRange range);
+    // A cell's width in the stage's fixed-point units, within lower..upper.
+    int cellWidth(const Cell& cell, int lower, int upper) const;
+
+    // Stage 5: the region labels by a seeded watershed over the gradient image, when
+    // upstreamChanged or "imageTol" or "inFocusEdgeWidth" changed. An "imageTol" of 1 or less
+    // empties the labels and sets the fine label count to -1.
+    bool watershedInner(bool upstreamChanged, ProgressRange range);
+
+    // Runs the five stages over the range's shares; true when any stage changed a result.
+    // After any exception every channel is recomputed by the next run.
+    bool analyse(ProgressRange range);
+
+    // Over the bounds grown by 2; bytes 0 and 1 are heights, byte 2 the width map.
+    const GradientImage& gradient() const { return m_gradient; }
+    // The same over the bounds.
+    const GradientImage& gradientView() const { return m_gradientView; }
+    float gradientScale() const { return m_gradientScale; }
+    // Byte 2 of the gradient image over the bounds; the margin holds the edge's widths.
+    const blitz::Array<unsigned char, 2>& widthMap() const { return m_widthMap; }
+    // Over the bounds grown by 2: a label of 1 or more inside the bounds, 0 on the ring
+    // around them. The labelling step of the analysis rewrites them and their count.
+    blitz::Array<std::int32_t, 2>& regionLabels() { return m_regionLabels; }
+    const blitz::Array<std::int32_t, 2>& regionLabelView() const { return m_regionLabelView; }
+    // The number of labels handed out (label 0 included); -1 when the stage is switched off.
+    std::int32_t& fineLabelCount() { return m_fineLabelCount; }
+
     // After a complete run: every channel and the last complete state take the head.
     void storeChannelStates();
     // After a failed run: every channel is recomputed next time.
@@ -193,6 +274,8 @@ public:
 
 private:
     friend class HistogramUpdater<N, Variant>;
+    friend class GradientUpdater<N, Variant>;
+
 
     void checkHistogramSettings() const;
 
@@ -210,6 +293,18 @@ private:
     Histogram1D m_defaultHistogram;
 
     HistogramWork m_histogramWork;
+
+    GradientImage m_gradient;
+    GradientImage m_gradientView;
+    float m_gradientScale = 1.f;
+    BandCursor m_bandCursor;
+    JobRecord m_gradientJobs;  // one job per band
+
+    blitz::Array<unsigned char, 2> m_widthMap;
+
+    blitz::Array<std::int32_t, 2> m_regionLabels;
+    blitz::Array<std::int32_t, 2> m_regionLabelView;
+    std::int32_t m_fineLabelCount = -1;
 };
 
 // The histogram stage's worker: rebuilds channels until none is left.
@@ -226,7 +321,37 @@ private:
     blitz::Array<Histogram1D, 2> m_scratch;  // one grid for all the channels it rebuilds
 };
 
+// The gradient stage's worker: computes the level values of the bands it is handed. Every
+// thread holds its own copy.
+template <int N, int Variant>
+class GradientUpdater {
+public:
+    GradientUpdater(const Segmentation<N, Variant>& segmentation, blitz::Array<LevelPair, 2>& levels);
+    // Band number `job` counted down from the last band; runs on the worker thread.
+    void operator()(int job);
+
+    // Interpolation along one index: the cell before a block's corner point, the cell after
+    // it, and the weight of the first.
+    struct CellAxis {
+        int first;
+        int second;
+        float weight;
+    };
+
+private:
+    const Segmentation<N, Variant>* m_segmentation;
+    float m_scale;      // 1 / resolution
+    float m_halfScale;  // 0.5 / resolution
+    Rect m_cells;
+    LevelPair* m_levels;  // element (x1, y1) of the level field
+    std::ptrdiff_t m_levelStride;
+    int m_bandCount;
+    std::array<const ModeRecord*, N> m_modes;
+    std::vector<CellAxis> m_columns;  // this thread's, the same for every row
+};
+
 extern template class Segmentation<6, 0>;
 extern template class HistogramUpdater<6, 0>;
+extern template class GradientUpdater<6, 0>;
 
 } // namespace classification

@@ -61,6 +61,31 @@ void Segmentation<N, V>::storeChannelStates()
 }
 
 template <int N, int V>
+bool Segmentation<N, V>::analyse(ProgressRange range)
+{
+    if (std::none_of(m_channelFlags.begin(), m_channelFlags.end(), [](unsigned char f) { return f != 0; })) {
+        range.position = 1.f;
+        if (range.parent)
+            range.parent->progress(range.hi, std::string());
+        return false;
+    }
+    try {
+        // Each stage learns whether an earlier one changed anything in this run.
+        bool changed = updateHistograms(false, range.nextStep(kStageEnds[0]));
+        changed = watershedFirstAllChannels(changed, range.nextStep(kStageEnds[1])) || changed;
+        changed = updateGradients(changed, range.nextStep(kStageEnds[2])) || changed;
+        changed = computeWidthMap(changed, range.nextStep(kStageEnds[3])) || changed;
+        changed = watershedInner(changed, range.nextStep(kStageEnds[4])) || changed;
+        storeChannelStates();
+        return changed;
+    } catch (...) {
+        // Whatever a stage left half done, the next run recomputes every channel.
+        resetChannelStates();
+        throw;
+    }
+}
+
+template <int N, int V>
 void Segmentation<N, V>::resetChannelStates()
 {
     m_channelStates.fill(SegmentationState());
@@ -85,13 +110,15 @@ bool Segmentation<N, V>::updateHistograms(bool, ProgressRange range)
     }
 
     HistogramWork& work = m_histogramWork;
-    {
-        boost::lock_guard<boost::mutex> lock(work.mutex);
-        work.channelCounter = N - 1;
-        work.changed = false;
-        work.flags.reset();
-        work.progress = ProgressRange(range.parent, range.at(range.position), range.at(1.f), 0.f);
-    }
+    work.changed = false;
+    work.progress = ProgressRange(range.parent, range.at(range.position), range.at(1.f), 0.f);
+    work.channels.reset(N - 1, [&work](int channel) {
+        const float f = std::min(1.0f, float(N - channel) * (1.0f / N));
+        if (work.progress.parent) {
+            work.progress.position = f;
+            work.progress.parent->progress(work.progress.at(f), std::string());
+        }
+    });
     range.position = 1.f;
 
     const int first = nextChannel();
@@ -99,26 +126,14 @@ bool Segmentation<N, V>::updateHistograms(bool, ProgressRange range)
     workers.create_thread(HistogramUpdater<N, V>(*this, first));
     workers.join_all();
 
-    work.flags.rethrow();
+    work.channels.rethrow();
     return work.changed;
 }
 
 template <int N, int V>
 int Segmentation<N, V>::nextChannel()
 {
-    HistogramWork& work = m_histogramWork;
-    boost::lock_guard<boost::mutex> lock(work.mutex);
-    if (work.flags.stopped())
-        return -1;
-    const int i = work.channelCounter;
-    if (i != -1)
-        --work.channelCounter;
-    const float f = std::min(1.0f, float(N - i) * (1.0f / N));
-    if (work.progress.parent) {
-        work.progress.position = f;
-        work.progress.parent->progress(work.progress.at(f), std::string());
-    }
-    return i;
+    return m_histogramWork.channels.take();
 }
 
 template <int N, int V>
@@ -202,13 +217,10 @@ void HistogramUpdater<N, V>::operator()()
 {
     Segmentation<N, V>& s = *m_segmentation;
     HistogramWork& work = s.m_histogramWork;
-    work.flags.guard(work.mutex, [&] {
+    work.channels.guard([&] {
         while (m_channel != -1) {
-            const bool changed = s.updateChannel(m_channel, ProgressRange(), m_scratch);
-            {
-                boost::lock_guard<boost::mutex> lock(work.mutex);
-                work.changed = work.changed || changed;
-            }
+            if (s.updateChannel(m_channel, ProgressRange(), m_scratch))
+                work.changed = true;
             m_channel = s.nextChannel();
         }
     });

@@ -1,0 +1,285 @@
+#include "watershed/watershed.h"
+
+#include <blitz/array.h>
+#include <blitz/tinyvec2.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <random>
+#include <set>
+#include <vector>
+
+using namespace classification;
+
+namespace {
+
+using Heights3 = blitz::TinyVector<unsigned char, 3>;
+using InnerFlood = WatershedQueue<LevelQueue, EightNeighbours, UpperLowerHeights, LabelCounter>;
+
+// A flood over rows x cols pixels with a ring of label 0 around them, as the inner watershed
+// sets it up; heights come from `height(x, y)` as both the upper and the lower byte.
+struct FloodCase {
+    int rows, cols;
+    blitz::Array<Heights3, 2> heights;
+    blitz::Array<std::int32_t, 2> labels;
+    LabelCounter counter;
+
+    template <typename F>
+    FloodCase(int r, int c, F height) : rows(r), cols(c), heights(r + 2, c + 2), labels(r + 2, c + 2)
+    {
+        heights = Heights3(0, 0, 0);
+        for (int x = 0; x < r; ++x)
+            for (int y = 0; y < c; ++y) {
+                const unsigned char h = height(x, y);
+                heights(x + 1, y + 1) = Heights3(h, h, 0);
+            }
+        labels = 0;
+        labels(blitz::Range(1, r), blitz::Range(1, c)) = -1;
+        counter.take();  // label 0 is the ring's
+    }
+
+    void run(int bias)
+    {
+        UpperLowerHeights h;
+        h.origin = heights.data()->data();
+        h.bias = bias;
+        LevelQueue queue;
+        InnerFlood flood(labels.data(), labels.stride(0), h, counter, queue);
+        CandidateArea area;
+        area.first = PixelOffset(labels.stride(0) + 1);
+        area.rows = rows;
+        area.columns = cols;
+        flood.flood(area, ProgressRange());
+        EXPECT_TRUE(queue.empty());
+    }
+
+    int label(int x, int y) const { return labels(x + 1, y + 1); }
+};
+
+} // namespace
+
+TEST(LevelQueue, HighestPriorityFirstAndFirstInFirstOutWithinOne)
+{
+    LevelQueue q;
+    EXPECT_TRUE(q.empty());
+    EXPECT_EQ(q.topPriority(), 0);
+    q.push(1, 10, 200, 50);   // priority 50
+    q.push(2, 20, 30, 255);   // 30
+    q.push(3, 30, 50, 90);    // 50
+    q.push(4, 40, 255, 255);  // 255
+    EXPECT_EQ(q.size(), 4u);
+    EXPECT_EQ(q.topPriority(), 255);
+
+    PixelOffset from, to;
+    const int expected[][3] = {{255, 4, 40}, {50, 1, 10}, {50, 3, 30}, {30, 2, 20}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(q.topPriority(), e[0]);
+        EXPECT_EQ(q.pop(from, to), e[0]);
+        EXPECT_EQ(from, PixelOffset(e[1]));
+        EXPECT_EQ(to, PixelOffset(e[2]));
+    }
+    EXPECT_TRUE(q.empty());
+    EXPECT_EQ(q.topPriority(), 0) << "an empty queue stands at level 0";
+}
+
+TEST(LevelQueue, KeepsOrderAcrossBlocksAndReusesThem)
+{
+    LevelQueue q;
+    PixelOffset from, to;
+    // Interleaved pushes and pops on two levels, more records than one block holds.
+    for (int round = 0; round < 3; ++round) {
+        for (PixelOffset i = 0; i < 5000; ++i) {
+            q.push(i, i, 7, 7);
+            q.push(i, i + 1, 3, 3);
+        }
+        for (PixelOffset i = 0; i < 5000; ++i) {
+            ASSERT_EQ(q.pop(from, to), 7);
+            ASSERT_EQ(to, i);
+        }
+        for (PixelOffset i = 0; i < 5000; ++i) {
+            ASSERT_EQ(q.pop(from, to), 3);
+            ASSERT_EQ(to, i + 1);
+        }
+        ASSERT_TRUE(q.empty());
+    }
+    q.push(1, 2, 9, 9);
+    q.release();
+    EXPECT_TRUE(q.empty());
+    q.push(5, 6, 4, 9);
+    EXPECT_EQ(q.pop(from, to), 4);
+    EXPECT_EQ(to, 6u);
+}
+
+TEST(LabelCounter, HandsOutTheMaximumOnceReached)
+{
+    LabelCounter c(2);
+    EXPECT_EQ(c.take(), 0);
+    EXPECT_EQ(c.take(), 1);
+    EXPECT_EQ(c.take(), 2);
+    EXPECT_EQ(c.take(), 2);
+    EXPECT_EQ(c.next(), 3);
+}
+
+TEST(InnerFlood, AUniformFieldFloodsFromItsFirstCandidate)
+{
+    FloodCase f(9, 13, [](int, int) { return 77; });
+    f.run(0);
+    for (int x = 0; x < 9; ++x)
+        for (int y = 0; y < 13; ++y)
+            ASSERT_EQ(f.label(x, y), 1);
+    EXPECT_EQ(f.counter.next(), 2);
+    for (int y = 0; y < 15; ++y)
+        EXPECT_EQ(f.labels(0, y), 0) << "the ring never joins a region";
+}
+
+// Two plateaus of 200 split by a band of 50 two columns wide (columns 6 and 7).
+TEST(InnerFlood, ABandTwoPixelsWideSeparatesPlateausUntilTheBiasBridgesIt)
+{
+    const auto twoColumnBand = [](int, int y) { return (y == 6 || y == 7) ? 50 : 200; };
+    FloodCase low(8, 14, twoColumnBand);
+    low.run(149);
+    EXPECT_EQ(low.counter.next(), 3);
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 14; ++y)
+            ASSERT_EQ(low.label(x, y), y <= 6 ? 1 : 2) << x << ", " << y;
+
+    FloodCase high(8, 14, twoColumnBand);
+    high.run(150);
+    EXPECT_EQ(high.counter.next(), 2);
+
+    FloodCase thin(8, 14, [](int, int y) { return y == 6 ? 50 : 200; });
+    thin.run(0);
+    EXPECT_EQ(thin.counter.next(), 2) << "a band one pixel wide never separates";
+}
+
+TEST(InnerFlood, EveryPixelEndsInARegionGrownThroughEightNeighbours)
+{
+    // Ridged, noisy heights: many seeds.
+    FloodCase f(40, 37, [](int x, int y) { return (x * 37 + y * 11 + (x * y) % 23) % 251; });
+    f.run(3);
+    const int count = f.counter.next();
+    ASSERT_GT(count, 2);
+    // Each region is one 8-connected component: walk each from its first pixel.
+    std::vector<int> seen(std::size_t(count), 0);
+    blitz::Array<int, 2> visited(40, 37);
+    visited = 0;
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 37; ++y) {
+            const int l = f.label(x, y);
+            ASSERT_GE(l, 1);
+            ASSERT_LT(l, count);
+            if (visited(x, y))
+                continue;
+            ASSERT_EQ(seen[std::size_t(l)]++, 0) << "label " << l << " has two pieces";
+            std::vector<std::pair<int, int>> stack{{x, y}};
+            visited(x, y) = 1;
+            while (!stack.empty()) {
+                const auto [px, py] = stack.back();
+                stack.pop_back();
+                for (int dx = -1; dx <= 1; ++dx)
+                    for (int dy = -1; dy <= 1; ++dy) {
+                        const int qx = px + dx, qy = py + dy;
+                        if (qx < 0 || qy < 0 || qx >= 40 || qy >= 37 || visited(qx, qy) || f.label(qx, qy) != l)
+                            continue;
+                        visited(qx, qy) = 1;
+                        stack.push_back({qx, qy});
+                    }
+            }
+        }
+}
+
+TEST(InnerFlood, SeedsStartInStorageOrderAmongEqualHeights)
+{
+    // Four isolated peaks of equal height in pits of 0: regions number in storage order.
+    FloodCase f(7, 7, [](int x, int y) { return (x % 4 == 1 && y % 4 == 1) ? 90 : 0; });
+    f.run(0);
+    EXPECT_EQ(f.label(1, 1), 1);
+    EXPECT_EQ(f.label(1, 5), 2);
+    EXPECT_EQ(f.label(5, 1), 3);
+    EXPECT_EQ(f.label(5, 5), 4);
+}
+
+namespace {
+
+// The flood step by step as it is defined: every neighbour of another region is queued, and
+// records that change nothing still leave the queue in their turn.
+blitz::Array<std::int32_t, 2> referenceFlood(const FloodCase& f, int bias, int& next)
+{
+    blitz::Array<std::int32_t, 2> labels = f.labels.copy();
+    const int rows = f.rows + 2, cols = f.cols + 2;
+    const auto h0 = [&](int p) { return int(f.heights(p / cols, p % cols)[0]); };
+    const auto h1 = [&](int p) { return int(f.heights(p / cols, p % cols)[1]); };
+    const auto label = [&](int p) -> std::int32_t& { return labels(p / cols, p % cols); };
+    std::vector<std::deque<std::pair<int, int>>> lists(256);
+    int level = 0;
+    std::size_t count = 0;
+    const auto pushNeighbours = [&](int p, int p0) {
+        const int offsets[] = {-1, 1, -cols, cols, cols - 1, cols + 1, -cols - 1, -cols + 1};
+        for (int d : offsets) {
+            const int q = p + d;
+            if (label(q) == label(p))
+                continue;
+            const int priority = std::min(p0, std::max(h1(p), h1(q)) + bias);
+            lists[std::size_t(priority)].push_back({p, q});
+            level = std::max(level, priority);
+            ++count;
+        }
+    };
+    std::vector<int> candidates;
+    for (int p = 0; p < rows * cols; ++p)
+        if (label(p) == -1)
+            candidates.push_back(p);
+    std::stable_sort(candidates.begin(), candidates.end(), [&](int a, int b) { return h0(a) > h0(b); });
+    LabelCounter counter;
+    counter.take();
+    std::size_t c = 0;
+    while (c < candidates.size() || count > 0) {
+        if (c < candidates.size() && (count == 0 || h0(candidates[c]) > level)) {
+            label(candidates[c]) = counter.take();
+            pushNeighbours(candidates[c], h0(candidates[c]));
+        } else {
+            const auto [from, to] = lists[std::size_t(level)].front();
+            const int priority = level;
+            lists[std::size_t(level)].pop_front();
+            if (--count == 0)
+                level = 0;
+            else
+                while (lists[std::size_t(level)].empty())
+                    --level;
+            if (label(to) == -1) {
+                label(to) = label(from);
+                pushNeighbours(to, priority);
+            }
+        }
+        while (c < candidates.size() && label(candidates[c]) != -1)
+            ++c;
+    }
+    next = counter.next();
+    return labels;
+}
+
+} // namespace
+
+TEST(InnerFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegions)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 12; ++round) {
+        const int levels = round % 3 == 0 ? 4 : 256;  // few levels: many ties
+        std::uniform_int_distribution<int> height(0, levels - 1);
+        std::vector<unsigned char> field(60 * 45);
+        for (auto& v : field)
+            v = (unsigned char)(height(rng) * (256 / levels));
+        FloodCase f(60, 45, [&](int x, int y) { return field[std::size_t(x * 45 + y)]; });
+        // Upper and lower heights differ: lower ones at most the upper.
+        for (int x = 1; x <= 60; ++x)
+            for (int y = 1; y <= 45; ++y)
+                f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] * (round % 4) / 4);
+        const int bias = round * 9 % 40;
+        int next = 0;
+        const auto expected = referenceFlood(f, bias, next);
+        f.run(bias);
+        ASSERT_TRUE(blitz::all(f.labels == expected)) << "round " << round;
+        EXPECT_EQ(f.counter.next(), next);
+    }
+}
