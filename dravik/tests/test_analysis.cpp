@@ -134,7 +134,7 @@ bool labelsAreConnected(const Labels& labels, const Rect& r)
     return true;
 }
 
-class ThreadCount : public ::testing::Test {
+class EnvelopeThreads : public ::testing::Test {
 protected:
     void TearDown() override { platform::setProcessorCountOverride(0); }
 };
@@ -186,7 +186,7 @@ TEST(Envelopes, TextureOffCopiesEveryColourChannelIntoBothEnvelopes)
             }
 }
 
-TEST_F(ThreadCount, EnvelopesAreTheSameOnOneAndOnEightThreads)
+TEST_F(EnvelopeThreads, AreTheSameOnOneAndOnEight)
 {
     testsupport::RgbaImage8 photo = testsupport::loadRgba8("chelsea.png");
     classification::JobRecord record;

@@ -145,10 +145,11 @@ public:
     // The fine labels from the segmentation's region labels: compact 4-connected regions over
     // the analysed area inside a frame of -1; emptied, with count -1, when imageTol <= 1.
     // Never modifies the segmentation's labels.
-    void buildFineLabels(const Bytes* analysisMask);
+    void buildFineLabels();
     // The region-map step: the level labels and region count of level max(currentLevel, 0),
     // and the region labels rebuilt from the fine labels, each fine region relabelled by the
-    // level label most of its pixels carry (when imageTol > 1; otherwise emptied).
+    // level label most of its pixels carry (when imageTol > 1; otherwise emptied). Pixels
+    // outside the analysis mask are -1 in both.
     void buildRegionMap(ProgressRange progress);
 
     Segmentation<6, 0>& segmentation() { return m_segmentation; }
@@ -245,6 +246,8 @@ private:
     int m_envelopeState = 0;
     JobRecord m_envelopeJobs;
     bool m_fineLabelsCurrent = false;
+    // The last analysis's mask (a view of the caller's bytes); empty for none.
+    Bytes m_analysisMask;
     Bytes m_framedWorking;
     Bytes m_working;
     UndoStack m_undo{undoDepth};

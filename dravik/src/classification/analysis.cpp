@@ -3,8 +3,6 @@
 #include "classification/classification.h"
 #include "classification/finelabels.h"
 
-#include "analysis_pipeline.h"
-
 #include <algorithm>
 #include <cstddef>
 
@@ -38,6 +36,24 @@ void copyLabels(const Labels& from, Labels& to)
     }
 }
 
+// Every element of labels over r becomes -1 where mask is 0 or absent.
+void clearOutsideMask(Labels& labels, const Rect& r, const Bytes& mask)
+{
+    const Rect covered = intersect(r, domainOf(mask));
+    const std::ptrdiff_t step = labels.stride(1);
+    for (int x = r.x1; x <= r.x2; ++x) {
+        int* l = &labels(x, r.y1);
+        const bool rowCovered = x >= covered.x1 && x <= covered.x2;
+        const unsigned char* m = rowCovered ? &mask(x, covered.y1) : nullptr;
+        for (int y = r.y1; y <= r.y2; ++y, l += step) {
+            if (!rowCovered || y < covered.y1 || y > covered.y2)
+                *l = -1;
+            else if (m[std::ptrdiff_t(y - covered.y1) * mask.stride(1)] == 0)
+                *l = -1;
+        }
+    }
+}
+
 } // namespace
 
 void IiClassification::requireNewEnvelopes()
@@ -57,16 +73,20 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
     envelopeStep(progress.nextStep(0.1f));
 
     // A patch counts only its own pixels into the colour levels.
-    m_colourLevels.setMask(analysisMask ? *analysisMask : Bytes());
+    if (analysisMask)
+        m_analysisMask.reference(*analysisMask);
+    else
+        m_analysisMask.free();
+    m_colourLevels.setMask(m_analysisMask);
     m_colourLevels.setClassMask(analysisMask ? 0xFF : 15);
     m_colourLevels.ensureLevels(progress.nextStep(0.3f));
 
     // A rerun that changes no stage's result keeps the fine labels it made last time.
     const bool stale = !m_fineLabelsCurrent;
     m_fineLabelsCurrent = false;
-    const bool changed = runSegmentation(m_segmentation, progress.nextStep(0.9f));
+    const bool changed = m_segmentation.analyse(progress.nextStep(0.9f));
     if (changed || stale)
-        buildFineLabels(analysisMask);
+        buildFineLabels();
     m_fineLabelsCurrent = true;
 
     buildRegionMap(progress.nextStep(1.0f));
@@ -98,9 +118,9 @@ void IiClassification::envelopeStep(ProgressRange progress)
     progress.report("", 1.0f);
 }
 
-void IiClassification::buildFineLabels(const Bytes* analysisMask)
+void IiClassification::buildFineLabels()
 {
-    const Labels& segmented = segmentationRegionLabels(m_segmentation);
+    const Labels& segmented = m_segmentation.regionLabels();
     if (!(parameters.imageTol > 1.0f) || segmented.numElements() == 0) {
         fineLabels.free();
         fineLabelCount = -1;
@@ -108,18 +128,9 @@ void IiClassification::buildFineLabels(const Bytes* analysisMask)
     }
     const Rect bounds = m_segmentation.bounds();
     fineLabelCount = makeFineLabels(segmented, bounds, fineLabels);
-    if (!analysisMask)
-        return;
     // Outside the patch there is no region.
-    const Rect covered = intersect(bounds, domainOf(*analysisMask));
-    for (int x = bounds.x1; x <= bounds.x2; ++x) {
-        int* l = &fineLabels(x, bounds.y1);
-        const std::ptrdiff_t step = fineLabels.stride(1);
-        const bool rowCovered = x >= covered.x1 && x <= covered.x2;
-        for (int y = bounds.y1; y <= bounds.y2; ++y, l += step)
-            if (!rowCovered || y < covered.y1 || y > covered.y2 || (*analysisMask)(x, y) == 0)
-                *l = -1;
-    }
+    if (m_analysisMask.numElements() > 0)
+        clearOutsideMask(fineLabels, bounds, m_analysisMask);
 }
 
 void IiClassification::buildRegionMap(ProgressRange progress)
@@ -133,6 +144,9 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     }
     const int level = std::max(currentLevel, 0);
     regionCount = m_colourLevels.partition(level, levelLabels, progress.nextStep(0.3f));
+    // Colours the patch shares with its surroundings still have a level region there.
+    if (m_analysisMask.numElements() > 0)
+        clearOutsideMask(levelLabels, r, m_analysisMask);
 
     ProgressRange modesRange = progress.nextStep(0.7f);
     ProgressRange walkRange = progress.nextStep(1.0f);

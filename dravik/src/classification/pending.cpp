@@ -3,19 +3,7 @@
 #include "classification/classification.h"
 #include "classification/session.h"
 
-#include "analysis_pipeline.h"
-
 namespace classification {
-
-bool runSegmentation(Segmentation<6, 0>&, ProgressRange)
-{
-    throw NotBuilt("the segmentation pipeline is not built yet");
-}
-
-const blitz::Array<int, 2>& segmentationRegionLabels(Segmentation<6, 0>&)
-{
-    throw NotBuilt("the segmentation pipeline is not built yet");
-}
 
 void IiClassification::autoComplex(Bytes&, ProgressRange, float)
 {

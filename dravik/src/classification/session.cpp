@@ -723,6 +723,7 @@ DvResult DvInSession::analyseImage(DvProgressFunction callback)
         m_classification->outlineSmoothing = m_variables.vSmth.effective();
         publishAnalysisOutlines();
         m_variables.commitAll();
+        m_variables.publish();
         for (DvInSession* child : m_children)
             if (!child->m_ownAnalysis)
                 child->m_classification->adoptAnalysis(*m_classification);
