@@ -168,6 +168,13 @@ TEST(Envelopes, MatchTheirDefinitionOverCentredDisks)
                 ASSERT_EQ(opening(x, y), expectOpen(x, y)) << s.textureSize << " at " << x << ", " << y;
                 ASSERT_EQ(closing(x, y), expectClose(x, y)) << s.textureSize << " at " << x << ", " << y;
             }
+
+        // Bands of rows, one at a time, give the same as the whole channel at once.
+        ByteChannel bandOpen = arrayOver<unsigned char>(r), bandClose = arrayOver<unsigned char>(r);
+        for (int first = r.x1 - 2; first <= r.x2; first += 5)
+            classification::envelopeRows(source, bandOpen, bandClose, {first, 1000, first + 4, -1000}, s);
+        EXPECT_TRUE(blitz::all(bandOpen == expectOpen));
+        EXPECT_TRUE(blitz::all(bandClose == expectClose));
     }
 }
 
@@ -426,4 +433,27 @@ TEST_F(RegionMap, IsRebuiltFromTheFineLabelsAtEveryLevel)
     c.buildRegionMap(ProgressRange());
     EXPECT_EQ(c.regionLabels.numElements(), 0);
     EXPECT_EQ(c.regionCount, c.colourLevels().marker(0));
+}
+
+TEST(RegionMajorities, AgreeWithTheRegionModesTiesIncluded)
+{
+    // Few values per region, so that equal counts are common.
+    std::mt19937 rng(9);
+    Labels labels = arrayOver<int>({-3, 4, 40, 70}), values = arrayOver<int>({-3, 4, 40, 70});
+    for (int x = -3; x <= 40; ++x)
+        for (int y = 4; y <= 70; ++y) {
+            labels(x, y) = int(rng() % 60) - 2;
+            values(x, y) = int(rng() % 4) - 1;
+        }
+    std::vector<int> expected, actual{5, 5};
+    classification::computeRegionModes(expected, 50, labels, values);
+    classification::regionMajorities(actual, 50, labels, values, ProgressRange());
+    EXPECT_EQ(actual, expected);
+
+    // Values far apart take the general route and agree too.
+    values(0, 10) = 2000000000;
+    values(1, 10) = -2000000000;
+    classification::computeRegionModes(expected, 50, labels, values);
+    classification::regionMajorities(actual, 50, labels, values, ProgressRange());
+    EXPECT_EQ(actual, expected);
 }

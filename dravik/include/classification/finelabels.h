@@ -5,6 +5,8 @@
 
 #include "classification/labelling.h"
 
+#include <vector>
+
 namespace classification {
 
 // Resolves, in place and in raster order, every pixel of r whose label is 0: when all four
@@ -20,5 +22,11 @@ void resolveBoundaryLabels(const Rect& r, int n, LabelArray labels);
 // frame. regionLabels must cover bounds grown by 1 and hold 0 on the ring around bounds (as
 // the inner watershed leaves it); it is never modified. Returns the number of fine labels.
 int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArray& fine);
+
+// computeRegionModes for values of a bounded range (the level labels): the same result,
+// computed region by region through a bucket per label instead of a table of pairs. Reports
+// every 256th row into range.
+void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels, const LabelArray& values,
+                      ProgressRange range);
 
 } // namespace classification

@@ -31,11 +31,20 @@ struct EnvelopeSettings {
 void envelopeBody(const ByteChannel& source, ByteChannel opening, ByteChannel closing,
                   const EnvelopeSettings& settings);
 
-// The envelope worker: job j reads colour channel 2 - j of the source and writes channels j
-// (opening) and j + 3 (closing) of the destination. Every channel view is made on the calling
-// thread when the worker is built, so the threads only read them.
+// The same over the rows of the source's rectangle that lie in rows (whose columns are
+// ignored), windows reading the source beyond those rows as they would for the whole image:
+// bands of rows computed one by one give envelopeBody's result.
+void envelopeRows(const ByteChannel& source, ByteChannel opening, ByteChannel closing, const Rect& rows,
+                  const EnvelopeSettings& settings);
+
+// The envelope worker. Job k computes band k / 3 of channel job j = k % 3, which reads colour
+// channel 2 - j of the source and writes channels j (opening) and j + 3 (closing) of the
+// destination; jobs handed out from the last down take the channel jobs in the order 2, 1, 0.
+// Every channel view is made on the calling thread when the worker is built, so the threads
+// only read them.
 struct Rancour {
     Rancour(SixChannelImage destination, const RgbaView8& source, const EnvelopeSettings& settings);
+    int jobCount() const;
     void operator()(int job) const;
 
     // Two percentiles per pixel at once, written as a byte pair (for example a low and a
@@ -48,15 +57,18 @@ struct Rancour {
                                        corvath::utility::IiUI* ui, float progressLow,
                                        float progressHigh);
 
-    static constexpr int jobCount = 3;
-    std::array<ByteChannel, jobCount> sources;
-    std::array<ByteChannel, jobCount> openings;
-    std::array<ByteChannel, jobCount> closings;
+    static constexpr int channelJobs = 3;
+    std::array<ByteChannel, channelJobs> sources;
+    std::array<ByteChannel, channelJobs> openings;
+    std::array<ByteChannel, channelJobs> closings;
     EnvelopeSettings settings;
+    Rect bounds;
+    int bandHeight = 256;
+    int bandCount = 1;
 };
 
-// The six-channel analysis image of source (over its rectangle), the three jobs 2, 1, 0 taken
-// by one worker thread per processor. Joins every thread, then throws as runJobsOnWorkerThreads.
+// The six-channel analysis image of source (over its rectangle), the jobs taken by one worker
+// thread per processor. Joins every thread, then throws as runJobsOnWorkerThreads.
 SixChannelImage computeEnvelopes(const RgbaView8& source, const EnvelopeSettings& settings,
                                  JobRecord& record);
 

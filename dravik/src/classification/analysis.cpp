@@ -164,8 +164,7 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     const Rect area = intersect(framed, r);
     Labels inside = viewOf(regionLabels, area);
     std::vector<int> majority;
-    computeRegionModes(majority, std::max(fineLabelCount, 0), inside, levelLabels, modesRange.parent,
-                       modesRange.lo, modesRange.hi);
+    regionMajorities(majority, std::max(fineLabelCount, 0), inside, levelLabels, modesRange);
 
     const int rows = area.x2 - area.x1 + 1;
     const std::ptrdiff_t step = inside.stride(1);

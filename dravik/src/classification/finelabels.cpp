@@ -139,4 +139,84 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
     return counter;
 }
 
+void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels, const LabelArray& values,
+                      ProgressRange range)
+{
+    if (n < 0)
+        throw std::invalid_argument("negative region count");
+    result.assign(std::size_t(n), 0);
+    const Rect d = domainOf(labels);
+    if (d.isEmpty() || n == 0)
+        return;
+    if (!arrayCovers(values, d))
+        throw std::invalid_argument("value image does not cover the label image");
+    const int rows = d.x2 - d.x1 + 1, cols = d.y2 - d.y1 + 1;
+    const std::ptrdiff_t lRow = labels.stride(0), lCol = labels.stride(1);
+    const std::ptrdiff_t vRow = values.stride(0), vCol = values.stride(1);
+    const int* labelBase = &labels(d.x1, d.y1);
+    const int* valueBase = &values(d.x1, d.y1);
+
+    // Pixels per label, and the range of the values they carry.
+    std::vector<std::uint32_t> start(std::size_t(n) + 1, 0);
+    long long lowest = LLONG_MAX, highest = LLONG_MIN;
+    for (int r = 0; r < rows; ++r) {
+        const int* l = labelBase + r * lRow;
+        const int* v = valueBase + r * vRow;
+        for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
+            if (*l >= 0 && *l < n) {
+                ++start[std::size_t(*l) + 1];
+                lowest = std::min<long long>(lowest, *v);
+                highest = std::max<long long>(highest, *v);
+            }
+    }
+    if (lowest > highest)
+        return;
+    const long long span = highest - lowest + 1;
+    if (span > 4LL * rows * cols + 1024) {
+        // Sparse values: a table per value would be mostly empty.
+        computeRegionModes(result, n, labels, values);
+        return;
+    }
+    for (std::size_t i = 1; i < start.size(); ++i)
+        start[i] += start[i - 1];
+
+    // Every label's values in storage order.
+    std::vector<int> bucketed(start.back());
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (int r = 0; r < rows; ++r) {
+        const int x = d.x1 + r;
+        if ((x & 255) == 0)
+            range.report("", float(r) / float(rows));
+        const int* l = labelBase + r * lRow;
+        const int* v = valueBase + r * vRow;
+        for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
+            if (*l >= 0 && *l < n)
+                bucketed[next[std::size_t(*l)]++] = *v;
+    }
+    next = std::vector<std::uint32_t>();
+
+    // The streaming vote of each label over its values; the table's stamp empties it lazily.
+    struct Count {
+        std::uint32_t stamp = 0;
+        std::int32_t count = 0;
+    };
+    std::vector<Count> table(static_cast<std::size_t>(span));
+    for (int label = 0; label < n; ++label) {
+        const std::uint32_t stamp = std::uint32_t(label) + 1;
+        int best = 0;
+        for (std::uint32_t k = start[std::size_t(label)]; k < start[std::size_t(label) + 1]; ++k) {
+            const int value = bucketed[k];
+            Count& e = table[std::size_t(value - lowest)];
+            if (e.stamp != stamp) {
+                e.stamp = stamp;
+                e.count = 0;
+            }
+            if (++e.count > best) {
+                best = e.count;
+                result[std::size_t(label)] = value;
+            }
+        }
+    }
+}
+
 } // namespace classification
