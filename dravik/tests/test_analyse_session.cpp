@@ -138,6 +138,7 @@ TEST_F(Analyse, PublishesOutlinesAndCommitsTheVariables)
     EXPECT_GT(c.fineLabelCount, 1);
     EXPECT_EQ(domainOf(c.levelLabels), c.imageRect());
     EXPECT_EQ(domainOf(c.regionLabels), corvath::utility::grow(c.imageRect(), 1));
+    EXPECT_TRUE(corvath::utility::covers(domainOf(c.widthMap), c.imageRect())) << "auto-fill's band widths";
 
     // Outlines: (column, row) points inside the image; the image is wider than high, so some
     // columns lie beyond the last row.

@@ -165,7 +165,17 @@ public:
                 unsigned char newValue, unsigned char writeMask, unsigned char matchTarget,
                 unsigned char matchMask, int strength, ProgressRange* progress);
     void autoComplex(Bytes& status, ProgressRange progress, float bandFactor);
+    // Fills the holes of the last operation's selection that a closing with a square of
+    // level + 1 pixels closes, giving them the status it wrote, and commits over its changed
+    // rectangle with the session's undo stack. Nothing happens, but a final report, when that
+    // rectangle is empty; nothing at all for a level below 1.
     void despeckleSelection(Bytes& status, int level, ProgressRange progress);
+    // Over status's domain (limited to area): every free pixel (Unassigned, neither forced
+    // edge nor protected) takes the class opposite to fillFrom's (Keep when fillFrom holds
+    // 16 or 32), and a band of Blend, widthMap wide times bandFactor, is laid along the border
+    // between marked and free pixels, never within reach of a forced-edge or protected pixel.
+    // Commits the whole rectangle as one record on undoStack (none: not undoable). fillFrom
+    // without 2 or 4, or an empty rectangle, does nothing.
     void autoFill(Bytes& status, const std::optional<Rect>& area, unsigned char fillFrom,
                   float bandFactor, UndoStack* undoStack, ProgressRange* progress);
 
@@ -200,6 +210,9 @@ public:
     Labels levelLabelsFramed;
     int currentLevel = -1;
     int regionCount = 0;
+    // Width of the Blend band of auto-fill and auto-complex, in pixels, per pixel of the image;
+    // the analysis provides it (a view, possibly with element strides other than 1).
+    Bytes widthMap;
     // A sub-session's levels are its parent's while it has none of its own.
     IiClassification* parentLevels = nullptr;
     bool ownLevels = true;
@@ -220,6 +233,8 @@ private:
     // the level labels when the level changes.
     void chooseLevel(int level, ProgressRange* progress);
     void rebuildLevelLabels(ProgressRange progress);
+    // The body of despeckleSelection, for a non-empty changed rectangle and a level of 1 or more.
+    void despeckle(Bytes& status, int level, ProgressRange progress);
     // The fine labels when strength 0 asks for them and the analysis made them, else the
     // level labels.
     const Labels& floodLabels() const;

@@ -88,6 +88,8 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
     if (changed || stale)
         buildFineLabels();
     m_fineLabelsCurrent = true;
+    // The auto-fill band's widths come from the width map stage.
+    widthMap.reference(m_segmentation.widthMap());
 
     buildRegionMap(progress.nextStep(1.0f));
 }

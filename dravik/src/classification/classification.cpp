@@ -60,6 +60,7 @@ void IiClassification::adoptAnalysis(IiClassification& parent)
     fineLabelCount = parent.fineLabelCount;
     regionLabels.reference(labelsUnder(parent.regionLabels, r));
     levelLabels.reference(labelsUnder(parent.levelLabels, r));
+    widthMap.reference(labelsUnder(parent.widthMap, r));
     currentLevel = parent.currentLevel;
     regionCount = parent.regionCount;
     parentLevels = &parent;

@@ -10,17 +10,6 @@ void IiClassification::autoComplex(Bytes&, ProgressRange, float)
     throw NotBuilt("auto-complex is not built yet");
 }
 
-void IiClassification::despeckleSelection(Bytes&, int, ProgressRange)
-{
-    throw NotBuilt("despeckle is not built yet");
-}
-
-void IiClassification::autoFill(Bytes&, const std::optional<Rect>&, unsigned char, float, UndoStack*,
-                                ProgressRange*)
-{
-    throw NotBuilt("auto-fill is not built yet");
-}
-
 } // namespace classification
 
 DvResult DvInSession::generateMask(const DvImageDesc&, const DvImageDesc&, DvInImage&,

@@ -119,7 +119,7 @@ bool Segmentation<N, V>::computeWidthMap(bool upstreamChanged, ProgressRange ran
             cellValues(i, j) = cellWidth(m_histograms(i, j), lower, upper);
     range.report(std::string(), 0.1f);
 
-    // Bilinear interpolation of the cells at the pixel centres.
+    // Bilinear interpolation of the cells at the pixel centres, divided down at once.
     blitz::Array<int, 2> field;
     fitArrayToRect(field, grow(b, 1));
     const float s = 1.0f / float(res);
@@ -148,7 +148,7 @@ bool Segmentation<N, V>::computeWidthMap(bool upstreamChanged, ProgressRange ran
                 const int ya = cy0[std::size_t(k)], yb = cy1[std::size_t(k)];
                 const float value = (1.f - wx) * (wy * float(qb[ya]) + (1.f - wy) * float(qb[yb]))
                                     + wx * (wy * float(qa[ya]) + (1.f - wy) * float(qa[yb]));
-                out[k] = int(value);
+                out[k] = int(value) / divisor;  // the pixel's width in the map's units
             }
             if ((x & 511) == 0)
                 reportRow(upsampling, float(x - b.x1) / float(b.x2 - b.x1 + 1));
@@ -157,12 +157,6 @@ bool Segmentation<N, V>::computeWidthMap(bool upstreamChanged, ProgressRange ran
     range.position = 0.5f;
     cellValues.free();
 
-    if (!b.isEmpty())
-        for (int x = b.x1; x <= b.x2; ++x) {
-            int* p = &field(x, b.y1);
-            for (int k = 0; k <= b.y2 - b.y1; ++k)
-                p[k] /= divisor;
-        }
     replicateBorder<int>(b, field);
 
     ProgressRange rest(range.parent, range.at(0.5f), range.hi);
