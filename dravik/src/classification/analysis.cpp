@@ -43,7 +43,7 @@ void clearOutsideMask(Labels& labels, const Rect& r, const Bytes& mask)
     const std::ptrdiff_t step = labels.stride(1);
     for (int x = r.x1; x <= r.x2; ++x) {
         int* l = &labels(x, r.y1);
-        const bool rowCovered = x >= covered.x1 && x <= covered.x2;
+        const bool rowCovered = !covered.isEmpty() && x >= covered.x1 && x <= covered.x2;
         const unsigned char* m = rowCovered ? &mask(x, covered.y1) : nullptr;
         for (int y = r.y1; y <= r.y2; ++y, l += step) {
             if (!rowCovered || y < covered.y1 || y > covered.y2)
