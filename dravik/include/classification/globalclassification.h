@@ -94,6 +94,9 @@ public:
 
         // Gives every cell of the histogram a region label taken from counter.
         void flood(const Histogram& cells, LabelCounter& counter);
+        // Enters the histogram's cells into the level map (map reserved beforehand, so no
+        // slot moves) and notes each cell's slot; ids stay -1.
+        void enterCells(const Histogram& cells, LevelMap& map);
         // Lists each cell's existing neighbours (one apart in one channel) in push order:
         // channel 0 to N - 1, the lower before the upper.
         void findNeighbours(const Histogram& cells);
@@ -108,6 +111,7 @@ public:
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
         Buffer<std::uint64_t> m_seeds;
+        Buffer<std::uint32_t> m_slots;
         std::vector<QueueRecord> m_queue;
         std::uint32_t m_lowestUsefulPriority = 0;
     };

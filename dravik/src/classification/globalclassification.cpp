@@ -5,6 +5,9 @@
 
 #include "platform/clock.h"
 
+#include <boost/thread/scoped_thread.hpp>
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -39,6 +42,9 @@ private:
     std::int64_t m_start;
 };
 
+
+// Below this many cells a level enters its map on its own thread after the flood.
+constexpr std::size_t kConcurrentEntryCells = std::size_t(1) << 16;
 
 // Cell numbers and counts are 32-bit.
 void checkCellCount(std::size_t n)
@@ -262,16 +268,24 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     const std::size_t l = std::size_t(level);
     Histogram& cells = m_owner->m_histograms[l];
     LabelCounter& counter = m_owner->m_counters[l];
-    flood(cells, counter);
-
     LevelMap& map = m_owner->m_levels[l];
     const std::size_t n = cells.keys.size();
     map.reserve(map.size() + n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i + 8 < n)
-            map.prefetch(cells.keys[i + 8]);
-        map.insert(cells.keys[i], Cell{-1, 0}) = Cell{m_ids[i], cells.counts[i]};
+    m_slots.resize(n);
+
+    // Where a cell lands in the map does not depend on its region, so on a large level
+    // (level 0 of a noisy photograph, whose other levels are long done) a helper thread
+    // enters the cells while this one floods; the ids follow by slot.
+    if (n >= kConcurrentEntryCells && platform::processorCount() > 1) {
+        boost::scoped_thread<> helper(boost::thread([this, &cells, &map] { enterCells(cells, map); }));
+        flood(cells, counter);
+    } else {
+        flood(cells, counter);
+        enterCells(cells, map);
     }
+    const std::uint32_t* slots = m_slots.data();
+    for (std::size_t i = 0; i < n; ++i)
+        map.slot(slots[i]).value = Cell{m_ids[i], cells.counts[i]};
     m_owner->m_markers[l] = counter.next;
 
     // The map now holds everything the histogram held.
@@ -323,6 +337,20 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(const Histog
         }
         while (next < n && m_ids[std::uint32_t(m_seeds[next])] != -1)
             ++next;
+    }
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::enterCells(const Histogram& cells,
+                                                                       LevelMap& map)
+{
+    const std::size_t n = cells.keys.size();
+    std::uint32_t* slots = m_slots.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + 8 < n)
+            map.prefetch(cells.keys[i + 8]);
+        slots[i] = std::uint32_t(map.insertSlot(cells.keys[i], Cell{-1, cells.counts[i]}));
     }
 }
 
