@@ -104,6 +104,11 @@ public:
                             std::int32_t step);
         void queuePush(std::uint32_t from, std::uint32_t to, std::uint32_t priority,
                        std::int32_t run, std::int32_t step);
+        // The binary heap of std::push_heap / std::pop_heap, step for step (so records of
+        // equal rank come out in the same order), with the next levels prefetched on the
+        // way down: the queue outgrows the caches on noisy photographs.
+        void heapPush(const QueueRecord& record);
+        QueueRecord heapPop();
 
         GlobalClassification* m_owner;
         const std::uint32_t* m_counts = nullptr;
