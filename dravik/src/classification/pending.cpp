@@ -5,16 +5,6 @@
 
 namespace classification {
 
-void IiClassification::analyse(ProgressRange, const Labels*)
-{
-    throw NotBuilt("the analysis driver is not built yet");
-}
-
-void IiClassification::buildRegionMap(ProgressRange)
-{
-    throw NotBuilt("the region-map step is not built yet");
-}
-
 void IiClassification::autoComplex(Bytes&, ProgressRange, float)
 {
     throw NotBuilt("auto-complex is not built yet");
