@@ -175,9 +175,11 @@ TEST_F(MarkedSession, AnAreaLimitedCallLeavesTheStatusAndTheUndoCountAsTheyWere)
         // Outside the area (mapped at factor 1) nothing is written; inside, the Unassigned
         // rows were filled as Delete for the call.
         for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x)
-                if (y < 10 || y > 23 || x < 10 || x > 29)
+            for (int x = 0; x < W; ++x) {
+                if (y < 10 || y > 23 || x < 10 || x > 29) {
                     ASSERT_EQ(alphaAt(cut, x, y), 255) << x << "," << y;
+                }
+            }
         EXPECT_EQ(alphaAt(cut, 15, 22), 0);
     }
     {
