@@ -60,6 +60,9 @@ public:
     int topPriority() const { return m_level; }
 
     static int priorityOf(Origin origin, int height) { return std::min(origin, height); }
+    // Whether a record of this priority can leave before one of the queued priority: records
+    // of equal priority leave in the order they came.
+    static bool mayOvertake(int priority, int queued) { return priority > queued; }
 
     // Queues {from, to} at priority min(origin, height), which must lie in 0 .. levels - 1.
     void push(PixelOffset from, PixelOffset to, Origin origin, int height)
@@ -171,6 +174,103 @@ private:
     std::size_t m_count = 0;
 };
 
+// A binary heap of the records of auto-complex's flood: the highest priority first, then the
+// shorter run, then the fewer steps. Each record is a target pixel and three ints (priority,
+// run, and the step with the side it came from packed together), 16 bytes; records equal in
+// all three leave by side and target, so every run pops in the same order. Steps count below
+// 2^30, which holds for lattices of fewer than 2^30 elements.
+class RecordHeap {
+public:
+    // What a popped record hands on to the pixels its target queues.
+    struct Origin {
+        int priority;
+        int run;
+        int step;
+    };
+    static Origin seedOrigin(int height) { return {height, 0, 0}; }
+    static int priorityOf(const Origin& origin, int height) { return std::min(origin.priority, height); }
+    // A record of equal priority may still leave first: its run may be shorter.
+    static bool mayOvertake(int priority, int queued) { return priority >= queued; }
+
+    // rowStride: the element distance between neighbouring rows of the lattice.
+    explicit RecordHeap(std::ptrdiff_t rowStride) : m_side{rowStride, -rowStride, 1, -1} {}
+
+    bool empty() const { return m_heap.empty(); }
+    std::size_t size() const { return m_heap.size(); }
+    int topPriority() const { return int(0x7FFFFFFFu - std::uint32_t(m_heap.front().order >> 32)); }
+
+    // Queues the step from a pixel to one of its four neighbours: priority min(origin's,
+    // height), its run one longer when the height does not fall below the origin's priority
+    // (else 0), one more step.
+    void push(PixelOffset from, PixelOffset to, const Origin& origin, int height)
+    {
+        const int priority = std::min(origin.priority, height);
+        const std::uint32_t run = height >= origin.priority ? std::uint32_t(origin.run) + 1 : 0;
+        const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
+        const std::uint32_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
+        const std::uint32_t stepSide = ((std::uint32_t(origin.step) + 1) << 2) | side;
+        m_heap.push_back({(std::uint64_t(0x7FFFFFFFu - std::uint32_t(priority)) << 32) | run,
+                          (std::uint64_t(stepSide) << 32) | to});
+        std::push_heap(m_heap.begin(), m_heap.end(), leavesLater);
+    }
+
+    // Removes the front record (the heap must not be empty) and returns what it hands on.
+    Origin pop(PixelOffset& from, PixelOffset& to)
+    {
+        std::pop_heap(m_heap.begin(), m_heap.end(), leavesLater);
+        const Record r = m_heap.back();
+        m_heap.pop_back();
+        const auto stepSide = std::uint32_t(r.rest >> 32);
+        to = PixelOffset(r.rest);
+        from = PixelOffset(std::ptrdiff_t(to) - m_side[stepSide & 3]);
+        return {int(0x7FFFFFFFu - std::uint32_t(r.order >> 32)), int(std::uint32_t(r.order)),
+                int(stepSide >> 2)};
+    }
+
+    void prefetch(const std::int32_t*, int) const {}
+
+    void release() { std::vector<Record>().swap(m_heap); }
+
+private:
+    struct Record {
+        std::uint64_t order;  // (0x7FFFFFFF - priority) << 32 | run: the smaller leaves first
+        std::uint64_t rest;   // (step << 2 | side) << 32 | target
+    };
+    static bool leavesLater(const Record& a, const Record& b)
+    {
+        return a.order != b.order ? a.order > b.order : a.rest > b.rest;
+    }
+
+    std::ptrdiff_t m_side[4];  // target - source for each side
+    std::vector<Record> m_heap;
+};
+
+// The four neighbours of a pixel in auto-complex's order: (x - 1, y), (x + 1, y), (x, y - 1),
+// (x, y + 1).
+struct FourNeighbours {
+    template <typename F>
+    static void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
+    {
+        const std::ptrdiff_t q = std::ptrdiff_t(p);
+        f(PixelOffset(q - row));
+        f(PixelOffset(q + row));
+        f(PixelOffset(q - 1));
+        f(PixelOffset(q + 1));
+    }
+};
+
+// Heights of auto-complex: one byte per lattice element (the gradient's lower height). A
+// candidate's height is its own byte; a step's is its target's, raised by the bias.
+struct TargetHeights {
+    static constexpr int kLevels = 256;
+
+    const unsigned char* height = nullptr;  // the lattice's first element
+    int bias = 0;                           // 0 .. 255
+
+    int seed(PixelOffset p) const { return height[p]; }
+    int step(PixelOffset, PixelOffset to) const { return height[to] + bias; }
+};
+
 // The eight neighbours of a pixel in the inner watershed's order: (x, y - 1), (x, y + 1),
 // (x - 1, y), (x + 1, y), (x + 1, y - 1), (x + 1, y + 1), (x - 1, y - 1), (x - 1, y + 1).
 struct EightNeighbours {
@@ -215,16 +315,18 @@ struct CandidateArea {
 
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
-//   height), push(from, to, origin, height), pop(from, to) -> Origin, empty(), size(),
-//   topPriority(), prefetch(labels, ahead) (may do nothing).
+//   height), mayOvertake(priority, queued priority), push(from, to, origin, height),
+//   pop(from, to) -> Origin, empty(), size(), topPriority(), prefetch(labels, ahead) (may do
+//   nothing).
 // - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
 // - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to).
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
 // The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
-// negative values while the flood runs); a pixel with a label of 0 or more before the flood
-// (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only when it
-// was seeded with pushNeighbours. Afterwards no pixel of the area is negative.
+// negative values once records head for it); a pixel with a label of 0 or more before the
+// flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
+// when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
+// of the area is negative.
 template <typename Queue, typename Neighbours, typename Heights, typename Regions>
 class WatershedQueue {
 public:
@@ -237,28 +339,32 @@ public:
     }
 
     // Queues every neighbour of p whose label differs from p's, each step's priority held to
-    // what origin allows. Without contacts a record is queued only where it can still give a
-    // pixel its region: towards a pixel that no region holds and that no record of the same or
-    // a higher priority is already heading for (that one leaves the queue first). The records
-    // left out would change nothing when they left the queue, so the regions are the same.
-    void pushNeighbours(PixelOffset p, typename Queue::Origin origin)
+    // what origin allows.
+    void pushNeighbours(PixelOffset p, const typename Queue::Origin& origin)
     {
-        const std::int32_t own = m_labels[p];
-        Neighbours::forEach(p, m_row, [&](PixelOffset q) {
-            const std::int32_t l = m_labels[q];
+        Neighbours::forEach(p, m_row, [&](PixelOffset q) { pushIfDifferentRegion(p, q, origin); });
+    }
+
+    // Queues the step from p to its neighbour q when their labels differ. Without contacts a
+    // record is queued only where it can still give a pixel its region: towards a pixel that
+    // no region holds and that no record bound to leave first is already heading for. The
+    // records left out would change nothing when they left the queue, so the regions are the
+    // same.
+    void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin)
+    {
+        const std::int32_t l = m_labels[q];
+        if constexpr (Regions::kKeepsContacts) {
+            if (l != m_labels[p])
+                m_queue->push(p, q, origin, m_heights.step(p, q));
+        } else if (l < 0) {
+            // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
             const int height = m_heights.step(p, q);
-            if constexpr (Regions::kKeepsContacts) {
-                if (l != own)
-                    m_queue->push(p, q, origin, height);
-            } else if (l < 0) {
-                // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
-                const std::int32_t mark = -2 - Queue::priorityOf(origin, height);
-                if (mark < l) {
-                    m_labels[q] = mark;
-                    m_queue->push(p, q, origin, height);
-                }
+            const int priority = Queue::priorityOf(origin, height);
+            if (Queue::mayOvertake(priority, -2 - l)) {
+                m_labels[q] = std::min(l, -2 - priority);
+                m_queue->push(p, q, origin, height);
             }
-        });
+        }
     }
 
     // Takes the front record: an unlabelled target joins the source's region and queues its
@@ -309,7 +415,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(cons
         const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
         const std::int32_t* l = m_labels + row;
         for (int y = 0; y < area.columns; ++y)
-            if (l[y] == -1) {
+            if (l[y] < 0) {
                 ++start[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
                 ++total;
             }
@@ -326,7 +432,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(cons
         const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
         const std::int32_t* l = m_labels + row;
         for (int y = 0; y < area.columns; ++y)
-            if (l[y] == -1) {
+            if (l[y] < 0) {
                 const PixelOffset p = row + PixelOffset(y);
                 m_candidates[start[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
             }

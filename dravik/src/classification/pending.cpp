@@ -15,11 +15,6 @@ void IiClassification::buildRegionMap(ProgressRange)
     throw NotBuilt("the region-map step is not built yet");
 }
 
-void IiClassification::autoComplex(Bytes&, ProgressRange, float)
-{
-    throw NotBuilt("auto-complex is not built yet");
-}
-
 } // namespace classification
 
 DvResult DvInSession::generateMask(const DvImageDesc&, const DvImageDesc&, DvInImage&,
