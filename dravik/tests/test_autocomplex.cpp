@@ -108,10 +108,11 @@ const Rows ring = {"........",
 
 TEST_F(AutoComplex, FillsAnEnclosedPocketInTheRegionModesAndNothingOutside)
 {
+    // No pixel of the opposite class: no Blend, whatever the band factor.
     for (const int mode : {Local, Global, Regions}) {
         scene(ringStatuses);
         select(ring, mode);
-        complete(0.f);
+        complete(mode == Local ? 0.f : 2.f);
         EXPECT_EQ(render(m_status), (Rows{"11111111",
                                           "1KKKKK11",
                                           "1KKKKK11",

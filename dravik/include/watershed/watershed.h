@@ -174,11 +174,14 @@ private:
     std::size_t m_count = 0;
 };
 
-// A binary heap of the records of auto-complex's flood: the highest priority first, then the
-// shorter run, then the fewer steps. Each record is a target pixel and three ints (priority,
-// run, and the step with the side it came from packed together), 16 bytes; records equal in
-// all three leave by side and target, so every run pops in the same order. Steps count below
-// 2^30, which holds for lattices of fewer than 2^30 elements.
+// The queue of auto-complex's flood: the highest priority first, then the shorter run, then
+// the fewer steps. Priorities lie in 0 .. levels - 1 (they never exceed a seed's height), and
+// each has a heap of its own, so records waiting below the current priority are never
+// sifted. A record is the target pixel and, packed in one word, the run and the step with the
+// side it came from: with its priority, a pixel and three ints. Records equal in all three
+// leave by side and target, so every run pops in the same order. Heaps have four children per
+// node, which sit in one or two cache lines. Steps count below 2^30, which holds for lattices
+// of fewer than 2^30 elements.
 class RecordHeap {
 public:
     // What a popped record hands on to the pixels its target queues.
@@ -193,11 +196,15 @@ public:
     static bool mayOvertake(int priority, int queued) { return priority >= queued; }
 
     // rowStride: the element distance between neighbouring rows of the lattice.
-    explicit RecordHeap(std::ptrdiff_t rowStride) : m_side{rowStride, -rowStride, 1, -1} {}
+    explicit RecordHeap(std::ptrdiff_t rowStride, int levels = 256)
+        : m_side{rowStride, -rowStride, 1, -1}, m_heaps(std::size_t(levels))
+    {
+    }
 
-    bool empty() const { return m_heap.empty(); }
-    std::size_t size() const { return m_heap.size(); }
-    int topPriority() const { return int(0x7FFFFFFFu - std::uint32_t(m_heap.front().order >> 32)); }
+    bool empty() const { return m_count == 0; }
+    std::size_t size() const { return m_count; }
+    // The priority of the front record; 0 when empty.
+    int topPriority() const { return m_level; }
 
     // Queues the step from a pixel to one of its four neighbours: priority min(origin's,
     // height), its run one longer when the height does not fall below the origin's priority
@@ -209,40 +216,92 @@ public:
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
         const std::uint32_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
         const std::uint32_t stepSide = ((std::uint32_t(origin.step) + 1) << 2) | side;
-        m_heap.push_back({(std::uint64_t(0x7FFFFFFFu - std::uint32_t(priority)) << 32) | run,
-                          (std::uint64_t(stepSide) << 32) | to});
-        std::push_heap(m_heap.begin(), m_heap.end(), leavesLater);
+        const Record r{(std::uint64_t(run) << 32) | stepSide, to};
+        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
+        std::size_t k = heap.size();
+        heap.push_back(r);
+        Record* h = heap.data();
+        while (k > 0) {
+            const std::size_t parent = (k - 1) / 4;
+            if (!before(r, h[parent]))
+                break;
+            h[k] = h[parent];
+            k = parent;
+        }
+        h[k] = r;
+        if (priority > m_level)
+            m_level = priority;
+        ++m_count;
     }
 
-    // Removes the front record (the heap must not be empty) and returns what it hands on.
+    // Removes the front record (the queue must not be empty) and returns what it hands on.
     Origin pop(PixelOffset& from, PixelOffset& to)
     {
-        std::pop_heap(m_heap.begin(), m_heap.end(), leavesLater);
-        const Record r = m_heap.back();
-        m_heap.pop_back();
-        const auto stepSide = std::uint32_t(r.rest >> 32);
-        to = PixelOffset(r.rest);
+        const int priority = m_level;
+        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
+        const Record top = heap.front();
+        const Record last = heap.back();
+        heap.pop_back();
+        if (const std::size_t n = heap.size()) {
+            Record* h = heap.data();
+            std::size_t k = 0;
+            for (;;) {
+                const std::size_t first = 4 * k + 1;
+                if (first >= n)
+                    break;
+                std::size_t best = first;
+                const std::size_t end = std::min(first + 4, n);
+                for (std::size_t c = first + 1; c < end; ++c)
+                    if (before(h[c], h[best]))
+                        best = c;
+                if (!before(h[best], last))
+                    break;
+                h[k] = h[best];
+                k = best;
+            }
+            h[k] = last;
+        } else if (heap.capacity() > kKeptCapacity) {
+            // A level fills while it waits and drains once: its records go back at once.
+            std::vector<Record>().swap(heap);
+        }
+        if (--m_count == 0)
+            m_level = 0;
+        else
+            while (m_heaps[std::size_t(m_level)].empty())
+                --m_level;
+        const auto stepSide = std::uint32_t(top.order);
+        to = top.to;
         from = PixelOffset(std::ptrdiff_t(to) - m_side[stepSide & 3]);
-        return {int(0x7FFFFFFFu - std::uint32_t(r.order >> 32)), int(std::uint32_t(r.order)),
-                int(stepSide >> 2)};
+        return {priority, int(top.order >> 32), int(stepSide >> 2)};
     }
 
     void prefetch(const std::int32_t*, int) const {}
 
-    void release() { std::vector<Record>().swap(m_heap); }
+    // Frees every record.
+    void release()
+    {
+        for (std::vector<Record>& heap : m_heaps)
+            std::vector<Record>().swap(heap);
+        m_level = 0;
+        m_count = 0;
+    }
 
 private:
+    static constexpr std::size_t kKeptCapacity = 4096;
+
     struct Record {
-        std::uint64_t order;  // (0x7FFFFFFF - priority) << 32 | run: the smaller leaves first
-        std::uint64_t rest;   // (step << 2 | side) << 32 | target
+        std::uint64_t order;  // run << 32 | step << 2 | side: the smaller leaves first
+        PixelOffset to;
     };
-    static bool leavesLater(const Record& a, const Record& b)
+    static bool before(const Record& a, const Record& b)
     {
-        return a.order != b.order ? a.order > b.order : a.rest > b.rest;
+        return a.order != b.order ? a.order < b.order : a.to < b.to;
     }
 
     std::ptrdiff_t m_side[4];  // target - source for each side
-    std::vector<Record> m_heap;
+    std::vector<std::vector<Record>> m_heaps;
+    int m_level = 0;
+    std::size_t m_count = 0;
 };
 
 // The four neighbours of a pixel in auto-complex's order: (x - 1, y), (x + 1, y), (x, y - 1),
