@@ -1,6 +1,7 @@
 // Auto-complex through the call interface, after Keep Local strokes: on a two-colour image
 // with a hand-made gradient ridge, and on a real photograph with the gradient and width map of
 // its own segmentation. Colour classes stand in for the analysis's level labels.
+#include "allocation_failure.h"
 #include "client_progress.h"
 #include "sixchannel.h"
 #include "testimage.h"
@@ -47,6 +48,7 @@ protected:
 
     void TearDown() override
     {
+        testsupport::stopFailingAllocations();
         if (m_library->dead)
             dravik::destroyLibrary(m_library);
         else
@@ -176,6 +178,27 @@ TEST_F(TwoColours, ACancelAtAnyReportRestoresTheStatusFromBeforeTheSelect)
     EXPECT_GE(cancels, 6) << "0, 0.1, 0.85, 0.9, 0.95 and 1.0";
     EXPECT_EQ(at(35, 55), 2);
     EXPECT_EQ(m_library->dead, 0);
+}
+
+TEST_F(TwoColours, AnAllocationFailureTakesBackTheSelectAndLeavesTheSessionUsable)
+{
+    for (long n = 0;; ++n) {
+        ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+        ASSERT_EQ(stroke(wholeRect(10, 10, 10, 10), 2, 1), DvOk);
+        testsupport::failAllocation(n);
+        const DvResult r = DvAutoComplex(m_session, m_status, 2.0f, nullptr);
+        const bool failed = testsupport::allocationFailed();
+        testsupport::stopFailingAllocations();
+        if (!failed) {
+            ASSERT_EQ(r, DvOk);
+            break;
+        }
+        ASSERT_EQ(r, DvOutOfMemory) << n;
+        ASSERT_EQ(snapshot(), m_before) << n;
+        ASSERT_EQ(undoCount(), m_steps) << n;
+        ASSERT_EQ(m_library->dead, 0);
+    }
+    EXPECT_EQ(at(35, 55), 2);
 }
 
 namespace {

@@ -142,14 +142,14 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     // Seed scan: the select's pixels found the stroke region, pixels of the opposite class the
     // opposite region (each made by its first pixel), what the select could have changed is left
     // to the flood, and everything else is barrier.
-    std::array<unsigned char, 256> taken{}, seedKind{};
+    std::array<bool, 256> taken{};
+    std::array<unsigned char, 256> seedKind{};
     for (int b = 0; b < 256; ++b) {
         const auto s = static_cast<unsigned char>(b);
         taken[std::size_t(b)] = statusMatches(s, v, w);
-        seedKind[std::size_t(b)] = (s & (StatusForcedEdge | StatusProtected))  ? SeedBarrier
-                                   : statusMatches(s, o, m)                      ? SeedOpposite
-                                   : statusMatches(s, t, m)                      ? SeedCandidate
-                                                                                 : SeedBarrier;
+        seedKind[std::size_t(b)] = statusMatches(s, o, m) ? SeedOpposite
+                                   : statusMatches(s, t, m) ? SeedCandidate
+                                                            : SeedBarrier;
     }
     LabelCounter regions(kRegionLimit);
     regions.take();  // the barrier
