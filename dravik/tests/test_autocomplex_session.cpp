@@ -303,3 +303,31 @@ TEST_F(Photograph, PocketsEnclosedByTheStrokeFillAndBlendFollowsItsEdgeWithDelet
     ASSERT_EQ(DvUndo(m_session), DvOk);
     EXPECT_EQ(snapshot(), before);
 }
+
+TEST_F(AutoComplexSession, FollowsARealAnalysisInASessionAndInASubSessionOfIt)
+{
+    begin(testsupport::loadRgba8("coffee.png"));
+    ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
+    classification::IiClassification& c = classification();
+    EXPECT_EQ(&c.gradient(0, 0), &c.segmentation().gradient()(0, 0)) << "a view, not a copy";
+    EXPECT_EQ(c.gradientScale, c.segmentation().gradientScale());
+
+    ASSERT_EQ(stroke(wholeRect(380, 0, 220, 400), 4, 0), DvOk);
+    const Snapshot before = snapshot();
+    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+    ASSERT_EQ(stroke(wholeRect(300, 180, 20, 20), 2, 1), DvOk);
+    const Snapshot selected = snapshot();
+    ASSERT_EQ(DvAutoComplex(m_session, m_status, 2.0f, nullptr), DvOk);
+    EXPECT_NE(snapshot(), selected);
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    EXPECT_EQ(snapshot(), before);
+
+    const DvSelection patch = wholeRect(250, 120, 120, 120);
+    DvSession* sub = DvBeginSubSession(m_session, &patch, 0);
+    ASSERT_NE(sub, nullptr);
+    ASSERT_EQ(DvSetStatusInSession(sub, m_status), DvOk);
+    const DvSelection keep = wholeRect(300, 180, 20, 20);
+    ASSERT_EQ(DvSelect(sub, m_status, &keep, 2, 0x0F, 1, 1.f, nullptr), DvOk);
+    EXPECT_EQ(DvAutoComplex(sub, m_status, 2.0f, nullptr), DvOk);
+    EXPECT_EQ(DvEndSession(sub), DvOk);
+}

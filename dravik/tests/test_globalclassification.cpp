@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -309,4 +310,70 @@ TEST_F(ProcessorCount, OneThreadAndEightThreadsAgree)
     EXPECT_EQ(allIds(one), allIds(eight));
     for (int level = 0; level < SixChannelClassification::levelCount; ++level)
         EXPECT_EQ(one.marker(level), eight.marker(level));
+}
+
+namespace {
+
+// FNV-1a over every level's marker, every cell (in key order: key, id, count) and the
+// partitions at levels 0 and 3: pins the exact regions, ties included.
+std::uint64_t resultDigest(SixChannelClassification& gc, const SixChannelImage& image)
+{
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    auto mix = [&h](std::uint64_t v) {
+        for (int b = 0; b < 8; ++b) {
+            h ^= (v >> (8 * b)) & 0xFF;
+            h *= 0x100000001B3ull;
+        }
+    };
+    for (int level = 0; level < SixChannelClassification::levelCount; ++level) {
+        mix(std::uint64_t(std::int64_t(gc.marker(level))));
+        std::map<Key, SixChannelClassification::Cell> cells;
+        gc.levelMap(level).forEach([&](Key k, const SixChannelClassification::Cell& c) { cells[k] = c; });
+        for (const auto& [k, c] : cells) {
+            mix(k);
+            mix(std::uint64_t(std::int64_t(c.id)));
+            mix(c.count);
+        }
+    }
+    for (int level : {0, 3}) {
+        Labels labels = labelsLike(image);
+        gc.partition(level, labels, ProgressRange());
+        for (auto it = labels.begin(); it != labels.end(); ++it)
+            mix(std::uint64_t(std::int64_t(*it)));
+    }
+    return h;
+}
+
+// The photograph with deterministic noise of up to +-3 per channel: mostly distinct colours,
+// many of them single pixels, as in a large noisy photograph.
+SixChannelImage noisyPhoto()
+{
+    SixChannelImage image = photo().copy();
+    std::uint32_t state = 12345;
+    for (auto it = image.begin(); it != image.end(); ++it)
+        for (int c = 0; c < 6; ++c) {
+            state = state * 1664525u + 1013904223u;
+            (*it)[c] = static_cast<unsigned char>(std::clamp(int((*it)[c]) + int(state >> 29) - 3, 0, 255));
+        }
+    return image;
+}
+
+} // namespace
+
+// Faster queue or table layouts must not move a single cell to another region.
+TEST_F(ProcessorCount, RegionsMatchThePinnedResult)
+{
+    const SixChannelImage noisy = noisyPhoto();
+    for (unsigned threads : {1u, 8u}) {
+        SCOPED_TRACE(threads);
+        platform::setProcessorCountOverride(threads);
+        SixChannelClassification clean;
+        clean.setImage(photo());
+        clean.ensureLevels(ProgressRange());
+        EXPECT_EQ(resultDigest(clean, photo()), 10916527476856056209ull);
+        SixChannelClassification rough;
+        rough.setImage(noisy);
+        rough.ensureLevels(ProgressRange());
+        EXPECT_EQ(resultDigest(rough, noisy), 5489450311211637924ull);
+    }
 }

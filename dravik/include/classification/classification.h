@@ -4,9 +4,13 @@
 // stack and the analysis results the operations read. The analysis driver and the operation
 // bodies extend it.
 
+#include "classification/globalclassification.h"
 #include "classification/imageview.h"
+#include "classification/jobthreads.h"
 #include "classification/progress.h"
+#include "classification/rancour.h"
 #include "classification/rect.h"
+#include "classification/segmentation.h"
 #include "classification/undo.h"
 
 #include <blitz/array.h>
@@ -64,24 +68,14 @@ struct NotBuilt : std::logic_error {
     explicit NotBuilt(const char* what) : std::logic_error(what) {}
 };
 
-// The analysis settings the session copies from its engine variables.
-struct AnalysisParameters {
-    int colourBits = -1;
-    float featureTol = 1.1f;
-    float imageTol = 2.0f;
-    float focus = 0.0f;
-    float spareC = -1.0f;
-    int interpolation = 0;
-    int resolution = 8;
-    int overlap = 1;
-    int histogramLevel = -1;
-    int inFocusEdgeWidth = 2;
-    int blendMode = 0;
-    int fgSampling = 1;
-    int bgSampling = 1;
-};
+// The analysis settings the session copies from its engine variables: the segmentation's
+// head record.
+using AnalysisParameters = SegmentationState;
 
 class IiClassification {
+    // First, so that `parameters` can refer to its head record.
+    Segmentation<6, 0> m_segmentation;
+
 public:
     static constexpr std::uint32_t undoDepth = 200;
 
@@ -132,18 +126,35 @@ public:
     // old and the new status are non-zero; widens the dirty rectangle by the overlap.
     void setStatus(Bytes& status, const Bytes& newStatus);
 
+    // ---- Analysis ---------------------------------------------------------------------------
     // A sub-session without its own analysis reads its parent's results under its rectangle;
     // its selects share the parent's level index.
     void adoptAnalysis(IiClassification& parent);
     // The next analysis recomputes the colour envelopes and levels from scratch.
-    void requireNewEnvelopes() { m_envelopeState = 0; }
+    void requireNewEnvelopes();
     int envelopeState() const { return m_envelopeState; }
 
-    // Operation bodies that arrive with the analysis and auto-complex; until then they throw
-    // NotBuilt.
-    void analyse(ProgressRange progress, const Labels* extraLabels);
-    // The region-map step: the level labels and region count of the current level.
+    // The analysis driver: colour envelopes, colour levels, segmentation, fine labels and the
+    // region map, over the shares 0.1, 0.3, 0.9 and 1 of progress. Each step recomputes only
+    // what changed settings require. analysisMask (a sub-session's patch bitmap, indexed like
+    // the image) keeps every pixel where it is 0 out of all regions.
+    void analyse(ProgressRange progress, const Bytes* analysisMask);
+    // The envelope step: the six-channel analysis image on worker threads, attached to the
+    // segmentation and the colour levels (whose levels it clears). Nothing when current.
+    void envelopeStep(ProgressRange progress);
+    // The fine labels from the segmentation's region labels: compact 4-connected regions over
+    // the analysed area inside a frame of -1; emptied, with count -1, when imageTol <= 1.
+    // Never modifies the segmentation's labels.
+    void buildFineLabels();
+    // The region-map step: the level labels and region count of level max(currentLevel, 0),
+    // and the region labels rebuilt from the fine labels, each fine region relabelled by the
+    // level label most of its pixels carry (when imageTol > 1; otherwise emptied). Pixels
+    // outside the analysis mask are -1 in both.
     void buildRegionMap(ProgressRange progress);
+
+    Segmentation<6, 0>& segmentation() { return m_segmentation; }
+    SixChannelClassification& colourLevels() { return m_colourLevels; }
+    const SixChannelImage& analysisImage() const { return m_analysisImage; }
 
     // Gives the stroke's pixels (strokeMask non-zero, or the whole rectangle without one) and,
     // by mode, the regions they reach the new status where the status filter lets them, and
@@ -180,7 +191,7 @@ public:
     unsigned char matchMask = 0;
     int mode = 0;
 
-    AnalysisParameters parameters;
+    AnalysisParameters& parameters;
     int maximumBits = 8;
     float percentile = 0.16f;
     std::int64_t textureSize = 1;
@@ -192,9 +203,13 @@ public:
     // Mask generation leaves source pixels below this fraction of full opacity alone.
     float minimumOpacity = 1.0f;
 
-    // Analysis results: region number per pixel (-1 outside any region), the colour-region
-    // labels of the current level and their frame, the level index (-1 none) and the number
-    // of colour regions.
+    // Analysis results: the fine labels (compact 4-connected regions of the segmentation,
+    // -1 outside the analysed area) and their count (-1 none); the region labels that select
+    // floods, rebuilt from the fine labels by every region-map step (-1 outside any region);
+    // the colour-region labels of the current level and their frame, the level index (-1
+    // none) and the number of colour regions.
+    Labels fineLabels;
+    int fineLabelCount = -1;
     Labels regionLabels;
     Labels levelLabels;
     Labels levelLabelsFramed;
@@ -246,7 +261,18 @@ private:
     CommitState m_commit;
     std::shared_ptr<InjectedLevels> m_injectedLevels;
     RgbaView8 m_image;
+    // Analysis state: the envelope source while the envelope step runs (state 1), whether
+    // the envelopes are current (2) or must be computed (0), the worker record of the envelope
+    // threads, and whether the fine labels belong to the segmentation's last run.
+    SixChannelClassification m_colourLevels;
+    SixChannelImage m_analysisImage;
+    RgbaView8 m_envelopeSource;
+    int m_envelopeSourceState = 0;
     int m_envelopeState = 0;
+    JobRecord m_envelopeJobs;
+    bool m_fineLabelsCurrent = false;
+    // The last analysis's mask (a view of the caller's bytes); empty for none.
+    Bytes m_analysisMask;
     Bytes m_framedWorking;
     Bytes m_working;
     UndoStack m_undo{undoDepth};

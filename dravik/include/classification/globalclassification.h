@@ -94,6 +94,9 @@ public:
 
         // Gives every cell of the histogram a region label taken from counter.
         void flood(const Histogram& cells, LabelCounter& counter);
+        // Enters the histogram's cells into the level map (map reserved beforehand, so no
+        // slot moves) and notes each cell's slot; ids stay -1.
+        void enterCells(const Histogram& cells, LevelMap& map);
         // Lists each cell's existing neighbours (one apart in one channel) in push order:
         // channel 0 to N - 1, the lower before the upper.
         void findNeighbours(const Histogram& cells);
@@ -101,6 +104,11 @@ public:
                             std::int32_t step);
         void queuePush(std::uint32_t from, std::uint32_t to, std::uint32_t priority,
                        std::int32_t run, std::int32_t step);
+        // The binary heap of std::push_heap / std::pop_heap, step for step (so records of
+        // equal rank come out in the same order), with the next levels prefetched on the
+        // way down: the queue outgrows the caches on noisy photographs.
+        void heapPush(const QueueRecord& record);
+        QueueRecord heapPop();
 
         GlobalClassification* m_owner;
         const std::uint32_t* m_counts = nullptr;
@@ -108,6 +116,7 @@ public:
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
         Buffer<std::uint64_t> m_seeds;
+        Buffer<std::uint32_t> m_slots;
         std::vector<QueueRecord> m_queue;
         std::uint32_t m_lowestUsefulPriority = 0;
     };

@@ -85,20 +85,33 @@ template <typename Work>
 void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work,
                             JobRecord::TakeHook onTake = JobRecord::TakeHook());
 
+// The same for a record that the caller has reset and already taken job `taken` from (-1 for
+// none), so that a failure of that first take's report reached the caller unchanged: the
+// first thread starts with that job.
+template <typename Work>
+void runTakenJobsOnWorkerThreads(JobRecord& record, int taken, const Work& work);
+
 template <typename Work>
 void runJobsOnWorkerThreads(JobRecord& record, int firstJob, const Work& work,
                             JobRecord::TakeHook onTake)
 {
     record.reset(firstJob, std::move(onTake));
+    runTakenJobsOnWorkerThreads(record, -1, work);
+}
+
+template <typename Work>
+void runTakenJobsOnWorkerThreads(JobRecord& record, int taken, const Work& work)
+{
     const unsigned count = platform::processorCount();
     std::vector<boost::thread> threads;
     std::exception_ptr startFailure;
     try {
         threads.reserve(count);
         for (unsigned t = 0; t < count; ++t) {
-            threads.emplace_back([&record, mine = Work(work)]() mutable {
+            const int first = t == 0 ? taken : -1;
+            threads.emplace_back([&record, first, mine = Work(work)]() mutable {
                 record.guard([&] {
-                    for (int job = record.take(); job >= 0; job = record.take())
+                    for (int job = first >= 0 ? first : record.take(); job >= 0; job = record.take())
                         mine(job);
                 });
             });

@@ -67,7 +67,10 @@ public:
 
     // The value of key, inserted as init when absent. The reference lasts until the next
     // insertion. Throws std::length_error when the table cannot grow further.
-    Value& insert(std::uint64_t key, const Value& init)
+    Value& insert(std::uint64_t key, const Value& init) { return m_slots[insertSlot(key, init)].value; }
+
+    // As insert, but returns the slot index of key.
+    std::size_t insertSlot(std::uint64_t key, const Value& init)
     {
         if ((m_size + 1) * 4 > m_slots.size() * 3)
             grow();
@@ -75,14 +78,14 @@ public:
         for (;; i = (i + 1) & m_mask) {
             const std::uint64_t k = m_slots[i].key;
             if (k == key)
-                return m_slots[i].value;
+                return i;
             if (k == emptyKey)
                 break;
         }
         m_slots[i].key = key;
         m_slots[i].value = init;
         ++m_size;
-        return m_slots[i].value;
+        return i;
     }
 
     // Makes room for n entries without further growth.

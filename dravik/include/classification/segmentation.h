@@ -125,7 +125,8 @@ class GradientUpdater;
 struct HistogramWork {
     JobRecord channels;             // hands out N - 1 down to 0
     std::atomic<bool> changed{false};
-    ProgressRange progress;         // the worker's share of the stage, reported under the record
+    ProgressRange progress;         // the workers' share of the stage, reported under the record
+    bool endReported = false;       // under the record's mutex
 };
 
 // The gradient stage's bands: from start.x in steps of the band height up to and including
@@ -208,8 +209,8 @@ public:
     // Channel c's mode records; entry 0 is a sentinel of no cell.
     const std::vector<ModeRecord>& modes(int c) const { return m_modes[c]; }
 
-    // Stage 1: rebuilds the histograms of every channel whose settings changed, one channel
-    // at a time on a worker thread; upstreamChanged is ignored. True when any was rebuilt.
+    // Stage 1: rebuilds the histograms of every channel whose settings changed, the channels
+    // spread over one worker thread per processor; upstreamChanged is ignored. True when any was rebuilt.
     // Throws DvExCancel, std::bad_alloc or std::runtime_error(kWorkerFailureText) when the
     // worker stopped so, and
     // std::invalid_argument when the head's resolution, overlap or colour bits are unset.
@@ -307,17 +308,20 @@ private:
     std::int32_t m_fineLabelCount = -1;
 };
 
-// The histogram stage's worker: rebuilds channels until none is left.
+// The histogram stage's worker: rebuilds the channels it is handed. Every thread holds its
+// own copy, and with it its own scratch grid.
 template <int N, int Variant>
 class HistogramUpdater {
 public:
-    HistogramUpdater(Segmentation<N, Variant>& segmentation, int channel)
-        : m_segmentation(&segmentation), m_channel(channel) {}
-    void operator()();
+    explicit HistogramUpdater(Segmentation<N, Variant>& segmentation) : m_segmentation(&segmentation) {}
+    // A copy shares the segmentation but never the scratch (a Blitz copy would share it).
+    HistogramUpdater(const HistogramUpdater& other) : m_segmentation(other.m_segmentation) {}
+    HistogramUpdater& operator=(const HistogramUpdater&) = delete;
+    // Rebuilds channel `channel`; runs on the worker thread.
+    void operator()(int channel);
 
 private:
     Segmentation<N, Variant>* m_segmentation;
-    int m_channel;
     blitz::Array<Histogram1D, 2> m_scratch;  // one grid for all the channels it rebuilds
 };
 

@@ -170,6 +170,10 @@ private:
     // ignored).
     DvResult abandonOperation(DvResult code);
     DvResult restoreVariables(DvResult code);
+    // The failure path of an analysis: unanalysed, no outlines, the variables restored.
+    DvResult abandonAnalysis(DvResult code);
+    // Traces the region labels of the analysis into the public outlines.
+    void publishAnalysisOutlines();
     // Runs set status on this session's statuses for the image with the statuses that
     // incoming() gives.
     template <typename Incoming>
@@ -188,7 +192,6 @@ private:
     std::unique_ptr<classification::IiClassification> m_classification;
     dravik::Variables m_variables;
     std::vector<DvInSession*> m_children;
-    classification::Labels m_analysisLabels;
     std::optional<dravik::AreaRecord> m_selection;
     std::map<const DvInImage*, std::unique_ptr<DvInImage>> m_statusViews;
     bool m_ownAnalysis;

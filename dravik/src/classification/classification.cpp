@@ -32,8 +32,16 @@ blitz::Array<T, 2> labelsUnder(const blitz::Array<T, 2>& parent, const Rect& r)
 
 } // namespace
 
-IiClassification::IiClassification(const RgbaView8& image) : m_image(image)
+IiClassification::IiClassification(const RgbaView8& image)
+    : parameters(m_segmentation.head()), m_image(image)
 {
+    parameters.interpolation = 0;
+    parameters.resolution = 8;
+    parameters.overlap = 1;
+    parameters.featureTol = 1.1f;
+    parameters.imageTol = 2.0f;
+    parameters.inFocusEdgeWidth = 2;
+    parameters.focus = 0.0f;
     const Rect r = domainOf(image);
     const Rect framed = grow(r, 1);
     m_framedWorking.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
@@ -47,6 +55,9 @@ IiClassification::~IiClassification() { m_undo.clear(); }
 void IiClassification::adoptAnalysis(IiClassification& parent)
 {
     const Rect r = imageRect();
+    m_analysisImage.reference(labelsUnder(parent.m_analysisImage, r));
+    fineLabels.reference(labelsUnder(parent.fineLabels, r));
+    fineLabelCount = parent.fineLabelCount;
     regionLabels.reference(labelsUnder(parent.regionLabels, r));
     levelLabels.reference(labelsUnder(parent.levelLabels, r));
     widthMap.reference(labelsUnder(parent.widthMap, r));

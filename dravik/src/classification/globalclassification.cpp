@@ -5,6 +5,9 @@
 
 #include "platform/clock.h"
 
+#include <boost/thread/scoped_thread.hpp>
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -39,6 +42,9 @@ private:
     std::int64_t m_start;
 };
 
+
+// Below this many cells a level enters its map on its own thread after the flood.
+constexpr std::size_t kConcurrentEntryCells = std::size_t(1) << 16;
 
 // Cell numbers and counts are 32-bit.
 void checkCellCount(std::size_t n)
@@ -262,16 +268,24 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     const std::size_t l = std::size_t(level);
     Histogram& cells = m_owner->m_histograms[l];
     LabelCounter& counter = m_owner->m_counters[l];
-    flood(cells, counter);
-
     LevelMap& map = m_owner->m_levels[l];
     const std::size_t n = cells.keys.size();
     map.reserve(map.size() + n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i + 8 < n)
-            map.prefetch(cells.keys[i + 8]);
-        map.insert(cells.keys[i], Cell{-1, 0}) = Cell{m_ids[i], cells.counts[i]};
+    m_slots.resize(n);
+
+    // Where a cell lands in the map does not depend on its region, so on a large level
+    // (level 0 of a noisy photograph, whose other levels are long done) a helper thread
+    // enters the cells while this one floods; the ids follow by slot.
+    if (n >= kConcurrentEntryCells && platform::processorCount() > 1) {
+        boost::scoped_thread<> helper(boost::thread([this, &cells, &map] { enterCells(cells, map); }));
+        flood(cells, counter);
+    } else {
+        flood(cells, counter);
+        enterCells(cells, map);
     }
+    const std::uint32_t* slots = m_slots.data();
+    for (std::size_t i = 0; i < n; ++i)
+        map.slot(slots[i]).value = Cell{m_ids[i], cells.counts[i]};
     m_owner->m_markers[l] = counter.next;
 
     // The map now holds everything the histogram held.
@@ -313,9 +327,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(const Histog
             m_ids[seed] = counter.next > counter.maximum ? counter.maximum : counter.next++;
             pushNeighbours(seed, m_counts[seed], 0, 0);
         } else {
-            std::pop_heap(m_queue.begin(), m_queue.end(), ComesLater());
-            const QueueRecord top = m_queue.back();
-            m_queue.pop_back();
+            const QueueRecord top = heapPop();
             if (m_ids[top.to] == -1) {
                 m_ids[top.to] = m_ids[top.from];
                 pushNeighbours(top.to, top.priority, top.run, top.step);
@@ -323,6 +335,20 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(const Histog
         }
         while (next < n && m_ids[std::uint32_t(m_seeds[next])] != -1)
             ++next;
+    }
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::enterCells(const Histogram& cells,
+                                                                       LevelMap& map)
+{
+    const std::size_t n = cells.keys.size();
+    std::uint32_t* slots = m_slots.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + 8 < n)
+            map.prefetch(cells.keys[i + 8]);
+        slots[i] = std::uint32_t(map.insertSlot(cells.keys[i], Cell{-1, cells.counts[i]}));
     }
 }
 
@@ -397,8 +423,74 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::queuePush(
     const std::uint32_t p = std::min(priority, height);
     if (p < m_lowestUsefulPriority)
         return;
-    m_queue.push_back({from, to, p, height >= priority ? run + 1 : 0, step + 1});
-    std::push_heap(m_queue.begin(), m_queue.end(), ComesLater());
+    heapPush({from, to, p, height >= priority ? run + 1 : 0, step + 1});
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::heapPush(const QueueRecord& record)
+{
+    m_queue.push_back(record);
+    QueueRecord* q = m_queue.data();
+    std::size_t hole = m_queue.size() - 1;
+    const ComesLater later;
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!later(q[parent], record))
+            break;
+        q[hole] = q[parent];
+        hole = parent;
+    }
+    q[hole] = record;
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+typename GlobalClassification<T, N, Label>::template Watershedder<Levels>::QueueRecord
+GlobalClassification<T, N, Label>::Watershedder<Levels>::heapPop()
+{
+    QueueRecord* q = m_queue.data();
+    const QueueRecord top = q[0];
+    const std::size_t len = m_queue.size() - 1;
+    if (len == 0) {
+        m_queue.pop_back();
+        return top;
+    }
+    const QueueRecord last = q[len];
+    const ComesLater later;
+    // Down to a leaf along the larger children, then up to where the last record belongs.
+    std::size_t hole = 0, child = 0;
+    while (child < (len - 1) / 2) {
+        child = 2 * (child + 1);
+        // The grandchildren of both children: whichever way this step goes, the step
+        // after next reads two of them.
+        const std::size_t ahead = 4 * child - 1;
+        if (ahead + 8 <= len) {
+            const char* g = reinterpret_cast<const char*>(q + ahead);
+            for (std::size_t b = 0; b < 8 * sizeof(QueueRecord); b += 64)
+                __builtin_prefetch(g + b);
+            __builtin_prefetch(g + 8 * sizeof(QueueRecord) - 1);
+        }
+        if (later(q[child], q[child - 1]))
+            --child;
+        q[hole] = q[child];
+        hole = child;
+    }
+    if ((len & 1) == 0 && child == (len - 2) / 2) {
+        child = 2 * (child + 1);
+        q[hole] = q[child - 1];
+        hole = child - 1;
+    }
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!later(q[parent], last))
+            break;
+        q[hole] = q[parent];
+        hole = parent;
+    }
+    q[hole] = last;
+    m_queue.pop_back();
+    return top;
 }
 
 template class GlobalClassification<unsigned char, 6, int>;

@@ -5,15 +5,6 @@
 
 namespace classification {
 
-void IiClassification::analyse(ProgressRange, const Labels*)
-{
-    throw NotBuilt("the analysis driver is not built yet");
-}
-
-void IiClassification::buildRegionMap(ProgressRange)
-{
-    throw NotBuilt("the region-map step is not built yet");
-}
 
 } // namespace classification
 

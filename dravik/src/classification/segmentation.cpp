@@ -3,8 +3,6 @@
 
 #include "morphology/convolve.h"
 
-#include <boost/thread/thread.hpp>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -112,7 +110,14 @@ bool Segmentation<N, V>::updateHistograms(bool, ProgressRange range)
     HistogramWork& work = m_histogramWork;
     work.changed = false;
     work.progress = ProgressRange(range.parent, range.at(range.position), range.at(1.f), 0.f);
+    work.endReported = false;
+    // Each channel reports its share as it is handed out, under the record's mutex, so the
+    // fractions reach the client in order whichever worker takes it; the end once, though
+    // every worker is told that nothing is left.
     work.channels.reset(N - 1, [&work](int channel) {
+        if (channel < 0 && work.endReported)
+            return;
+        work.endReported = channel < 0;
         const float f = std::min(1.0f, float(N - channel) * (1.0f / N));
         if (work.progress.parent) {
             work.progress.position = f;
@@ -121,12 +126,10 @@ bool Segmentation<N, V>::updateHistograms(bool, ProgressRange range)
     });
     range.position = 1.f;
 
+    // The first channel is taken here, so a failure of its report reaches the caller as it
+    // is; every worker keeps its own scratch grid for the channels it takes.
     const int first = nextChannel();
-    boost::thread_group workers;
-    workers.create_thread(HistogramUpdater<N, V>(*this, first));
-    workers.join_all();
-
-    work.channels.rethrow();
+    runTakenJobsOnWorkerThreads(work.channels, first, HistogramUpdater<N, V>(*this));
     return work.changed;
 }
 
@@ -213,17 +216,11 @@ bool Segmentation<N, V>::updateChannel(int c, ProgressRange, HistogramView& scra
 }
 
 template <int N, int V>
-void HistogramUpdater<N, V>::operator()()
+void HistogramUpdater<N, V>::operator()(int channel)
 {
     Segmentation<N, V>& s = *m_segmentation;
-    HistogramWork& work = s.m_histogramWork;
-    work.channels.guard([&] {
-        while (m_channel != -1) {
-            if (s.updateChannel(m_channel, ProgressRange(), m_scratch))
-                work.changed = true;
-            m_channel = s.nextChannel();
-        }
-    });
+    if (s.updateChannel(channel, ProgressRange(), m_scratch))
+        s.m_histogramWork.changed = true;
 }
 
 template class Segmentation<6, 0>;

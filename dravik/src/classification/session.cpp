@@ -677,6 +677,7 @@ DvResult DvInSession::restoreVariables(DvResult code)
         m_variables.revert();
         m_variables.commitAll();
         refreshSuggestedEdgeSettings();
+        applyVariables();
         return code;
     } catch (const std::bad_alloc&) {
         markDead(this);
@@ -685,6 +686,15 @@ DvResult DvInSession::restoreVariables(DvResult code)
         markDead(this);
         return DvInternalFailure;
     }
+}
+
+void DvInSession::publishAnalysisOutlines()
+{
+    const classification::IiClassification& c = *m_classification;
+    m_outlines = classification::publishOutlines(classification::buildRegionOutlines(
+        c.regionLabels, c.outlinePointRule, c.outlineSimplify, c.outlineSmoothing, c.parameters.imageTol));
+    outlines = m_outlines.data();
+    outlineCount = m_outlines.count();
 }
 
 DvResult DvInSession::analyseImage(DvProgressFunction callback)
@@ -703,24 +713,38 @@ DvResult DvInSession::analyseImage(DvProgressFunction callback)
             if (work == AnalysisWork::Rebuild)
                 m_classification->requireNewEnvelopes();
             applyVariables();
-            m_classification->analyse(step.nextStep(0.8f), m_parent ? &m_analysisLabels : nullptr);
+            // A patch's bitmap keeps the pixels outside the patch out of every region.
+            const Bytes* mask = m_selection && m_selection->bitmap ? &*m_selection->bitmap : nullptr;
+            m_classification->analyse(step.nextStep(0.8f), mask);
         }
         analysed = 1;
         m_classification->outlinePointRule = m_variables.vMdPt.effective();
         m_classification->outlineSimplify = m_variables.vSmplf.effective();
         m_classification->outlineSmoothing = m_variables.vSmth.effective();
-        // The region outlines of the analysis are published here once the analysis labels them.
+        publishAnalysisOutlines();
         m_variables.commitAll();
+        m_variables.publish();
         for (DvInSession* child : m_children)
             if (!child->m_ownAnalysis)
                 child->m_classification->adoptAnalysis(*m_classification);
         return DvOk;
     } catch (const DvExCancel&) {
-        return restoreVariables(DvCancelled);
+        return abandonAnalysis(DvCancelled);
     } catch (const std::bad_alloc&) {
-        return restoreVariables(DvOutOfMemory);
+        return abandonAnalysis(DvOutOfMemory);
     } catch (...) {
+        // The library is dead, but the public block still shows the committed settings.
+        const DvResult restored = abandonAnalysis(DvInternalFailure);
         markDead(this);
-        return DvInternalFailure;
+        return restored == DvOutOfMemoryUntrusted ? restored : DvInternalFailure;
     }
+}
+
+DvResult DvInSession::abandonAnalysis(DvResult code)
+{
+    // Whatever the analysis left half-built is no analysis: the session is unanalysed, with
+    // no outlines, until an analysis completes.
+    analysed = 0;
+    freeOutlines();
+    return restoreVariables(code);
 }
