@@ -86,25 +86,25 @@ struct DvVariable {
     const char* text;
 };
 
-// A forced edge: a polyline of points at full resolution and its width.
+// A forced edge: a polyline in session coordinates and its width in session pixels.
 struct DvForcedEdge {
     DvOutlinePoint* points;
     int count;
     float width;
 };
 
-// A patch of mask generation.
+// A patch of mask generation. The engine reads these fields only during the call.
 struct DvMaskPatch {
-    DvSelection area;
+    DvSelection area;         // the patch's rectangle and bitmap, in session coordinates
     unsigned char exclusive;  // non-zero: this call generates only this patch
-    int valueA;
-    int valueB;
-    unsigned char colour1[3];
-    unsigned char colour2[3];
-    float level;           // 0..1
-    unsigned char method;  // 1 matting patch, 3 mask-core patch
-    int valueE;
-    float valueD;
+    float valueA;             // matting: foreground palette detail, 0..1
+    float valueB;             // matting: background palette detail, 0..1
+    unsigned char colour1[3]; // foreground override colour: carried, read by no engine step
+    unsigned char colour2[3]; // background override colour: carried, read by no engine step
+    float level;              // blend ratio, clamped to 0..1
+    unsigned char method;     // 1 matting patch, 3 mask-core patch, 0 the whole-area core
+    float valueE;             // mask core: the relaxation value
+    float valueD;             // 1 for a uniform background, else 0
 };
 
 // The library record; opaque to the caller.
@@ -194,8 +194,10 @@ DvResult DvSetVariable(DvSession* session, const char* name, float value);
 // On failure the record is left untouched.
 DvResult DvGetVariable(DvSession* session, DvVariable* variable, const char* name);
 
-// Replaces the cut-out's pixels inside the area (null: the whole image) by the generated
-// mask; on any failure the cut-out is left unchanged.
+// Replaces the cut-out's pixels inside the area by the generated mask. The area is in session
+// (status-image) coordinates, clipped to the session image and mapped to full resolution by
+// the factor between the cut-out and the status image; null is the whole image. On any
+// non-zero result the cut-out is left unchanged.
 DvResult DvGenerateMask(DvSession* session, const DvArea* area, DvImageDesc cutOut,
                         DvImageDesc source, DvImage* status, const DvForcedEdge* edges,
                         int edgeCount, float bandFactor, float level, const DvMaskPatch* patches,

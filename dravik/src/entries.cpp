@@ -371,7 +371,9 @@ DvResult DvGenerateMask(DvSession* session, const DvArea* area, DvImageDesc cutO
             return DvRefused;
         const int factor = resolutionFactor(cutOut.width, cutOut.height, statusImage.width,
                                             statusImage.height);
-        const classification::Rect rect = maskArea(area, cutOut.width, cutOut.height);
+        // The area is in session coordinates: clipped to the status image, which has the
+        // session's size; the body maps it to full resolution with the factor.
+        const classification::Rect rect = maskArea(area, statusImage.width, statusImage.height);
         return s.generateMask(cutOut, source, statusImage, rect, factor, edges, edgeCount,
                               bandFactor, level, patches, patchCount);
     });

@@ -202,6 +202,11 @@ public:
     float outlineSmoothing = 1.0f;
     // Mask generation leaves source pixels below this fraction of full opacity alone.
     float minimumOpacity = 1.0f;
+    // The smoothing, care and greed settings of the mask stages, taken from the session's
+    // variables by every mask generation.
+    int maskSmooth = 5;
+    int maskCareful = 16;
+    int maskGreedy = 8;
 
     // Analysis results: the fine labels (compact 4-connected regions of the segmentation,
     // -1 outside the analysed area) and their count (-1 none); the region labels that select

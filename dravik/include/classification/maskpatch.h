@@ -17,6 +17,8 @@ struct MaskPatch {
     corvath::utility::Rect rectangle;
     // 1 matting patch, 3 mask-core patch, 0 otherwise.
     unsigned char method = 0;
+    // This call generates only this patch.
+    bool exclusive = false;
     // Matting: foreground and background palette detail, 0..1.
     float valueA = 0.f;
     float valueB = 0.f;

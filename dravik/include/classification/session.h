@@ -69,7 +69,8 @@ SelectMasks selectMasks(unsigned char newValue, unsigned char matchTarget, int m
 // session, from the ratio of the sizes less one: heights, or widths where the heights
 // cannot decide.
 int resolutionFactor(int fullWidth, int fullHeight, int statusWidth, int statusHeight);
-// The area of a mask generation (absent: the whole image), clipped to the image.
+// The area of a mask generation in session coordinates (absent: the whole image), clipped to
+// the width x height session image.
 classification::Rect maskArea(const DvArea* area, int width, int height);
 
 // How much an analysis must recompute.
@@ -131,8 +132,9 @@ public:
     DvResult redo(DvProgressFunction callback);
     DvResult beginUndoStep();
     DvResult prepareAnalysis(const DvEdgeOptions& options);
-    // Generates the mask over the area (full-resolution, clipped) into the cut-out, the status
-    // image being reduced by factor; the cut-out changes only when the result is 0.
+    // Generates the mask over the area (session coordinates, clipped to the status image) into
+    // the cut-out, the status image being reduced by factor; the cut-out changes only when the
+    // result is 0. 10 when the session needs its own analysis and has none.
     DvResult generateMask(const DvImageDesc& cutOut, const DvImageDesc& source, DvInImage& status,
                           const classification::Rect& area, int factor, const DvForcedEdge* edges,
                           int edgeCount, float bandFactor, float level, const DvMaskPatch* patches,

@@ -7,10 +7,3 @@ namespace classification {
 
 
 } // namespace classification
-
-DvResult DvInSession::generateMask(const DvImageDesc&, const DvImageDesc&, DvInImage&,
-                                   const classification::Rect&, int, const DvForcedEdge*, int, float,
-                                   float, const DvMaskPatch*, int)
-{
-    throw classification::NotBuilt("mask generation is not built yet");
-}

@@ -1,0 +1,321 @@
+// Mask generation through the call interface on a marked synthetic photograph (analysis
+// stood in for by a width map), and the forced-edge pass on its own.
+#include "client_progress.h"
+#include "testimage.h"
+
+#include "classification/generatemask.h"
+#include "classification/session.h"
+#include "dravik.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+using classification::Bytes;
+using classification::ColourImage;
+using classification::FloatPair;
+using classification::ForcedEdge;
+
+namespace {
+
+constexpr int W = 64, H = 48;
+
+template <typename T>
+struct Picture {
+    std::vector<T> samples;
+    DvImageDesc desc;
+};
+
+template <typename T>
+Picture<T> pictureFrom(const testsupport::RgbaImage8& photo, int pixelType, int full)
+{
+    Picture<T> p;
+    p.samples.resize(photo.samples.size());
+    for (std::size_t i = 0; i < p.samples.size(); ++i)
+        p.samples[i] = T((photo.samples[i] * full + 127) / 255);
+    p.desc = {photo.width, photo.height, unsigned(photo.width * 4 * sizeof(T)), pixelType, p.samples.data()};
+    return p;
+}
+
+class MarkedSession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_photo = testsupport::syntheticPhoto(W, H, 7);
+        for (std::size_t i = 3; i < m_photo.samples.size(); i += 4)
+            m_photo.samples[i] = 255;
+        m_library = DvInit();
+        const DvImageDesc d{W, H, m_photo.strideBytes(), DvPixelRgba8, m_photo.samples.data()};
+        m_session = DvBeginSession(m_library, d);
+        m_status = DvNewStatusImage(m_library, d);
+        ASSERT_TRUE(m_session && m_status);
+        m_widths.resize(H, W);
+        m_widths = 2;
+        classification().widthMap.reference(m_widths);
+        m_session->analysed = 1;
+        // Keep above row 20, Delete below row 26, Unassigned between.
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                at(x, y) = y < 20 ? 2 : y > 26 ? 4 : 1;
+    }
+    void TearDown() override { EXPECT_EQ(DvFinish(m_library), DvOk); }
+
+    classification::IiClassification& classification()
+    {
+        return static_cast<DvInSession*>(m_session)->classification();
+    }
+    unsigned char& at(int x, int y) { return m_status->data[std::size_t(y) * m_status->stride + x]; }
+    std::vector<unsigned char> snapshot() const
+    {
+        return {m_status->data, m_status->data + std::size_t(m_status->stride) * m_status->height};
+    }
+    int undoCount()
+    {
+        int n = -1;
+        EXPECT_EQ(DvNumAvailableUndo(m_session, &n), DvOk);
+        return n;
+    }
+    template <typename T>
+    DvResult generate(Picture<T>& cut, const Picture<T>& source, const DvArea* area = nullptr,
+                      const DvForcedEdge* edges = nullptr, int edgeCount = 0,
+                      const DvMaskPatch* patches = nullptr, int patchCount = 0)
+    {
+        return DvGenerateMask(m_session, area, cut.desc, source.desc, m_status, edges, edgeCount, 1.f,
+                              0.5f, patches, patchCount);
+    }
+    bool pendingBitsLeft()
+    {
+        for (unsigned char s : snapshot())
+            if (s & 0xC0)
+                return true;
+        return false;
+    }
+
+    testsupport::RgbaImage8 m_photo;
+    DvLibrary* m_library = nullptr;
+    DvSession* m_session = nullptr;
+    DvImage* m_status = nullptr;
+    Bytes m_widths;
+};
+
+template <typename T>
+T alphaAt(const Picture<T>& p, int x, int y)
+{
+    return p.samples[(std::size_t(y) * W + x) * 4 + 3];
+}
+
+template <typename T>
+void expectCutOut(const Picture<T>& cut, const Picture<T>& source, int full)
+{
+    for (int x = 0; x < W; x += 7) {
+        EXPECT_EQ(alphaAt(cut, x, 5), full) << x;
+        EXPECT_EQ(cut.samples[(5 * W + x) * 4], source.samples[(5 * W + x) * 4]);
+        EXPECT_EQ(alphaAt(cut, x, 40), 0) << x;
+    }
+}
+
+} // namespace
+
+TEST_F(MarkedSession, EveryPixelTypeGivesAnOpaqueObjectAndATransparentBackground)
+{
+    {
+        auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        ASSERT_EQ(generate(cut, source), DvOk);
+        expectCutOut(cut, source, 255);
+    }
+    {
+        auto source = pictureFrom<std::uint16_t>(m_photo, DvPixelRgba16, 65535);
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        ASSERT_EQ(generate(cut, source), DvOk);
+        expectCutOut(cut, source, 65535);
+    }
+    {
+        auto source = pictureFrom<std::uint16_t>(m_photo, DvPixelRgba16H, 32768);
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        ASSERT_EQ(generate(cut, source), DvOk);
+        expectCutOut(cut, source, 32768);
+    }
+    EXPECT_FALSE(pendingBitsLeft());
+}
+
+TEST_F(MarkedSession, TheWholeImageKeepsItsAutoFillAsAnUndoStep)
+{
+    for (int y = 27; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = 1;
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    const int before = undoCount();
+    ASSERT_EQ(generate(cut, source), DvOk);
+    EXPECT_EQ(undoCount(), before + 1);
+    EXPECT_EQ(at(10, 40) & 0x0F, 4);  // filled as Delete
+    EXPECT_EQ(alphaAt(cut, 10, 45), 0);
+    EXPECT_FALSE(pendingBitsLeft());
+}
+
+TEST_F(MarkedSession, AnAreaLimitedCallLeavesTheStatusAndTheUndoCountAsTheyWere)
+{
+    // The area holds Keep and Unassigned only: auto-fill runs inside it and is taken back.
+    const DvArea area{10, 10, 20, 14};
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    const auto statusBefore = snapshot();
+    const int before = undoCount();
+    {
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        ASSERT_EQ(generate(cut, source, &area), DvOk);
+        EXPECT_EQ(snapshot(), statusBefore);
+        EXPECT_EQ(undoCount(), before);
+        // Outside the area (mapped at factor 1) nothing is written; inside, the Unassigned
+        // rows were filled as Delete for the call.
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                if (y < 10 || y > 23 || x < 10 || x > 29)
+                    ASSERT_EQ(alphaAt(cut, x, y), 255) << x << "," << y;
+        EXPECT_EQ(alphaAt(cut, 15, 22), 0);
+    }
+    {
+        // Made transparent where the source is opaque, so that a write-back would show.
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+            cut.samples[i] = 9;
+        const auto cutBefore = cut.samples;
+        testsupport::RacingClock cancel(DvProgressAbort);
+        ASSERT_EQ(generate(cut, source, &area), DvCancelled);
+        EXPECT_EQ(snapshot(), statusBefore);
+        EXPECT_EQ(undoCount(), before);
+        EXPECT_EQ(cut.samples, cutBefore);
+    }
+}
+
+TEST_F(MarkedSession, NothingIsWrittenWithoutSegmentationOrWithAnEmptyExclusivePatch)
+{
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+        cut.samples[i] = 9;
+    const auto cutBefore = cut.samples;
+    const auto statusBefore = snapshot();
+
+    DvMaskPatch outside{};
+    outside.area = {W + 5, 0, {4, 4, 4, DvPixelStatus, nullptr}};
+    outside.exclusive = 1;
+    outside.method = 3;
+    EXPECT_EQ(generate(cut, source, nullptr, nullptr, 0, &outside, 1), DvRefused);
+    EXPECT_EQ(cut.samples, cutBefore);
+    EXPECT_EQ(snapshot(), statusBefore);
+
+    const DvArea beyond{W, 0, 5, 5};
+    EXPECT_EQ(generate(cut, source, &beyond), DvRefused);
+
+    m_session->analysed = 0;
+    EXPECT_EQ(generate(cut, source), DvNoSegmentation);
+    EXPECT_EQ(cut.samples, cutBefore);
+}
+
+TEST_F(MarkedSession, PatchesReachingPastTheImageAreClipped)
+{
+    // Bitmaps larger than the image, hanging over every side.
+    const int pw = W + 10, ph = H + 10;
+    std::vector<unsigned char> bits(std::size_t(pw) * ph, 1);
+    DvMaskPatch patches[2]{};
+    patches[0].area = {-5, -5, {pw, ph, unsigned(pw), DvPixelStatus, bits.data()}};
+    patches[0].method = 3;
+    patches[0].level = 0.3f;
+    patches[1].area = {-5, 15, {pw, 15, unsigned(pw), DvPixelStatus, bits.data()}};
+    patches[1].method = 1;
+    patches[1].valueA = patches[1].valueB = 0.5f;
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    ASSERT_EQ(generate(cut, source, nullptr, nullptr, 0, patches, 2), DvOk);
+    EXPECT_EQ(alphaAt(cut, 3, 2), 255);
+    EXPECT_EQ(alphaAt(cut, 3, 45), 0);
+    EXPECT_FALSE(pendingBitsLeft());
+}
+
+TEST_F(MarkedSession, AForcedEdgeAcrossTheBoundaryCutsAlongTheLine)
+{
+    // A line through the middle of row 23 (session coordinates, factor 1).
+    DvOutlinePoint points[] = {{2.f, 23.f}, {60.f, 23.f}, {60.f, 23.f}};
+    const DvForcedEdge edge{points, 3, 1.f};
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    ASSERT_EQ(generate(cut, source, nullptr, &edge, 1), DvOk);
+    EXPECT_EQ(alphaAt(cut, 30, 23), 127);
+    EXPECT_EQ(alphaAt(cut, 30, 22), 255);
+    EXPECT_EQ(alphaAt(cut, 30, 24), 0);
+    EXPECT_EQ(cut.samples[(23 * W + 30) * 4], source.samples[(23 * W + 30) * 4]);
+}
+
+namespace {
+
+// The forced-edge pass alone over a 40 x 40 picture at scale 1, Keep above row 20.
+template <typename T, int M>
+void expectRamp(int (*pass)(float, ColourImage<T>&, const ColourImage<T>&, const Bytes&, FloatPair,
+                            const std::vector<ForcedEdge>&, ProgressRange))
+{
+    ColourImage<T> source(40, 40), out(40, 40);
+    source = classification::Colour<T>(100, 50, 25, T(M));
+    out = classification::Colour<T>(1, 2, 3, 7);
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 19), blitz::Range::all()) = 2;
+    // Along row 20's centre line (points given as (row, column)), width 1.
+    std::vector<ForcedEdge> edges{{1.f, {{20.5f, 3.f}, {20.5f, 30.f}}}};
+    EXPECT_EQ(pass(1.f, out, source, status, {1.f, 1.f}, edges, ProgressRange()), 0);
+    EXPECT_EQ(int(out(20, 10)[3]), int((M + 0.999) / 2)) << M;
+    EXPECT_EQ(int(out(19, 10)[3]), M) << M;  // one width on the Keep side: fully opaque
+    EXPECT_EQ(int(out(21, 10)[3]), 0) << M;
+    EXPECT_EQ(int(out(19, 10)[0]), 100);
+    // Beyond the band and past the square ends nothing is touched.
+    EXPECT_EQ(int(out(17, 10)[3]), 7);
+    EXPECT_EQ(int(out(20, 34)[3]), 7);
+
+    // Without Keep or Delete on either side an edge has no side.
+    ColourImage<T> untouched(40, 40);
+    untouched = classification::Colour<T>(1, 2, 3, 7);
+    status = 1;
+    pass(1.f, untouched, source, status, {1.f, 1.f}, edges, ProgressRange());
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 40; ++y)
+            ASSERT_EQ(int(untouched(x, y)[3]), 7);
+}
+
+} // namespace
+
+TEST(ForcedEdgePass, RampsAcrossTheLineOnEveryScale)
+{
+    expectRamp<unsigned char, 255>(&classification::maskPass<unsigned char>);
+    expectRamp<unsigned short, 65535>(&classification::maskPass<unsigned short>);
+    expectRamp<unsigned short, 32768>(&classification::maskPassVariant<unsigned short>);
+}
+
+TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)
+{
+    // The area holds only Keep: the matting patch inside it finds no background sample.
+    const DvArea area{10, 2, 30, 10};
+    DvMaskPatch patch{};
+    patch.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
+    patch.method = 1;
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    // Below the opacity gate: only a copy of the source could write this pixel.
+    source.samples[(8 * W + 35) * 4 + 3] = 200;
+    auto cut = source;
+    cut.desc.data = cut.samples.data();
+    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+        cut.samples[i] = 9;
+    ASSERT_EQ(generate(cut, source, &area, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(alphaAt(cut, 14, 6), 255);
+    EXPECT_EQ(alphaAt(cut, 35, 8), 9);
+    EXPECT_FALSE(pendingBitsLeft());
+}
