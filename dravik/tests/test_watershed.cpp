@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <queue>
+#include <tuple>
 #include <random>
 #include <set>
 #include <vector>
@@ -281,5 +284,171 @@ TEST(InnerFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegions)
         f.run(bias);
         ASSERT_TRUE(blitz::all(f.labels == expected)) << "round " << round;
         EXPECT_EQ(f.counter.next(), next);
+    }
+}
+
+TEST(RecordHeap, HighestPriorityThenShortestRunThenFewestSteps)
+{
+    const std::ptrdiff_t row = 10;
+    RecordHeap heap(row);
+    heap.push(55, 45, {100, 3, 7}, 120);  // 100, run 4, step 8
+    heap.push(55, 56, {100, 3, 7}, 90);   // 90, run 0, step 8
+    heap.push(20, 21, {100, 0, 2}, 150);  // 100, run 1, step 3
+    heap.push(30, 40, {100, 0, 5}, 100);  // 100, run 1, step 6
+    heap.push(12, 11, {40, 0, 0}, 200);   // 40, run 1, step 1
+    heap.push(31, 30, {100, 0, 5}, 100);  // as 30 -> 40 but from another side
+    EXPECT_EQ(heap.topPriority(), 100);
+
+    struct Popped {
+        PixelOffset from, to;
+        int priority, run, step;
+    };
+    const std::vector<Popped> expected = {{20, 21, 100, 1, 3}, {30, 40, 100, 1, 6}, {31, 30, 100, 1, 6},
+                                          {55, 45, 100, 4, 8}, {55, 56, 90, 0, 8},  {12, 11, 40, 1, 1}};
+    for (const Popped& e : expected) {
+        PixelOffset from = 0, to = 0;
+        const RecordHeap::Origin o = heap.pop(from, to);
+        EXPECT_EQ(from, e.from);
+        EXPECT_EQ(to, e.to);
+        EXPECT_EQ(o.priority, e.priority);
+        EXPECT_EQ(o.run, e.run);
+        EXPECT_EQ(o.step, e.step);
+    }
+    EXPECT_TRUE(heap.empty());
+}
+
+namespace {
+
+// Auto-complex's flood over rows x cols pixels in a frame of barrier pixels: ids 1 and 2 seed
+// the stroke and the opposite region, 0 is barrier, -1 is left to the flood.
+struct SeededCase {
+    int rows, cols;
+    std::vector<unsigned char> heights;  // over the frame
+    std::vector<std::int32_t> ids;       // over the frame
+
+    int stride() const { return cols + 2; }
+    PixelOffset at(int x, int y) const { return PixelOffset((x + 1) * stride() + y + 1); }
+};
+
+// The flood as it is defined: the seed scan gives ids in storage order and queues every
+// neighbour whose id differs at that moment, every record leaves the queue in its turn, and a
+// record that meets another region is a contact of its source's region.
+std::vector<std::int32_t> referenceSeededFlood(const SeededCase& c, int bias,
+                                               std::set<std::pair<PixelOffset, PixelOffset>>& strokeContacts)
+{
+    const std::ptrdiff_t row = c.stride();
+    std::vector<std::int32_t> ids(c.ids.size(), 0);
+    for (int x = 0; x < c.rows; ++x)
+        for (int y = 0; y < c.cols; ++y)
+            ids[c.at(x, y)] = -1;
+    // Ordered as the heap orders: priority down, then run, step, side and target up.
+    using Record = std::tuple<int, int, int, int, PixelOffset, PixelOffset>;
+    std::priority_queue<Record, std::vector<Record>, std::greater<Record>> queue;
+    const std::ptrdiff_t sides[4] = {row, -row, 1, -1};
+    const auto pushNeighbours = [&](PixelOffset p, int p0, int r, int s) {
+        for (const std::ptrdiff_t d : {-row, row, std::ptrdiff_t(-1), std::ptrdiff_t(1)}) {
+            const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+            if (ids[q] == ids[p])
+                continue;
+            const int v = c.heights[q] + bias;
+            const int side = int(std::find(sides, sides + 4, d) - sides);
+            queue.push({-std::min(p0, v), v >= p0 ? r + 1 : 0, s + 1, side, q, p});
+        }
+    };
+    for (int x = 0; x < c.rows; ++x)
+        for (int y = 0; y < c.cols; ++y) {
+            const PixelOffset p = c.at(x, y);
+            ids[p] = c.ids[p];
+            if (ids[p] > 0)
+                pushNeighbours(p, c.heights[p], 0, 0);
+        }
+    std::vector<PixelOffset> candidates;
+    for (int x = 0; x < c.rows; ++x)
+        for (int y = 0; y < c.cols; ++y)
+            if (ids[c.at(x, y)] == -1)
+                candidates.push_back(c.at(x, y));
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](PixelOffset a, PixelOffset b) { return c.heights[a] > c.heights[b]; });
+    LabelCounter regions(3);
+    for (int i = 0; i < 3; ++i)
+        regions.take();
+    std::size_t next = 0;
+    while (next < candidates.size() || !queue.empty()) {
+        if (next < candidates.size() &&
+            (queue.empty() || c.heights[candidates[next]] > -std::get<0>(queue.top()))) {
+            ids[candidates[next]] = regions.take();
+            pushNeighbours(candidates[next], c.heights[candidates[next]], 0, 0);
+        } else {
+            const auto [negPriority, run, step, side, to, from] = queue.top();
+            queue.pop();
+            if (ids[to] == -1) {
+                ids[to] = ids[from];
+                pushNeighbours(to, -negPriority, run, step);
+            } else if (ids[to] != ids[from] && ids[from] == 1) {
+                strokeContacts.insert({from, to});
+            }
+        }
+        while (next < candidates.size() && ids[candidates[next]] != -1)
+            ++next;
+    }
+    return ids;
+}
+
+} // namespace
+
+TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndContacts)
+{
+    using Flood = WatershedQueue<RecordHeap, FourNeighbours, TargetHeights, LabelCounter>;
+    std::mt19937 rng(23);
+    for (int round = 0; round < 12; ++round) {
+        SeededCase c{40 + round, 37, {}, {}};
+        const std::size_t cells = std::size_t(c.rows + 2) * c.stride();
+        const int levels = round % 3 == 0 ? 3 : 256;  // few levels: many ties
+        c.heights.resize(cells);
+        for (auto& h : c.heights)
+            h = (unsigned char)(rng() % levels * (255 / std::max(1, levels - 1)));
+        c.ids.assign(cells, 0);
+        for (int x = 0; x < c.rows; ++x)
+            for (int y = 0; y < c.cols; ++y) {
+                const unsigned k = rng() % 100;
+                c.ids[c.at(x, y)] = k < 4 ? 1 : k < 8 ? 2 : k < 12 ? 0 : -1;
+            }
+        const int bias = round * 7 % 30;
+
+        std::set<std::pair<PixelOffset, PixelOffset>> contacts;
+        const std::vector<std::int32_t> expected = referenceSeededFlood(c, bias, contacts);
+
+        std::vector<std::int32_t> ids = c.ids;
+        LabelCounter regions(3);
+        for (int i = 0; i < 3; ++i)
+            regions.take();
+        TargetHeights heights;
+        heights.height = c.heights.data();
+        heights.bias = bias;
+        RecordHeap queue(c.stride());
+        Flood flood(ids.data(), c.stride(), heights, regions, queue);
+        for (int x = 0; x < c.rows; ++x)
+            for (int y = 0; y < c.cols; ++y)
+                if (ids[c.at(x, y)] > 0)
+                    flood.pushNeighbours(c.at(x, y), RecordHeap::seedOrigin(c.heights[c.at(x, y)]));
+        CandidateArea area;
+        area.first = c.at(0, 0);
+        area.rows = c.rows;
+        area.columns = c.cols;
+        flood.flood(area, ProgressRange());
+        ASSERT_EQ(ids, expected) << "round " << round;
+
+        // The stroke region's contacts are exactly its boundary pairs in the finished ids.
+        std::set<std::pair<PixelOffset, PixelOffset>> boundary;
+        for (int x = 0; x < c.rows; ++x)
+            for (int y = 0; y < c.cols; ++y) {
+                const PixelOffset p = c.at(x, y);
+                if (ids[p] != 1)
+                    continue;
+                for (const int d : {-c.stride(), c.stride(), -1, 1})
+                    if (ids[std::size_t(std::ptrdiff_t(p) + d)] != 1)
+                        boundary.insert({p, PixelOffset(std::ptrdiff_t(p) + d)});
+            }
+        EXPECT_EQ(boundary, contacts) << "round " << round;
     }
 }

@@ -164,6 +164,11 @@ public:
     void select(const Rect& stroke, const Bytes* strokeMask, Bytes& status, int mode,
                 unsigned char newValue, unsigned char writeMask, unsigned char matchTarget,
                 unsigned char matchMask, int strength, ProgressRange* progress);
+    // Completes the last Keep or Delete select around its changed rectangle (grown by 32): in
+    // the region modes, unmarked pockets that the stroke's flood over the gradient encloses
+    // take its class; with bandFactor not 0, Blend disks (widthMap wide times bandFactor) follow
+    // the line where the stroke meets the opposite class. Commits one more record into the
+    // open undo step; nothing after any other operation, or with no stroke pixel left.
     void autoComplex(Bytes& status, ProgressRange progress, float bandFactor);
     // Fills the holes of the last operation's selection that a closing with a square of
     // level + 1 pixels closes, giving them the status it wrote, and commits over its changed
@@ -218,6 +223,11 @@ public:
     // Width of the Blend band of auto-fill and auto-complex, in pixels, per pixel of the image;
     // the analysis provides it (a view, possibly with element strides other than 1).
     Bytes widthMap;
+    // The segmentation's gradient image (upper height, lower height, width per pixel) over the
+    // image and a frame of at least one pixel, and the scale of its heights: auto-complex
+    // floods over the lower heights. The analysis provides both (a view of the segmentation's).
+    blitz::Array<blitz::TinyVector<unsigned char, 3>, 2> gradient;
+    float gradientScale = 1.0f;
     // A sub-session's levels are its parent's while it has none of its own.
     IiClassification* parentLevels = nullptr;
     bool ownLevels = true;

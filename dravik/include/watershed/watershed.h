@@ -60,6 +60,9 @@ public:
     int topPriority() const { return m_level; }
 
     static int priorityOf(Origin origin, int height) { return std::min(origin, height); }
+    // Whether a record of this priority can leave before one of the queued priority: records
+    // of equal priority leave in the order they came.
+    static bool mayOvertake(int priority, int queued) { return priority > queued; }
 
     // Queues {from, to} at priority min(origin, height), which must lie in 0 .. levels - 1.
     void push(PixelOffset from, PixelOffset to, Origin origin, int height)
@@ -171,6 +174,162 @@ private:
     std::size_t m_count = 0;
 };
 
+// The queue of auto-complex's flood: the highest priority first, then the shorter run, then
+// the fewer steps. Priorities lie in 0 .. levels - 1 (they never exceed a seed's height), and
+// each has a heap of its own, so records waiting below the current priority are never
+// sifted. A record is the target pixel and, packed in one word, the run and the step with the
+// side it came from: with its priority, a pixel and three ints. Records equal in all three
+// leave by side and target, so every run pops in the same order. Heaps have four children per
+// node, which sit in one or two cache lines. Steps count below 2^30, which holds for lattices
+// of fewer than 2^30 elements.
+class RecordHeap {
+public:
+    // What a popped record hands on to the pixels its target queues.
+    struct Origin {
+        int priority;
+        int run;
+        int step;
+    };
+    static Origin seedOrigin(int height) { return {height, 0, 0}; }
+    static int priorityOf(const Origin& origin, int height) { return std::min(origin.priority, height); }
+    // A record of equal priority may still leave first: its run may be shorter.
+    static bool mayOvertake(int priority, int queued) { return priority >= queued; }
+
+    // rowStride: the element distance between neighbouring rows of the lattice.
+    explicit RecordHeap(std::ptrdiff_t rowStride, int levels = 256)
+        : m_side{rowStride, -rowStride, 1, -1}, m_heaps(std::size_t(levels))
+    {
+    }
+
+    bool empty() const { return m_count == 0; }
+    std::size_t size() const { return m_count; }
+    // The priority of the front record; 0 when empty.
+    int topPriority() const { return m_level; }
+
+    // Queues the step from a pixel to one of its four neighbours: priority min(origin's,
+    // height), its run one longer when the height does not fall below the origin's priority
+    // (else 0), one more step.
+    void push(PixelOffset from, PixelOffset to, const Origin& origin, int height)
+    {
+        const int priority = std::min(origin.priority, height);
+        const std::uint32_t run = height >= origin.priority ? std::uint32_t(origin.run) + 1 : 0;
+        const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
+        const std::uint32_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
+        const std::uint32_t stepSide = ((std::uint32_t(origin.step) + 1) << 2) | side;
+        const Record r{(std::uint64_t(run) << 32) | stepSide, to};
+        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
+        std::size_t k = heap.size();
+        heap.push_back(r);
+        Record* h = heap.data();
+        while (k > 0) {
+            const std::size_t parent = (k - 1) / 4;
+            if (!before(r, h[parent]))
+                break;
+            h[k] = h[parent];
+            k = parent;
+        }
+        h[k] = r;
+        if (priority > m_level)
+            m_level = priority;
+        ++m_count;
+    }
+
+    // Removes the front record (the queue must not be empty) and returns what it hands on.
+    Origin pop(PixelOffset& from, PixelOffset& to)
+    {
+        const int priority = m_level;
+        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
+        const Record top = heap.front();
+        const Record last = heap.back();
+        heap.pop_back();
+        if (const std::size_t n = heap.size()) {
+            Record* h = heap.data();
+            std::size_t k = 0;
+            for (;;) {
+                const std::size_t first = 4 * k + 1;
+                if (first >= n)
+                    break;
+                std::size_t best = first;
+                const std::size_t end = std::min(first + 4, n);
+                for (std::size_t c = first + 1; c < end; ++c)
+                    if (before(h[c], h[best]))
+                        best = c;
+                if (!before(h[best], last))
+                    break;
+                h[k] = h[best];
+                k = best;
+            }
+            h[k] = last;
+        } else if (heap.capacity() > kKeptCapacity) {
+            // A level fills while it waits and drains once: its records go back at once.
+            std::vector<Record>().swap(heap);
+        }
+        if (--m_count == 0)
+            m_level = 0;
+        else
+            while (m_heaps[std::size_t(m_level)].empty())
+                --m_level;
+        const auto stepSide = std::uint32_t(top.order);
+        to = top.to;
+        from = PixelOffset(std::ptrdiff_t(to) - m_side[stepSide & 3]);
+        return {priority, int(top.order >> 32), int(stepSide >> 2)};
+    }
+
+    void prefetch(const std::int32_t*, int) const {}
+
+    // Frees every record.
+    void release()
+    {
+        for (std::vector<Record>& heap : m_heaps)
+            std::vector<Record>().swap(heap);
+        m_level = 0;
+        m_count = 0;
+    }
+
+private:
+    static constexpr std::size_t kKeptCapacity = 4096;
+
+    struct Record {
+        std::uint64_t order;  // run << 32 | step << 2 | side: the smaller leaves first
+        PixelOffset to;
+    };
+    static bool before(const Record& a, const Record& b)
+    {
+        return a.order != b.order ? a.order < b.order : a.to < b.to;
+    }
+
+    std::ptrdiff_t m_side[4];  // target - source for each side
+    std::vector<std::vector<Record>> m_heaps;
+    int m_level = 0;
+    std::size_t m_count = 0;
+};
+
+// The four neighbours of a pixel in auto-complex's order: (x - 1, y), (x + 1, y), (x, y - 1),
+// (x, y + 1).
+struct FourNeighbours {
+    template <typename F>
+    static void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
+    {
+        const std::ptrdiff_t q = std::ptrdiff_t(p);
+        f(PixelOffset(q - row));
+        f(PixelOffset(q + row));
+        f(PixelOffset(q - 1));
+        f(PixelOffset(q + 1));
+    }
+};
+
+// Heights of auto-complex: one byte per lattice element (the gradient's lower height). A
+// candidate's height is its own byte; a step's is its target's, raised by the bias.
+struct TargetHeights {
+    static constexpr int kLevels = 256;
+
+    const unsigned char* height = nullptr;  // the lattice's first element
+    int bias = 0;                           // 0 .. 255
+
+    int seed(PixelOffset p) const { return height[p]; }
+    int step(PixelOffset, PixelOffset to) const { return height[to] + bias; }
+};
+
 // The eight neighbours of a pixel in the inner watershed's order: (x, y - 1), (x, y + 1),
 // (x - 1, y), (x + 1, y), (x + 1, y - 1), (x + 1, y + 1), (x - 1, y - 1), (x - 1, y + 1).
 struct EightNeighbours {
@@ -215,16 +374,18 @@ struct CandidateArea {
 
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
-//   height), push(from, to, origin, height), pop(from, to) -> Origin, empty(), size(),
-//   topPriority(), prefetch(labels, ahead) (may do nothing).
+//   height), mayOvertake(priority, queued priority), push(from, to, origin, height),
+//   pop(from, to) -> Origin, empty(), size(), topPriority(), prefetch(labels, ahead) (may do
+//   nothing).
 // - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
 // - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to).
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
 // The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
-// negative values while the flood runs); a pixel with a label of 0 or more before the flood
-// (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only when it
-// was seeded with pushNeighbours. Afterwards no pixel of the area is negative.
+// negative values once records head for it); a pixel with a label of 0 or more before the
+// flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
+// when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
+// of the area is negative.
 template <typename Queue, typename Neighbours, typename Heights, typename Regions>
 class WatershedQueue {
 public:
@@ -237,28 +398,32 @@ public:
     }
 
     // Queues every neighbour of p whose label differs from p's, each step's priority held to
-    // what origin allows. Without contacts a record is queued only where it can still give a
-    // pixel its region: towards a pixel that no region holds and that no record of the same or
-    // a higher priority is already heading for (that one leaves the queue first). The records
-    // left out would change nothing when they left the queue, so the regions are the same.
-    void pushNeighbours(PixelOffset p, typename Queue::Origin origin)
+    // what origin allows.
+    void pushNeighbours(PixelOffset p, const typename Queue::Origin& origin)
     {
-        const std::int32_t own = m_labels[p];
-        Neighbours::forEach(p, m_row, [&](PixelOffset q) {
-            const std::int32_t l = m_labels[q];
+        Neighbours::forEach(p, m_row, [&](PixelOffset q) { pushIfDifferentRegion(p, q, origin); });
+    }
+
+    // Queues the step from p to its neighbour q when their labels differ. Without contacts a
+    // record is queued only where it can still give a pixel its region: towards a pixel that
+    // no region holds and that no record bound to leave first is already heading for. The
+    // records left out would change nothing when they left the queue, so the regions are the
+    // same.
+    void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin)
+    {
+        const std::int32_t l = m_labels[q];
+        if constexpr (Regions::kKeepsContacts) {
+            if (l != m_labels[p])
+                m_queue->push(p, q, origin, m_heights.step(p, q));
+        } else if (l < 0) {
+            // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
             const int height = m_heights.step(p, q);
-            if constexpr (Regions::kKeepsContacts) {
-                if (l != own)
-                    m_queue->push(p, q, origin, height);
-            } else if (l < 0) {
-                // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
-                const std::int32_t mark = -2 - Queue::priorityOf(origin, height);
-                if (mark < l) {
-                    m_labels[q] = mark;
-                    m_queue->push(p, q, origin, height);
-                }
+            const int priority = Queue::priorityOf(origin, height);
+            if (Queue::mayOvertake(priority, -2 - l)) {
+                m_labels[q] = std::min(l, -2 - priority);
+                m_queue->push(p, q, origin, height);
             }
-        });
+        }
     }
 
     // Takes the front record: an unlabelled target joins the source's region and queues its
@@ -309,7 +474,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(cons
         const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
         const std::int32_t* l = m_labels + row;
         for (int y = 0; y < area.columns; ++y)
-            if (l[y] == -1) {
+            if (l[y] < 0) {
                 ++start[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
                 ++total;
             }
@@ -326,7 +491,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(cons
         const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
         const std::int32_t* l = m_labels + row;
         for (int y = 0; y < area.columns; ++y)
-            if (l[y] == -1) {
+            if (l[y] < 0) {
                 const PixelOffset p = row + PixelOffset(y);
                 m_candidates[start[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
             }

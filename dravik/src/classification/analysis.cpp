@@ -88,8 +88,11 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
     if (changed || stale)
         buildFineLabels();
     m_fineLabelsCurrent = true;
-    // The auto-fill band's widths come from the width map stage.
+    // The band widths of auto-fill and auto-complex come from the width map stage, the
+    // heights that auto-complex floods from the gradient stage.
     widthMap.reference(m_segmentation.widthMap());
+    gradient.reference(m_segmentation.gradient());
+    gradientScale = m_segmentation.gradientScale();
 
     buildRegionMap(progress.nextStep(1.0f));
 }

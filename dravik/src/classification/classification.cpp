@@ -61,6 +61,8 @@ void IiClassification::adoptAnalysis(IiClassification& parent)
     regionLabels.reference(labelsUnder(parent.regionLabels, r));
     levelLabels.reference(labelsUnder(parent.levelLabels, r));
     widthMap.reference(labelsUnder(parent.widthMap, r));
+    gradient.reference(labelsUnder(parent.gradient, grow(r, 2)));
+    gradientScale = parent.gradientScale;
     currentLevel = parent.currentLevel;
     regionCount = parent.regionCount;
     parentLevels = &parent;

@@ -5,9 +5,5 @@
 
 namespace classification {
 
-void IiClassification::autoComplex(Bytes&, ProgressRange, float)
-{
-    throw NotBuilt("auto-complex is not built yet");
-}
 
 } // namespace classification

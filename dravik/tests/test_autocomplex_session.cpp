@@ -1,0 +1,333 @@
+// Auto-complex through the call interface, after Keep Local strokes: on a two-colour image
+// with a hand-made gradient ridge, and on a real photograph with the gradient and width map of
+// its own segmentation. Colour classes stand in for the analysis's level labels.
+#include "allocation_failure.h"
+#include "client_progress.h"
+#include "sixchannel.h"
+#include "testimage.h"
+
+#include "classification/segmentation.h"
+#include "classification/session.h"
+#include "dravik.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+using classification::Bytes;
+using classification::Labels;
+using testsupport::RgbaImage8;
+
+namespace {
+
+using Snapshot = std::vector<unsigned char>;
+using Cell3 = blitz::TinyVector<unsigned char, 3>;
+
+DvSelection wholeRect(int left, int top, int width, int height)
+{
+    return {left, top, {width, height, unsigned(width), DvPixelStatus, nullptr}};
+}
+
+// Answers "abort" at its n-th call (from 1).
+int g_calls = 0, g_abortAt = 0;
+int abortAtCall(unsigned char, void*) { return ++g_calls == g_abortAt ? DvProgressAbort : 0; }
+
+class AutoComplexSession : public ::testing::Test {
+protected:
+    void begin(const RgbaImage8& image)
+    {
+        m_image = image;
+        m_library = DvInit();
+        const DvImageDesc d{m_image.width, m_image.height, m_image.strideBytes(), DvPixelRgba8,
+                            m_image.samples.data()};
+        m_session = DvBeginSession(m_library, d);
+        m_status = DvNewStatusImage(m_library, d);
+        ASSERT_TRUE(m_session && m_status);
+    }
+
+    void TearDown() override
+    {
+        testsupport::stopFailingAllocations();
+        if (m_library->dead)
+            dravik::destroyLibrary(m_library);
+        else
+            EXPECT_EQ(DvFinish(m_library), DvOk);
+    }
+
+    classification::IiClassification& classification()
+    {
+        return static_cast<DvInSession*>(m_session)->classification();
+    }
+    // The session counts as analysed, with these level labels at every level.
+    void analysed(const Labels& classes)
+    {
+        classification().injectLabelsForTesting(Labels(), std::vector<Labels>(7, classes));
+        m_session->analysed = 1;
+    }
+
+    unsigned char at(int x, int y) const { return m_status->data[std::size_t(y) * m_status->stride + x]; }
+    Snapshot snapshot() const
+    {
+        return Snapshot(m_status->data, m_status->data + std::size_t(m_status->stride) * m_status->height);
+    }
+    int undoCount()
+    {
+        int n = -1;
+        EXPECT_EQ(DvNumAvailableUndo(m_session, &n), DvOk);
+        return n;
+    }
+    DvResult stroke(const DvSelection& s, unsigned char value, int mode)
+    {
+        return DvSelect(m_session, m_status, &s, value, 0x0F, mode, 1.f, nullptr);
+    }
+
+    RgbaImage8 m_image;
+    DvLibrary* m_library = nullptr;
+    DvSession* m_session = nullptr;
+    DvImage* m_status = nullptr;
+};
+
+// 120 rows by 160 columns: colour A left of column 80 with a 10 x 10 blob of colour C, colour
+// B from column 80 on. Lower heights 200, 180 over the blob, and a ridge of 20 on the columns
+// 79 and 80 where the colours meet; widths 3.
+class TwoColours : public AutoComplexSession {
+protected:
+    static constexpr int rows = 120, cols = 160;
+    static bool blob(int x, int y) { return x >= 50 && x < 60 && y >= 30 && y < 40; }
+
+    void SetUp() override
+    {
+        RgbaImage8 image;
+        image.width = cols;
+        image.height = rows;
+        image.samples.assign(std::size_t(rows) * cols * 4, 255);
+        Labels classes(rows, cols);
+        m_gradient.resize(blitz::Range(-2, rows + 1), blitz::Range(-2, cols + 1));
+        m_gradient = Cell3(0, 200, 3);
+        for (int x = 0; x < rows; ++x)
+            for (int y = 0; y < cols; ++y) {
+                const int c = y >= 80 ? 1 : blob(x, y) ? 2 : 0;
+                std::uint8_t* p = image.row(x) + 4 * y;
+                p[0] = c == 1 ? 40 : 200;
+                p[1] = c == 2 ? 150 : 70;
+                p[2] = c == 1 ? 200 : 40;
+                classes(x, y) = c;
+                m_gradient(x, y)[1] = y == 79 || y == 80 ? 20 : c == 2 ? 180 : 200;
+            }
+        begin(image);
+        analysed(classes);
+        classification().gradient.reference(m_gradient);
+        Bytes widths = m_gradient[2];
+        classification().widthMap.reference(widths);
+
+        // Delete marks over the right of the B side.
+        ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+        ASSERT_EQ(stroke(wholeRect(100, 0, 60, rows), 4, 0), DvOk);
+        m_before = snapshot();
+        m_steps = undoCount();
+    }
+
+    // The application's Keep stroke with auto-complex: one undo step.
+    DvResult keepWithAutoComplex(DvProgressFunction callback)
+    {
+        EXPECT_EQ(DvBeginUndoStep(m_session), DvOk);
+        EXPECT_EQ(stroke(wholeRect(10, 10, 10, 10), 2, 1), DvOk);
+        return DvAutoComplex(m_session, m_status, 2.0f, callback);
+    }
+
+    blitz::Array<Cell3, 2> m_gradient;
+    Snapshot m_before;
+    int m_steps = 0;
+};
+
+} // namespace
+
+TEST_F(TwoColours, AKeepStrokeFillsThePocketAndBlendsAlongTheRidgeAsOneUndoStep)
+{
+    ASSERT_EQ(keepWithAutoComplex(nullptr), DvOk);
+    EXPECT_EQ(undoCount(), m_steps + 1);
+    // R = 3 * 0.5 * 2 + 0.49: three pixels either side of both ridge columns.
+    for (int x = 0; x < rows; ++x)
+        for (int y = 0; y < cols; ++y) {
+            const unsigned char expected = y < 76 ? 2 : y <= 83 ? 8 : y < 100 ? 1 : 4;
+            ASSERT_EQ(at(y, x), expected) << x << ", " << y;
+        }
+    EXPECT_EQ(m_session->dirtyLeft, 0);
+    EXPECT_EQ(m_session->dirtyWidth, 84);
+
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    EXPECT_EQ(snapshot(), m_before);
+    EXPECT_EQ(undoCount(), m_steps);
+}
+
+TEST_F(TwoColours, ACancelAtAnyReportRestoresTheStatusFromBeforeTheSelect)
+{
+    testsupport::RacingClock racing;  // every report reaches the callback
+    int cancels = 0;
+    for (g_abortAt = 1;; ++g_abortAt) {
+        g_calls = 0;
+        const DvResult r = keepWithAutoComplex(abortAtCall);
+        if (r == DvOk)
+            break;
+        ASSERT_EQ(r, DvCancelled) << g_abortAt;
+        ASSERT_EQ(snapshot(), m_before) << g_abortAt;
+        ASSERT_EQ(undoCount(), m_steps) << g_abortAt;
+        ++cancels;
+    }
+    EXPECT_GE(cancels, 6) << "0, 0.1, 0.85, 0.9, 0.95 and 1.0";
+    EXPECT_EQ(at(35, 55), 2);
+    EXPECT_EQ(m_library->dead, 0);
+}
+
+TEST_F(TwoColours, AnAllocationFailureTakesBackTheSelectAndLeavesTheSessionUsable)
+{
+    for (long n = 0;; ++n) {
+        ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+        ASSERT_EQ(stroke(wholeRect(10, 10, 10, 10), 2, 1), DvOk);
+        testsupport::failAllocation(n);
+        const DvResult r = DvAutoComplex(m_session, m_status, 2.0f, nullptr);
+        const bool failed = testsupport::allocationFailed();
+        testsupport::stopFailingAllocations();
+        if (!failed) {
+            ASSERT_EQ(r, DvOk);
+            break;
+        }
+        ASSERT_EQ(r, DvOutOfMemory) << n;
+        ASSERT_EQ(snapshot(), m_before) << n;
+        ASSERT_EQ(undoCount(), m_steps) << n;
+        ASSERT_EQ(m_library->dead, 0);
+    }
+    EXPECT_EQ(at(35, 55), 2);
+}
+
+namespace {
+
+// coffee.png with its own segmentation's gradient and width map, and colour classes of two
+// bits per channel.
+class Photograph : public AutoComplexSession {
+protected:
+    void SetUp() override
+    {
+        begin(testsupport::loadRgba8("coffee.png"));  // 600 x 400
+        classification::SegmentationState& h = m_segmentation.head();
+        h.colourBits = 4;
+        h.interpolation = 0;
+        h.resolution = 3;
+        h.overlap = 1;
+        h.histogramLevel = 4;
+        h.featureTol = 1.1f;
+        h.imageTol = 2.02792f;
+        h.focus = 0.f;
+        h.spareC = 0.f;
+        h.inFocusEdgeWidth = 2;
+        Segmentation::Image six;
+        six.reference(testsupport::sixChannelImage(m_image));
+        m_segmentation.attachImage(six);
+        ASSERT_TRUE(m_segmentation.analyse(ProgressRange()));
+
+        Labels classes(m_image.height, m_image.width);
+        for (int y = 0; y < m_image.height; ++y)
+            for (int x = 0; x < m_image.width; ++x) {
+                const unsigned char* p = m_image.row(y) + 4 * x;
+                classes(y, x) = (p[0] >> 6) * 16 + (p[1] >> 6) * 4 + (p[2] >> 6);
+            }
+        analysed(classes);
+        classification::IiClassification& c = classification();
+        c.gradient.reference(m_segmentation.gradient());
+        c.gradientScale = m_segmentation.gradientScale();
+        c.widthMap.reference(m_segmentation.widthMap());
+        c.parameters.imageTol = h.imageTol;
+    }
+
+    using Segmentation = classification::Segmentation<6, 0>;
+    Segmentation m_segmentation;
+};
+
+} // namespace
+
+TEST_F(Photograph, PocketsEnclosedByTheStrokeFillAndBlendFollowsItsEdgeWithDelete)
+{
+    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+    ASSERT_EQ(stroke(wholeRect(380, 0, 220, 400), 4, 0), DvOk);
+    const Snapshot before = snapshot();
+    const DvSelection keep = wholeRect(300, 180, 20, 20);
+
+    // Without a band: every pixel that auto-complex changes was Unassigned and turns Keep, in
+    // pockets whose 4-neighbours the select took.
+    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+    ASSERT_EQ(stroke(keep, 2, 1), DvOk);
+    const Snapshot selected = snapshot();
+    ASSERT_EQ(DvAutoComplex(m_session, m_status, 0.f, nullptr), DvOk);
+    const std::size_t stride = m_status->stride;
+    const auto index = [&](int x, int y) { return std::size_t(y) * stride + std::size_t(x); };
+    const auto taken = [&](std::size_t i) { return selected[i] != before[i]; };
+    const auto filled = [&](std::size_t i) { return at(int(i % stride), int(i / stride)) != selected[i]; };
+    std::vector<std::size_t> pocket;
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
+            const std::size_t i = index(x, y);
+            if (!filled(i))
+                continue;
+            pocket.push_back(i);
+            ASSERT_EQ(selected[i], 1);
+            ASSERT_EQ(at(x, y), 2);
+            ASSERT_TRUE(x > 0 && y > 0 && x + 1 < m_image.width && y + 1 < m_image.height);
+            for (const std::size_t n : {i - 1, i + 1, i - stride, i + stride})
+                ASSERT_TRUE(taken(n) || filled(n)) << x << ", " << y;
+        }
+    EXPECT_GT(pocket.size(), 0u);
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    ASSERT_EQ(snapshot(), before);
+
+    // With the application's band: the same pockets, and Blend only over pixels of the two
+    // classes or Unassigned, some on each side of the line where Keep meets Delete.
+    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+    ASSERT_EQ(stroke(keep, 2, 1), DvOk);
+    ASSERT_EQ(snapshot(), selected);
+    ASSERT_EQ(DvAutoComplex(m_session, m_status, 2.0f, nullptr), DvOk);
+    int blendOnKeep = 0, blendOnDelete = 0;
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        const unsigned char now = at(int(i % stride), int(i / stride));
+        if (now == 8) {
+            ASSERT_TRUE(selected[i] == 1 || selected[i] == 2 || selected[i] == 4) << i;
+            blendOnKeep += selected[i] == 2;
+            blendOnDelete += selected[i] == 4;
+        } else if (now != selected[i]) {
+            ASSERT_EQ(now, 2);
+            ASSERT_TRUE(std::binary_search(pocket.begin(), pocket.end(), i)) << i;
+        }
+    }
+    EXPECT_GT(blendOnKeep, 0);
+    EXPECT_GT(blendOnDelete, 0);
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(AutoComplexSession, FollowsARealAnalysisInASessionAndInASubSessionOfIt)
+{
+    begin(testsupport::loadRgba8("coffee.png"));
+    ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
+    classification::IiClassification& c = classification();
+    EXPECT_EQ(&c.gradient(0, 0), &c.segmentation().gradient()(0, 0)) << "a view, not a copy";
+    EXPECT_EQ(c.gradientScale, c.segmentation().gradientScale());
+
+    ASSERT_EQ(stroke(wholeRect(380, 0, 220, 400), 4, 0), DvOk);
+    const Snapshot before = snapshot();
+    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+    ASSERT_EQ(stroke(wholeRect(300, 180, 20, 20), 2, 1), DvOk);
+    const Snapshot selected = snapshot();
+    ASSERT_EQ(DvAutoComplex(m_session, m_status, 2.0f, nullptr), DvOk);
+    EXPECT_NE(snapshot(), selected);
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    EXPECT_EQ(snapshot(), before);
+
+    const DvSelection patch = wholeRect(250, 120, 120, 120);
+    DvSession* sub = DvBeginSubSession(m_session, &patch, 0);
+    ASSERT_NE(sub, nullptr);
+    ASSERT_EQ(DvSetStatusInSession(sub, m_status), DvOk);
+    const DvSelection keep = wholeRect(300, 180, 20, 20);
+    ASSERT_EQ(DvSelect(sub, m_status, &keep, 2, 0x0F, 1, 1.f, nullptr), DvOk);
+    EXPECT_EQ(DvAutoComplex(sub, m_status, 2.0f, nullptr), DvOk);
+    EXPECT_EQ(DvEndSession(sub), DvOk);
+}
