@@ -130,6 +130,9 @@ public:
     DvResult setStatusInParent(DvInImage& image);
     DvResult undo(DvProgressFunction callback);
     DvResult redo(DvProgressFunction callback);
+    // Undo or redo of one step, with the reporter, reset and failure codes they share.
+    DvResult replayStep(DvProgressFunction callback, const char* title,
+                        void (classification::UndoStack::*replay)(classification::DirtyArea&));
     DvResult beginUndoStep();
     DvResult prepareAnalysis(const DvEdgeOptions& options);
     // Generates the mask over the area (session coordinates, clipped to the status image) into

@@ -596,32 +596,26 @@ DvResult DvInSession::setStatusInParent(DvInImage& image)
 
 DvResult DvInSession::undo(DvProgressFunction callback)
 {
-    try {
-        DvInProgress reporter(callback, "Undo", false);
-        ProgressRange range(&reporter);
-        m_classification->undoStack().undo(m_classification->dirty());
-        m_classification->resetOperation();
-        refreshDirtyArea();
-        return DvOk;
-    } catch (const std::bad_alloc&) {
-        markDead(this);
-        return DvOutOfMemoryUntrusted;
-    } catch (...) {
-        markDead(this);
-        return DvInternalFailure;
-    }
+    return replayStep(callback, "Undo", &classification::UndoStack::undo);
 }
 
 DvResult DvInSession::redo(DvProgressFunction callback)
 {
+    return replayStep(callback, "Redo", &classification::UndoStack::redo);
+}
+
+DvResult DvInSession::replayStep(DvProgressFunction callback, const char* title,
+                                 void (classification::UndoStack::*replay)(classification::DirtyArea&))
+{
     try {
-        DvInProgress reporter(callback, "Redo", false);
+        DvInProgress reporter(callback, title, false);
         ProgressRange range(&reporter);
-        m_classification->undoStack().redo(m_classification->dirty());
+        (m_classification->undoStack().*replay)(m_classification->dirty());
         m_classification->resetOperation();
         refreshDirtyArea();
         return DvOk;
     } catch (const std::bad_alloc&) {
+        // The statuses may be half replayed: the session can no longer be trusted.
         markDead(this);
         return DvOutOfMemoryUntrusted;
     } catch (...) {
