@@ -150,7 +150,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Geometry{30, 30, 0, 0, 5, 0, 3, 4},   // one-cell windows
                       Geometry{45, 26, 0, 0, 4, 3, 0, 8},   // one bin per value
                       Geometry{9, 40, 0, 0, 8, 1, 2, 0},    // two cells along x, few bins
-                      Geometry{1, 12, 0, 0, 4, 1, 0, 4}));  // one pixel high: empty blocks
+                      Geometry{1, 12, 0, 0, 4, 1, 0, 4},    // one pixel high: empty blocks
+                      // Bands of 128 rows: the last, of two rows, lies wholly beyond the
+                      // summed cells.
+                      Geometry{130, 64, 0, 0, 1, 2, 0, 4}));
 
 TEST(HistogramStage, EdgeCellsCopyTheNearestFullyCoveredCell)
 {

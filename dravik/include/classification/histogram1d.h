@@ -73,6 +73,12 @@ private:
 void sumHistograms(const Histogram1D& p, const Histogram1D& q, int binsLog, int minShift,
                    Histogram1D& r);
 
+// r = the sum of operands[0 .. count - 1] (count >= 1), the same as summing them in pairs in
+// any order: counts are never negative, so a saturated total is INT_MAX whichever way it is
+// grouped. r must not be an operand.
+void sumHistograms(const Histogram1D* const* operands, int count, int binsLog, int minShift,
+                   Histogram1D& r);
+
 // The same as a value: the operation that the histogram line filter applies.
 inline Histogram1D histogramSum(const Histogram1D& p, const Histogram1D& q, int binsLog, int minShift)
 {

@@ -121,9 +121,24 @@ class HistogramUpdater;
 template <int N, int Variant>
 class GradientUpdater;
 
-// The shared state of the histogram stage's worker.
+// The histogram stage's jobs split each channel into bands of cell rows along the first
+// index, from the grid's first row; the last band may be shorter.
+struct HistogramBands {
+    int height = 1;  // cell rows per band
+    int count = 0;   // bands per channel
+};
+
+// What a histogram worker keeps from one job to the next: the cells' own histograms over the
+// rows that a band's windows reach, and their sums along the first index.
+struct HistogramScratch {
+    blitz::Array<Histogram1D, 2> blocks;
+    blitz::Array<Histogram1D, 2> sums;
+};
+
+// The shared state of the histogram stage's workers.
 struct HistogramWork {
-    JobRecord channels;             // hands out N - 1 down to 0
+    JobRecord channels;             // job j: channel j / bands, bands in order
+    HistogramBands bands;
     std::atomic<bool> changed{false};
     ProgressRange progress;         // the workers' share of the stage, reported under the record
     bool endReported = false;       // under the record's mutex
@@ -209,21 +224,24 @@ public:
     // Channel c's mode records; entry 0 is a sentinel of no cell.
     const std::vector<ModeRecord>& modes(int c) const { return m_modes[c]; }
 
-    // Stage 1: rebuilds the histograms of every channel whose settings changed, the channels
-    // spread over one worker thread per processor; upstreamChanged is ignored. True when any was rebuilt.
+    // Stage 1: rebuilds the histograms of every channel whose settings changed, bands of each
+    // channel spread over one worker thread per processor; upstreamChanged is ignored. True
+    // when any was rebuilt.
     // Throws DvExCancel, std::bad_alloc or std::runtime_error(kWorkerFailureText) when the
     // worker stopped so, and
     // std::invalid_argument when the head's resolution, overlap or colour bits are unset.
     bool updateHistograms(bool upstreamChanged, ProgressRange range);
-    // The next channel to rebuild (N - 1 down to 0), or -1 when none is left or a worker
-    // stopped; reports each channel taken into the stage's range.
-    int nextChannel();
+    // The next histogram job (channels from N - 1 down, each band by band), or -1 when none
+    // is left or a worker stopped; reports each channel's share as its first band is taken.
+    int nextHistogramJob();
+    // How the histogram array's rows are cut into bands for the current head.
+    HistogramBands histogramBands() const;
     // Rebuilds channel c's histograms in every cell; false when they were up to date. Writes
     // only channel c of the histogram array.
     bool updateChannel(int c, ProgressRange range);
-    // The same with the caller's scratch grid, which it resizes as needed and may keep for the
-    // next channel.
-    bool updateChannel(int c, ProgressRange range, blitz::Array<Histogram1D, 2>& scratch);
+    // The same for the cells of one band, with the caller's scratch, which it resizes as
+    // needed and may keep for the next band. Writes only channel c of the band's cells.
+    bool updateChannelBand(int c, int band, const HistogramBands& bands, HistogramScratch& scratch);
 
     // Stage 2 for channel c: splits every cell's histogram into modes when upstreamChanged or
     // "featureTol" changed; true when it did.
@@ -308,7 +326,7 @@ private:
     std::int32_t m_fineLabelCount = -1;
 };
 
-// The histogram stage's worker: rebuilds the channels it is handed. Every thread holds its
+// The histogram stage's worker: rebuilds the bands it is handed. Every thread holds its
 // own copy, and with it its own scratch grid.
 template <int N, int Variant>
 class HistogramUpdater {
@@ -317,12 +335,12 @@ public:
     // A copy shares the segmentation but never the scratch (a Blitz copy would share it).
     HistogramUpdater(const HistogramUpdater& other) : m_segmentation(other.m_segmentation) {}
     HistogramUpdater& operator=(const HistogramUpdater&) = delete;
-    // Rebuilds channel `channel`; runs on the worker thread.
-    void operator()(int channel);
+    // Rebuilds the band of a channel that job number `job` names; runs on the worker thread.
+    void operator()(int job);
 
 private:
     Segmentation<N, Variant>* m_segmentation;
-    blitz::Array<Histogram1D, 2> m_scratch;  // one grid for all the channels it rebuilds
+    HistogramScratch m_scratch;  // kept for every band it rebuilds
 };
 
 // The gradient stage's worker: computes the level values of the bands it is handed. Every

@@ -143,4 +143,17 @@ void sumHistograms(const Histogram1D& p, const Histogram1D& q, int binsLog, int 
     addInto(r, q);
 }
 
+void sumHistograms(const Histogram1D* const* operands, int count, int binsLog, int minShift,
+                   Histogram1D& r)
+{
+    int lo = operands[0]->lo(), hi = operands[0]->hi();
+    for (int k = 1; k < count; ++k) {
+        lo = std::min(lo, operands[k]->lo());
+        hi = std::max(hi, operands[k]->hi());
+    }
+    r.setRange(lo, hi, binsLog, minShift);
+    for (int k = 0; k < count; ++k)
+        addInto(r, *operands[k]);
+}
+
 } // namespace classification
