@@ -62,6 +62,18 @@ struct ModeRecord {
     const Histogram1D* cell = nullptr;
 };
 
+// What the gradient stage reads of a mode record, its divisions done once per record rather
+// than once per pixel block: the same single-precision values.
+struct ModeTerms {
+    std::int32_t valleyBin = 256;
+    float ratio = 0.f;       // lowerPeak / valleyCount
+    float peakTerm = 0.f;    // 1 / peakCount^2
+    float lowerTerm = 0.f;   // 1 / lowerPeak^2
+    float valleyTerm = 0.f;  // 1 / valleyCount^2
+
+    static ModeTerms of(const ModeRecord& r);
+};
+
 // The cell grid over an image's bounds: each corner divided by the cell side, truncating
 // toward zero.
 Rect cellDomain(const Rect& bounds, int resolution);
@@ -165,6 +177,20 @@ struct BandCursor {
 struct LevelPair {
     float peak;
     float valley;
+};
+
+// The smallest finite valley level and the largest finite peak level of some corner values;
+// FLT_MAX and -FLT_MAX while none was seen.
+struct LevelExtremes {
+    float lowestValley;
+    float highestPeak;
+
+    LevelExtremes();
+    void add(const LevelPair& p);
+    void add(const LevelExtremes& other);
+    // The factor that takes the finite levels onto 0..255.99: 1 when they are all equal or
+    // absent.
+    float scale() const;
 };
 
 // Writes bytes 0 and 1 of the gradient image at every element of the level field: the peak
@@ -318,6 +344,11 @@ private:
     float m_gradientScale = 1.f;
     BandCursor m_bandCursor;
     JobRecord m_gradientJobs;  // one job per band
+    // Kept from run to run, so that their pages are not faulted in again: the mode terms of
+    // every channel and the corner values of the last run.
+    std::array<std::vector<ModeTerms>, N> m_modeTerms;
+    blitz::Array<LevelPair, 2> m_levels;
+    std::vector<LevelExtremes> m_bandExtremes;
 
     blitz::Array<unsigned char, 2> m_widthMap;
 
@@ -348,7 +379,9 @@ private:
 template <int N, int Variant>
 class GradientUpdater {
 public:
-    GradientUpdater(const Segmentation<N, Variant>& segmentation, blitz::Array<LevelPair, 2>& levels);
+    // Each band's extremes go to its slot of extremes.
+    GradientUpdater(const Segmentation<N, Variant>& segmentation, blitz::Array<LevelPair, 2>& levels,
+                    LevelExtremes* extremes);
     // Band number `job` counted down from the last band; runs on the worker thread.
     void operator()(int job);
 
@@ -366,9 +399,10 @@ private:
     float m_halfScale;  // 0.5 / resolution
     Rect m_cells;
     LevelPair* m_levels;  // element (x1, y1) of the level field
+    LevelExtremes* m_extremes;
     std::ptrdiff_t m_levelStride;
     int m_bandCount;
-    std::array<const ModeRecord*, N> m_modes;
+    std::array<const ModeTerms*, N> m_terms;
     std::vector<CellAxis> m_columns;  // this thread's, the same for every row
 };
 

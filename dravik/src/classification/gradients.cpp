@@ -3,7 +3,6 @@
 #include "classification/segmentation.h"
 
 #include "classification/border.h"
-#include "morphology/separable.h"
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -82,72 +81,91 @@ void BandCursor::report(int b)
 namespace {
 
 // The lookup of one block in one cell, for each channel over the cell's modes in that
-// channel's list.
+// channel's terms.
 template <int N>
 inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
-                          const ModeRecord* const* modes, const unsigned char* lo,
+                          const ModeTerms* const* terms, const unsigned char* lo,
                           const unsigned char* hi)
 {
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
         const Histogram1D& h = cell[i];
         const int s = h.shift();
-        const ModeRecord* r = modes[i];
+        const ModeTerms* r = terms[i];
         // The mode that holds the block's smallest value; a cell's last mode ends at 256.
         int k = h.firstRecord;
         const int l = lo[i] >> s;
         while (l > r[k].valleyBin)
             ++k;
         const int t = hi[i] >> s;
-        int a, b;
         if (r[k].valleyBin >= t) {
-            a = b = r[k].peakCount;
+            p += r[k].peakTerm;
+            v += r[k].peakTerm;
         } else {
             // The most significant valley that the block's range crosses.
             int best = k;
-            float bestRatio = float(r[k].lowerPeak) / float(r[k].valleyCount);
+            float bestRatio = r[k].ratio;
             for (int j = k + 1; r[j].valleyBin < t; ++j) {
-                const float ratio = float(r[j].lowerPeak) / float(r[j].valleyCount);
-                if (ratio > bestRatio) {
+                if (r[j].ratio > bestRatio) {
                     best = j;
-                    bestRatio = ratio;
+                    bestRatio = r[j].ratio;
                 }
             }
-            a = r[best].lowerPeak;
-            b = r[best].valleyCount;
+            p += r[best].lowerTerm;
+            v += r[best].valleyTerm;
         }
-        const float fa = float(a), fb = float(b);
-        p += 1.f / (fa * fa);
-        v += 1.f / (fb * fb);
     }
     return {p, v};
 }
 
+// 1 / count^2 in single precision.
+inline float inverseSquare(int count)
+{
+    const float c = float(count);
+    return 1.f / (c * c);
+}
+
 } // namespace
+
+ModeTerms ModeTerms::of(const ModeRecord& r)
+{
+    ModeTerms t;
+    t.valleyBin = r.valleyBin;
+    t.ratio = float(r.lowerPeak) / float(r.valleyCount);
+    t.peakTerm = inverseSquare(r.peakCount);
+    t.lowerTerm = inverseSquare(r.lowerPeak);
+    t.valleyTerm = inverseSquare(r.valleyCount);
+    return t;
+}
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char* lo,
                                                const unsigned char* hi) const
 {
-    std::array<const ModeRecord*, N> modes;
-    for (int i = 0; i < N; ++i)
-        modes[i] = m_modes[i].data();
-    return cellSums<N>(m_histograms(cell.x, cell.y), modes.data(), lo, hi);
+    std::array<std::vector<ModeTerms>, N> terms;
+    std::array<const ModeTerms*, N> first;
+    for (int i = 0; i < N; ++i) {
+        for (const ModeRecord& r : m_modes[i])
+            terms[i].push_back(ModeTerms::of(r));
+        first[i] = terms[i].data();
+    }
+    return cellSums<N>(m_histograms(cell.x, cell.y), first.data(), lo, hi);
 }
 
 template <int N, int V>
 GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
-                                       blitz::Array<LevelPair, 2>& levels)
+                                       blitz::Array<LevelPair, 2>& levels, LevelExtremes* extremes)
     : m_segmentation(&segmentation),
       m_scale(1.0f / float(segmentation.head().resolution)),
       m_halfScale(0.5f / float(segmentation.head().resolution)),
       m_cells(domainOf(segmentation.histograms())),
       m_levels(levels.numElements() ? levels.data() : nullptr),
+      m_extremes(extremes),
       m_levelStride(levels.stride(0)),
       m_bandCount(segmentation.m_bandCursor.bandCount())
 {
     for (int i = 0; i < N; ++i)
-        m_modes[i] = segmentation.m_modes[i].data();
+        m_terms[i] = segmentation.m_modeTerms[i].data();
 }
 
 template <int N, int V>
@@ -155,9 +173,11 @@ void GradientUpdater<N, V>::operator()(int job)
 {
     const Segmentation<N, V>& s = *m_segmentation;
     IntPair lower, upper;
-    s.m_bandCursor.band(m_bandCount - 1 - job, lower, upper);
+    const int band = m_bandCount - 1 - job;
+    s.m_bandCursor.band(band, lower, upper);
     if (lower.x >= upper.x || lower.y >= upper.y)
         return;
+    LevelExtremes extremes;
 
     const Rect& bounds = s.m_bounds;
     const Rect& d = m_cells;
@@ -195,40 +215,131 @@ void GradientUpdater<N, V>::operator()(int job)
             const CellAxis& ay = m_columns[std::size_t(y - lower.y)];
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
-            const LevelPair s00 = cellSums<N>(rowA[ya], m_modes.data(), lo, hi);
-            const LevelPair s01 = cellSums<N>(rowA[yb], m_modes.data(), lo, hi);
-            const LevelPair s10 = cellSums<N>(rowB[ya], m_modes.data(), lo, hi);
-            const LevelPair s11 = cellSums<N>(rowB[yb], m_modes.data(), lo, hi);
+            const LevelPair s00 = cellSums<N>(rowA[ya], m_terms.data(), lo, hi);
+            const LevelPair s01 = cellSums<N>(rowA[yb], m_terms.data(), lo, hi);
+            const LevelPair s10 = cellSums<N>(rowB[ya], m_terms.data(), lo, hi);
+            const LevelPair s11 = cellSums<N>(rowB[yb], m_terms.data(), lo, hi);
             const float v = ay.weight;
             LevelPair& level = out[y - bounds.y1];
             level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
                                   + (1.f - u) * (v * std::log(s10.peak) + (1.f - v) * std::log(s11.peak)));
             level.valley = -0.5f * (u * (v * std::log(s00.valley) + (1.f - v) * std::log(s01.valley))
                                     + (1.f - u) * (v * std::log(s10.valley) + (1.f - v) * std::log(s11.valley)));
+            extremes.add(level);
         }
     }
+    m_extremes[band] = extremes;
 }
+
+LevelExtremes::LevelExtremes() : lowestValley(FLT_MAX), highestPeak(-FLT_MAX) {}
+
+void LevelExtremes::add(const LevelPair& p)
+{
+    // Values that are not finite come from empty valleys; one of them must not decide the
+    // scale of the whole image.
+    if (std::isfinite(p.valley))
+        lowestValley = std::min(lowestValley, p.valley);
+    if (std::isfinite(p.peak))
+        highestPeak = std::max(highestPeak, p.peak);
+}
+
+void LevelExtremes::add(const LevelExtremes& other)
+{
+    lowestValley = std::min(lowestValley, other.lowestValley);
+    highestPeak = std::max(highestPeak, other.highestPeak);
+}
+
+float LevelExtremes::scale() const
+{
+    // Equal ends give the scale 1; so do ends of which one was never found.
+    return highestPeak > lowestValley ? 255.99f / (highestPeak - lowestValley) : 1.0f;
+}
+
+namespace {
+
+// The heights of the pixels that have four corners, from bands of rows of the level field:
+// each pixel takes the largest upper and the smallest lower height of its corners. Every
+// thread holds its own copy with its own rows of corner heights.
+class HeightWriter {
+public:
+    static constexpr int kBandHeight = 64;
+
+    // inner: the pixels with four corners; levels covers inner's corners.
+    HeightWriter(const blitz::Array<LevelPair, 2>& levels,
+                 blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>& gradient, const Rect& inner,
+                 float lowest, float scale)
+        : m_levels(&levels), m_gradient(&gradient), m_inner(inner), m_lowest(lowest), m_scale(scale)
+    {
+    }
+
+    int bandCount() const { return (extent(m_inner).x + kBandHeight - 1) / kBandHeight; }
+
+    void operator()(int job)
+    {
+        const int first = m_inner.x1 + (bandCount() - 1 - job) * kBandHeight;
+        const int last = std::min(first + kBandHeight - 1, m_inner.x2);
+        const int n = extent(m_inner).y + 1;  // corners along a row
+        m_upper[0].resize(std::size_t(n));
+        m_upper[1].resize(std::size_t(n));
+        m_lower[0].resize(std::size_t(n));
+        m_lower[1].resize(std::size_t(n));
+        cornerRow(first - 1, 0);
+        const std::ptrdiff_t g1 = m_gradient->stride(1) * 3;
+        for (int x = first; x <= last; ++x) {
+            const int cur = (x - first + 1) & 1, prev = cur ^ 1;
+            cornerRow(x, cur);
+            const unsigned char* up0 = m_upper[prev].data();
+            const unsigned char* up1 = m_upper[cur].data();
+            const unsigned char* lo0 = m_lower[prev].data();
+            const unsigned char* lo1 = m_lower[cur].data();
+            unsigned char* out = (*m_gradient)(x, m_inner.y1).data();
+            for (int k = 0; k < n - 1; ++k, out += g1) {
+                out[0] = std::max(std::max(up0[k], up0[k + 1]), std::max(up1[k], up1[k + 1]));
+                out[1] = std::min(std::min(lo0[k], lo0[k + 1]), std::min(lo1[k], lo1[k + 1]));
+            }
+        }
+    }
+
+private:
+    // The corner heights of row x, from the corner before the inner rectangle's first column.
+    void cornerRow(int x, int slot)
+    {
+        const LevelPair* p = &(*m_levels)(x, m_inner.y1 - 1);
+        const std::ptrdiff_t step = m_levels->stride(1);
+        unsigned char* up = m_upper[slot].data();
+        unsigned char* lo = m_lower[slot].data();
+        const std::size_t n = m_upper[slot].size();
+        for (std::size_t k = 0; k < n; ++k, p += step) {
+            up[k] = heightByte((p->peak - m_lowest) * m_scale + 0.005f);
+            lo[k] = heightByte((p->valley - m_lowest) * m_scale + 0.005f);
+        }
+    }
+
+    const blitz::Array<LevelPair, 2>* m_levels;
+    blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>* m_gradient;
+    Rect m_inner;
+    float m_lowest;
+    float m_scale;
+    std::vector<unsigned char> m_upper[2];
+    std::vector<unsigned char> m_lower[2];
+};
+
+} // namespace
 
 float scaleLevelField(const blitz::Array<LevelPair, 2>& levels,
                       blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>& gradient)
 {
-    // Values that are not finite come from empty valleys; one of them must not decide the
-    // scale of the whole image.
-    float mn = FLT_MAX, mx = -FLT_MAX;
+    LevelExtremes extremes;
     const Rect r = domainOf(levels);
     const std::ptrdiff_t l0 = levels.stride(0), l1 = levels.stride(1);
     const LevelPair* first = levels.data();
     for (int x = 0; x < extent(r).x; ++x) {
         const LevelPair* p = first + std::ptrdiff_t(x) * l0;
-        for (int y = 0; y < extent(r).y; ++y, p += l1) {
-            if (std::isfinite(p->valley))
-                mn = std::min(mn, p->valley);
-            if (std::isfinite(p->peak))
-                mx = std::max(mx, p->peak);
-        }
+        for (int y = 0; y < extent(r).y; ++y, p += l1)
+            extremes.add(*p);
     }
-    // Equal ends give the scale 1; so do ends of which one was never found.
-    const float g = mx > mn ? 255.99f / (mx - mn) : 1.0f;
+    const float mn = extremes.lowestValley;
+    const float g = extremes.scale();
     if (r.isEmpty())
         return g;
 
@@ -265,8 +376,13 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
         return false;
     checkHistogramSettings();
 
-    blitz::Array<LevelPair, 2> levels;
+    blitz::Array<LevelPair, 2>& levels = m_levels;
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
+    for (int i = 0; i < N; ++i) {
+        std::vector<ModeTerms>& terms = m_modeTerms[i];
+        terms.resize(m_modes[i].size());
+        std::transform(m_modes[i].begin(), m_modes[i].end(), terms.begin(), ModeTerms::of);
+    }
     range.report(corvath::utility::timedBlockText(
                      kSourcePath, 256, "After array creation",
                      platform::counterSeconds(started, platform::counterNanoseconds())),
@@ -276,7 +392,9 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
                        ProgressRange(range.parent, range.at(range.position), range.at(0.6f)));
     range.position = 0.6f;
     const int bands = m_bandCursor.bandCount();
-    runJobsOnWorkerThreads(m_gradientJobs, bands - 1, GradientUpdater<N, V>(*this, levels),
+    m_bandExtremes.assign(std::size_t(bands), LevelExtremes());
+    runJobsOnWorkerThreads(m_gradientJobs, bands - 1,
+                           GradientUpdater<N, V>(*this, levels, m_bandExtremes.data()),
                            [this, bands](int job) {
                                if (job >= 0)
                                    m_bandCursor.report(bands - 1 - job);
@@ -292,16 +410,20 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
         return true;
     }
 
-    m_gradientScale = scaleLevelField(levels, m_gradient);
-    levels.free();
+    LevelExtremes extremes;
+    for (const LevelExtremes& e : m_bandExtremes)
+        extremes.add(e);
+    m_gradientScale = extremes.scale();
 
-    // Each pixel takes the largest upper and the smallest lower height of its four corners.
-    const Rect corners{b.x1, b.y1, b.x2 - 1, b.y2 - 1};
+    // Each pixel with four corners takes the largest upper and the smallest lower height of
+    // them, in bands on the workers; the corner heights are never stored.
+    const Rect inner{b.x1 + 1, b.y1 + 1, b.x2 - 1, b.y2 - 1};
     range.report(std::string(), 0.8f);
-    const Rect inner = morphology::separableMaxFilter(upperHeight, {2, 2}, viewOf(upperHeight, corners),
-                                                      ProgressRange());
+    if (!inner.isEmpty()) {
+        const HeightWriter writer(levels, m_gradient, inner, extremes.lowestValley, m_gradientScale);
+        runJobsOnWorkerThreads(m_gradientJobs, writer.bandCount() - 1, writer);
+    }
     range.report(std::string(), 0.9f);
-    morphology::separableMinFilter(lowerHeight, {2, 2}, viewOf(lowerHeight, corners), ProgressRange());
 
     // The bounds' first and last rows and columns and the margin copy the nearest pixel that
     // has four corners.
