@@ -272,7 +272,8 @@ public:
     // Stage 2 for channel c: splits every cell's histogram into modes when upstreamChanged or
     // "featureTol" changed; true when it did.
     bool watershedFirst(bool upstreamChanged, int c, ProgressRange range);
-    // Stage 2 for every channel, each over its share of range.
+    // Stage 2 for every channel, each over its share of range; the channels split on one
+    // worker thread per processor.
     bool watershedFirstAllChannels(bool upstreamChanged, ProgressRange range);
 
     // Stage 3: the gradient image from the histograms' modes, bands of rows on one worker
@@ -323,6 +324,8 @@ private:
 
 
     void checkHistogramSettings() const;
+    // Channel c's mode list and every cell's records and best split in it.
+    void splitChannelModes(int c);
 
     SegmentationState m_head;
     std::array<SegmentationState, N> m_channelStates;
@@ -338,6 +341,7 @@ private:
     Histogram1D m_defaultHistogram;
 
     HistogramWork m_histogramWork;
+    JobRecord m_modeJobs;  // one job per channel
 
     GradientImage m_gradient;
     GradientImage m_gradientView;

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 namespace classification {
@@ -73,12 +74,8 @@ int findBestSplit(std::vector<ModeRecord>& records, int first, int end)
 }
 
 template <int N, int V>
-bool Segmentation<N, V>::watershedFirst(bool upstreamChanged, int c, ProgressRange range)
+void Segmentation<N, V>::splitChannelModes(int c)
 {
-    if (!upstreamChanged && !modesOutOfDate(m_channelStates[c], m_head))
-        return false;
-    const std::int64_t start = platform::counterNanoseconds();
-
     std::vector<ModeRecord>& list = m_modes[c];
     list.clear();
     ModeRecord sentinel;
@@ -88,10 +85,6 @@ bool Segmentation<N, V>::watershedFirst(bool upstreamChanged, int c, ProgressRan
     const Rect domain = domainOf(m_histograms);
     if (!domain.isEmpty())
         list.reserve(std::size_t(domain.width() * domain.height()) + 1);
-    range.report(corvath::utility::timedBlockText(
-                     kHeaderPath, 1371, "Watershed first",
-                     platform::counterSeconds(start, platform::counterNanoseconds())),
-                 0.25f);
 
     const float featureTol = m_head.featureTol;
     blitz::Array<Histogram1D, 2> hc = m_histograms.extractComponent(Histogram1D(), c, N);
@@ -106,7 +99,6 @@ bool Segmentation<N, V>::watershedFirst(bool upstreamChanged, int c, ProgressRan
                 list[k].peakCount = h.count(list[k].peakBin);
             }
         }
-    range.report(std::string(), 0.5f);
 
     for (ModeRecord& r : list) {
         if (r.valleyBin == -1) {
@@ -116,28 +108,68 @@ bool Segmentation<N, V>::watershedFirst(bool upstreamChanged, int c, ProgressRan
             r.valleyCount = r.cell->count(r.valleyBin);
         }
     }
-    range.report(std::string(), 0.75f);
 
     for (int x = domain.x1; x <= domain.x2; ++x)
         for (int y = domain.y1; y <= domain.y2; ++y) {
             Histogram1D& h = hc(x, y);
             h.bestSplit = findBestSplit(list, h.firstRecord, h.endRecord);
         }
+}
+
+namespace {
+
+// The reports of one channel's split, made once it is done.
+void reportSplit(ProgressRange& range, std::int64_t started)
+{
+    range.report(corvath::utility::timedBlockText(
+                     kHeaderPath, 1371, "Watershed first",
+                     platform::counterSeconds(started, platform::counterNanoseconds())),
+                 0.25f);
+    range.report(std::string(), 0.5f);
+    range.report(std::string(), 0.75f);
     range.report(std::string(), 1.0f);
+}
+
+} // namespace
+
+template <int N, int V>
+bool Segmentation<N, V>::watershedFirst(bool upstreamChanged, int c, ProgressRange range)
+{
+    if (!upstreamChanged && !modesOutOfDate(m_channelStates[c], m_head))
+        return false;
+    const std::int64_t started = platform::counterNanoseconds();
+    splitChannelModes(c);
+    reportSplit(range, started);
     return true;
 }
 
 template <int N, int V>
 bool Segmentation<N, V>::watershedFirstAllChannels(bool upstreamChanged, ProgressRange range)
 {
+    // The channels split independently, one job each on the workers; their reports follow
+    // here in channel order, so they still rise through the channels' shares.
+    const std::int64_t started = platform::counterNanoseconds();
+    std::array<bool, N> due;
+    for (int c = 0; c < N; ++c)
+        due[c] = upstreamChanged || modesOutOfDate(m_channelStates[c], m_head);
+    runJobsOnWorkerThreads(m_modeJobs, N - 1, [this, &due](int c) {
+        if (due[c])
+            splitChannelModes(c);
+    });
+
     bool changed = false;
     for (int c = 0; c < N; ++c) {
         const float end = float((c + 0.99) / N);
-        changed = watershedFirst(upstreamChanged, c, range.nextStep(end)) || changed;
+        ProgressRange share = range.nextStep(end);
+        if (due[c]) {
+            reportSplit(share, started);
+            changed = true;
+        }
     }
     return changed;
 }
 
+template void Segmentation<6, 0>::splitChannelModes(int);
 template bool Segmentation<6, 0>::watershedFirst(bool, int, ProgressRange);
 template bool Segmentation<6, 0>::watershedFirstAllChannels(bool, ProgressRange);
 
