@@ -44,8 +44,12 @@ struct FloodCase {
 
     void run(int bias)
     {
+        std::vector<unsigned char> lower;
+        for (const Heights3& e : heights)
+            lower.push_back(e[1]);
         UpperLowerHeights h;
         h.origin = heights.data()->data();
+        h.lower = lower.data();
         h.bias = bias;
         LevelQueue queue;
         InnerFlood flood(labels.data(), labels.stride(0), h, counter, queue);

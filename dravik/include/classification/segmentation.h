@@ -9,6 +9,7 @@
 #include "classification/progress.h"
 #include "classification/rect.h"
 #include "classification/vec.h"
+#include "watershed/watershed.h"
 
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
@@ -358,6 +359,11 @@ private:
 
     blitz::Array<std::int32_t, 2> m_regionLabels;
     blitz::Array<std::int32_t, 2> m_regionLabelView;
+    // The inner watershed's scratch, kept from run to run so that its pages are not faulted
+    // in again.
+    std::vector<unsigned char> m_lowerHeights;
+    std::vector<PixelOffset> m_candidates;
+    LevelQueue m_innerQueue;
     std::int32_t m_fineLabelCount = -1;
 };
 

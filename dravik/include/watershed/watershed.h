@@ -124,6 +124,17 @@ public:
         }
     }
 
+    // Empties every list but keeps the records' memory for the next flood.
+    void clear()
+    {
+        std::fill(m_lists.begin(), m_lists.end(), List());
+        m_freeBlocks.clear();
+        for (std::int32_t b = std::int32_t(m_nextBlock.size()); b-- > 0;)
+            m_freeBlocks.push_back(b);
+        m_level = 0;
+        m_count = 0;
+    }
+
     // Frees every list and record.
     void release()
     {
@@ -348,20 +359,19 @@ struct EightNeighbours {
     }
 };
 
-// Heights of the segmentation's gradient image (three bytes per element): a candidate's
-// height is its upper height (byte 0); a step between two pixels is held to the larger of
-// their lower heights (byte 1), raised by the bias.
+// Heights of the segmentation's gradient image: a candidate's height is its upper height
+// (byte 0 of three per element); a step between two pixels is held to the larger of their
+// lower heights, raised by the bias. The lower heights come as a lattice of their own, one
+// byte per element, which keeps the flood's random reads within fewer cache lines.
 struct UpperLowerHeights {
     static constexpr int kLevels = 256;  // seed heights lie in 0 .. kLevels - 1
 
     const unsigned char* origin = nullptr;  // byte 0 of the lattice's first element
+    const unsigned char* lower = nullptr;   // the lower height of the lattice's first element
     int bias = 0;                           // 0 .. 255, so a step never overflows
 
     int seed(PixelOffset p) const { return origin[3 * std::size_t(p)]; }
-    int step(PixelOffset from, PixelOffset to) const
-    {
-        return std::max(origin[3 * std::size_t(from) + 1], origin[3 * std::size_t(to) + 1]) + bias;
-    }
+    int step(PixelOffset from, PixelOffset to) const { return std::max(lower[from], lower[to]) + bias; }
 };
 
 // The candidates of a flood: a block of lattice elements, rows rowStride apart, the elements
@@ -447,6 +457,10 @@ public:
     // pops, from the range's position up to 95% of it.
     void flood(const CandidateArea& area, ProgressRange progress);
 
+    // The candidates' list lives in storage, which keeps its memory after the flood, rather
+    // than in memory of the flood's own.
+    void keepCandidatesIn(std::vector<PixelOffset>& storage) { m_candidateStorage = &storage; }
+
 private:
     void collectCandidates(const CandidateArea& area);
 
@@ -456,6 +470,10 @@ private:
     Regions* m_regions;
     Queue* m_queue;
     std::vector<PixelOffset> m_candidates;
+    std::vector<PixelOffset>* m_candidateStorage = nullptr;
+    // Where the candidates of each seed height end, highest height first: the flood knows a
+    // candidate's height from its place, without reading it again.
+    std::vector<std::size_t> m_heightEnds;
 };
 
 namespace detail {
@@ -480,12 +498,13 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(cons
             }
     }
     std::size_t at = 0;
-    for (std::size_t& s : start) {
-        const std::size_t n = s;
-        s = at;
+    m_heightEnds.resize(start.size());
+    for (std::size_t b = 0; b < start.size(); ++b) {
+        const std::size_t n = start[b];
+        start[b] = at;
         at += n;
+        m_heightEnds[b] = at;
     }
-    std::vector<PixelOffset>().swap(m_candidates);
     m_candidates.resize(total);
     for (int x = 0; x < area.rows; ++x) {
         const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
@@ -503,6 +522,8 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
                                                                 ProgressRange progress)
 {
     const std::int64_t started = platform::counterNanoseconds();
+    if (m_candidateStorage)
+        m_candidates.swap(*m_candidateStorage);
     collectCandidates(area);
 
     const float a = progress.at(progress.position);
@@ -512,15 +533,18 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
 
     const std::size_t n = m_candidates.size();
     std::size_t next = 0;
+    std::size_t bucket = 0;  // of the candidate at next
     for (;;) {
         const bool candidateLeft = next < n;
         if (!candidateLeft && m_queue->empty())
             break;
-        if (candidateLeft
-            && (m_queue->empty() || m_heights.seed(m_candidates[next]) > m_queue->topPriority())) {
+        while (candidateLeft && next >= m_heightEnds[bucket])
+            ++bucket;
+        const int height = Heights::kLevels - 1 - int(bucket);
+        if (candidateLeft && (m_queue->empty() || height > m_queue->topPriority())) {
             const PixelOffset p = m_candidates[next];
             m_labels[p] = m_regions->newRegion();
-            pushNeighbours(p, Queue::seedOrigin(m_heights.seed(p)));
+            pushNeighbours(p, Queue::seedOrigin(height));
         } else {
             // The labels of records queued long ago are far from anything touched lately.
             m_queue->prefetch(m_labels, 12);
@@ -542,7 +566,10 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
             ++next;
         }
     }
+    if (m_candidateStorage)
+        m_candidates.swap(*m_candidateStorage);
     std::vector<PixelOffset>().swap(m_candidates);
+    std::vector<std::size_t>().swap(m_heightEnds);
 }
 
 } // namespace classification
