@@ -6,12 +6,14 @@
 
 namespace classification {
 
-// Counts never wrap: a window sum of large cells stops at INT_MAX. Branch-free, for the
-// builders' inner loops.
+// Counts never wrap: a window sum of large cells stops at INT_MAX. An overflow test that
+// is never taken in practice, for the builders' and sums' inner loops.
 inline int addSaturated(int a, int b)
 {
-    const long long r = (long long)a + b;
-    return int(r > INT_MAX ? INT_MAX : r < INT_MIN ? INT_MIN : r);
+    int r;
+    if (__builtin_expect(__builtin_add_overflow(a, b, &r), 0))
+        return b > 0 ? INT_MAX : INT_MIN;
+    return r;
 }
 
 // Value v falls into bin v >> shift; the bins run from lo >> shift to hi >> shift. The mode

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace classification {
@@ -139,8 +140,35 @@ void spreadQuads(const std::vector<std::uint32_t>& quads, int interpolation, int
     const int* perBin512 = spreadWeights().row(512, 0);
     switch (interpolation) {
     case 0:
-        for (const std::uint32_t q : quads)
-            spread(bins, s, w1024, int(q & 255), int(q >> 24), add);
+        if constexpr (std::is_same_v<Add, PlainAdd>) {
+            // The bins strictly inside an interval all gain its weight: kept as differences
+            // and summed up at the end, so that no position loops over bins.
+            int steps[258] = {};
+            int lowest = INT_MAX, highest = -1;
+            for (const std::uint32_t q : quads) {
+                const int a = int(q & 255), b = int(q >> 24);
+                const int exact = b - a;
+                const int w = w1024[exact];
+                const int A = a >> s, B = b >> s;
+                if (A == B) {
+                    bins[A] += ((exact + 1) * w) >> s;
+                } else {
+                    bins[A] += ((((A + 1) << s) - a) * w) >> s;
+                    bins[B] += ((b - (B << s) + 1) * w) >> s;
+                    steps[A + 1] += w;
+                    steps[B] -= w;
+                    lowest = std::min(lowest, A + 1);
+                    highest = std::max(highest, B);
+                }
+            }
+            for (int k = lowest, run = 0; k < highest; ++k) {
+                run += steps[k];
+                bins[k] += run;
+            }
+        } else {
+            for (const std::uint32_t q : quads)
+                spread(bins, s, w1024, int(q & 255), int(q >> 24), add);
+        }
         break;
     case 1:
         for (const std::uint32_t q : quads) {
