@@ -109,19 +109,18 @@ public:
         return priority;
     }
 
-    // Asks the cache for the labels of the record `ahead` places behind the front, when it is
-    // in the front's block: pops reach pixels queued long ago.
-    void prefetch(const std::int32_t* labels, int ahead) const
+    // The target of the record `ahead` places behind the front, when it is in the front's
+    // block; false otherwise.
+    bool peek(int ahead, PixelOffset& to) const
     {
         const List& l = m_lists[std::size_t(m_level)];
         if (l.tailBlock < 0)
-            return;
+            return false;
         const int at = l.head + ahead;
-        if (at < (l.headBlock == l.tailBlock ? l.tail : kBlock)) {
-            const Record& r = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)];
-            __builtin_prefetch(labels + r.to);
-            __builtin_prefetch(labels + r.from);
-        }
+        if (at >= (l.headBlock == l.tailBlock ? l.tail : kBlock))
+            return false;
+        to = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)].to;
+        return true;
     }
 
     // Empties every list but keeps the records' memory for the next flood.
@@ -286,7 +285,7 @@ public:
         return {priority, int(top.order >> 32), int(stepSide >> 2)};
     }
 
-    void prefetch(const std::int32_t*, int) const {}
+    bool peek(int, PixelOffset&) const { return false; }
 
     // Frees every record.
     void release()
@@ -339,6 +338,11 @@ struct TargetHeights {
 
     int seed(PixelOffset p) const { return height[p]; }
     int step(PixelOffset, PixelOffset to) const { return height[to] + bias; }
+    void prefetch(PixelOffset p, std::ptrdiff_t row) const
+    {
+        __builtin_prefetch(height + (std::ptrdiff_t(p) - row));
+        __builtin_prefetch(height + (std::ptrdiff_t(p) + row));
+    }
 };
 
 // The eight neighbours of a pixel in the inner watershed's order: (x, y - 1), (x, y + 1),
@@ -372,6 +376,11 @@ struct UpperLowerHeights {
 
     int seed(PixelOffset p) const { return origin[3 * std::size_t(p)]; }
     int step(PixelOffset from, PixelOffset to) const { return std::max(lower[from], lower[to]) + bias; }
+    void prefetch(PixelOffset p, std::ptrdiff_t row) const
+    {
+        __builtin_prefetch(lower + (std::ptrdiff_t(p) - row));
+        __builtin_prefetch(lower + (std::ptrdiff_t(p) + row));
+    }
 };
 
 // The candidates of a flood: a block of lattice elements, rows rowStride apart, the elements
@@ -385,10 +394,11 @@ struct CandidateArea {
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
 //   height), mayOvertake(priority, queued priority), push(from, to, origin, height),
-//   pop(from, to) -> Origin, empty(), size(), topPriority(), prefetch(labels, ahead) (may do
+//   pop(from, to) -> Origin, empty(), size(), topPriority(), peek(ahead, to) (may find
 //   nothing).
 // - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
-// - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to).
+// - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to),
+//   prefetch(p, rowStride) for the rows around p that a step from p reads.
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
 // The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
@@ -462,6 +472,9 @@ public:
     void keepCandidatesIn(std::vector<PixelOffset>& storage) { m_candidateStorage = &storage; }
 
 private:
+    // How many records behind the front the flood asks for their pixels' rows.
+    static constexpr int kPrefetchDistance = 48;
+
     void collectCandidates(const CandidateArea& area);
 
     std::int32_t* m_labels;
@@ -546,8 +559,15 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
             m_labels[p] = m_regions->newRegion();
             pushNeighbours(p, Queue::seedOrigin(height));
         } else {
-            // The labels of records queued long ago are far from anything touched lately.
-            m_queue->prefetch(m_labels, 12);
+            // Records queued long ago lead to pixels far from anything touched lately: ask
+            // early for the rows around them that expanding them reads.
+            PixelOffset ahead;
+            if (m_queue->peek(kPrefetchDistance, ahead)) {
+                __builtin_prefetch(m_labels + (std::ptrdiff_t(ahead) - m_row));
+                __builtin_prefetch(m_labels + ahead);
+                __builtin_prefetch(m_labels + (std::ptrdiff_t(ahead) + m_row));
+                m_heights.prefetch(ahead, m_row);
+            }
             popStep();
             const std::size_t queued = m_queue->size();
             most = std::max(most, pops + queued);
