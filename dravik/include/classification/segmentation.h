@@ -356,6 +356,7 @@ private:
     std::vector<LevelExtremes> m_bandExtremes;
 
     blitz::Array<unsigned char, 2> m_widthMap;
+    blitz::Array<int, 2> m_widthField;  // the width stage's pixel field
 
     blitz::Array<std::int32_t, 2> m_regionLabels;
     blitz::Array<std::int32_t, 2> m_regionLabelView;
