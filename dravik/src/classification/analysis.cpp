@@ -1,6 +1,7 @@
 // The analysis driver of the classification object: colour envelopes on worker threads, the
 // global colour levels, the segmentation pipeline, the fine labels and the region map.
 #include "classification/classification.h"
+#include "classification/border.h"
 #include "classification/finelabels.h"
 
 #include "platform/clock.h"
@@ -248,7 +249,8 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
         const Rect framed = grow(r, 2);
         levelLabelsFramed.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-        levelLabelsFramed = -1;
+        // The partition writes the whole interior.
+        fillOutsideRect(r, -1, levelLabelsFramed);
         levelLabels.reference(viewOf(levelLabelsFramed, r));
     }
     const int level = std::max(currentLevel, 0);
