@@ -249,6 +249,7 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
         const Rect framed = grow(r, 2);
         levelLabelsFramed.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        corvath::utility::adviseHugePages(levelLabelsFramed);
         // The partition writes the whole interior.
         fillOutsideRect(r, -1, levelLabelsFramed);
         levelLabels.reference(viewOf(levelLabelsFramed, r));
@@ -268,8 +269,10 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     // Rebuilt from the fine labels every time, so no level's relabelling is ever relabelled.
     // The storage is kept when it fits: sub-sessions view it.
     const Rect framed = domainOf(fineLabels);
-    if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0)
+    if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0) {
         regionLabels.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        corvath::utility::adviseHugePages(regionLabels);
+    }
     copyLabels(fineLabels, regionLabels);
 
     const Rect area = intersect(framed, r);

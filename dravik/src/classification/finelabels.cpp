@@ -127,12 +127,15 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
 
     // W: a region's label where the pixel shares it with a neighbour, 0 elsewhere.
     LabelArray work(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+    corvath::utility::adviseHugePages(work);
     work = 0;
     backwardNeighbourPass(bounds, regionLabels, work, nullptr, 0.f, 1.f);
     resolveBoundaryLabels(bounds, 0, work);
 
-    if (domainOf(fine) != framed || fine.numElements() == 0)
+    if (domainOf(fine) != framed || fine.numElements() == 0) {
         fine.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        corvath::utility::adviseHugePages(fine);
+    }
     fillOutsideRect(bounds, -1, fine);
     // -2 around the area and -1 on the fine labels' frame keep every region inside it.
     fillOutsideRect(bounds, -2, work);
