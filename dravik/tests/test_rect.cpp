@@ -1,6 +1,9 @@
+#include "allocation_failure.h"
 #include "classification/helpers.h"
 
 #include <gtest/gtest.h>
+
+#include <new>
 
 using namespace corvath::utility;
 using classification::NeighbourList;
@@ -46,6 +49,19 @@ TEST(Rect, FitArrayResizesAndRebases)
     a = 7;
     fitArrayToRect(a, Rect{0, 0, 3, 1});  // same extent: kept, only re-based
     EXPECT_EQ(a(3, 1), 7);
+}
+
+// A failed allocation must not leave the array pointing at the storage it gave up.
+TEST(Rect, FitArrayThatCannotAllocateLeavesTheArrayEmpty)
+{
+    blitz::Array<int, 2> a(3, 3);
+    a = 7;
+    testsupport::failAllocation(0);
+    EXPECT_THROW(fitArrayToRect(a, Rect{0, 0, 9, 9}), std::bad_alloc);
+    testsupport::stopFailingAllocations();
+    EXPECT_EQ(a.numElements(), 0);
+    fitArrayToRect(a, Rect{0, 0, 1, 1});
+    EXPECT_EQ(domainOf(a), (Rect{0, 0, 1, 1}));
 }
 
 TEST(Rect, ViewKeepsTheIndicesOfItsRectangle)

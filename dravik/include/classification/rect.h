@@ -140,13 +140,22 @@ void adviseHugePages(blitz::Array<T, 2>& a)
         platform::adviseHugePages(a.dataFirst(), std::size_t(a.numElements()) * sizeof(T));
 }
 
-// Resizes the array to r's extent when it differs, then re-bases it at r's lower bound.
+// Resizes the array to r's extent when it differs, then re-bases it at r's lower bound. An
+// allocation that fails leaves the array empty.
 template <typename T>
 void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)
 {
     const IntPair e = r.isEmpty() ? IntPair{0, 0} : extent(r);
     if (a.extent(0) != e.x || a.extent(1) != e.y) {
-        a.resize(e.x, e.y);
+        // Blitz drops the old block before it allocates the new one, and keeps pointing at
+        // the dropped block, with the new extents, when that allocation throws.
+        a.free();
+        try {
+            a.resize(e.x, e.y);
+        } catch (...) {
+            a.free();
+            throw;
+        }
         adviseHugePages(a);
     }
     a.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
