@@ -2,6 +2,7 @@
 // watershed (ensureLevels). Peak memory is the process's resident high-water mark after the runs; run one
 // size per process (--benchmark_filter) to read it per size.
 #include "classification/globalclassification.h"
+#include "classification/rancour.h"
 
 #include "sixchannel.h"
 #include "testimage.h"
@@ -99,6 +100,33 @@ BENCHMARK(ensureLevels)
     ->Args({12, 8, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// What the application hands the levels: the colour envelopes of a 4-megapixel photograph
+// (with sensor noise) under the default texture, percentile and bit depth.
+void ensureLevelsOfEnvelopes(benchmark::State& state)
+{
+    static const classification::SixChannelImage keys = [] {
+        testsupport::RgbaImage8 photo = enlargedPhoto(4, 1.5f);
+        const classification::RgbaView8 view = classification::viewRgba8(
+            {photo.width, photo.height, photo.strideBytes(), DvPixelRgba8, photo.samples.data()});
+        classification::JobRecord record;
+        return classification::computeEnvelopes(view, {1, 1.0f / 6.0f, 7}, record);
+    }();
+    platform::setProcessorCountOverride(8);
+    SixChannelClassification gc;
+    gc.setImage(keys);
+    for (auto _ : state) {
+        gc.clearLevels();
+        gc.resetMarkers();
+        gc.ensureLevels(ProgressRange());
+    }
+    platform::setProcessorCountOverride(0);
+    state.counters["pixels"] = double(keys.numElements());
+    state.counters["level0_cells"] = double(gc.levelMap(0).size());
+    state.counters["level0_regions"] = gc.marker(0);
+    state.counters["peak_MB"] = peakMegabytes();
+}
+BENCHMARK(ensureLevelsOfEnvelopes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The serial part: the seven level histograms without the watershed.
 void levelHistograms(benchmark::State& state)
