@@ -9,6 +9,8 @@
 #include <boost/thread/thread.hpp>
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <stdexcept>
 
 namespace classification {
@@ -45,6 +47,171 @@ private:
 
 // Below this many cells a level enters its map on its own thread after the flood.
 constexpr std::size_t kConcurrentEntryCells = std::size_t(1) << 16;
+// Below this many cells per thread a level's preparation is not worth splitting.
+constexpr std::size_t kCellsPerHelper = std::size_t(1) << 15;
+// Counts up to this bound sort the seeds by counting, above it by radix.
+constexpr std::uint32_t kCountingSortLimit = std::uint32_t(1) << 20;
+// Flood iterations between two looks at whether the other workers stopped.
+constexpr std::size_t kStopPollInterval = std::size_t(1) << 16;
+
+unsigned bitWidth(std::uint64_t v)
+{
+    unsigned bits = 0;
+    for (; v != 0; v >>= 1)
+        ++bits;
+    return bits;
+}
+
+// Runs part(k) for k = 0 .. parts - 1, part 0 on this thread and the others on threads of
+// their own; joins them all, then rethrows the first part's exception if any.
+template <typename Part>
+void runParts(unsigned parts, const Part& part)
+{
+    if (parts <= 1) {
+        part(0u);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(parts);
+    std::vector<boost::thread> threads;
+    std::exception_ptr startFailure;
+    try {
+        threads.reserve(parts - 1);
+        for (unsigned k = 1; k < parts; ++k)
+            threads.emplace_back([&part, &failures, k] {
+                try {
+                    part(k);
+                } catch (...) {
+                    failures[k] = std::current_exception();
+                }
+            });
+        part(0u);
+    } catch (...) {
+        startFailure = std::current_exception();
+    }
+    for (boost::thread& t : threads)
+        t.join();
+    if (startFailure)
+        std::rethrow_exception(startFailure);
+    for (const std::exception_ptr& f : failures)
+        if (f)
+            std::rethrow_exception(f);
+}
+
+// The binary heap of std::push_heap / std::pop_heap, step for step (so records of equal rank
+// come out in the same order), with the next levels prefetched on the way down: the queue
+// outgrows the caches on noisy photographs. later(a, b): a comes out after b.
+template <typename Record, typename Later>
+void heapPush(std::vector<Record, platform::LargeAllocator<Record>>& queue, const Record& record,
+              Later later)
+{
+    queue.push_back(record);
+    Record* q = queue.data();
+    std::size_t hole = queue.size() - 1;
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!later(q[parent], record))
+            break;
+        q[hole] = q[parent];
+        hole = parent;
+    }
+    q[hole] = record;
+}
+
+template <typename Record, typename Later>
+Record heapPop(std::vector<Record, platform::LargeAllocator<Record>>& queue, Later later)
+{
+    Record* q = queue.data();
+    const Record top = q[0];
+    const std::size_t len = queue.size() - 1;
+    if (len == 0) {
+        queue.pop_back();
+        return top;
+    }
+    const Record last = q[len];
+    // Down to a leaf along the larger children, then up to where the last record belongs.
+    std::size_t hole = 0, child = 0;
+    while (child < (len - 1) / 2) {
+        child = 2 * (child + 1);
+        // The grandchildren of both children: whichever way this step goes, the step
+        // after next reads two of them.
+        const std::size_t ahead = 4 * child - 1;
+        if (ahead + 8 <= len) {
+            const char* g = reinterpret_cast<const char*>(q + ahead);
+            for (std::size_t b = 0; b < 8 * sizeof(Record); b += 64)
+                __builtin_prefetch(g + b);
+            __builtin_prefetch(g + 8 * sizeof(Record) - 1);
+        }
+        if (later(q[child], q[child - 1]))
+            --child;
+        q[hole] = q[child];
+        hole = child;
+    }
+    if ((len & 1) == 0 && child == (len - 2) / 2) {
+        child = 2 * (child + 1);
+        q[hole] = q[child - 1];
+        hole = child - 1;
+    }
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!later(q[parent], last))
+            break;
+        q[hole] = q[parent];
+        hole = parent;
+    }
+    q[hole] = last;
+    queue.pop_back();
+    return top;
+}
+
+// The queue of one level over its record type: rank order, and the priority, run and step
+// of a record.
+template <typename Record>
+struct PackedQueue {
+    std::vector<Record, platform::LargeAllocator<Record>>& heap;
+    unsigned stepBits;
+    std::uint64_t fieldMax;
+
+    bool empty() const { return heap.empty(); }
+    std::uint32_t topPriority() const { return priority(heap.front()); }
+    void push(std::uint32_t p, std::int32_t run, std::int32_t step, std::uint32_t to, decltype(Record::fromId) id)
+    {
+        const std::uint64_t rank = (std::uint64_t(p) << (2 * stepBits)) |
+                                   ((fieldMax - std::uint64_t(run)) << stepBits) |
+                                   (fieldMax - std::uint64_t(step));
+        heapPush(heap, Record{rank, to, id}, [](const Record& a, const Record& b) { return a.rank < b.rank; });
+    }
+    Record pop()
+    {
+        return heapPop(heap, [](const Record& a, const Record& b) { return a.rank < b.rank; });
+    }
+    std::uint32_t priority(const Record& r) const { return std::uint32_t(r.rank >> (2 * stepBits)); }
+    std::int32_t run(const Record& r) const { return std::int32_t(fieldMax - ((r.rank >> stepBits) & fieldMax)); }
+    std::int32_t step(const Record& r) const { return std::int32_t(fieldMax - (r.rank & fieldMax)); }
+};
+
+template <typename Record>
+struct WideQueue {
+    std::vector<Record, platform::LargeAllocator<Record>>& heap;
+
+    static bool later(const Record& a, const Record& b)
+    {
+        if (a.priority != b.priority)
+            return a.priority < b.priority;
+        if (a.run != b.run)
+            return a.run > b.run;
+        return a.step > b.step;
+    }
+    bool empty() const { return heap.empty(); }
+    std::uint32_t topPriority() const { return heap.front().priority; }
+    void push(std::uint32_t p, std::int32_t run, std::int32_t step, std::uint32_t to, decltype(Record::fromId) id)
+    {
+        heapPush(heap, Record{p, run, step, to, id}, later);
+    }
+    Record pop() { return heapPop(heap, later); }
+    static std::uint32_t priority(const Record& r) { return r.priority; }
+    static std::int32_t run(const Record& r) { return r.run; }
+    static std::int32_t step(const Record& r) { return r.step; }
+};
 
 // Cell numbers and counts are 32-bit.
 void checkCellCount(std::size_t n)
@@ -87,8 +254,29 @@ void GlobalClassification<T, N, Label>::ensureLevels(ProgressRange range)
     // would double the histogram and continue the old numbering.
     clearLevels();
     resetMarkers();
-    computeLevels(range.nextStep(0.2f));
-    runWatershedders(range.nextStep(1.0f));
+    // The steps of the histograms as in computeLevels; each level floods as soon as its
+    // histogram is done.
+    ProgressRange levels = range.nextStep(0.2f);
+    float end = 0.5f;
+    histogram(levels.nextStep(end));
+    try {
+        floodLevels([&] {
+            publishLevel(0);
+            for (int k = 0; k + 1 < levelCount; ++k) {
+                if (m_work.stopped())
+                    return;
+                end = k + 2 == levelCount ? 1.0f : end + (1.0f - end) * 0.5f;
+                histogramSubsample(k, levels.nextStep(end));
+                publishLevel(k + 1);
+            }
+        });
+    } catch (...) {
+        // Levels that finished before the stop are not kept: the set is all or nothing.
+        resetMarkers();
+        throw;
+    }
+    // The levels report nothing: their runs have no progress callback.
+    range.nextStep(1.0f);
 }
 
 template <typename T, int N, typename Label>
@@ -257,7 +445,83 @@ template <typename T, int N, typename Label>
 void GlobalClassification<T, N, Label>::runWatershedders(ProgressRange)
 {
     // The levels report nothing: their runs have no progress callback.
-    runJobsOnWorkerThreads(m_work, levelCount - 1, Watershedder<levelCount>(*this));
+    floodLevels([this] { publishLevel(levelCount - 1); });
+}
+
+template <typename T, int N, typename Label>
+void GlobalClassification<T, N, Label>::publishLevel(int level)
+{
+    boost::lock_guard<boost::mutex> lock(m_boardMutex);
+    m_levelsReady = std::max(m_levelsReady, level + 1);
+    m_boardChanged.notify_all();
+}
+
+template <typename T, int N, typename Label>
+bool GlobalClassification<T, N, Label>::waitForLevel(int level)
+{
+    boost::unique_lock<boost::mutex> lock(m_boardMutex);
+    while (level >= m_levelsReady && m_producing)
+        m_boardChanged.wait(lock);
+    return level < m_levelsReady;
+}
+
+template <typename T, int N, typename Label>
+template <typename Produce>
+void GlobalClassification<T, N, Label>::floodLevels(Produce produce)
+{
+    {
+        boost::lock_guard<boost::mutex> lock(m_boardMutex);
+        m_levelsReady = 0;
+        m_producing = true;
+    }
+    // Jobs are handed out from the last down; job j is level levelCount - 1 - j, so the
+    // largest level starts first.
+    m_work.reset(levelCount - 1);
+    const unsigned count = platform::processorCount();
+    const Watershedder<levelCount> work(*this);
+    std::vector<boost::thread> threads;
+    std::exception_ptr callerFailure;
+    try {
+        threads.reserve(count);
+        for (unsigned t = 0; t < count; ++t)
+            threads.emplace_back([this, mine = work]() mutable {
+                m_work.guard([&] {
+                    for (int job = m_work.take(); job >= 0; job = m_work.take()) {
+                        const int level = levelCount - 1 - job;
+                        if (!waitForLevel(level))
+                            return;
+                        mine(level);
+                    }
+                });
+            });
+        produce();
+    } catch (...) {
+        // Stop the workers (they finish or drop their current level), then report why.
+        callerFailure = std::current_exception();
+        try {
+            throw;
+        } catch (const DvExCancel&) {
+            m_work.recordCancel();
+        } catch (...) {
+            m_work.recordFailure();
+        }
+    }
+    {
+        boost::lock_guard<boost::mutex> lock(m_boardMutex);
+        m_producing = false;
+        m_boardChanged.notify_all();
+    }
+    for (boost::thread& t : threads)
+        t.join();
+    // The maps now hold everything the histograms held (a level's histogram is read by the
+    // next level's until the last one is done).
+    for (Histogram& h : m_histograms) {
+        Buffer<PackedKey>().swap(h.keys);
+        Buffer<std::uint32_t>().swap(h.counts);
+    }
+    if (callerFailure)
+        std::rethrow_exception(callerFailure);
+    m_work.rethrow();
 }
 
 template <typename T, int N, typename Label>
@@ -270,72 +534,145 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     LabelCounter& counter = m_owner->m_counters[l];
     LevelMap& map = m_owner->m_levels[l];
     const std::size_t n = cells.keys.size();
+    m_cellCount = n;
+    m_counts = cells.counts.data();
     map.reserve(map.size() + n);
     m_slots.resize(n);
+    const unsigned helpers = unsigned(std::min<std::size_t>(platform::processorCount(), n / kCellsPerHelper + 1));
 
-    // Where a cell lands in the map does not depend on its region, so on a large level
-    // (level 0 of a noisy photograph, whose other levels are long done) a helper thread
-    // enters the cells while this one floods; the ids follow by slot.
+    // A record of priority 0 pops only after every seed of count 1 or more has started, so
+    // it can take a cell only if some cell has count 0.
+    std::uint32_t smallest = ~std::uint32_t(0), largest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        smallest = std::min(smallest, m_counts[i]);
+        largest = std::max(largest, m_counts[i]);
+    }
+    m_lowestUsefulPriority = n == 0 || smallest == 0 ? 0 : 1;
+
+    bool flooded = false;
+    auto floodCells = [&] {
+        findNeighbours(cells, helpers);
+        sortSeeds();
+        m_ids.assign(n, -1);
+        // Priorities are at most half the largest count, runs and steps below the cell count.
+        const unsigned stepBits = bitWidth(n);
+        if (bitWidth(largest / 2) + 2 * stepBits <= 64) {
+            m_packedQueue.clear();
+            PackedQueue<PackedRecord> queue{m_packedQueue, stepBits, (std::uint64_t(1) << stepBits) - 1};
+            flooded = flood(queue, counter);
+        } else {
+            m_wideQueue.clear();
+            WideQueue<WideRecord> queue{m_wideQueue};
+            flooded = flood(queue, counter);
+        }
+    };
+    // Where a cell lands in the map does not depend on its region, so on a large level a
+    // helper thread enters the cells while this one floods; the ids follow by slot.
     if (n >= kConcurrentEntryCells && platform::processorCount() > 1) {
         boost::scoped_thread<> helper(boost::thread([this, &cells, &map] { enterCells(cells, map); }));
-        flood(cells, counter);
+        floodCells();
     } else {
-        flood(cells, counter);
+        floodCells();
         enterCells(cells, map);
     }
+    if (!flooded)
+        return;
     const std::uint32_t* slots = m_slots.data();
-    for (std::size_t i = 0; i < n; ++i)
-        map.slot(slots[i]).value = Cell{m_ids[i], cells.counts[i]};
+    const Label* ids = m_ids.data();
+    const std::uint32_t* counts = m_counts;
+    runParts(helpers, [&](unsigned part) {
+        const std::size_t from = n * part / helpers, to = n * (part + 1) / helpers;
+        for (std::size_t i = from; i < to; ++i)
+            map.slot(slots[i]).value = Cell{ids[i], counts[i]};
+    });
     m_owner->m_markers[l] = counter.next;
-
-    // The map now holds everything the histogram held.
-    Buffer<PackedKey>().swap(cells.keys);
-    Buffer<std::uint32_t>().swap(cells.counts);
 }
 
 template <typename T, int N, typename Label>
 template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(const Histogram& cells,
-                                                                  LabelCounter& counter)
+template <typename Queue>
+bool GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(Queue& queue, LabelCounter& counter)
 {
-    const std::size_t n = cells.keys.size();
-    m_counts = cells.counts.data();
-    m_ids.assign(n, -1);
-    m_queue.clear();
-    findNeighbours(cells);
-
-    // Seeds: largest count first, equal counts in key order (the sort is stable and the
-    // cells come in key order). The count's complement rides above the cell number.
-    m_seeds.resize(n);
-    for (std::size_t i = 0; i < n; ++i)
-        m_seeds[i] = (std::uint64_t(~m_counts[i]) << 32) | i;
-    {
-        Buffer<std::uint64_t> scratch;
-        detail::radixSort(m_seeds, scratch, 4, [](std::uint64_t s) { return s >> 32; });
-    }
-    // A record of priority 0 pops only after every seed of count 1 or more has started, so
-    // it can take a cell only if some cell has count 0.
-    m_lowestUsefulPriority = n == 0 || m_counts[std::uint32_t(m_seeds.back())] == 0 ? 0 : 1;
-
+    const std::size_t n = m_cellCount;
+    const std::uint32_t* seeds = m_seeds.data();
+    const std::uint32_t* counts = m_counts;
+    Label* ids = m_ids.data();
     std::size_t next = 0;
-    for (;;) {
+    for (std::size_t round = 1;; ++round) {
+        if (round % kStopPollInterval == 0 && m_owner->m_work.stopped())
+            return false;
         const bool seedLeft = next < n;
-        if (m_queue.empty() && !seedLeft)
+        if (queue.empty() && !seedLeft)
             break;
-        const std::uint32_t seed = seedLeft ? std::uint32_t(m_seeds[next]) : 0;
-        if (seedLeft && (m_queue.empty() || m_counts[seed] > m_queue.front().priority)) {
-            m_ids[seed] = counter.next > counter.maximum ? counter.maximum : counter.next++;
-            pushNeighbours(seed, m_counts[seed], 0, 0);
+        const std::uint32_t seed = seedLeft ? seeds[next] : 0;
+        if (seedLeft && (queue.empty() || counts[seed] > queue.topPriority())) {
+            const Label id = counter.next > counter.maximum ? counter.maximum : counter.next++;
+            ids[seed] = id;
+            pushNeighbours(queue, seed, id, counts[seed], 0, 0);
         } else {
-            const QueueRecord top = heapPop();
-            if (m_ids[top.to] == -1) {
-                m_ids[top.to] = m_ids[top.from];
-                pushNeighbours(top.to, top.priority, top.run, top.step);
+            const auto top = queue.pop();
+            if (ids[top.to] == -1) {
+                ids[top.to] = top.fromId;
+                pushNeighbours(queue, top.to, top.fromId, queue.priority(top), queue.run(top), queue.step(top));
             }
         }
-        while (next < n && m_ids[std::uint32_t(m_seeds[next])] != -1)
+        while (next < n && ids[seeds[next]] != -1)
             ++next;
     }
+    return true;
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+template <typename Queue>
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::pushNeighbours(
+    Queue& queue, std::uint32_t cell, Label id, std::uint32_t priority, std::int32_t run,
+    std::int32_t step)
+{
+    // Every record of this cell has the same priority, and one that every seed outranks is
+    // never needed; nor is one whose target already has a region (its own or another), which
+    // could only be popped and dropped. Leaving them out keeps the heap small on noisy
+    // images, where most cells are single pixels of height 0.
+    const std::uint32_t height = m_counts[cell] / 2;
+    const std::uint32_t p = std::min(priority, height);
+    if (p < m_lowestUsefulPriority)
+        return;
+    const std::int32_t nextRun = height >= priority ? run + 1 : 0;
+    const std::uint32_t* list = m_neighbours.data();
+    const Label* ids = m_ids.data();
+    for (std::uint32_t e = m_neighbourStart[cell], end = m_neighbourStart[cell + 1]; e < end; ++e)
+        if (ids[list[e]] == -1)
+            queue.push(p, nextRun, step + 1, list[e], id);
+}
+
+template <typename T, int N, typename Label>
+template <int Levels>
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds()
+{
+    const std::size_t n = m_cellCount;
+    const std::uint32_t* counts = m_counts;
+    m_seeds.resize(n);
+    std::uint32_t largest = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        largest = std::max(largest, counts[i]);
+    if (largest < kCountingSortLimit) {
+        // Counting sort, largest count first; stable, so equal counts stay in key order.
+        std::vector<std::uint32_t> start(std::size_t(largest) + 2, 0);
+        for (std::size_t i = 0; i < n; ++i)
+            ++start[largest - counts[i] + 1];
+        for (std::size_t c = 1; c < start.size(); ++c)
+            start[c] += start[c - 1];
+        for (std::size_t i = 0; i < n; ++i)
+            m_seeds[start[largest - counts[i]]++] = std::uint32_t(i);
+        return;
+    }
+    // The count's complement rides above the cell number.
+    Buffer<std::uint64_t> seeds(n), scratch;
+    for (std::size_t i = 0; i < n; ++i)
+        seeds[i] = (std::uint64_t(~counts[i]) << 32) | i;
+    detail::radixSort(seeds, scratch, 4, [](std::uint64_t s) { return s >> 32; });
+    for (std::size_t i = 0; i < n; ++i)
+        m_seeds[i] = std::uint32_t(seeds[i]);
 }
 
 template <typename T, int N, typename Label>
@@ -354,143 +691,97 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::enterCells(const H
 
 template <typename T, int N, typename Label>
 template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::findNeighbours(const Histogram& cells)
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::findNeighbours(const Histogram& cells,
+                                                                           unsigned threads)
 {
-    // With the keys sorted, the keys plus one step in channel c are sorted as well, so a
-    // merge of the two sequences finds every neighbour pair of that channel, in increasing
-    // order, without a single table lookup. A key whose byte c is 255 carries into the next
-    // channel: its match is not a neighbour.
+    // With the keys sorted, the keys one step below (or above) in channel c are sorted as
+    // well, so a cursor per channel and direction walks forward to each cell's neighbour
+    // without a single table lookup. A cell's range of cells is found by binary search, so
+    // ranges of cells are independent. A key whose byte c is 0 (255) has no lower (upper)
+    // neighbour in c: the step would borrow from (carry into) the next channel.
     const PackedKey* keys = cells.keys.data();
     const std::size_t n = cells.keys.size();
-    auto forEachPair = [keys, n](int c, auto f) {
-        const PackedKey one = PackedKey(1) << (8 * c);
-        std::size_t i = 0, j = 0;
-        while (i < n && j < n) {
-            const PackedKey a = keys[i] + one, b = keys[j];
-            if (a == b && ((keys[i] >> (8 * c)) & 0xFF) != 0xFF)
-                f(std::uint32_t(i), std::uint32_t(j));
-            i += a <= b;
-            j += b <= a;
+    const std::uint32_t* counts = m_counts;
+    const std::uint32_t lowest = m_lowestUsefulPriority;
+    // Only a cell whose height reaches the lowest useful priority ever pushes a record.
+    auto pushes = [counts, lowest](std::size_t i) { return counts[i] / 2 >= lowest; };
+
+    // Calls f(cell, neighbour) for every neighbour of every pushing cell in [from, to), in
+    // push order.
+    auto walk = [keys, n, pushes](std::size_t from, std::size_t to, auto f) {
+        if (from >= to)
+            return;
+        std::size_t below[N], above[N];
+        for (int c = 0; c < N; ++c) {
+            const PackedKey one = PackedKey(1) << (8 * c);
+            const PackedKey first = keys[from];
+            below[c] = std::size_t(std::lower_bound(keys, keys + n, first >= one ? first - one : 0) - keys);
+            above[c] = std::size_t(std::lower_bound(keys, keys + n, first + one) - keys);
+        }
+        for (std::size_t i = from; i < to; ++i) {
+            if (!pushes(i))
+                continue;
+            const PackedKey k = keys[i];
+            for (int c = 0; c < N; ++c) {
+                const PackedKey one = PackedKey(1) << (8 * c);
+                const unsigned byte = unsigned(k >> (8 * c)) & 0xFFu;
+                if (byte != 0) {
+                    const PackedKey target = k - one;
+                    std::size_t& j = below[c];
+                    while (j < n && keys[j] < target)
+                        ++j;
+                    if (j < n && keys[j] == target)
+                        f(i, j);
+                }
+                if (byte != 0xFF) {
+                    const PackedKey target = k + one;
+                    std::size_t& j = above[c];
+                    while (j < n && keys[j] < target)
+                        ++j;
+                    if (j < n && keys[j] == target)
+                        f(i, j);
+                }
+            }
         }
     };
 
-    m_neighbourStart.assign(n + 1, 0);
+    m_neighbourStart.resize(n + 1);
     std::uint32_t* start = m_neighbourStart.data();
-    for (int c = 0; c < N; ++c)
-        forEachPair(c, [start](std::uint32_t lower, std::uint32_t upper) {
-            ++start[lower + 1];
-            ++start[upper + 1];
-        });
-    for (std::size_t i = 0; i < n; ++i)
-        start[i + 1] += start[i];
-    m_neighbours.resize(start[n]);
-    // start[i] serves as cell i's write position, and ends as the start of cell i + 1. Pairs
-    // come channel by channel and in increasing order of the lower cell, so a cell's lower
-    // neighbour in a channel is listed before its upper one.
-    std::uint32_t* list = m_neighbours.data();
-    for (int c = 0; c < N; ++c)
-        forEachPair(c, [start, list](std::uint32_t lower, std::uint32_t upper) {
-            list[start[lower]++] = upper;
-            list[start[upper]++] = lower;
-        });
-    for (std::size_t i = n; i > 0; --i)
-        start[i] = start[i - 1];
+    threads = std::max(1u, threads);
+    std::vector<std::size_t> partTotal(threads + 1, 0);
+    auto partRange = [n, threads](unsigned part) {
+        return std::make_pair(n * part / threads, n * (part + 1) / threads);
+    };
+    // First the number of neighbours of each cell, then (after the offsets of the parts are
+    // known) the lists themselves.
+    runParts(threads, [&](unsigned part) {
+        const auto [from, to] = partRange(part);
+        for (std::size_t i = from; i < to; ++i)
+            start[i + 1] = 0;
+        walk(from, to, [start](std::size_t i, std::size_t) { ++start[i + 1]; });
+        std::size_t total = 0;
+        for (std::size_t i = from; i < to; ++i)
+            total += start[i + 1];
+        partTotal[part + 1] = total;
+    });
+    for (unsigned part = 0; part < threads; ++part)
+        partTotal[part + 1] += partTotal[part];
+    if (partTotal[threads] > std::size_t(0xFFFFFFFFu))
+        throw std::length_error("list<T> too long");
+    m_neighbours.resize(partTotal[threads]);
     start[0] = 0;
-}
-
-template <typename T, int N, typename Label>
-template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::pushNeighbours(
-    std::uint32_t cell, std::uint32_t priority, std::int32_t run, std::int32_t step)
-{
-    const std::uint32_t* n = m_neighbours.data();
-    for (std::uint32_t e = m_neighbourStart[cell], end = m_neighbourStart[cell + 1]; e < end; ++e)
-        queuePush(cell, n[e], priority, run, step);
-}
-
-template <typename T, int N, typename Label>
-template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::queuePush(
-    std::uint32_t from, std::uint32_t to, std::uint32_t priority, std::int32_t run,
-    std::int32_t step)
-{
-    // A record whose target already has a region (its own or another) can only be popped
-    // and dropped, and so can one that every seed outranks; leaving them out keeps the heap
-    // small on noisy images, where most cells are single pixels of height 0.
-    if (m_ids[to] != -1)
-        return;
-    const std::uint32_t height = m_counts[from] / 2;
-    const std::uint32_t p = std::min(priority, height);
-    if (p < m_lowestUsefulPriority)
-        return;
-    heapPush({from, to, p, height >= priority ? run + 1 : 0, step + 1});
-}
-
-template <typename T, int N, typename Label>
-template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::heapPush(const QueueRecord& record)
-{
-    m_queue.push_back(record);
-    QueueRecord* q = m_queue.data();
-    std::size_t hole = m_queue.size() - 1;
-    const ComesLater later;
-    while (hole > 0) {
-        const std::size_t parent = (hole - 1) / 2;
-        if (!later(q[parent], record))
-            break;
-        q[hole] = q[parent];
-        hole = parent;
-    }
-    q[hole] = record;
-}
-
-template <typename T, int N, typename Label>
-template <int Levels>
-typename GlobalClassification<T, N, Label>::template Watershedder<Levels>::QueueRecord
-GlobalClassification<T, N, Label>::Watershedder<Levels>::heapPop()
-{
-    QueueRecord* q = m_queue.data();
-    const QueueRecord top = q[0];
-    const std::size_t len = m_queue.size() - 1;
-    if (len == 0) {
-        m_queue.pop_back();
-        return top;
-    }
-    const QueueRecord last = q[len];
-    const ComesLater later;
-    // Down to a leaf along the larger children, then up to where the last record belongs.
-    std::size_t hole = 0, child = 0;
-    while (child < (len - 1) / 2) {
-        child = 2 * (child + 1);
-        // The grandchildren of both children: whichever way this step goes, the step
-        // after next reads two of them.
-        const std::size_t ahead = 4 * child - 1;
-        if (ahead + 8 <= len) {
-            const char* g = reinterpret_cast<const char*>(q + ahead);
-            for (std::size_t b = 0; b < 8 * sizeof(QueueRecord); b += 64)
-                __builtin_prefetch(g + b);
-            __builtin_prefetch(g + 8 * sizeof(QueueRecord) - 1);
+    std::uint32_t* list = m_neighbours.data();
+    runParts(threads, [&](unsigned part) {
+        const auto [from, to] = partRange(part);
+        // start[i] serves as cell i's write position, and ends as the start of cell i + 1.
+        std::size_t offset = partTotal[part];
+        for (std::size_t i = from; i < to; ++i) {
+            const std::size_t degree = start[i + 1];
+            start[i + 1] = std::uint32_t(offset);
+            offset += degree;
         }
-        if (later(q[child], q[child - 1]))
-            --child;
-        q[hole] = q[child];
-        hole = child;
-    }
-    if ((len & 1) == 0 && child == (len - 2) / 2) {
-        child = 2 * (child + 1);
-        q[hole] = q[child - 1];
-        hole = child - 1;
-    }
-    while (hole > 0) {
-        const std::size_t parent = (hole - 1) / 2;
-        if (!later(q[parent], last))
-            break;
-        q[hole] = q[parent];
-        hole = parent;
-    }
-    q[hole] = last;
-    m_queue.pop_back();
-    return top;
+        walk(from, to, [start, list](std::size_t i, std::size_t j) { list[start[i + 1]++] = std::uint32_t(j); });
+    });
 }
 
 template class GlobalClassification<unsigned char, 6, int>;
