@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace classification {
@@ -28,8 +29,30 @@ class GlobalClassification {
                   "colour keys are packed into the low 56 bits of a 64-bit word");
     static_assert(std::is_integral_v<Label> && std::is_signed_v<Label>, "labels are signed");
 
+    // Growing a working buffer leaves the new elements uninitialised: every user writes
+    // them before reading, and zeroing hundreds of megabytes first costs as much again.
     template <typename U>
-    using Buffer = std::vector<U, platform::LargeAllocator<U>>;
+    struct UninitialisedAllocator : platform::LargeAllocator<U> {
+        template <typename V>
+        struct rebind {
+            using other = UninitialisedAllocator<V>;
+        };
+        UninitialisedAllocator() = default;
+        template <typename V>
+        UninitialisedAllocator(const UninitialisedAllocator<V>&) noexcept {}
+        template <typename V>
+        void construct(V* p) noexcept(std::is_nothrow_default_constructible_v<V>)
+        {
+            ::new (static_cast<void*>(p)) V;
+        }
+        template <typename V, typename... Args>
+        void construct(V* p, Args&&... args)
+        {
+            ::new (static_cast<void*>(p)) V(std::forward<Args>(args)...);
+        }
+    };
+    template <typename U>
+    using Buffer = std::vector<U, UninitialisedAllocator<U>>;
 
 public:
     static constexpr int levelCount = 7;
@@ -56,6 +79,11 @@ public:
     };
 
 private:
+    // A key with the number of pixels it stands for, while a histogram is counted.
+    struct KeyCount {
+        PackedKey key;
+        std::uint32_t count;
+    };
     // A level's histogram as the level computation leaves it for the watershed: distinct
     // keys in increasing order with their pixel counts.
     struct Histogram {
@@ -100,6 +128,15 @@ public:
         template <typename Queue>
         void pushNeighbours(Queue& queue, std::uint32_t cell, Label id, std::uint32_t priority,
                             std::int32_t run, std::int32_t step);
+        static bool isLabelled(const std::uint64_t* labelled, std::uint32_t cell)
+        {
+            return (labelled[cell >> 6] >> (cell & 63)) & 1;
+        }
+        void label(std::uint32_t cell, Label id)
+        {
+            m_ids[cell] = id;
+            m_labelled[cell >> 6] |= std::uint64_t(1) << (cell & 63);
+        }
         // Enters the histogram's cells into the level map (map reserved beforehand, so no
         // slot moves) and notes each cell's slot; ids stay -1.
         void enterCells(const Histogram& cells, LevelMap& map);
@@ -116,6 +153,9 @@ public:
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
         Buffer<std::uint32_t> m_seeds;
+        Buffer<std::uint32_t> m_seedCounts;
+        // One bit per cell: set once the cell has its region (its id is then valid).
+        Buffer<std::uint64_t> m_labelled;
         Buffer<std::uint32_t> m_slots;
         Buffer<PackedRecord> m_packedQueue;
         Buffer<WideRecord> m_wideQueue;
@@ -187,6 +227,7 @@ private:
     std::array<int, levelCount> m_markers;
     std::array<LabelCounter, levelCount> m_counters;
     std::array<Histogram, levelCount> m_histograms;
+
 };
 
 extern template class GlobalClassification<unsigned char, 6, int>;

@@ -9,6 +9,7 @@
 #include <boost/thread/thread.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -47,6 +48,13 @@ private:
 
 // Below this many cells a level enters its map on its own thread after the flood.
 constexpr std::size_t kConcurrentEntryCells = std::size_t(1) << 16;
+// Cell numbers and counts are 32-bit.
+void checkCellCount(std::size_t n)
+{
+    if (n > std::size_t(0x7FFFFFFF))
+        throw std::length_error("list<T> too long");
+}
+
 // Below this many cells per thread a level's preparation is not worth splitting.
 constexpr std::size_t kCellsPerHelper = std::size_t(1) << 15;
 // Counts up to this bound sort the seeds by counting, above it by radix.
@@ -97,12 +105,140 @@ void runParts(unsigned parts, const Part& part)
             std::rethrow_exception(f);
 }
 
+// A pixel's key counts once; an entry with a count as often as that says.
+inline std::uint64_t keyOf(std::uint64_t key) { return key; }
+inline std::uint32_t countOf(std::uint64_t) { return 1; }
+template <typename Entry>
+std::uint64_t keyOf(const Entry& e) { return e.key; }
+template <typename Entry>
+std::uint32_t countOf(const Entry& e) { return e.count; }
+
+// Sorts items[0, m) by the low `bits` bits of their keys, scratch as large; least significant
+// byte first, passes in which every item has the same byte skipped.
+template <typename Entry>
+void sortByKey(Entry* items, Entry* scratch, std::size_t m, unsigned bits)
+{
+    if (m < 128) {
+        std::sort(items, items + m, [](const Entry& a, const Entry& b) { return keyOf(a) < keyOf(b); });
+        return;
+    }
+    const unsigned passes = (bits + 7) / 8;
+    std::uint32_t counts[8][256] = {};
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::uint64_t k = keyOf(items[i]);
+        for (unsigned b = 0; b < passes; ++b)
+            ++counts[b][(k >> (8 * b)) & 0xFF];
+    }
+    Entry* from = items;
+    Entry* to = scratch;
+    for (unsigned b = 0; b < passes; ++b) {
+        std::uint32_t* count = counts[b];
+        if (std::find(count, count + 256, std::uint32_t(m)) != count + 256)
+            continue;
+        std::uint32_t start = 0;
+        for (int d = 0; d < 256; ++d) {
+            const std::uint32_t c = count[d];
+            count[d] = start;
+            start += c;
+        }
+        for (std::size_t i = 0; i < m; ++i)
+            to[count[(keyOf(from[i]) >> (8 * b)) & 0xFF]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items)
+        std::copy(from, from + m, items);
+}
+
+// The histogram of the entries that forEach(segment, f) hands to f, segment by segment:
+// distinct keys in increasing order with their summed counts. Entries are spread over
+// buckets by their top key bits, then each bucket is sorted and summed on its own, all on
+// `threads` threads. keyBits: how many low bits of a key can be set.
+template <typename EntryBuffer, typename ForEach, typename Buffer64, typename Buffer32>
+void countKeys(unsigned threads, std::size_t segments, const ForEach& forEach, unsigned keyBits,
+               Buffer64& keys, Buffer32& counts)
+{
+    using Entry = typename EntryBuffer::value_type;
+    constexpr unsigned bucketBits = 12;
+    constexpr std::size_t buckets = std::size_t(1) << bucketBits;
+    const unsigned shift = keyBits > bucketBits ? keyBits - bucketBits : 0;
+    threads = std::max(1u, threads);
+
+    // Where each segment's entries of each bucket go: buckets in order, within a bucket the
+    // segments in order.
+    std::vector<std::size_t> place(segments * buckets, 0);
+    runParts(threads, [&](unsigned part) {
+        for (std::size_t s = part; s < segments; s += threads) {
+            std::size_t* at = &place[s * buckets];
+            forEach(s, [at, shift](const Entry& e) { ++at[keyOf(e) >> shift]; });
+        }
+    });
+    std::vector<std::size_t> bucketStart(buckets + 1, 0);
+    std::size_t total = 0;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        bucketStart[b] = total;
+        for (std::size_t s = 0; s < segments; ++s) {
+            const std::size_t c = place[s * buckets + b];
+            place[s * buckets + b] = total;
+            total += c;
+        }
+    }
+    bucketStart[buckets] = total;
+    checkCellCount(total);
+    EntryBuffer sorted(total);
+    Entry* out = sorted.data();
+    runParts(threads, [&](unsigned part) {
+        for (std::size_t s = part; s < segments; s += threads) {
+            std::size_t* at = &place[s * buckets];
+            forEach(s, [at, out, shift](const Entry& e) { out[at[keyOf(e) >> shift]++] = e; });
+        }
+    });
+
+    // Buckets differ much in size (a photograph has its dominant colours): handed out one
+    // at a time.
+    std::vector<std::size_t> distinct(buckets + 1, 0);
+    std::atomic<std::size_t> nextBucket{0};
+    runParts(threads, [&](unsigned) {
+        EntryBuffer scratch;
+        for (std::size_t b = nextBucket++; b < buckets; b = nextBucket++) {
+            const std::size_t from = bucketStart[b], m = bucketStart[b + 1] - from;
+            if (m == 0)
+                continue;
+            Entry* items = out + from;
+            if (scratch.size() < m)
+                scratch.resize(m);
+            sortByKey(items, scratch.data(), m, shift);
+            std::size_t d = 1;
+            for (std::size_t i = 1; i < m; ++i)
+                d += keyOf(items[i]) != keyOf(items[i - 1]);
+            distinct[b + 1] = d;
+        }
+    });
+    for (std::size_t b = 0; b < buckets; ++b)
+        distinct[b + 1] += distinct[b];
+    keys.resize(distinct[buckets]);
+    counts.resize(distinct[buckets]);
+    nextBucket = 0;
+    runParts(threads, [&](unsigned) {
+        for (std::size_t b = nextBucket++; b < buckets; b = nextBucket++) {
+            const std::size_t from = bucketStart[b], m = bucketStart[b + 1] - from;
+            const Entry* items = out + from;
+            std::size_t o = distinct[b];
+            for (std::size_t i = 0; i < m; ++i) {
+                if (i == 0 || keyOf(items[i]) != keyOf(items[i - 1])) {
+                    keys[o] = keyOf(items[i]);
+                    counts[o++] = 0;
+                }
+                counts[o - 1] += countOf(items[i]);
+            }
+        }
+    });
+}
+
 // The binary heap of std::push_heap / std::pop_heap, step for step (so records of equal rank
 // come out in the same order), with the next levels prefetched on the way down: the queue
 // outgrows the caches on noisy photographs. later(a, b): a comes out after b.
-template <typename Record, typename Later>
-void heapPush(std::vector<Record, platform::LargeAllocator<Record>>& queue, const Record& record,
-              Later later)
+template <typename Heap, typename Record, typename Later>
+void heapPush(Heap& queue, const Record& record, Later later)
 {
     queue.push_back(record);
     Record* q = queue.data();
@@ -117,9 +253,10 @@ void heapPush(std::vector<Record, platform::LargeAllocator<Record>>& queue, cons
     q[hole] = record;
 }
 
-template <typename Record, typename Later>
-Record heapPop(std::vector<Record, platform::LargeAllocator<Record>>& queue, Later later)
+template <typename Heap, typename Later>
+typename Heap::value_type heapPop(Heap& queue, Later later)
 {
+    using Record = typename Heap::value_type;
     Record* q = queue.data();
     const Record top = q[0];
     const std::size_t len = queue.size() - 1;
@@ -165,9 +302,10 @@ Record heapPop(std::vector<Record, platform::LargeAllocator<Record>>& queue, Lat
 
 // The queue of one level over its record type: rank order, and the priority, run and step
 // of a record.
-template <typename Record>
+template <typename Heap>
 struct PackedQueue {
-    std::vector<Record, platform::LargeAllocator<Record>>& heap;
+    using Record = typename Heap::value_type;
+    Heap& heap;
     unsigned stepBits;
     std::uint64_t fieldMax;
 
@@ -189,9 +327,10 @@ struct PackedQueue {
     std::int32_t step(const Record& r) const { return std::int32_t(fieldMax - (r.rank & fieldMax)); }
 };
 
-template <typename Record>
+template <typename Heap>
 struct WideQueue {
-    std::vector<Record, platform::LargeAllocator<Record>>& heap;
+    using Record = typename Heap::value_type;
+    Heap& heap;
 
     static bool later(const Record& a, const Record& b)
     {
@@ -213,12 +352,6 @@ struct WideQueue {
     static std::int32_t step(const Record& r) { return r.step; }
 };
 
-// Cell numbers and counts are 32-bit.
-void checkCellCount(std::size_t n)
-{
-    if (n > std::size_t(0x7FFFFFFF))
-        throw std::length_error("list<T> too long");
-}
 
 } // namespace
 
@@ -314,39 +447,33 @@ void GlobalClassification<T, N, Label>::histogram(ProgressRange range)
     const unsigned char classMask = m_classMask;
 
     // Counting by sorting: the pixels' keys are gathered, sorted and counted in runs, which
-    // walks memory in order instead of hashing every pixel into a large table.
-    Buffer<PackedKey> keys;
-    keys.reserve(std::size_t(rows) * std::size_t(cols));
-    for (int r = 0; r < rows; ++r) {
+    // walks memory in order instead of hashing every pixel into a large table. The rows are
+    // cut into segments, one per thread; the report of a row comes when the counting
+    // reaches it.
+    const unsigned threads = platform::processorCount();
+    const std::size_t segments = std::size_t(threads);
+    auto rowsOf = [rows, segments](std::size_t s) {
+        return std::make_pair(int(std::size_t(rows) * s / segments), int(std::size_t(rows) * (s + 1) / segments));
+    };
+    auto forEach = [&](std::size_t s, auto f) {
+        const auto [from, to] = rowsOf(s);
+        for (int r = from; r < to; ++r) {
+            const ColourKey* p = base + r * rowStride;
+            if (masked) {
+                const unsigned char* m = maskBase + r * maskRowStride;
+                for (int c = 0; c < cols; ++c, p += colStride)
+                    if (m[c * maskColStride] & classMask)
+                        f(packKey(*p));
+            } else {
+                for (int c = 0; c < cols; ++c, p += colStride)
+                    f(packKey(*p));
+            }
+        }
+    };
+    for (int r = 0; r < rows; ++r)
         if (((x1 + r) & 2047) == 0)
             reporter.report(__LINE__, "histogram", float(r) / float(rows));
-        const ColourKey* p = base + r * rowStride;
-        if (masked) {
-            const unsigned char* m = maskBase + r * maskRowStride;
-            for (int c = 0; c < cols; ++c, p += colStride)
-                if (m[c * maskColStride] & classMask)
-                    keys.push_back(packKey(*p));
-        } else {
-            for (int c = 0; c < cols; ++c, p += colStride)
-                keys.push_back(packKey(*p));
-        }
-    }
-    {
-        Buffer<PackedKey> scratch;
-        detail::radixSort(keys, scratch, N, [](PackedKey k) { return k; });
-    }
-    std::size_t distinct = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        distinct += i == 0 || keys[i] != keys[i - 1];
-    level0.keys.reserve(distinct);
-    level0.counts.reserve(distinct);
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (i == 0 || keys[i] != keys[i - 1]) {
-            level0.keys.push_back(keys[i]);
-            level0.counts.push_back(0);
-        }
-        ++level0.counts.back();
-    }
+    countKeys<Buffer<PackedKey>>(threads, segments, forEach, 8 * N, level0.keys, level0.counts);
 }
 
 template <typename T, int N, typename Label>
@@ -361,33 +488,20 @@ void GlobalClassification<T, N, Label>::histogramSubsample(int from, ProgressRan
     BlockReporter reporter(range);
     const PackedKey keep = bytesOfAllChannels(N, 0x7F);
 
-    struct Entry {
-        PackedKey key;
-        std::uint32_t count;
-    };
     const std::size_t total = source.keys.size();
-    Buffer<Entry> entries(total);
-    for (std::size_t i = 0; i < total; ++i) {
-        entries[i] = {(source.keys[i] >> 1) & keep, source.counts[i]};
-        if (i % 65535 == 0)
-            reporter.report(__LINE__, "histogram subsample internal", float(double(i + 1) / double(total)));
-    }
-    {
-        Buffer<Entry> scratch;
-        detail::radixSort(entries, scratch, N, [](const Entry& e) { return e.key; });
-    }
-    std::size_t distinct = 0;
-    for (std::size_t i = 0; i < total; ++i)
-        distinct += i == 0 || entries[i].key != entries[i - 1].key;
-    target.keys.reserve(distinct);
-    target.counts.reserve(distinct);
-    for (std::size_t i = 0; i < total; ++i) {
-        if (i == 0 || entries[i].key != entries[i - 1].key) {
-            target.keys.push_back(entries[i].key);
-            target.counts.push_back(0);
-        }
-        target.counts.back() += entries[i].count;
-    }
+    const unsigned threads = unsigned(std::min<std::size_t>(platform::processorCount(), total / kCellsPerHelper + 1));
+    const std::size_t segments = threads;
+    const PackedKey* keys = source.keys.data();
+    const std::uint32_t* counts = source.counts.data();
+    auto forEach = [&](std::size_t s, auto f) {
+        for (std::size_t i = total * s / segments, end = total * (s + 1) / segments; i < end; ++i)
+            f(KeyCount{(keys[i] >> 1) & keep, counts[i]});
+    };
+    // The cells are read once the level's keys are in their buckets.
+    countKeys<Buffer<KeyCount>>(threads, segments, forEach, 8 * N - unsigned(from) - 1, target.keys,
+                                target.counts);
+    for (std::size_t i = 0; i < total; i += 65535)
+        reporter.report(__LINE__, "histogram subsample internal", float(double(i + 1) / double(total)));
     reporter.report(__LINE__, "histogram subsample", 1.0f);
 }
 
@@ -553,16 +667,17 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     auto floodCells = [&] {
         findNeighbours(cells, helpers);
         sortSeeds();
-        m_ids.assign(n, -1);
+        m_ids.resize(n);
+        m_labelled.assign((n + 63) / 64, 0);
         // Priorities are at most half the largest count, runs and steps below the cell count.
         const unsigned stepBits = bitWidth(n);
         if (bitWidth(largest / 2) + 2 * stepBits <= 64) {
             m_packedQueue.clear();
-            PackedQueue<PackedRecord> queue{m_packedQueue, stepBits, (std::uint64_t(1) << stepBits) - 1};
+            PackedQueue<Buffer<PackedRecord>> queue{m_packedQueue, stepBits, (std::uint64_t(1) << stepBits) - 1};
             flooded = flood(queue, counter);
         } else {
             m_wideQueue.clear();
-            WideQueue<WideRecord> queue{m_wideQueue};
+            WideQueue<Buffer<WideRecord>> queue{m_wideQueue};
             flooded = flood(queue, counter);
         }
     };
@@ -595,8 +710,10 @@ bool GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(Queue& queue
 {
     const std::size_t n = m_cellCount;
     const std::uint32_t* seeds = m_seeds.data();
+    const std::uint32_t* seedCounts = m_seedCounts.data();
     const std::uint32_t* counts = m_counts;
-    Label* ids = m_ids.data();
+    const std::uint32_t* starts = m_neighbourStart.data();
+    const std::uint64_t* labelled = m_labelled.data();
     std::size_t next = 0;
     for (std::size_t round = 1;; ++round) {
         if (round % kStopPollInterval == 0 && m_owner->m_work.stopped())
@@ -604,19 +721,25 @@ bool GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(Queue& queue
         const bool seedLeft = next < n;
         if (queue.empty() && !seedLeft)
             break;
-        const std::uint32_t seed = seedLeft ? seeds[next] : 0;
-        if (seedLeft && (queue.empty() || counts[seed] > queue.topPriority())) {
+        if (seedLeft && (queue.empty() || seedCounts[next] > queue.topPriority())) {
+            const std::uint32_t seed = seeds[next];
             const Label id = counter.next > counter.maximum ? counter.maximum : counter.next++;
-            ids[seed] = id;
-            pushNeighbours(queue, seed, id, counts[seed], 0, 0);
+            label(seed, id);
+            pushNeighbours(queue, seed, id, seedCounts[next], 0, 0);
         } else {
             const auto top = queue.pop();
-            if (ids[top.to] == -1) {
-                ids[top.to] = top.fromId;
+            // The next record's cell is most likely the next one expanded.
+            if (!queue.empty()) {
+                const std::uint32_t ahead = queue.heap.front().to;
+                __builtin_prefetch(counts + ahead);
+                __builtin_prefetch(starts + ahead);
+            }
+            if (!isLabelled(labelled, top.to)) {
+                label(top.to, top.fromId);
                 pushNeighbours(queue, top.to, top.fromId, queue.priority(top), queue.run(top), queue.step(top));
             }
         }
-        while (next < n && ids[seeds[next]] != -1)
+        while (next < n && isLabelled(labelled, seeds[next]))
             ++next;
     }
     return true;
@@ -639,9 +762,9 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::pushNeighbours(
         return;
     const std::int32_t nextRun = height >= priority ? run + 1 : 0;
     const std::uint32_t* list = m_neighbours.data();
-    const Label* ids = m_ids.data();
+    const std::uint64_t* labelled = m_labelled.data();
     for (std::uint32_t e = m_neighbourStart[cell], end = m_neighbourStart[cell + 1]; e < end; ++e)
-        if (ids[list[e]] == -1)
+        if (!isLabelled(labelled, list[e]))
             queue.push(p, nextRun, step + 1, list[e], id);
 }
 
@@ -652,6 +775,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds()
     const std::size_t n = m_cellCount;
     const std::uint32_t* counts = m_counts;
     m_seeds.resize(n);
+    m_seedCounts.resize(n);
     std::uint32_t largest = 0;
     for (std::size_t i = 0; i < n; ++i)
         largest = std::max(largest, counts[i]);
@@ -662,8 +786,11 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds()
             ++start[largest - counts[i] + 1];
         for (std::size_t c = 1; c < start.size(); ++c)
             start[c] += start[c - 1];
-        for (std::size_t i = 0; i < n; ++i)
-            m_seeds[start[largest - counts[i]]++] = std::uint32_t(i);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t at = start[largest - counts[i]]++;
+            m_seeds[at] = std::uint32_t(i);
+            m_seedCounts[at] = counts[i];
+        }
         return;
     }
     // The count's complement rides above the cell number.
@@ -671,8 +798,10 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds()
     for (std::size_t i = 0; i < n; ++i)
         seeds[i] = (std::uint64_t(~counts[i]) << 32) | i;
     detail::radixSort(seeds, scratch, 4, [](std::uint64_t s) { return s >> 32; });
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
         m_seeds[i] = std::uint32_t(seeds[i]);
+        m_seedCounts[i] = counts[m_seeds[i]];
+    }
 }
 
 template <typename T, int N, typename Label>
