@@ -137,14 +137,14 @@ public:
             m_ids[cell] = id;
             m_labelled[cell >> 6] |= std::uint64_t(1) << (cell & 63);
         }
-        // Enters the histogram's cells into the level map (map reserved beforehand, so no
-        // slot moves) and notes each cell's slot; ids stay -1.
+        // Enters the histogram's cells into the level map (reserved first, so no slot moves)
+        // and notes each cell's slot; ids stay -1.
         void enterCells(const Histogram& cells, LevelMap& map);
         // Lists the existing neighbours (one apart in one channel) of every cell that can
         // push a record, in push order: channel 0 to N - 1, the lower before the upper.
         void findNeighbours(const Histogram& cells, unsigned threads);
         // Seeds: every cell, largest count first, equal counts in key order.
-        void sortSeeds();
+        void sortSeeds(std::uint32_t largest);
 
         GlobalClassification* m_owner;
         std::size_t m_cellCount = 0;

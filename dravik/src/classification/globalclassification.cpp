@@ -269,17 +269,17 @@ typename Heap::value_type heapPop(Heap& queue, Later later)
     std::size_t hole = 0, child = 0;
     while (child < (len - 1) / 2) {
         child = 2 * (child + 1);
-        // The grandchildren of both children: whichever way this step goes, the step
-        // after next reads two of them.
-        const std::size_t ahead = 4 * child - 1;
-        if (ahead + 8 <= len) {
+        // The descendants of both children three levels down: whichever way the next steps
+        // go, the third step after this one reads two of them.
+        const std::size_t ahead = 8 * child - 1;
+        if (ahead + 16 <= len) {
             const char* g = reinterpret_cast<const char*>(q + ahead);
-            for (std::size_t b = 0; b < 8 * sizeof(Record); b += 64)
+            for (std::size_t b = 0; b < 16 * sizeof(Record); b += 64)
                 __builtin_prefetch(g + b);
-            __builtin_prefetch(g + 8 * sizeof(Record) - 1);
+            __builtin_prefetch(g + 16 * sizeof(Record) - 1);
         }
-        if (later(q[child], q[child - 1]))
-            --child;
+        // Without a branch: which child is larger is a coin toss the predictor loses.
+        child -= std::size_t(later(q[child], q[child - 1]));
         q[hole] = q[child];
         hole = child;
     }
@@ -650,7 +650,6 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     const std::size_t n = cells.keys.size();
     m_cellCount = n;
     m_counts = cells.counts.data();
-    map.reserve(map.size() + n);
     m_slots.resize(n);
     const unsigned helpers = unsigned(std::min<std::size_t>(platform::processorCount(), n / kCellsPerHelper + 1));
 
@@ -666,7 +665,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     bool flooded = false;
     auto floodCells = [&] {
         findNeighbours(cells, helpers);
-        sortSeeds();
+        sortSeeds(largest);
         m_ids.resize(n);
         m_labelled.assign((n + 63) / 64, 0);
         // Priorities are at most half the largest count, runs and steps below the cell count.
@@ -770,15 +769,12 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::pushNeighbours(
 
 template <typename T, int N, typename Label>
 template <int Levels>
-void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds()
+void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds(std::uint32_t largest)
 {
     const std::size_t n = m_cellCount;
     const std::uint32_t* counts = m_counts;
     m_seeds.resize(n);
     m_seedCounts.resize(n);
-    std::uint32_t largest = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        largest = std::max(largest, counts[i]);
     if (largest < kCountingSortLimit) {
         // Counting sort, largest count first; stable, so equal counts stay in key order.
         std::vector<std::uint32_t> start(std::size_t(largest) + 2, 0);
@@ -810,6 +806,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::enterCells(const H
                                                                        LevelMap& map)
 {
     const std::size_t n = cells.keys.size();
+    map.reserve(map.size() + n);
     std::uint32_t* slots = m_slots.data();
     for (std::size_t i = 0; i < n; ++i) {
         if (i + 8 < n)
