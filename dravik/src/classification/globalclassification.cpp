@@ -878,17 +878,20 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::findNeighbours(con
     auto partRange = [n, threads](unsigned part) {
         return std::make_pair(n * part / threads, n * (part + 1) / threads);
     };
-    // First the number of neighbours of each cell, then (after the offsets of the parts are
-    // known) the lists themselves.
+    // Each part lists its cells' neighbours on its own; once the parts' sizes are known the
+    // lists are joined and the counts become offsets.
+    std::vector<Buffer<std::uint32_t>> partLists(threads);
     runParts(threads, [&](unsigned part) {
         const auto [from, to] = partRange(part);
         for (std::size_t i = from; i < to; ++i)
             start[i + 1] = 0;
-        walk(from, to, [start](std::size_t i, std::size_t) { ++start[i + 1]; });
-        std::size_t total = 0;
-        for (std::size_t i = from; i < to; ++i)
-            total += start[i + 1];
-        partTotal[part + 1] = total;
+        Buffer<std::uint32_t>& mine = partLists[part];
+        mine.reserve((to - from) * 2);
+        walk(from, to, [start, &mine](std::size_t i, std::size_t j) {
+            ++start[i + 1];
+            mine.push_back(std::uint32_t(j));
+        });
+        partTotal[part + 1] = mine.size();
     });
     for (unsigned part = 0; part < threads; ++part)
         partTotal[part + 1] += partTotal[part];
@@ -899,14 +902,14 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::findNeighbours(con
     std::uint32_t* list = m_neighbours.data();
     runParts(threads, [&](unsigned part) {
         const auto [from, to] = partRange(part);
-        // start[i] serves as cell i's write position, and ends as the start of cell i + 1.
         std::size_t offset = partTotal[part];
         for (std::size_t i = from; i < to; ++i) {
-            const std::size_t degree = start[i + 1];
+            offset += start[i + 1];
             start[i + 1] = std::uint32_t(offset);
-            offset += degree;
         }
-        walk(from, to, [start, list](std::size_t i, std::size_t j) { list[start[i + 1]++] = std::uint32_t(j); });
+        Buffer<std::uint32_t>& mine = partLists[part];
+        std::copy(mine.begin(), mine.end(), list + partTotal[part]);
+        Buffer<std::uint32_t>().swap(mine);
     });
 }
 
