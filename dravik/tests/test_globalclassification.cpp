@@ -158,6 +158,21 @@ TEST(GlobalClassification, WatershedJoinsAFlankUnlessItIsAHill)
     }
 }
 
+TEST(GlobalClassification, CountsOfMillionsOrderTheSeedsAlike)
+{
+    // The same flank rule with counts beyond a million pixels per colour.
+    const int hill = (1 << 20) + (1 << 18);
+    for (auto [second, regions] : {std::pair{600000, 1}, std::pair{700000, 2}}) {
+        const SixChannelImage image = keysImage({{key(0), hill}, {key(1), second}});
+        SixChannelClassification gc;
+        gc.setImage(image);
+        gc.ensureLevels(ProgressRange());
+        EXPECT_EQ(gc.marker(0), regions) << "second count " << second;
+        EXPECT_EQ(gc.levelMap(0).find(0)->id, 0);
+        EXPECT_EQ(gc.levelMap(0).find(0)->count, std::uint32_t(hill));
+    }
+}
+
 TEST(GlobalClassification, ACellBetweenTwoHillsGoesToTheHigherPass)
 {
     // Hills 100 and 90 with a valley cell of 10 between their flanks: the valley is reached
@@ -376,4 +391,21 @@ TEST_F(ProcessorCount, RegionsMatchThePinnedResult)
         rough.ensureLevels(ProgressRange());
         EXPECT_EQ(resultDigest(rough, noisy), 5489450311211637924ull);
     }
+}
+
+// Levels too large for one-word queue ranks keep their records spelled out: same regions.
+TEST_F(ProcessorCount, SpelledOutQueueRecordsMatchThePinnedResult)
+{
+    SixChannelClassification::forceWideQueueRecords(true);
+    platform::setProcessorCountOverride(1);
+    const SixChannelImage noisy = noisyPhoto();
+    SixChannelClassification clean;
+    clean.setImage(photo());
+    clean.ensureLevels(ProgressRange());
+    SixChannelClassification rough;
+    rough.setImage(noisy);
+    rough.ensureLevels(ProgressRange());
+    SixChannelClassification::forceWideQueueRecords(false);
+    EXPECT_EQ(resultDigest(clean, photo()), 10916527476856056209ull);
+    EXPECT_EQ(resultDigest(rough, noisy), 5489450311211637924ull);
 }

@@ -153,7 +153,12 @@ public:
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
         Buffer<std::uint32_t> m_seeds;
-        Buffer<std::uint32_t> m_seedCounts;
+        // The seeds' counts: the seeds before `end` and after the previous run have `count`.
+        struct SeedRun {
+            std::uint32_t end;
+            std::uint32_t count;
+        };
+        std::vector<SeedRun> m_seedRuns;
         // One bit per cell: set once the cell has its region (its id is then valid).
         Buffer<std::uint64_t> m_labelled;
         Buffer<std::uint32_t> m_slots;
@@ -201,6 +206,10 @@ public:
     int marker(int level) const { return m_markers.at(std::size_t(level)); }
     const LevelMap& levelMap(int level) const { return m_levels.at(std::size_t(level)); }
     const LabelCounter& labelCounter(int level) const { return m_counters.at(std::size_t(level)); }
+
+    // For tests: every level floods with the queue records that levels too large for
+    // one-word ranks use.
+    static void forceWideQueueRecords(bool on);
 
     static PackedKey packKey(const ColourKey& key);
     // Every byte of the key shifted right by `level` bits.

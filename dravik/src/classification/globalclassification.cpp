@@ -55,6 +55,8 @@ void checkCellCount(std::size_t n)
         throw std::length_error("list<T> too long");
 }
 
+std::atomic<bool> g_forceWideQueueRecords{false};
+
 // Below this many cells per thread a level's preparation is not worth splitting.
 constexpr std::size_t kCellsPerHelper = std::size_t(1) << 15;
 // Counts up to this bound sort the seeds by counting, above it by radix.
@@ -354,6 +356,12 @@ struct WideQueue {
 
 
 } // namespace
+
+template <typename T, int N, typename Label>
+void GlobalClassification<T, N, Label>::forceWideQueueRecords(bool on)
+{
+    g_forceWideQueueRecords = on;
+}
 
 template <typename T, int N, typename Label>
 GlobalClassification<T, N, Label>::GlobalClassification()
@@ -670,7 +678,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
         m_labelled.assign((n + 63) / 64, 0);
         // Priorities are at most half the largest count, runs and steps below the cell count.
         const unsigned stepBits = bitWidth(n);
-        if (bitWidth(largest / 2) + 2 * stepBits <= 64) {
+        if (bitWidth(largest / 2) + 2 * stepBits <= 64 && !g_forceWideQueueRecords) {
             m_packedQueue.clear();
             PackedQueue<Buffer<PackedRecord>> queue{m_packedQueue, stepBits, (std::uint64_t(1) << stepBits) - 1};
             flooded = flood(queue, counter);
@@ -709,7 +717,7 @@ bool GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(Queue& queue
 {
     const std::size_t n = m_cellCount;
     const std::uint32_t* seeds = m_seeds.data();
-    const std::uint32_t* seedCounts = m_seedCounts.data();
+    const SeedRun* seedRun = m_seedRuns.data();
     const std::uint32_t* counts = m_counts;
     const std::uint32_t* starts = m_neighbourStart.data();
     const std::uint64_t* labelled = m_labelled.data();
@@ -720,11 +728,13 @@ bool GlobalClassification<T, N, Label>::Watershedder<Levels>::flood(Queue& queue
         const bool seedLeft = next < n;
         if (queue.empty() && !seedLeft)
             break;
-        if (seedLeft && (queue.empty() || seedCounts[next] > queue.topPriority())) {
+        while (seedLeft && seedRun->end <= next)
+            ++seedRun;
+        if (seedLeft && (queue.empty() || seedRun->count > queue.topPriority())) {
             const std::uint32_t seed = seeds[next];
             const Label id = counter.next > counter.maximum ? counter.maximum : counter.next++;
             label(seed, id);
-            pushNeighbours(queue, seed, id, seedCounts[next], 0, 0);
+            pushNeighbours(queue, seed, id, seedRun->count, 0, 0);
         } else {
             const auto top = queue.pop();
             // The next record's cell is most likely the next one expanded.
@@ -774,7 +784,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds(std::uin
     const std::size_t n = m_cellCount;
     const std::uint32_t* counts = m_counts;
     m_seeds.resize(n);
-    m_seedCounts.resize(n);
+    m_seedRuns.clear();
     if (largest < kCountingSortLimit) {
         // Counting sort, largest count first; stable, so equal counts stay in key order.
         std::vector<std::uint32_t> start(std::size_t(largest) + 2, 0);
@@ -782,11 +792,12 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds(std::uin
             ++start[largest - counts[i] + 1];
         for (std::size_t c = 1; c < start.size(); ++c)
             start[c] += start[c - 1];
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t at = start[largest - counts[i]]++;
-            m_seeds[at] = std::uint32_t(i);
-            m_seedCounts[at] = counts[i];
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            m_seeds[start[largest - counts[i]]++] = std::uint32_t(i);
+        // start[largest - c] now ends the seeds of count c.
+        for (std::size_t k = 0; k <= largest; ++k)
+            if (start[k] > (k == 0 ? 0 : start[k - 1]))
+                m_seedRuns.push_back({start[k], largest - std::uint32_t(k)});
         return;
     }
     // The count's complement rides above the cell number.
@@ -796,7 +807,11 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::sortSeeds(std::uin
     detail::radixSort(seeds, scratch, 4, [](std::uint64_t s) { return s >> 32; });
     for (std::size_t i = 0; i < n; ++i) {
         m_seeds[i] = std::uint32_t(seeds[i]);
-        m_seedCounts[i] = counts[m_seeds[i]];
+        const std::uint32_t count = ~std::uint32_t(seeds[i] >> 32);
+        if (m_seedRuns.empty() || m_seedRuns.back().count != count)
+            m_seedRuns.push_back({std::uint32_t(i + 1), count});
+        else
+            m_seedRuns.back().end = std::uint32_t(i + 1);
     }
 }
 
