@@ -2,6 +2,7 @@
 #include "classification/rect.h"
 #include "platform/clock.h"
 
+#include "allocation_failure.h"
 #include "sixchannel.h"
 
 #include <gtest/gtest.h>
@@ -296,6 +297,69 @@ TEST(GlobalClassification, AbortLeavesMarkersUnsetAndTheNextRunCountsAfresh)
     fresh.ensureLevels(ProgressRange());
     EXPECT_EQ(countSum(gc, 0), std::uint64_t(photo().numElements()));
     EXPECT_EQ(allIds(gc), allIds(fresh));
+}
+
+namespace {
+// Answers "abort" at its n-th report (counting from 1).
+struct AbortAt : corvath::utility::IiUI {
+    int left;
+    explicit AbortAt(int n) : left(n) {}
+    void progress(float, const std::string&) override
+    {
+        if (--left == 0)
+            throw DvExCancel();
+    }
+};
+} // namespace
+
+TEST_F(ProcessorCount, ACancelOrFailureWhileLevelsFloodLeavesEveryMarkerUnset)
+{
+    platform::setProcessorCountOverride(8);
+    const SixChannelImage small = photo()(blitz::Range(5, 84), blitz::Range(-3, 76)).copy();
+    SixChannelClassification fresh;
+    fresh.setImage(small);
+    fresh.ensureLevels(ProgressRange());
+    const auto expected = allIds(fresh);
+
+    auto expectUnsetThenRerun = [&](SixChannelClassification& gc) {
+        for (int level = 0; level < SixChannelClassification::levelCount; ++level)
+            EXPECT_EQ(gc.marker(level), -1);
+        gc.ensureLevels(ProgressRange());
+        EXPECT_EQ(allIds(gc), expected);
+    };
+    // The later reports come from the coarser histograms, counted while the finer levels
+    // already flood.
+    for (int report : {2, 4, 6}) {
+        SCOPED_TRACE(report);
+        SixChannelClassification gc;
+        gc.setImage(small);
+        AbortAt ui(report);
+        EXPECT_THROW(gc.ensureLevels(ProgressRange(&ui, 0.f, 1.f)), DvExCancel);
+        expectUnsetThenRerun(gc);
+    }
+    // An allocation failure on any thread, at any point.
+    for (long n = 0;; n += 3) {
+        SCOPED_TRACE(n);
+        SixChannelClassification gc;
+        gc.setImage(small);
+        testsupport::failAllocation(n);
+        bool threw = false;
+        try {
+            gc.ensureLevels(ProgressRange());
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        const bool failed = testsupport::allocationFailed();
+        testsupport::stopFailingAllocations();
+        if (!failed)
+            break;
+        if (threw) {
+            expectUnsetThenRerun(gc);
+        } else {
+            // The failed allocation's owner retried or did without it; the result stands.
+            EXPECT_EQ(allIds(gc), expected);
+        }
+    }
 }
 
 TEST(GlobalClassification, RecomputingAfterClearNumbersRegionsFromZero)

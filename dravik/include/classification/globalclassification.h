@@ -16,6 +16,7 @@
 #include <blitz/tinyvec2.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -218,9 +219,12 @@ public:
 private:
     // Runs the watershed of every level on the worker threads while produce() runs on the
     // calling thread and announces each level whose histogram is done (publishLevel).
+    // subsampling: produce() counts each level's histogram from the one below.
     template <typename Produce>
-    void floodLevels(Produce produce);
+    void floodLevels(Produce produce, bool subsampling);
     void publishLevel(int level);
+    // One reader of the level's histogram keys is done; the last one frees them.
+    void doneWithKeys(int level);
     // Blocks until the level's histogram is done; false when production ended without it.
     bool waitForLevel(int level);
 
@@ -229,6 +233,7 @@ private:
     boost::condition_variable m_boardChanged;
     int m_levelsReady = 0;    // levels 0 .. m_levelsReady - 1 have their histograms
     bool m_producing = false;
+    std::array<std::atomic<int>, levelCount> m_keyReaders{};
     KeyImage m_image;
     MaskImage m_mask;
     unsigned char m_classMask = 15;

@@ -408,9 +408,10 @@ void GlobalClassification<T, N, Label>::ensureLevels(ProgressRange range)
                     return;
                 end = k + 2 == levelCount ? 1.0f : end + (1.0f - end) * 0.5f;
                 histogramSubsample(k, levels.nextStep(end));
+                doneWithKeys(k);
                 publishLevel(k + 1);
             }
-        });
+        }, true);
     } catch (...) {
         // Levels that finished before the stop are not kept: the set is all or nothing.
         resetMarkers();
@@ -567,7 +568,7 @@ template <typename T, int N, typename Label>
 void GlobalClassification<T, N, Label>::runWatershedders(ProgressRange)
 {
     // The levels report nothing: their runs have no progress callback.
-    floodLevels([this] { publishLevel(levelCount - 1); });
+    floodLevels([this] { publishLevel(levelCount - 1); }, false);
 }
 
 template <typename T, int N, typename Label>
@@ -576,6 +577,13 @@ void GlobalClassification<T, N, Label>::publishLevel(int level)
     boost::lock_guard<boost::mutex> lock(m_boardMutex);
     m_levelsReady = std::max(m_levelsReady, level + 1);
     m_boardChanged.notify_all();
+}
+
+template <typename T, int N, typename Label>
+void GlobalClassification<T, N, Label>::doneWithKeys(int level)
+{
+    if (--m_keyReaders[std::size_t(level)] == 0)
+        Buffer<PackedKey>().swap(m_histograms[std::size_t(level)].keys);
 }
 
 template <typename T, int N, typename Label>
@@ -589,13 +597,17 @@ bool GlobalClassification<T, N, Label>::waitForLevel(int level)
 
 template <typename T, int N, typename Label>
 template <typename Produce>
-void GlobalClassification<T, N, Label>::floodLevels(Produce produce)
+void GlobalClassification<T, N, Label>::floodLevels(Produce produce, bool subsampling)
 {
     {
         boost::lock_guard<boost::mutex> lock(m_boardMutex);
         m_levelsReady = 0;
         m_producing = true;
     }
+    // A level's keys are read by its neighbour search, by its map entry and (while the
+    // histograms are counted) by the next level's count.
+    for (int level = 0; level < levelCount; ++level)
+        m_keyReaders[std::size_t(level)] = 2 + (subsampling && level + 1 < levelCount ? 1 : 0);
     // Jobs are handed out from the last down; job j is level levelCount - 1 - j, so the
     // largest level starts first.
     m_work.reset(levelCount - 1);
@@ -673,6 +685,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     bool flooded = false;
     auto floodCells = [&] {
         findNeighbours(cells, helpers);
+        m_owner->doneWithKeys(level);
         sortSeeds(largest);
         m_ids.resize(n);
         m_labelled.assign((n + 63) / 64, 0);
@@ -697,6 +710,13 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
         floodCells();
         enterCells(cells, map);
     }
+    // What the flood needed goes before the map is filled, while other levels still run.
+    Buffer<std::uint32_t>().swap(m_neighbourStart);
+    Buffer<std::uint32_t>().swap(m_neighbours);
+    Buffer<std::uint32_t>().swap(m_seeds);
+    Buffer<std::uint64_t>().swap(m_labelled);
+    Buffer<PackedRecord>().swap(m_packedQueue);
+    Buffer<WideRecord>().swap(m_wideQueue);
     if (!flooded)
         return;
     const std::uint32_t* slots = m_slots.data();
@@ -708,6 +728,8 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
             map.slot(slots[i]).value = Cell{ids[i], counts[i]};
     });
     m_owner->m_markers[l] = counter.next;
+    Buffer<std::uint32_t>().swap(m_slots);
+    Buffer<Label>().swap(m_ids);
 }
 
 template <typename T, int N, typename Label>
@@ -828,6 +850,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::enterCells(const H
             map.prefetch(cells.keys[i + 8]);
         slots[i] = std::uint32_t(map.insertSlot(cells.keys[i], Cell{-1, cells.counts[i]}));
     }
+    m_owner->doneWithKeys(int(&cells - m_owner->m_histograms.data()));
 }
 
 template <typename T, int N, typename Label>
