@@ -25,6 +25,9 @@ ClientProgress& clientProgress()
     return progress;
 }
 
+int abortFromPercent = 1000;
+int abortFrom(unsigned char percent, void*) { return percent >= abortFromPercent ? DvProgressAbort : 0; }
+
 RacingClock::RacingClock(int answer)
 {
     clientProgress().answer = answer;

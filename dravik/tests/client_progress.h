@@ -21,4 +21,8 @@ public:
     RacingClock& operator=(const RacingClock&) = delete;
 };
 
+// A progress function that answers "abort" from abortFromPercent on (1000: never).
+extern int abortFromPercent;
+int abortFrom(unsigned char percent, void*);
+
 } // namespace testsupport

@@ -1,14 +1,9 @@
 // "Analyse Image" through the call interface on real photographs: the analysis, its outlines
 // and variables, the region selects that read its labels, cancels and sub-sessions.
-#include "allocation_failure.h"
 #include "client_progress.h"
-#include "testimage.h"
+#include "session_fixture.h"
 
-#include "classification/session.h"
-#include "dravik.h"
 #include "platform/clock.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,25 +13,15 @@
 #include <vector>
 
 using classification::Labels;
+using testsupport::abortFrom;
+using testsupport::abortFromPercent;
 using corvath::utility::domainOf;
 using corvath::utility::Rect;
+using testsupport::classificationOf;
+using testsupport::describe;
 using testsupport::RgbaImage8;
 
 namespace {
-
-// Answers "abort" from the given percentage on.
-int g_abortFrom = 1000;
-int abortFrom(unsigned char percent, void*) { return percent >= g_abortFrom ? DvProgressAbort : 0; }
-
-DvImageDesc describe(RgbaImage8& image)
-{
-    return {image.width, image.height, image.strideBytes(), DvPixelRgba8, image.samples.data()};
-}
-
-classification::IiClassification& classificationOf(DvSession* s)
-{
-    return static_cast<DvInSession*>(s)->classification();
-}
 
 std::string variableText(DvSession* s, const char* name)
 {
@@ -76,39 +61,25 @@ std::set<std::pair<int, int>> componentOf(const Labels& labels, const Rect& r, i
     return seen;
 }
 
-class Analyse : public ::testing::Test {
+class Analyse : public testsupport::SessionTest {
 protected:
-    void SetUp() override
-    {
-        m_photo = testsupport::loadRgba8("coffee.png");
-        m_library = DvInit();
-        m_session = DvBeginSession(m_library, describe(m_photo));
-        m_status = DvNewStatusImage(m_library, describe(m_photo));
-        ASSERT_TRUE(m_session && m_status);
-    }
+    void SetUp() override { begin(testsupport::loadRgba8("coffee.png")); }
 
     void TearDown() override
     {
-        testsupport::stopFailingAllocations();
         platform::setProcessorCountOverride(0);
-        g_abortFrom = 1000;
-        if (m_library->dead)
-            dravik::destroyLibrary(m_library);
-        else
-            EXPECT_EQ(DvFinish(m_library), DvOk);
+        abortFromPercent = 1000;
+        SessionTest::TearDown();
     }
-
-    classification::IiClassification& classification() { return classificationOf(m_session); }
-    unsigned char& at(int x, int y) { return m_status->data[std::size_t(x) * m_status->stride + y]; }
 
     // The pixels (row, column) whose status is s.
     std::set<std::pair<int, int>> withStatus(unsigned char s)
     {
         std::set<std::pair<int, int>> out;
-        for (int x = 0; x < m_status->height; ++x)
-            for (int y = 0; y < m_status->width; ++y)
-                if (at(x, y) == s)
-                    out.insert({x, y});
+        for (int row = 0; row < m_status->height; ++row)
+            for (int column = 0; column < m_status->width; ++column)
+                if (at(column, row) == s)
+                    out.insert({row, column});
         return out;
     }
 
@@ -117,11 +88,6 @@ protected:
         const DvSelection stroke{column, row, {size, size, unsigned(size), DvPixelStatus, nullptr}};
         return DvSelect(m_session, m_status, &stroke, 2, 1, mode, strength, nullptr);
     }
-
-    RgbaImage8 m_photo;
-    DvLibrary* m_library = nullptr;
-    DvSession* m_session = nullptr;
-    DvImage* m_status = nullptr;
 };
 
 } // namespace
@@ -150,10 +116,10 @@ TEST_F(Analyse, PublishesOutlinesAndCommitsTheVariables)
         ASSERT_GE(o.count, 2);
         for (int k = 0; k < o.count; ++k) {
             ASSERT_GE(o.points[k].column, 0.f);
-            ASSERT_LE(o.points[k].column, float(m_photo.width));
+            ASSERT_LE(o.points[k].column, float(m_image.width));
             ASSERT_GE(o.points[k].row, 0.f);
-            ASSERT_LE(o.points[k].row, float(m_photo.height));
-            beyondLastRow = beyondLastRow || o.points[k].column > float(m_photo.height);
+            ASSERT_LE(o.points[k].row, float(m_image.height));
+            beyondLastRow = beyondLastRow || o.points[k].column > float(m_image.height);
         }
     }
     EXPECT_TRUE(beyondLastRow);
@@ -259,7 +225,7 @@ TEST_F(Analyse, FullSensitivityUsesTheLevelLabelsAtStrengthZero)
 TEST_F(Analyse, CancelsRestoreTheVariablesAndLeaveNoTrace)
 {
     // The reference: the same photograph and settings, analysed without interruption.
-    DvSession* reference = DvBeginSession(m_library, describe(m_photo));
+    DvSession* reference = DvBeginSession(m_library, describe(m_image));
     ASSERT_EQ(DvSetVariable(reference, "featureTol", 0.4f), DvOk);
 
     // Settings made since the last analysis are lost with a cancelled one.
@@ -271,7 +237,7 @@ TEST_F(Analyse, CancelsRestoreTheVariablesAndLeaveNoTrace)
     ASSERT_NE(m_session->edgeWidth, edgeWidth);
     testsupport::RacingClock clock;
     for (int from : {1, 8, 15, 40, 66, 69}) {
-        g_abortFrom = from;
+        abortFromPercent = from;
         EXPECT_EQ(DvAnalyseImage(m_session, abortFrom), DvCancelled) << from;
         EXPECT_EQ(m_session->analysed, 0);
         EXPECT_EQ(m_session->outlines, nullptr);
@@ -289,7 +255,7 @@ TEST_F(Analyse, CancelsRestoreTheVariablesAndLeaveNoTrace)
     // What the cancels left behind does not leak into the next analysis.
     ASSERT_EQ(DvPrepareAnalysis(reference, DvEdgeOptions{0.3f, 3, 0, 2}), DvOk);
     ASSERT_EQ(DvAnalyseImage(reference, nullptr), DvOk);
-    g_abortFrom = 1000;
+    abortFromPercent = 1000;
     ASSERT_EQ(DvAnalyseImage(m_session, abortFrom), DvOk);
     const classification::IiClassification& c = classification();
     const classification::IiClassification& r = classificationOf(reference);
@@ -323,7 +289,7 @@ TEST_F(Analyse, LabelsAreTheSameOnOneAndOnEightThreads)
     platform::setProcessorCountOverride(1);
     ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
     platform::setProcessorCountOverride(8);
-    DvSession* other = DvBeginSession(m_library, describe(m_photo));
+    DvSession* other = DvBeginSession(m_library, describe(m_image));
     ASSERT_EQ(DvAnalyseImage(other, nullptr), DvOk);
     const classification::IiClassification& one = classification();
     const classification::IiClassification& eight = classificationOf(other);

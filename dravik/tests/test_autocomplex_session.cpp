@@ -1,16 +1,11 @@
 // Auto-complex through the call interface, after Keep Local strokes: on a two-colour image
 // with a hand-made gradient ridge, and on a real photograph with the gradient and width map of
 // its own segmentation. Colour classes stand in for the analysis's level labels.
-#include "allocation_failure.h"
 #include "client_progress.h"
+#include "session_fixture.h"
 #include "sixchannel.h"
-#include "testimage.h"
 
 #include "classification/segmentation.h"
-#include "classification/session.h"
-#include "dravik.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
@@ -18,74 +13,23 @@
 using classification::Bytes;
 using classification::Labels;
 using testsupport::RgbaImage8;
+using testsupport::Snapshot;
+using testsupport::wholeRect;
 
 namespace {
 
-using Snapshot = std::vector<unsigned char>;
 using Cell3 = blitz::TinyVector<unsigned char, 3>;
-
-DvSelection wholeRect(int left, int top, int width, int height)
-{
-    return {left, top, {width, height, unsigned(width), DvPixelStatus, nullptr}};
-}
 
 // Answers "abort" at its n-th call (from 1).
 int g_calls = 0, g_abortAt = 0;
 int abortAtCall(unsigned char, void*) { return ++g_calls == g_abortAt ? DvProgressAbort : 0; }
 
-class AutoComplexSession : public ::testing::Test {
+class AutoComplexSession : public testsupport::SessionTest {
 protected:
-    void begin(const RgbaImage8& image)
-    {
-        m_image = image;
-        m_library = DvInit();
-        const DvImageDesc d{m_image.width, m_image.height, m_image.strideBytes(), DvPixelRgba8,
-                            m_image.samples.data()};
-        m_session = DvBeginSession(m_library, d);
-        m_status = DvNewStatusImage(m_library, d);
-        ASSERT_TRUE(m_session && m_status);
-    }
-
-    void TearDown() override
-    {
-        testsupport::stopFailingAllocations();
-        if (m_library->dead)
-            dravik::destroyLibrary(m_library);
-        else
-            EXPECT_EQ(DvFinish(m_library), DvOk);
-    }
-
-    classification::IiClassification& classification()
-    {
-        return static_cast<DvInSession*>(m_session)->classification();
-    }
-    // The session counts as analysed, with these level labels at every level.
-    void analysed(const Labels& classes)
-    {
-        classification().injectLabelsForTesting(Labels(), std::vector<Labels>(7, classes));
-        m_session->analysed = 1;
-    }
-
-    unsigned char at(int x, int y) const { return m_status->data[std::size_t(y) * m_status->stride + x]; }
-    Snapshot snapshot() const
-    {
-        return Snapshot(m_status->data, m_status->data + std::size_t(m_status->stride) * m_status->height);
-    }
-    int undoCount()
-    {
-        int n = -1;
-        EXPECT_EQ(DvNumAvailableUndo(m_session, &n), DvOk);
-        return n;
-    }
     DvResult stroke(const DvSelection& s, unsigned char value, int mode)
     {
         return DvSelect(m_session, m_status, &s, value, 0x0F, mode, 1.f, nullptr);
     }
-
-    RgbaImage8 m_image;
-    DvLibrary* m_library = nullptr;
-    DvSession* m_session = nullptr;
-    DvImage* m_status = nullptr;
 };
 
 // 120 rows by 160 columns: colour A left of column 80 with a 10 x 10 blob of colour C, colour
@@ -115,7 +59,7 @@ protected:
                 classes(x, y) = c;
                 m_gradient(x, y)[1] = y == 79 || y == 80 ? 20 : c == 2 ? 180 : 200;
             }
-        begin(image);
+        ASSERT_NO_FATAL_FAILURE(begin(image));
         analysed(classes);
         classification().gradient.reference(m_gradient);
         Bytes widths = m_gradient[2];
@@ -182,22 +126,13 @@ TEST_F(TwoColours, ACancelAtAnyReportRestoresTheStatusFromBeforeTheSelect)
 
 TEST_F(TwoColours, AnAllocationFailureTakesBackTheSelectAndLeavesTheSessionUsable)
 {
-    for (long n = 0;; ++n) {
-        ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
-        ASSERT_EQ(stroke(wholeRect(10, 10, 10, 10), 2, 1), DvOk);
-        testsupport::failAllocation(n);
-        const DvResult r = DvAutoComplex(m_session, m_status, 2.0f, nullptr);
-        const bool failed = testsupport::allocationFailed();
-        testsupport::stopFailingAllocations();
-        if (!failed) {
-            ASSERT_EQ(r, DvOk);
-            break;
-        }
-        ASSERT_EQ(r, DvOutOfMemory) << n;
-        ASSERT_EQ(snapshot(), m_before) << n;
-        ASSERT_EQ(undoCount(), m_steps) << n;
-        ASSERT_EQ(m_library->dead, 0);
-    }
+    const DvResult r = failEachAllocation(
+        [&] {
+            ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+            ASSERT_EQ(stroke(wholeRect(10, 10, 10, 10), 2, 1), DvOk);
+        },
+        [&] { return DvAutoComplex(m_session, m_status, 2.0f, nullptr); });
+    ASSERT_EQ(r, DvOk);
     EXPECT_EQ(at(35, 55), 2);
 }
 
@@ -209,7 +144,7 @@ class Photograph : public AutoComplexSession {
 protected:
     void SetUp() override
     {
-        begin(testsupport::loadRgba8("coffee.png"));  // 600 x 400
+        ASSERT_NO_FATAL_FAILURE(begin(testsupport::loadRgba8("coffee.png")));  // 600 x 400
         classification::SegmentationState& h = m_segmentation.head();
         h.colourBits = 4;
         h.interpolation = 0;
@@ -226,13 +161,7 @@ protected:
         m_segmentation.attachImage(six);
         ASSERT_TRUE(m_segmentation.analyse(ProgressRange()));
 
-        Labels classes(m_image.height, m_image.width);
-        for (int y = 0; y < m_image.height; ++y)
-            for (int x = 0; x < m_image.width; ++x) {
-                const unsigned char* p = m_image.row(y) + 4 * x;
-                classes(y, x) = (p[0] >> 6) * 16 + (p[1] >> 6) * 4 + (p[2] >> 6);
-            }
-        analysed(classes);
+        analysed(colourClasses());
         classification::IiClassification& c = classification();
         c.gradient.reference(m_segmentation.gradient());
         c.gradientScale = m_segmentation.gradientScale();

@@ -1,77 +1,29 @@
 // Auto-fill and the Clean tool's despeckle through the call interface on a real photograph,
 // with a width map injected in place of an analysis.
-#include "allocation_failure.h"
-#include "testimage.h"
-
-#include "classification/session.h"
-#include "dravik.h"
-
-#include <gtest/gtest.h>
+#include "session_fixture.h"
 
 #include <string>
 #include <vector>
 
 using classification::Bytes;
-using testsupport::RgbaImage8;
+using testsupport::Snapshot;
+using testsupport::wholeRect;
 
 namespace {
 
-using Snapshot = std::vector<unsigned char>;
-
-DvSelection wholeRect(int left, int top, int width, int height)
-{
-    return {left, top, {width, height, unsigned(width), DvPixelStatus, nullptr}};
-}
-
-class PhotoMarks : public ::testing::Test {
+class PhotoMarks : public testsupport::SessionTest {
 protected:
     void SetUp() override
     {
-        m_photo = testsupport::loadRgba8("coffee.png");  // 600 x 400
-        m_library = DvInit();
-        const DvImageDesc d{m_photo.width, m_photo.height, m_photo.strideBytes(), DvPixelRgba8,
-                            m_photo.samples.data()};
-        m_session = DvBeginSession(m_library, d);
-        m_status = DvNewStatusImage(m_library, d);
-        ASSERT_TRUE(m_session && m_status);
+        ASSERT_NO_FATAL_FAILURE(begin(testsupport::loadRgba8("coffee.png")));  // 600 x 400
         // Widths 2 over the upper half of the image, 8 over the lower half; analysed.
-        m_widths.resize(m_photo.height, m_photo.width);
+        m_widths.resize(m_image.height, m_image.width);
         m_widths = 2;
-        m_widths(blitz::Range(200, m_photo.height - 1), blitz::Range::all()) = 8;
-        classification(m_session).widthMap.reference(m_widths);
+        m_widths(blitz::Range(200, m_image.height - 1), blitz::Range::all()) = 8;
+        classification().widthMap.reference(m_widths);
         m_session->analysed = 1;
     }
 
-    void TearDown() override
-    {
-        testsupport::stopFailingAllocations();
-        if (m_library->dead)
-            dravik::destroyLibrary(m_library);
-        else
-            EXPECT_EQ(DvFinish(m_library), DvOk);
-    }
-
-    unsigned char& at(int x, int y) { return m_status->data[std::size_t(y) * m_status->stride + x]; }
-    Snapshot snapshot() const
-    {
-        return Snapshot(m_status->data, m_status->data + std::size_t(m_status->stride) * m_status->height);
-    }
-    int undoCount()
-    {
-        int n = -1;
-        EXPECT_EQ(DvNumAvailableUndo(m_session, &n), DvOk);
-        return n;
-    }
-    int redoCount()
-    {
-        int n = -1;
-        EXPECT_EQ(DvNumAvailableRedo(m_session, &n), DvOk);
-        return n;
-    }
-    static classification::IiClassification& classification(DvSession* s)
-    {
-        return static_cast<DvInSession*>(s)->classification();
-    }
     void mark(int left, int top, int width, int height, unsigned char value)
     {
         const DvSelection s = wholeRect(left, top, width, height);
@@ -87,10 +39,6 @@ protected:
         return s;
     }
 
-    RgbaImage8 m_photo;
-    DvLibrary* m_library = nullptr;
-    DvSession* m_session = nullptr;
-    DvImage* m_status = nullptr;
     Bytes m_widths;
 };
 
@@ -107,11 +55,11 @@ TEST_F(PhotoMarks, AutoFillDeletesAroundKeepMarksWithABandAsWideAsTheWidthMap)
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvAutoFill(m_session, m_status, nullptr, 2, 1.0f), DvOk);
     EXPECT_EQ(undoCount(), steps + 1);
-    EXPECT_EQ(m_session->dirtyWidth, m_photo.width);
-    EXPECT_EQ(m_session->dirtyHeight, m_photo.height);
+    EXPECT_EQ(m_session->dirtyWidth, m_image.width);
+    EXPECT_EQ(m_session->dirtyHeight, m_image.height);
 
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const unsigned char was = before[std::size_t(y) * m_status->stride + x], now = at(x, y);
             if (was & 0x30) {
                 ASSERT_EQ(now, was) << x << ", " << y;
@@ -151,8 +99,8 @@ TEST_F(PhotoMarks, AutoFillsAreaFillClassAndBand)
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvAutoFill(m_session, m_status, &area, 0, 1.0f), DvOk);
     int blend = 0;
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const bool inside = x >= 150 && x < 250 && y >= 80 && y < 130;
             const unsigned char was = before[std::size_t(y) * m_status->stride + x];
             if (!inside) {
@@ -171,8 +119,8 @@ TEST_F(PhotoMarks, AutoFillsAreaFillClassAndBand)
     m_session->analysed = 0;
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvAutoFill(m_session, m_status, nullptr, 4, 1.0f), DvOk);
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x)
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x)
             ASSERT_EQ(at(x, y), before[std::size_t(y) * m_status->stride + x] == 1 ? 2 : 4);
 }
 
@@ -181,7 +129,7 @@ TEST_F(PhotoMarks, ASubSessionBandsWithItsParentsWidthMap)
     const DvSelection patch = wholeRect(100, 150, 120, 100);
     DvSession* sub = DvBeginSubSession(m_session, &patch, 0);
     ASSERT_NE(sub, nullptr);
-    const Bytes& widths = classification(sub).widthMap;
+    const Bytes& widths = testsupport::classificationOf(sub).widthMap;
     EXPECT_EQ(corvath::utility::domainOf(widths), (classification::Rect{150, 100, 249, 219}));
     EXPECT_EQ(&widths(150, 100), &m_widths(150, 100)) << "a view, not a copy";
 
@@ -259,28 +207,19 @@ TEST_F(PhotoMarks, AllocationFailuresLeaveTheStatusesAndTheSteps)
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvSelect(m_session, m_status, &stroke, 2, 0x0F, 0, 0.f, nullptr), DvOk);
     const Snapshot before = snapshot();
-    const int steps = undoCount();
-
     for (const bool clean : {true, false}) {
-        for (long n = 0;; ++n) {
-            ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
-            if (clean) {
-                ASSERT_EQ(DvSelect(m_session, m_status, &stroke, 2, 2, 0, 0.f, nullptr), DvOk);
-            }
-            testsupport::failAllocation(n);
-            const DvResult r = clean ? DvDespeckleSelection(m_session, m_status, 1)
-                                     : DvAutoFill(m_session, m_status, nullptr, 2, 1.0f);
-            const bool failed = testsupport::allocationFailed();
-            testsupport::stopFailingAllocations();
-            if (!failed) {
-                EXPECT_EQ(r, DvOk);
-                break;
-            }
-            ASSERT_EQ(r, DvOutOfMemory) << n;
-            ASSERT_EQ(snapshot(), before) << n;
-            ASSERT_EQ(undoCount(), steps) << n;
-            ASSERT_EQ(m_library->dead, 0);
-        }
+        const DvResult r = failEachAllocation(
+            [&] {
+                ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+                if (clean) {
+                    ASSERT_EQ(DvSelect(m_session, m_status, &stroke, 2, 2, 0, 0.f, nullptr), DvOk);
+                }
+            },
+            [&] {
+                return clean ? DvDespeckleSelection(m_session, m_status, 1)
+                             : DvAutoFill(m_session, m_status, nullptr, 2, 1.0f);
+            });
+        ASSERT_EQ(r, DvOk);
         EXPECT_NE(snapshot(), before);
         ASSERT_EQ(DvUndo(m_session), DvOk);
         EXPECT_EQ(snapshot(), before);

@@ -1,109 +1,31 @@
 // Select, set status, undo and redo through the call interface on a real photograph, with
 // region labels injected in place of an analysis.
-#include "allocation_failure.h"
 #include "client_progress.h"
-#include "testimage.h"
-
-#include "classification/session.h"
-#include "dravik.h"
-
-#include <gtest/gtest.h>
+#include "session_fixture.h"
 
 #include <set>
 #include <vector>
 
 using classification::Labels;
-using testsupport::RgbaImage8;
+using testsupport::abortFrom;
+using testsupport::abortFromPercent;
+using testsupport::disk;
+using testsupport::Snapshot;
+using testsupport::wholeRect;
 
 namespace {
 
-using Snapshot = std::vector<unsigned char>;
-
-// Answers "abort" from the given percentage on.
-int g_abortFrom = 1000;
-int abortFrom(unsigned char percent, void*) { return percent >= g_abortFrom ? DvProgressAbort : 0; }
-
-// A disk of the given diameter, one byte per pixel.
-std::vector<unsigned char> disk(int size)
-{
-    std::vector<unsigned char> bytes(std::size_t(size) * size);
-    const double c = (size - 1) / 2.0;
-    for (int r = 0; r < size; ++r)
-        for (int col = 0; col < size; ++col)
-            bytes[r * size + col] = (r - c) * (r - c) + (col - c) * (col - c) <= c * c ? 1 : 0;
-    return bytes;
-}
-
-DvSelection wholeRect(int left, int top, int width, int height)
-{
-    return {left, top, {width, height, unsigned(width), DvPixelStatus, nullptr}};
-}
-
-class PhotoSelect : public ::testing::Test {
+class PhotoSelect : public testsupport::SessionTest {
 protected:
     void SetUp() override
     {
-        m_photo = testsupport::loadRgba8("coffee.png");
+        testsupport::RgbaImage8 photo = testsupport::loadRgba8("coffee.png");
         // A transparent corner gives status-0 pixels.
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 60; ++x)
-                m_photo.row(y)[4 * x + 3] = 0;
-        m_library = DvInit();
-        const DvImageDesc d{m_photo.width, m_photo.height, m_photo.strideBytes(), DvPixelRgba8,
-                            m_photo.samples.data()};
-        m_session = DvBeginSession(m_library, d);
-        m_status = DvNewStatusImage(m_library, d);
-        ASSERT_TRUE(m_session && m_status);
+                photo.row(y)[4 * x + 3] = 0;
+        begin(photo);
     }
-
-    void TearDown() override
-    {
-        testsupport::stopFailingAllocations();
-        if (m_library->dead)
-            dravik::destroyLibrary(m_library);
-        else
-            EXPECT_EQ(DvFinish(m_library), DvOk);
-    }
-
-    unsigned char& at(int x, int y) { return m_status->data[std::size_t(y) * m_status->stride + x]; }
-    Snapshot snapshot() const
-    {
-        return Snapshot(m_status->data, m_status->data + std::size_t(m_status->stride) * m_status->height);
-    }
-    int undoCount()
-    {
-        int n = -1;
-        EXPECT_EQ(DvNumAvailableUndo(m_session, &n), DvOk);
-        return n;
-    }
-    classification::IiClassification& classification(DvSession* s)
-    {
-        return static_cast<DvInSession*>(s)->classification();
-    }
-
-    // Colour classes of the photograph (two bits per channel) as the level labels of every
-    // level; the session counts as analysed.
-    Labels colourClasses()
-    {
-        Labels classes(m_photo.height, m_photo.width);
-        for (int y = 0; y < m_photo.height; ++y)
-            for (int x = 0; x < m_photo.width; ++x) {
-                const unsigned char* p = m_photo.row(y) + 4 * x;
-                classes(y, x) = (p[0] >> 6) * 16 + (p[1] >> 6) * 4 + (p[2] >> 6);
-            }
-        return classes;
-    }
-    void injectColourClasses()
-    {
-        const Labels classes = colourClasses();
-        classification(m_session).injectLabelsForTesting(Labels(), std::vector<Labels>(7, classes));
-        m_session->analysed = 1;
-    }
-
-    RgbaImage8 m_photo;
-    DvLibrary* m_library = nullptr;
-    DvSession* m_session = nullptr;
-    DvImage* m_status = nullptr;
 };
 
 } // namespace
@@ -123,8 +45,8 @@ TEST_F(PhotoSelect, ExactStrokesUndoAndRedoByteForByte)
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvSelect(m_session, m_status, &keep, 2, 0x0F, 0, 0.f, nullptr), DvOk);
     int changed = 0, minX = 1 << 30, maxX = -1, minY = 1 << 30, maxY = -1;
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const std::size_t i = std::size_t(y) * m_status->stride + x;
             const bool painted = x >= 100 && x < 220 && y >= 60 && y < 180 && bytes[(y - 60) * 120 + x - 100];
             const bool eligible = painted && start[i] != 0 && !(start[i] & 0x30);
@@ -180,8 +102,8 @@ TEST_F(PhotoSelect, SetStatusReplacesOnlyWhereOldAndNewAreNonZero)
     const Snapshot before = snapshot();
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvSetStatus(m_session, m_status, &s), DvOk);
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const std::size_t i = std::size_t(y) * m_status->stride + x;
             const bool inside = x >= 20 && x < 100 && y >= 10 && y < 60;
             const unsigned char n = inside ? update[(y - 10) * 80 + x - 20] : 0;
@@ -195,7 +117,7 @@ TEST_F(PhotoSelect, SetStatusReplacesOnlyWhereOldAndNewAreNonZero)
 
 TEST_F(PhotoSelect, TheSubSessionBracketChangesTheParentOnlyInsideThePatch)
 {
-    injectColourClasses();
+    analysed(colourClasses());
     std::vector<unsigned char> patchBytes = disk(90);
     const DvSelection patch{300, 150, {90, 90, 90, DvPixelStatus, patchBytes.data()}};
     // Without its own analysis the sub-session borrows the parent's labels and level.
@@ -210,12 +132,12 @@ TEST_F(PhotoSelect, TheSubSessionBracketChangesTheParentOnlyInsideThePatch)
     const DvSelection spot = wholeRect(345, 195, 1, 1);
     ASSERT_EQ(DvSelect(sub, m_status, &spot, 2, 0x0F, 2, 2.f, nullptr), DvOk);
     EXPECT_EQ(snapshot(), before) << "the parent waits for the bracket's end";
-    EXPECT_EQ(classification(m_session).currentLevel, 1) << "the level is the parent's";
+    EXPECT_EQ(classification().currentLevel, 1) << "the level is the parent's";
     ASSERT_EQ(DvSetStatusInParent(sub, m_status), DvOk);
 
     int keeps = 0;
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const std::size_t i = std::size_t(y) * m_status->stride + x;
             const bool inside = x >= 300 && x < 390 && y >= 150 && y < 240;
             if (!inside)
@@ -233,7 +155,7 @@ TEST_F(PhotoSelect, TheSubSessionBracketChangesTheParentOnlyInsideThePatch)
 
 TEST_F(PhotoSelect, RegionModesNestAndGlobalTakesEveryTouchedClass)
 {
-    injectColourClasses();
+    analysed(colourClasses());
     const Labels classes = colourClasses();
     const DvSelection shield = wholeRect(400, 250, 60, 60);
     ASSERT_EQ(DvSelect(m_session, m_status, &shield, 32, 0, 0, 0.f, nullptr), DvOk);
@@ -257,11 +179,11 @@ TEST_F(PhotoSelect, RegionModesNestAndGlobalTakesEveryTouchedClass)
         ASSERT_EQ(DvUndo(m_session), DvOk);
         ASSERT_EQ(snapshot(), start);
     }
-    EXPECT_EQ(classification(m_session).injectedRebuildsForTesting(), 1);
+    EXPECT_EQ(classification().injectedRebuildsForTesting(), 1);
     const Snapshot &regions = results[0], &local = results[1], &global = results[2];
     int nRegions = 0, nLocal = 0, nGlobal = 0;
-    for (int y = 0; y < m_photo.height; ++y)
-        for (int x = 0; x < m_photo.width; ++x) {
+    for (int y = 0; y < m_image.height; ++y)
+        for (int x = 0; x < m_image.width; ++x) {
             const std::size_t i = std::size_t(y) * m_status->stride + x;
             const bool g = start[i] && !(start[i] & 0x30) && touched.count(classes(y, x));
             ASSERT_EQ(global[i], g ? 2 : start[i]) << x << ", " << y;
@@ -285,29 +207,29 @@ TEST_F(PhotoSelect, CancelledSelectsWithoutUndoKeepTheUsersLastStep)
     testsupport::RacingClock clock;
 
     // Cancelled before its commit: nothing changes and the Keep step stays.
-    g_abortFrom = 0;
+    abortFromPercent = 0;
     EXPECT_EQ(DvSelect(m_session, m_status, &shield, 32, 0, 0, 0.f, abortFrom), DvCancelled);
     EXPECT_EQ(snapshot(), kept);
     EXPECT_EQ(undoCount(), 1);
     // Cancelled at its last report (94 percent), after the commit: the protection stands.
-    g_abortFrom = 94;
+    abortFromPercent = 94;
     EXPECT_EQ(DvSelect(m_session, m_status, &shield, 32, 0, 0, 0.f, abortFrom), DvOk);
     EXPECT_EQ(at(130, 130), 0x22);
     EXPECT_EQ(undoCount(), 1);
     // A Keep stroke onto its own target commits nothing either.
     EXPECT_EQ(DvSelect(m_session, m_status, &keep, 2, 2, 0, 0.f, abortFrom), DvOk);
-    g_abortFrom = 0;
+    abortFromPercent = 0;
     EXPECT_EQ(DvSelect(m_session, m_status, &keep, 2, 2, 0, 0.f, abortFrom), DvCancelled);
     EXPECT_EQ(undoCount(), 1);
 
     // An undoable select cancelled after its commit takes its step back.
     const Snapshot shielded = snapshot();
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
-    g_abortFrom = 94;
+    abortFromPercent = 94;
     EXPECT_EQ(DvSelect(m_session, m_status, &keep, 4, 0x0F, 0, 0.f, abortFrom), DvCancelled);
     EXPECT_EQ(snapshot(), shielded);
     EXPECT_EQ(undoCount(), 1);
-    g_abortFrom = 1000;
+    abortFromPercent = 1000;
 
     ASSERT_EQ(DvUndo(m_session), DvOk);
     EXPECT_EQ(at(110, 110), 1) << "the Keep step was still there to undo";
@@ -317,7 +239,7 @@ TEST_F(PhotoSelect, CancelledSelectsWithoutUndoKeepTheUsersLastStep)
 
 TEST_F(PhotoSelect, AllocationFailuresLeaveTheStatusesAndTheLastStep)
 {
-    injectColourClasses();
+    analysed(colourClasses());
     const DvSelection keep = wholeRect(100, 100, 50, 50);
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvSelect(m_session, m_status, &keep, 2, 0x0F, 0, 0.f, nullptr), DvOk);
@@ -327,24 +249,14 @@ TEST_F(PhotoSelect, AllocationFailuresLeaveTheStatusesAndTheLastStep)
     const DvSelection stroke = wholeRect(200, 200, 30, 30);
     for (const unsigned char value : {4, 32}) {
         const Snapshot before = snapshot();
-        const int steps = undoCount();
-        for (long n = 0;; ++n) {
-            if (value == 4) {
-                ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
-            }
-            testsupport::failAllocation(n);
-            const DvResult r = DvSelect(m_session, m_status, &stroke, value, 0x0F, 1, 2.f, nullptr);
-            const bool failed = testsupport::allocationFailed();
-            testsupport::stopFailingAllocations();
-            if (!failed) {
-                EXPECT_EQ(r, DvOk);
-                break;
-            }
-            ASSERT_EQ(r, DvOutOfMemory) << n;
-            ASSERT_EQ(snapshot(), before) << n;
-            ASSERT_EQ(undoCount(), steps) << n;
-            ASSERT_EQ(m_library->dead, 0);
-        }
+        const DvResult r = failEachAllocation(
+            [&] {
+                if (value == 4) {
+                    ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+                }
+            },
+            [&] { return DvSelect(m_session, m_status, &stroke, value, 0x0F, 1, 2.f, nullptr); });
+        ASSERT_EQ(r, DvOk);
         EXPECT_NE(snapshot(), before);
     }
     EXPECT_EQ(undoCount(), 2) << "the protection added no step";
@@ -355,7 +267,7 @@ TEST_F(PhotoSelect, UndoAndRedoForgetTheLastOperation)
     const DvSelection keep = wholeRect(10, 300, 50, 50);
     ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
     ASSERT_EQ(DvSelect(m_session, m_status, &keep, 2, 0x0F, 0, 0.f, nullptr), DvOk);
-    classification::IiClassification& c = classification(m_session);
+    classification::IiClassification& c = classification();
     EXPECT_FALSE(c.changed().isEmpty());
     ASSERT_EQ(DvUndo(m_session), DvOk);
     EXPECT_TRUE(c.changed().isEmpty());
@@ -366,7 +278,7 @@ TEST_F(PhotoSelect, UndoAndRedoForgetTheLastOperation)
 TEST_F(PhotoSelect, TheMasksFollowTheNewValueTargetAndMode)
 {
     // A forced-edge Keep pixel beside a plain Keep pixel.
-    injectColourClasses();
+    analysed(colourClasses());
     const DvSelection keep = wholeRect(300, 300, 2, 1);
     const DvSelection edge = wholeRect(300, 300, 1, 1);
     ASSERT_EQ(DvSelect(m_session, m_status, &keep, 2, 0x0F, 0, 0.f, nullptr), DvOk);

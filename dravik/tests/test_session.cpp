@@ -1,16 +1,11 @@
-#include "allocation_failure.h"
 #include "client_progress.h"
-#include "testimage.h"
-
-#include "classification/session.h"
-#include "dravik.h"
-
-#include <gtest/gtest.h>
+#include "session_fixture.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+using testsupport::describe;
 using testsupport::RgbaImage8;
 
 namespace {
@@ -30,36 +25,6 @@ RgbaImage8 photoWithHole()
     return image;
 }
 
-DvImageDesc describe(RgbaImage8& image)
-{
-    return {image.width, image.height, image.strideBytes(), DvPixelRgba8, image.samples.data()};
-}
-
-// A patch bitmap holding a disk of the given diameter.
-std::vector<unsigned char> diskBitmap(int size)
-{
-    std::vector<unsigned char> bytes(std::size_t(size) * size);
-    const double c = (size - 1) / 2.0;
-    for (int r = 0; r < size; ++r)
-        for (int col = 0; col < size; ++col)
-            bytes[r * size + col] = (r - c) * (r - c) + (col - c) * (col - c) <= c * c ? 1 : 0;
-    return bytes;
-}
-
-int undoCount(DvSession* s)
-{
-    int n = -1;
-    EXPECT_EQ(DvNumAvailableUndo(s, &n), DvOk);
-    return n;
-}
-
-int redoCount(DvSession* s)
-{
-    int n = -1;
-    EXPECT_EQ(DvNumAvailableRedo(s, &n), DvOk);
-    return n;
-}
-
 std::string variableText(DvSession* s, const char* name)
 {
     DvVariable v{};
@@ -67,32 +32,18 @@ std::string variableText(DvSession* s, const char* name)
     return v.text ? v.text : "";
 }
 
-class Engine : public ::testing::Test {
+// Sessions and status images are made by each test.
+class Engine : public testsupport::SessionTest {
 protected:
     void SetUp() override
     {
-        m_photo = photoWithHole();
+        m_image = photoWithHole();
         m_library = DvInit();
         ASSERT_NE(m_library, nullptr);
     }
 
-    void TearDown() override
-    {
-        testsupport::stopFailingAllocations();
-        if (!m_library)
-            return;
-        // A dead library refuses DvFinish; its memory is still released.
-        if (m_library->dead)
-            dravik::destroyLibrary(m_library);
-        else
-            EXPECT_EQ(DvFinish(m_library), DvOk);
-    }
-
-    DvSession* beginSession() { return DvBeginSession(m_library, describe(m_photo)); }
-    DvImage* newStatusImage() { return DvNewStatusImage(m_library, describe(m_photo)); }
-
-    RgbaImage8 m_photo;
-    DvLibrary* m_library = nullptr;
+    DvSession* beginSession() { return DvBeginSession(m_library, describe(m_image)); }
+    DvImage* newStatusImage() { return DvNewStatusImage(m_library, describe(m_image)); }
 };
 
 } // namespace
@@ -108,7 +59,7 @@ TEST_F(Engine, LifeCycle)
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(status->data) % 4, 0u);
     for (int y = 0; y < imageHeight; ++y)
         for (int x = 0; x < imageWidth; ++x)
-            ASSERT_EQ(status->data[y * status->stride + x], m_photo.row(y)[4 * x + 3] == 255 ? 1 : 0)
+            ASSERT_EQ(status->data[y * status->stride + x], m_image.row(y)[4 * x + 3] == 255 ? 1 : 0)
                 << x << ", " << y;
 
     DvSession* session = beginSession();
@@ -162,19 +113,19 @@ TEST_F(Engine, LifeCycle)
     // Undo steps.
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(DvBeginUndoStep(session), DvOk);
-    EXPECT_EQ(undoCount(session), 3);
+    EXPECT_EQ(testsupport::undoCount(session), 3);
     EXPECT_EQ(DvUndo(session), DvOk);
     EXPECT_EQ(DvUndo(session), DvOk);
-    EXPECT_EQ(undoCount(session), 1);
-    EXPECT_EQ(redoCount(session), 2);
+    EXPECT_EQ(testsupport::undoCount(session), 1);
+    EXPECT_EQ(testsupport::redoCount(session), 2);
     EXPECT_EQ(DvRedo(session), DvOk);
-    EXPECT_EQ(undoCount(session), 2);
-    EXPECT_EQ(redoCount(session), 1);
+    EXPECT_EQ(testsupport::undoCount(session), 2);
+    EXPECT_EQ(testsupport::redoCount(session), 1);
     EXPECT_EQ(DvBeginUndoStep(session), DvOk);
-    EXPECT_EQ(redoCount(session), 0);
+    EXPECT_EQ(testsupport::redoCount(session), 0);
 
     // A sub-session on a circular patch.
-    std::vector<unsigned char> disk = diskBitmap(64);
+    std::vector<unsigned char> disk = testsupport::disk(64);
     const DvSelection patch{100, 50, {64, 64, 64, DvPixelStatus, disk.data()}};
     DvSession* sub = DvBeginSubSession(session, &patch, 1);
     ASSERT_NE(sub, nullptr);
@@ -259,7 +210,7 @@ TEST_F(Engine, HandlesAreValidatedInOrder)
 
 TEST_F(Engine, BeginSessionTakesOnlyUsableRgbaImages)
 {
-    DvImageDesc d = describe(m_photo);
+    DvImageDesc d = describe(m_image);
     for (int type : {0, 2, 3}) {
         DvImageDesc other = d;
         other.pixelType = type;
@@ -355,14 +306,14 @@ TEST_F(Engine, AllocationFailureDuringUndoKillsTheLibrary)
     EXPECT_EQ(DvNumAvailableUndo(session, &count), DvLibraryDead);
     EXPECT_EQ(count, 7);
     EXPECT_EQ(DvRedo(session), DvLibraryDead);
-    EXPECT_EQ(DvBeginSession(m_library, describe(m_photo)), nullptr);
+    EXPECT_EQ(DvBeginSession(m_library, describe(m_image)), nullptr);
     EXPECT_EQ(DvFinish(m_library), DvLibraryDead);
 }
 
 TEST_F(Engine, AllocationFailuresDuringBeginSession)
 {
     // Every allocation the construction makes, failed in turn, gives null and a dead library.
-    DvImageDesc d = describe(m_photo);
+    DvImageDesc d = describe(m_image);
     for (long n = 0;; ++n) {
         DvLibrary* library = DvInit();
         ASSERT_NE(library, nullptr);
@@ -384,11 +335,11 @@ TEST_F(Engine, AllocationFailuresDuringBeginSession)
 
 TEST_F(Engine, AllocationFailuresDuringBeginSubSession)
 {
-    std::vector<unsigned char> disk = diskBitmap(40);
+    std::vector<unsigned char> disk = testsupport::disk(40);
     const DvSelection patch{30, 20, {40, 40, 40, DvPixelStatus, disk.data()}};
     for (long n = 0;; ++n) {
         DvLibrary* library = DvInit();
-        DvSession* session = DvBeginSession(library, describe(m_photo));
+        DvSession* session = DvBeginSession(library, describe(m_image));
         ASSERT_NE(session, nullptr);
         testsupport::failAllocation(n);
         DvSession* sub = DvBeginSubSession(session, &patch, 1);
@@ -410,31 +361,17 @@ TEST_F(Engine, AllocationFailuresDuringBeginSubSession)
 
 TEST_F(Engine, AllocationFailuresDuringSetStatusLeaveTheSessionUsable)
 {
-    DvSession* session = beginSession();
-    DvImage* status = newStatusImage();
-    ASSERT_TRUE(session && status);
-    const std::vector<unsigned char> before(status->data, status->data + status->stride * imageHeight);
+    m_session = beginSession();
+    m_status = newStatusImage();
+    ASSERT_TRUE(m_session && m_status);
     std::vector<unsigned char> keep(40 * 30, 2);
     const DvSelection update{60, 70, {40, 30, 40, DvPixelStatus, keep.data()}};
-
-    for (long n = 0;; ++n) {
-        ASSERT_EQ(DvBeginUndoStep(session), DvOk);
-        testsupport::failAllocation(n);
-        const DvResult r = DvSetStatus(session, status, &update);
-        const bool failed = testsupport::allocationFailed();
-        testsupport::stopFailingAllocations();
-        if (!failed) {
-            EXPECT_EQ(r, DvOk);
-            break;
-        }
-        EXPECT_EQ(r, DvOutOfMemory) << n;
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), status->data)) << n;
-        EXPECT_EQ(undoCount(session), 0) << "the failed operation's step is taken back";
-        EXPECT_EQ(redoCount(session), 0);
-        ASSERT_EQ(m_library->dead, 0);
-    }
-    EXPECT_EQ(status->data[70 * status->stride + 60], 2);
-    EXPECT_EQ(undoCount(session), 1);
+    // Each failed operation's step is taken back: no undo step, nothing to redo.
+    const DvResult r = failEachAllocation([&] { ASSERT_EQ(DvBeginUndoStep(m_session), DvOk); },
+                                          [&] { return DvSetStatus(m_session, m_status, &update); });
+    EXPECT_EQ(r, DvOk);
+    EXPECT_EQ(at(60, 70), 2);
+    EXPECT_EQ(undoCount(), 1);
 }
 
 TEST_F(Engine, AllocationFailureWhileCopyingASubSessionsStatusesIsFatal)
@@ -530,7 +467,7 @@ TEST_F(Engine, EntriesRestoreTheClientsAllocationHandler)
     EXPECT_EQ(DvUndo(nullptr), DvBadSession);
     EXPECT_EQ(std::get_new_handler(), clientHandler);
     testsupport::failAllocation(0);
-    EXPECT_EQ(DvBeginSession(m_library, describe(m_photo)), nullptr);
+    EXPECT_EQ(DvBeginSession(m_library, describe(m_image)), nullptr);
     EXPECT_EQ(std::get_new_handler(), clientHandler);
     std::set_new_handler(nullptr);
     (void)session;

@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #ifdef __linux__
@@ -26,6 +27,20 @@ void* allocateLarge(std::size_t bytes)
     madvise(block, rounded, MADV_HUGEPAGE);
 #endif
     return block;
+}
+
+void adviseHugePages(void* block, std::size_t bytes) noexcept
+{
+#ifdef __linux__
+    const auto begin = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (begin + hugePage - 1) / hugePage * hugePage;
+    const std::uintptr_t last = (begin + bytes) / hugePage * hugePage;
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 void freeLarge(void* block, std::size_t bytes) noexcept

@@ -142,6 +142,9 @@ public:
     // The envelope step: the six-channel analysis image on worker threads, attached to the
     // segmentation and the colour levels (whose levels it clears). Nothing when current.
     void envelopeStep(ProgressRange progress);
+    // The colour levels and the segmentation pipeline over the driver's shares up to 0.9,
+    // side by side when there is more than one processor; whether the segmentation changed.
+    bool levelsAndSegmentation(ProgressRange& progress);
     // The fine labels from the segmentation's region labels: compact 4-connected regions over
     // the analysed area inside a frame of -1; emptied, with count -1, when imageTol <= 1.
     // Never modifies the segmentation's labels.

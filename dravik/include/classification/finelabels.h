@@ -24,8 +24,8 @@ void resolveBoundaryLabels(const Rect& r, int n, LabelArray labels);
 int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArray& fine);
 
 // computeRegionModes for values of a bounded range (the level labels): the same result,
-// computed region by region through a bucket per label instead of a table of pairs. Reports
-// every 256th row into range.
+// computed region by region through a bucket per label instead of a table of pairs, on one
+// thread per processor. Reports as its passes end.
 void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels, const LabelArray& values,
                       ProgressRange range);
 

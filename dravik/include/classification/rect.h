@@ -2,6 +2,8 @@
 // Inclusive integer rectangles: the engine's description of array domains, changed
 // areas and windows. x is the first array index (the row), y the second (the column).
 
+#include "platform/memory.h"
+
 #include <blitz/array.h>
 
 #include <algorithm>
@@ -130,13 +132,23 @@ bool arrayCovers(const blitz::Array<T, 2>& a, const Rect& r)
     return covers(domainOf(a), r);
 }
 
+// For an array just allocated and not yet written: huge pages behind it, where it is large.
+template <typename T>
+void adviseHugePages(blitz::Array<T, 2>& a)
+{
+    if (a.numElements() > 0 && a.isStorageContiguous())
+        platform::adviseHugePages(a.dataFirst(), std::size_t(a.numElements()) * sizeof(T));
+}
+
 // Resizes the array to r's extent when it differs, then re-bases it at r's lower bound.
 template <typename T>
 void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)
 {
     const IntPair e = r.isEmpty() ? IntPair{0, 0} : extent(r);
-    if (a.extent(0) != e.x || a.extent(1) != e.y)
+    if (a.extent(0) != e.x || a.extent(1) != e.y) {
         a.resize(e.x, e.y);
+        adviseHugePages(a);
+    }
     a.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
 }
 

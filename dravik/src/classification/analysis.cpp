@@ -1,10 +1,19 @@
 // The analysis driver of the classification object: colour envelopes on worker threads, the
 // global colour levels, the segmentation pipeline, the fine labels and the region map.
 #include "classification/classification.h"
+#include "classification/border.h"
 #include "classification/finelabels.h"
 
+#include "platform/clock.h"
+
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <exception>
+#include <thread>
 
 namespace classification {
 
@@ -54,6 +63,42 @@ void clearOutsideMask(Labels& labels, const Rect& r, const Bytes& mask)
     }
 }
 
+// The reporter of the colour levels while they run beside the segmentation: the client's
+// callback belongs to the calling thread, so it reports nothing, but it ends the levels with a
+// cancel once the calling thread has stopped.
+class BesideReporter : public corvath::utility::IiUI {
+public:
+    explicit BesideReporter(const std::atomic<bool>& stop) : m_stop(stop) {}
+    void progress(float, const std::string&) override
+    {
+        if (m_stop.load(std::memory_order_relaxed))
+            throw DvExCancel();
+    }
+
+private:
+    const std::atomic<bool>& m_stop;
+};
+
+// The calling thread's reporter meanwhile: passes reports on to the client, and ends the
+// segmentation with a cancel once the levels beside it have failed, so the failure is not
+// kept waiting for the whole pipeline.
+class CallerReporter : public corvath::utility::IiUI {
+public:
+    CallerReporter(corvath::utility::IiUI* parent, const std::atomic<bool>& besideFailed)
+        : m_parent(parent), m_besideFailed(besideFailed) {}
+    void progress(float fraction, const std::string& text) override
+    {
+        if (m_besideFailed.load(std::memory_order_relaxed))
+            throw DvExCancel();
+        if (m_parent)
+            m_parent->progress(fraction, text);
+    }
+
+private:
+    corvath::utility::IiUI* m_parent;
+    const std::atomic<bool>& m_besideFailed;
+};
+
 } // namespace
 
 void IiClassification::requireNewEnvelopes()
@@ -79,12 +124,11 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
         m_analysisMask.free();
     m_colourLevels.setMask(m_analysisMask);
     m_colourLevels.setClassMask(analysisMask ? 0xFF : 15);
-    m_colourLevels.ensureLevels(progress.nextStep(0.3f));
 
     // A rerun that changes no stage's result keeps the fine labels it made last time.
     const bool stale = !m_fineLabelsCurrent;
     m_fineLabelsCurrent = false;
-    const bool changed = m_segmentation.analyse(progress.nextStep(0.9f));
+    const bool changed = levelsAndSegmentation(progress);
     if (changed || stale)
         buildFineLabels();
     m_fineLabelsCurrent = true;
@@ -95,6 +139,67 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
     gradientScale = m_segmentation.gradientScale();
 
     buildRegionMap(progress.nextStep(1.0f));
+}
+
+bool IiClassification::levelsAndSegmentation(ProgressRange& progress)
+{
+    bool levelsReady = true;
+    for (int k = 0; k < SixChannelClassification::levelCount; ++k)
+        levelsReady = levelsReady && m_colourLevels.marker(k) != -1;
+    if (platform::processorCount() < 2 || levelsReady) {
+        m_colourLevels.ensureLevels(progress.nextStep(0.3f));
+        return m_segmentation.analyse(progress.nextStep(0.9f));
+    }
+    // The levels and the segmentation read the analysis image and write nothing the other
+    // reads, and both spend long stretches in a flood that runs on one thread, so the levels
+    // run beside the segmentation. The segmentation's progress covers both shares.
+    std::atomic<bool> stop{false}, besideFailed{false}, besideDone{false};
+    std::exception_ptr besideFailure;
+    BesideReporter besideReporter(stop);
+    CallerReporter callerReporter(progress.parent, besideFailed);
+    boost::thread levels([&] {
+        try {
+            m_colourLevels.ensureLevels(ProgressRange(&besideReporter, 0.f, 1.f));
+        } catch (...) {
+            besideFailure = std::current_exception();
+            besideFailed = true;
+        }
+        besideDone = true;
+    });
+    // No way out of here leaves the levels running.
+    struct Joiner {
+        std::atomic<bool>& stop;
+        boost::thread& thread;
+        ~Joiner()
+        {
+            stop = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    } joiner{stop, levels};
+
+    bool changed = false;
+    try {
+        changed = m_segmentation.analyse(
+            ProgressRange(&callerReporter, progress.at(progress.position), progress.at(0.9f)));
+        progress.position = 0.9f;
+        // The callback keeps its chance to cancel while the levels finish.
+        while (!besideDone) {
+            progress.report("", 0.9f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    } catch (const DvExCancel&) {
+        stop = true;
+        levels.join();
+        // A cancel raised because the levels failed gives way to their failure.
+        if (besideFailure)
+            std::rethrow_exception(besideFailure);
+        throw;
+    }
+    levels.join();
+    if (besideFailure)
+        std::rethrow_exception(besideFailure);
+    return changed;
 }
 
 void IiClassification::envelopeStep(ProgressRange progress)
@@ -144,7 +249,9 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
         const Rect framed = grow(r, 2);
         levelLabelsFramed.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-        levelLabelsFramed = -1;
+        corvath::utility::adviseHugePages(levelLabelsFramed);
+        // The partition writes the whole interior.
+        fillOutsideRect(r, -1, levelLabelsFramed);
         levelLabels.reference(viewOf(levelLabelsFramed, r));
     }
     const int level = std::max(currentLevel, 0);
@@ -162,8 +269,10 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     // Rebuilt from the fine labels every time, so no level's relabelling is ever relabelled.
     // The storage is kept when it fits: sub-sessions view it.
     const Rect framed = domainOf(fineLabels);
-    if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0)
+    if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0) {
         regionLabels.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        corvath::utility::adviseHugePages(regionLabels);
+    }
     copyLabels(fineLabels, regionLabels);
 
     const Rect area = intersect(framed, r);

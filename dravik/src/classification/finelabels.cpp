@@ -1,6 +1,8 @@
 #include "classification/finelabels.h"
 
 #include "classification/border.h"
+#include "classification/jobthreads.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <climits>
@@ -125,12 +127,15 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
 
     // W: a region's label where the pixel shares it with a neighbour, 0 elsewhere.
     LabelArray work(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+    corvath::utility::adviseHugePages(work);
     work = 0;
     backwardNeighbourPass(bounds, regionLabels, work, nullptr, 0.f, 1.f);
     resolveBoundaryLabels(bounds, 0, work);
 
-    if (domainOf(fine) != framed || fine.numElements() == 0)
+    if (domainOf(fine) != framed || fine.numElements() == 0) {
         fine.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+        corvath::utility::adviseHugePages(fine);
+    }
     fillOutsideRect(bounds, -1, fine);
     // -2 around the area and -1 on the fine labels' frame keep every region inside it.
     fillOutsideRect(bounds, -2, work);
@@ -156,67 +161,98 @@ void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels,
     const int* labelBase = &labels(d.x1, d.y1);
     const int* valueBase = &values(d.x1, d.y1);
 
-    // Pixels per label, and the range of the values they carry.
-    std::vector<std::uint32_t> start(std::size_t(n) + 1, 0);
-    long long lowest = LLONG_MAX, highest = LLONG_MIN;
-    for (int r = 0; r < rows; ++r) {
-        const int* l = labelBase + r * lRow;
-        const int* v = valueBase + r * vRow;
-        for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
-            if (*l >= 0 && *l < n) {
-                ++start[std::size_t(*l) + 1];
-                lowest = std::min<long long>(lowest, *v);
-                highest = std::max<long long>(highest, *v);
-            }
-    }
-    if (lowest > highest)
+    // One slice of rows per thread: each counts its pixels per label, so that the buckets
+    // can be filled in parallel and still hold every label's values in storage order.
+    const int slices = int(std::min<unsigned>(platform::processorCount(), unsigned(rows)));
+    const auto firstRow = [rows, slices](int k) { return int(std::int64_t(rows) * k / slices); };
+    const std::size_t labelCount = std::size_t(n);
+    std::vector<std::uint32_t> counts(std::size_t(slices) * labelCount, 0);
+    std::vector<long long> lowest(std::size_t(slices), LLONG_MAX), highest(std::size_t(slices), LLONG_MIN);
+    JobRecord work;
+    runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
+        std::uint32_t* count = counts.data() + std::size_t(k) * labelCount;
+        long long low = LLONG_MAX, high = LLONG_MIN;
+        for (int r = firstRow(k); r < firstRow(k + 1); ++r) {
+            const int* l = labelBase + r * lRow;
+            const int* v = valueBase + r * vRow;
+            for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
+                if (*l >= 0 && *l < n) {
+                    ++count[*l];
+                    low = std::min<long long>(low, *v);
+                    high = std::max<long long>(high, *v);
+                }
+        }
+        lowest[std::size_t(k)] = low;
+        highest[std::size_t(k)] = high;
+    });
+    const long long low = *std::min_element(lowest.begin(), lowest.end());
+    const long long high = *std::max_element(highest.begin(), highest.end());
+    if (low > high)
         return;
-    const long long span = highest - lowest + 1;
+    const long long span = high - low + 1;
     if (span > 4LL * rows * cols + 1024) {
         // Sparse values: a table per value would be mostly empty.
         computeRegionModes(result, n, labels, values);
         return;
     }
-    for (std::size_t i = 1; i < start.size(); ++i)
-        start[i] += start[i - 1];
+    range.report("", 0.3f);
 
-    // Every label's values in storage order.
-    std::vector<int> bucketed(start.back());
-    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (int r = 0; r < rows; ++r) {
-        const int x = d.x1 + r;
-        if ((x & 255) == 0)
-            range.report("", float(r) / float(rows));
-        const int* l = labelBase + r * lRow;
-        const int* v = valueBase + r * vRow;
-        for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
-            if (*l >= 0 && *l < n)
-                bucketed[next[std::size_t(*l)]++] = *v;
+    // Where each label's bucket starts, and where each slice's share of it starts (in place
+    // of the slice's counts).
+    std::vector<std::uint32_t> start(labelCount + 1, 0);
+    std::uint32_t total = 0;
+    for (std::size_t label = 0; label < labelCount; ++label) {
+        start[label] = total;
+        for (int k = 0; k < slices; ++k) {
+            std::uint32_t& c = counts[std::size_t(k) * labelCount + label];
+            const std::uint32_t here = c;
+            c = total;
+            total += here;
+        }
     }
-    next = std::vector<std::uint32_t>();
+    start[labelCount] = total;
 
-    // The streaming vote of each label over its values; the table's stamp empties it lazily.
+    std::vector<int> bucketed(total);
+    runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
+        std::uint32_t* next = counts.data() + std::size_t(k) * labelCount;
+        for (int r = firstRow(k); r < firstRow(k + 1); ++r) {
+            const int* l = labelBase + r * lRow;
+            const int* v = valueBase + r * vRow;
+            for (int c = 0; c < cols; ++c, l += lCol, v += vCol)
+                if (*l >= 0 && *l < n)
+                    bucketed[next[*l]++] = *v;
+        }
+    });
+    counts = std::vector<std::uint32_t>();
+    range.report("", 0.6f);
+
+    // The streaming vote of each label over its values, labels in slices of their own; the
+    // table's stamp empties it lazily.
     struct Count {
         std::uint32_t stamp = 0;
         std::int32_t count = 0;
     };
-    std::vector<Count> table(static_cast<std::size_t>(span));
-    for (int label = 0; label < n; ++label) {
-        const std::uint32_t stamp = std::uint32_t(label) + 1;
-        int best = 0;
-        for (std::uint32_t k = start[std::size_t(label)]; k < start[std::size_t(label) + 1]; ++k) {
-            const int value = bucketed[k];
-            Count& e = table[std::size_t(value - lowest)];
-            if (e.stamp != stamp) {
-                e.stamp = stamp;
-                e.count = 0;
-            }
-            if (++e.count > best) {
-                best = e.count;
-                result[std::size_t(label)] = value;
+    runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
+        std::vector<Count> table(static_cast<std::size_t>(span));
+        const int first = int(std::int64_t(n) * k / slices), last = int(std::int64_t(n) * (k + 1) / slices);
+        for (int label = first; label < last; ++label) {
+            const std::uint32_t stamp = std::uint32_t(label) + 1;
+            int best = 0;
+            for (std::uint32_t i = start[std::size_t(label)]; i < start[std::size_t(label) + 1]; ++i) {
+                const int value = bucketed[i];
+                Count& e = table[std::size_t(value - low)];
+                if (e.stamp != stamp) {
+                    e.stamp = stamp;
+                    e.count = 0;
+                }
+                if (++e.count > best) {
+                    best = e.count;
+                    result[std::size_t(label)] = value;
+                }
             }
         }
-    }
+    });
+    range.report("", 1.0f);
 }
 
 } // namespace classification

@@ -13,6 +13,7 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 namespace classification {
 
@@ -533,22 +534,44 @@ int GlobalClassification<T, N, Label>::partition(int level, LabelImage labels, P
     Label* out = &labels(x1, y1);
     const long outRowStride = labels.stride(0), outColStride = labels.stride(1);
 
-    PackedKey lastKey = LevelMap::emptyKey;
-    Label lastId = -1;
-    for (int r = 0; r < rows; ++r) {
-        if (((x1 + r) & 1023) == 0)
-            reporter.report(__LINE__, "partition", float(r) / float(rows));
-        const ColourKey* p = base + r * rowStride;
-        Label* o = out + r * outRowStride;
-        for (int c = 0; c < cols; ++c, p += colStride, o += outColStride) {
-            const PackedKey k = levelKey(packKey(*p), level);
-            if (k != lastKey) {
-                lastKey = k;
-                lastId = map.insert(k, Cell{-1, 0}).id;
+    // Bands of rows on one thread per processor, each reading the map without changing it
+    // and noting the keys it lacks; those are entered afterwards in row order, as one pass
+    // entering them on the way would have, so the map ends the same.
+    constexpr int bandRows = 128;
+    const int bands = (rows + bandRows - 1) / bandRows;
+    std::vector<std::vector<PackedKey>> missing(static_cast<std::size_t>(bands));
+    const LevelMap& lookup = map;
+    const auto band = [&](int b) {
+        PackedKey lastKey = LevelMap::emptyKey;
+        Label lastId = -1;
+        std::vector<PackedKey>& lacking = missing[std::size_t(b)];
+        for (int r = b * bandRows, end = std::min(rows, r + bandRows); r < end; ++r) {
+            const ColourKey* p = base + r * rowStride;
+            Label* o = out + r * outRowStride;
+            for (int c = 0; c < cols; ++c, p += colStride, o += outColStride) {
+                const PackedKey k = levelKey(packKey(*p), level);
+                if (k != lastKey) {
+                    lastKey = k;
+                    const Cell* cell = lookup.find(k);
+                    if (cell) {
+                        lastId = cell->id;
+                    } else {
+                        lastId = -1;
+                        lacking.push_back(k);
+                    }
+                }
+                *o = lastId;
             }
-            *o = lastId;
         }
-    }
+    };
+    // Bands are handed out from the last; the report tells how many are done.
+    JobRecord work;
+    runJobsOnWorkerThreads(work, bands - 1, [&band](int b) { band(b); }, [&reporter, bands](int b) {
+        reporter.report(__LINE__, "partition", float(bands - 1 - std::max(b, -1)) / float(bands));
+    });
+    for (const std::vector<PackedKey>& lacking : missing)
+        for (PackedKey k : lacking)
+            map.insert(k, Cell{-1, 0});
     return m_markers[std::size_t(level)];
 }
 

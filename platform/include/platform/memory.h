@@ -11,6 +11,11 @@ namespace platform {
 void* allocateLarge(std::size_t bytes);
 void freeLarge(void* block, std::size_t bytes) noexcept;
 
+// Asks for huge pages behind an allocation made elsewhere (a large array), before its first
+// touch: the whole 2 MB pages inside it fault in at once instead of 512 small ones each.
+// Advice only; small blocks are left alone.
+void adviseHugePages(void* block, std::size_t bytes) noexcept;
+
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
 struct LargeAllocator {

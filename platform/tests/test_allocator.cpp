@@ -1,0 +1,61 @@
+// The program's allocator: large blocks work like any other, and a failure goes through the
+// new-handler the way the standard allocator's does (the engine installs its own handler).
+#include "platform/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+int g_handlerCalls = 0;
+
+void giveUp()
+{
+    ++g_handlerCalls;
+    throw std::bad_alloc();
+}
+
+std::size_t impossible() { return std::numeric_limits<std::size_t>::max() / 2; }
+
+} // namespace
+
+TEST(Allocator, LargeAndSmallBlocksHoldWhatIsWritten)
+{
+    for (std::size_t bytes : {std::size_t(1), std::size_t(3) << 20, (std::size_t(9) << 20) + 13}) {
+        std::unique_ptr<unsigned char[]> block(new unsigned char[bytes]);
+        for (std::size_t i = 0; i < bytes; i += 4093)
+            block[i] = static_cast<unsigned char>(i * 7);
+        for (std::size_t i = 0; i < bytes; i += 4093)
+            ASSERT_EQ(block[i], static_cast<unsigned char>(i * 7)) << bytes;
+    }
+    std::vector<std::uint64_t> grown;
+    for (std::uint64_t i = 0; i < (std::uint64_t(1) << 20); ++i)
+        grown.push_back(i);
+    EXPECT_EQ(grown[12345], 12345u);
+    // Advice on a block that holds no whole huge page is a no-op, not a fault.
+    char small[64];
+    platform::adviseHugePages(small, sizeof small);
+}
+
+TEST(Allocator, FailuresGoThroughTheNewHandler)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer ends the program on an impossible allocation";
+#endif
+    EXPECT_EQ(::operator new(impossible(), std::nothrow), nullptr);
+    EXPECT_THROW((void)::operator new(impossible()), std::bad_alloc);
+
+    const std::new_handler previous = std::set_new_handler(giveUp);
+    g_handlerCalls = 0;
+    EXPECT_THROW((void)::operator new[](impossible()), std::bad_alloc);
+    EXPECT_EQ(g_handlerCalls, 1);
+    EXPECT_EQ(::operator new(impossible(), std::nothrow), nullptr);
+    EXPECT_EQ(g_handlerCalls, 2);
+    std::set_new_handler(previous);
+}
