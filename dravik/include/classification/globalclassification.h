@@ -104,6 +104,7 @@ public:
         // the marker at -1 when the other workers have stopped meanwhile.
         void operator()(int level);
 
+    private:
         // Queue records name their cells by place in the key-sorted histogram and carry the
         // region of the cell that pushed them. Heap order: higher priority first, then the
         // shorter run, then the fewer steps. Here the three are packed into one word (the run
@@ -121,7 +122,6 @@ public:
             Label fromId;
         };
 
-    private:
         // Gives every cell of the histogram a region label taken from counter; false when
         // the other workers stopped first.
         template <typename Queue>
@@ -241,7 +241,6 @@ private:
     std::array<int, levelCount> m_markers;
     std::array<LabelCounter, levelCount> m_counters;
     std::array<Histogram, levelCount> m_histograms;
-
 };
 
 extern template class GlobalClassification<unsigned char, 6, int>;

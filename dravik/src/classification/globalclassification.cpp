@@ -458,8 +458,8 @@ void GlobalClassification<T, N, Label>::histogram(ProgressRange range)
 
     // Counting by sorting: the pixels' keys are gathered, sorted and counted in runs, which
     // walks memory in order instead of hashing every pixel into a large table. The rows are
-    // cut into segments, one per thread; the report of a row comes when the counting
-    // reaches it.
+    // cut into segments, one per thread. The rows' reports come first, on this thread: the
+    // counting itself is short and runs on all threads at once.
     const unsigned threads = platform::processorCount();
     const std::size_t segments = std::size_t(threads);
     auto rowsOf = [rows, segments](std::size_t s) {
