@@ -2,6 +2,7 @@
 #include "classification/rect.h"
 #include "platform/clock.h"
 
+#include "allocation_failure.h"
 #include "sixchannel.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +159,21 @@ TEST(GlobalClassification, WatershedJoinsAFlankUnlessItIsAHill)
     }
 }
 
+TEST(GlobalClassification, CountsOfMillionsOrderTheSeedsAlike)
+{
+    // The same flank rule with counts beyond a million pixels per colour.
+    const int hill = (1 << 20) + (1 << 18);
+    for (auto [second, regions] : {std::pair{600000, 1}, std::pair{700000, 2}}) {
+        const SixChannelImage image = keysImage({{key(0), hill}, {key(1), second}});
+        SixChannelClassification gc;
+        gc.setImage(image);
+        gc.ensureLevels(ProgressRange());
+        EXPECT_EQ(gc.marker(0), regions) << "second count " << second;
+        EXPECT_EQ(gc.levelMap(0).find(0)->id, 0);
+        EXPECT_EQ(gc.levelMap(0).find(0)->count, std::uint32_t(hill));
+    }
+}
+
 TEST(GlobalClassification, ACellBetweenTwoHillsGoesToTheHigherPass)
 {
     // Hills 100 and 90 with a valley cell of 10 between their flanks: the valley is reached
@@ -283,6 +299,69 @@ TEST(GlobalClassification, AbortLeavesMarkersUnsetAndTheNextRunCountsAfresh)
     EXPECT_EQ(allIds(gc), allIds(fresh));
 }
 
+namespace {
+// Answers "abort" at its n-th report (counting from 1).
+struct AbortAt : corvath::utility::IiUI {
+    int left;
+    explicit AbortAt(int n) : left(n) {}
+    void progress(float, const std::string&) override
+    {
+        if (--left == 0)
+            throw DvExCancel();
+    }
+};
+} // namespace
+
+TEST_F(ProcessorCount, ACancelOrFailureWhileLevelsFloodLeavesEveryMarkerUnset)
+{
+    platform::setProcessorCountOverride(8);
+    const SixChannelImage small = photo()(blitz::Range(5, 84), blitz::Range(-3, 76)).copy();
+    SixChannelClassification fresh;
+    fresh.setImage(small);
+    fresh.ensureLevels(ProgressRange());
+    const auto expected = allIds(fresh);
+
+    auto expectUnsetThenRerun = [&](SixChannelClassification& gc) {
+        for (int level = 0; level < SixChannelClassification::levelCount; ++level)
+            EXPECT_EQ(gc.marker(level), -1);
+        gc.ensureLevels(ProgressRange());
+        EXPECT_EQ(allIds(gc), expected);
+    };
+    // The later reports come from the coarser histograms, counted while the finer levels
+    // already flood.
+    for (int report : {2, 4, 6}) {
+        SCOPED_TRACE(report);
+        SixChannelClassification gc;
+        gc.setImage(small);
+        AbortAt ui(report);
+        EXPECT_THROW(gc.ensureLevels(ProgressRange(&ui, 0.f, 1.f)), DvExCancel);
+        expectUnsetThenRerun(gc);
+    }
+    // An allocation failure on any thread, at any point.
+    for (long n = 0;; n += 3) {
+        SCOPED_TRACE(n);
+        SixChannelClassification gc;
+        gc.setImage(small);
+        testsupport::failAllocation(n);
+        bool threw = false;
+        try {
+            gc.ensureLevels(ProgressRange());
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        const bool failed = testsupport::allocationFailed();
+        testsupport::stopFailingAllocations();
+        if (!failed)
+            break;
+        if (threw) {
+            expectUnsetThenRerun(gc);
+        } else {
+            // The failed allocation's owner retried or did without it; the result stands.
+            EXPECT_EQ(allIds(gc), expected);
+        }
+    }
+}
+
 TEST(GlobalClassification, RecomputingAfterClearNumbersRegionsFromZero)
 {
     SixChannelClassification gc;
@@ -376,4 +455,21 @@ TEST_F(ProcessorCount, RegionsMatchThePinnedResult)
         rough.ensureLevels(ProgressRange());
         EXPECT_EQ(resultDigest(rough, noisy), 5489450311211637924ull);
     }
+}
+
+// Levels too large for one-word queue ranks keep their records spelled out: same regions.
+TEST_F(ProcessorCount, SpelledOutQueueRecordsMatchThePinnedResult)
+{
+    SixChannelClassification::forceWideQueueRecords(true);
+    platform::setProcessorCountOverride(1);
+    const SixChannelImage noisy = noisyPhoto();
+    SixChannelClassification clean;
+    clean.setImage(photo());
+    clean.ensureLevels(ProgressRange());
+    SixChannelClassification rough;
+    rough.setImage(noisy);
+    rough.ensureLevels(ProgressRange());
+    SixChannelClassification::forceWideQueueRecords(false);
+    EXPECT_EQ(resultDigest(clean, photo()), 10916527476856056209ull);
+    EXPECT_EQ(resultDigest(rough, noisy), 5489450311211637924ull);
 }

@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <vector>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -59,3 +64,35 @@ TEST(Allocator, FailuresGoThroughTheNewHandler)
     EXPECT_EQ(g_handlerCalls, 2);
     std::set_new_handler(previous);
 }
+
+#ifdef __linux__
+namespace {
+// Resident bytes of the process.
+std::size_t residentBytes()
+{
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%lu %lu", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
+}
+} // namespace
+
+TEST(Allocator, LargeWorkingBuffersStartOnAHugePageAndGiveTheirMemoryBack)
+{
+    // Twice: the heap keeps a block of this size once it has seen one freed.
+    const std::size_t bytes = std::size_t(12) << 20;
+    for (int round = 0; round < 2; ++round) {
+        const std::size_t before = residentBytes();
+        void* block = platform::allocateLarge(bytes);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t(2) << 20), 0u);
+        std::memset(block, 1, bytes);
+        EXPECT_GE(residentBytes(), before + bytes / 2);
+        platform::freeLarge(block, bytes);
+        EXPECT_LT(residentBytes(), before + bytes / 2) << "round " << round;
+    }
+}
+#endif

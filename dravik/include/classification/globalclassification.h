@@ -9,12 +9,17 @@
 #include "classification/progress.h"
 #include "platform/memory.h"
 
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace classification {
@@ -25,8 +30,30 @@ class GlobalClassification {
                   "colour keys are packed into the low 56 bits of a 64-bit word");
     static_assert(std::is_integral_v<Label> && std::is_signed_v<Label>, "labels are signed");
 
+    // Growing a working buffer leaves the new elements uninitialised: every user writes
+    // them before reading, and zeroing hundreds of megabytes first costs as much again.
     template <typename U>
-    using Buffer = std::vector<U, platform::LargeAllocator<U>>;
+    struct UninitialisedAllocator : platform::LargeAllocator<U> {
+        template <typename V>
+        struct rebind {
+            using other = UninitialisedAllocator<V>;
+        };
+        UninitialisedAllocator() = default;
+        template <typename V>
+        UninitialisedAllocator(const UninitialisedAllocator<V>&) noexcept {}
+        template <typename V>
+        void construct(V* p) noexcept(std::is_nothrow_default_constructible_v<V>)
+        {
+            ::new (static_cast<void*>(p)) V;
+        }
+        template <typename V, typename... Args>
+        void construct(V* p, Args&&... args)
+        {
+            ::new (static_cast<void*>(p)) V(std::forward<Args>(args)...);
+        }
+    };
+    template <typename U>
+    using Buffer = std::vector<U, UninitialisedAllocator<U>>;
 
 public:
     static constexpr int levelCount = 7;
@@ -53,6 +80,11 @@ public:
     };
 
 private:
+    // A key with the number of pixels it stands for, while a histogram is counted.
+    struct KeyCount {
+        PackedKey key;
+        std::uint32_t count;
+    };
     // A level's histogram as the level computation leaves it for the watershed: distinct
     // keys in increasing order with their pixel counts.
     struct Histogram {
@@ -68,56 +100,71 @@ public:
     public:
         explicit Watershedder(GlobalClassification& owner) : m_owner(&owner) {}
         // Divides the level's histogram into regions, fills the level map with the cells and
-        // their region ids, and stores the number of regions as the level's marker.
+        // their region ids, and stores the number of regions as the level's marker. Leaves
+        // the marker at -1 when the other workers have stopped meanwhile.
         void operator()(int level);
 
     private:
-        // Cells are numbered by their place in the key-sorted histogram.
-        struct QueueRecord {
-            std::uint32_t from;
+        // Queue records name their cells by place in the key-sorted histogram and carry the
+        // region of the cell that pushed them. Heap order: higher priority first, then the
+        // shorter run, then the fewer steps. Here the three are packed into one word (the run
+        // and step complemented), when the level's counts and cell count leave room for them.
+        struct PackedRecord {
+            std::uint64_t rank;
             std::uint32_t to;
+            Label fromId;
+        };
+        struct WideRecord {
             std::uint32_t priority;
             std::int32_t run;
             std::int32_t step;
-        };
-        // Heap order: higher priority first, then the shorter run, then the fewer steps.
-        struct ComesLater {
-            bool operator()(const QueueRecord& a, const QueueRecord& b) const
-            {
-                if (a.priority != b.priority)
-                    return a.priority < b.priority;
-                if (a.run != b.run)
-                    return a.run > b.run;
-                return a.step > b.step;
-            }
+            std::uint32_t to;
+            Label fromId;
         };
 
-        // Gives every cell of the histogram a region label taken from counter.
-        void flood(const Histogram& cells, LabelCounter& counter);
-        // Enters the histogram's cells into the level map (map reserved beforehand, so no
-        // slot moves) and notes each cell's slot; ids stay -1.
+        // Gives every cell of the histogram a region label taken from counter; false when
+        // the other workers stopped first.
+        template <typename Queue>
+        bool flood(Queue& queue, LabelCounter& counter);
+        template <typename Queue>
+        void pushNeighbours(Queue& queue, std::uint32_t cell, Label id, std::uint32_t priority,
+                            std::int32_t run, std::int32_t step);
+        static bool isLabelled(const std::uint64_t* labelled, std::uint32_t cell)
+        {
+            return (labelled[cell >> 6] >> (cell & 63)) & 1;
+        }
+        void label(std::uint32_t cell, Label id)
+        {
+            m_ids[cell] = id;
+            m_labelled[cell >> 6] |= std::uint64_t(1) << (cell & 63);
+        }
+        // Enters the histogram's cells into the level map (reserved first, so no slot moves)
+        // and notes each cell's slot; ids stay -1.
         void enterCells(const Histogram& cells, LevelMap& map);
-        // Lists each cell's existing neighbours (one apart in one channel) in push order:
-        // channel 0 to N - 1, the lower before the upper.
-        void findNeighbours(const Histogram& cells);
-        void pushNeighbours(std::uint32_t cell, std::uint32_t priority, std::int32_t run,
-                            std::int32_t step);
-        void queuePush(std::uint32_t from, std::uint32_t to, std::uint32_t priority,
-                       std::int32_t run, std::int32_t step);
-        // The binary heap of std::push_heap / std::pop_heap, step for step (so records of
-        // equal rank come out in the same order), with the next levels prefetched on the
-        // way down: the queue outgrows the caches on noisy photographs.
-        void heapPush(const QueueRecord& record);
-        QueueRecord heapPop();
+        // Lists the existing neighbours (one apart in one channel) of every cell that can
+        // push a record, in push order: channel 0 to N - 1, the lower before the upper.
+        void findNeighbours(const Histogram& cells, unsigned threads);
+        // Seeds: every cell, largest count first, equal counts in key order.
+        void sortSeeds(std::uint32_t largest);
 
         GlobalClassification* m_owner;
+        std::size_t m_cellCount = 0;
         const std::uint32_t* m_counts = nullptr;
         Buffer<Label> m_ids;
         Buffer<std::uint32_t> m_neighbourStart;
         Buffer<std::uint32_t> m_neighbours;
-        Buffer<std::uint64_t> m_seeds;
+        Buffer<std::uint32_t> m_seeds;
+        // The seeds' counts: the seeds before `end` and after the previous run have `count`.
+        struct SeedRun {
+            std::uint32_t end;
+            std::uint32_t count;
+        };
+        std::vector<SeedRun> m_seedRuns;
+        // One bit per cell: set once the cell has its region (its id is then valid).
+        Buffer<std::uint64_t> m_labelled;
         Buffer<std::uint32_t> m_slots;
-        std::vector<QueueRecord> m_queue;
+        Buffer<PackedRecord> m_packedQueue;
+        Buffer<WideRecord> m_wideQueue;
         std::uint32_t m_lowestUsefulPriority = 0;
     };
 
@@ -134,8 +181,9 @@ public:
 
     // Computes all seven levels and their regions when any marker is -1, starting from empty
     // maps and fresh label counters; histograms over the first 20% of the range, watershed
-    // over the rest. Does nothing when every level is computed. DvExCancel leaves the markers
-    // at -1.
+    // over the rest. The watershed of a level starts as soon as its histogram is done, the
+    // largest (level 0) first. Does nothing when every level is computed. DvExCancel leaves
+    // the markers at -1.
     void ensureLevels(ProgressRange range);
     // The seven level histograms: level 0 from the pixels, each further level from the one
     // below. The level maps are filled by the watershed.
@@ -150,7 +198,7 @@ public:
     // Frees every level and restarts the label counters; markers are left to the caller.
     void clearLevels();
     void resetMarkers() { m_markers.fill(-1); }
-    // One thread per processor takes the levels 6 down to 0 and floods their histograms;
+    // One thread per processor takes the levels 0 up to 6 and floods their histograms;
     // joins them all, then throws DvExCancel or std::runtime_error("Unhandled exception in
     // worker thread.").
     void runWatershedders(ProgressRange range);
@@ -160,12 +208,32 @@ public:
     const LevelMap& levelMap(int level) const { return m_levels.at(std::size_t(level)); }
     const LabelCounter& labelCounter(int level) const { return m_counters.at(std::size_t(level)); }
 
+    // For tests: every level floods with the queue records that levels too large for
+    // one-word ranks use.
+    static void forceWideQueueRecords(bool on);
+
     static PackedKey packKey(const ColourKey& key);
     // Every byte of the key shifted right by `level` bits.
     static PackedKey levelKey(PackedKey key, int level);
 
 private:
+    // Runs the watershed of every level on the worker threads while produce() runs on the
+    // calling thread and announces each level whose histogram is done (publishLevel).
+    // subsampling: produce() counts each level's histogram from the one below.
+    template <typename Produce>
+    void floodLevels(Produce produce, bool subsampling);
+    void publishLevel(int level);
+    // One reader of the level's histogram keys is done; the last one frees them.
+    void doneWithKeys(int level);
+    // Blocks until the level's histogram is done; false when production ended without it.
+    bool waitForLevel(int level);
+
     JobRecord m_work;
+    boost::mutex m_boardMutex;
+    boost::condition_variable m_boardChanged;
+    int m_levelsReady = 0;    // levels 0 .. m_levelsReady - 1 have their histograms
+    bool m_producing = false;
+    std::array<std::atomic<int>, levelCount> m_keyReaders{};
     KeyImage m_image;
     MaskImage m_mask;
     unsigned char m_classMask = 15;

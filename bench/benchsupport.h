@@ -1,0 +1,59 @@
+#pragma once
+// What the benchmark programs share: the resident high-water mark and photographs enlarged to
+// working sizes.
+
+#include "testimage.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+
+namespace benchsupport {
+
+// The process's resident high-water mark: run one size per process (--benchmark_filter) to
+// read it per size.
+inline double peakMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// A test photograph enlarged to about `megapixels` by bilinear interpolation, with sensor
+// noise of the given standard deviation (0 for none): with noise of about 1.5 levels almost
+// every pixel has a colour of its own, as in a real photograph of that size.
+inline testsupport::RgbaImage8 enlargedPhoto(const std::string& name, double megapixels, float noiseSigma)
+{
+    const testsupport::RgbaImage8 src = testsupport::loadRgba8(name);
+    const double scale = std::sqrt(megapixels * 1e6 / (double(src.width) * src.height));
+    testsupport::RgbaImage8 out;
+    out.width = int(src.width * scale);
+    out.height = int(src.height * scale);
+    out.samples.resize(std::size_t(out.width) * out.height * 4);
+    std::mt19937 rng(11);
+    std::normal_distribution<float> noise(0.f, std::max(noiseSigma, 1e-6f));
+    for (int y = 0; y < out.height; ++y) {
+        const double sy = std::min((y + 0.5) / scale - 0.5, src.height - 1.001);
+        const int y0 = std::max(0, int(sy));
+        const double fy = std::max(0.0, sy - y0);
+        for (int x = 0; x < out.width; ++x) {
+            const double sx = std::min((x + 0.5) / scale - 0.5, src.width - 1.001);
+            const int x0 = std::max(0, int(sx));
+            const double fx = std::max(0.0, sx - x0);
+            for (int c = 0; c < 4; ++c) {
+                auto at = [&](int yy, int xx) { return double(src.row(yy)[xx * 4 + c]); };
+                const double v = (1 - fy) * ((1 - fx) * at(y0, x0) + fx * at(y0, x0 + 1)) +
+                                 fy * ((1 - fx) * at(y0 + 1, x0) + fx * at(y0 + 1, x0 + 1));
+                const double n = c == 3 ? 255.0 : noiseSigma > 0.f ? v + noise(rng) : v;
+                out.row(y)[x * 4 + c] = static_cast<std::uint8_t>(std::lround(std::clamp(n, 0.0, 255.0)));
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace benchsupport
