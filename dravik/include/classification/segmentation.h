@@ -9,7 +9,6 @@
 #include "classification/progress.h"
 #include "classification/rect.h"
 #include "classification/vec.h"
-#include "watershed/watershed.h"
 
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
@@ -349,22 +348,14 @@ private:
     float m_gradientScale = 1.f;
     BandCursor m_bandCursor;
     JobRecord m_gradientJobs;  // one job per band
-    // Kept from run to run, so that their pages are not faulted in again: the mode terms of
-    // every channel and the corner values of the last run.
+    // The workers' inputs and outputs besides the gradient image, for one run of the stage.
     std::array<std::vector<ModeTerms>, N> m_modeTerms;
-    blitz::Array<LevelPair, 2> m_levels;
     std::vector<LevelExtremes> m_bandExtremes;
 
     blitz::Array<unsigned char, 2> m_widthMap;
-    blitz::Array<int, 2> m_widthField;  // the width stage's pixel field
 
     blitz::Array<std::int32_t, 2> m_regionLabels;
     blitz::Array<std::int32_t, 2> m_regionLabelView;
-    // The inner watershed's scratch, kept from run to run so that its pages are not faulted
-    // in again.
-    std::vector<unsigned char> m_lowerHeights;
-    std::vector<PixelOffset> m_candidates;
-    LevelQueue m_innerQueue;
     std::int32_t m_fineLabelCount = -1;
 };
 

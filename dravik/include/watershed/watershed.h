@@ -123,17 +123,6 @@ public:
         return true;
     }
 
-    // Empties every list but keeps the records' memory for the next flood.
-    void clear()
-    {
-        std::fill(m_lists.begin(), m_lists.end(), List());
-        m_freeBlocks.clear();
-        for (std::int32_t b = std::int32_t(m_nextBlock.size()); b-- > 0;)
-            m_freeBlocks.push_back(b);
-        m_level = 0;
-        m_count = 0;
-    }
-
     // Frees every list and record.
     void release()
     {
@@ -467,10 +456,6 @@ public:
     // pops, from the range's position up to 95% of it.
     void flood(const CandidateArea& area, ProgressRange progress);
 
-    // The candidates' list lives in storage, which keeps its memory after the flood, rather
-    // than in memory of the flood's own.
-    void keepCandidatesIn(std::vector<PixelOffset>& storage) { m_candidateStorage = &storage; }
-
 private:
     // How many records behind the front the flood asks for their pixels' rows.
     static constexpr int kPrefetchDistance = 48;
@@ -483,7 +468,6 @@ private:
     Regions* m_regions;
     Queue* m_queue;
     std::vector<PixelOffset> m_candidates;
-    std::vector<PixelOffset>* m_candidateStorage = nullptr;
     // Where the candidates of each seed height end, highest height first: the flood knows a
     // candidate's height from its place, without reading it again.
     std::vector<std::size_t> m_heightEnds;
@@ -535,8 +519,6 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
                                                                 ProgressRange progress)
 {
     const std::int64_t started = platform::counterNanoseconds();
-    if (m_candidateStorage)
-        m_candidates.swap(*m_candidateStorage);
     collectCandidates(area);
 
     const float a = progress.at(progress.position);
@@ -586,8 +568,6 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
             ++next;
         }
     }
-    if (m_candidateStorage)
-        m_candidates.swap(*m_candidateStorage);
     std::vector<PixelOffset>().swap(m_candidates);
     std::vector<std::size_t>().swap(m_heightEnds);
 }

@@ -376,7 +376,7 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
         return false;
     checkHistogramSettings();
 
-    blitz::Array<LevelPair, 2>& levels = m_levels;
+    blitz::Array<LevelPair, 2> levels;
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
     for (int i = 0; i < N; ++i) {
         std::vector<ModeTerms>& terms = m_modeTerms[i];
@@ -424,6 +424,9 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
         runJobsOnWorkerThreads(m_gradientJobs, writer.bandCount() - 1, writer);
     }
     range.report(std::string(), 0.9f);
+    levels.free();
+    for (std::vector<ModeTerms>& terms : m_modeTerms)
+        std::vector<ModeTerms>().swap(terms);
 
     // The bounds' first and last rows and columns and the margin copy the nearest pixel that
     // has four corners.

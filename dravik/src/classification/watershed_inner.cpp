@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 namespace classification {
 
@@ -72,22 +73,19 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     m_regionLabels(b.x1 - 1, b.y1 - 1) = counter.take();
     fillOutsideRect<std::int32_t>(b, 0, ring);
 
-    // The lower heights packed, in an array kept from run to run.
-    m_lowerHeights.resize(std::size_t(m_gradient.numElements()));
+    // The lower heights packed, one byte per element of the same lattice.
+    std::vector<unsigned char> lower(std::size_t(m_gradient.numElements()));
     {
         const unsigned char* in = m_gradient(frame.x1, frame.y1).data() + 1;
-        unsigned char* out = m_lowerHeights.data();
-        for (std::size_t k = 0, n = m_lowerHeights.size(); k < n; ++k)
-            out[k] = in[3 * k];
+        for (std::size_t k = 0, n = lower.size(); k < n; ++k)
+            lower[k] = in[3 * k];
     }
     UpperLowerHeights heights;
     heights.origin = m_gradient(frame.x1, frame.y1).data();
-    heights.lower = m_lowerHeights.data();
+    heights.lower = lower.data();
     heights.bias = innerWatershedBias(m_head.imageTol, m_gradientScale);
-    LevelQueue& queue = m_innerQueue;
-    queue.clear();
+    LevelQueue queue(UpperLowerHeights::kLevels);
     InnerFlood flood(&m_regionLabels(frame.x1, frame.y1), row, heights, counter, queue);
-    flood.keepCandidatesIn(m_candidates);
 
     CandidateArea area;
     area.first = PixelOffset(2 * row + 2);
@@ -96,6 +94,7 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     flood.flood(area, ProgressRange(range.parent, range.at(range.position), range.hi));
     range.position = 1.f;
 
+    queue.release();
     m_fineLabelCount = counter.next();
     return true;
 }

@@ -120,9 +120,7 @@ bool Segmentation<N, V>::computeWidthMap(bool upstreamChanged, ProgressRange ran
     range.report(std::string(), 0.1f);
 
     // Bilinear interpolation of the cells at the pixel centres, divided down at once.
-    // Kept from run to run, so that its pages are not faulted in again: every element is
-    // written before it is read.
-    blitz::Array<int, 2>& field = m_widthField;
+    blitz::Array<int, 2> field;
     fitArrayToRect(field, grow(b, 1));
     const float s = 1.0f / float(res);
     const ProgressRange upsampling(range.parent, range.at(range.position), range.at(0.5f));
