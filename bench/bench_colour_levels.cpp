@@ -3,6 +3,7 @@
 // size per process (--benchmark_filter) to read it per size.
 #include "classification/globalclassification.h"
 #include "classification/rancour.h"
+#include "classification/variables.h"
 
 #include "sixchannel.h"
 #include "benchsupport.h"
@@ -12,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -32,10 +34,10 @@ const testsupport::SixChannelImage& image(int megapixels, int noiseTenths)
     return it->second;
 }
 
-void ensureLevels(benchmark::State& state)
+// The seven levels of keys from scratch on the given number of threads, once per iteration.
+void measureLevels(benchmark::State& state, const testsupport::SixChannelImage& keys, unsigned threads)
 {
-    const auto& keys = image(int(state.range(0)), int(state.range(2)));
-    platform::setProcessorCountOverride(unsigned(state.range(1)));
+    platform::setProcessorCountOverride(threads);
     SixChannelClassification gc;
     gc.setImage(keys);
     for (auto _ : state) {
@@ -50,6 +52,11 @@ void ensureLevels(benchmark::State& state)
     state.counters["level3_regions"] = gc.marker(3);
     state.counters["peak_MB"] = benchsupport::peakMegabytes();
 }
+
+void ensureLevels(benchmark::State& state)
+{
+    measureLevels(state, image(int(state.range(0)), int(state.range(2))), unsigned(state.range(1)));
+}
 // Arguments: megapixels, threads, noise in tenths of a level.
 BENCHMARK(ensureLevels)
     ->Args({4, 8, 15})
@@ -62,29 +69,24 @@ BENCHMARK(ensureLevels)
     ->UseRealTime();
 
 // What the application hands the levels: the colour envelopes of a 4-megapixel photograph
-// (with sensor noise) under the default texture, percentile and bit depth.
+// (with sensor noise) under the texture, percentile and bit depth a session of that size
+// starts with.
 void ensureLevelsOfEnvelopes(benchmark::State& state)
 {
     static const classification::SixChannelImage keys = [] {
         testsupport::RgbaImage8 photo = benchsupport::enlargedPhoto("coffee.png", 4, 1.5f);
         const classification::RgbaView8 view = classification::viewRgba8(
             {photo.width, photo.height, photo.strideBytes(), DvPixelRgba8, photo.samples.data()});
+        dravik::Variables defaults;
+        defaults.resetDefaults(std::max(photo.width, photo.height));
+        classification::EnvelopeSettings settings;
+        settings.textureSize = defaults.texture.effective();
+        settings.percentile = defaults.percentile.effective();
+        settings.maximumBits = defaults.maxBits.effective();
         classification::JobRecord record;
-        return classification::computeEnvelopes(view, {1, 1.0f / 6.0f, 7}, record);
+        return classification::computeEnvelopes(view, settings, record);
     }();
-    platform::setProcessorCountOverride(8);
-    SixChannelClassification gc;
-    gc.setImage(keys);
-    for (auto _ : state) {
-        gc.clearLevels();
-        gc.resetMarkers();
-        gc.ensureLevels(ProgressRange());
-    }
-    platform::setProcessorCountOverride(0);
-    state.counters["pixels"] = double(keys.numElements());
-    state.counters["level0_cells"] = double(gc.levelMap(0).size());
-    state.counters["level0_regions"] = gc.marker(0);
-    state.counters["peak_MB"] = benchsupport::peakMegabytes();
+    measureLevels(state, keys, 8);
 }
 BENCHMARK(ensureLevelsOfEnvelopes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
