@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,14 @@ namespace testsupport {
 using StatusRows = std::vector<std::string>;
 
 // '.' 0, '1' Unassigned, 'K' Keep, 'D' Delete, 'B' Blend, 'E' and 'F' forced-edge Unassigned
-// and Keep, 'P' and 'Q' protected Unassigned and Keep; '?' renders any other byte.
+// and Keep, 'e' a forced edge of no class, 'P' and 'Q' protected Unassigned and Keep, 'p'
+// protection of no class; '?' renders any other byte.
 inline constexpr struct {
     char letter;
     unsigned char status;
 } statusLetters[] = {
-    {'.', 0x00}, {'1', 0x01}, {'K', 0x02}, {'D', 0x04}, {'B', 0x08},
-    {'E', 0x11}, {'F', 0x12}, {'P', 0x21}, {'Q', 0x22},
+    {'.', 0x00}, {'1', 0x01}, {'K', 0x02}, {'D', 0x04}, {'B', 0x08}, {'E', 0x11},
+    {'F', 0x12}, {'e', 0x10}, {'P', 0x21}, {'Q', 0x22}, {'p', 0x20},
 };
 
 inline unsigned char statusOf(char letter)
@@ -59,5 +61,34 @@ inline StatusRows render(const classification::Bytes& a)
     }
     return rows;
 }
+
+// Scene arrays start away from 0 so that index mistakes show.
+inline constexpr int sceneRow0 = 10, sceneCol0 = 20;
+
+// A classification over a black image the size of its status array.
+class StatusScene : public ::testing::Test {
+protected:
+    // rows x cols Unassigned statuses from (row0, col0).
+    void makeScene(int rows, int cols, int row0 = sceneRow0, int col0 = sceneCol0)
+    {
+        m_status.resize(rows, cols);
+        m_status.reindexSelf(blitz::TinyVector<int, 2>(row0, col0));
+        m_status = 1;
+        m_image.resize(m_status.shape());
+        m_image.reindexSelf(m_status.lbound());
+        m_image = classification::Rgba8(0, 0, 0, 255);
+        m_c = std::make_unique<classification::IiClassification>(m_image);
+    }
+    void makeScene(const StatusRows& statuses, int row0 = sceneRow0, int col0 = sceneCol0)
+    {
+        makeScene(int(statuses.size()), int(statuses[0].size()), row0, col0);
+        writeRows(m_status, statuses);
+    }
+    classification::Rect whole() const { return corvath::utility::domainOf(m_status); }
+
+    classification::RgbaView8 m_image;
+    classification::Bytes m_status;
+    std::unique_ptr<classification::IiClassification> m_c;
+};
 
 } // namespace testsupport

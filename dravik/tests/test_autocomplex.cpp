@@ -17,7 +17,7 @@ using classification::Rect;
 namespace {
 
 // Arrays start away from 0 so that index mistakes show.
-constexpr int X0 = 10, Y0 = 20;
+constexpr int X0 = testsupport::sceneRow0, Y0 = testsupport::sceneCol0;
 
 using Rows = testsupport::StatusRows;
 using testsupport::render;
@@ -26,19 +26,13 @@ using Cell3 = blitz::TinyVector<unsigned char, 3>;
 constexpr int Exact = classification::SelectExact, Local = classification::SelectLocal,
               Global = classification::SelectGlobal, Regions = classification::SelectRegions;
 
-class AutoComplex : public ::testing::Test {
+class AutoComplex : public testsupport::StatusScene {
 protected:
     // Statuses as letters; lower heights 200 and widths 0 everywhere, gradient scale 1.
     void scene(const Rows& statuses)
     {
         const int rows = int(statuses.size()), cols = int(statuses[0].size());
-        m_status.resize(rows, cols);
-        m_status.reindexSelf(blitz::TinyVector<int, 2>(X0, Y0));
-        testsupport::writeRows(m_status, statuses);
-        m_image.resize(m_status.shape());
-        m_image.reindexSelf(m_status.lbound());
-        m_image = classification::Rgba8(0, 0, 0, 255);
-        m_c = std::make_unique<IiClassification>(m_image);
+        makeScene(statuses);
         m_cells.resize(blitz::Range(X0 - 2, X0 + rows + 1), blitz::Range(Y0 - 2, Y0 + cols + 1));
         m_cells = Cell3(0, 200, 0);
         m_c->gradient.reference(m_cells);
@@ -83,11 +77,8 @@ protected:
         m_c->undoStack().undo(dirty);
     }
 
-    classification::RgbaView8 m_image;
-    Bytes m_status;
     Bytes m_selected;
     blitz::Array<Cell3, 2> m_cells;
-    std::unique_ptr<IiClassification> m_c;
     std::uint32_t m_steps = 0;
 };
 

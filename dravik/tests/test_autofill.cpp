@@ -18,30 +18,24 @@ using classification::Rect;
 namespace {
 
 // Arrays start away from 0 so that index mistakes show.
-constexpr int X0 = 10, Y0 = 20;
+constexpr int X0 = testsupport::sceneRow0, Y0 = testsupport::sceneCol0;
 
 using Rows = testsupport::StatusRows;
 using testsupport::render;
 
 using Cell3 = blitz::TinyVector<unsigned char, 3>;
 
-class AutoFill : public ::testing::Test {
+class AutoFill : public testsupport::StatusScene {
 protected:
     void scene(int rows, int cols)
     {
-        m_status.resize(rows, cols);
-        m_status.reindexSelf(blitz::TinyVector<int, 2>(X0, Y0));
-        m_status = 1;
-        m_image.resize(m_status.shape());
-        m_image.reindexSelf(m_status.lbound());
-        m_image = classification::Rgba8(0, 0, 0, 255);
-        m_c = std::make_unique<IiClassification>(m_image);
+        makeScene(rows, cols);
         widths(0);
     }
     void scene(const Rows& statuses)
     {
-        scene(int(statuses.size()), int(statuses[0].size()));
-        testsupport::writeRows(m_status, statuses);
+        makeScene(statuses);
+        widths(0);
     }
 
     // The width map as the analysis keeps it: byte 2 of three-byte cells over the image grown
@@ -60,10 +54,7 @@ protected:
         m_c->autoFill(m_status, area, fillFrom, bandFactor, &m_c->undoStack(), nullptr);
     }
 
-    classification::RgbaView8 m_image;
-    Bytes m_status;
     blitz::Array<Cell3, 2> m_cells;
-    std::unique_ptr<IiClassification> m_c;
 };
 
 TEST_F(AutoFill, FreePixelsTakeTheClassOppositeToTheMarkedOne)

@@ -25,24 +25,10 @@ struct Recorder : corvath::utility::IiUI {
     std::vector<float> fractions;
 };
 
-class Despeckle : public ::testing::Test {
+class Despeckle : public testsupport::StatusScene {
 protected:
-    void scene(int rows, int cols)
-    {
-        m_status.resize(rows, cols);
-        m_status.reindexSelf(blitz::TinyVector<int, 2>(X0, Y0));
-        m_status = 1;
-        m_image.resize(m_status.shape());
-        m_image.reindexSelf(m_status.lbound());
-        m_image = classification::Rgba8(0, 0, 0, 255);
-        m_c = std::make_unique<IiClassification>(m_image);
-    }
-    void scene(const Rows& statuses)
-    {
-        scene(int(statuses.size()), int(statuses[0].size()));
-        testsupport::writeRows(m_status, statuses);
-    }
-    Rect whole() const { return corvath::utility::domainOf(m_status); }
+    void scene(int rows, int cols) { makeScene(rows, cols, X0, Y0); }
+    void scene(const Rows& statuses) { makeScene(statuses, X0, Y0); }
 
     // The Clean tool's select: a class onto itself over the whole image, which commits nothing.
     void selectOntoItself(unsigned char cls)
@@ -56,9 +42,6 @@ protected:
         m_c->despeckleSelection(m_status, level, range);
     }
 
-    classification::RgbaView8 m_image;
-    Bytes m_status;
-    std::unique_ptr<IiClassification> m_c;
 };
 
 TEST_F(Despeckle, LevelOneFillsOnePixelWideHolesAndLeavesTwoByTwoHoles)

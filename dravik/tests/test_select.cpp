@@ -1,6 +1,7 @@
 // The classification's status filter, commit and select modes on small hand-made arrays.
 #include "classification/classification.h"
 #include "classification/session.h"
+#include "status_letters.h"
 
 #include <gtest/gtest.h>
 
@@ -15,56 +16,16 @@ using classification::statusMatches;
 
 namespace {
 
-// Arrays start away from 0 so that index mistakes show.
-constexpr int X0 = 10, Y0 = 20;
+constexpr int X0 = testsupport::sceneRow0, Y0 = testsupport::sceneCol0;
 
-// Status bytes by letter.
-constexpr struct {
-    char letter;
-    unsigned char status;
-} statusLetters[] = {
-    {'.', 0x00}, {'1', 0x01}, {'K', 0x02}, {'D', 0x04}, {'B', 0x08}, {'E', 0x11},
-    {'F', 0x12}, {'e', 0x10}, {'P', 0x21}, {'Q', 0x22}, {'p', 0x20},
-};
-
-unsigned char statusOf(char letter)
-{
-    for (const auto& l : statusLetters)
-        if (l.letter == letter)
-            return l.status;
-    ADD_FAILURE() << "no status letter " << letter;
-    return 0;
-}
-
-char letterOf(unsigned char status)
-{
-    for (const auto& l : statusLetters)
-        if (l.status == status)
-            return l.letter;
-    return '?';
-}
-
-using Rows = std::vector<std::string>;
+using Rows = testsupport::StatusRows;
+using testsupport::render;
 
 Bytes statusGrid(const Rows& rows)
 {
     Bytes a(blitz::Range(X0, X0 + int(rows.size()) - 1), blitz::Range(Y0, Y0 + int(rows[0].size()) - 1));
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        for (std::size_t j = 0; j < rows[i].size(); ++j)
-            a(X0 + int(i), Y0 + int(j)) = statusOf(rows[i][j]);
+    testsupport::writeRows(a, rows);
     return a;
-}
-
-Rows render(const Bytes& a)
-{
-    Rows rows;
-    for (int x = a.lbound(0); x <= a.ubound(0); ++x) {
-        std::string r;
-        for (int y = a.lbound(1); y <= a.ubound(1); ++y)
-            r += letterOf(a(x, y));
-        rows.push_back(r);
-    }
-    return rows;
 }
 
 // Digits and letters a.. (10..) are labels, '.' is -1.
@@ -109,16 +70,9 @@ public:
 };
 
 // A classification over an image of the status grid's size with its status array.
-class Select : public ::testing::Test {
+class Select : public testsupport::StatusScene {
 protected:
-    void scene(const Rows& statuses)
-    {
-        m_status.reference(statusGrid(statuses));
-        m_image.resize(m_status.shape());
-        m_image.reindexSelf(m_status.lbound());
-        m_image = classification::Rgba8(0, 0, 0, 255);
-        m_c = std::make_unique<IiClassification>(m_image);
-    }
+    void scene(const Rows& statuses) { makeScene(statuses); }
 
     // The level labels for every level: `levels` for level 0 and the same plus 100 for the others.
     void injectLabels(const Rows& fine, const Rows& levels, int currentLevel)
@@ -145,10 +99,6 @@ protected:
 
     unsigned undoSteps() const { return m_c->undoStack().undoCount(); }
     void undo() { m_c->undoStack().undo(m_c->dirty()); }
-
-    classification::RgbaView8 m_image;
-    Bytes m_status;
-    std::unique_ptr<IiClassification> m_c;
 };
 
 } // namespace
