@@ -56,4 +56,31 @@ inline testsupport::RgbaImage8 enlargedPhoto(const std::string& name, double meg
     return out;
 }
 
+// Alpha errors over the unknown band of a trimap (pixels neither 0 nor 255): the sum of
+// absolute errors in thousands and the mean squared error, alpha counted as 0..1.
+struct AlphaError {
+    double sad = 0, mse = 0;
+    long band = 0;
+};
+
+// trimap(i, j), alpha(i, j) and truth(i, j) give 0..255 over rows x cols.
+template <typename Trimap, typename Alpha, typename Truth>
+AlphaError bandError(int rows, int cols, Trimap trimap, Alpha alpha, Truth truth)
+{
+    AlphaError q;
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            const int t = trimap(i, j);
+            if (t != 0 && t != 255) {
+                const double e = (double(alpha(i, j)) - double(truth(i, j))) / 255.0;
+                q.sad += std::abs(e);
+                q.mse += e * e;
+                ++q.band;
+            }
+        }
+    q.sad /= 1000.0;
+    q.mse /= double(q.band);
+    return q;
+}
+
 } // namespace benchsupport

@@ -7,6 +7,8 @@
 #include "classification/session.h"
 #include "dravik.h"
 
+#include "benchsupport.h"
+
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/png.hpp>
 
@@ -20,9 +22,7 @@ namespace gil = boost::gil;
 
 namespace {
 
-struct Quality {
-    double sad = 0, mse = 0;
-    long band = 0;
+struct Quality : benchsupport::AlphaError {
     int result = -1;
 };
 
@@ -87,18 +87,10 @@ Quality measure(const std::string& dir, const std::string& fg, const std::string
     q.result = DvGenerateMask(s, nullptr, cutDesc, full, status, nullptr, 0, 1.f, 0.5f, nullptr, 0);
     DvFinish(library);
 
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < cols; ++j) {
-            const int t = tv(j, i)[0];
-            if (t != 0 && t != 255) {
-                const double e = (double(cut[(std::size_t(i) * cols + j) * 4 + 3]) - gv(j, i)[0]) / 255.0;
-                q.sad += std::abs(e);
-                q.mse += e * e;
-                ++q.band;
-            }
-        }
-    q.sad /= 1000.0;
-    q.mse /= double(q.band);
+    static_cast<benchsupport::AlphaError&>(q) = benchsupport::bandError(
+        rows, cols, [&](int i, int j) { return int(tv(j, i)[0]); },
+        [&](int i, int j) { return int(cut[(std::size_t(i) * cols + j) * 4 + 3]); },
+        [&](int i, int j) { return int(gv(j, i)[0]); });
     return q;
 }
 

@@ -4,6 +4,8 @@
 #include "classification/markdistance.h"
 #include "classification/maskcore.h"
 
+#include "benchsupport.h"
+
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/png.hpp>
 
@@ -16,10 +18,7 @@ namespace gil = boost::gil;
 
 namespace {
 
-struct Quality {
-    double sad = 0, mse = 0;
-    long band = 0;
-};
+using Quality = benchsupport::AlphaError;
 
 template <typename View>
 blitz::Array<unsigned char, 2> greyArray(const View& v)
@@ -78,18 +77,9 @@ Quality measure(const std::string& dir, const std::string& fg, const std::string
     computeMaskCore<unsigned char>({working, 1.f}, out, source, working, status, r, r,
                                    {float(f), float(f)}, blend, distances, model, 0.f, ProgressRange());
 
-    Quality q;
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < cols; ++j)
-            if (trimap(i, j) != 0 && trimap(i, j) != 255) {
-                const double e = (double(out(i, j)[3]) - truth(i, j)) / 255.0;
-                q.sad += std::abs(e);
-                q.mse += e * e;
-                ++q.band;
-            }
-    q.sad /= 1000.0;
-    q.mse /= double(q.band);
-    return q;
+    return benchsupport::bandError(
+        rows, cols, [&](int i, int j) { return int(trimap(i, j)); }, [&](int i, int j) { return int(out(i, j)[3]); },
+        [&](int i, int j) { return int(truth(i, j)); });
 }
 
 } // namespace

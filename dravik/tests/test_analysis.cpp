@@ -5,6 +5,7 @@
 #include "classification/rancour.h"
 #include "platform/clock.h"
 
+#include "arrays.h"
 #include "photo_arrays.h"
 #include "testimage.h"
 
@@ -28,13 +29,7 @@ using corvath::utility::Rect;
 
 namespace {
 
-template <typename T>
-blitz::Array<T, 2> arrayOver(const Rect& r)
-{
-    blitz::Array<T, 2> a;
-    corvath::utility::fitArrayToRect(a, r);
-    return a;
-}
+using testsupport::arrayOver;
 
 // Rows of characters as labels from (x0, y0): digits are labels, 'a'.. are 10.., '-' is -1.
 Labels fromRows(const std::vector<std::string>& rows, int x0 = 0, int y0 = 0)

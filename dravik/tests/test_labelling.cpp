@@ -3,6 +3,7 @@
 #include "classification/labelling.h"
 #include "classification/rect.h"
 
+#include "arrays.h"
 #include "sixchannel.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,7 @@ using Key = SixChannelClassification::PackedKey;
 
 namespace {
 
-template <typename T>
-blitz::Array<T, 2> arrayOver(const Rect& r)
-{
-    blitz::Array<T, 2> a;
-    corvath::utility::fitArrayToRect(a, r);
-    return a;
-}
+using testsupport::arrayOver;
 
 // Rows of digits as a value image indexed from (x0, y0).
 Labels fromRows(const std::vector<std::string>& rows, int x0 = 0, int y0 = 0)

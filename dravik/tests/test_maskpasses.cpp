@@ -1,5 +1,7 @@
 #include "classification/maskpasses.h"
 
+#include "arrays.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -16,6 +18,8 @@ using corvath::utility::fitArrayToRect;
 
 namespace {
 
+using testsupport::arrayOver;
+
 struct Recorder : corvath::utility::IiUI {
     std::vector<float> fractions;
     void progress(float f, const std::string& text) override
@@ -28,17 +32,6 @@ struct Recorder : corvath::utility::IiUI {
 struct Canceller : corvath::utility::IiUI {
     void progress(float, const std::string&) override { throw DvExCancel(); }
 };
-
-template <typename T>
-blitz::Array<T, 2> arrayOver(const Rect& r, const T& value)
-{
-    blitz::Array<T, 2> a;
-    fitArrayToRect(a, r);
-    for (int i = r.x1; i <= r.x2; ++i)
-        for (int j = r.y1; j <= r.y2; ++j)
-            a(i, j) = value;
-    return a;
-}
 
 template <typename T, int N>
 bool equal(const blitz::TinyVector<T, N>& a, const blitz::TinyVector<T, N>& b)

@@ -237,6 +237,26 @@ void forStrokeRows(const Rect& clip, const Bytes* mask, F f)
     }
 }
 
+// Row x of the working array over y1..y2 takes the rule's value where take(j) holds for the
+// j-th pixel and the status passes, 0 elsewhere; the row's taken span joins `taken`.
+template <typename Take>
+void writeTakenRow(int x, int y1, int y2, const unsigned char* s, long sStep, unsigned char* w, long wStep,
+                   const Rule& rule, Bounds& taken, Take take)
+{
+    long first = -1, last = -1;
+    for (int y = y1, j = 0; y <= y2; ++y, ++j, s += sStep, w += wStep) {
+        const unsigned char n = take(j) && rule.passes(*s) ? rule.apply(*s) : 0;
+        *w = n;
+        if (n) {
+            if (first < 0)
+                first = y;
+            last = y;
+        }
+    }
+    if (first >= 0)
+        taken.addRow(x, first, last);
+}
+
 } // namespace
 
 void IiClassification::select(const Rect& stroke, const Bytes* strokeMask, Bytes& status, int selectMode,
@@ -279,20 +299,8 @@ void IiClassification::select(const Rect& stroke, const Bytes* strokeMask, Bytes
         Bounds taken;
         if (!clip.isEmpty())
             forStrokeRows(clip, strokeMask, [&](int x, const unsigned char* m, long mStep) {
-                const unsigned char* s = &status(x, clip.y1);
-                unsigned char* w = &m_working(x, clip.y1);
-                long first = -1, last = -1;
-                for (int y = clip.y1, j = 0; y <= clip.y2; ++y, ++j, s += sStep, w += wStep) {
-                    const unsigned char n = (!m || m[j * mStep]) && rule.passes(*s) ? rule.apply(*s) : 0;
-                    *w = n;
-                    if (n) {
-                        if (first < 0)
-                            first = y;
-                        last = y;
-                    }
-                }
-                if (first >= 0)
-                    taken.addRow(x, first, last);
+                writeTakenRow(x, clip.y1, clip.y2, &status(x, clip.y1), sStep, &m_working(x, clip.y1), wStep,
+                              rule, taken, [m, mStep](int j) { return !m || m[j * mStep]; });
             });
         m_changed = taken.shifted(0, 0);
         rest.report("", 0.5f);
@@ -372,21 +380,9 @@ void IiClassification::selectGlobal(const Rect& clip, const Bytes* strokeMask, c
     const Rect image = imageRect();
     Bounds taken;
     for (int x = image.x1; x <= image.x2; ++x) {
-        const unsigned char* s = &status(x, image.y1);
         const int* l = &labels(x, image.y1);
-        unsigned char* w = &m_working(x, image.y1);
-        long first = -1, last = -1;
-        for (int y = image.y1; y <= image.y2; ++y, s += sStep, l += lStep, w += wStep) {
-            const unsigned char n = touched.contains(*l) && rule.passes(*s) ? rule.apply(*s) : 0;
-            *w = n;
-            if (n) {
-                if (first < 0)
-                    first = y;
-                last = y;
-            }
-        }
-        if (first >= 0)
-            taken.addRow(x, first, last);
+        writeTakenRow(x, image.y1, image.y2, &status(x, image.y1), sStep, &m_working(x, image.y1), wStep, rule,
+                      taken, [&touched, l, lStep](int j) { return touched.contains(l[j * lStep]); });
     }
     m_changed = taken.shifted(0, 0);
     rest.report("", 0.75f);
