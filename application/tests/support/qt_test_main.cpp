@@ -66,6 +66,10 @@ int main(int argc, char** argv)
     int result;
     {
         QApplication app(argc, argv);
+        // The settings store the program itself uses, inside the scratch folder.
+        QCoreApplication::setOrganizationName(QStringLiteral("OrlenthTech"));
+        QCoreApplication::setOrganizationDomain(QStringLiteral("orlenthtech.example"));
+        QCoreApplication::setApplicationName(QStringLiteral("Kestrine3"));
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }
