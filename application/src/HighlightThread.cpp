@@ -2,10 +2,7 @@
 
 #include <QtDebug>
 
-HighlightThread::HighlightThread(QObject* parent) : QThread(parent)
-{
-    m_rect = QRect();  // left 0, top 0, right -1, bottom -1: nothing to do yet
-}
+HighlightThread::HighlightThread(QObject* parent) : QThread(parent) {}
 
 HighlightThread::~HighlightThread()
 {

@@ -61,7 +61,7 @@ private:
     const QImage* m_status = nullptr;
     QImage m_sourceCopy;  // the source converted, when it came in another format
     QImage m_patchMask;
-    QRect m_rect;
+    QRect m_rect;  // null (left 0, top 0, right -1, bottom -1) until the first start
     QRect m_area;  // what the walk visits: rect clipped to the images and the patch
     quint8 m_statusMask = 0;
     std::atomic<bool> m_abort{false};
@@ -90,10 +90,12 @@ void HighlightThread::walk(IsSelected isSelected)
     const bool masked = !m_patchMask.isNull();
     const QPoint maskOffset = m_patchMask.offset();
     const quint8 statusMask = m_statusMask;
+    uchar* const outBits = m_output->bits();  // already detached by start()
+    const qsizetype outStride = m_output->bytesPerLine();
     for (int y = m_area.top(); y <= m_area.bottom(); ++y) {
         const QRgb* colour = reinterpret_cast<const QRgb*>(m_source->constScanLine(y));
         const uchar* status = m_status->constScanLine(y);
-        uchar* out = m_output->scanLine(y);
+        uchar* out = outBits + y * outStride;
         const uchar* mask = masked ? m_patchMask.constScanLine(y - maskOffset.y()) : nullptr;
         for (int x = left; x <= right; ++x) {
             if (mask && mask[x - maskOffset.x()] == 0)
