@@ -196,21 +196,23 @@ bool startDetachedProcess(const std::string& program, const std::string& command
     }
 
     close(report[1]);
+    // The pipe alone tells the outcome: a host that ignores SIGCHLD has its children reaped
+    // by the system, and then the wait fails although the start succeeded.
     int status = 0;
-    const bool waited = waitForChild(intermediate, status) >= 0;
-    const int waitError = errno;
+    waitForChild(intermediate, status);
     int childError = 0;
     ssize_t got;
     do
         got = read(report[0], &childError, sizeof childError);
     while (got < 0 && errno == EINTR);
+    const int readError = errno;
     close(report[0]);
     if (got == static_cast<ssize_t>(sizeof childError)) {
         errno = childError;
         return false;
     }
-    if (!waited) {
-        errno = waitError;
+    if (got < 0) {
+        errno = readError;
         return false;
     }
     return true;

@@ -226,3 +226,21 @@ TEST(OsVersion, MajorNumberOfTheRelease)
     platform::setOsReleaseOverride(nullptr);
     EXPECT_GE(platform::osMajorVersion(), 1);
 }
+
+TEST(ProcessStart, HostThatIgnoresChildSignals)
+{
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    // The system reaps the children itself: a detached start still reports success...
+    const bool detached = platform::startDetachedProcess("/bin/sh", joined({"sh", "-c", "exit 0"}));
+    // ...while an exit code cannot be had, which is a failure, not a success.
+    errno = 0;
+    const int waited = runShell("exit 0");
+    const int waitError = errno;
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_TRUE(detached);
+    EXPECT_EQ(waited, -1);
+    EXPECT_EQ(waitError, ECHILD);
+}

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -36,6 +35,25 @@ std::vector<std::string> linesOf(const std::string& path)
     while (std::getline(file, line))
         lines.push_back(line);
     return lines;
+}
+
+// '9' stands for one digit, '*' for one to three digits; everything else matches itself.
+bool matchesShape(const std::string& text, const std::string& shape)
+{
+    std::size_t t = 0;
+    for (char c : shape) {
+        const auto digit = [&] { return t < text.size() && text[t] >= '0' && text[t] <= '9'; };
+        if (c == '9' || c == '*') {
+            if (!digit())
+                return false;
+            ++t;
+            for (int extra = 0; c == '*' && extra < 2 && digit(); ++extra)
+                ++t;
+        } else if (t >= text.size() || text[t++] != c) {
+            return false;
+        }
+    }
+    return t == text.size();
 }
 
 class ShimLogTest : public ::testing::Test {
@@ -125,10 +143,10 @@ TEST_F(ShimLogTest, RealClockGivesMatchingNameAndPrefix)
     testing::internal::GetCapturedStderr();
     LogLine() << "x";
     const std::string name = ShimLog::path().substr(logFolder().size() + 1);
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(20\d\d\.\d\d\.\d\d_\d\d\.\d\d\.\d\d\.\d{1,3}-shim\.txt)"))) << name;
+    EXPECT_TRUE(matchesShape(name, "9999.99.99_99.99.99.*-shim.txt")) << name;
     const std::vector<std::string> lines = linesOf(ShimLog::path());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d{1,2}:\d{1,2}:\d{1,2}\.\d{1,3}: x)"))) << lines[1];
+    EXPECT_TRUE(matchesShape(lines[1], "*:*:*.*: x")) << lines[1];
 }
 
 TEST_F(ShimLogTest, MissingFolderIsReportedAndIgnored)
