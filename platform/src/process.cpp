@@ -176,14 +176,14 @@ bool startDetachedProcess(const std::string& program, const std::string& command
     }
     if (intermediate == 0) {
         close(report[0]);
+        // Default actions before unblocking, so that no host handler runs in this copy.
+        for (int sig = 1; sig < NSIG; ++sig)
+            if (sigismember(&allSignals, sig) == 1)
+                sigaction(sig, &defaultAction, nullptr);
         sigprocmask(SIG_SETMASK, &emptyMask, nullptr);
         const pid_t grandchild = fork();
-        if (grandchild == 0) {
-            for (int sig = 1; sig < NSIG; ++sig)
-                if (sigismember(&allSignals, sig) == 1)
-                    sigaction(sig, &defaultAction, nullptr);
+        if (grandchild == 0)
             execve(path, argv.data(), environ);
-        }
         if (grandchild > 0)
             _exit(0);
         // Only a failed fork or a failed exec gets here.
