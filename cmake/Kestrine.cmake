@@ -34,6 +34,18 @@ function(kestrine_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ENVIRONMENT "${ARG_ENV}")
 endfunction()
 
+# kestrine_qt_test(NAME SOURCES ... LIBS ...): as kestrine_test, on the shared main that runs the
+# cases under an offscreen QApplication (kestrine_qt_test_support); each binary its own process.
+function(kestrine_qt_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} kestrine_qt_test_support GTest::gtest)
+  target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+endfunction()
+
 # kestrine_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program, never run by the tests.
 function(kestrine_bench name)
   cmake_parse_arguments(ARG "OWN_ALLOCATOR" "" "SOURCES;LIBS" ${ARGN})

@@ -7,6 +7,7 @@ packages=(
   libblitz0-dev
   libboost-dev libboost-thread-dev libboost-date-time-dev libboost-system-dev
   libpng-dev libtiff-dev zlib1g-dev
+  qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

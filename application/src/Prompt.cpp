@@ -1,0 +1,85 @@
+#include "Prompt.h"
+
+namespace {
+
+class QtDialogs : public Prompt::Handler {
+public:
+    QMessageBox::StandardButton message(QWidget* parent, const Prompt::Message& m) override
+    {
+        switch (m.kind) {
+        case Prompt::Information:
+            return QMessageBox::information(parent, m.title, m.text, m.buttons, m.defaultButton);
+        case Prompt::Warning:
+            return QMessageBox::warning(parent, m.title, m.text, m.buttons, m.defaultButton);
+        case Prompt::Critical:
+            return QMessageBox::critical(parent, m.title, m.text, m.buttons, m.defaultButton);
+        case Prompt::Question:
+            break;
+        }
+        return QMessageBox::question(parent, m.title, m.text, m.buttons, m.defaultButton);
+    }
+
+    QColor color(const QColor& initial, QWidget* parent, const QString& title,
+                 QColorDialog::ColorDialogOptions options) override
+    {
+        return QColorDialog::getColor(initial, parent, title, options);
+    }
+};
+
+QtDialogs g_qtDialogs;
+Prompt::Handler* g_handler = &g_qtDialogs;
+
+} // namespace
+
+void Prompt::setHandler(Handler* handler)
+{
+    g_handler = handler ? handler : &g_qtDialogs;
+}
+
+Prompt::Handler* Prompt::handler()
+{
+    return g_handler;
+}
+
+QMessageBox::StandardButton Prompt::ask(QWidget* parent, const Message& message)
+{
+    return g_handler->message(parent, message);
+}
+
+QMessageBox::StandardButton Prompt::information(QWidget* parent, const QString& title,
+                                                const QString& text,
+                                                QMessageBox::StandardButtons buttons,
+                                                QMessageBox::StandardButton defaultButton)
+{
+    return ask(parent, {Information, title, text, buttons, defaultButton});
+}
+
+QMessageBox::StandardButton Prompt::warning(QWidget* parent, const QString& title,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton defaultButton)
+{
+    return ask(parent, {Warning, title, text, buttons, defaultButton});
+}
+
+QMessageBox::StandardButton Prompt::critical(QWidget* parent, const QString& title,
+                                             const QString& text,
+                                             QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    return ask(parent, {Critical, title, text, buttons, defaultButton});
+}
+
+QMessageBox::StandardButton Prompt::question(QWidget* parent, const QString& title,
+                                             const QString& text,
+                                             QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    return ask(parent, {Question, title, text, buttons, defaultButton});
+}
+
+QColor Prompt::getColor(const QColor& initial, QWidget* parent, const QString& title,
+                        QColorDialog::ColorDialogOptions options)
+{
+    return g_handler->color(initial, parent, title, options);
+}
