@@ -1,6 +1,8 @@
 // The main of every GUI test binary: an offscreen QApplication with its settings and runtime
 // folders in a fresh temporary folder, so that no test reads or writes the user's own.
 
+#include "KestrineResources.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -72,6 +74,7 @@ int main(int argc, char** argv)
         QCoreApplication::setOrganizationName(QStringLiteral("OrlenthTech"));
         QCoreApplication::setOrganizationDomain(QStringLiteral("orlenthtech.example"));
         QCoreApplication::setApplicationName(QStringLiteral("Kestrine3"));
+        initKestrineResources();
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }
