@@ -237,6 +237,9 @@ void tellUser()
     if (!shown) {
         Output err{STDERR_FILENO};
         err.text(message);
+        const std::size_t length = std::strlen(message);
+        if (length == 0 || message[length - 1] != '\n')
+            err.text("\n");
     }
 }
 
