@@ -1,5 +1,7 @@
 #include "DravikThread.h"
 
+#include "platform/crash_guard.h"
+
 #include "DravikCommand.h"
 
 #include "dravik.h"
@@ -111,6 +113,8 @@ void DravikThread::lSlot() {}
 
 void DravikThread::run()
 {
+    // A stack overflow in the engine still reaches the crash guard.
+    platform::prepareThreadForCrashes();
     m_current->execute();
     m_current->m_executed = true;
 }

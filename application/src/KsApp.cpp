@@ -1,5 +1,6 @@
 #include "KsApp.h"
 
+#include "GmModel.h"
 #include "Identity.h"
 #include "KsAppPreferences.h"
 #include "KsApplication.h"
@@ -30,7 +31,7 @@ KsApp::~KsApp()
     delete m_preferences;
     m_preferences = nullptr;
     delete m_mainWindow.data();
-    // The model is destroyed here, clearing its process-wide pointer.
+    GmModel::destroy();
     delete m_settings;
     m_settings = nullptr;
     delete m_application;

@@ -1,7 +1,10 @@
 // The program's process entry run in this process: launch modes, exit codes, the run log it
 // writes, and the problem report the main window makes about an earlier crash. Each case runs
 // in its own process with fresh temporary and settings folders.
+#include "GmColor.h"
+#include "GmModel.h"
 #include "Identity.h"
+#include "KsAppPreferences.h"
 #include "KsApp.h"
 #include "KsMainWindow.h"
 #include "Launch.h"
@@ -98,6 +101,26 @@ TEST_F(StartUp, ClosingTheWindowEndsTheRunWithZero)
     EXPECT_EQ(KsApp::instance(), nullptr);
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
     EXPECT_EQ(Klogger::instance(), nullptr);
+}
+
+TEST_F(StartUp, EveryQtObjectGoesBeforeTheQtApplicationAndTheLoggerLast)
+{
+    bool modelGoneFirst = false;
+    bool preferencesGoneFirst = false;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        QObject::connect(GmModel::instance(), &QObject::destroyed, [&] {
+            modelGoneFirst = QCoreApplication::instance() && Klogger::instance();
+        });
+        QObject::connect(KsAppPreferences::instance()->color(KsAppPreferences::KeepMaskColor),
+                         &QObject::destroyed, [&] {
+                             preferencesGoneFirst = QCoreApplication::instance() && Klogger::instance();
+                         });
+        QTimer::singleShot(0, window, &QWidget::close);
+    });
+    ASSERT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(modelGoneFirst);
+    EXPECT_TRUE(preferencesGoneFirst);
+    EXPECT_EQ(KsAppPreferences::instance(), nullptr);
 }
 
 TEST_F(StartUp, AboutAloneMakesNoApplication)
