@@ -1,10 +1,9 @@
 #include "DravikThread.h"
 
-#include "platform/crash_guard.h"
-
 #include "DravikCommand.h"
 
 #include "dravik.h"
+#include "platform/crash_guard.h"
 
 #include <QtGlobal>
 
