@@ -50,8 +50,7 @@ void KsApp::init(int& argc, char** argv)
     QCoreApplication::setOrganizationName(organizationName());
     QCoreApplication::setOrganizationDomain(organizationDomain());
     QCoreApplication::setApplicationName(applicationName());
-    // Qt 5.15 draws every colour exactly on the displays it runs on; no colour specification
-    // is needed.
+    // No colour specification: Qt 5 no longer has colour-mapped displays to allocate for.
 
     m_application = new KsApplication(argc, argv);
 

@@ -198,8 +198,9 @@ void writeDump(int signal, const siginfo_t* info, const void* context)
     out.decimal(long(syscall(SYS_gettid)));
     out.text("\nstamp: ");
     out.decimal(now.tv_sec);
-    out.text(".");
-    out.decimal(now.tv_nsec / 1000000);
+    const long milliseconds = now.tv_nsec / 1000000;
+    out.text(milliseconds < 10 ? ".00" : milliseconds < 100 ? ".0" : ".");
+    out.decimal(milliseconds);
     out.text(" s since 1970\n");
     writeRegisters(out, context);
     out.text("backtrace:\n");
