@@ -27,10 +27,12 @@ KsApp::KsApp(LaunchMode mode) : m_launchMode(mode)
 
 KsApp::~KsApp()
 {
-    // Every Qt object goes before the Qt application; the logger (a member) goes last.
+    // The main window normally went with its close. When the loop ended otherwise it goes
+    // first, while the preferences and the model it reads on its way out still exist.
+    delete m_mainWindow.data();
+    // Every other Qt object goes before the Qt application; the logger (a member) goes last.
     delete m_preferences;
     m_preferences = nullptr;
-    delete m_mainWindow.data();
     GmModel::destroy();
     delete m_settings;
     m_settings = nullptr;

@@ -5,6 +5,7 @@
 #include "GmModel.h"
 #include "Identity.h"
 #include "KsAppPreferences.h"
+#include "KsApplication.h"
 #include "KsApp.h"
 #include "KsMainWindow.h"
 #include "Launch.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileOpenEvent>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -121,6 +123,21 @@ TEST_F(StartUp, EveryQtObjectGoesBeforeTheQtApplicationAndTheLoggerLast)
     EXPECT_TRUE(modelGoneFirst);
     EXPECT_TRUE(preferencesGoneFirst);
     EXPECT_EQ(KsAppPreferences::instance(), nullptr);
+}
+
+TEST_F(StartUp, AFileOpenEventKeepsItsPathAndCountsAsHandledOnceTheWindowExists)
+{
+    QString kept;
+    bool handled = false;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        QFileOpenEvent event(QStringLiteral("/photos/cat.png"));
+        handled = QCoreApplication::sendEvent(KsApp::instance()->application(), &event);
+        kept = KsApp::instance()->application()->fileOpenPath();
+        QTimer::singleShot(0, window, &QWidget::close);
+    });
+    ASSERT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(kept, QStringLiteral("/photos/cat.png"));
 }
 
 TEST_F(StartUp, AboutAloneMakesNoApplication)
