@@ -5,6 +5,7 @@
 #include "NamedImage.h"
 #include "Prompt.h"
 #include "SourceImageFiles.h"
+#include "Texts.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,11 +33,6 @@ const QString kFileNameKey = QStringLiteral("filename_");
 const QString kFormatKey = QStringLiteral("format_");
 const QString kMasterKey = QStringLiteral("imageMaster_");
 const QString kImageKey = QStringLiteral("imageImage_");
-
-QString title()
-{
-    return QStringLiteral("Kestrine 3");
-}
 
 // Qt 5 images hold at most 2 GiB; the 8-bit form of every source image must fit in one.
 bool fitsQImage(qint64 width, qint64 height)
@@ -202,7 +198,7 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     }
     m_display = QImage();
     warnCannotOpen(fileName, tr("\n\nIf you have Adobe Photoshop you could try loading the file into it, "
-                                "and applying the %1 filter there.").arg(title()));
+                                "and applying the %1 filter there.").arg(productName()));
 }
 
 KsSourceImage::KsSourceImage(const View8& view, const QString& name) : m_fileName(name)
@@ -475,7 +471,7 @@ void KsSourceImage::init()
 
 void KsSourceImage::warnCannotOpen(const QString& fileName, const QString& detail) const
 {
-    Prompt::warning(nullptr, title(), tr("Sorry - could not open file %1").arg(fileName) + detail);
+    Prompt::warning(nullptr, productName(), tr("Sorry - could not open file %1").arg(fileName) + detail);
 }
 
 // --- derived images -------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "Launch.h"
 
+#include "KestrineResources.h"
 #include "KsAppStandAlone.h"
 
 #include <QString>
@@ -40,6 +41,7 @@ LaunchMode launchModeFor(int argc, const char* const* argv)
 
 int kestrineMain(int argc, char** argv)
 {
+    initKestrineResources();
     if (argc == 2 && is(argv[1], "--about")) {
         // The About box is shown here, with an application instance of its own.
         return 0;

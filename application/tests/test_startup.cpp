@@ -89,7 +89,9 @@ TEST_F(StartUp, ClosingTheWindowEndsTheRunWithZero)
 {
     QString title;
     bool registered = false;
+    bool pictureFound = false;
     KsApp::setStartUpHook([&](QWidget* window) {
+        pictureFound = QFile::exists(QStringLiteral(":/images/pipette.png"));
         title = window->windowTitle();
         registered = KsMainWindow::instance() == window && window->isVisible()
                      && window->testAttribute(Qt::WA_DeleteOnClose);
@@ -98,6 +100,8 @@ TEST_F(StartUp, ClosingTheWindowEndsTheRunWithZero)
     EXPECT_EQ(runMain({"kestrine3"}), 0);
     EXPECT_EQ(title, QStringLiteral("Kestrine 3"));
     EXPECT_TRUE(registered);
+    // The compiled-in pictures are there for the window's parts.
+    EXPECT_TRUE(pictureFound);
     // Everything is gone: the window, the application object, the Qt application.
     EXPECT_EQ(KsMainWindow::instance(), nullptr);
     EXPECT_EQ(KsApp::instance(), nullptr);
