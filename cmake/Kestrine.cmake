@@ -69,3 +69,16 @@ function(kestrine_bench name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
 endfunction()
+
+# kestrine_app_test(NAME SOURCES ... LIBS ... ENV ...): a test binary that runs the program's
+# start-up itself (which makes the Qt application), on the main of kestrine_app_test_main:
+# offscreen, with fresh temporary and settings folders; one process per case.
+function(kestrine_app_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:kestrine_app_test_main>)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest)
+  target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+endfunction()
