@@ -79,6 +79,6 @@ function(kestrine_app_test name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+  kestrine_test_environment(${name} "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
 endfunction()
