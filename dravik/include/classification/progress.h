@@ -43,6 +43,25 @@ struct ProgressRange {
     ProgressRange nextStep(float upTo);
 };
 
+// Passes reports on to a parent, never below the highest fraction passed so far: an
+// operation whose steps are laid out over overlapping shares still shows the client a bar
+// that only rises. Every report still reaches the parent, so a cancel is seen at once.
+class RisingReporter : public corvath::utility::IiUI {
+public:
+    explicit RisingReporter(corvath::utility::IiUI* parent) : m_parent(parent) {}
+    void progress(float fraction, const std::string& text) override
+    {
+        if (fraction > m_highest)
+            m_highest = fraction;
+        if (m_parent)
+            m_parent->progress(m_highest, text);
+    }
+
+private:
+    corvath::utility::IiUI* m_parent;
+    float m_highest = 0.f;
+};
+
 // The reporter at the top of one engine call: throttles reports to one per 0.1 s (the final
 // 100 percent always goes through), calls the client's callback and turns its "abort" into
 // DvExCancel, once.

@@ -439,7 +439,9 @@ DvResult DvInSession::generateMask(const DvImageDesc& cutOut, const DvImageDesc&
     ensurePrivateStatus(statusImage);
     try {
         DvInProgress reporter(DvProgressCallback, "Generate mask", true);
-        ProgressRange range(&reporter);
+        // Matting patches' shares end at their place in the list, behind the distances' share.
+        RisingReporter rising(&reporter);
+        ProgressRange range(&rising);
 
         std::vector<classification::MaskPatch> list(static_cast<std::size_t>(patchCount));
         for (int i = 0; i < patchCount; ++i) {
