@@ -12,7 +12,6 @@
 #include <atomic>
 #include <exception>
 #include <functional>
-#include <string>
 #include <new>
 #include <vector>
 
@@ -127,91 +126,6 @@ void runTakenJobsOnWorkerThreads(JobRecord& record, int taken, const Work& work)
     if (startFailure)
         std::rethrow_exception(startFailure);
     record.rethrow();
-}
-
-// Runs side() on a thread of its own while main(parent) runs on the calling thread, for two
-// pieces of work that share nothing they write. The client's callback belongs to the calling
-// thread: side() reports nothing and is ended by a cancel once the calling thread has stopped,
-// and main's reports reach `parent` through a reporter that ends main with a cancel once side()
-// has failed, so the failure is not kept waiting. Joins before it returns or throws; side()'s
-// failure wins over the cancel it caused. side takes the reporter it must report through.
-template <typename Side, typename Main>
-auto runBeside(corvath::utility::IiUI* parent, Side&& side, Main&& main) -> decltype(main(parent));
-
-namespace detail {
-
-class BesideReporter : public corvath::utility::IiUI {
-public:
-    explicit BesideReporter(const std::atomic<bool>& stop) : m_stop(stop) {}
-    void progress(float, const std::string&) override
-    {
-        if (m_stop.load(std::memory_order_relaxed))
-            throw DvExCancel();
-    }
-
-private:
-    const std::atomic<bool>& m_stop;
-};
-
-class CallerReporter : public corvath::utility::IiUI {
-public:
-    CallerReporter(corvath::utility::IiUI* parent, const std::atomic<bool>& besideFailed)
-        : m_parent(parent), m_besideFailed(besideFailed)
-    {
-    }
-    void progress(float fraction, const std::string& text) override
-    {
-        if (m_besideFailed.load(std::memory_order_relaxed))
-            throw DvExCancel();
-        if (m_parent)
-            m_parent->progress(fraction, text);
-    }
-
-private:
-    corvath::utility::IiUI* m_parent;
-    const std::atomic<bool>& m_besideFailed;
-};
-
-} // namespace detail
-
-template <typename Side, typename Main>
-auto runBeside(corvath::utility::IiUI* parent, Side&& side, Main&& main) -> decltype(main(parent))
-{
-    std::atomic<bool> stop{false}, sideFailed{false};
-    std::exception_ptr sideFailure;
-    detail::BesideReporter besideReporter(stop);
-    detail::CallerReporter callerReporter(parent, sideFailed);
-    boost::thread thread([&] {
-        try {
-            side(&besideReporter);
-        } catch (...) {
-            sideFailure = std::current_exception();
-            sideFailed = true;
-        }
-    });
-    struct Joiner {
-        std::atomic<bool>& stop;
-        boost::thread& thread;
-        ~Joiner()
-        {
-            stop = true;
-            if (thread.joinable())
-                thread.join();
-        }
-    } joiner{stop, thread};
-    try {
-        auto result = main(&callerReporter);
-        thread.join();
-        if (sideFailure)
-            std::rethrow_exception(sideFailure);
-        return result;
-    } catch (const DvExCancel&) {
-        stop = true;
-        thread.join();
-        if (sideFailure)
-            std::rethrow_exception(sideFailure);
-        throw;
-    }
 }
 
 } // namespace classification

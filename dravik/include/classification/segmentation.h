@@ -295,10 +295,6 @@ public:
     // empties the labels and sets the fine label count to -1.
     bool watershedInner(bool upstreamChanged, ProgressRange range);
 
-    // Stages 4 and 5 over their two ranges, with the result of stages 1 to 3; when both
-    // recompute, the width map runs beside the inner watershed on a thread of its own.
-    bool widthMapAndInnerWatershed(bool upstreamChanged, ProgressRange widthRange, ProgressRange innerRange);
-
     // Runs the five stages over the range's shares; true when any stage changed a result.
     // After any exception every channel is recomputed by the next run.
     bool analyse(ProgressRange range);

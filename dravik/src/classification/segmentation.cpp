@@ -1,9 +1,7 @@
 // The segmentation's settings records and its histogram stage.
 #include "classification/segmentation.h"
 
-#include "classification/jobthreads.h"
 #include "morphology/convolve.h"
-#include "platform/clock.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -74,9 +72,8 @@ bool Segmentation<N, V>::analyse(ProgressRange range)
         bool changed = updateHistograms(false, range.nextStep(kStageEnds[0]));
         changed = watershedFirstAllChannels(changed, range.nextStep(kStageEnds[1])) || changed;
         changed = updateGradients(changed, range.nextStep(kStageEnds[2])) || changed;
-        changed = widthMapAndInnerWatershed(changed, range.nextStep(kStageEnds[3]),
-                                            range.nextStep(kStageEnds[4]))
-                  || changed;
+        changed = computeWidthMap(changed, range.nextStep(kStageEnds[3])) || changed;
+        changed = watershedInner(changed, range.nextStep(kStageEnds[4])) || changed;
         storeChannelStates();
         return changed;
     } catch (...) {
@@ -84,30 +81,6 @@ bool Segmentation<N, V>::analyse(ProgressRange range)
         resetChannelStates();
         throw;
     }
-}
-
-template <int N, int V>
-bool Segmentation<N, V>::widthMapAndInnerWatershed(bool upstreamChanged, ProgressRange widthRange,
-                                                   ProgressRange innerRange)
-{
-    const bool widthDue = upstreamChanged || m_lastComplete.inFocusEdgeWidth != m_head.inFocusEdgeWidth;
-    if (!widthDue || !(m_head.imageTol > 1.0f) || platform::processorCount() < 2) {
-        const bool widthChanged = computeWidthMap(upstreamChanged, widthRange);
-        return watershedInner(upstreamChanged || widthChanged, innerRange) || widthChanged;
-    }
-    // The width map reads the histograms and writes the gradient's third byte; the inner
-    // watershed reads its first two and writes the region labels. The flood runs on one
-    // thread, so the width map runs beside it rather than before it.
-    checkHistogramSettings();
-    const float widthEnd = widthRange.hi;
-    return runBeside(
-        widthRange.parent,
-        [this](corvath::utility::IiUI* quiet) { computeWidthMap(true, ProgressRange(quiet, 0.f, 1.f)); },
-        [&](corvath::utility::IiUI* reporter) {
-            if (reporter)
-                reporter->progress(widthEnd, std::string());
-            return watershedInner(true, ProgressRange(reporter, innerRange.lo, innerRange.hi, innerRange.position));
-        });
 }
 
 template <int N, int V>
