@@ -258,10 +258,10 @@ DvResult DvSelect(DvSession* session, DvImage* image, const DvSelection* stroke,
     });
 }
 
-DvResult DvAutoComplex(DvSession* session, DvImage* image, float strength, DvProgressFunction callback)
+DvResult DvAutoComplex(DvSession* session, DvImage* image, float bandFactor, DvProgressFunction callback)
 {
     return onSessionImage(session, image, [&](DvInSession& s, DvInImage& i) -> DvResult {
-        return s.autoComplex(i, strength, callback);
+        return s.autoComplex(i, bandFactor, callback);
     });
 }
 
