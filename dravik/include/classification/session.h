@@ -121,7 +121,7 @@ public:
     DvResult analyseImage(DvProgressFunction callback);
     DvResult select(DvInImage& image, const DvSelection& stroke, unsigned char newValue,
                     unsigned char matchTarget, int mode, float strength, DvProgressFunction callback);
-    DvResult autoComplex(DvInImage& image, float strength, DvProgressFunction callback);
+    DvResult autoComplex(DvInImage& image, float bandFactor, DvProgressFunction callback);
     DvResult despeckleSelection(DvInImage& image, unsigned char level, DvProgressFunction callback);
     DvResult autoFill(DvInImage& image, const DvArea* area, unsigned char fillClass,
                       float bandFactor, DvProgressFunction callback);

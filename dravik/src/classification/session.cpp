@@ -506,12 +506,12 @@ DvResult DvInSession::select(DvInImage& image, const DvSelection& stroke, unsign
     }, classification::selectCommitsWithUndo(newValue, matchTarget));
 }
 
-DvResult DvInSession::autoComplex(DvInImage& image, float strength, DvProgressFunction callback)
+DvResult DvInSession::autoComplex(DvInImage& image, float bandFactor, DvProgressFunction callback)
 {
     if (!analysedHere())
         return DvNoSegmentation;
     return runOperation(image, "Auto complex", callback, [&](Bytes& status, ProgressRange& range) {
-        m_classification->autoComplex(status, range.nextStep(1.0f), strength);
+        m_classification->autoComplex(status, range.nextStep(1.0f), bandFactor);
     });
 }
 
