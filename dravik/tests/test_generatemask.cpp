@@ -393,7 +393,7 @@ TEST_F(MarkedSession, AnExclusivePatchWithABitmapChangesOnlyItsOwnPixels)
     }
 }
 
-TEST_F(MarkedSession, PatchesRunInTheirOrderWithProgressRisingToTheEnd)
+TEST_F(MarkedSession, MattingAndCorePatchesTogetherReportProgressThatOnlyRises)
 {
     // Two matting patches around a mask-core patch: each matting patch's share ends at its
     // place in the list, which lies behind where the distances left the progress.
