@@ -117,7 +117,7 @@ Rancour::Rancour(SixChannelImage destination, const RgbaView8& source, const Env
     }
     // Bands keep every processor busy; they are tall enough that the rows their windows
     // read twice stay a small share.
-    bandHeight = std::max(128, 8 * std::max(settings.textureSize, 0));
+    bandHeight = std::max(256, 8 * std::max(settings.textureSize, 0));
     const long rows = bounds.isEmpty() ? 0 : long(bounds.x2) - bounds.x1 + 1;
     bandCount = int(std::max(1L, (rows + bandHeight - 1) / bandHeight));
 }
