@@ -3,7 +3,7 @@
 // mosaics of them at their own resolution (as many edges as a real photograph of that size),
 // and the same analysis step by step. Peak memory is the process's resident high-water mark after the
 // runs; run one size per process (--benchmark_filter) to read it per size.
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include "benchsupport.h"

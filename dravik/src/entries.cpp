@@ -2,9 +2,9 @@
 // runs one operation body and maps what escapes it to a result code.
 #include "dravik.h"
 
-#include "classification/progress.h"
-#include "classification/scale.h"
-#include "classification/session.h"
+#include "session/progress.h"
+#include "session/scale.h"
+#include "session/session.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 #include "client_progress.h"
 #include "testimage.h"
 
-#include "classification/generatemask.h"
-#include "classification/session.h"
+#include "mask/generatemask.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include <gtest/gtest.h>
