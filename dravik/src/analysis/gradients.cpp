@@ -20,7 +20,7 @@ using corvath::utility::viewOf;
 
 namespace {
 
-const char* const kSourcePath = "dravik/src/classification/gradients.cpp";
+const char* const kSourcePath = "dravik/src/analysis/gradients.cpp";
 
 using ByteView = blitz::Array<unsigned char, 2>;
 

@@ -13,7 +13,7 @@ using corvath::utility::domainOf;
 
 namespace {
 
-const char* const kHeaderPath = "dravik/include/classification/segmentation.h";
+const char* const kHeaderPath = "dravik/include/analysis/segmentation.h";
 
 } // namespace
 
