@@ -258,7 +258,8 @@ std::string PhotoshopShim::documentTitle()
     return title;
 }
 
-bool PhotoshopShim::fillSourceView(unsigned char* view, unsigned bytesPerPixel, int32_t width, int32_t height)
+bool PhotoshopShim::fillViews(unsigned char* view, unsigned char* copy, unsigned bytesPerPixel, int32_t width,
+                              int32_t height)
 {
     const FilterRecord& record = *m_filterRecord;
     const ModeLayout* layout = layoutOf(record.imageMode);
@@ -277,7 +278,11 @@ bool PhotoshopShim::fillSourceView(unsigned char* view, unsigned bytesPerPixel, 
     const std::size_t viewRowBytes = std::size_t(width) * bytesPerPixel;
 
     if (!layout->cmyk) {
-        transfer::copyRows(host, hostStride, view, std::ptrdiff_t(viewRowBytes), viewRowBytes, height);
+        for (int32_t y = 0; y < height; ++y) {
+            const unsigned char* hostRow = host + y * hostStride;
+            std::memcpy(view + std::size_t(y) * viewRowBytes, hostRow, viewRowBytes);
+            std::memcpy(copy + std::size_t(y) * viewRowBytes, hostRow, viewRowBytes);
+        }
         return true;
     }
 
@@ -299,6 +304,7 @@ bool PhotoshopShim::fillSourceView(unsigned char* view, unsigned bytesPerPixel, 
             transfer::finishRgba<uint16_t>(row, hostRow, width);
         else
             transfer::finishRgba<uint8_t>(row, hostRow, width);
+        std::memcpy(copy + std::size_t(y) * viewRowBytes, row, viewRowBytes);
     }
     releaseColourSpaceSuite();
     if (converted != 0) {

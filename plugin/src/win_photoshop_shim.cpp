@@ -98,11 +98,12 @@ bool WinPhotoshopShim::openSession(unsigned bytesPerPixel, int32_t width, int32_
         return false;
     }
 
-    if (!fillSourceView(source.data(), bytesPerPixel, width, height)) {
+    // The result starts as a copy of the source, so that a child that writes nothing hands
+    // the layer back unchanged.
+    if (!fillViews(source.data(), result.data(), bytesPerPixel, width, height)) {
         closeSession();
         return false;
     }
-    std::memcpy(result.data(), source.data(), source.size());
     return true;
 }
 

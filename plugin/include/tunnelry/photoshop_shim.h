@@ -63,9 +63,10 @@ public:
 protected:
     PhotoshopShim() = default;
 
-    // Writes the host's layer into a view of rows of width × bpp bytes, converting CMYK to
-    // RGBA. False (logged) when the host's buffer is unusable or the conversion fails.
-    bool fillSourceView(unsigned char* view, unsigned bytesPerPixel, int32_t width, int32_t height);
+    // Writes the host's layer into two views of rows of width × bpp bytes, converting CMYK to
+    // RGBA, one row at a time into both while it is fresh in the cache. False (logged) when
+    // the host's buffer is unusable or the conversion fails.
+    bool fillViews(unsigned char* view, unsigned char* copy, unsigned bytesPerPixel, int32_t width, int32_t height);
     // Writes a view of RGBA rows into the host's output buffer, converting to CMYK; 0 or -108.
     int copyViewToHost(const unsigned char* view, unsigned bytesPerPixel, int32_t width, int32_t height);
 
