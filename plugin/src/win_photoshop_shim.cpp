@@ -11,7 +11,8 @@
 
 namespace {
 
-// The oldest operating-system release the plug-in runs on.
+// The oldest operating-system release the plug-in runs on. Errors are read before a log line
+// starts: its time stamp may touch errno.
 constexpr int kMinimumOsMajor = 5;
 
 std::string systemError(int error)
@@ -76,24 +77,28 @@ bool WinPhotoshopShim::openSession(unsigned bytesPerPixel, int32_t width, int32_
 
     m_source = platform::createSharedMemory(size);
     if (m_source == platform::kNoSharedMemory) {
-        LogLine() << "Unable to create mapping to ks3 " << width << " x " << height << ": " << systemError(errno);
+        const int error = errno;
+        LogLine() << "Unable to create mapping to ks3 " << width << " x " << height << ": " << systemError(error);
         return false;
     }
     platform::SharedMemoryView source(m_source);
     if (!source) {
-        LogLine() << "Unable to map buffer to ks3 " << size << ": " << systemError(errno);
+        const int error = errno;
+        LogLine() << "Unable to map buffer to ks3 " << size << ": " << systemError(error);
         closeSession();
         return false;
     }
     m_result = platform::createSharedMemory(size);
     if (m_result == platform::kNoSharedMemory) {
-        LogLine() << "Unable to create mapping to ks3 " << width << " x " << height << ": " << systemError(errno);
+        const int error = errno;
+        LogLine() << "Unable to create mapping to ks3 " << width << " x " << height << ": " << systemError(error);
         closeSession();
         return false;
     }
     platform::SharedMemoryView result(m_result);
     if (!result) {
-        LogLine() << "Unable to create mapping from ks3 " << width << " x " << height << ": " << systemError(errno);
+        const int error = errno;
+        LogLine() << "Unable to create mapping from ks3 " << width << " x " << height << ": " << systemError(error);
         closeSession();
         return false;
     }
