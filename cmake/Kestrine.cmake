@@ -24,14 +24,23 @@ function(kestrine_library name)
   endif()
 endfunction()
 
+# Runs a test binary, for its discovery and for every case, under env with the given variables.
+# gtest_discover_tests flattens a list-valued ENVIRONMENT property, keeping only its first entry.
+function(kestrine_test_environment name env)
+  if(env)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "/usr/bin/env;${env}")
+  endif()
+endfunction()
+
 # kestrine_test(NAME SOURCES ... LIBS ...): one GoogleTest binary, registered with CTest.
 function(kestrine_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+  kestrine_test_environment(${name} "${ARG_ENV}")
   # One CTest entry per test case, so that ctest -j spreads a binary over the cores.
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ENVIRONMENT "${ARG_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
 endfunction()
 
 # kestrine_qt_test(NAME SOURCES ... LIBS ...): as kestrine_test, on the shared main that runs the
@@ -42,8 +51,8 @@ function(kestrine_qt_test name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} kestrine_qt_test_support GTest::gtest)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+  kestrine_test_environment(${name} "${ARG_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
 endfunction()
 
 # kestrine_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program, never run by the tests.
@@ -59,4 +68,17 @@ function(kestrine_bench name)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+endfunction()
+
+# kestrine_app_test(NAME SOURCES ... LIBS ... ENV ...): a test binary that runs the program's
+# start-up itself (which makes the Qt application), on the main of kestrine_app_test_main:
+# offscreen, with fresh temporary and settings folders; one process per case.
+function(kestrine_app_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:kestrine_app_test_main>)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest)
+  target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
+  kestrine_test_environment(${name} "QT_QPA_PLATFORM=offscreen;${ARG_ENV}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
 endfunction()

@@ -9,6 +9,7 @@ packages=(
   libpng-dev libtiff-dev zlib1g-dev
   qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "DravikCommand.h"
 
 #include "dravik.h"
+#include "platform/crash_guard.h"
 
 #include <QtGlobal>
 
@@ -111,6 +112,8 @@ void DravikThread::lSlot() {}
 
 void DravikThread::run()
 {
+    // A stack overflow in the engine still reaches the crash guard.
+    platform::prepareThreadForCrashes();
     m_current->execute();
     m_current->m_executed = true;
 }

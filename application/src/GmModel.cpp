@@ -1,0 +1,41 @@
+#include "GmModel.h"
+
+namespace {
+
+GmModel* g_instance = nullptr;
+
+constexpr qint64 kMaxWorkingPixels = 4000000;
+constexpr int kMaxDivisor = 8;
+
+} // namespace
+
+GmModel::GmModel() = default;
+
+GmModel::~GmModel()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+GmModel* GmModel::instance()
+{
+    if (!g_instance)
+        g_instance = new GmModel;
+    return g_instance;
+}
+
+void GmModel::destroy()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
+{
+    int divisor = 1;
+    while (divisor < kMaxDivisor && pixelCount / divisor > kMaxWorkingPixels)
+        divisor *= 2;
+    const int old = m_resolution;
+    m_resolution = divisor;
+    emit resolutionChanged(old, divisor);
+}
