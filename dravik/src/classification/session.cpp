@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 using classification::Bytes;
 using classification::Rect;
@@ -26,39 +28,154 @@ Rect rectOf(int left, int top, int width, int height)
 
 } // namespace
 
+namespace {
+
+struct LiveHandle {
+    HandleKind kind;
+    DvLibrary* library;
+};
+
+struct HandleRegistry {
+    std::mutex lock;
+    std::unordered_map<const void*, LiveHandle> live;
+};
+
+HandleRegistry& registry()
+{
+    static HandleRegistry r;
+    return r;
+}
+
+// The library of a live handle of that kind, or null; the registry's lock must be held.
+DvLibrary* liveLibraryOf(const void* handle, HandleKind kind)
+{
+    if (!handle)
+        return nullptr;
+    const auto& live = registry().live;
+    const auto found = live.find(handle);
+    return found != live.end() && found->second.kind == kind ? found->second.library : nullptr;
+}
+
+DvResult checkImage(const DvImage* image)
+{
+    return liveLibraryOf(image, HandleKind::Image) ? DvOk : DvBadImage;
+}
+
+DvResult checkSession(const DvSession* session)
+{
+    const DvLibrary* library = liveLibraryOf(session, HandleKind::Session);
+    if (!library)
+        return DvBadSession;
+    return library->dead ? DvLibraryDead : DvOk;
+}
+
+DvResult checkLibrary(const DvLibrary* library)
+{
+    if (!liveLibraryOf(library, HandleKind::Library))
+        return DvBadLibrary;
+    return library->dead ? DvLibraryDead : DvOk;
+}
+
+} // namespace
+
+void registerHandle(const void* handle, HandleKind kind, DvLibrary* library)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    registry().live[handle] = LiveHandle{kind, library};
+}
+
+void unregisterHandle(const void* handle)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    registry().live.erase(handle);
+}
+
 DvResult validateImage(const DvImage* image)
 {
-    if (!image || image->magic != handleMagic)
-        return DvBadImage;
-    return DvOk;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkImage(image);
 }
 
 DvResult validateLibrary(const DvLibrary* library)
 {
-    if (!library || library->magic != handleMagic)
-        return DvBadLibrary;
-    if (library->dead)
-        return DvLibraryDead;
-    return DvOk;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkLibrary(library);
 }
 
 DvResult validateSession(const DvSession* session)
 {
-    if (!session || session->magic != handleMagic)
-        return DvBadSession;
-    return validateLibrary(session->library);
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkSession(session);
 }
 
 void markDead(const DvSession* session)
 {
-    if (validateSession(session) == DvOk)
-        session->library->dead = 1;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (checkSession(session) == DvOk)
+        liveLibraryOf(session, HandleKind::Session)->dead = 1;
 }
 
 void markDead(DvLibrary* library)
 {
-    if (validateLibrary(library) == DvOk)
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (checkLibrary(library) == DvOk)
         library->dead = 1;
+}
+
+DvResult EntryClaim::claim(DvLibrary* library)
+{
+    if (library->busy)
+        return DvRefused;
+    library->busy = true;
+    m_claimed = library;
+    return DvOk;
+}
+
+void EntryClaim::release()
+{
+    if (!m_claimed)
+        return;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    m_claimed->busy = false;
+    m_claimed = nullptr;
+}
+
+DvResult EntryClaim::library(DvLibrary* library)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkLibrary(library))
+        return r;
+    return claim(library);
+}
+
+DvResult EntryClaim::session(const DvSession* session)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkSession(session))
+        return r;
+    return claim(liveLibraryOf(session, HandleKind::Session));
+}
+
+DvResult EntryClaim::image(const DvImage* image)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkImage(image))
+        return r;
+    return claim(liveLibraryOf(image, HandleKind::Image));
+}
+
+DvResult EntryClaim::imageAndSession(const DvImage* image, const DvSession* session)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkImage(image))
+        return r;
+    if (const DvResult r = checkSession(session))
+        return r;
+    DvLibrary* library = liveLibraryOf(session, HandleKind::Session);
+    // Undo records keep views of the image's bytes, which another library may free.
+    if (liveLibraryOf(image, HandleKind::Image) != library)
+        return DvBadImage;
+    return claim(library);
 }
 
 void destroyLibrary(DvLibrary* library)
@@ -74,6 +191,7 @@ void destroyLibrary(DvLibrary* library)
     const std::vector<DvInImage*> images(library->images.begin(), library->images.end());
     for (DvInImage* image : images)
         delete image;
+    unregisterHandle(library);
     library->magic = 0;
     delete library;
 }
@@ -178,14 +296,23 @@ DvInImage::DvInImage(DvLibrary* library, int w, int h, bool registered)
     m_allocation.reset(new unsigned char[bytes]());
     const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(m_allocation.get());
     data = m_allocation.get() + ((m_alignment - raw % m_alignment) % m_alignment);
-    if (m_registered)
+    if (m_registered) {
         library->images.insert(this);
+        try {
+            registerHandle(static_cast<DvImage*>(this), HandleKind::Image, library);
+        } catch (...) {
+            library->images.erase(this);
+            throw;
+        }
+    }
 }
 
 DvInImage::~DvInImage()
 {
-    if (m_registered)
+    if (m_registered) {
+        unregisterHandle(static_cast<DvImage*>(this));
         library->images.erase(this);
+    }
     magic = 0;
 }
 
@@ -303,6 +430,7 @@ DvInSession::~DvInSession()
         auto& siblings = m_parent->m_children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
+    unregisterHandle(static_cast<DvSession*>(this));
     m_libraryRecord->sessions.erase(this);
     // The undo records view the private status copies, so they go first.
     m_classification.reset();
@@ -318,7 +446,9 @@ void DvInSession::registerSession()
         m_parent->m_children.push_back(this);
     try {
         m_libraryRecord->sessions.insert(this);
+        registerHandle(static_cast<DvSession*>(this), HandleKind::Session, m_libraryRecord);
     } catch (...) {
+        m_libraryRecord->sessions.erase(this);
         if (m_parent)
             m_parent->m_children.pop_back();
         throw;
