@@ -87,7 +87,9 @@ struct AreaRecord {
     classification::Rect rectangle;
     std::optional<classification::Bytes> bitmap;
 };
-// Neither validates nor clips; a width or height of 0 gives an empty rectangle.
+// Validates nothing; a width or height of 0 or less gives an empty rectangle. Clipped to
+// +-positionLimit on both axes, which no image reaches.
+constexpr int positionLimit = 1 << 29;
 AreaRecord areaOf(const DvSelection& selection);
 // A selection whose bytes can be read within its own rows.
 bool readableSelection(const DvSelection& selection);

@@ -70,6 +70,10 @@ public:
     void push(std::unique_ptr<IiUndoStep> record);
     void clearRedo();
     void clear();
+    // Appends the other stack's steps, oldest first, as this stack's newest ones, dropping the
+    // redo steps and, beyond the depth, the oldest steps; the other stack is left empty. When an
+    // allocation fails both stacks are left as they were.
+    void appendSteps(UndoStack& other);
 
     std::uint32_t undoCount() const { return m_undoCount; }
     std::uint32_t redoCount() const { return m_redoCount; }

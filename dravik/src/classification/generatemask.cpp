@@ -79,38 +79,60 @@ void copyPixels(ColourImage<T>& to, const ColourImage<T>& from, const Rect& r)
     }
 }
 
-// What a mask generation leaves behind on every way out: the local auto-fill steps undone,
-// bits 64 and 128 cleared over the working rectangles.
+// What a mask generation leaves behind on every way out: bits 64 and 128 cleared over the
+// working rectangles, and the auto-fill steps, recorded on a local stack, undone; only a
+// whole-image generation that succeeds keeps them, as the user's steps.
 class MaskCleanup {
 public:
-    MaskCleanup(IiClassification& c, Bytes& status, UndoStack* local)
-        : m_c(c), m_status(status), m_local(local)
+    MaskCleanup(IiClassification& c, Bytes& status, UndoStack& local, bool keepOnSuccess)
+        : m_c(c), m_status(status), m_local(local), m_keepOnSuccess(keepOnSuccess)
     {
         m_rects.reserve(2);
     }
 
     void cover(const Rect& r) { m_rects.push_back(r); }
 
+    void clearBits()
+    {
+        for (const Rect& r : m_rects)
+            forEachStatus(m_status, r, [](unsigned char& s, int, int) { s &= 0x3F; });
+    }
+
+    // The generation's result: anything but 0 leaves the statuses and the user's steps as
+    // they were.
+    int finish(int result)
+    {
+        if (result == 0 && m_keepOnSuccess && !m_done) {
+            m_c.undoStack().appendSteps(m_local);
+            m_done = true;
+            clearBits();
+            return 0;
+        }
+        run();
+        return result;
+    }
+
     void run()
     {
         if (m_done)
             return;
         m_done = true;
-        if (m_local) {
-            std::cout << "nUndo " << m_local->undoCount() << std::endl;
-            while (m_local->undoCount() > 0)
-                m_local->undo(m_c.dirty());
-            // The auto-fill was taken back: nothing may commit or despeckle it again.
+        if (!m_keepOnSuccess)
+            std::cout << "nUndo " << m_local.undoCount() << std::endl;
+        const bool filled = m_local.undoCount() > 0;
+        while (m_local.undoCount() > 0)
+            m_local.undo(m_c.dirty());
+        // The auto-fill was taken back: nothing may commit or despeckle it again.
+        if (filled || !m_keepOnSuccess)
             m_c.resetOperation();
-        }
-        for (const Rect& r : m_rects)
-            forEachStatus(m_status, r, [](unsigned char& s, int, int) { s &= 0x3F; });
+        clearBits();
     }
 
 private:
     IiClassification& m_c;
     Bytes& m_status;
-    UndoStack* m_local;
+    UndoStack& m_local;
+    bool m_keepOnSuccess;
     std::vector<Rect> m_rects;
     bool m_done = false;
 };
@@ -165,13 +187,11 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
     if (F.isEmpty())
         return 1;
 
-    // The whole image keeps its auto-fill steps as the user's; a part undoes them.
+    // The whole image keeps its auto-fill steps as the user's when it succeeds; a part undoes
+    // them.
     const bool wholeImage = callRect == whole;
-    std::optional<UndoStack> localUndo;
-    if (!wholeImage)
-        localUndo.emplace(100);
-    UndoStack& undo = wholeImage ? c.undoStack() : *localUndo;
-    MaskCleanup cleanup(c, status, localUndo ? &*localUndo : nullptr);
+    UndoStack undo(100);
+    MaskCleanup cleanup(c, status, undo, wholeImage);
     cleanup.cover(callRect);
 
     try {
@@ -186,8 +206,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         const ColourImage<T> S = viewOf(source, F);
         if (!filled.hasDelete) {
             copyPixels(O, S, F);
-            cleanup.run();
-            return 0;
+            return cleanup.finish(0);
         }
         if (!filled.hasKeep) {
             for (int x = F.x1; x <= F.x2; ++x) {
@@ -195,8 +214,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
                 for (int y = F.y1; y <= F.y2; ++y, o += O.stride(1))
                     (*o)[3] = 0;
             }
-            cleanup.run();
-            return 0;
+            return cleanup.finish(0);
         }
 
         // Job kinds: 0 matting patches, 1 mask-core patches, 2 the whole working area.
@@ -206,10 +224,8 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         for (MaskPatch& p : patches) {
             p.rectangle = intersect(p.rectangle, whole);
             if (p.exclusive) {
-                if (p.rectangle.isEmpty()) {
-                    cleanup.run();
-                    return 1;
-                }
+                if (p.rectangle.isEmpty())
+                    return cleanup.finish(1);
                 kinds = {p.method == 3 ? 1 : p.method == 1 ? 0 : 2};
                 R = p.rectangle;
                 cleanup.cover(R);
@@ -294,8 +310,12 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         for (const Rect& r : abandoned)
             copyPixels(O, S, r);
 
-        // The edges probe the user's own marks, so the auto-fill is taken back first.
-        cleanup.run();
+        // The edges probe the user's own marks, so a part's auto-fill is taken back first; the
+        // whole image's stays unless the generation fails.
+        if (wholeImage)
+            cleanup.clearBits();
+        else
+            cleanup.run();
 
         std::vector<ForcedEdge> edges = edgeSet.edges;
         for (ForcedEdge& e : edges) {
@@ -308,7 +328,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
             passResult = maskPassVariant<T>(c.minimumOpacity, O, S, status, factor, edges, progress.nextStep(1.f));
         else
             passResult = maskPass<T>(c.minimumOpacity, O, S, status, factor, edges, progress.nextStep(1.f));
-        return passResult & changed;
+        return cleanup.finish(passResult & changed);
     } catch (...) {
         try {
             cleanup.run();
@@ -373,6 +393,8 @@ int generateMaskOn(classification::IiClassification& c, const DvImageDesc& cutOu
                    classification::FloatPair factor, const classification::ForcedEdgeSet& edges,
                    std::vector<classification::MaskPatch>& patches, ProgressRange progress)
 {
+    if (area.isEmpty())
+        return DvRefused;
     ColourImage<T> cut = viewOfDescriptor<T>(cutOut);
     const ColourImage<T> src = viewOfDescriptor<T>(source);
     const Rect full = corvath::utility::intersect(

@@ -1,5 +1,7 @@
 #include "classification/session.h"
 
+#include "classification/scale.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -210,11 +212,21 @@ int bytesPerPixel(int pixelType)
 AreaRecord areaOf(const DvSelection& selection)
 {
     const DvImageDesc& d = selection.image;
-    AreaRecord area{rectOf(selection.left, selection.top, d.width, d.height), std::nullopt};
-    if (d.data && !area.rectangle.isEmpty()) {
-        Bytes bitmap(static_cast<unsigned char*>(d.data), blitz::shape(d.height, d.width),
-                     blitz::shape(long(d.stride), 1L), blitz::neverDeleteData);
-        bitmap.reindexSelf(blitz::TinyVector<int, 2>(area.rectangle.x1, area.rectangle.y1));
+    // Clipped to a square that no image reaches, so that the operations' sums and the bitmap's
+    // bounds stay ints wherever the caller places it.
+    const long long limit = positionLimit;
+    const long long top = selection.top, left = selection.left;
+    const long long x1 = std::clamp(top, -limit, limit), y1 = std::clamp(left, -limit, limit);
+    const long long x2 = std::min(top + d.height - 1, limit), y2 = std::min(left + d.width - 1, limit);
+    if (d.width <= 0 || d.height <= 0 || x1 > x2 || y1 > y2)
+        return {Rect{int(x1), int(y1), int(x1) - 1, int(y1) - 1}, std::nullopt};
+    AreaRecord area{Rect{int(x1), int(y1), int(x2), int(y2)}, std::nullopt};
+    if (d.data) {
+        unsigned char* first = static_cast<unsigned char*>(d.data) + std::size_t(x1 - top) * d.stride +
+                               std::size_t(y1 - left);
+        Bytes bitmap(first, blitz::shape(int(x2 - x1 + 1), int(y2 - y1 + 1)), blitz::shape(long(d.stride), 1L),
+                     blitz::neverDeleteData);
+        bitmap.reindexSelf(blitz::TinyVector<int, 2>(int(x1), int(y1)));
         area.bitmap = bitmap;
     }
     return area;
@@ -246,6 +258,10 @@ int resolutionFactor(int fullWidth, int fullHeight, int statusWidth, int statusH
 {
     if (fullWidth == statusWidth && fullHeight == statusHeight)
         return 1;
+    // The status image of a reduced session is made by the scaling entry: its factor holds.
+    const int scaled = classification::scaleFactor(fullWidth, fullHeight, statusWidth, statusHeight);
+    if (scaled == 1 || scaled == 2 || scaled == 4 || scaled == 8)
+        return scaled;
     float r;
     if (statusHeight > 1)
         r = float(fullHeight - 1) / float(statusHeight - 1);
@@ -531,7 +547,8 @@ bool DvInSession::fitsStatusImage(const DvImage& image) const
 
 bool DvInSession::analysedHere() const
 {
-    return analysed != 0 || (m_parent && m_parent->analysed != 0);
+    // A sub-session with an analysis of its own never borrows its parent's.
+    return analysed != 0 || (m_parent && !m_ownAnalysis && m_parent->analysed != 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -703,7 +720,8 @@ DvResult DvInSession::applyStatus(Incoming incoming, DvInImage& image, DvProgres
 
 DvResult DvInSession::setStatus(DvInImage& image, const DvSelection& status, DvProgressFunction callback)
 {
-    return applyStatus([&status] { return *areaOf(status).bitmap; }, image, callback, true);
+    // Status bytes of no pixel overlap nothing and change nothing.
+    return applyStatus([&status] { return areaOf(status).bitmap.value_or(Bytes()); }, image, callback, true);
 }
 
 DvResult DvInSession::setStatusInSession(DvInImage& image)

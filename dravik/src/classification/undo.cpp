@@ -147,6 +147,29 @@ void UndoStack::clearRedo()
     m_redoCount = 0;
 }
 
+void UndoStack::appendSteps(UndoStack& other)
+{
+    std::size_t moved = 0;
+    try {
+        for (std::unique_ptr<IiUndoStep>& record : other.m_steps) {
+            m_steps.push_back(std::move(record));
+            ++moved;
+        }
+    } catch (...) {
+        // A failed push moves nothing, so every record goes back to its own slot.
+        for (std::size_t i = moved; i-- > 0;) {
+            other.m_steps[i] = std::move(m_steps.back());
+            m_steps.pop_back();
+        }
+        throw;
+    }
+    clearRedo();
+    m_undoCount += other.m_undoCount;
+    for (; m_undoCount > m_maxDepth; --m_undoCount)
+        dropOldestStep();
+    other.clear();
+}
+
 void UndoStack::clear()
 {
     m_steps.clear();
