@@ -31,6 +31,7 @@ int abortFrom(unsigned char percent, void*) { return percent >= abortFromPercent
 RacingClock::RacingClock(int answer)
 {
     clientProgress().answer = answer;
+    clientProgress().fromPercent = 0;
     clientProgress().calls.clear();
     platform::setCounterSource(racingNow);
 }
@@ -39,6 +40,7 @@ RacingClock::~RacingClock()
 {
     platform::setCounterSource(nullptr);
     clientProgress().answer = 0;
+    clientProgress().fromPercent = 0;
     clientProgress().calls.clear();
 }
 
@@ -49,5 +51,5 @@ extern "C" int DvProgressCallback(unsigned char percent, void*)
     testsupport::ClientProgress& p = testsupport::clientProgress();
     if (p.calls.size() < p.calls.capacity())
         p.calls.push_back(percent);
-    return p.answer;
+    return percent >= p.fromPercent ? p.answer : 0;
 }
