@@ -230,14 +230,22 @@ DvResult DvScaleImage(DvImageDesc destination, DvImageDesc source)
         DvInProgress progress(nullptr, "Scale Image", false);
         const int factor = classification::scaleFactor(source.width, source.height,
                                                        destination.width, destination.height);
-        const classification::RgbaView8 s = classification::viewRgba8(source);
-        classification::RgbaView8 d = classification::viewRgba8(destination);
+        const classification::RgbaView8 s = classification::readRgba8(source);
+        // A destination whose rows do not start on whole pixels is reduced into a copy of
+        // itself, written back row by row.
+        classification::RgbaView8 d = classification::readRgba8(destination);
         switch (factor) {
         case 1: classification::copyImage(s, d); break;
         case 2:
         case 4:
         case 8: classification::reduceByBlocks(s, d, factor); break;
         default: return DvRefused;
+        }
+        if (!classification::viewableRgba8(destination)) {
+            auto* to = static_cast<unsigned char*>(destination.data);
+            for (int r = 0; r < destination.height; ++r)
+                std::memcpy(to + std::size_t(r) * destination.stride, &d(r, 0),
+                            std::size_t(destination.width) * sizeof(classification::Rgba8));
         }
         return DvOk;
     } catch (...) {

@@ -6,9 +6,12 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
+using testsupport::describe;
 using testsupport::Snapshot;
 using testsupport::wholeRect;
 
@@ -374,4 +377,119 @@ TEST_F(Hostile, FailedWholeImageMaskGenerationTakesItsAutoFillBack)
     EXPECT_EQ(undoCount(), 1);
     EXPECT_EQ(DvUndo(m_session), DvOk);
     EXPECT_TRUE(snapshot() == before);
+}
+
+namespace {
+
+// Pixels in rows that do not start on whole pixels: the stride is the packed one plus `pad`
+// bytes, and the first pixel is `offset` bytes into the buffer.
+template <typename T>
+struct PaddedImage {
+    std::vector<unsigned char> bytes;
+    DvImageDesc desc;
+
+    PaddedImage(const std::vector<T>& samples, int width, int height, int pixelType, unsigned pad, unsigned offset)
+    {
+        const unsigned row = unsigned(width) * 4 * sizeof(T);
+        const unsigned stride = row + pad;
+        bytes.assign(offset + std::size_t(stride) * height, 0xA5);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(bytes.data() + offset + std::size_t(y) * stride,
+                        reinterpret_cast<const unsigned char*>(samples.data()) + std::size_t(y) * row, row);
+        desc = {width, height, stride, pixelType, bytes.data() + offset};
+    }
+
+    // Row y's pixels, packed.
+    std::vector<T> row(int y) const
+    {
+        std::vector<T> out(std::size_t(desc.width) * 4);
+        std::memcpy(out.data(), static_cast<const unsigned char*>(desc.data) + std::size_t(y) * desc.stride,
+                    out.size() * sizeof(T));
+        return out;
+    }
+};
+
+std::vector<std::vector<float>> outlinePoints(const DvSession* s)
+{
+    std::vector<std::vector<float>> all;
+    for (int i = 0; i < s->outlineCount; ++i) {
+        std::vector<float> points;
+        for (int k = 0; k < s->outlines[i].count; ++k) {
+            points.push_back(s->outlines[i].points[k].column);
+            points.push_back(s->outlines[i].points[k].row);
+        }
+        all.push_back(points);
+    }
+    return all;
+}
+
+} // namespace
+
+TEST(PaddedRows, ScaleImageReadsAndWritesRowsOfAnyStride)
+{
+    testsupport::RgbaImage8 photo = opaquePhoto(33, 21);
+    const PaddedImage<unsigned char> source(photo.samples, 33, 21, DvPixelRgba8, 1, 0);
+    PaddedImage<unsigned char> copy(std::vector<unsigned char>(photo.samples.size(), 0), 33, 21, DvPixelRgba8, 3, 0);
+    ASSERT_EQ(DvScaleImage(copy.desc, source.desc), DvOk);
+    for (int y = 0; y < 21; ++y)
+        EXPECT_EQ(copy.row(y), std::vector<unsigned char>(photo.row(y), photo.row(y) + 33 * 4)) << y;
+
+    testsupport::RgbaImage8 half = opaquePhoto(17, 11);
+    ASSERT_EQ(DvScaleImage(describe(half), describe(photo)), DvOk);
+    PaddedImage<unsigned char> padded(std::vector<unsigned char>(half.samples.size(), 0), 17, 11, DvPixelRgba8, 5, 0);
+    ASSERT_EQ(DvScaleImage(padded.desc, source.desc), DvOk);
+    for (int y = 0; y < 11; ++y)
+        EXPECT_EQ(padded.row(y), std::vector<unsigned char>(half.row(y), half.row(y) + 17 * 4)) << y;
+}
+
+TEST(PaddedRows, SessionsAndMasksDoNotDependOnTheStride)
+{
+    testsupport::RgbaImage8 photo = opaquePhoto(33, 21, 5);
+    const PaddedImage<unsigned char> padded(photo.samples, 33, 21, DvPixelRgba8, 1, 0);
+    DvLibrary* library = DvInit();
+    DvSession* packedSession = DvBeginSession(library, testsupport::describe(photo));
+    DvSession* paddedSession = DvBeginSession(library, padded.desc);
+    DvImage* status = DvNewStatusImage(library, padded.desc);
+    ASSERT_TRUE(packedSession && paddedSession && status);
+    ASSERT_EQ(DvAnalyseImage(packedSession, nullptr), DvOk);
+    ASSERT_EQ(DvAnalyseImage(paddedSession, nullptr), DvOk);
+    EXPECT_EQ(outlinePoints(paddedSession), outlinePoints(packedSession));
+
+    // The same marks, and masks from 8-bit and 16-bit pixels in packed and padded rows.
+    for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 33; ++x)
+            status->data[std::size_t(y) * status->stride + x] = x < 10 ? 2 : x > 22 ? 4 : 1;
+    const std::vector<unsigned char> marks(status->data, status->data + std::size_t(status->stride) * 21);
+    const auto generate = [&](DvSession* s, DvImageDesc cut, DvImageDesc source) {
+        std::copy(marks.begin(), marks.end(), status->data);
+        return DvGenerateMask(s, nullptr, cut, source, status, nullptr, 0, 1.f, 0.5f, nullptr, 0);
+    };
+    std::vector<unsigned char> packedCut = photo.samples;
+    PaddedImage<unsigned char> paddedCut(photo.samples, 33, 21, DvPixelRgba8, 1, 0);
+    DvImageDesc packedCutDesc = testsupport::describe(photo);
+    packedCutDesc.data = packedCut.data();
+    ASSERT_EQ(generate(packedSession, packedCutDesc, testsupport::describe(photo)), DvOk);
+    ASSERT_EQ(generate(paddedSession, paddedCut.desc, padded.desc), DvOk);
+    for (int y = 0; y < 21; ++y)
+        EXPECT_EQ(paddedCut.row(y),
+                  std::vector<unsigned char>(packedCut.begin() + y * 33 * 4, packedCut.begin() + (y + 1) * 33 * 4))
+            << y;
+
+    std::vector<std::uint16_t> wide(photo.samples.size());
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        wide[i] = std::uint16_t(photo.samples[i] * 257);
+    std::vector<std::uint16_t> wideCut = wide;
+    const DvImageDesc wideDesc{33, 21, 33 * 8, DvPixelRgba16, wide.data()};
+    DvImageDesc wideCutDesc = wideDesc;
+    wideCutDesc.data = wideCut.data();
+    // An odd stride and an odd address: no 16-bit sample is aligned.
+    const PaddedImage<std::uint16_t> oddSource(wide, 33, 21, DvPixelRgba16, 3, 1);
+    PaddedImage<std::uint16_t> oddCut(wide, 33, 21, DvPixelRgba16, 3, 1);
+    ASSERT_EQ(generate(packedSession, wideCutDesc, wideDesc), DvOk);
+    ASSERT_EQ(generate(paddedSession, oddCut.desc, oddSource.desc), DvOk);
+    for (int y = 0; y < 21; ++y)
+        EXPECT_EQ(oddCut.row(y), std::vector<std::uint16_t>(wideCut.begin() + y * 33 * 4, wideCut.begin() + (y + 1) * 33 * 4))
+            << y;
+    EXPECT_EQ(oddCut.bytes[0], 0xA5) << "nothing written before the first pixel";
+    EXPECT_EQ(DvFinish(library), DvOk);
 }

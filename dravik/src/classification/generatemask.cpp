@@ -8,6 +8,8 @@
 #include "matting/solver.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <set>
 
@@ -376,13 +378,39 @@ namespace {
 using classification::ColourImage;
 using classification::Rect;
 
+// Whether the rows start on whole, aligned pixels, so that an array can view the memory.
+template <typename T>
+bool viewable(const DvImageDesc& image)
+{
+    using Pixel = classification::Colour<T>;
+    return image.stride % sizeof(Pixel) == 0 &&
+           reinterpret_cast<std::uintptr_t>(image.data) % alignof(Pixel) == 0;
+}
+
+// A view of the caller's pixels, or a packed copy where the memory cannot be viewed.
 template <typename T>
 ColourImage<T> viewOfDescriptor(const DvImageDesc& image)
 {
-    return ColourImage<T>(static_cast<classification::Colour<T>*>(image.data),
-                          blitz::shape(image.height, image.width),
-                          blitz::shape(long(image.stride / sizeof(classification::Colour<T>)), 1L),
-                          blitz::neverDeleteData);
+    using Pixel = classification::Colour<T>;
+    if (viewable<T>(image))
+        return ColourImage<T>(static_cast<Pixel*>(image.data), blitz::shape(image.height, image.width),
+                              blitz::shape(long(image.stride / sizeof(Pixel)), 1L), blitz::neverDeleteData);
+    ColourImage<T> copy(image.height, image.width);
+    const auto* from = static_cast<const unsigned char*>(image.data);
+    for (int r = 0; r < image.height; ++r)
+        std::memcpy(&copy(r, 0), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Pixel));
+    return copy;
+}
+
+// Writes r of a packed copy back into the caller's pixels.
+template <typename T>
+void writeBack(const DvImageDesc& image, const ColourImage<T>& copy, const Rect& r)
+{
+    using Pixel = classification::Colour<T>;
+    auto* to = static_cast<unsigned char*>(image.data);
+    for (int x = r.x1; x <= r.x2; ++x)
+        std::memcpy(to + std::size_t(x) * image.stride + std::size_t(r.y1) * sizeof(Pixel), &copy(x, r.y1),
+                    std::size_t(r.y2 - r.y1 + 1) * sizeof(Pixel));
 }
 
 // The body works on a copy of the cut-out over the area's full-resolution pixels, written back
@@ -413,8 +441,11 @@ int generateMaskOn(classification::IiClassification& c, const DvImageDesc& cutOu
     else
         result = classification::generateMask<T>(c, output, src, status, area, factor, edges, patches,
                                                  progress);
-    if (result == 0)
+    if (result == 0) {
         classification::copyPixels(cut, output, full);
+        if (!viewable<T>(cutOut))
+            writeBack<T>(cutOut, cut, full);
+    }
     return result;
 }
 

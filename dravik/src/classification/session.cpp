@@ -393,7 +393,7 @@ DvInSession::DvInSession(DvLibrary* library, DvInSession* parent, const RgbaView
 }
 
 DvInSession::DvInSession(DvLibrary* library, const DvImageDesc& image, DvProgressFunction callback)
-    : DvInSession(library, nullptr, classification::viewRgba8(image), "Begin Session", callback, true)
+    : DvInSession(library, nullptr, classification::readRgba8(image), "Begin Session", callback, true)
 {
     initialiseVariables(image.width, image.height);
     width = image.width;
