@@ -493,3 +493,38 @@ TEST(PaddedRows, SessionsAndMasksDoNotDependOnTheStride)
     EXPECT_EQ(oddCut.bytes[0], 0xA5) << "nothing written before the first pixel";
     EXPECT_EQ(DvFinish(library), DvOk);
 }
+
+TEST_F(Hostile, UndoRestoresSelectsOfAnyValuesExactly)
+{
+    beginMarked(true);
+    // Forced edges and protection scattered over the marks.
+    for (int i = 0; i < 6; ++i) {
+        const DvSelection edge = wholeRect(3 + 6 * i, 2, 2, 26);
+        const DvSelection shield = wholeRect(0, 4 + 4 * i, 40, 2);
+        ASSERT_EQ(DvSelect(m_session, m_status, &edge, 16, 1, 0, 0.f, nullptr), DvOk);
+        ASSERT_EQ(DvSelect(m_session, m_status, &shield, 32, 1, 0, 0.f, nullptr), DvOk);
+    }
+    std::vector<std::pair<int, int>> values = {{187, 32}, {204, 16}, {221, 16}, {0, 32}, {2, 16}, {49, 49}};
+    unsigned seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int i = 0; i < 60; ++i)
+        values.emplace_back(int(next() % 256), i % 3 == 0 ? 16 << (i % 2) : int(next() % 256));
+    int undone = 0;
+    for (const auto& [value, target] : values)
+        for (int mode = 0; mode < 4; ++mode) {
+            const DvSelection stroke = wholeRect(int(next() % 30), int(next() % 20), 10, 10);
+            ASSERT_EQ(DvBeginUndoStep(m_session), DvOk);
+            const Snapshot before = snapshot();
+            ASSERT_EQ(DvSelect(m_session, m_status, &stroke, static_cast<unsigned char>(value),
+                               static_cast<unsigned char>(target), mode, 1.f, nullptr),
+                      DvOk);
+            const bool edgesOrProtection =
+                value == 16 || value == 32 || (value == 1 && (target == 16 || target == 32));
+            if (edgesOrProtection)
+                continue;
+            ASSERT_EQ(DvUndo(m_session), DvOk);
+            ++undone;
+            ASSERT_TRUE(snapshot() == before) << value << " over " << target << " in mode " << mode;
+        }
+    EXPECT_GT(undone, 200);
+}
