@@ -528,3 +528,30 @@ TEST_F(Hostile, UndoRestoresSelectsOfAnyValuesExactly)
         }
     EXPECT_GT(undone, 200);
 }
+
+TEST_F(Hostile, UndoOfACommitRestoresWhateverTheWorkingValuesOtherBitsHold)
+{
+    // An operation's working value carries stale bits outside its write mask (here: no
+    // protection), as despeckle and auto-complex can leave them from an earlier operation; the
+    // commit writes only the masked bits, and undo must take back only those.
+    begin(opaquePhoto(8, 6));
+    at(2, 1) = 0x21;
+    at(3, 1) = 0x11;
+    const Snapshot before = snapshot();
+    classification::IiClassification& c = classification();
+    classification::Bytes status = static_cast<DvInSession*>(m_session)->statusArrayFor(*static_cast<DvInImage*>(m_status));
+    c.working() = 0;
+    c.working()(1, 2) = 0x02;
+    c.working()(1, 3) = 0x04;
+    c.writeMask = 0x0F;
+    c.changed() = classification::Rect{1, 2, 1, 3};
+    c.undoStack().beginStep();
+    c.recordStatusUndo(status, &c.undoStack());
+    EXPECT_EQ(at(2, 1), 0x22);
+    EXPECT_EQ(at(3, 1), 0x14);
+    ASSERT_EQ(DvUndo(m_session), DvOk);
+    EXPECT_TRUE(snapshot() == before);
+    ASSERT_EQ(DvRedo(m_session), DvOk);
+    EXPECT_EQ(at(2, 1), 0x22);
+    EXPECT_EQ(at(3, 1), 0x14);
+}

@@ -38,9 +38,10 @@ public:
     static constexpr std::uint32_t maxRunLength = 0xFFFFFF;
 
     // change: the new values (0 = unchanged) over the area; status: the status array over the
-    // same area, still holding the old values. Keeps a view of the status memory alive.
+    // same area, still holding the old values; written: the bits that the change replaces.
+    // Keeps a view of the status memory alive.
     IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& change,
-                       const blitz::Array<unsigned char, 2>& status);
+                       const blitz::Array<unsigned char, 2>& status, unsigned char written = 0xFF);
 
     void undo(DirtyArea& target) override { apply(target); }
     void redo(DirtyArea& target) override { apply(target); }
