@@ -41,8 +41,9 @@ TEST(ResolutionFactor, IsTheFactorTheScalingEntryUsesForThePair)
             for (int h : {1, 3, 17, 64}) {
                 const int sw = (w + d - 1) / d, sh = (h + d - 1) / d;
                 const int used = classification::scaleFactor(w, h, sw, sh);
-                if (used == 1 || used == 2 || used == 4 || used == 8)
+                if (used == 1 || used == 2 || used == 4 || used == 8) {
                     EXPECT_EQ(resolutionFactor(w, h, sw, sh), used) << w << "x" << h << " / " << d;
+                }
             }
     // Pairs the scaling entry does not make: the snapped ratio of the sizes less one.
     EXPECT_EQ(resolutionFactor(600, 600, 100, 100), 8);

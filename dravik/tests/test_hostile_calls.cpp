@@ -46,8 +46,9 @@ protected:
     void beginMarked(bool analyse)
     {
         begin(opaquePhoto(40, 30));
-        if (analyse)
+        if (analyse) {
             ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
+        }
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x)
                 at(x, y) = y < 12 ? 2 : y > 18 ? 4 : 1;

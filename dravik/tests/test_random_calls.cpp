@@ -398,8 +398,9 @@ private:
             expectDocumented(r, {0, 9}, "DvSetStatusInSession");
         }
         const int r = statusOperation(s, anyImage(), pick(5), nullptr);
-        if (r != DvOk || sub)
+        if (r != DvOk || sub) {
             EXPECT_TRUE(statusBytes(m_status) == before) << "the session's statuses changed";
+        }
         if (sub && chance(60)) {
             const int back = DvSetStatusInParent(s, anyImage());
             expectDocumented(back, {0, 9}, "DvSetStatusInParent");
@@ -542,8 +543,9 @@ private:
             DvVariable out{-5.f, nullptr, nullptr};
             const int r = DvGetVariable(s, chance(3) ? nullptr : &out, name.c_str());
             expectDocumented(r, {0, 1}, "DvGetVariable");
-            if (r != DvOk)
+            if (r != DvOk) {
                 EXPECT_EQ(out.name, nullptr) << "a refused read wrote the record";
+            }
         }
     }
 
@@ -559,8 +561,9 @@ private:
                                    chance(5) ? spoil(source.desc) : source.desc);
         ++m_entries;
         EXPECT_TRUE(r == DvOk || r == DvRefused || r == DvInternalFailure) << r;
-        if (r != DvOk)
+        if (r != DvOk) {
             EXPECT_TRUE(destination.bytes == before) << "a refused scaling wrote its destination";
+        }
     }
 
     // Junk, copied and misused handles: refused with their codes, never read.

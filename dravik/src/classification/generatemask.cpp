@@ -398,7 +398,7 @@ ColourImage<T> viewOfDescriptor(const DvImageDesc& image)
     ColourImage<T> copy(image.height, image.width);
     const auto* from = static_cast<const unsigned char*>(image.data);
     for (int r = 0; r < image.height; ++r)
-        std::memcpy(&copy(r, 0), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Pixel));
+        std::memcpy(static_cast<void*>(&copy(r, 0)), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Pixel));
     return copy;
 }
 

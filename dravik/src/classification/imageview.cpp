@@ -19,7 +19,7 @@ RgbaView8 readRgba8(const DvImageDesc& image)
     RgbaView8 copy(image.height, image.width);
     const auto* from = static_cast<const unsigned char*>(image.data);
     for (int r = 0; r < image.height; ++r)
-        std::memcpy(&copy(r, 0), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Rgba8));
+        std::memcpy(static_cast<void*>(&copy(r, 0)), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Rgba8));
     return copy;
 }
 
