@@ -7,6 +7,9 @@ include(GoogleTest)
 
 add_compile_options(-Wall -Wextra)
 if(KESTRINE_SANITIZE)
+  # The standard library's own checks too: an empty optional read or an index out of range
+  # aborts like a sanitizer report.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
