@@ -57,4 +57,12 @@ private:
     std::size_t m_size = 0;
 };
 
+// The receiving side of a hand-over: a handle named on the command line. The text must parse
+// (parseHandle) and name a descriptor this process holds open (fcntl F_GETFD); otherwise
+// kNoSharedMemory, so that nobody ever maps or closes a descriptor that is not the mapping's.
+SharedMemoryHandle inheritedHandle(const std::string& text);
+
+// Keeps the handle out of every program this process starts later. False with errno on failure.
+bool setCloseOnExec(SharedMemoryHandle handle) noexcept;
+
 } // namespace platform
