@@ -132,7 +132,12 @@ SharedMemoryHandle inheritedHandle(const std::string& text)
     SharedMemoryHandle handle = kNoSharedMemory;
     if (!parseHandle(text, handle))
         return kNoSharedMemory;
-    if (fcntl(static_cast<int>(handle), F_GETFD) < 0)
+    const int fd = static_cast<int>(handle);
+    if (fcntl(fd, F_GETFD) < 0)
+        return kNoSharedMemory;
+    const int status = fcntl(fd, F_GETFL);
+    struct stat info;
+    if (status < 0 || (status & O_ACCMODE) != O_RDWR || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return kNoSharedMemory;
     return handle;
 }

@@ -139,6 +139,17 @@ TEST(InheritedHandle, TakesOnlyParsableOpenDescriptors)
     const std::string text = platform::formatHandle(handle);
     platform::closeSharedMemory(handle);
     EXPECT_EQ(platform::inheritedHandle(text), platform::kNoSharedMemory);
+
+    // Open, but no mapping's: a pipe, and a file open for reading only.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    EXPECT_EQ(platform::inheritedHandle(platform::formatHandle(pipeEnds[1])), platform::kNoSharedMemory);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    const int readOnly = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(readOnly, 0);
+    EXPECT_EQ(platform::inheritedHandle(platform::formatHandle(readOnly)), platform::kNoSharedMemory);
+    close(readOnly);
 }
 
 TEST(InheritedHandle, CloseOnExecIsSetAndKept)

@@ -58,8 +58,9 @@ private:
 };
 
 // The receiving side of a hand-over: a handle named on the command line. The text must parse
-// (parseHandle) and name a descriptor this process holds open (fcntl F_GETFD); otherwise
-// kNoSharedMemory, so that nobody ever maps or closes a descriptor that is not the mapping's.
+// (parseHandle) and name a descriptor this process holds open (fcntl F_GETFD), for reading and
+// writing, on a memory or regular file, as a mapping's is. Otherwise kNoSharedMemory, so that
+// nobody maps or later closes a descriptor of the process's own (its log, a pipe).
 SharedMemoryHandle inheritedHandle(const std::string& text);
 
 // Keeps the handle out of every program this process starts later. False with errno on failure.
