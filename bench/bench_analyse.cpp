@@ -1,8 +1,9 @@
 // "Analyse Image" end to end (DvAnalyseImage on a fresh session: envelopes, colour levels,
-// segmentation, fine labels, region map and outlines) on enlarged real photographs, and the
-// same analysis step by step. Peak memory is the process's resident high-water mark after the
+// segmentation, fine labels, region map and outlines) on enlarged real photographs and on
+// mosaics of them at their own resolution (as many edges as a real photograph of that size),
+// and the same analysis step by step. Peak memory is the process's resident high-water mark after the
 // runs; run one size per process (--benchmark_filter) to read it per size.
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include "benchsupport.h"
@@ -15,15 +16,21 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace {
 
-testsupport::RgbaImage8& photo(int megapixels)
+// source 0: an enlarged photograph; 1: a mosaic of photographs.
+testsupport::RgbaImage8& photo(int megapixels, int source)
 {
-    static std::map<int, testsupport::RgbaImage8> cache;
-    auto it = cache.find(megapixels);
+    static std::map<std::pair<int, int>, testsupport::RgbaImage8> cache;
+    const std::pair<int, int> key(megapixels, source);
+    auto it = cache.find(key);
     if (it == cache.end())
-        it = cache.emplace(megapixels, benchsupport::enlargedPhoto("coffee.png", megapixels, 1.5f)).first;
+        it = cache
+                 .emplace(key, source == 1 ? benchsupport::photoMosaic(megapixels)
+                                           : benchsupport::enlargedPhoto("coffee.png", megapixels, 1.5f))
+                 .first;
     return it->second;
 }
 
@@ -36,7 +43,7 @@ int quiet(unsigned char, void*) { return 0; }
 
 void analyseImage(benchmark::State& state)
 {
-    testsupport::RgbaImage8& image = photo(int(state.range(0)));
+    testsupport::RgbaImage8& image = photo(int(state.range(0)), int(state.range(2)));
     platform::setProcessorCountOverride(unsigned(state.range(1)));
     DvLibrary* library = DvInit();
     int outlines = 0;
@@ -58,11 +65,15 @@ void analyseImage(benchmark::State& state)
     state.counters["outlines"] = outlines;
     state.counters["peak_MB"] = benchsupport::peakMegabytes();
 }
-// Arguments: megapixels, threads.
+// Arguments: megapixels, threads, source (0 enlarged, 1 mosaic).
 BENCHMARK(analyseImage)
-    ->Args({4, 8})
-    ->Args({4, 1})
-    ->Args({12, 8})
+    ->Args({4, 8, 0})
+    ->Args({4, 1, 0})
+    ->Args({12, 8, 0})
+    ->Args({4, 8, 1})
+    ->Args({4, 1, 1})
+    ->Args({6, 8, 1})
+    ->Args({24, 8, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
@@ -71,7 +82,7 @@ BENCHMARK(analyseImage)
 // a counter.
 void analysisSteps(benchmark::State& state)
 {
-    testsupport::RgbaImage8& image = photo(int(state.range(0)));
+    testsupport::RgbaImage8& image = photo(int(state.range(0)), int(state.range(2)));
     platform::setProcessorCountOverride(unsigned(state.range(1)));
     DvLibrary* library = DvInit();
     DvSession* session = DvBeginSession(library, describe(image));
@@ -106,7 +117,7 @@ void analysisSteps(benchmark::State& state)
         state.counters[names[k]] = steps[k] / double(state.iterations());
     state.counters["peak_MB"] = benchsupport::peakMegabytes();
 }
-BENCHMARK(analysisSteps)->Args({4, 8})->Args({12, 8})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(analysisSteps)->Args({4, 8, 0})->Args({12, 8, 0})->Args({4, 8, 1})->Args({24, 8, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

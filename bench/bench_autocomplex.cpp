@@ -3,7 +3,7 @@
 // colour classes are blobs of 16 x 16 cells, the lower heights a smooth wave with noise, and
 // Delete marks lie beside the stroke so that the band is drawn. Only auto-complex is timed;
 // peak_MB is the most heap it held above what was allocated when it started.
-#include "classification/classification.h"
+#include "session/classification.h"
 
 #include <benchmark/benchmark.h>
 

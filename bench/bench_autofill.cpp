@@ -1,7 +1,7 @@
 // Auto-fill over a whole 5-megapixel working image: a clean marking (one Keep shape on
 // Unassigned) and a noisy, checkerboard-like one in which nearly every pixel lies on a border,
 // each with its Blend band, commit and undo record.
-#include "classification/classification.h"
+#include "session/classification.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // Global colour levels on working-size images: the seven level histograms plus the colour
 // watershed (ensureLevels). Peak memory is the process's resident high-water mark after the runs; run one
 // size per process (--benchmark_filter) to read it per size.
-#include "classification/globalclassification.h"
-#include "classification/rancour.h"
-#include "classification/variables.h"
+#include "analysis/globalclassification.h"
+#include "analysis/rancour.h"
+#include "session/variables.h"
 
 #include "sixchannel.h"
 #include "benchsupport.h"

@@ -1,6 +1,6 @@
 // Despeckle over a whole 5-megapixel working image after the Clean tool's select of Keep onto
 // itself: a Keep marking with one-pixel and 2 x 2 holes scattered over it, at several levels.
-#include "classification/classification.h"
+#include "session/classification.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // Delete outside with a Blend band about 6 working pixels wide. A constant width map stands
 // in for the analysis, which the driver does not read when both classes are marked. Reports
 // the process's peak resident memory.
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 #include "testimage.h"
 

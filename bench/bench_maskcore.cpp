@@ -2,8 +2,8 @@
 // a 5-megapixel working image (a cut-out with a Blend band, and bare strokes that leave almost
 // everything unmarked), and the whole-image mask core of a 20-megapixel photograph over that
 // working image at factor 2.
-#include "classification/markdistance.h"
-#include "classification/maskcore.h"
+#include "mask/markdistance.h"
+#include "mask/maskcore.h"
 
 #include <benchmark/benchmark.h>
 

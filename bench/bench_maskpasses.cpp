@@ -1,6 +1,6 @@
 // Whole-image mask passes at the application's working size (about 4 megapixels): the two
 // nearest-colour chamfer passes and the boundary colour pyramid of a class made of blobs.
-#include "classification/maskpasses.h"
+#include "mask/maskpasses.h"
 
 #include <benchmark/benchmark.h>
 

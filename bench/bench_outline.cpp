@@ -1,6 +1,6 @@
 // Region outlines of an analysed image with about 50,000 regions (Voronoi cells over
 // 2048 x 1536 pixels), and the outline of a large patch bitmap.
-#include "classification/outline.h"
+#include "outline/outline.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // Percentile filters on one 12-megapixel channel: the colour envelopes' pair of percentiles
 // over disk windows (the time per pixel follows the window's edge, not its area), and the
 // 3 x 3 median that the matting smoothing runs on 8-bit and 16-bit channels.
-#include "classification/helpers.h"
-#include "classification/percentile.h"
-#include "classification/rancour.h"
+#include "common/helpers.h"
+#include "analysis/percentile.h"
+#include "analysis/rancour.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Segmentation stages 1 and 2 (local histograms, their mode split) on a 4-megapixel
 // six-channel image made by tiling a real photograph.
-#include "classification/segmentation.h"
+#include "analysis/segmentation.h"
 #include "testimage.h"
 
 #include <benchmark/benchmark.h>

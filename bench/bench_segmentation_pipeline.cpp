@@ -1,7 +1,7 @@
 // The whole segmentation pipeline (stages 1 to 5) and its last three stages alone, on 4- and
 // 12-megapixel six-channel images made by tiling a real photograph. Peak memory is the
 // process's resident high-water mark after the runs.
-#include "classification/segmentation.h"
+#include "analysis/segmentation.h"
 #include "sixchannel.h"
 #include "testimage.h"
 

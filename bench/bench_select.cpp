@@ -1,6 +1,6 @@
 // Select on a 5-megapixel working image: an Exact stroke of 500 x 500 pixels, and a Global
 // select over colour classes, each with its commit and undo record.
-#include "classification/classification.h"
+#include "session/classification.h"
 
 #include <benchmark/benchmark.h>
 

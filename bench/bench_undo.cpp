@@ -1,6 +1,6 @@
 // Undo stack cost on a 5-megapixel status image: memory per step and the time to take back
 // and replay a whole-image step.
-#include "classification/undo.h"
+#include "session/undo.h"
 
 #include <benchmark/benchmark.h>
 

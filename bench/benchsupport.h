@@ -56,6 +56,45 @@ inline testsupport::RgbaImage8 enlargedPhoto(const std::string& name, double meg
     return out;
 }
 
+// A mosaic of the test photographs at their own resolution, 3 : 2 and about `megapixels`:
+// as many edges per pixel as a real photograph of that size, unlike an enlarged one. Tiles
+// take the photographs in turn, mirrored in turn, in rows as tall as the shortest photograph,
+// each row cutting them at another height; the right and bottom tiles are cut off.
+inline testsupport::RgbaImage8 photoMosaic(double megapixels)
+{
+    const testsupport::RgbaImage8 photos[] = {testsupport::loadRgba8("coffee.png"),
+                                              testsupport::loadRgba8("astronaut.png"),
+                                              testsupport::loadRgba8("chelsea.png")};
+    int rowHeight = photos[0].height;
+    for (const testsupport::RgbaImage8& p : photos)
+        rowHeight = std::min(rowHeight, p.height);
+    testsupport::RgbaImage8 out;
+    out.height = int(std::lround(std::sqrt(megapixels * 1e6 / 1.5) / 16.0)) * 16;
+    out.width = out.height * 3 / 2;
+    out.samples.resize(std::size_t(out.width) * out.height * 4);
+    int tile = 0;
+    for (int top = 0, row = 0; top < out.height; top += rowHeight, ++row) {
+        const int h = std::min(rowHeight, out.height - top);
+        for (int left = 0; left < out.width; ++tile) {
+            const testsupport::RgbaImage8& src = photos[tile % 3];
+            const bool flipX = (tile / 3) % 2 == 1, flipY = (tile / 2) % 2 == 1;
+            const int w = std::min(src.width, out.width - left);
+            const int offset = (row * 97) % (src.height - rowHeight + 1);
+            for (int y = 0; y < h; ++y) {
+                const std::uint8_t* s = src.row(offset + (flipY ? rowHeight - 1 - y : y));
+                std::uint8_t* d = out.row(top + y) + std::size_t(left) * 4;
+                for (int x = 0; x < w; ++x) {
+                    const int sx = flipX ? src.width - 1 - x : x;
+                    for (int c = 0; c < 4; ++c)
+                        d[x * 4 + c] = s[sx * 4 + c];
+                }
+            }
+            left += w;
+        }
+    }
+    return out;
+}
+
 // Alpha errors over the unknown band of a trimap (pixels neither 0 nor 255): the sum of
 // absolute errors in thousands and the mean squared error, alpha counted as 0..1.
 struct AlphaError {

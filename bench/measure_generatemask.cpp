@@ -4,7 +4,7 @@
 // SAD and MSE over the trimap's unknown band.
 // Usage: measure_generatemask [directory of the composites] [--stand-in]
 // --stand-in skips the analysis (a constant width map stands in for it).
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include "benchsupport.h"

@@ -1,8 +1,8 @@
 // Quality of the mask core on composites with known alpha: the trimap's Keep (255), Delete (0)
 // and unknown band become the classification, the core fills the band, and SAD and MSE are
 // measured over the band. Usage: measure_maskcore [directory of the composites].
-#include "classification/markdistance.h"
-#include "classification/maskcore.h"
+#include "mask/markdistance.h"
+#include "mask/maskcore.h"
 
 #include "benchsupport.h"
 

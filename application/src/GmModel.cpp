@@ -13,6 +13,7 @@ GmModel::GmModel() = default;
 
 GmModel::~GmModel()
 {
+    m_brushings.clear();
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -21,6 +22,11 @@ GmModel* GmModel::instance()
 {
     if (!g_instance)
         g_instance = new GmModel;
+    return g_instance;
+}
+
+GmModel* GmModel::existingInstance()
+{
     return g_instance;
 }
 
@@ -38,4 +44,15 @@ void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
     const int old = m_resolution;
     m_resolution = divisor;
     emit resolutionChanged(old, divisor);
+}
+
+void GmModel::addBrushing(GmBrushing* brushing)
+{
+    if (brushing && !m_brushings.contains(brushing))
+        m_brushings.append(brushing);
+}
+
+void GmModel::removeBrushing(GmBrushing* brushing)
+{
+    m_brushings.removeOne(brushing);
 }

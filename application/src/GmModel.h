@@ -5,9 +5,11 @@
 
 #include "ImageCoordinates.h"
 
+#include <QList>
 #include <QObject>
 #include <QtGlobal>
 
+class GmBrushing;
 class GmRegion;
 class GmTool;
 class KsSourceImage;
@@ -20,6 +22,9 @@ public:
     // Deletes the instance and clears the process-wide pointer (application exit, tests); the
     // next instance() builds a new model.
     static void destroy();
+    // The model when one exists, else null: for code that runs late (destructors at exit) and
+    // must not build a new one.
+    static GmModel* existingInstance();
 
     KsSourceImage* source() const { return m_source; }
     KsSourceImage* output() const { return m_output; }
@@ -29,6 +34,12 @@ public:
     // Picks the smallest divisor that brings the pixel count to at most 4,000,000 (at most 8),
     // stores it and emits resolutionChanged(old, new), also when it is unchanged.
     void chooseResolutionForPixelCount(qint64 pixelCount);
+
+    // The brush strokes that exist; each GmBrushing joins and leaves the list itself. The list
+    // does not own them.
+    const QList<GmBrushing*>& brushings() const { return m_brushings; }
+    void addBrushing(GmBrushing* brushing);
+    void removeBrushing(GmBrushing* brushing);
 
 signals:
     void tellImageChanged(const KsSourceImage* image);
@@ -56,10 +67,13 @@ signals:
     void changeBackgroundColour();
 
 private:
+    friend struct GmModelTestAccess;  // tests place an image without starting the engine
+
     GmModel();
     ~GmModel() override;
 
     KsSourceImage* m_source = nullptr;
     KsSourceImage* m_output = nullptr;
     int m_resolution = 1;
+    QList<GmBrushing*> m_brushings;
 };

@@ -173,7 +173,8 @@ DvResult DvAnalyseImage(DvSession* session, DvProgressFunction callback);
 DvResult DvSelect(DvSession* session, DvImage* image, const DvSelection* stroke,
                   unsigned char newValue, unsigned char matchTarget, int mode, float strength,
                   DvProgressFunction callback);
-DvResult DvAutoComplex(DvSession* session, DvImage* image, float strength,
+// bandFactor: the blend width in use, scaling the Blend band along the stroke's edge; 0 for none.
+DvResult DvAutoComplex(DvSession* session, DvImage* image, float bandFactor,
                        DvProgressFunction callback);
 DvResult DvDespeckleSelection(DvSession* session, DvImage* image, unsigned char level);
 // area: null for the whole image; fill class 0, 2 or 4.

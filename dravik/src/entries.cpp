@@ -2,9 +2,9 @@
 // runs one operation body and maps what escapes it to a result code.
 #include "dravik.h"
 
-#include "classification/progress.h"
-#include "classification/scale.h"
-#include "classification/session.h"
+#include "session/progress.h"
+#include "session/scale.h"
+#include "session/session.h"
 
 #include <algorithm>
 #include <cmath>
@@ -258,10 +258,10 @@ DvResult DvSelect(DvSession* session, DvImage* image, const DvSelection* stroke,
     });
 }
 
-DvResult DvAutoComplex(DvSession* session, DvImage* image, float strength, DvProgressFunction callback)
+DvResult DvAutoComplex(DvSession* session, DvImage* image, float bandFactor, DvProgressFunction callback)
 {
     return onSessionImage(session, image, [&](DvInSession& s, DvInImage& i) -> DvResult {
-        return s.autoComplex(i, strength, callback);
+        return s.autoComplex(i, bandFactor, callback);
     });
 }
 

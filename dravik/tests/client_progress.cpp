@@ -39,6 +39,7 @@ RacingClock::~RacingClock()
 {
     platform::setCounterSource(nullptr);
     clientProgress().answer = 0;
+    clientProgress().abortAtCall = -1;
     clientProgress().calls.clear();
 }
 
@@ -47,7 +48,8 @@ RacingClock::~RacingClock()
 extern "C" int DvProgressCallback(unsigned char percent, void*)
 {
     testsupport::ClientProgress& p = testsupport::clientProgress();
+    const bool abortNow = p.abortAtCall >= 0 && long(p.calls.size()) == p.abortAtCall;
     if (p.calls.size() < p.calls.capacity())
         p.calls.push_back(percent);
-    return p.answer;
+    return abortNow ? DvProgressAbort : p.answer;
 }

@@ -9,6 +9,7 @@ namespace testsupport {
 struct ClientProgress {
     int answer = 0;          // what DvProgressCallback answers
     std::vector<int> calls;  // the percentages it was called with
+    long abortAtCall = -1;   // answers "abort" to the call of this index (0-based), -1 never
 };
 ClientProgress& clientProgress();
 

@@ -2,7 +2,7 @@
 // Status arrays written as rows of letters, one letter per status byte, for tests that compare
 // whole small arrays.
 
-#include "classification/classification.h"
+#include "session/classification.h"
 
 #include <gtest/gtest.h>
 

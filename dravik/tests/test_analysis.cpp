@@ -1,8 +1,8 @@
 // The analysis steps of the classification object: colour envelopes, fine labels and the
 // region map.
-#include "classification/classification.h"
-#include "classification/finelabels.h"
-#include "classification/rancour.h"
+#include "session/classification.h"
+#include "analysis/finelabels.h"
+#include "analysis/rancour.h"
 #include "platform/clock.h"
 
 #include "arrays.h"

@@ -1,6 +1,6 @@
 // Auto-complex after real selects on small hand-made status arrays, with the gradient's lower
 // heights and the width map injected in place of an analysis.
-#include "classification/classification.h"
+#include "session/classification.h"
 #include "status_letters.h"
 
 #include <gtest/gtest.h>

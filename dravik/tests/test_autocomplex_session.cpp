@@ -5,7 +5,7 @@
 #include "session_fixture.h"
 #include "sixchannel.h"
 
-#include "classification/segmentation.h"
+#include "analysis/segmentation.h"
 
 #include <algorithm>
 #include <vector>

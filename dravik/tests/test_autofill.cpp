@@ -1,6 +1,6 @@
 // Auto-fill on small hand-made status arrays, and against a plain reading of its rules on
 // random markings.
-#include "classification/classification.h"
+#include "session/classification.h"
 #include "status_letters.h"
 
 #include <gtest/gtest.h>

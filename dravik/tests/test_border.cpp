@@ -1,5 +1,5 @@
-#include "classification/border.h"
-#include "classification/helpers.h"
+#include "common/border.h"
+#include "common/helpers.h"
 
 #include <gtest/gtest.h>
 

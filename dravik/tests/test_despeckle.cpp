@@ -1,6 +1,6 @@
 // Despeckle after a select, on small hand-made status arrays, and against a plain reading of
 // its rules on random selections.
-#include "classification/classification.h"
+#include "session/classification.h"
 #include "status_letters.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "classification/session.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,13 @@
 #include "client_progress.h"
 #include "testimage.h"
 
-#include "classification/generatemask.h"
-#include "classification/session.h"
+#include "mask/generatemask.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -320,4 +321,143 @@ TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOn
     EXPECT_EQ(alphaAt(cut, 14, 6), 255);
     EXPECT_EQ(alphaAt(cut, 35, 8), 9);
     EXPECT_FALSE(pendingBitsLeft());
+}
+
+namespace {
+
+// A patch over columns 8..39 and rows 12..31 (across the Unassigned band) whose bitmap holds
+// a disk and leaves the rest of its rectangle out.
+struct DiskPatch {
+    static constexpr int left = 8, top = 12, width = 32, height = 20;
+    std::vector<unsigned char> bits;
+    DvMaskPatch patch{};
+
+    explicit DiskPatch(unsigned char method, bool exclusive = true) : bits(std::size_t(width) * height, 0)
+    {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                bits[std::size_t(y) * width + x] = inside(x + left, y + top) ? 1 : 0;
+        patch.area = {left, top, {width, height, unsigned(width), DvPixelStatus, bits.data()}};
+        patch.exclusive = exclusive ? 1 : 0;
+        patch.method = method;
+        patch.valueA = patch.valueB = 0.5f;
+        patch.level = 0.4f;
+    }
+    // In image coordinates.
+    static bool inside(int x, int y)
+    {
+        const int dx = x - (left + width / 2), dy = y - (top + height / 2);
+        return dx * dx + dy * dy <= 81;
+    }
+};
+
+// The cut-out starts as the source with an alpha no step writes, so that every write shows.
+Picture<std::uint8_t> blankCut(const Picture<std::uint8_t>& source)
+{
+    Picture<std::uint8_t> cut = source;
+    cut.desc.data = cut.samples.data();
+    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+        cut.samples[i] = 9;
+    return cut;
+}
+
+} // namespace
+
+TEST_F(MarkedSession, AnExclusivePatchWithABitmapChangesOnlyItsOwnPixels)
+{
+    const auto marks = snapshot();
+    for (const unsigned char method : {0, 1, 3}) {
+        SCOPED_TRACE(int(method));
+        const std::vector<unsigned char> start(marks);
+        std::copy(start.begin(), start.end(), m_status->data);
+        DiskPatch disk(method);
+        auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+        auto cut = blankCut(source);
+        const auto before = cut.samples;
+        ASSERT_EQ(generate(cut, source, nullptr, nullptr, 0, &disk.patch, 1), DvOk);
+        int written = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const std::size_t at = (std::size_t(y) * W + x) * 4;
+                const bool same = std::equal(&cut.samples[at], &cut.samples[at] + 4, &before[at]);
+                if (!DiskPatch::inside(x, y))
+                    ASSERT_TRUE(same) << x << "," << y;
+                else
+                    written += cut.samples[at + 3] != 9;
+            }
+        // Inside the disk the Keep rows are opaque and the Delete rows transparent.
+        EXPECT_EQ(alphaAt(cut, 24, 17), 255);
+        EXPECT_EQ(alphaAt(cut, 24, 29), 0);
+        EXPECT_GT(written, 200);
+        EXPECT_FALSE(pendingBitsLeft());
+    }
+}
+
+TEST_F(MarkedSession, MattingAndCorePatchesTogetherReportProgressThatOnlyRises)
+{
+    // Two matting patches around a mask-core patch: each matting patch's share ends at its
+    // place in the list, which lies behind where the distances left the progress.
+    DiskPatch first(1, false), core(3, false), last(1, false);
+    core.patch.area.left = 20;
+    last.patch.area.top = 16;
+    const DvMaskPatch patches[] = {first.patch, core.patch, last.patch};
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    auto cut = blankCut(source);
+    std::vector<int> calls;
+    {
+        testsupport::RacingClock clock;
+        ASSERT_EQ(generate(cut, source, nullptr, nullptr, 0, patches, 3), DvOk);
+        calls = testsupport::clientProgress().calls;
+    }
+    ASSERT_GE(calls.size(), 4u);
+    for (std::size_t k = 1; k < calls.size(); ++k)
+        EXPECT_LE(calls[k - 1], calls[k]) << "call " << k;
+    EXPECT_EQ(calls.back(), 100);
+    EXPECT_FALSE(pendingBitsLeft());
+}
+
+TEST_F(MarkedSession, ACancelAtAnyReportLeavesTheCutOutAndTheStatusAsTheyWere)
+{
+    DiskPatch disk(3);
+    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+    const auto statusBefore = snapshot();
+    const int undoBefore = undoCount();
+    std::size_t reports = 0;
+    Picture<std::uint8_t> finished = blankCut(source);
+    {
+        testsupport::RacingClock clock;
+        ASSERT_EQ(generate(finished, source, nullptr, nullptr, 0, &disk.patch, 1), DvOk);
+        reports = testsupport::clientProgress().calls.size();
+    }
+    ASSERT_GE(reports, 3u);
+    const auto statusAfter = snapshot();
+    const int undoAfter = undoCount();
+    // Taking back the auto-fill restores the marks the call started from.
+    while (undoCount() > undoBefore)
+        ASSERT_EQ(DvUndo(m_session), DvOk);
+    ASSERT_EQ(snapshot(), statusBefore);
+
+    for (std::size_t k = 0; k < reports; ++k) {
+        SCOPED_TRACE(k);
+        auto cut = blankCut(source);
+        const auto cutBefore = cut.samples;
+        DvResult result;
+        {
+            testsupport::RacingClock clock;
+            testsupport::clientProgress().abortAtCall = long(k);
+            result = generate(cut, source, nullptr, nullptr, 0, &disk.patch, 1);
+        }
+        if (result == DvOk) {
+            // Only the final report may come too late to cancel anything.
+            EXPECT_EQ(k + 1, reports);
+            EXPECT_EQ(cut.samples, finished.samples);
+            EXPECT_EQ(snapshot(), statusAfter);
+            EXPECT_EQ(undoCount(), undoAfter);
+            continue;
+        }
+        ASSERT_EQ(result, DvCancelled);
+        EXPECT_EQ(cut.samples, cutBefore);
+        EXPECT_EQ(snapshot(), statusBefore);
+        EXPECT_EQ(undoCount(), undoBefore);
+    }
 }

@@ -1,5 +1,5 @@
-#include "classification/globalclassification.h"
-#include "classification/rect.h"
+#include "analysis/globalclassification.h"
+#include "common/rect.h"
 #include "platform/clock.h"
 
 #include "allocation_failure.h"

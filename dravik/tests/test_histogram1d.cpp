@@ -1,5 +1,5 @@
-#include "classification/histogram1d.h"
-#include "classification/segmentation.h"
+#include "analysis/histogram1d.h"
+#include "analysis/segmentation.h"
 #include "morphology/convolve.h"
 
 #include <gtest/gtest.h>

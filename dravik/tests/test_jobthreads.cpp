@@ -1,4 +1,4 @@
-#include "classification/jobthreads.h"
+#include "common/jobthreads.h"
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>

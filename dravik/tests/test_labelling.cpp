@@ -1,7 +1,7 @@
-#include "classification/border.h"
-#include "classification/globalclassification.h"
-#include "classification/labelling.h"
-#include "classification/rect.h"
+#include "common/border.h"
+#include "analysis/globalclassification.h"
+#include "analysis/labelling.h"
+#include "common/rect.h"
 
 #include "arrays.h"
 #include "sixchannel.h"

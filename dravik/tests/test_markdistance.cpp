@@ -1,5 +1,5 @@
-#include "classification/helpers.h"
-#include "classification/markdistance.h"
+#include "common/helpers.h"
+#include "mask/markdistance.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "classification/maskcolours.h"
+#include "mask/maskcolours.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "classification/maskcore.h"
+#include "mask/maskcore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "classification/maskpasses.h"
+#include "mask/maskpasses.h"
 
 #include "arrays.h"
 

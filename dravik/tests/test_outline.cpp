@@ -1,4 +1,4 @@
-#include "classification/outline.h"
+#include "outline/outline.h"
 
 #include <gtest/gtest.h>
 

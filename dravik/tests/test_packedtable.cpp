@@ -1,4 +1,4 @@
-#include "classification/packedtable.h"
+#include "common/packedtable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "classification/helpers.h"
-#include "classification/percentile.h"
-#include "classification/rancour.h"
+#include "common/helpers.h"
+#include "analysis/percentile.h"
+#include "analysis/rancour.h"
 
 #include "photo_arrays.h"
 

@@ -1,4 +1,4 @@
-#include "classification/progress.h"
+#include "session/progress.h"
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>

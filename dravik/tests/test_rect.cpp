@@ -1,5 +1,5 @@
 #include "allocation_failure.h"
-#include "classification/helpers.h"
+#include "common/helpers.h"
 
 #include <gtest/gtest.h>
 

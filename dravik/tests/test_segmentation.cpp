@@ -1,4 +1,4 @@
-#include "classification/segmentation.h"
+#include "analysis/segmentation.h"
 #include "testimage.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "classification/segmentation.h"
+#include "analysis/segmentation.h"
 #include "platform/clock.h"
 #include "sixchannel.h"
 #include "testimage.h"

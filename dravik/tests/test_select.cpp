@@ -1,6 +1,6 @@
 // The classification's status filter, commit and select modes on small hand-made arrays.
-#include "classification/classification.h"
-#include "classification/session.h"
+#include "session/classification.h"
+#include "session/session.h"
 #include "status_letters.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "testimage.h"
 
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include <gtest/gtest.h>

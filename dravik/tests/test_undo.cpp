@@ -1,4 +1,4 @@
-#include "classification/undo.h"
+#include "session/undo.h"
 
 #include <gtest/gtest.h>
 

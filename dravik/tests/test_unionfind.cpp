@@ -1,4 +1,4 @@
-#include "classification/unionfind.h"
+#include "common/unionfind.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "classification/variables.h"
+#include "session/variables.h"
 
 #include <gtest/gtest.h>
 

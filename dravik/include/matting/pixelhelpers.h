@@ -2,9 +2,9 @@
 // Per-pixel value routines of the matting solver and the mask passes: conversions between
 // the solver's float colours and stored samples, colour blends, grid mapping and clamping.
 
-#include "classification/border.h"
-#include "classification/helpers.h"
-#include "classification/rect.h"
+#include "common/border.h"
+#include "common/helpers.h"
+#include "common/rect.h"
 
 #include <blitz/tinyvec2.h>
 

@@ -12,8 +12,8 @@
 // likelihood under the cluster's scatter. Cell (i, j) of level L + 1 is the parent of the
 // level-L cells (2i .. 2i + 1, 2j .. 2j + 1).
 
-#include "classification/maskpasses.h"
-#include "classification/progress.h"
+#include "mask/maskpasses.h"
+#include "session/progress.h"
 #include "matting/cluster.h"
 
 #include <cstddef>

@@ -4,9 +4,9 @@
 // from nearby Keep and Drop samples, smooths them, and writes the colour with the background
 // removed and an alpha into the output.
 
-#include "classification/maskpasses.h"
-#include "classification/maskpatch.h"
-#include "classification/progress.h"
+#include "mask/maskpasses.h"
+#include "mask/maskpatch.h"
+#include "session/progress.h"
 #include "matting/pixelhelpers.h"
 
 #include <blitz/array.h>

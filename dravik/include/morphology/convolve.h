@@ -4,8 +4,8 @@
 // into blocks of w elements and each window is assembled from a forward and a backward
 // running pass over the blocks, so the cost per element is three operations whatever w is.
 
-#include "classification/progress.h"
-#include "classification/rect.h"
+#include "session/progress.h"
+#include "common/rect.h"
 
 #include <blitz/array.h>
 

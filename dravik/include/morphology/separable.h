@@ -1,8 +1,8 @@
 #pragma once
 // Rectangular maximum and minimum filters of byte images, as two line-filter passes.
 
-#include "classification/progress.h"
-#include "classification/rect.h"
+#include "session/progress.h"
+#include "common/rect.h"
 
 #include <blitz/array.h>
 

@@ -6,7 +6,7 @@
 // lattice that the label table and the heights share; a frame of labelled pixels around the
 // candidates spares every bounds test.
 
-#include "classification/progress.h"
+#include "session/progress.h"
 #include "platform/clock.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "matting/solver.h"
 
 #include "bands.h"
-#include "classification/border.h"
-#include "classification/percentile.h"
+#include "common/border.h"
+#include "analysis/percentile.h"
 #include "matting/palettes.h"
 #include "platform/clock.h"
 

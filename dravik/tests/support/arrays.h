@@ -1,7 +1,7 @@
 #pragma once
 // Arrays over a rectangle, whatever its lower bounds, for tests that place arrays away from 0.
 
-#include "classification/rect.h"
+#include "common/rect.h"
 
 #include <blitz/array.h>
 

@@ -5,7 +5,7 @@
 #include "allocation_failure.h"
 #include "testimage.h"
 
-#include "classification/session.h"
+#include "session/session.h"
 #include "dravik.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,18 @@
+#pragma once
+// Engine arrays over image descriptors: views of the caller's memory, never copies.
+
+#include "common/helpers.h"
+#include "dravik.h"
+
+#include <blitz/array.h>
+
+namespace classification {
+
+using Rgba8 = corvath::utility::Colour<unsigned char>;
+using RgbaView8 = blitz::Array<Rgba8, 2>;
+
+// Rows = height, columns = width, row step = stride / 4 pixels. The descriptor must be of
+// pixel type 1 with usable data; the caller's memory is neither copied nor owned.
+RgbaView8 viewRgba8(const DvImageDesc& image);
+
+} // namespace classification

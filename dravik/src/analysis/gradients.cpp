@@ -1,0 +1,447 @@
+// Stage 3 of the segmentation: the gradient image, from how well every 2 x 2 pixel block fits
+// the modes of the histograms around it.
+#include "analysis/segmentation.h"
+
+#include "common/border.h"
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+namespace classification {
+
+using corvath::utility::domainOf;
+using corvath::utility::extent;
+using corvath::utility::fitArrayToRect;
+using corvath::utility::grow;
+using corvath::utility::viewOf;
+
+namespace {
+
+const char* const kSourcePath = "dravik/src/analysis/gradients.cpp";
+
+using ByteView = blitz::Array<unsigned char, 2>;
+
+// A level value as a height byte; a value that is not finite (a block that crossed an empty
+// valley) is the lowest height.
+inline unsigned char heightByte(float v)
+{
+    if (!std::isfinite(v))
+        return 0;
+    return static_cast<unsigned char>(std::clamp(v, 0.f, 255.f));
+}
+
+// The cells around the corner point half a pixel beyond pixel x, and the first cell's weight
+// there. Both cells are kept inside the grid; the weight is not changed by that.
+template <typename Axis>
+inline Axis axisAt(int x, float scale, float halfScale, int lowCell, int highCell)
+{
+    const float f = (float(x) + 0.5f) * scale;
+    const int i = int(std::floor(f - 0.5f));
+    Axis a;
+    a.weight = float(i + 1) + 0.5f - f - halfScale;
+    a.first = std::clamp(i, lowCell, highCell);
+    a.second = std::clamp(i + 1, lowCell, highCell);
+    return a;
+}
+
+} // namespace
+
+void BandCursor::reset(IntPair startCorner, IntPair endCorner, ProgressRange range)
+{
+    start = startCorner;
+    end = endCorner;
+    progress = range;
+}
+
+int BandCursor::bandCount() const
+{
+    return end.x < start.x ? 0 : (end.x - start.x) / bandHeight + 1;
+}
+
+void BandCursor::band(int b, IntPair& lower, IntPair& upper) const
+{
+    lower = {start.x + b * bandHeight, start.y};
+    upper = {std::min(lower.x + bandHeight, end.x), end.y};
+}
+
+void BandCursor::report(int b)
+{
+    const int x = start.x + b * bandHeight;
+    const float t = end.x == start.x ? 0.f : float(end.x - x) / float(end.x - start.x);
+    const float f = 1.f - t;
+    if (progress.parent) {
+        progress.position = f;
+        progress.parent->progress((1.f - f) * progress.lo + f * progress.hi, std::string());
+    }
+}
+
+namespace {
+
+// The lookup of one block in one cell, for each channel over the cell's modes in that
+// channel's terms.
+template <int N>
+inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
+                          const ModeTerms* const* terms, const unsigned char* lo,
+                          const unsigned char* hi)
+{
+    float p = 0.f, v = 0.f;
+    for (int i = 0; i < N; ++i) {
+        const Histogram1D& h = cell[i];
+        const int s = h.shift();
+        const ModeTerms* r = terms[i];
+        // The mode that holds the block's smallest value; a cell's last mode ends at 256.
+        int k = h.firstRecord;
+        const int l = lo[i] >> s;
+        while (l > r[k].valleyBin)
+            ++k;
+        const int t = hi[i] >> s;
+        if (r[k].valleyBin >= t) {
+            p += r[k].peakTerm;
+            v += r[k].peakTerm;
+        } else {
+            // The most significant valley that the block's range crosses.
+            int best = k;
+            float bestRatio = r[k].ratio;
+            for (int j = k + 1; r[j].valleyBin < t; ++j) {
+                if (r[j].ratio > bestRatio) {
+                    best = j;
+                    bestRatio = r[j].ratio;
+                }
+            }
+            p += r[best].lowerTerm;
+            v += r[best].valleyTerm;
+        }
+    }
+    return {p, v};
+}
+
+// 1 / count^2 in single precision.
+inline float inverseSquare(int count)
+{
+    const float c = float(count);
+    return 1.f / (c * c);
+}
+
+} // namespace
+
+ModeTerms ModeTerms::of(const ModeRecord& r)
+{
+    ModeTerms t;
+    t.valleyBin = r.valleyBin;
+    t.ratio = float(r.lowerPeak) / float(r.valleyCount);
+    t.peakTerm = inverseSquare(r.peakCount);
+    t.lowerTerm = inverseSquare(r.lowerPeak);
+    t.valleyTerm = inverseSquare(r.valleyCount);
+    return t;
+}
+
+template <int N, int V>
+LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char* lo,
+                                               const unsigned char* hi) const
+{
+    std::array<std::vector<ModeTerms>, N> terms;
+    std::array<const ModeTerms*, N> first;
+    for (int i = 0; i < N; ++i) {
+        for (const ModeRecord& r : m_modes[i])
+            terms[i].push_back(ModeTerms::of(r));
+        first[i] = terms[i].data();
+    }
+    return cellSums<N>(m_histograms(cell.x, cell.y), first.data(), lo, hi);
+}
+
+template <int N, int V>
+GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
+                                       blitz::Array<LevelPair, 2>& levels, LevelExtremes* extremes)
+    : m_segmentation(&segmentation),
+      m_scale(1.0f / float(segmentation.head().resolution)),
+      m_halfScale(0.5f / float(segmentation.head().resolution)),
+      m_cells(domainOf(segmentation.histograms())),
+      m_levels(levels.numElements() ? levels.data() : nullptr),
+      m_extremes(extremes),
+      m_levelStride(levels.stride(0)),
+      m_bandCount(segmentation.m_bandCursor.bandCount())
+{
+    for (int i = 0; i < N; ++i)
+        m_terms[i] = segmentation.m_modeTerms[i].data();
+}
+
+template <int N, int V>
+void GradientUpdater<N, V>::operator()(int job)
+{
+    const Segmentation<N, V>& s = *m_segmentation;
+    IntPair lower, upper;
+    const int band = m_bandCount - 1 - job;
+    s.m_bandCursor.band(band, lower, upper);
+    if (lower.x >= upper.x || lower.y >= upper.y)
+        return;
+    LevelExtremes extremes;
+
+    const Rect& bounds = s.m_bounds;
+    const Rect& d = m_cells;
+    const auto& image = s.m_image;
+    const unsigned char* pixels = image(bounds.x1, bounds.y1).data();
+    const std::ptrdiff_t p0 = image.stride(0) * N, p1 = image.stride(1) * N;
+    const auto& hist = s.m_histograms;
+    const typename Segmentation<N, V>::Cell* cells = &hist(d.x1, d.y1);
+    const std::ptrdiff_t c0 = hist.stride(0), c1 = hist.stride(1);
+
+    // The second index's cells and weights are the same in every row.
+    if (m_columns.empty()) {
+        m_columns.reserve(std::size_t(upper.y - lower.y));
+        for (int y = lower.y; y < upper.y; ++y)
+            m_columns.push_back(axisAt<CellAxis>(y, m_scale, m_halfScale, d.y1, d.y2));
+    }
+
+    for (int x = lower.x; x < upper.x; ++x) {
+        const CellAxis ax = axisAt<CellAxis>(x, m_scale, m_halfScale, d.x1, d.x2);
+        const float u = ax.weight;
+        const auto* rowA = cells + std::ptrdiff_t(ax.first - d.x1) * c0;
+        const auto* rowB = cells + std::ptrdiff_t(ax.second - d.x1) * c0;
+        const unsigned char* top = pixels + std::ptrdiff_t(x - bounds.x1) * p0;
+        LevelPair* out = m_levels + std::ptrdiff_t(x - bounds.x1) * m_levelStride;
+        for (int y = lower.y; y < upper.y; ++y) {
+            const unsigned char* a = top + std::ptrdiff_t(y - bounds.y1) * p1;
+            const unsigned char* b = a + p1;
+            const unsigned char* c = a + p0;
+            const unsigned char* e = c + p1;
+            unsigned char lo[N], hi[N];
+            for (int i = 0; i < N; ++i) {
+                lo[i] = std::min(std::min(a[i], b[i]), std::min(c[i], e[i]));
+                hi[i] = std::max(std::max(a[i], b[i]), std::max(c[i], e[i]));
+            }
+            const CellAxis& ay = m_columns[std::size_t(y - lower.y)];
+            const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
+            const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
+            const LevelPair s00 = cellSums<N>(rowA[ya], m_terms.data(), lo, hi);
+            const LevelPair s01 = cellSums<N>(rowA[yb], m_terms.data(), lo, hi);
+            const LevelPair s10 = cellSums<N>(rowB[ya], m_terms.data(), lo, hi);
+            const LevelPair s11 = cellSums<N>(rowB[yb], m_terms.data(), lo, hi);
+            const float v = ay.weight;
+            LevelPair& level = out[y - bounds.y1];
+            level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
+                                  + (1.f - u) * (v * std::log(s10.peak) + (1.f - v) * std::log(s11.peak)));
+            level.valley = -0.5f * (u * (v * std::log(s00.valley) + (1.f - v) * std::log(s01.valley))
+                                    + (1.f - u) * (v * std::log(s10.valley) + (1.f - v) * std::log(s11.valley)));
+            extremes.add(level);
+        }
+    }
+    m_extremes[band] = extremes;
+}
+
+LevelExtremes::LevelExtremes() : lowestValley(FLT_MAX), highestPeak(-FLT_MAX) {}
+
+void LevelExtremes::add(const LevelPair& p)
+{
+    // Values that are not finite come from empty valleys; one of them must not decide the
+    // scale of the whole image.
+    if (std::isfinite(p.valley))
+        lowestValley = std::min(lowestValley, p.valley);
+    if (std::isfinite(p.peak))
+        highestPeak = std::max(highestPeak, p.peak);
+}
+
+void LevelExtremes::add(const LevelExtremes& other)
+{
+    lowestValley = std::min(lowestValley, other.lowestValley);
+    highestPeak = std::max(highestPeak, other.highestPeak);
+}
+
+float LevelExtremes::scale() const
+{
+    // Equal ends give the scale 1; so do ends of which one was never found.
+    return highestPeak > lowestValley ? 255.99f / (highestPeak - lowestValley) : 1.0f;
+}
+
+namespace {
+
+// The heights of the pixels that have four corners, from bands of rows of the level field:
+// each pixel takes the largest upper and the smallest lower height of its corners. Every
+// thread holds its own copy with its own rows of corner heights.
+class HeightWriter {
+public:
+    static constexpr int kBandHeight = 64;
+
+    // inner: the pixels with four corners; levels covers inner's corners.
+    HeightWriter(const blitz::Array<LevelPair, 2>& levels,
+                 blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>& gradient, const Rect& inner,
+                 float lowest, float scale)
+        : m_levels(&levels), m_gradient(&gradient), m_inner(inner), m_lowest(lowest), m_scale(scale)
+    {
+    }
+
+    int bandCount() const { return (extent(m_inner).x + kBandHeight - 1) / kBandHeight; }
+
+    void operator()(int job)
+    {
+        const int first = m_inner.x1 + (bandCount() - 1 - job) * kBandHeight;
+        const int last = std::min(first + kBandHeight - 1, m_inner.x2);
+        const int n = extent(m_inner).y + 1;  // corners along a row
+        m_upper[0].resize(std::size_t(n));
+        m_upper[1].resize(std::size_t(n));
+        m_lower[0].resize(std::size_t(n));
+        m_lower[1].resize(std::size_t(n));
+        cornerRow(first - 1, 0);
+        const std::ptrdiff_t g1 = m_gradient->stride(1) * 3;
+        for (int x = first; x <= last; ++x) {
+            const int cur = (x - first + 1) & 1, prev = cur ^ 1;
+            cornerRow(x, cur);
+            const unsigned char* up0 = m_upper[prev].data();
+            const unsigned char* up1 = m_upper[cur].data();
+            const unsigned char* lo0 = m_lower[prev].data();
+            const unsigned char* lo1 = m_lower[cur].data();
+            unsigned char* out = (*m_gradient)(x, m_inner.y1).data();
+            for (int k = 0; k < n - 1; ++k, out += g1) {
+                out[0] = std::max(std::max(up0[k], up0[k + 1]), std::max(up1[k], up1[k + 1]));
+                out[1] = std::min(std::min(lo0[k], lo0[k + 1]), std::min(lo1[k], lo1[k + 1]));
+            }
+        }
+    }
+
+private:
+    // The corner heights of row x, from the corner before the inner rectangle's first column.
+    void cornerRow(int x, int slot)
+    {
+        const LevelPair* p = &(*m_levels)(x, m_inner.y1 - 1);
+        const std::ptrdiff_t step = m_levels->stride(1);
+        unsigned char* up = m_upper[slot].data();
+        unsigned char* lo = m_lower[slot].data();
+        const std::size_t n = m_upper[slot].size();
+        for (std::size_t k = 0; k < n; ++k, p += step) {
+            up[k] = heightByte((p->peak - m_lowest) * m_scale + 0.005f);
+            lo[k] = heightByte((p->valley - m_lowest) * m_scale + 0.005f);
+        }
+    }
+
+    const blitz::Array<LevelPair, 2>* m_levels;
+    blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>* m_gradient;
+    Rect m_inner;
+    float m_lowest;
+    float m_scale;
+    std::vector<unsigned char> m_upper[2];
+    std::vector<unsigned char> m_lower[2];
+};
+
+} // namespace
+
+float scaleLevelField(const blitz::Array<LevelPair, 2>& levels,
+                      blitz::Array<blitz::TinyVector<unsigned char, 3>, 2>& gradient)
+{
+    LevelExtremes extremes;
+    const Rect r = domainOf(levels);
+    const std::ptrdiff_t l0 = levels.stride(0), l1 = levels.stride(1);
+    const LevelPair* first = levels.data();
+    for (int x = 0; x < extent(r).x; ++x) {
+        const LevelPair* p = first + std::ptrdiff_t(x) * l0;
+        for (int y = 0; y < extent(r).y; ++y, p += l1)
+            extremes.add(*p);
+    }
+    const float mn = extremes.lowestValley;
+    const float g = extremes.scale();
+    if (r.isEmpty())
+        return g;
+
+    auto* out = &gradient(r.x1, r.y1);
+    const std::ptrdiff_t g0 = gradient.stride(0), g1 = gradient.stride(1);
+    for (int x = 0; x < extent(r).x; ++x) {
+        const LevelPair* p = first + std::ptrdiff_t(x) * l0;
+        auto* o = out + std::ptrdiff_t(x) * g0;
+        for (int y = 0; y < extent(r).y; ++y, p += l1, o += g1) {
+            (*o)[0] = heightByte((p->peak - mn) * g + 0.005f);
+            (*o)[1] = heightByte((p->valley - mn) * g + 0.005f);
+        }
+    }
+    return g;
+}
+
+template <int N, int V>
+bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange range)
+{
+    const std::int64_t started = platform::counterNanoseconds();
+    const Rect b = m_bounds;
+    const Rect frame = grow(b, 2);
+    if (!(extent(domainOf(m_gradient)) == extent(frame))) {
+        // New memory starts at 0 rather than garbage: the width byte is written later.
+        fitArrayToRect(m_gradient, frame);
+        m_gradient = GradientPixel(0, 0, 0);
+    }
+    fitArrayToRect(m_gradient, frame);
+    if (b.isEmpty())
+        m_gradientView.free();
+    else
+        m_gradientView.reference(viewOf(m_gradient, b));
+    if (!upstreamChanged)
+        return false;
+    checkHistogramSettings();
+
+    blitz::Array<LevelPair, 2> levels;
+    fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
+    for (int i = 0; i < N; ++i) {
+        std::vector<ModeTerms>& terms = m_modeTerms[i];
+        terms.resize(m_modes[i].size());
+        std::transform(m_modes[i].begin(), m_modes[i].end(), terms.begin(), ModeTerms::of);
+    }
+    range.report(corvath::utility::timedBlockText(
+                     kSourcePath, 256, "After array creation",
+                     platform::counterSeconds(started, platform::counterNanoseconds())),
+                 0.1f);
+
+    m_bandCursor.reset(b.lower(), b.upper(),
+                       ProgressRange(range.parent, range.at(range.position), range.at(0.6f)));
+    range.position = 0.6f;
+    const int bands = m_bandCursor.bandCount();
+    m_bandExtremes.assign(std::size_t(bands), LevelExtremes());
+    runJobsOnWorkerThreads(m_gradientJobs, bands - 1,
+                           GradientUpdater<N, V>(*this, levels, m_bandExtremes.data()),
+                           [this, bands](int job) {
+                               if (job >= 0)
+                                   m_bandCursor.report(bands - 1 - job);
+                           });
+
+    ByteView upperHeight = m_gradient.extractComponent((unsigned char)0, 0, 3);
+    ByteView lowerHeight = m_gradient.extractComponent((unsigned char)0, 1, 3);
+    const auto clearAll = [this] { m_gradient = GradientPixel(0, 0, 0); };
+    // The corner values exist only for images of 2 x 2 pixels or more.
+    if (b.isEmpty() || extent(b).x < 2 || extent(b).y < 2) {
+        m_gradientScale = 1.0f;
+        clearAll();
+        return true;
+    }
+
+    LevelExtremes extremes;
+    for (const LevelExtremes& e : m_bandExtremes)
+        extremes.add(e);
+    m_gradientScale = extremes.scale();
+
+    // Each pixel with four corners takes the largest upper and the smallest lower height of
+    // them, in bands on the workers; the corner heights are never stored.
+    const Rect inner{b.x1 + 1, b.y1 + 1, b.x2 - 1, b.y2 - 1};
+    range.report(std::string(), 0.8f);
+    if (!inner.isEmpty()) {
+        const HeightWriter writer(levels, m_gradient, inner, extremes.lowestValley, m_gradientScale);
+        runJobsOnWorkerThreads(m_gradientJobs, writer.bandCount() - 1, writer);
+    }
+    range.report(std::string(), 0.9f);
+    levels.free();
+    for (std::vector<ModeTerms>& terms : m_modeTerms)
+        std::vector<ModeTerms>().swap(terms);
+
+    // The bounds' first and last rows and columns and the margin copy the nearest pixel that
+    // has four corners.
+    if (inner.isEmpty()) {
+        clearAll();
+    } else {
+        replicateBorder<unsigned char>(inner, upperHeight);
+        replicateBorder<unsigned char>(inner, lowerHeight);
+    }
+    return true;
+}
+
+template class GradientUpdater<6, 0>;
+template bool Segmentation<6, 0>::updateGradients(bool, ProgressRange);
+template LevelPair Segmentation<6, 0>::inverseCountSums(IntPair, const unsigned char*,
+                                                        const unsigned char*) const;
+
+} // namespace classification

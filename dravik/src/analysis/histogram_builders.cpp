@@ -1,0 +1,247 @@
+// The builders of one cell's histogram from the 2 x 2 pixel blocks of a channel.
+#include "analysis/segmentation.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+namespace classification {
+
+namespace {
+
+inline void sort4(int& a, int& b, int& c, int& d)
+{
+    if (a > b) std::swap(a, b);
+    if (c > d) std::swap(c, d);
+    if (a > c) std::swap(a, c);
+    if (b > d) std::swap(b, d);
+    if (b > c) std::swap(b, c);
+}
+
+// The per-value weight (total << shift) / d of an interval of d + 1 values, d taken as 1 when
+// it is less, looked up rather than divided per pixel. Shifts above 15 never occur: the stage
+// builds with at least 0 colour bits, which keeps them at 8 or less.
+class SpreadWeights {
+public:
+    static constexpr int kMaxShift = 15;
+
+    SpreadWeights()
+    {
+        for (int s = 0; s <= kMaxShift; ++s)
+            for (int d = 0; d < 256; ++d) {
+                m_w[0][s][d] = (512 << s) / std::max(d, 1);
+                m_w[1][s][d] = (1024 << s) / std::max(d, 1);
+            }
+    }
+    // total is 512 or 1024.
+    const int* row(int total, int shift) const { return m_w[total == 1024][shift]; }
+
+private:
+    int m_w[2][kMaxShift + 1][256];
+};
+
+const SpreadWeights& spreadWeights()
+{
+    static const SpreadWeights table;
+    return table;
+}
+
+// spreadInterval over the counts of a histogram with the given shift, indexed by bin; weights
+// is the table row of that shift and the interval's total. Add is the count addition: plain
+// where a block cannot reach INT_MAX, saturating otherwise.
+template <typename Add>
+inline void spread(int* bins, int shift, const int* weights, int a, int b, Add add)
+{
+    const int exact = b - a;
+    const int w = weights[exact];
+    const int A = a >> shift, B = b >> shift;
+    if (A == B) {
+        bins[A] = add(bins[A], ((exact + 1) * w) >> shift);
+        return;
+    }
+    bins[A] = add(bins[A], ((((A + 1) << shift) - a) * w) >> shift);
+    bins[B] = add(bins[B], ((b - (B << shift) + 1) * w) >> shift);
+    for (int k = A + 1; k < B; ++k)
+        bins[k] = add(bins[k], w);
+}
+
+// Bins from..to each gain the same share.
+template <typename Add>
+inline void addFlat(int* bins, int from, int to, int share, Add add)
+{
+    for (int k = from; k <= to; ++k)
+        bins[k] = add(bins[k], share);
+}
+
+struct PlainAdd {
+    int operator()(int a, int b) const { return a + b; }
+};
+
+struct SaturatedAdd {
+    int operator()(int a, int b) const { return addSaturated(a, b); }
+};
+
+// One position's bytes as its builder needs them, packed in a word: the 2 x 2 quad sorted
+// from the low byte up (the smallest in byte 0, the largest in byte 3).
+inline std::uint32_t sortedQuad(int a, int b, int c, int d)
+{
+    sort4(a, b, c, d);
+    return std::uint32_t(a) | std::uint32_t(b) << 8 | std::uint32_t(c) << 16 | std::uint32_t(d) << 24;
+}
+
+// The positions' quads, row after row, and the block's value range. A pixel column of
+// every pair of rows is reduced once and shared by the two quads that hold it when only the
+// smallest and largest byte are wanted.
+inline void collectQuads(const ChannelView& ch, IntPair lower, IntPair upper, bool sorted,
+                         std::vector<std::uint32_t>& quads, int& lo, int& hi)
+{
+    const std::ptrdiff_t s1 = ch.stride1;
+    const int n = upper.y - lower.y;
+    quads.resize(std::size_t(upper.x - lower.x) * std::size_t(n));
+    std::uint32_t* out = quads.data();
+    int mn = 255, mx = 0;
+    for (int x = lower.x; x < upper.x; ++x, out += n) {
+        const unsigned char* r0 = ch.at(x, lower.y);
+        const unsigned char* r1 = r0 + ch.stride0;
+        if (sorted) {
+            for (int y = 0; y < n; ++y, r0 += s1, r1 += s1) {
+                const std::uint32_t q = sortedQuad(r0[0], r0[s1], r1[0], r1[s1]);
+                out[y] = q;
+                mn = std::min(mn, int(q & 255));
+                mx = std::max(mx, int(q >> 24));
+            }
+        } else {
+            int prevLo = std::min(r0[0], r1[0]), prevHi = std::max(r0[0], r1[0]);
+            for (int y = 0; y < n; ++y) {
+                r0 += s1;
+                r1 += s1;
+                const int cLo = std::min(*r0, *r1), cHi = std::max(*r0, *r1);
+                const int qLo = std::min(prevLo, cLo), qHi = std::max(prevHi, cHi);
+                out[y] = std::uint32_t(qLo) | std::uint32_t(qHi) << 24;
+                mn = std::min(mn, qLo);
+                mx = std::max(mx, qHi);
+                prevLo = cLo;
+                prevHi = cHi;
+            }
+        }
+    }
+    lo = mn;
+    hi = mx;
+}
+
+template <typename Add>
+void spreadQuads(const std::vector<std::uint32_t>& quads, int interpolation, int s, int* bins, Add add)
+{
+    const int* w1024 = spreadWeights().row(1024, s);
+    const int* w512 = spreadWeights().row(512, s);
+    const int* perBin1024 = spreadWeights().row(1024, 0);
+    const int* perBin512 = spreadWeights().row(512, 0);
+    switch (interpolation) {
+    case 0:
+        if constexpr (std::is_same_v<Add, PlainAdd>) {
+            // The bins strictly inside an interval all gain its weight: kept as differences
+            // and summed up at the end, so that no position loops over bins.
+            int steps[258] = {};
+            int lowest = INT_MAX, highest = -1;
+            for (const std::uint32_t q : quads) {
+                const int a = int(q & 255), b = int(q >> 24);
+                const int exact = b - a;
+                const int w = w1024[exact];
+                const int A = a >> s, B = b >> s;
+                if (A == B) {
+                    bins[A] += ((exact + 1) * w) >> s;
+                } else {
+                    bins[A] += ((((A + 1) << s) - a) * w) >> s;
+                    bins[B] += ((b - (B << s) + 1) * w) >> s;
+                    steps[A + 1] += w;
+                    steps[B] -= w;
+                    lowest = std::min(lowest, A + 1);
+                    highest = std::max(highest, B);
+                }
+            }
+            for (int k = lowest, run = 0; k < highest; ++k) {
+                run += steps[k];
+                bins[k] += run;
+            }
+        } else {
+            for (const std::uint32_t q : quads)
+                spread(bins, s, w1024, int(q & 255), int(q >> 24), add);
+        }
+        break;
+    case 1:
+        for (const std::uint32_t q : quads) {
+            const int A = int(q & 255) >> s, B = int(q >> 24) >> s;
+            addFlat(bins, A, B, perBin1024[B - A], add);  // 1024 / n, n below 2 taken as 1
+        }
+        break;
+    case 2:
+        for (const std::uint32_t q : quads) {
+            const int a = int(q & 255), b = int(q >> 8 & 255), c = int(q >> 16 & 255), d = int(q >> 24);
+            spread(bins, s, w512, a, (b + c) / 2, add);
+            spread(bins, s, w512, (b + c + 1) / 2, d, add);
+        }
+        break;
+    case 3:
+        for (const std::uint32_t q : quads) {
+            // Shifting keeps the order, so the quad stays sorted.
+            const int a = int(q & 255) >> s, b = int(q >> 8 & 255) >> s;
+            const int c = int(q >> 16 & 255) >> s, d = int(q >> 24) >> s;
+            const int m1 = (b + c) / 2, m2 = (b + c + 1) / 2;
+            addFlat(bins, a, m1, perBin512[m1 - a], add);
+            addFlat(bins, m2, d, perBin512[d - m2], add);
+        }
+        break;
+    }
+}
+
+} // namespace
+
+void spreadInterval(Histogram1D& h, int a, int b, int total)
+{
+    spread(h.counts() - h.firstBin(), h.shift(), spreadWeights().row(total, h.shift()), a, b,
+           SaturatedAdd());
+}
+
+void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, int interpolation,
+                         int colourBits, Histogram1D& h)
+{
+    if (interpolation < 0 || interpolation > 3)
+        return;
+
+    if (lower.x >= upper.x || lower.y >= upper.y) {
+        // No positions: the range of the pixels there are, counts flat.
+        int lo = 0, hi = 255;
+        if (lower.x <= upper.x && lower.y <= upper.y) {
+            lo = 255;
+            hi = 0;
+            for (int x = lower.x; x <= upper.x; ++x) {
+                const unsigned char* p = ch.at(x, lower.y);
+                for (int y = lower.y; y <= upper.y; ++y, p += ch.stride1) {
+                    lo = std::min(lo, int(*p));
+                    hi = std::max(hi, int(*p));
+                }
+            }
+        }
+        h.setRange(lo, hi, colourBits, 0);
+        h.fill(1024 / h.binCount());
+        return;
+    }
+
+    // The quads cover every pixel of the block, so they give its range; each worker keeps
+    // its own buffer.
+    thread_local std::vector<std::uint32_t> quads;
+    int lo = 0, hi = 0;
+    collectQuads(ch, lower, upper, interpolation >= 2, quads, lo, hi);
+    h.setRange(lo, hi, colourBits, 0);
+
+    int* bins = h.counts() - h.firstBin();
+    // A position adds at most 2048 to a bin.
+    if (quads.size() < std::size_t(INT_MAX / 2048))
+        spreadQuads(quads, interpolation, h.shift(), bins, PlainAdd());
+    else
+        spreadQuads(quads, interpolation, h.shift(), bins, SaturatedAdd());
+}
+
+} // namespace classification

@@ -1,0 +1,104 @@
+// Stage 5 of the segmentation: regions grown from the highest upper heights of the gradient
+// image, held back where the lower heights between two pixels fall below the flood's level.
+#include "analysis/segmentation.h"
+
+#include "common/border.h"
+#include "watershed/watershed.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace classification {
+
+using corvath::utility::domainOf;
+using corvath::utility::extent;
+using corvath::utility::fitArrayToRect;
+using corvath::utility::grow;
+using corvath::utility::viewOf;
+
+namespace {
+
+using InnerFlood = WatershedQueue<LevelQueue, EightNeighbours, UpperLowerHeights, LabelCounter>;
+
+} // namespace
+
+int innerWatershedBias(float imageTol, float scale)
+{
+    const float b = std::log(imageTol) * scale;
+    if (!(b > 0.f))
+        return 0;
+    return int(std::min(b, 255.f));
+}
+
+template <int N, int V>
+bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange range)
+{
+    if (!upstreamChanged && m_lastComplete.imageTol == m_head.imageTol
+        && m_lastComplete.inFocusEdgeWidth == m_head.inFocusEdgeWidth)
+        return false;
+    if (!(m_head.imageTol > 1.0f)) {
+        m_regionLabels.free();
+        m_regionLabelView.free();
+        m_fineLabelCount = -1;
+        return true;
+    }
+
+    const Rect b = m_bounds;
+    const Rect frame = grow(b, 2);
+    if (domainOf(m_gradient) != frame)
+        throw std::logic_error("segmentation: the gradient image does not cover the bounds");
+    if (!(extent(domainOf(m_regionLabels)) == extent(frame))) {
+        // The run writes the bounds and the ring around them; the outer ring starts at 0.
+        fitArrayToRect(m_regionLabels, frame);
+        m_regionLabels = 0;
+    }
+    fitArrayToRect(m_regionLabels, frame);
+    if (b.isEmpty())
+        m_regionLabelView.free();
+    else
+        m_regionLabelView.reference(viewOf(m_regionLabels, b));
+    // Labels and heights are addressed by one offset: both arrays are dense over one rectangle.
+    const std::ptrdiff_t row = m_regionLabels.stride(0);
+    if (m_gradient.stride(0) != row || m_gradient.stride(1) != 1 || m_regionLabels.stride(1) != 1)
+        throw std::logic_error("segmentation: region labels and gradient image differ in layout");
+    if (std::uint64_t(m_regionLabels.numElements()) > UINT32_MAX)
+        throw std::length_error("segmentation: too many pixels for the inner watershed");
+
+    blitz::Array<std::int32_t, 2> ring = viewOf(m_regionLabels, grow(b, 1));
+    ring = -1;
+    LabelCounter counter;
+    m_regionLabels(b.x1 - 1, b.y1 - 1) = counter.take();
+    fillOutsideRect<std::int32_t>(b, 0, ring);
+
+    // The lower heights packed, one byte per element of the same lattice.
+    std::vector<unsigned char> lower(std::size_t(m_gradient.numElements()));
+    {
+        const unsigned char* in = m_gradient(frame.x1, frame.y1).data() + 1;
+        for (std::size_t k = 0, n = lower.size(); k < n; ++k)
+            lower[k] = in[3 * k];
+    }
+    UpperLowerHeights heights;
+    heights.origin = m_gradient(frame.x1, frame.y1).data();
+    heights.lower = lower.data();
+    heights.bias = innerWatershedBias(m_head.imageTol, m_gradientScale);
+    LevelQueue queue(UpperLowerHeights::kLevels);
+    InnerFlood flood(&m_regionLabels(frame.x1, frame.y1), row, heights, counter, queue);
+
+    CandidateArea area;
+    area.first = PixelOffset(2 * row + 2);
+    area.rows = b.isEmpty() ? 0 : extent(b).x;
+    area.columns = b.isEmpty() ? 0 : extent(b).y;
+    flood.flood(area, ProgressRange(range.parent, range.at(range.position), range.hi));
+    range.position = 1.f;
+
+    queue.release();
+    m_fineLabelCount = counter.next();
+    return true;
+}
+
+template bool Segmentation<6, 0>::watershedInner(bool, ProgressRange);
+
+} // namespace classification

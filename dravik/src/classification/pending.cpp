@@ -1,9 +1,0 @@
-// Operation bodies that are not part of this build yet. Each throws NotBuilt, which the
-// session's operation frame reports as an internal failure.
-#include "classification/classification.h"
-#include "classification/session.h"
-
-namespace classification {
-
-
-} // namespace classification

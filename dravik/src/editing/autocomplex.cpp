@@ -1,0 +1,342 @@
+// Auto-complex: completes a Keep or Delete select around what it changed. A seeded flood over
+// the gradient's lower heights grows the stroke's pixels, the pixels of the opposite class and
+// further regions; flooded pockets that the stroke encloses take its class, and Blend disks
+// follow the line where the stroke meets the opposite class.
+#include "session/classification.h"
+#include "analysis/segmentation.h"
+#include "watershed/watershed.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace classification {
+
+namespace {
+
+using corvath::utility::covers;
+using corvath::utility::domainOf;
+using corvath::utility::extent;
+using corvath::utility::grow;
+using corvath::utility::intersect;
+using corvath::utility::unite;
+
+using AutoComplexFlood = WatershedQueue<RecordHeap, FourNeighbours, TargetHeights, LabelCounter>;
+
+constexpr std::int32_t kBarrier = 0;
+// After the flood, the stroke pixels that the select took itself move to this id, so that the
+// stroke region's own id marks only what the flood added.
+constexpr std::int32_t kTaken = 4;
+// Ids beyond the barrier, the stroke, the opposite class and one for every further region.
+constexpr std::int32_t kRegionLimit = 3;
+
+// What the seed scan makes of a status byte that the select did not take.
+enum : unsigned char { SeedBarrier = 0, SeedOpposite = 1, SeedCandidate = 2 };
+
+// Blend disks by width byte, made on first use: R = width * 0.5 * factor + 0.49, the box of
+// half-size r = R truncated (capped at the area's size), and for each row offset 0..r the
+// half-width of the row's span of pixels within R of the centre (-1 where it has none). An
+// empty list draws nothing.
+class BlendDisks {
+public:
+    BlendDisks(float factor, int cap) : m_factor(factor), m_cap(cap) {}
+
+    const std::vector<int>& forWidth(unsigned char width)
+    {
+        if (!m_made[width]) {
+            make(m_half[width], width);
+            m_made[width] = true;
+        }
+        return m_half[width];
+    }
+
+private:
+    void make(std::vector<int>& half, unsigned char width) const
+    {
+        const float radius = float(width) * 0.5f * m_factor + 0.49f;
+        if (!(radius > -1.f))  // a box of negative half-size, or no number at all
+            return;
+        const int r = radius >= float(m_cap) ? m_cap : int(radius);
+        const float r2 = radius * radius;
+        half.assign(std::size_t(r) + 1, -1);
+        for (long long dx = 0; dx <= r; ++dx) {
+            const long long dx2 = dx * dx;
+            long long dy = std::min<long long>(r, (long long)std::sqrt(std::max(0.0, double(r2) - double(dx2))));
+            while (dy < r && float(dx2 + (dy + 1) * (dy + 1)) <= r2)
+                ++dy;
+            while (dy >= 0 && float(dx2 + dy * dy) > r2)
+                --dy;
+            half[std::size_t(dx)] = int(dy);
+        }
+    }
+
+    float m_factor;
+    int m_cap;
+    std::array<bool, 256> m_made{};
+    std::array<std::vector<int>, 256> m_half;
+};
+
+} // namespace
+
+void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float bandFactor)
+{
+    const unsigned char v = newValue, w = writeMask, t = matchTarget, m = matchMask;
+    if (bandFactor == 0.f && mode == SelectExact)
+        return;
+    if (m_changed.isEmpty() || !(v & (StatusKeep | StatusDelete)))
+        return;
+    const unsigned char o = v == StatusKeep ? StatusDelete : StatusKeep;
+
+    const Rect area = intersect(grow(m_changed, 32), imageRect());
+    if (area.isEmpty())
+        return;
+    if (!covers(domainOf(status), area))
+        throw std::invalid_argument("the status array does not cover the auto-complex area");
+    // The id table: the area inside a frame of barrier pixels, whose heights the flood reads.
+    const Rect framed = grow(area, 1);
+    if (gradient.numElements() == 0 || !covers(domainOf(gradient), framed))
+        throw std::logic_error("no gradient image covers the auto-complex area");
+    const int rows = extent(framed).x, cols = extent(framed).y;
+    const std::size_t cells = std::size_t(rows) * std::size_t(cols);
+    if (cells >= (std::size_t(1) << 30))
+        throw std::bad_alloc();  // offsets and step counts are 32-bit
+
+    const long sRow = status.stride(0), sCol = status.stride(1);
+    const long wRow = m_working.stride(0), wCol = m_working.stride(1);
+    unsigned char* const s0 = &status(area.x1, area.y1);
+    unsigned char* const w0 = &m_working(area.x1, area.y1);
+    const int areaRows = rows - 2, areaCols = cols - 2;
+
+    // An Exact select leaves earlier working values outside its rectangle.
+    if (mode == SelectExact)
+        for (int i = 0; i < areaRows; ++i) {
+            const int x = area.x1 + i;
+            const bool inside = x >= m_changed.x1 && x <= m_changed.x2;
+            unsigned char* wp = w0 + i * wRow;
+            for (int j = 0; j < areaCols; ++j, wp += wCol) {
+                const int y = area.y1 + j;
+                if (!inside || y < m_changed.y1 || y > m_changed.y2)
+                    *wp = 0;
+            }
+        }
+
+    std::vector<std::int32_t> ids(cells, kBarrier);
+    std::vector<unsigned char> heights(cells);
+    {
+        const long gRow = gradient.stride(0), gCol = gradient.stride(1);
+        const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
+        for (int i = 0; i < rows; ++i) {
+            const blitz::TinyVector<unsigned char, 3>* gp = g0 + i * gRow;
+            unsigned char* h = &heights[std::size_t(i) * cols];
+            for (int j = 0; j < cols; ++j, gp += gCol)
+                h[j] = (*gp)[1];
+        }
+    }
+    const auto offsetOf = [&](int i, int j) { return PixelOffset(std::size_t(i + 1) * cols + std::size_t(j + 1)); };
+
+    // Seed scan: the select's pixels found the stroke region, pixels of the opposite class the
+    // opposite region (each made by its first pixel), what the select could have changed is left
+    // to the flood, and everything else is barrier.
+    std::array<bool, 256> taken{};
+    std::array<unsigned char, 256> seedKind{};
+    for (int b = 0; b < 256; ++b) {
+        const auto s = static_cast<unsigned char>(b);
+        taken[std::size_t(b)] = statusMatches(s, v, w);
+        seedKind[std::size_t(b)] = statusMatches(s, o, m) ? SeedOpposite
+                                   : statusMatches(s, t, m) ? SeedCandidate
+                                                            : SeedBarrier;
+    }
+    LabelCounter regions(kRegionLimit);
+    regions.take();  // the barrier
+    std::int32_t stroke = -1, opposite = -1;
+    for (int i = 0; i < areaRows; ++i) {
+        const unsigned char* sp = s0 + i * sRow;
+        const unsigned char* wp = w0 + i * wRow;
+        std::int32_t* id = &ids[offsetOf(i, 0)];
+        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol) {
+            const unsigned char s = *sp;
+            if (s & (StatusForcedEdge | StatusProtected)) {
+                id[j] = kBarrier;
+            } else if (taken[*wp]) {
+                if (stroke < 0)
+                    stroke = regions.take();
+                id[j] = stroke;
+            } else {
+                switch (seedKind[s]) {
+                case SeedOpposite:
+                    if (opposite < 0)
+                        opposite = regions.take();
+                    id[j] = opposite;
+                    break;
+                case SeedCandidate:
+                    id[j] = -1;
+                    break;
+                default:
+                    id[j] = kBarrier;
+                }
+            }
+        }
+    }
+    progress.report("", 0.1f);
+    if (stroke < 0) {
+        progress.report("", 1.0f);
+        return;
+    }
+
+    TargetHeights target;
+    target.height = heights.data();
+    target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
+    {
+        RecordHeap queue(cols);
+        AutoComplexFlood flood(ids.data(), cols, target, regions, queue);
+        // Both seed regions queue their neighbours once every pixel has its seed id: steps
+        // towards pixels that already have an id would change nothing.
+        for (int i = 0; i < areaRows; ++i)
+            for (int j = 0; j < areaCols; ++j) {
+                const PixelOffset p = offsetOf(i, j);
+                if (ids[p] > kBarrier)
+                    flood.pushNeighbours(p, RecordHeap::seedOrigin(heights[p]));
+            }
+        CandidateArea candidates;
+        candidates.first = offsetOf(0, 0);
+        candidates.rows = areaRows;
+        candidates.columns = areaCols;
+        flood.flood(candidates, progress.nextStep(0.7f));
+    }
+
+    // The stroke region's contacts: each pair of 4-neighbours with one pixel in the region and
+    // one outside (the frame included), read off the finished id table; nothing below depends
+    // on their order. Flooded pixels that touch another region start the hole fill's clearing;
+    // contacts with the opposite region carry the Blend disks around their lower pixel.
+    const bool holes = mode != SelectExact;
+    const bool band = bandFactor != 0.f && opposite >= 0;
+    std::vector<PixelOffset> clearFrom, centres;
+    std::size_t flooded = 0;
+    const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
+    for (int i = 0; i < areaRows; ++i) {
+        const unsigned char* wp = w0 + i * wRow;
+        for (int j = 0; j < areaCols; ++j, wp += wCol) {
+            const PixelOffset p = offsetOf(i, j);
+            if (ids[p] != stroke)
+                continue;
+            const bool own = taken[*wp];
+            bool touches = false;
+            for (const std::ptrdiff_t d : sides) {
+                const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+                const std::int32_t l = ids[q];
+                if (l == stroke || l == kTaken)
+                    continue;
+                touches = true;
+                if (band && l == opposite) {
+                    if (heights[p] <= heights[q])
+                        centres.push_back(p);
+                    if (heights[p] >= heights[q])
+                        centres.push_back(q);
+                }
+            }
+            if (holes && own) {
+                ids[p] = kTaken;
+            } else if (holes) {
+                ++flooded;
+                if (touches)
+                    clearFrom.push_back(p);
+            }
+        }
+    }
+
+    // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
+    // leave the stroke; the pockets that remain take the stroke's class.
+    if (holes) {
+        std::vector<PixelOffset> stack;
+        std::size_t cleared = 0;
+        const auto clear = [&](PixelOffset p) {
+            if (ids[p] == stroke) {
+                ids[p] = -1;
+                stack.push_back(p);
+                ++cleared;
+            }
+        };
+        for (const PixelOffset p : clearFrom) {
+            clear(p);
+            while (!stack.empty()) {
+                const PixelOffset q = stack.back();
+                stack.pop_back();
+                for (const std::ptrdiff_t d : sides)
+                    clear(PixelOffset(std::ptrdiff_t(q) + d));
+            }
+        }
+        progress.report("", 0.85f);
+        // Pocket pixels lie inside the stroke's bounds, so the changed rectangle holds them.
+        // Their working value is 0: the new status comes from the status, as the select's does.
+        if (cleared < flooded)
+            for (int i = 0; i < areaRows; ++i) {
+                const unsigned char* sp = s0 + i * sRow;
+                unsigned char* wp = w0 + i * wRow;
+                const std::int32_t* id = &ids[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol)
+                    if (id[j] == stroke)
+                        *wp = setStatusBits(*wp ? *wp : *sp, w, v);
+            }
+    }
+
+    if (bandFactor == 0.f) {
+        recordStatusUndo(status, &m_undo);
+        m_commit.done = true;
+        progress.report("", 1.0f);
+        return;
+    }
+
+    progress.report("", 0.9f);
+    if (!centres.empty()) {
+        if (widthMap.numElements() == 0 || !covers(domainOf(widthMap), area))
+            throw std::logic_error("no width map covers the auto-complex area");
+        const unsigned char* const widths = &widthMap(area.x1, area.y1);
+        const long mRow = widthMap.stride(0), mCol = widthMap.stride(1);
+        // The filter widened to both classes of the stroke's edge.
+        std::array<bool, 256> blends{};
+        for (int b = 0; b < 256; ++b)
+            blends[std::size_t(b)] = statusMatches(static_cast<unsigned char>(b), t | o | v, m);
+
+        std::sort(centres.begin(), centres.end());
+        centres.erase(std::unique(centres.begin(), centres.end()), centres.end());
+        BlendDisks disks(bandFactor, std::max(areaRows, areaCols));
+        Rect drawn = Rect::emptyValue();
+        for (const PixelOffset c : centres) {
+            const int ci = int(c / PixelOffset(cols)) - 1, cj = int(c % PixelOffset(cols)) - 1;
+            const std::vector<int>& half = disks.forWidth(widths[ci * mRow + cj * mCol]);
+            const int r = int(half.size()) - 1;
+            for (int i = std::max(0, ci - r); i <= std::min(areaRows - 1, ci + r); ++i) {
+                const int h = half[std::size_t(std::abs(i - ci))];
+                if (h < 0)
+                    continue;
+                const int j1 = std::max(0, cj - h), j2 = std::min(areaCols - 1, cj + h);
+                const unsigned char* sp = s0 + i * sRow + j1 * sCol;
+                unsigned char* wp = w0 + i * wRow + j1 * wCol;
+                int first = -1, last = -1;
+                for (int j = j1; j <= j2; ++j, sp += sCol, wp += wCol)
+                    if (blends[*sp]) {
+                        // A pixel the select did not take starts from its status, so that the
+                        // undo record holds exactly the change.
+                        *wp = setStatusBits(*wp ? *wp : *sp, w, StatusBlend);
+                        if (first < 0)
+                            first = j;
+                        last = j;
+                    }
+                if (first >= 0)
+                    drawn = unite(drawn, Rect{area.x1 + i, area.y1 + first, area.x1 + i, area.y1 + last});
+            }
+        }
+        m_changed = unite(m_changed, drawn);
+    }
+    progress.report("", 0.95f);
+    recordStatusUndo(status, &m_undo);
+    m_commit.done = true;
+    progress.report("", 1.0f);
+}
+
+} // namespace classification
