@@ -96,6 +96,26 @@ int handOverMappings()
     return occurrences(readWholeFile("/proc/self/maps"), "memfd:");
 }
 
+// Names of the symbols the module defines: its dynamic table with "-D", else its whole table.
+std::set<std::string> definedSymbols(const std::string& table)
+{
+    std::set<std::string> names;
+    const std::string command = "nm " + table + " --defined-only '" TUNNELRY_MODULE "'";
+    std::FILE* nm = popen(command.c_str(), "r");
+    if (!nm) {
+        ADD_FAILURE() << "cannot run " << command;
+        return names;
+    }
+    char line[4096];
+    while (std::fgets(line, sizeof line, nm)) {
+        char address[64], type[8], name[4000];
+        if (std::sscanf(line, "%63s %7s %3999s", address, type, name) == 3)
+            names.insert(name);
+    }
+    EXPECT_EQ(pclose(nm), 0) << command;
+    return names;
+}
+
 class EntryTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -166,17 +186,11 @@ TEST_F(EntryTest, PropertyListAndExportsAreExactlyTheInterface)
 
     // Nothing of the plug-in's libraries may clash with the host's symbols, and the host's
     // allocator stays the one in use.
-    std::set<std::string> exported;
-    std::FILE* nm = popen("nm -D --defined-only '" TUNNELRY_MODULE "'", "r");
-    ASSERT_NE(nm, nullptr);
-    char line[1024];
-    while (std::fgets(line, sizeof line, nm)) {
-        char address[64], type[8], name[900];
-        if (std::sscanf(line, "%63s %7s %899s", address, type, name) == 3)
-            exported.insert(name);
-    }
-    ASSERT_EQ(pclose(nm), 0);
-    EXPECT_EQ(exported, (std::set<std::string>{"PluginMain", "PluginPropertyList"}));
+    EXPECT_EQ(definedSymbols("-D"), (std::set<std::string>{"PluginMain", "PluginPropertyList"}));
+    // Not even inside: an allocator of its own would serve the host's objects freed by us.
+    const std::set<std::string> all = definedSymbols("");
+    for (const char* allocator : {"_Znwm", "_Znam", "_ZdlPv", "_ZdaPv"})
+        EXPECT_EQ(all.count(allocator), 0u) << allocator;
 }
 
 TEST_F(EntryTest, AboutThenFilterRunOnAnRgbLayer)
