@@ -4,6 +4,8 @@
 #include "Identity.h"
 #include "KsAboutBox.h"
 #include "KsApp.h"
+#include "KsMainWindow.h"
+#include "Launch.h"
 #include "XvfbDisplay.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -246,6 +249,53 @@ TEST(AboutProgram, TheCloseKeyEndsTheAboutLaunchOnARealDisplay)
     }
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+}
+
+TEST(AboutProgram, TheMainWindowsAboutSlotOpensTheBoxOverItAndTheRunCleansUp)
+{
+    QWidget* parent = nullptr;
+    bool visible = false;
+    bool modal = true;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        static_cast<KsMainWindow*>(window)->aboutSlot();
+        if (KsAboutBox* box = KsAboutBox::instance()) {
+            parent = box->parentWidget();
+            visible = box->isVisible();
+            modal = box->isModal();
+        }
+        QTimer::singleShot(0, window, &QWidget::close);
+    });
+    char program[] = "kestrine3";
+    char* argv[] = {program, nullptr};
+    EXPECT_EQ(kestrineMain(1, argv), 0);
+    KsApp::setStartUpHook(nullptr);
+    EXPECT_NE(parent, nullptr);
+    EXPECT_TRUE(visible);
+    EXPECT_FALSE(modal);
+    EXPECT_EQ(KsAboutBox::instance(), nullptr);
+}
+
+TEST(AboutProgram, TheAboutLaunchRunsTheBoxModallyWithACloseButtonOnly)
+{
+    bool modal = false;
+    Qt::WindowFlags flags;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        modal = window->isModal();
+        flags = window->windowFlags();
+        QTimer::singleShot(0, window, &QWidget::close);
+    });
+    char program[] = "kestrine3";
+    char about[] = "--about";
+    char* argv[] = {program, about, nullptr};
+    EXPECT_EQ(kestrineMain(2, argv), 0);
+    KsApp::setStartUpHook(nullptr);
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(KsAboutBox::instance(), nullptr);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
 TEST(XdotoolKeys, AreWrittenInXdotoolsNotation)
