@@ -9,7 +9,8 @@ packages=(
   libpng-dev libtiff-dev zlib1g-dev
   qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth xdotool
+  qttools5-dev-tools
 )
 
 missing=()

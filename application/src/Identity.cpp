@@ -1,5 +1,11 @@
 #include "Identity.h"
 
+namespace {
+
+QString g_webRoot;
+
+} // namespace
+
 QString organizationName()
 {
     return QStringLiteral("OrlenthTech");
@@ -29,4 +35,29 @@ QString versionLine()
 {
     return QStringLiteral("Version: ") + versionNumber() + QStringLiteral(" (") + sourceRevision()
            + QStringLiteral("); Linux");
+}
+
+QString currentFolderName()
+{
+    return QStringLiteral("current");
+}
+
+QString editionKey()
+{
+    return QStringLiteral("ks_3");
+}
+
+QString webRoot()
+{
+    return g_webRoot.isEmpty() ? QStringLiteral("http://www.orlenthtech.example") : g_webRoot;
+}
+
+void setWebRoot(const QString& root)
+{
+    g_webRoot = root;
+}
+
+QString webPageUrl(const QString& path)
+{
+    return QStringLiteral("%1/%2").arg(webRoot(), path);
 }

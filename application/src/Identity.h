@@ -1,6 +1,6 @@
 #pragma once
 // Who the program says it is: the names of its settings store, the maker's address for
-// problem reports, and the version line of the log and the About box.
+// problem reports, the version line of the log and the About box, and the maker's web pages.
 
 #include <QString>
 
@@ -18,3 +18,15 @@ QString versionNumber();
 QString sourceRevision();
 // "Version: 3.3.8 (<revision>); Linux".
 QString versionLine();
+
+// "current": the web folder of the version and download pages.
+QString currentFolderName();
+// "ks_3": the stem of the version, download and news pages.
+QString editionKey();
+// The maker's web site, "http://www.orlenthtech.example" (a reserved name: nothing real is
+// ever contacted) unless a test set another.
+QString webRoot();
+// Tests only: another web root; an empty one restores the maker's.
+void setWebRoot(const QString& root);
+// The web root + "/" + the path.
+QString webPageUrl(const QString& path);

@@ -1,17 +1,23 @@
 #include "KsApp.h"
 
+#include "DistributorRecord.h"
 #include "GmModel.h"
 #include "Identity.h"
+#include "KsAboutBox.h"
 #include "KsAppPreferences.h"
 #include "KsApplication.h"
 #include "KsMainWindow.h"
+#include "KsTranslations.h"
 #include "Texts.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QSettings>
 #include <QSplashScreen>
+#include <QUrl>
 
 namespace {
 
@@ -33,6 +39,9 @@ KsApp::~KsApp()
     // Every other Qt object goes before the Qt application; the logger (a member) goes last.
     delete m_preferences;
     m_preferences = nullptr;
+    delete m_translations;
+    m_translations = nullptr;
+    KsAboutBox::destroyInstance();
     GmModel::destroy();
     delete m_settings;
     m_settings = nullptr;
@@ -64,11 +73,12 @@ void KsApp::init(int& argc, char** argv)
 
     m_settings = new QSettings(QSettings::UserScope, organizationName(), applicationName());
 
-    // Translations are loaded here.
+    loadTranslations();
 
     m_preferences = new KsAppPreferences();
 
-    // The distributor customisation is read here, and the update and news checkers made.
+    distributorRecord();
+    // The update and news checkers are made here.
 
     m_logger.setMessageType(QtDebugMsg, false, false);
     m_logger.setMessageType(QtWarningMsg, false, true);
@@ -148,4 +158,108 @@ void KsApp::runStartUpHook(QWidget* window)
 {
     if (g_startUpHook)
         g_startUpHook(window);
+}
+
+QString KsApp::systemLanguage(const QString& localeName)
+{
+    return KsTranslations::systemLanguage(localeName);
+}
+
+namespace {
+
+QSettings userSettings()
+{
+    return QSettings(QSettings::UserScope, organizationName(), applicationName());
+}
+
+// A setting naming a path; by default the relative path resolved in the program's folder.
+QString pathSetting(const QString& key, const QString& relativeDefault)
+{
+    const QString fallback = QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relativeDefault));
+    return userSettings().value(key, fallback).toString();
+}
+
+} // namespace
+
+QString KsApp::translationDir()
+{
+    return pathSetting(QStringLiteral("TransDir"), QStringLiteral("."));
+}
+
+bool KsApp::loadTranslations(const QString& localeName)
+{
+    if (!m_translations)
+        m_translations = new KsTranslations(translationDir());
+    return m_translations->loadTranslations(localeName);
+}
+
+bool KsApp::loadLanguage(const QString& language)
+{
+    if (!m_translations)
+        m_translations = new KsTranslations(translationDir());
+    return m_translations->loadLanguage(language);
+}
+
+void KsApp::unloadTranslations()
+{
+    if (m_translations)
+        m_translations->unloadTranslations();
+}
+
+QString KsApp::trProduct(const char* text)
+{
+    return ksAppTr(text, "[ks3]");
+}
+
+void KsApp::about(QWidget* parent)
+{
+    KsAboutBox::about(parent);
+}
+
+QString KsApp::helpUrl()
+{
+    const QString root = pathSetting(QStringLiteral("HelpRoot"), QStringLiteral("Help"));
+    return QStringLiteral("%1/%2").arg(QUrl::fromLocalFile(root).toString(),
+                                       ksAppTr("en", "[all]Two letter code of the current locale"));
+}
+
+QString KsApp::tutorialsUrl()
+{
+    const QString root = pathSetting(QStringLiteral("TutorialsRoot"), QStringLiteral("Tutorials/index.htm"));
+    // Through a file address: "file:///" before an absolute path would give four slashes.
+    if (QFileInfo(root).isFile())
+        return QUrl::fromLocalFile(QFileInfo(root).absoluteFilePath()).toString();
+    return webPageUrl(trProduct("ks_tutorials.htm"));
+}
+
+QString KsApp::distributorBaseUrl()
+{
+    const QString id = distributorId();
+    if (id.isEmpty())
+        return webRoot();
+    return QStringLiteral("%1/distributors/%2").arg(webRoot(), id);
+}
+
+QString KsApp::updateCheckUrl()
+{
+    // The version numbers and the platform, with an empty suffix between them; in one pass,
+    // so that a "%" in the distributor's folder name is never taken for a marker.
+    return QStringLiteral("%1/%2/%3.%4.%5.%6%7-%8.htm")
+        .arg(distributorBaseUrl(), currentFolderName(), editionKey(), QString::number(3),
+             QString::number(3), QString::number(8), QString(), QStringLiteral("win"));
+}
+
+QString KsApp::downloadPageUrl()
+{
+    return QStringLiteral("%1/%2/%3-download.htm").arg(distributorBaseUrl(), currentFolderName(), editionKey());
+}
+
+QString KsApp::newsPageName()
+{
+    return QStringLiteral("news/%1_latest_news.htm").arg(editionKey());
+}
+
+QString KsApp::newsUrl()
+{
+    return webPageUrl(newsPageName());
 }

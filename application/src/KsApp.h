@@ -6,6 +6,7 @@
 #include "Klogger.h"
 #include "Launch.h"
 
+#include <QLocale>
 #include <QObject>
 #include <QPointer>
 
@@ -15,6 +16,7 @@ class KsAppPreferences;
 class KsApplication;
 class KsMainWindow;
 class KsSourceImage;
+class KsTranslations;
 class QSettings;
 class QWidget;
 
@@ -53,6 +55,36 @@ public:
     // "Kestrine 3" with its blanks as "&nbsp;", for rich-text messages.
     static QString productNameNbsp();
 
+    // Translations. The language code of a locale name (see KsTranslations).
+    static QString systemLanguage(const QString& localeName = QLocale::system().name());
+    // The "TransDir" setting; by default the program's folder.
+    static QString translationDir();
+    // Loads the translations of the locale's language from the translation folder; true when
+    // ours is in force.
+    bool loadTranslations(const QString& localeName = QLocale::system().name());
+    bool loadLanguage(const QString& language);
+    void unloadTranslations();
+    // The text translated as one of this product's own ("[ks3]").
+    static QString trProduct(const char* text);
+
+    // The About box, shown without blocking (or brought forward when open).
+    static void about(QWidget* parent);
+    // The local help pages' root as a file address, followed by "/" and the locale code;
+    // callers append a topic.
+    static QString helpUrl();
+    // The tutorials' start page: the local one when "TutorialsRoot" names an existing file,
+    // else the maker's web page.
+    static QString tutorialsUrl();
+
+    // The maker's pages: the web root, or the distributor's folder under it when the
+    // distributor file names one.
+    static QString distributorBaseUrl();
+    static QString updateCheckUrl();
+    static QString downloadPageUrl();
+    static QString newsUrl();
+    // "news/ks_3_latest_news.htm".
+    static QString newsPageName();
+
     // Tests only: called once the main window (or the About box) exists and is shown; an
     // exception it throws leaves start-up like any other.
     using StartUpHook = std::function<void(QWidget*)>;
@@ -65,6 +97,7 @@ private:
     KsApplication* m_application = nullptr;
     QSettings* m_settings = nullptr;
     KsAppPreferences* m_preferences = nullptr;
+    KsTranslations* m_translations = nullptr;
     int m_result = 0;
     QPointer<KsMainWindow> m_mainWindow;
     HandBackStatus m_handBackStatus = HandBackApply;

@@ -1,6 +1,7 @@
 #include "KsMainWindow.h"
 
 #include "Klogger.h"
+#include "KsApp.h"
 #include "Texts.h"
 
 namespace {
@@ -32,4 +33,9 @@ KsMainWindow::~KsMainWindow()
 KsMainWindow* KsMainWindow::instance()
 {
     return g_mainWindow;
+}
+
+void KsMainWindow::aboutSlot()
+{
+    KsApp::about(this);
 }

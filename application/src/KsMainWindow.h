@@ -17,6 +17,10 @@ public:
     bool promptOnDiscard() const { return m_promptOnDiscard; }
     void setPromptOnDiscard(bool prompt) { m_promptOnDiscard = prompt; }
 
+public slots:
+    // Help > About: the About box over this window, without blocking.
+    void aboutSlot();
+
 private:
     bool m_promptOnDiscard = true;
 };

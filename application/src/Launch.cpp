@@ -1,6 +1,7 @@
 #include "Launch.h"
 
 #include "KestrineResources.h"
+#include "KsAboutBox.h"
 #include "KsAppStandAlone.h"
 
 #include <QString>
@@ -43,7 +44,7 @@ int kestrineMain(int argc, char** argv)
 {
     initKestrineResources();
     if (argc == 2 && is(argv[1], "--about")) {
-        // The About box is shown here, with an application instance of its own.
+        KsAboutBox::runAlone(argc, argv);
         return 0;
     }
     const LaunchMode mode = launchModeFor(argc, argv);
