@@ -8,6 +8,7 @@
 
 #include "session/progress.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -458,7 +459,7 @@ private:
     std::vector<std::int32_t> m_freeBlocks;
     // Per pixel, its claim: kRunZero with the step of a record of run 0, else the stamp of the
     // group that pushed a run's record; shifted by two, then the side.
-    std::vector<std::uint32_t> m_claims;
+    std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_claims;
     std::vector<std::size_t> m_counts;       // for sorting by step
     std::vector<std::uint64_t> m_sorted;     // likewise
     Origin m_lastOrigin{0, 0, 0};

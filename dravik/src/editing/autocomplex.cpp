@@ -5,6 +5,7 @@
 #include "session/classification.h"
 #include "analysis/segmentation.h"
 #include "watershed/watershed.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <array>
@@ -126,8 +127,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             }
         }
 
-    std::vector<std::int32_t> ids(cells, kBarrier);
-    std::vector<unsigned char> heights(cells);
+    // The flood reads both at random: huge pages spare it most address translation misses.
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> ids(cells, kBarrier);
+    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> heights(cells);
     {
         const long gRow = gradient.stride(0), gCol = gradient.stride(1);
         const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
