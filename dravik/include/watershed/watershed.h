@@ -181,13 +181,15 @@ private:
 // The queue of auto-complex's flood: the highest priority first, then the shorter run, then
 // the fewer steps. Priorities lie in 0 .. levels - 1 (they never exceed a seed's height).
 // Within one priority the order needs no heap:
-// - records of run 0 (steps down to this priority from a higher one) are pushed only while a
-//   higher priority is popped, and none is queued once this priority is popped, so they are
-//   all in when it is first popped; they are sorted by step then, once;
-// - a record of run r + 1 is pushed only while a record of run r of the same priority leaves,
-//   with one step more, so step - run stays the same along a run, and records pushed in the
-//   order their sources leave are in (run, step) order already: one first-in first-out list
-//   per priority carries run after run, as a breadth-first search does.
+// - records of run 0 (steps down to this priority) come only from higher priorities, and
+//   once this priority is popped no higher one is queued again (every candidate above it has
+//   started by then), so they are all in when it is first popped; they are sorted by step
+//   then, once (one pushed later still goes to its place);
+// - a record of run r + 1 comes from a record of run r of the same priority as that leaves,
+//   with one step more, or from a seed (run 1, step 1): step - run stays the same along a
+//   run, and records pushed in the order their sources leave are in (run, step) order
+//   already, so one first-in first-out list per priority carries run after run, as a
+//   breadth-first search does.
 // Records equal in priority, run and step leave in no fixed order. Which of them reaches a
 // pixel first decided the pixel's region, so each pixel keeps its own claim instead: the key
 // of the best record heading for it and the smallest side among the records equal to that
@@ -548,9 +550,10 @@ struct CandidateArea {
 
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
-//   height), mayOvertake(priority, queued priority), push(from, to, origin, height),
-//   pop(from, to) -> Origin, empty(), size(), topPriority(), peek(ahead, to) (may find
-//   nothing).
+//   height), mayOvertake(priority, queued priority), push(from, to, origin, height, queued
+//   priority: the highest already heading for `to`, -1 for none), pop(from, to) -> Origin,
+//   empty(), size(), topPriority(), peek(ahead, to) (may find nothing), prefetch(p) for what
+//   the queue keeps about the pixels around p.
 // - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
 // - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to),
 //   prefetch(p, rowStride) for the rows around p that a step from p reads.
