@@ -291,34 +291,86 @@ TEST(InnerFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegions)
     }
 }
 
-TEST(RecordHeap, HighestPriorityThenShortestRunThenFewestSteps)
+TEST(RunQueue, StepsDownLeaveByStepThenTheRunsInTheOrderTheyCame)
 {
     const std::ptrdiff_t row = 10;
-    RecordHeap heap(row);
-    heap.push(55, 45, {100, 3, 7}, 120);  // 100, run 4, step 8
-    heap.push(55, 56, {100, 3, 7}, 90);   // 90, run 0, step 8
-    heap.push(20, 21, {100, 0, 2}, 150);  // 100, run 1, step 3
-    heap.push(30, 40, {100, 0, 5}, 100);  // 100, run 1, step 6
-    heap.push(12, 11, {40, 0, 0}, 200);   // 40, run 1, step 1
-    heap.push(31, 30, {100, 0, 5}, 100);  // as 30 -> 40 but from another side
-    EXPECT_EQ(heap.topPriority(), 100);
+    RunQueue q(row, 200);
+    q.push(12, 11, RunQueue::seedOrigin(40), 200, -1);  // 40, run 1, step 1
+    q.push(55, 56, {100, 3, 7}, 90, -1);                 // 90, run 0, step 8
+    q.push(55, 65, {100, 3, 7}, 95, -1);                 // 95, run 0, step 8
+    q.push(44, 54, {100, 0, 2}, 90, -1);                 // 90, run 0, step 3
+    q.push(70, 71, {120, 0, 0}, 90, -1);                 // 90, run 0, step 1
+    EXPECT_EQ(q.size(), 5u);
+    EXPECT_EQ(q.topPriority(), 95);
 
     struct Popped {
         PixelOffset from, to;
         int priority, run, step;
     };
-    const std::vector<Popped> expected = {{20, 21, 100, 1, 3}, {30, 40, 100, 1, 6}, {31, 30, 100, 1, 6},
-                                          {55, 45, 100, 4, 8}, {55, 56, 90, 0, 8},  {12, 11, 40, 1, 1}};
-    for (const Popped& e : expected) {
-        PixelOffset from = 0, to = 0;
-        const RecordHeap::Origin o = heap.pop(from, to);
-        EXPECT_EQ(from, e.from);
-        EXPECT_EQ(to, e.to);
-        EXPECT_EQ(o.priority, e.priority);
-        EXPECT_EQ(o.run, e.run);
-        EXPECT_EQ(o.step, e.step);
+    const auto expectPops = [&](const std::vector<Popped>& expected) {
+        for (const Popped& e : expected) {
+            PixelOffset from = 0, to = 0;
+            const RunQueue::Origin o = q.pop(from, to);
+            EXPECT_EQ(from, e.from);
+            EXPECT_EQ(to, e.to);
+            EXPECT_EQ(o.priority, e.priority);
+            EXPECT_EQ(o.run, e.run);
+            EXPECT_EQ(o.step, e.step);
+        }
+    };
+    expectPops({{55, 65, 95, 0, 8}, {70, 71, 90, 0, 1}});
+    // Level 90 is being popped: the runs its records start come behind the steps down left.
+    q.push(71, 81, {90, 0, 1}, 150, -1);  // 90, run 1, step 2
+    expectPops({{44, 54, 90, 0, 3}});
+    q.push(54, 64, {90, 0, 3}, 90, -1);  // 90, run 1, step 4
+    expectPops({{55, 56, 90, 0, 8}, {71, 81, 90, 1, 2}});
+    q.push(81, 91, {90, 1, 2}, 200, -1);  // 90, run 2, step 3: behind the rest of run 1
+    expectPops({{54, 64, 90, 1, 4}, {81, 91, 90, 2, 3}});
+    EXPECT_EQ(q.topPriority(), 40);
+    expectPops({{12, 11, 40, 1, 1}});
+    EXPECT_TRUE(q.empty());
+    EXPECT_EQ(q.topPriority(), 0);
+}
+
+TEST(RunQueue, APixelJoinsTheSmallestSideAmongItsBestRecords)
+{
+    const std::ptrdiff_t row = 10;
+    PixelOffset from = 0, to = 0;
+    {
+        // Equal keys from one group: the side of the smaller difference wins, whichever came
+        // first; a record of a later group, even from a smaller side, does not.
+        RunQueue q(row, 200);
+        q.push(41, 40, {100, 0, 5}, 100, -1);   // side 3
+        q.push(30, 40, {100, 0, 5}, 100, 100);  // side 0, the same key
+        q.push(50, 40, {100, 1, 5}, 100, 100);  // a later group
+        q.pop(from, to);
+        EXPECT_EQ(to, 40u);
+        EXPECT_EQ(from, 30u);
     }
-    EXPECT_TRUE(heap.empty());
+    {
+        RunQueue q(row, 200);
+        q.push(50, 40, {100, 0, 6}, 100, -1);  // side 1, run 1, step 7
+        q.push(41, 40, {100, 1, 5}, 100, 100);  // side 3, run 2: later
+        q.pop(from, to);
+        EXPECT_EQ(from, 50u);
+    }
+    {
+        // Steps down: the fewest steps, then the smallest side; a higher priority replaces all.
+        RunQueue q(row, 200);
+        q.push(21, 22, {120, 0, 4}, 80, -1);  // side 2, step 5
+        q.push(23, 22, {110, 2, 4}, 80, 80);  // side 3, step 5
+        q.pop(from, to);
+        EXPECT_EQ(from, 21u);
+        q.push(21, 22, {120, 0, 4}, 80, -1);  // side 2, step 5
+        q.push(32, 22, {100, 0, 3}, 80, 80);  // side 1, step 4
+        q.push(23, 22, {110, 2, 2}, 80, 80);  // side 3, step 3
+        q.pop(from, to);
+        EXPECT_EQ(from, 23u);
+        q.push(21, 22, {120, 0, 4}, 80, -1);  // a step down to 80
+        q.push(12, 22, {90, 0, 9}, 90, 80);   // a run at 90 leaves first
+        q.pop(from, to);
+        EXPECT_EQ(from, 12u);
+    }
 }
 
 namespace {
@@ -402,12 +454,12 @@ std::vector<std::int32_t> referenceSeededFlood(const SeededCase& c, int bias,
 
 TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndContacts)
 {
-    using Flood = WatershedQueue<RecordHeap, FourNeighbours, TargetHeights, LabelCounter>;
+    using Flood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
     std::mt19937 rng(23);
-    for (int round = 0; round < 12; ++round) {
-        SeededCase c{40 + round, 37, {}, {}};
+    for (int round = 0; round < 30; ++round) {
+        SeededCase c{40 + round, round % 5 == 4 ? 97 : 37, {}, {}};
         const std::size_t cells = std::size_t(c.rows + 2) * c.stride();
-        const int levels = round % 3 == 0 ? 3 : 256;  // few levels: many ties
+        const int levels = round % 3 == 0 ? 3 : round % 3 == 1 ? 2 : 256;  // few levels: many ties
         c.heights.resize(cells);
         for (auto& h : c.heights)
             h = (unsigned char)(rng() % levels * (255 / std::max(1, levels - 1)));
@@ -429,12 +481,12 @@ TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndCon
         TargetHeights heights;
         heights.height = c.heights.data();
         heights.bias = bias;
-        RecordHeap queue(c.stride());
+        RunQueue queue(c.stride(), cells);
         Flood flood(ids.data(), c.stride(), heights, regions, queue);
         for (int x = 0; x < c.rows; ++x)
             for (int y = 0; y < c.cols; ++y)
                 if (ids[c.at(x, y)] > 0)
-                    flood.pushNeighbours(c.at(x, y), RecordHeap::seedOrigin(c.heights[c.at(x, y)]));
+                    flood.pushNeighbours(c.at(x, y), RunQueue::seedOrigin(c.heights[c.at(x, y)]));
         CandidateArea area;
         area.first = c.at(0, 0);
         area.rows = c.rows;

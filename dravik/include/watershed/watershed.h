@@ -8,10 +8,12 @@
 
 #include "session/progress.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -65,7 +67,7 @@ public:
     static bool mayOvertake(int priority, int queued) { return priority > queued; }
 
     // Queues {from, to} at priority min(origin, height), which must lie in 0 .. levels - 1.
-    void push(PixelOffset from, PixelOffset to, Origin origin, int height)
+    void push(PixelOffset from, PixelOffset to, Origin origin, int height, int /*queued*/ = -1)
     {
         const int priority = std::min(origin, height);
         List& l = m_lists[std::size_t(priority)];
@@ -123,6 +125,9 @@ public:
         return true;
     }
 
+    // Keeps nothing per pixel.
+    void prefetch(PixelOffset) const {}
+
     // Frees every list and record.
     void release()
     {
@@ -174,14 +179,24 @@ private:
 };
 
 // The queue of auto-complex's flood: the highest priority first, then the shorter run, then
-// the fewer steps. Priorities lie in 0 .. levels - 1 (they never exceed a seed's height), and
-// each has a heap of its own, so records waiting below the current priority are never
-// sifted. A record is the target pixel and, packed in one word, the run and the step with the
-// side it came from: with its priority, a pixel and three ints. Records equal in all three
-// leave by side and target, so every run pops in the same order. Heaps have four children per
-// node, which sit in one or two cache lines. Steps count below 2^30, which holds for lattices
-// of fewer than 2^30 elements.
-class RecordHeap {
+// the fewer steps. Priorities lie in 0 .. levels - 1 (they never exceed a seed's height).
+// Within one priority the order needs no heap:
+// - records of run 0 (steps down to this priority) come only from higher priorities, and
+//   once this priority is popped no higher one is queued again (every candidate above it has
+//   started by then), so they are all in when it is first popped; they are sorted by step
+//   then, once (one pushed later still goes to its place);
+// - a record of run r + 1 comes from a record of run r of the same priority as that leaves,
+//   with one step more, or from a seed (run 1, step 1): step - run stays the same along a
+//   run, and records pushed in the order their sources leave are in (run, step) order
+//   already, so one first-in first-out list per priority carries run after run, as a
+//   breadth-first search does.
+// Records equal in priority, run and step leave in no fixed order. Which of them reaches a
+// pixel first decided the pixel's region, so each pixel keeps its own claim instead: the key
+// of the best record heading for it and the smallest side among the records equal to that
+// one; a popped record's source is read from the claim. Every pixel thus joins the region it
+// would join if records of equal key left by side, and the flood's regions are the same as
+// with a total order. The flood must hand push the priority already queued for the target.
+class RunQueue {
 public:
     // What a popped record hands on to the pixels its target queues.
     struct Origin {
@@ -194,10 +209,15 @@ public:
     // A record of equal priority may still leave first: its run may be shorter.
     static bool mayOvertake(int priority, int queued) { return priority >= queued; }
 
-    // rowStride: the element distance between neighbouring rows of the lattice.
-    explicit RecordHeap(std::ptrdiff_t rowStride, int levels = 256)
-        : m_side{rowStride, -rowStride, 1, -1}, m_heaps(std::size_t(levels))
+    // rowStride: the element distance between neighbouring rows of the lattice; elements: its
+    // number of elements, fewer than 2^29 - 4 (else std::bad_alloc).
+    RunQueue(std::ptrdiff_t rowStride, std::size_t elements, int levels = 256)
+        : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels))
     {
+        // Steps and stamps count at most one per element, and a claim keeps 29 bits of them.
+        if (elements > kMaxElements)
+            throw std::bad_alloc();
+        m_claims.resize(elements);
     }
 
     bool empty() const { return m_count == 0; }
@@ -207,98 +227,246 @@ public:
 
     // Queues the step from a pixel to one of its four neighbours: priority min(origin's,
     // height), its run one longer when the height does not fall below the origin's priority
-    // (else 0), one more step.
-    void push(PixelOffset from, PixelOffset to, const Origin& origin, int height)
+    // (else 0), one more step. queued: the highest priority of a record already heading for
+    // `to`, -1 when there is none; never above the new record's.
+    void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
     {
-        const int priority = std::min(origin.priority, height);
-        const std::uint32_t run = height >= origin.priority ? std::uint32_t(origin.run) + 1 : 0;
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
-        const std::uint32_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
-        const std::uint32_t stepSide = ((std::uint32_t(origin.step) + 1) << 2) | side;
-        const Record r{(std::uint64_t(run) << 32) | stepSide, to};
-        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
-        std::size_t k = heap.size();
-        heap.push_back(r);
-        Record* h = heap.data();
-        while (k > 0) {
-            const std::size_t parent = (k - 1) / 4;
-            if (!before(r, h[parent]))
-                break;
-            h[k] = h[parent];
-            k = parent;
+        const std::uint8_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
+        const auto step = std::uint32_t(origin.step) + 1;
+        std::uint32_t& claim = m_claims[to];
+        if (height >= origin.priority) {
+            // The run goes on: all records of one source group share a stamp, those of the
+            // seeds one of their own.
+            std::uint32_t stamp = kSeedStamp;
+            if (origin.step != 0) {
+                if (!m_stamped || origin.priority != m_lastOrigin.priority || origin.run != m_lastOrigin.run ||
+                    origin.step != m_lastOrigin.step) {
+                    ++m_stamp;
+                    m_lastOrigin = origin;
+                    m_stamped = true;
+                }
+                stamp = m_stamp;
+            }
+            // An earlier record of this priority, run 0 or from an earlier group, is better.
+            const std::uint32_t mine = (stamp << 2) | side;
+            if (origin.priority > queued || ((claim ^ mine) < 4 && side < (claim & 3)))
+                claim = mine;
+            Level& l = m_levels[std::size_t(origin.priority)];
+            pushBack(l, {to, step});
+            raise(origin.priority);
+        } else {
+            // Every record of run 0 towards `to` has the priority `height`; a claim by a run
+            // comes after it, and among steps down the fewest steps, then the smallest side.
+            const std::uint32_t mine = kRunZero | (step << 2) | side;
+            if (height > queued || mine < claim || !(claim & kRunZero))
+                claim = mine;
+            Level& l = m_levels[std::size_t(height)];
+            const std::uint64_t r = (std::uint64_t(step) << 32) | to;
+            if (l.sorted)
+                l.down.insert(std::upper_bound(l.down.begin() + std::ptrdiff_t(l.downNext), l.down.end(), r), r);
+            else
+                l.down.push_back(r);
+            raise(height);
         }
-        h[k] = r;
+    }
+
+    // Removes the front record (the queue must not be empty) and returns what it hands on.
+    // `from` is the source that the target's claim names.
+    Origin pop(PixelOffset& from, PixelOffset& to)
+    {
+        const int priority = m_level;
+        Level& l = m_levels[std::size_t(priority)];
+        Origin origin{priority, 0, 0};
+        if (l.downNext < l.down.size()) {
+            if (!l.sorted) {
+                sortBySteps(l.down);
+                l.sorted = true;
+            }
+            const std::uint64_t r = l.down[l.downNext++];
+            to = PixelOffset(r);
+            origin.step = int(r >> 32);
+            if (l.downNext == l.down.size()) {
+                l.down.clear();
+                if (l.down.capacity() > kKeptCapacity)
+                    std::vector<std::uint64_t>().swap(l.down);
+                l.downNext = 0;
+                l.sorted = false;
+            }
+        } else {
+            if (l.runLeft == 0) {
+                ++l.run;
+                l.runLeft = l.count;
+            }
+            --l.runLeft;
+            const Record r = popFront(l);
+            to = r.to;
+            origin.run = l.run;
+            origin.step = int(r.step);
+            if (l.count == 0)
+                l.run = 0;
+        }
+        from = PixelOffset(std::ptrdiff_t(to) - m_side[m_claims[to] & 3]);
+        if (--m_count == 0)
+            m_level = 0;
+        else
+            while (m_levels[std::size_t(m_level)].count == 0 && m_levels[std::size_t(m_level)].down.empty())
+                --m_level;
+        return origin;
+    }
+
+    // The target of the record `ahead` places behind the front, when it is near enough to find;
+    // false otherwise.
+    bool peek(int ahead, PixelOffset& to) const
+    {
+        const Level& l = m_levels[std::size_t(m_level)];
+        if (l.downNext < l.down.size()) {
+            const std::size_t at = l.downNext + std::size_t(ahead);
+            if (!l.sorted || at >= l.down.size())
+                return false;
+            to = PixelOffset(l.down[at]);
+            return true;
+        }
+        if (l.tailBlock < 0)
+            return false;
+        const int at = l.head + ahead;
+        if (at >= (l.headBlock == l.tailBlock ? l.tail : kBlock))
+            return false;
+        to = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)].to;
+        return true;
+    }
+
+    // Asks for the claims of the pixels around p, which expanding p reads.
+    void prefetch(PixelOffset p) const
+    {
+        const std::ptrdiff_t q = std::ptrdiff_t(p), row = m_side[0];
+        __builtin_prefetch(m_claims.data() + (q - row));
+        __builtin_prefetch(m_claims.data() + q);
+        __builtin_prefetch(m_claims.data() + (q + row));
+    }
+
+private:
+    static constexpr std::size_t kKeptCapacity = 4096;
+    static constexpr int kBlock = 1024;  // records per block of the lists
+    static constexpr std::uint32_t kSeedStamp = 1;
+    static constexpr std::uint32_t kRunZero = 1u << 31;  // in a claim: its key is a step
+    static constexpr std::size_t kMaxElements = (std::size_t(1) << 29) - 4;
+
+    struct Record {
+        PixelOffset to;
+        std::uint32_t step;
+    };
+    struct Level {
+        // Run 0: step << 32 | target, sorted from downNext on once the level is popped.
+        std::vector<std::uint64_t> down;
+        std::size_t downNext = 0;
+        bool sorted = false;
+        // The runs from 1 on, as a chain of blocks.
+        std::int32_t headBlock = -1;
+        std::int32_t tailBlock = -1;  // -1 when the list is empty
+        std::int32_t head = 0;
+        std::int32_t tail = 0;
+        std::size_t count = 0;    // records in the list
+        int run = 0;              // of the records being popped
+        std::size_t runLeft = 0;  // records of that run still in the list
+    };
+
+    // Sorts records of run 0 by step; the order among equal steps does not matter.
+    void sortBySteps(std::vector<std::uint64_t>& records)
+    {
+        const std::size_t n = records.size();
+        if (n < 64) {
+            std::sort(records.begin(), records.end());
+            return;
+        }
+        std::uint32_t low = ~0u, high = 0;
+        for (const std::uint64_t r : records) {
+            low = std::min(low, std::uint32_t(r >> 32));
+            high = std::max(high, std::uint32_t(r >> 32));
+        }
+        const std::size_t range = std::size_t(high - low) + 1;
+        if (range > 4 * n) {
+            std::sort(records.begin(), records.end());
+            return;
+        }
+        // Counting sort: steps of one level lie close together.
+        m_counts.assign(range + 1, 0);
+        for (const std::uint64_t r : records)
+            ++m_counts[std::size_t(std::uint32_t(r >> 32) - low) + 1];
+        for (std::size_t i = 1; i <= range; ++i)
+            m_counts[i] += m_counts[i - 1];
+        m_sorted.resize(n);
+        for (const std::uint64_t r : records)
+            m_sorted[m_counts[std::size_t(std::uint32_t(r >> 32) - low)]++] = r;
+        records.swap(m_sorted);
+    }
+
+    void raise(int priority)
+    {
         if (priority > m_level)
             m_level = priority;
         ++m_count;
     }
 
-    // Removes the front record (the queue must not be empty) and returns what it hands on.
-    Origin pop(PixelOffset& from, PixelOffset& to)
+    void pushBack(Level& l, const Record& r)
     {
-        const int priority = m_level;
-        std::vector<Record>& heap = m_heaps[std::size_t(priority)];
-        const Record top = heap.front();
-        const Record last = heap.back();
-        heap.pop_back();
-        if (const std::size_t n = heap.size()) {
-            Record* h = heap.data();
-            std::size_t k = 0;
-            for (;;) {
-                const std::size_t first = 4 * k + 1;
-                if (first >= n)
-                    break;
-                std::size_t best = first;
-                const std::size_t end = std::min(first + 4, n);
-                for (std::size_t c = first + 1; c < end; ++c)
-                    if (before(h[c], h[best]))
-                        best = c;
-                if (!before(h[best], last))
-                    break;
-                h[k] = h[best];
-                k = best;
-            }
-            h[k] = last;
-        } else if (heap.capacity() > kKeptCapacity) {
-            // A level fills while it waits and drains once: its records go back at once.
-            std::vector<Record>().swap(heap);
+        if (l.tailBlock < 0) {
+            l.headBlock = l.tailBlock = takeBlock();
+            l.head = l.tail = 0;
+        } else if (l.tail == kBlock) {
+            const std::int32_t b = takeBlock();
+            m_nextBlock[std::size_t(l.tailBlock)] = b;
+            l.tailBlock = b;
+            l.tail = 0;
         }
-        if (--m_count == 0)
-            m_level = 0;
-        else
-            while (m_heaps[std::size_t(m_level)].empty())
-                --m_level;
-        const auto stepSide = std::uint32_t(top.order);
-        to = top.to;
-        from = PixelOffset(std::ptrdiff_t(to) - m_side[stepSide & 3]);
-        return {priority, int(top.order >> 32), int(stepSide >> 2)};
+        m_records[std::size_t(l.tailBlock) * kBlock + std::size_t(l.tail++)] = r;
+        ++l.count;
     }
 
-    bool peek(int, PixelOffset&) const { return false; }
-
-    // Frees every record.
-    void release()
+    Record popFront(Level& l)
     {
-        for (std::vector<Record>& heap : m_heaps)
-            std::vector<Record>().swap(heap);
-        m_level = 0;
-        m_count = 0;
+        const Record r = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(l.head++)];
+        if (l.headBlock == l.tailBlock && l.head == l.tail) {
+            m_freeBlocks.push_back(l.headBlock);
+            l.headBlock = l.tailBlock = -1;
+        } else if (l.head == kBlock) {
+            const std::int32_t done = l.headBlock;
+            l.headBlock = m_nextBlock[std::size_t(done)];
+            l.head = 0;
+            m_freeBlocks.push_back(done);
+        }
+        --l.count;
+        return r;
     }
 
-private:
-    static constexpr std::size_t kKeptCapacity = 4096;
-
-    struct Record {
-        std::uint64_t order;  // run << 32 | step << 2 | side: the smaller leaves first
-        PixelOffset to;
-    };
-    static bool before(const Record& a, const Record& b)
+    std::int32_t takeBlock()
     {
-        return a.order != b.order ? a.order < b.order : a.to < b.to;
+        if (!m_freeBlocks.empty()) {
+            const std::int32_t b = m_freeBlocks.back();
+            m_freeBlocks.pop_back();
+            return b;
+        }
+        const auto b = std::int32_t(m_nextBlock.size());
+        m_records.resize(m_records.size() + kBlock);
+        m_nextBlock.push_back(-1);
+        // Reserved now, so that giving the block back can never fail.
+        m_freeBlocks.reserve(m_nextBlock.size());
+        return b;
     }
 
     std::ptrdiff_t m_side[4];  // target - source for each side
-    std::vector<std::vector<Record>> m_heaps;
+    std::vector<Level> m_levels;
+    std::vector<Record> m_records;
+    std::vector<std::int32_t> m_nextBlock;
+    std::vector<std::int32_t> m_freeBlocks;
+    // Per pixel, its claim: kRunZero with the step of a record of run 0, else the stamp of the
+    // group that pushed a run's record; shifted by two, then the side.
+    std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_claims;
+    std::vector<std::size_t> m_counts;       // for sorting by step
+    std::vector<std::uint64_t> m_sorted;     // likewise
+    Origin m_lastOrigin{0, 0, 0};
+    bool m_stamped = false;
+    std::uint32_t m_stamp = kSeedStamp;
     int m_level = 0;
     std::size_t m_count = 0;
 };
@@ -382,9 +550,10 @@ struct CandidateArea {
 
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
-//   height), mayOvertake(priority, queued priority), push(from, to, origin, height),
-//   pop(from, to) -> Origin, empty(), size(), topPriority(), peek(ahead, to) (may find
-//   nothing).
+//   height), mayOvertake(priority, queued priority), push(from, to, origin, height, queued
+//   priority: the highest already heading for `to`, -1 for none), pop(from, to) -> Origin,
+//   empty(), size(), topPriority(), peek(ahead, to) (may find nothing), prefetch(p) for what
+//   the queue keeps about the pixels around p.
 // - Neighbours: forEach(p, rowStride, f), f called with each neighbour in a fixed order.
 // - Heights: kLevels (seed heights lie in 0 .. kLevels - 1), seed(p), step(from, to),
 //   prefetch(p, rowStride) for the rows around p that a step from p reads.
@@ -430,7 +599,7 @@ public:
             const int priority = Queue::priorityOf(origin, height);
             if (Queue::mayOvertake(priority, -2 - l)) {
                 m_labels[q] = std::min(l, -2 - priority);
-                m_queue->push(p, q, origin, height);
+                m_queue->push(p, q, origin, height, -2 - l);
             }
         }
     }
@@ -549,6 +718,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
                 __builtin_prefetch(m_labels + ahead);
                 __builtin_prefetch(m_labels + (std::ptrdiff_t(ahead) + m_row));
                 m_heights.prefetch(ahead, m_row);
+                m_queue->prefetch(ahead);
             }
             popStep();
             const std::size_t queued = m_queue->size();

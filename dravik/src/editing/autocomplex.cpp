@@ -5,6 +5,7 @@
 #include "session/classification.h"
 #include "analysis/segmentation.h"
 #include "watershed/watershed.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <array>
@@ -26,7 +27,7 @@ using corvath::utility::grow;
 using corvath::utility::intersect;
 using corvath::utility::unite;
 
-using AutoComplexFlood = WatershedQueue<RecordHeap, FourNeighbours, TargetHeights, LabelCounter>;
+using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
 
 constexpr std::int32_t kBarrier = 0;
 // After the flood, the stroke pixels that the select took itself move to this id, so that the
@@ -126,8 +127,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             }
         }
 
-    std::vector<std::int32_t> ids(cells, kBarrier);
-    std::vector<unsigned char> heights(cells);
+    // The flood reads both at random: huge pages spare it most address translation misses.
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> ids(cells, kBarrier);
+    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> heights(cells);
     {
         const long gRow = gradient.stride(0), gCol = gradient.stride(1);
         const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
@@ -193,7 +195,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     target.height = heights.data();
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
-        RecordHeap queue(cols);
+        RunQueue queue(cols, cells);
         AutoComplexFlood flood(ids.data(), cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
         // towards pixels that already have an id would change nothing.
@@ -201,7 +203,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             for (int j = 0; j < areaCols; ++j) {
                 const PixelOffset p = offsetOf(i, j);
                 if (ids[p] > kBarrier)
-                    flood.pushNeighbours(p, RecordHeap::seedOrigin(heights[p]));
+                    flood.pushNeighbours(p, RunQueue::seedOrigin(heights[p]));
             }
         CandidateArea candidates;
         candidates.first = offsetOf(0, 0);
