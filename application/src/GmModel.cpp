@@ -132,6 +132,10 @@ bool GmModel::setImage(int flag, int loadState, KsSourceImage* source, KsSourceI
     m_loadState = loadState;
     if (!m_source) {
         if (!source || !source->isValid()) {
+            // Refused images are the model's all the same: nobody else would delete them.
+            if (output != source)
+                delete output;
+            delete source;
             m_source = nullptr;
             m_output = nullptr;
             return false;

@@ -4,6 +4,8 @@
 
 #include "DravikCommand.h"
 #include "DravikThread.h"
+#include "DvCmdBeginSession.h"
+#include "DvCmdInit.h"
 #include "DvCmdRedo.h"
 #include "DvCmdSetStatus.h"
 #include "DvCmdUndo.h"
@@ -394,6 +396,44 @@ TEST_F(ModelSessionTest, ClosingRightAfterOpeningEndsWhatIsStillBeingMade)
     EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
     EXPECT_TRUE(m_finished.contains(QStringLiteral("Finishing...")));
     EXPECT_FALSE(m_thread->isLibraryDead());
+}
+
+// An engine start that got no library.
+class NoLibraryInit : public DvCmdInit {
+public:
+    using DvCmdInit::DvCmdInit;
+    void execute() override { m_result = DvLibraryDead; }
+};
+
+TEST_F(ModelSessionTest, AnEngineStartWithoutLibraryIsALibraryFault)
+{
+    QSignalSpy dead(m_thread.get(), &DravikThread::deadLibrary);
+    submit(new NoLibraryInit(m_model));
+    EXPECT_TRUE(m_thread->isLibraryDead());
+    ASSERT_EQ(dead.count(), 1);
+    EXPECT_EQ(dead.at(0).at(1).toString(), QStringLiteral("Dravik library fault"));
+    EXPECT_EQ(m_model->library(), nullptr);
+}
+
+TEST_F(ModelSessionTest, AFailedSessionSuggestsTheDefaults)
+{
+    // An image but no engine library: the session cannot begin.
+    testsupport::ModelImage image(40, 30, 1);
+    m_model = GmModel::instance();
+    EDOs& edos = m_model->segmentation()->edos();
+    edos.sensitivity().setDefaultValue(10);
+    edos.width().setDefaultValue(9);
+    edos.contrast().setDefaultValue(0);
+    edos.texture().setDefaultValue(0);
+    QSignalSpy begun(m_model, &GmModel::sessionHasBegun);
+    submit(new DvCmdBeginSession(m_model));
+    ASSERT_EQ(begun.count(), 1);
+    EXPECT_EQ(m_model->segmentation()->session(), nullptr);
+    EXPECT_EQ(edos.sensitivity().defaultValue(), EDOs::defaultSensitivity);
+    EXPECT_EQ(edos.width().defaultValue(), EDOs::defaultWidth);
+    EXPECT_EQ(edos.contrast().defaultValue(), EDOs::defaultContrast);
+    EXPECT_EQ(edos.texture().defaultValue(), EDOs::defaultTexture);
+    EXPECT_EQ(edos.sensitivity().applied(), EDOs::defaultSensitivity);
 }
 
 class HostLaunch : public ModelSessionTest, public ::testing::WithParamInterface<LaunchMode> {};
