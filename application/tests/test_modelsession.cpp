@@ -289,6 +289,27 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
     EXPECT_NE(m_model->statusArray()->statusImage(), nullptr);
 }
 
+TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
+{
+    KsMainWindow window;
+    std::atomic<bool> release{false};
+    m_thread->submit(new SlowCommand(&release));
+    ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
+    QPointer<KsSourceImage> source = m_model->source();
+    ASSERT_FALSE(window.isEnabled());
+
+    EXPECT_TRUE(m_model->closeImage());
+    EXPECT_TRUE(window.isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(m_thread->isAccepting());
+    release = true;
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(m_finished, (QStringList{"Slow", "Initializing...", "Ending Session...", "Finishing..."}));
+    EXPECT_TRUE(source.isNull());
+    EXPECT_EQ(m_model->library(), nullptr);
+    EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
+}
+
 TEST_F(ModelSessionTest, ChangingResolutionWithMarksAsksFirst)
 {
     open();
