@@ -185,6 +185,9 @@ void GmModel::openSession(int flag)
             return;
         }
     } else {
+        // Not waiting: the shell has closed the thread for good.
+        if (!m_waitingForClosure)
+            return;
         // Called back once the queue has drained.
         QObject::disconnect(m_closureConnection);
         m_closureConnection = {};

@@ -310,6 +310,16 @@ TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
     EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
 }
 
+TEST_F(ModelSessionTest, AThreadClosedByTheShellStaysClosed)
+{
+    open();
+    m_thread->setAccepting(false);
+    m_model->openSession(1);
+    EXPECT_FALSE(m_thread->isAccepting());
+    EXPECT_TRUE(m_thread->isQueueEmpty());
+    m_thread->setAccepting(true);
+}
+
 TEST_F(ModelSessionTest, ChangingResolutionWithMarksAsksFirst)
 {
     open();
