@@ -377,6 +377,15 @@ void GmModel::signalDirtyImageSlot(int hint)
         emit rectDirty(QRectF(0, 0, m_source->width(), m_source->height()), DirtyHint(hint));
 }
 
+void GmModel::signalDirtyOutputImageSlot()
+{
+    if (!m_output)
+        return;
+    m_output->setPixmapDirty();
+    emit rectDirty(QRectF(0, 0, m_output->width(), m_output->height()));
+    emit cutoutChanged();
+}
+
 void GmModel::dirtyRectSlot(const ImageRectF& rect)
 {
     emit rectDirty(rect);

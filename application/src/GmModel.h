@@ -151,6 +151,8 @@ signals:
 
 public slots:
     void signalDirtyImageSlot(int hint = DirtyHintNone);
+    // The engine wrote the cut-out: its display is rebuilt and the whole image repainted.
+    void signalDirtyOutputImageSlot();
     void dirtyRectSlot(const ImageRectF& rect);
     // Opens a session on the source. When the engine is busy the main window is disabled
     // until the queue has drained; the working image is rebuilt only then, after the old

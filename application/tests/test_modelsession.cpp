@@ -467,6 +467,21 @@ TEST_F(ModelSessionTest, AFailedSessionSuggestsTheDefaults)
     EXPECT_EQ(edos.sensitivity().applied(), EDOs::defaultSensitivity);
 }
 
+TEST_F(ModelSessionTest, DirtySlotsAnnounceTheWholeImage)
+{
+    open();
+    testsupport::DirtyLog dirty;
+    QSignalSpy cutout(m_model, &GmModel::cutoutChanged);
+    m_model->signalDirtyImageSlot(DirtyHintOutline);
+    EXPECT_EQ(dirty.last(), QRectF(QPointF(0, 0), QSizeF(photoSize)));
+    m_model->signalDirtyOutputImageSlot();
+    EXPECT_EQ(dirty.size(), 2);
+    EXPECT_EQ(dirty.last(), QRectF(QPointF(0, 0), QSizeF(photoSize)));
+    EXPECT_EQ(cutout.count(), 1);
+    m_model->dirtyRectSlot(QRectF(1, 2, 3, 4));
+    EXPECT_EQ(dirty.last(), QRectF(1, 2, 3, 4));
+}
+
 class HostLaunch : public ModelSessionTest, public ::testing::WithParamInterface<LaunchMode> {};
 
 TEST_P(HostLaunch, ClosingKeepsTheImagesForTheHandBack)
