@@ -7,6 +7,9 @@ include(GoogleTest)
 
 add_compile_options(-Wall -Wextra)
 if(KESTRINE_SANITIZE)
+  # The standard library's own checks too: an empty optional read or an index out of range
+  # aborts like a sanitizer report.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
@@ -75,7 +78,8 @@ endfunction()
 # offscreen, with fresh temporary and settings folders; one process per case.
 function(kestrine_app_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:kestrine_app_test_main>)
+  add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:kestrine_app_test_main>
+    $<TARGET_OBJECTS:kestrine_sanitizer_defaults>)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")

@@ -1,6 +1,10 @@
 #include "KsApplication.h"
 
+#include "Klogger.h"
 #include "KsMainWindow.h"
+#include "Prompt.h"
+#include "Texts.h"
+#include "Tunnelry.h"
 
 #include <QFileOpenEvent>
 #include <QSplashScreen>
@@ -33,7 +37,26 @@ bool KsApplication::event(QEvent* event)
     m_fileOpenPath = static_cast<QFileOpenEvent*>(event)->file();
     if (!KsMainWindow::instance())
         return QApplication::event(event);
-    // The path is opened here once the control-file reader and the file handler exist: a
-    // ".okrx" path as a control file, any other as a project or an image.
+    if (m_fileOpenPath.endsWith(QStringLiteral(".okrx"), Qt::CaseInsensitive)) {
+        openControlFile(m_fileOpenPath);
+        return true;
+    }
+    // Any other path is opened here once the file handler exists, as a project or an image.
     return true;
+}
+
+void KsApplication::openControlFile(const QString& path)
+{
+    QString problem;
+    try {
+        if (!Tunnelry::create(path)->read())
+            problem = QStringLiteral("Unable to read XML control file: ") + path;
+    } catch (const QString& text) {
+        problem = text;
+    }
+    if (problem.isEmpty())
+        return;
+    Klogger::stream() << problem << Klogger::endl;
+    Prompt::warning(KsMainWindow::instance(), productName(),
+                    QStringLiteral("<p>") + problem.toHtmlEscaped() + QStringLiteral("</p>"));
 }

@@ -24,6 +24,9 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    // Reads a control file named by a file-open event; tells the user when it cannot.
+    void openControlFile(const QString& path);
+
     QString m_fileOpenPath;
     QSplashScreen* m_splash = nullptr;
 };

@@ -58,6 +58,10 @@ int kestrineMain(int argc, char** argv)
     } catch (const std::exception& error) {
         logEscapedException(error.what());
         return 12;
+    } catch (const QString& text) {
+        // The start-up's own failures (an unreadable control file) are thrown as text.
+        logEscapedException(text.toUtf8().constData());
+        return 12;
     } catch (...) {
         logEscapedException("unknown exception");
         return 12;

@@ -4,6 +4,7 @@
 #include "BlendingOptions.h"
 #include "BlendingStuff.h"
 #include "GmColor.h"
+#include "StreamRoundTrip.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -12,20 +13,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+using testsupport::throughStream;
 
-QVariant throughStream(const QVariant& value)
-{
-    QByteArray bytes;
-    {
-        QDataStream out(&bytes, QIODevice::WriteOnly);
-        out << value;
-    }
-    QDataStream in(bytes);
-    QVariant read;
-    in >> read;
-    return read;
-}
+namespace {
 
 void expectDefaults(const BlendingOptions& b)
 {

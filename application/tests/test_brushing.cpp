@@ -8,6 +8,7 @@
 #include "ResolutionMapping.h"
 
 #include "ModelImage.h"
+#include "StreamRoundTrip.h"
 
 #include <QBitmap>
 #include <QBuffer>
@@ -206,17 +207,7 @@ TEST(BrushStroke, ProjectMapRoundTripKeepsEveryPixel)
     EXPECT_EQ(QColor(stored.pixel(100, 100)), QColor(Qt::color1));
 
     // Through the project file's stream, as a project is written.
-    QByteArray bytes;
-    {
-        QDataStream out(&bytes, QIODevice::WriteOnly);
-        out << map;
-    }
-    QVariant read;
-    {
-        QDataStream in(bytes);
-        in >> read;
-    }
-    Brushing back(read);
+    Brushing back(testsupport::throughStream(map));
     ASSERT_EQ(back.size(), stroke.size());
     for (int y = 0; y < stroke.height(); ++y)
         for (int x = 0; x < stroke.width(); ++x)

@@ -6,6 +6,7 @@
 #include "KsAppPreferences.h"
 
 #include "ScriptedPrompt.h"
+#include "StreamRoundTrip.h"
 
 #include <QAction>
 #include <QByteArray>
@@ -220,14 +221,7 @@ TEST_F(GmColorTest, MapKeysAndRoundTripWithoutTheSettings)
     EXPECT_EQ(map.keys(), (QStringList{"default_", "desc_", "keyname_", "persist_", "qColor_"}));
     EXPECT_EQ(map.value("persist_"), QVariant(1));
 
-    QByteArray bytes;
-    {
-        QDataStream out(&bytes, QIODevice::WriteOnly);
-        out << QVariant(map);
-    }
-    QVariant streamed;
-    QDataStream in(bytes);
-    in >> streamed;
+    const QVariant streamed = testsupport::throughStream(map);
 
     // The map, not a stored colour, decides.
     QSettings().setValue("Colors/Patch Protection", QColor(Qt::black));

@@ -3,6 +3,7 @@
 
 #include "EDOs.h"
 #include "GmValue.h"
+#include "StreamRoundTrip.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -11,20 +12,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+using testsupport::throughStream;
 
-QVariant throughStream(const QVariant& value)
-{
-    QByteArray bytes;
-    {
-        QDataStream out(&bytes, QIODevice::WriteOnly);
-        out << value;
-    }
-    QDataStream in(bytes);
-    QVariant read;
-    in >> read;
-    return read;
-}
+namespace {
 
 // A value with four distinct states, so that a mixed-up field shows.
 GmValue<int> distinct()

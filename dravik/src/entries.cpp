@@ -54,8 +54,9 @@ template <typename Body>
 DvResult onSession(DvSession* session, Body body)
 {
     NewHandlerOff handlerOff;
+    EntryClaim claim;
     try {
-        if (const DvResult r = validateSession(session))
+        if (const DvResult r = claim.session(session))
             return r;
         return body(sessionOf(session));
     } catch (...) {
@@ -69,10 +70,9 @@ template <typename Body>
 DvResult onSessionImage(DvSession* session, DvImage* image, Body body)
 {
     NewHandlerOff handlerOff;
+    EntryClaim claim;
     try {
-        if (const DvResult r = validateImage(image))
-            return r;
-        if (const DvResult r = validateSession(session))
+        if (const DvResult r = claim.imageAndSession(image, session))
             return r;
         DvInSession& s = sessionOf(session);
         // A status image of another size would be read and written out of bounds.
@@ -120,7 +120,9 @@ DvLibrary* DvInit(void)
 {
     NewHandlerOff handlerOff;
     try {
-        DvLibrary* library = new DvLibrary;
+        auto record = std::make_unique<DvLibrary>();
+        registerHandle(record.get(), HandleKind::Library, record.get());
+        DvLibrary* library = record.release();
         if (!g_initialised)
             g_initialised = 1;
         return library;
@@ -132,9 +134,11 @@ DvLibrary* DvInit(void)
 DvResult DvFinish(DvLibrary* library)
 {
     NewHandlerOff handlerOff;
+    EntryClaim claim;
     try {
-        if (const DvResult r = validateLibrary(library))
+        if (const DvResult r = claim.library(library))
             return r;
+        claim.forget();
         destroyLibrary(library);
         g_initialised = 0;
         return DvOk;
@@ -147,7 +151,8 @@ DvResult DvFinish(DvLibrary* library)
 DvSession* DvBeginSession(DvLibrary* library, DvImageDesc image)
 {
     NewHandlerOff handlerOff;
-    if (validateLibrary(library) != DvOk || !usableRgba8(image))
+    EntryClaim claim;
+    if (claim.library(library) != DvOk || !usableRgba8(image))
         return nullptr;
     try {
         return new DvInSession(library, image, DvProgressCallback);
@@ -162,7 +167,8 @@ DvSession* DvBeginSession(DvLibrary* library, DvImageDesc image)
 DvSession* DvBeginSubSession(DvSession* parent, const DvSelection* patch, int ownAnalysis)
 {
     NewHandlerOff handlerOff;
-    if (validateSession(parent) != DvOk || !patch || !readableSelection(*patch))
+    EntryClaim claim;
+    if (claim.session(parent) != DvOk || !patch || !readableSelection(*patch))
         return nullptr;
     try {
         DvInSession& p = sessionOf(parent);
@@ -192,7 +198,8 @@ DvResult DvEndSession(DvSession* session)
 DvImage* DvNewStatusImage(DvLibrary* library, DvImageDesc source)
 {
     NewHandlerOff handlerOff;
-    if (validateLibrary(library) != DvOk || !source.data || source.width <= 0 || source.height <= 0)
+    EntryClaim claim;
+    if (claim.library(library) != DvOk || !source.data || source.width <= 0 || source.height <= 0)
         return nullptr;
     // Types 1 to 3 are read for their alpha; any other type is not read at all.
     const int bpp = source.pixelType == DvPixelStatus ? 0 : bytesPerPixel(source.pixelType);
@@ -210,7 +217,8 @@ DvImage* DvNewStatusImage(DvLibrary* library, DvImageDesc source)
 DvResult DvDeleteStatusImage(DvImage* image)
 {
     // The image stays on its library until DvFinish.
-    return validateImage(image);
+    EntryClaim claim;
+    return claim.image(image);
 }
 
 DvResult DvScaleImage(DvImageDesc destination, DvImageDesc source)
@@ -222,14 +230,22 @@ DvResult DvScaleImage(DvImageDesc destination, DvImageDesc source)
         DvInProgress progress(nullptr, "Scale Image", false);
         const int factor = classification::scaleFactor(source.width, source.height,
                                                        destination.width, destination.height);
-        const classification::RgbaView8 s = classification::viewRgba8(source);
-        classification::RgbaView8 d = classification::viewRgba8(destination);
+        const classification::RgbaView8 s = classification::readRgba8(source);
+        // A destination whose rows do not start on whole pixels is reduced into a copy of
+        // itself, written back row by row.
+        classification::RgbaView8 d = classification::readRgba8(destination);
         switch (factor) {
         case 1: classification::copyImage(s, d); break;
         case 2:
         case 4:
         case 8: classification::reduceByBlocks(s, d, factor); break;
         default: return DvRefused;
+        }
+        if (!classification::viewableRgba8(destination)) {
+            auto* to = static_cast<unsigned char*>(destination.data);
+            for (int r = 0; r < destination.height; ++r)
+                std::memcpy(to + std::size_t(r) * destination.stride, &d(r, 0),
+                            std::size_t(destination.width) * sizeof(classification::Rgba8));
         }
         return DvOk;
     } catch (...) {

@@ -31,6 +31,7 @@ int abortFrom(unsigned char percent, void*) { return percent >= abortFromPercent
 RacingClock::RacingClock(int answer)
 {
     clientProgress().answer = answer;
+    clientProgress().fromPercent = 0;
     clientProgress().calls.clear();
     platform::setCounterSource(racingNow);
 }
@@ -40,6 +41,7 @@ RacingClock::~RacingClock()
     platform::setCounterSource(nullptr);
     clientProgress().answer = 0;
     clientProgress().abortAtCall = -1;
+    clientProgress().fromPercent = 0;
     clientProgress().calls.clear();
 }
 
@@ -51,5 +53,7 @@ extern "C" int DvProgressCallback(unsigned char percent, void*)
     const bool abortNow = p.abortAtCall >= 0 && long(p.calls.size()) == p.abortAtCall;
     if (p.calls.size() < p.calls.capacity())
         p.calls.push_back(percent);
-    return abortNow ? DvProgressAbort : p.answer;
+    if (abortNow)
+        return DvProgressAbort;
+    return percent >= p.fromPercent ? p.answer : 0;
 }

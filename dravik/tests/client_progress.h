@@ -8,6 +8,7 @@ namespace testsupport {
 
 struct ClientProgress {
     int answer = 0;          // what DvProgressCallback answers
+    int fromPercent = 0;     // below this percentage it answers 0
     std::vector<int> calls;  // the percentages it was called with
     long abortAtCall = -1;   // answers "abort" to the call of this index (0-based), -1 never
 };

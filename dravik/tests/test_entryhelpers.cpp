@@ -1,3 +1,4 @@
+#include "session/scale.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>
@@ -27,13 +28,32 @@ TEST(SelectMasks, FollowTheCaseTableInOrder)
     }
 }
 
+TEST(ResolutionFactor, IsTheFactorTheScalingEntryUsesForThePair)
+{
+    // Small reduced images: the ratio of the sizes less one is far from the factor.
+    EXPECT_EQ(resolutionFactor(10, 10, 5, 5), 2);
+    EXPECT_EQ(resolutionFactor(4, 4, 8, 8), 1);
+    EXPECT_EQ(resolutionFactor(3000, 3001, 1000, 1001), 4);
+    EXPECT_EQ(resolutionFactor(50, 50, 49, 49), 2);
+    // Every pair the application makes: working size = full size / d, rounded up.
+    for (int d : {1, 2, 4, 8})
+        for (int w = 1; w <= 70; ++w)
+            for (int h : {1, 3, 17, 64}) {
+                const int sw = (w + d - 1) / d, sh = (h + d - 1) / d;
+                const int used = classification::scaleFactor(w, h, sw, sh);
+                if (used == 1 || used == 2 || used == 4 || used == 8) {
+                    EXPECT_EQ(resolutionFactor(w, h, sw, sh), used) << w << "x" << h << " / " << d;
+                }
+            }
+    // Pairs the scaling entry does not make: the snapped ratio of the sizes less one.
+    EXPECT_EQ(resolutionFactor(600, 600, 100, 100), 8);
+}
+
 TEST(ResolutionFactor, SnapsTheRatioOfSizesLessOne)
 {
     EXPECT_EQ(resolutionFactor(3000, 4001, 750, 1001), 4);
-    EXPECT_EQ(resolutionFactor(3000, 3001, 1000, 1001), 8);
     EXPECT_EQ(resolutionFactor(1000, 1000, 1000, 1000), 1);
     EXPECT_EQ(resolutionFactor(999, 1999, 500, 1000), 2);
-    EXPECT_EQ(resolutionFactor(50, 50, 49, 49), 1);
     // One status row cannot decide: the widths do, and equal sizes are factor 1.
     EXPECT_EQ(resolutionFactor(1000, 2, 500, 1), 2);
     EXPECT_EQ(resolutionFactor(4001, 4, 1001, 1), 4);

@@ -185,23 +185,17 @@ TEST_F(Engine, HandlesAreValidatedInOrder)
     DvSession fake = *session;
     fake.magic = 1;
     EXPECT_EQ(DvUndo(&fake), DvBadSession);
-    DvLibrary otherKind;
-    otherKind.magic = 0;
+    // A copy of a live session's block is no session, whatever it holds.
     fake = *session;
-    fake.library = &otherKind;
-    EXPECT_EQ(DvUndo(&fake), DvBadLibrary);
-    fake.library = nullptr;
-    EXPECT_EQ(DvUndo(&fake), DvBadLibrary);
-    DvLibrary dead;
-    dead.dead = 1;
-    fake.library = &dead;
-    EXPECT_EQ(DvSelect(&fake, status, &stroke, 2, 1, 0, 0, nullptr), DvLibraryDead);
+    EXPECT_EQ(DvSelect(&fake, status, &stroke, 2, 1, 0, 0, nullptr), DvBadSession);
     int count = 42;
-    EXPECT_EQ(DvNumAvailableUndo(&fake, &count), DvLibraryDead);
+    EXPECT_EQ(DvNumAvailableUndo(&fake, &count), DvBadSession);
     EXPECT_EQ(DvNumAvailableRedo(nullptr, &count), DvBadSession);
     EXPECT_EQ(count, 42);
     EXPECT_EQ(DvFinish(nullptr), DvBadLibrary);
-    EXPECT_EQ(DvFinish(&dead), DvLibraryDead);
+    DvLibrary notFromInit;
+    EXPECT_EQ(DvFinish(&notFromInit), DvBadLibrary);
+    EXPECT_EQ(DvBeginSession(&notFromInit, describe(m_image)), nullptr);
     EXPECT_EQ(DvDeleteStatusImage(&fakeImage), DvBadImage);
 
     // Nothing that is not a handle is ever marked: the library is alive.

@@ -127,4 +127,32 @@ void SharedMemoryView::unmap() noexcept
     }
 }
 
+SharedMemoryHandle inheritedHandle(const std::string& text)
+{
+    SharedMemoryHandle handle = kNoSharedMemory;
+    if (!parseHandle(text, handle))
+        return kNoSharedMemory;
+    const int fd = static_cast<int>(handle);
+    if (fcntl(fd, F_GETFD) < 0)
+        return kNoSharedMemory;
+    const int status = fcntl(fd, F_GETFL);
+    struct stat info;
+    if (status < 0 || (status & O_ACCMODE) != O_RDWR || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return kNoSharedMemory;
+    return handle;
+}
+
+bool setCloseOnExec(SharedMemoryHandle handle) noexcept
+{
+    if (handle < 0 || handle > INT_MAX) {
+        errno = EBADF;
+        return false;
+    }
+    const int fd = static_cast<int>(handle);
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags < 0)
+        return false;
+    return (flags & FD_CLOEXEC) || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+}
+
 } // namespace platform

@@ -125,3 +125,47 @@ TEST(SharedMemory, ViewsMoveWithoutDoubleUnmap)
     third.data()[10] = 3;
     platform::closeSharedMemory(handle);
 }
+
+TEST(InheritedHandle, TakesOnlyParsableOpenDescriptors)
+{
+    const SharedMemoryHandle handle = platform::createSharedMemory(64);
+    ASSERT_NE(handle, platform::kNoSharedMemory);
+    EXPECT_EQ(platform::inheritedHandle(platform::formatHandle(handle)), handle);
+
+    // Unparsable text, a number that fits no int, and a descriptor that is not open.
+    EXPECT_EQ(platform::inheritedHandle(""), platform::kNoSharedMemory);
+    EXPECT_EQ(platform::inheritedHandle("not a handle"), platform::kNoSharedMemory);
+    EXPECT_EQ(platform::inheritedHandle("FFFFFFFFFFFFFFFF"), platform::kNoSharedMemory);
+    const std::string text = platform::formatHandle(handle);
+    platform::closeSharedMemory(handle);
+    EXPECT_EQ(platform::inheritedHandle(text), platform::kNoSharedMemory);
+
+    // Open, but no mapping's: a pipe, and a file open for reading only.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    EXPECT_EQ(platform::inheritedHandle(platform::formatHandle(pipeEnds[1])), platform::kNoSharedMemory);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    const int readOnly = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(readOnly, 0);
+    EXPECT_EQ(platform::inheritedHandle(platform::formatHandle(readOnly)), platform::kNoSharedMemory);
+    close(readOnly);
+}
+
+TEST(InheritedHandle, CloseOnExecIsSetAndKept)
+{
+    // An inherited descriptor arrives without the flag, as a spawned child gets it.
+    const SharedMemoryHandle handle = platform::createSharedMemory(64);
+    ASSERT_NE(handle, platform::kNoSharedMemory);
+    ASSERT_EQ(fcntl(int(handle), F_SETFD, 0), 0);
+    EXPECT_TRUE(platform::setCloseOnExec(handle));
+    EXPECT_TRUE(fcntl(int(handle), F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(platform::setCloseOnExec(handle));
+    EXPECT_TRUE(fcntl(int(handle), F_GETFD) & FD_CLOEXEC);
+    platform::closeSharedMemory(handle);
+
+    errno = 0;
+    EXPECT_FALSE(platform::setCloseOnExec(handle));
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(platform::setCloseOnExec(platform::kNoSharedMemory));
+}

@@ -6,6 +6,7 @@
 #include "fake_application.h"
 #include "fake_host.h"
 
+#include "tunnelry/host_state.h"
 #include "tunnelry/shim_log.h"
 #include "tunnelry/win_photoshop_shim.h"
 
@@ -106,10 +107,20 @@ inline std::vector<unsigned char> applied(std::vector<unsigned char> bytes)
     return bytes;
 }
 
+// The plug-in's classes called directly take the current host's basic suite, as the entry
+// point hands it to them.
+inline void attachHostToPlugin(FakeHost* host)
+{
+    setHostBasicSuite(host ? &host->basicSuite : nullptr);
+    if (!host)
+        setCurrentFilterRecord(nullptr);
+}
+
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        FakeHost::setCurrentHook(&attachHostToPlugin);
         char folder[] = "/tmp/tunnelry-session-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_folder = folder;
@@ -128,6 +139,7 @@ protected:
 
     void TearDown() override
     {
+        FakeHost::setCurrentHook(nullptr);
         if (ShimLog::instance())
             ShimLog::close();
         platform::setMessageSink(nullptr);

@@ -52,12 +52,20 @@ inline unsigned char setStatusBits(unsigned char s, unsigned char writeMask, uns
     return static_cast<unsigned char>((s & ~writeMask) | (newValue & writeMask));
 }
 
+// Whether a select lays or lifts forced edges or protection: the new value 16 or 32, or the new
+// value 1 over the target 16 or 32. Any other values, odd ones included, are an ordinary,
+// undoable change.
+inline bool selectSetsEdgesOrProtection(unsigned char newValue, unsigned char matchTarget)
+{
+    const auto special = [](unsigned char v) { return v == StatusForcedEdge || v == StatusProtected; };
+    return special(newValue) || (newValue == StatusUnassigned && special(matchTarget));
+}
+
 // Whether a select commits with the session's undo stack: forced edges and protection are not
 // undoable, and a new value equal to the match target commits nothing.
 inline bool selectCommitsWithUndo(unsigned char newValue, unsigned char matchTarget)
 {
-    const auto special = [](unsigned char v) { return v == StatusForcedEdge || v == StatusProtected; };
-    return newValue != matchTarget && !special(newValue) && !special(matchTarget);
+    return newValue != matchTarget && !selectSetsEdgesOrProtection(newValue, matchTarget);
 }
 
 // Select modes.

@@ -28,14 +28,48 @@ struct DvLibrary {
     std::set<DvInSession*> sessions;
     std::set<DvInImage*> images;
     unsigned char dead = 0;
+    // Set while an entry runs on the library; read and written under the handle registry's lock.
+    bool busy = false;
 };
 
 namespace dravik {
+
+// Every library, session and status image of the process while it lives. Handles are looked
+// up here before anything behind them is read, so stale, foreign and junk pointers are
+// refused without touching their memory. Thread-safe.
+enum class HandleKind { Library, Session, Image };
+void registerHandle(const void* handle, HandleKind kind, DvLibrary* library);  // may throw bad_alloc
+void unregisterHandle(const void* handle);
 
 // Handle checks in the interface's order; 0 when the handle may be used.
 DvResult validateImage(const DvImage* image);            // 9
 DvResult validateSession(const DvSession* session);      // 6, 7, 5
 DvResult validateLibrary(const DvLibrary* library);      // 7, 5
+
+// Validates an entry's handles and claims their library until the claim ends: an entry called
+// while another entry of the same library runs (from a progress callback or another thread)
+// is refused with 1 and changes nothing.
+class EntryClaim {
+public:
+    EntryClaim() = default;
+    ~EntryClaim() { release(); }
+    EntryClaim(const EntryClaim&) = delete;
+    EntryClaim& operator=(const EntryClaim&) = delete;
+
+    DvResult library(DvLibrary* library);                              // 7, 5, 1
+    DvResult session(const DvSession* session);                        // 6, 5, 1
+    DvResult image(const DvImage* image);                              // 9, 1
+    // The image first; an image of another library than the session's is refused with 9.
+    DvResult imageAndSession(const DvImage* image, const DvSession* session);  // 9, 6, 5, 1
+    // The claimed library is being freed: nothing is released at the end.
+    void forget() { m_claimed = nullptr; }
+
+private:
+    DvResult claim(DvLibrary* library);
+    void release();
+
+    DvLibrary* m_claimed = nullptr;
+};
 // Sets the dead byte when the handle and its library are sound and not dead already.
 void markDead(const DvSession* session);
 void markDead(DvLibrary* library);
@@ -53,7 +87,9 @@ struct AreaRecord {
     classification::Rect rectangle;
     std::optional<classification::Bytes> bitmap;
 };
-// Neither validates nor clips; a width or height of 0 gives an empty rectangle.
+// Validates nothing; a width or height of 0 or less gives an empty rectangle. Clipped to
+// +-positionLimit on both axes, which no image reaches.
+constexpr int positionLimit = 1 << 29;
 AreaRecord areaOf(const DvSelection& selection);
 // A selection whose bytes can be read within its own rows.
 bool readableSelection(const DvSelection& selection);
@@ -111,6 +147,7 @@ public:
     DvInSession& operator=(const DvInSession&) = delete;
 
     DvInSession* parentSession() const { return m_parent; }
+    DvLibrary* libraryRecord() const { return m_libraryRecord; }
     const std::vector<DvInSession*>& children() const { return m_children; }
     bool ownAnalysis() const { return m_ownAnalysis; }
     // Status images have the size of the top session's image.

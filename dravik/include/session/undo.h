@@ -38,9 +38,10 @@ public:
     static constexpr std::uint32_t maxRunLength = 0xFFFFFF;
 
     // change: the new values (0 = unchanged) over the area; status: the status array over the
-    // same area, still holding the old values. Keeps a view of the status memory alive.
+    // same area, still holding the old values; written: the bits that the change replaces.
+    // Keeps a view of the status memory alive.
     IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& change,
-                       const blitz::Array<unsigned char, 2>& status);
+                       const blitz::Array<unsigned char, 2>& status, unsigned char written = 0xFF);
 
     void undo(DirtyArea& target) override { apply(target); }
     void redo(DirtyArea& target) override { apply(target); }
@@ -70,6 +71,10 @@ public:
     void push(std::unique_ptr<IiUndoStep> record);
     void clearRedo();
     void clear();
+    // Appends the other stack's steps, oldest first, as this stack's newest ones, dropping the
+    // redo steps and, beyond the depth, the oldest steps; the other stack is left empty. When an
+    // allocation fails both stacks are left as they were.
+    void appendSteps(UndoStack& other);
 
     std::uint32_t undoCount() const { return m_undoCount; }
     std::uint32_t redoCount() const { return m_redoCount; }

@@ -66,7 +66,8 @@ private:
         half.assign(std::size_t(r) + 1, -1);
         for (long long dx = 0; dx <= r; ++dx) {
             const long long dx2 = dx * dx;
-            long long dy = std::min<long long>(r, (long long)std::sqrt(std::max(0.0, double(r2) - double(dx2))));
+            // Capped before the conversion: an infinite radius has no integer root.
+            long long dy = (long long)std::min(std::sqrt(std::max(0.0, double(r2) - double(dx2))), double(r));
             while (dy < r && float(dx2 + (dy + 1) * (dy + 1)) <= r2)
                 ++dy;
             while (dy >= 0 && float(dx2 + dy * dy) > r2)

@@ -138,8 +138,8 @@ private:
             const long long dx2 = (long long)dx * dx;
             if (float(dx2) > r2)
                 continue;
-            long long dy = (long long)std::sqrt(std::max(0.0, double(r2) - double(dx2)));
-            dy = std::min<long long>(dy, m_cols);
+            // Capped before the conversion: an infinite radius has no integer root.
+            long long dy = (long long)std::min(std::sqrt(std::max(0.0, double(r2) - double(dx2))), double(m_cols));
             while (dy < m_cols && float(dx2 + (dy + 1) * (dy + 1)) <= r2)
                 ++dy;
             while (dy >= 0 && float(dx2 + dy * dy) > r2)

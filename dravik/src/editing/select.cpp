@@ -264,8 +264,7 @@ void IiClassification::select(const Rect& stroke, const Bytes* strokeMask, Bytes
                               unsigned char match, int strength, ProgressRange* progress)
 {
     // Forced edges and protection are not undoable; a value equal to its target commits nothing.
-    const bool notUndoable = value == StatusForcedEdge || value == StatusProtected ||
-                             target == StatusForcedEdge || target == StatusProtected;
+    const bool notUndoable = selectSetsEdgesOrProtection(value, target);
     beginOperation(selectCommitsWithUndo(value, target));
 
     const Rect image = imageRect();

@@ -39,10 +39,10 @@ void IiClassification::recordStatusUndo(Bytes& status, UndoStack* undoStack)
     Bytes target = viewOf(status, m_changed);
     const Bytes working = viewOf(m_working, m_changed);
     if (undoStack) {
-        // The record keeps d = working ^ status wherever working is not 0, which is exactly the
-        // change of the write below: a working value is a complete new status whose bits
-        // outside the write mask are the pixel's own.
-        auto record = std::make_unique<IiUndoModifyStatus>(working, target);
+        // The record keeps d = (working ^ status) & write mask wherever working is not 0: exactly
+        // the change of the write below, also where a working value's other bits are not the
+        // pixel's own.
+        auto record = std::make_unique<IiUndoModifyStatus>(working, target, writeMask);
         if (undoStack->undoCount() == 0 || undoStack->redoCount() != 0)
             undoStack->beginStep();
         undoStack->push(std::move(record));

@@ -39,7 +39,9 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
         return x >= d.x1 && x < double(d.x2) + 1.0 && y >= d.y1 && y < double(d.y2) + 1.0;
     };
     const auto at = [&status](double x, double y) { return status(int(x), int(y)) & 15; };
-    for (float t = 1.5f;; t += 1.f) {
+    // Past the image's extent both probes are outside wherever the middle lies.
+    const float last = float(d.x2 - d.x1) + float(d.y2 - d.y1) + 4.f;
+    for (float t = 1.5f; t <= last; t += 1.f) {
         const double px = std::trunc(double(m.x + t * n.x)), py = std::trunc(double(m.y + t * n.y));
         const double qx = std::trunc(double(m.x - t * n.x)), qy = std::trunc(double(m.y - t * n.y));
         const bool pIn = inside(px, py), qIn = inside(qx, qy);
@@ -71,6 +73,7 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
             return 0;
         }
     }
+    return 0;
 }
 
 // Lays the signed distance to segment (a, b), positive on side k, into the plane.
@@ -140,10 +143,14 @@ int forcedEdgePass(float minimumOpacity, ColourImage<T>& out, const ColourImage<
         const FloatPair b = corvath::utility::divideComponents(p[longest + 1], scale);
         if (a.x == b.x && a.y == b.y)
             continue;
-        const FloatPair m{(a.x + b.x) / 2.f, (a.y + b.y) / 2.f};
-        const float dx = b.x - a.x, dy = b.y - a.y;
-        const float len = std::sqrt(dx * dx + dy * dy);
-        const int side = probeSide(status, m, {-dy / len, dx / len});
+        const FloatPair m{float((double(a.x) + b.x) / 2.0), float((double(a.y) + b.y) / 2.0)};
+        // In double: a float length overflows for far-apart points and leaves no normal.
+        const double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
+        const double len = std::sqrt(dx * dx + dy * dy);
+        const FloatPair normal{float(-dy / len), float(dx / len)};
+        if (!std::isfinite(normal.x) || !std::isfinite(normal.y) || (normal.x == 0.f && normal.y == 0.f))
+            continue;
+        const int side = probeSide(status, m, normal);
         if (side == 0)
             continue;
 

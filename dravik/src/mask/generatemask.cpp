@@ -8,6 +8,8 @@
 #include "matting/solver.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <set>
 
@@ -79,38 +81,60 @@ void copyPixels(ColourImage<T>& to, const ColourImage<T>& from, const Rect& r)
     }
 }
 
-// What a mask generation leaves behind on every way out: the local auto-fill steps undone,
-// bits 64 and 128 cleared over the working rectangles.
+// What a mask generation leaves behind on every way out: bits 64 and 128 cleared over the
+// working rectangles, and the auto-fill steps, recorded on a local stack, undone; only a
+// whole-image generation that succeeds keeps them, as the user's steps.
 class MaskCleanup {
 public:
-    MaskCleanup(IiClassification& c, Bytes& status, UndoStack* local)
-        : m_c(c), m_status(status), m_local(local)
+    MaskCleanup(IiClassification& c, Bytes& status, UndoStack& local, bool keepOnSuccess)
+        : m_c(c), m_status(status), m_local(local), m_keepOnSuccess(keepOnSuccess)
     {
         m_rects.reserve(2);
     }
 
     void cover(const Rect& r) { m_rects.push_back(r); }
 
+    void clearBits()
+    {
+        for (const Rect& r : m_rects)
+            forEachStatus(m_status, r, [](unsigned char& s, int, int) { s &= 0x3F; });
+    }
+
+    // The generation's result: anything but 0 leaves the statuses and the user's steps as
+    // they were.
+    int finish(int result)
+    {
+        if (result == 0 && m_keepOnSuccess && !m_done) {
+            m_c.undoStack().appendSteps(m_local);
+            m_done = true;
+            clearBits();
+            return 0;
+        }
+        run();
+        return result;
+    }
+
     void run()
     {
         if (m_done)
             return;
         m_done = true;
-        if (m_local) {
-            std::cout << "nUndo " << m_local->undoCount() << std::endl;
-            while (m_local->undoCount() > 0)
-                m_local->undo(m_c.dirty());
-            // The auto-fill was taken back: nothing may commit or despeckle it again.
+        if (!m_keepOnSuccess)
+            std::cout << "nUndo " << m_local.undoCount() << std::endl;
+        const bool filled = m_local.undoCount() > 0;
+        while (m_local.undoCount() > 0)
+            m_local.undo(m_c.dirty());
+        // The auto-fill was taken back: nothing may commit or despeckle it again.
+        if (filled || !m_keepOnSuccess)
             m_c.resetOperation();
-        }
-        for (const Rect& r : m_rects)
-            forEachStatus(m_status, r, [](unsigned char& s, int, int) { s &= 0x3F; });
+        clearBits();
     }
 
 private:
     IiClassification& m_c;
     Bytes& m_status;
-    UndoStack* m_local;
+    UndoStack& m_local;
+    bool m_keepOnSuccess;
     std::vector<Rect> m_rects;
     bool m_done = false;
 };
@@ -165,13 +189,11 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
     if (F.isEmpty())
         return 1;
 
-    // The whole image keeps its auto-fill steps as the user's; a part undoes them.
+    // The whole image keeps its auto-fill steps as the user's when it succeeds; a part undoes
+    // them.
     const bool wholeImage = callRect == whole;
-    std::optional<UndoStack> localUndo;
-    if (!wholeImage)
-        localUndo.emplace(100);
-    UndoStack& undo = wholeImage ? c.undoStack() : *localUndo;
-    MaskCleanup cleanup(c, status, localUndo ? &*localUndo : nullptr);
+    UndoStack undo(100);
+    MaskCleanup cleanup(c, status, undo, wholeImage);
     cleanup.cover(callRect);
 
     try {
@@ -186,8 +208,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         const ColourImage<T> S = viewOf(source, F);
         if (!filled.hasDelete) {
             copyPixels(O, S, F);
-            cleanup.run();
-            return 0;
+            return cleanup.finish(0);
         }
         if (!filled.hasKeep) {
             for (int x = F.x1; x <= F.x2; ++x) {
@@ -195,8 +216,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
                 for (int y = F.y1; y <= F.y2; ++y, o += O.stride(1))
                     (*o)[3] = 0;
             }
-            cleanup.run();
-            return 0;
+            return cleanup.finish(0);
         }
 
         // Job kinds: 0 matting patches, 1 mask-core patches, 2 the whole working area.
@@ -206,10 +226,8 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         for (MaskPatch& p : patches) {
             p.rectangle = intersect(p.rectangle, whole);
             if (p.exclusive) {
-                if (p.rectangle.isEmpty()) {
-                    cleanup.run();
-                    return 1;
-                }
+                if (p.rectangle.isEmpty())
+                    return cleanup.finish(1);
                 kinds = {p.method == 3 ? 1 : p.method == 1 ? 0 : 2};
                 R = p.rectangle;
                 cleanup.cover(R);
@@ -294,8 +312,12 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         for (const Rect& r : abandoned)
             copyPixels(O, S, r);
 
-        // The edges probe the user's own marks, so the auto-fill is taken back first.
-        cleanup.run();
+        // The edges probe the user's own marks, so a part's auto-fill is taken back first; the
+        // whole image's stays unless the generation fails.
+        if (wholeImage)
+            cleanup.clearBits();
+        else
+            cleanup.run();
 
         std::vector<ForcedEdge> edges = edgeSet.edges;
         for (ForcedEdge& e : edges) {
@@ -308,7 +330,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
             passResult = maskPassVariant<T>(c.minimumOpacity, O, S, status, factor, edges, progress.nextStep(1.f));
         else
             passResult = maskPass<T>(c.minimumOpacity, O, S, status, factor, edges, progress.nextStep(1.f));
-        return passResult & changed;
+        return cleanup.finish(passResult & changed);
     } catch (...) {
         try {
             cleanup.run();
@@ -356,13 +378,39 @@ namespace {
 using classification::ColourImage;
 using classification::Rect;
 
+// Whether the rows start on whole, aligned pixels, so that an array can view the memory.
+template <typename T>
+bool viewable(const DvImageDesc& image)
+{
+    using Pixel = classification::Colour<T>;
+    return image.stride % sizeof(Pixel) == 0 &&
+           reinterpret_cast<std::uintptr_t>(image.data) % alignof(Pixel) == 0;
+}
+
+// A view of the caller's pixels, or a packed copy where the memory cannot be viewed.
 template <typename T>
 ColourImage<T> viewOfDescriptor(const DvImageDesc& image)
 {
-    return ColourImage<T>(static_cast<classification::Colour<T>*>(image.data),
-                          blitz::shape(image.height, image.width),
-                          blitz::shape(long(image.stride / sizeof(classification::Colour<T>)), 1L),
-                          blitz::neverDeleteData);
+    using Pixel = classification::Colour<T>;
+    if (viewable<T>(image))
+        return ColourImage<T>(static_cast<Pixel*>(image.data), blitz::shape(image.height, image.width),
+                              blitz::shape(long(image.stride / sizeof(Pixel)), 1L), blitz::neverDeleteData);
+    ColourImage<T> copy(image.height, image.width);
+    const auto* from = static_cast<const unsigned char*>(image.data);
+    for (int r = 0; r < image.height; ++r)
+        std::memcpy(static_cast<void*>(&copy(r, 0)), from + std::size_t(r) * image.stride, std::size_t(image.width) * sizeof(Pixel));
+    return copy;
+}
+
+// Writes r of a packed copy back into the caller's pixels.
+template <typename T>
+void writeBack(const DvImageDesc& image, const ColourImage<T>& copy, const Rect& r)
+{
+    using Pixel = classification::Colour<T>;
+    auto* to = static_cast<unsigned char*>(image.data);
+    for (int x = r.x1; x <= r.x2; ++x)
+        std::memcpy(to + std::size_t(x) * image.stride + std::size_t(r.y1) * sizeof(Pixel), &copy(x, r.y1),
+                    std::size_t(r.y2 - r.y1 + 1) * sizeof(Pixel));
 }
 
 // The body works on a copy of the cut-out over the area's full-resolution pixels, written back
@@ -373,6 +421,8 @@ int generateMaskOn(classification::IiClassification& c, const DvImageDesc& cutOu
                    classification::FloatPair factor, const classification::ForcedEdgeSet& edges,
                    std::vector<classification::MaskPatch>& patches, ProgressRange progress)
 {
+    if (area.isEmpty())
+        return DvRefused;
     ColourImage<T> cut = viewOfDescriptor<T>(cutOut);
     const ColourImage<T> src = viewOfDescriptor<T>(source);
     const Rect full = corvath::utility::intersect(
@@ -391,8 +441,11 @@ int generateMaskOn(classification::IiClassification& c, const DvImageDesc& cutOu
     else
         result = classification::generateMask<T>(c, output, src, status, area, factor, edges, patches,
                                                  progress);
-    if (result == 0)
+    if (result == 0) {
         classification::copyPixels(cut, output, full);
+        if (!viewable<T>(cutOut))
+            writeBack<T>(cutOut, cut, full);
+    }
     return result;
 }
 

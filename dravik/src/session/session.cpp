@@ -1,11 +1,15 @@
 #include "session/session.h"
 
+#include "session/scale.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 using classification::Bytes;
 using classification::Rect;
@@ -26,39 +30,154 @@ Rect rectOf(int left, int top, int width, int height)
 
 } // namespace
 
+namespace {
+
+struct LiveHandle {
+    HandleKind kind;
+    DvLibrary* library;
+};
+
+struct HandleRegistry {
+    std::mutex lock;
+    std::unordered_map<const void*, LiveHandle> live;
+};
+
+HandleRegistry& registry()
+{
+    static HandleRegistry r;
+    return r;
+}
+
+// The library of a live handle of that kind, or null; the registry's lock must be held.
+DvLibrary* liveLibraryOf(const void* handle, HandleKind kind)
+{
+    if (!handle)
+        return nullptr;
+    const auto& live = registry().live;
+    const auto found = live.find(handle);
+    return found != live.end() && found->second.kind == kind ? found->second.library : nullptr;
+}
+
+DvResult checkImage(const DvImage* image)
+{
+    return liveLibraryOf(image, HandleKind::Image) ? DvOk : DvBadImage;
+}
+
+DvResult checkSession(const DvSession* session)
+{
+    const DvLibrary* library = liveLibraryOf(session, HandleKind::Session);
+    if (!library)
+        return DvBadSession;
+    return library->dead ? DvLibraryDead : DvOk;
+}
+
+DvResult checkLibrary(const DvLibrary* library)
+{
+    if (!liveLibraryOf(library, HandleKind::Library))
+        return DvBadLibrary;
+    return library->dead ? DvLibraryDead : DvOk;
+}
+
+} // namespace
+
+void registerHandle(const void* handle, HandleKind kind, DvLibrary* library)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    registry().live[handle] = LiveHandle{kind, library};
+}
+
+void unregisterHandle(const void* handle)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    registry().live.erase(handle);
+}
+
 DvResult validateImage(const DvImage* image)
 {
-    if (!image || image->magic != handleMagic)
-        return DvBadImage;
-    return DvOk;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkImage(image);
 }
 
 DvResult validateLibrary(const DvLibrary* library)
 {
-    if (!library || library->magic != handleMagic)
-        return DvBadLibrary;
-    if (library->dead)
-        return DvLibraryDead;
-    return DvOk;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkLibrary(library);
 }
 
 DvResult validateSession(const DvSession* session)
 {
-    if (!session || session->magic != handleMagic)
-        return DvBadSession;
-    return validateLibrary(session->library);
+    std::lock_guard<std::mutex> hold(registry().lock);
+    return checkSession(session);
 }
 
 void markDead(const DvSession* session)
 {
-    if (validateSession(session) == DvOk)
-        session->library->dead = 1;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (checkSession(session) == DvOk)
+        liveLibraryOf(session, HandleKind::Session)->dead = 1;
 }
 
 void markDead(DvLibrary* library)
 {
-    if (validateLibrary(library) == DvOk)
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (checkLibrary(library) == DvOk)
         library->dead = 1;
+}
+
+DvResult EntryClaim::claim(DvLibrary* library)
+{
+    if (library->busy)
+        return DvRefused;
+    library->busy = true;
+    m_claimed = library;
+    return DvOk;
+}
+
+void EntryClaim::release()
+{
+    if (!m_claimed)
+        return;
+    std::lock_guard<std::mutex> hold(registry().lock);
+    m_claimed->busy = false;
+    m_claimed = nullptr;
+}
+
+DvResult EntryClaim::library(DvLibrary* library)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkLibrary(library))
+        return r;
+    return claim(library);
+}
+
+DvResult EntryClaim::session(const DvSession* session)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkSession(session))
+        return r;
+    return claim(liveLibraryOf(session, HandleKind::Session));
+}
+
+DvResult EntryClaim::image(const DvImage* image)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkImage(image))
+        return r;
+    return claim(liveLibraryOf(image, HandleKind::Image));
+}
+
+DvResult EntryClaim::imageAndSession(const DvImage* image, const DvSession* session)
+{
+    std::lock_guard<std::mutex> hold(registry().lock);
+    if (const DvResult r = checkImage(image))
+        return r;
+    if (const DvResult r = checkSession(session))
+        return r;
+    DvLibrary* library = liveLibraryOf(session, HandleKind::Session);
+    // Undo records keep views of the image's bytes, which another library may free.
+    if (liveLibraryOf(image, HandleKind::Image) != library)
+        return DvBadImage;
+    return claim(library);
 }
 
 void destroyLibrary(DvLibrary* library)
@@ -74,6 +193,7 @@ void destroyLibrary(DvLibrary* library)
     const std::vector<DvInImage*> images(library->images.begin(), library->images.end());
     for (DvInImage* image : images)
         delete image;
+    unregisterHandle(library);
     library->magic = 0;
     delete library;
 }
@@ -92,11 +212,21 @@ int bytesPerPixel(int pixelType)
 AreaRecord areaOf(const DvSelection& selection)
 {
     const DvImageDesc& d = selection.image;
-    AreaRecord area{rectOf(selection.left, selection.top, d.width, d.height), std::nullopt};
-    if (d.data && !area.rectangle.isEmpty()) {
-        Bytes bitmap(static_cast<unsigned char*>(d.data), blitz::shape(d.height, d.width),
-                     blitz::shape(long(d.stride), 1L), blitz::neverDeleteData);
-        bitmap.reindexSelf(blitz::TinyVector<int, 2>(area.rectangle.x1, area.rectangle.y1));
+    // Clipped to a square that no image reaches, so that the operations' sums and the bitmap's
+    // bounds stay ints wherever the caller places it.
+    const long long limit = positionLimit;
+    const long long top = selection.top, left = selection.left;
+    const long long x1 = std::clamp(top, -limit, limit), y1 = std::clamp(left, -limit, limit);
+    const long long x2 = std::min(top + d.height - 1, limit), y2 = std::min(left + d.width - 1, limit);
+    if (d.width <= 0 || d.height <= 0 || x1 > x2 || y1 > y2)
+        return {Rect{int(x1), int(y1), int(x1) - 1, int(y1) - 1}, std::nullopt};
+    AreaRecord area{Rect{int(x1), int(y1), int(x2), int(y2)}, std::nullopt};
+    if (d.data) {
+        unsigned char* first = static_cast<unsigned char*>(d.data) + std::size_t(x1 - top) * d.stride +
+                               std::size_t(y1 - left);
+        Bytes bitmap(first, blitz::shape(int(x2 - x1 + 1), int(y2 - y1 + 1)), blitz::shape(long(d.stride), 1L),
+                     blitz::neverDeleteData);
+        bitmap.reindexSelf(blitz::TinyVector<int, 2>(int(x1), int(y1)));
         area.bitmap = bitmap;
     }
     return area;
@@ -128,6 +258,10 @@ int resolutionFactor(int fullWidth, int fullHeight, int statusWidth, int statusH
 {
     if (fullWidth == statusWidth && fullHeight == statusHeight)
         return 1;
+    // The status image of a reduced session is made by the scaling entry: its factor holds.
+    const int scaled = classification::scaleFactor(fullWidth, fullHeight, statusWidth, statusHeight);
+    if (scaled == 1 || scaled == 2 || scaled == 4 || scaled == 8)
+        return scaled;
     float r;
     if (statusHeight > 1)
         r = float(fullHeight - 1) / float(statusHeight - 1);
@@ -178,14 +312,23 @@ DvInImage::DvInImage(DvLibrary* library, int w, int h, bool registered)
     m_allocation.reset(new unsigned char[bytes]());
     const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(m_allocation.get());
     data = m_allocation.get() + ((m_alignment - raw % m_alignment) % m_alignment);
-    if (m_registered)
+    if (m_registered) {
         library->images.insert(this);
+        try {
+            registerHandle(static_cast<DvImage*>(this), HandleKind::Image, library);
+        } catch (...) {
+            library->images.erase(this);
+            throw;
+        }
+    }
 }
 
 DvInImage::~DvInImage()
 {
-    if (m_registered)
+    if (m_registered) {
+        unregisterHandle(static_cast<DvImage*>(this));
         library->images.erase(this);
+    }
     magic = 0;
 }
 
@@ -250,7 +393,7 @@ DvInSession::DvInSession(DvLibrary* library, DvInSession* parent, const RgbaView
 }
 
 DvInSession::DvInSession(DvLibrary* library, const DvImageDesc& image, DvProgressFunction callback)
-    : DvInSession(library, nullptr, classification::viewRgba8(image), "Begin Session", callback, true)
+    : DvInSession(library, nullptr, classification::readRgba8(image), "Begin Session", callback, true)
 {
     initialiseVariables(image.width, image.height);
     width = image.width;
@@ -303,6 +446,7 @@ DvInSession::~DvInSession()
         auto& siblings = m_parent->m_children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
+    unregisterHandle(static_cast<DvSession*>(this));
     m_libraryRecord->sessions.erase(this);
     // The undo records view the private status copies, so they go first.
     m_classification.reset();
@@ -318,7 +462,9 @@ void DvInSession::registerSession()
         m_parent->m_children.push_back(this);
     try {
         m_libraryRecord->sessions.insert(this);
+        registerHandle(static_cast<DvSession*>(this), HandleKind::Session, m_libraryRecord);
     } catch (...) {
+        m_libraryRecord->sessions.erase(this);
         if (m_parent)
             m_parent->m_children.pop_back();
         throw;
@@ -401,7 +547,8 @@ bool DvInSession::fitsStatusImage(const DvImage& image) const
 
 bool DvInSession::analysedHere() const
 {
-    return analysed != 0 || (m_parent && m_parent->analysed != 0);
+    // A sub-session with an analysis of its own never borrows its parent's.
+    return analysed != 0 || (m_parent && !m_ownAnalysis && m_parent->analysed != 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -573,7 +720,8 @@ DvResult DvInSession::applyStatus(Incoming incoming, DvInImage& image, DvProgres
 
 DvResult DvInSession::setStatus(DvInImage& image, const DvSelection& status, DvProgressFunction callback)
 {
-    return applyStatus([&status] { return *areaOf(status).bitmap; }, image, callback, true);
+    // Status bytes of no pixel overlap nothing and change nothing.
+    return applyStatus([&status] { return areaOf(status).bitmap.value_or(Bytes()); }, image, callback, true);
 }
 
 DvResult DvInSession::setStatusInSession(DvInImage& image)

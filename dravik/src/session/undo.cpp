@@ -22,7 +22,7 @@ void forEachRow(const blitz::Array<T, 2>& a, F f)
 } // namespace
 
 IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& change,
-                                       const blitz::Array<unsigned char, 2>& status)
+                                       const blitz::Array<unsigned char, 2>& status, unsigned char written)
     : m_rect(corvath::utility::domainOf(change)), m_status(status)
 {
     if (change.extent(0) != status.extent(0) || change.extent(1) != status.extent(1))
@@ -41,7 +41,7 @@ IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& cha
         for (int c = 0; c < cols; ++c, a += aStep, s += sCol) {
             // Every pixel the change touches is recorded, whatever its old status, so that
             // undo restores it exactly.
-            const unsigned char d = *a ? static_cast<unsigned char>(*a ^ *s) : 0;
+            const unsigned char d = *a ? static_cast<unsigned char>((*a ^ *s) & written) : 0;
             if (length > 0 && (d != mask || length == maxRunLength)) {
                 m_runs.push_back((length << 8) | mask);
                 length = 0;
@@ -145,6 +145,29 @@ void UndoStack::clearRedo()
 {
     m_redo.clear();
     m_redoCount = 0;
+}
+
+void UndoStack::appendSteps(UndoStack& other)
+{
+    std::size_t moved = 0;
+    try {
+        for (std::unique_ptr<IiUndoStep>& record : other.m_steps) {
+            m_steps.push_back(std::move(record));
+            ++moved;
+        }
+    } catch (...) {
+        // A failed push moves nothing, so every record goes back to its own slot.
+        for (std::size_t i = moved; i-- > 0;) {
+            other.m_steps[i] = std::move(m_steps.back());
+            m_steps.pop_back();
+        }
+        throw;
+    }
+    clearRedo();
+    m_undoCount += other.m_undoCount;
+    for (; m_undoCount > m_maxDepth; --m_undoCount)
+        dropOldestStep();
+    other.clear();
 }
 
 void UndoStack::clear()

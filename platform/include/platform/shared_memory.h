@@ -57,4 +57,13 @@ private:
     std::size_t m_size = 0;
 };
 
+// The receiving side of a hand-over: a handle named on the command line. The text must parse
+// (parseHandle) and name a descriptor this process holds open (fcntl F_GETFD), for reading and
+// writing, on a memory or regular file, as a mapping's is. Otherwise kNoSharedMemory, so that
+// nobody maps or later closes a descriptor of the process's own (its log, a pipe).
+SharedMemoryHandle inheritedHandle(const std::string& text);
+
+// Keeps the handle out of every program this process starts later. False with errno on failure.
+bool setCloseOnExec(SharedMemoryHandle handle) noexcept;
+
 } // namespace platform

@@ -166,6 +166,60 @@ typedef struct AboutRecord {
  * the result code. */
 typedef void (*PluginEntryProc)(int16_t selector, void* parameterBlock, intptr_t* data, int16_t* result);
 
+/* The plug-in's property list: what the host reads from the library before it offers the
+ * filter, exported read-only under the name kPropertyListSymbol. Each record is a key, a
+ * length and that many bytes. Numbers are little-endian; four-character codes are their
+ * four characters in reading order; texts are their characters without a terminator; names
+ * are length-prefixed (one length byte, then the characters). */
+#define kPropertyListSymbol "PluginPropertyList"
+#define kPropertyListType TN_FOUR_CHARS('P', 'i', 'P', 'L')
+#define kPropertyListId 16000
+
+#define kPropertyKind TN_FOUR_CHARS('k', 'i', 'n', 'd')     /* four-character code: the kind of plug-in */
+#define kPropertyName TN_FOUR_CHARS('n', 'a', 'm', 'e')     /* name: the menu entry */
+#define kPropertyCategory TN_FOUR_CHARS('c', 'a', 't', 'g') /* name: the sub-menu */
+#define kPropertyVersion TN_FOUR_CHARS('v', 'e', 'r', 's')  /* 32 bits: interface version, major in the high half */
+#define kPropertyEntry TN_FOUR_CHARS('w', 'x', '8', '6')    /* text: the entry point's symbol */
+#define kPropertyModes TN_FOUR_CHARS('m', 'o', 'd', 'e')    /* 32 bits: bit n set for image mode n */
+#define kPropertyEnable TN_FOUR_CHARS('e', 'n', 'b', 'l')   /* text: the host's expression for when to enable */
+#define kPropertyMaxSize TN_FOUR_CHARS('m', 's', '3', '2')  /* two 32-bit numbers: most rows, most columns */
+#define kPropertyFilterCases TN_FOUR_CHARS('f', 'i', 'c', 'i') /* four bytes per case, see below */
+
+/* A filter plug-in's kind. */
+#define kPluginKindFilter TN_FOUR_CHARS('8', 'B', 'F', 'M')
+
+/* Filter cases, in their order in the filter-case record: for each, the input handling, the
+ * output handling and two flag bytes. */
+enum {
+    kCaseFlatImageNoSelection = 0,
+    kCaseFlatImageWithSelection,
+    kCaseFloatingSelection,
+    kCaseEditableTransparencyNoSelection,
+    kCaseEditableTransparencyWithSelection,
+    kCaseProtectedTransparencyNoSelection,
+    kCaseProtectedTransparencyWithSelection,
+    kFilterCaseCount
+};
+enum {
+    kCaseHandlingCannotFilter = 0,
+    kCaseHandlingStraightData = 1
+};
+/* flags1: the host does not copy the source into the destination first. */
+#define kCaseFlagDontCopyToDestination 0x01
+
+typedef struct PropertyRecord {
+    uint32_t key;
+    uint32_t length;
+    const uint8_t* bytes;
+} PropertyRecord;
+
+typedef struct PropertyList {
+    uint32_t type; /* kPropertyListType */
+    int32_t id;    /* kPropertyListId */
+    uint32_t count;
+    const PropertyRecord* records;
+} PropertyList;
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,5 @@
 #pragma once
-// A stand-in for the image editor in the plug-in's tests: one filter record with its input
+// A stand-in for the image editor in the plug-in's tests and test host: one filter record with its input
 // and output buffers, the transfer callback, the property and handle callbacks, a basic suite
 // and a reversible colour-space suite that count what the plug-in does with them.
 //
@@ -102,6 +102,14 @@ public:
     std::vector<unsigned char> outputHoldingInput() const;
 
     static FakeHost* current();
+
+    // Called with each host that becomes current and with nullptr when it goes; a test that
+    // calls the plug-in's classes directly hands them the host's suites there.
+    using CurrentHook = void (*)(FakeHost* host);
+    static void setCurrentHook(CurrentHook hook);
+
+    // The colour-space suite writes through a null pointer on its next conversion.
+    bool faultInConversion = false;
 
 private:
     HandleProcs m_handleProcs{};

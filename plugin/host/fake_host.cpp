@@ -1,13 +1,12 @@
 #include "fake_host.h"
 
-#include "tunnelry/host_state.h"
-
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
 FakeHost* g_current = nullptr;
+FakeHost::CurrentHook g_currentHook = nullptr;
 
 // The sample range of the fake suite: 8-bit samples run to 255, the host's 16-bit ones to
 // 32768; sums wrap at 2^8 or 2^16 so that any sample the application writes converts back.
@@ -65,6 +64,12 @@ int32_t convert(int32_t from, int32_t to, Colour* colours, int16_t count)
     constexpr int bytes = sizeof(colours[0][0]);
     FakeHost::ConversionCalls& calls = host.conversions;
     ++calls.calls;
+    if (host.faultInConversion) {
+        // Through a volatile pointer, so that the compiler cannot see the null and make a
+        // trap of the store: the host must get a real segmentation fault.
+        int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
     calls.largestChunk = std::max<int>(calls.largestChunk, count);
     calls.colours += count;
     if (count < 0 || bytes != host.bytesPerSample) {
@@ -196,19 +201,25 @@ FakeHost::FakeHost()
     record.advanceState = &advanceState;
     record.maxSpace = 1 << 30;
     record.bufferSpace = 12345;
-    setHostBasicSuite(&basicSuite);
+    if (g_currentHook)
+        g_currentHook(this);
 }
 
 FakeHost::~FakeHost()
 {
-    setHostBasicSuite(nullptr);
-    setCurrentFilterRecord(nullptr);
+    if (g_currentHook)
+        g_currentHook(nullptr);
     g_current = nullptr;
 }
 
 FakeHost* FakeHost::current()
 {
     return g_current;
+}
+
+void FakeHost::setCurrentHook(CurrentHook hook)
+{
+    g_currentHook = hook;
 }
 
 void FakeHost::setLayer(int16_t mode, int16_t planes, int32_t w, int32_t h, bool withBig, int32_t padding,
