@@ -3,17 +3,32 @@
 // and everything made on the image. Created on first use; every view, tool and panel reaches
 // it through instance() and follows it through its signals. It never calls the engine itself.
 
+#include "EDOs.h"
 #include "ImageCoordinates.h"
 
+#include "dravik.h"
+
+#include <QColor>
 #include <QList>
+#include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <QtGlobal>
 
+#include <functional>
+
+class DravikCommand;
 class GmBrushing;
+class GmStatusArray;
+class SegmentationStuff;
 class GmRegion;
 class GmTool;
 class KsSourceImage;
 class QImage;
+
+namespace ks {
+class Rectangle;
+}
 
 class GmModel : public QObject {
     Q_OBJECT
@@ -26,8 +41,76 @@ public:
     // must not build a new one.
     static GmModel* existingInstance();
 
+    // The edge-detection values a new engine session suggests.
+    struct SessionSuggestion {
+        float tolerance = float(EDOs::defaultSensitivity - 1) / 99.0f;
+        int width = EDOs::defaultWidth;
+        int contrast = EDOs::defaultContrast;
+        int texture = EDOs::defaultTexture;
+    };
+
+    // Lets the brush and clean tools fit their size limits to a newly installed image.
+    using ImageInstalledHook = std::function<void(const KsSourceImage* image)>;
+    static void setImageInstalledHook(ImageInstalledHook hook);
+
     KsSourceImage* source() const { return m_source; }
     KsSourceImage* output() const { return m_output; }
+
+    // Installs an image: (1, 1, source, output) for an opened file, (0, 2, none, none) for a
+    // loaded project onto the images already held. Takes ownership of the images, also when
+    // it refuses them; output may be null (a copy of the source is made). Starts the engine
+    // and opens a session. False, with no image held, when the source is not valid.
+    bool setImage(int flag, int loadState, KsSourceImage* source, KsSourceImage* output);
+    // Ends the session and the engine library. Stand-alone the images go with the session;
+    // launched by a host or to edit a file in place they stay for the hand-back.
+    bool closeImage();
+    // Ends the image's sessions and deletes the status image; the two images (either may be
+    // null) are deleted once the engine no longer reads them.
+    void closeSession(KsSourceImage* oldSource, KsSourceImage* oldOutput);
+    // From the session command: the suggestion becomes the options' defaults (and, with flag 1
+    // and the options not kept, their values); all are applied and stored.
+    void sessionBegun(const SessionSuggestion& suggestion, int flag);
+    void setStatusImage(DvImage* record);
+    // Nothing the user made would be lost by discarding the document.
+    bool isUnmodified() const;
+    // 0 no image, 1 image opened, 2 project loaded onto the image.
+    int loadState() const { return m_loadState; }
+
+    // Asks first when marks would be lost; "No" keeps everything and announces the old
+    // divisor again, so that a selector snaps back.
+    void changeResolution(int divisor);
+    // The working image's colour under an image point; black outside it or without an image.
+    QColor colourAt(const ImagePointF& point) const;
+
+    DvLibrary* library() const { return m_library; }
+    void setLibrary(DvLibrary* library) { m_library = library; }
+    GmStatusArray* statusArray() const { return m_statusArray; }
+    SegmentationStuff* segmentation() const { return m_segmentation; }
+    // The source's working image as the engine reads it (all zero without one).
+    DvImageDesc workingPixels() const;
+    // The flag the last openSession was called with, read by the session command.
+    int sessionFlag() const { return m_sessionFlag; }
+
+    int undoCount() const { return m_undoCount; }
+    int redoCount() const { return m_redoCount; }
+    // Stores the counts and emits dvUndoStackChanged.
+    void setUndoRedoCounts(int undo, int redo);
+
+    // After a command changed statuses: the status array's refresh, then the whole image dirty.
+    void statusRefresh();
+
+    // One rectDirty over the union when the two valid rectangles meet, else one for each.
+    void markRectsDirty(const QRectF& a, const QRectF& b);
+    // The active patch's outline bounds, or the whole image.
+    void signalDirtyHighlightArea();
+
+    // The rubber bands of the zoom and preview tools.
+    void beginZoomRect(const ImagePointF& point);
+    void clearZoomRect();
+    void beginTestRenderRect(const ImagePointF& point);
+    void clearTestRenderRect();
+    ks::Rectangle* zoomRect() const { return m_zoomRect; }
+    ks::Rectangle* testRenderRect() const { return m_testRenderRect; }
 
     // Workspace resolution divisor: 1, 2, 4 or 8.
     int resolution() const { return m_resolution; }
@@ -66,14 +149,45 @@ signals:
     void showOriginal();
     void changeBackgroundColour();
 
+public slots:
+    void signalDirtyImageSlot(int hint = DirtyHintNone);
+    // The engine wrote the cut-out: its display is rebuilt and the whole image repainted.
+    void signalDirtyOutputImageSlot();
+    void dirtyRectSlot(const ImageRectF& rect);
+    // Opens a session on the source. When the engine is busy the main window is disabled
+    // until the queue has drained; the working image is rebuilt only then, after the old
+    // session's end.
+    void openSession(int flag = 1);
+
 private:
     friend struct GmModelTestAccess;  // tests place an image without starting the engine
 
     GmModel();
     ~GmModel() override;
 
+    void submit(DravikCommand* command);
+    void endWaitForClosure();
+    void clearRubberBand(ks::Rectangle*& band);
+
     KsSourceImage* m_source = nullptr;
     KsSourceImage* m_output = nullptr;
     int m_resolution = 1;
     QList<GmBrushing*> m_brushings;
+    ks::Rectangle* m_testRenderRect = nullptr;
+    ks::Rectangle* m_zoomRect = nullptr;
+    GmStatusArray* m_statusArray = nullptr;
+    DvLibrary* m_library = nullptr;
+    SegmentationStuff* m_segmentation = nullptr;
+    int m_loadState = 0;
+    int m_undoCount = 0;
+    int m_redoCount = 0;
+    int m_sessionFlag = 1;
+    QMetaObject::Connection m_closureConnection;
+    // The main window is disabled and the wait cursor shown until the queue has drained.
+    bool m_waitingForClosure = false;
+    // Commands whose results arrive after they are submitted: a close in between must still
+    // end what they make.
+    QPointer<DravikCommand> m_pendingInit;
+    QPointer<DravikCommand> m_pendingBeginSession;
+    QPointer<DravikCommand> m_pendingNewStatusImage;
 };

@@ -16,6 +16,7 @@
 
 struct GmModelTestAccess {
     static void setSource(KsSourceImage* source) { GmModel::instance()->m_source = source; }
+    static void setLoadState(int loadState) { GmModel::instance()->m_loadState = loadState; }
 };
 
 namespace testsupport {

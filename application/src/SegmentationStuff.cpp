@@ -1,0 +1,67 @@
+#include "SegmentationStuff.h"
+
+#include "DravikCommand.h"
+#include "GmModel.h"
+#include "Rectangle.h"
+
+#include <QVariantMap>
+
+namespace {
+
+const QString isCheckedKey = QStringLiteral("isChecked_");
+const QString edosKey = QStringLiteral("edos_");
+
+} // namespace
+
+SegmentationStuff::SegmentationStuff(GmRegion* parent) : m_parent(parent)
+{
+    if (parent) {
+        if (GmModel* model = GmModel::existingInstance()) {
+            m_edos.assign(model->segmentation()->edos());
+            m_edos.revertAll();
+        }
+    }
+}
+
+SegmentationStuff::SegmentationStuff(const QVariant& map, GmRegion* parent)
+    : m_parent(parent), m_edos(map.toMap().value(edosKey))
+{
+    const QVariantMap values = map.toMap();
+    if (values.contains(isCheckedKey))
+        m_isChecked = values.value(isCheckedKey).toBool();
+}
+
+SegmentationStuff::SegmentationStuff(const SegmentationStuff&) : QObject() {}
+
+SegmentationStuff::~SegmentationStuff() = default;
+
+QVariant SegmentationStuff::toVariant() const
+{
+    QVariantMap map;
+    map.insert(isCheckedKey, m_isChecked);
+    map.insert(edosKey, m_edos.toVariant());
+    return map;
+}
+
+Shape& SegmentationStuff::outline()
+{
+    // Made on first use, never while the model itself is being built. Only its outline pieces
+    // are used; the rectangle is never drawn.
+    if (!m_edgeOutline)
+        m_edgeOutline = std::make_unique<ks::Rectangle>(QPointF());
+    return *m_edgeOutline;
+}
+
+void SegmentationStuff::analysisStarted()
+{
+    outline().setOutlinePolygons(nullptr);
+    if (GmModel* model = GmModel::existingInstance())
+        model->signalDirtyImageSlot(DirtyHintNone);
+}
+
+void SegmentationStuff::sessionChanged()
+{
+    outline().setOutlinePolygons(m_analysisSession);
+    if (GmModel* model = GmModel::existingInstance())
+        model->signalDirtyImageSlot(DirtyHintOutline);
+}
