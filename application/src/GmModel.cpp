@@ -1,5 +1,6 @@
 #include "GmModel.h"
 
+#include "BlendingStuff.h"
 #include "DravikThread.h"
 #include "DvCmdBeginSession.h"
 #include "DvCmdDeleteStatusImage.h"
@@ -55,6 +56,7 @@ GmModel::GmModel()
     Q_UNUSED(segmentationType);
     m_statusArray = new GmStatusArray(this, this);
     m_segmentation = new SegmentationStuff(nullptr);
+    m_blending = new BlendingStuff;
     DravikThread::setUndoCountFactory([](GmModel* model) -> DravikCommand* {
         return model ? new DvCmdNumAvailableUndoRedo(model) : nullptr;
     });
@@ -67,6 +69,7 @@ GmModel::~GmModel()
     delete m_testRenderRect;
     delete m_zoomRect;
     delete m_segmentation;
+    delete m_blending;
     delete m_statusArray;
     m_brushings.clear();
     if (g_instance == this)

@@ -17,6 +17,7 @@
 
 #include <functional>
 
+class BlendingStuff;
 class DravikCommand;
 class GmBrushing;
 class GmStatusArray;
@@ -86,6 +87,8 @@ public:
     void setLibrary(DvLibrary* library) { m_library = library; }
     GmStatusArray* statusArray() const { return m_statusArray; }
     SegmentationStuff* segmentation() const { return m_segmentation; }
+    // The image's edge-blending settings.
+    BlendingStuff* blending() const { return m_blending; }
     // The source's working image as the engine reads it (all zero without one).
     DvImageDesc workingPixels() const;
     // The flag the last openSession was called with, read by the session command.
@@ -178,6 +181,7 @@ private:
     GmStatusArray* m_statusArray = nullptr;
     DvLibrary* m_library = nullptr;
     SegmentationStuff* m_segmentation = nullptr;
+    BlendingStuff* m_blending = nullptr;
     int m_loadState = 0;
     int m_undoCount = 0;
     int m_redoCount = 0;
