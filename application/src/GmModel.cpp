@@ -2,8 +2,10 @@
 
 #include "BlendingStuff.h"
 #include "DravikThread.h"
+#include "DvCmdAutoFill.h"
 #include "DvCmdBeginSession.h"
 #include "DvCmdDeleteStatusImage.h"
+#include "DvCmdDespeckleSelection.h"
 #include "DvCmdEndSession.h"
 #include "DvCmdFinish.h"
 #include "DvCmdInit.h"
@@ -387,6 +389,26 @@ void GmModel::signalDirtyOutputImageSlot()
     m_output->setPixmapDirty();
     emit rectDirty(QRectF(0, 0, m_output->width(), m_output->height()));
     emit cutoutChanged();
+}
+
+void GmModel::autoFillImageSlot()
+{
+    submit(new DvCmdAutoFill(this, 0));
+}
+
+void GmModel::autoFillImageWithKeepSlot()
+{
+    submit(new DvCmdAutoFill(this, 4));
+}
+
+void GmModel::autoFillImageWithDeleteSlot()
+{
+    submit(new DvCmdAutoFill(this, 2));
+}
+
+void GmModel::cleanSelection(int classes)
+{
+    submit(new DvCmdDespeckleSelection(this, classes));
 }
 
 void GmModel::dirtyRectSlot(const ImageRectF& rect)

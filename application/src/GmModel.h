@@ -102,6 +102,9 @@ public:
     // After a command changed statuses: the status array's refresh, then the whole image dirty.
     void statusRefresh();
 
+    // Cleans the given status classes (1, 2, 4, 8 combined) as one undo step.
+    void cleanSelection(int classes);
+
     // One rectDirty over the union when the two valid rectangles meet, else one for each.
     void markRectsDirty(const QRectF& a, const QRectF& b);
     // The active patch's outline bounds, or the whole image.
@@ -156,6 +159,11 @@ public slots:
     void signalDirtyImageSlot(int hint = DirtyHintNone);
     // The engine wrote the cut-out: its display is rebuilt and the whole image repainted.
     void signalDirtyOutputImageSlot();
+    // Auto-fill of the whole image: by the analysis (0), and the two fills the menus name
+    // after Keep (4) and Delete (2).
+    void autoFillImageSlot();
+    void autoFillImageWithKeepSlot();
+    void autoFillImageWithDeleteSlot();
     void dirtyRectSlot(const ImageRectF& rect);
     // Opens a session on the source. When the engine is busy the main window is disabled
     // until the queue has drained; the working image is rebuilt only then, after the old

@@ -1,6 +1,8 @@
 #include "SegmentationStuff.h"
 
 #include "DravikCommand.h"
+#include "DravikThread.h"
+#include "DvCmdAnalyseImage.h"
 #include "GmModel.h"
 #include "Rectangle.h"
 
@@ -50,6 +52,32 @@ Shape& SegmentationStuff::outline()
     if (!m_edgeOutline)
         m_edgeOutline = std::make_unique<ks::Rectangle>(QPointF());
     return *m_edgeOutline;
+}
+
+void SegmentationStuff::submitAnalysis(QObject* panel)
+{
+    m_edos.applyAll();
+    DravikThread* thread = DravikThread::instance();
+    if (m_analysisCommand && thread)
+        thread->cancelCommand(m_analysisCommand);
+    GmModel* model = GmModel::existingInstance();
+    auto* command = new DvCmdAnalyseImage(model, m_parent, this);
+    m_analysisCommand = command;
+    if (!m_parent && model)
+        emit model->imageAnalysisHasBegun();
+    if (thread) {
+        thread->submit(command);
+    } else {
+        qWarning("SegmentationStuff: no engine worker for the analysis");
+        delete command;
+    }
+    // The panel is reached by name: it lives in the widgets, which this record does not know.
+    if (panel && m_analysisCommand) {
+        QMetaObject::invokeMethod(panel, "setEnablednessOfButtons");
+        QObject::connect(m_analysisCommand, SIGNAL(destroyed()), panel, SLOT(setEnablednessOfButtons()));
+    }
+    if (model)
+        emit model->smegChanged();
 }
 
 void SegmentationStuff::analysisStarted()

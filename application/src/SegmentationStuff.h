@@ -50,6 +50,11 @@ public:
     DravikCommand* analysisCommand() const { return m_analysisCommand; }
     bool hasPendingAnalysis() const { return !m_analysisCommand.isNull(); }
 
+    // Applies the edited options and submits an analysis with them, cancelling one still
+    // waiting. panel (any object with a setEnablednessOfButtons slot) may be null; it is asked
+    // to update its buttons now and again when the analysis has gone.
+    void submitAnalysis(QObject* panel);
+
     // An analysis begins: the old outline goes.
     void analysisStarted();
     // After any change of the sessions: the outline follows the analysis session. Call only

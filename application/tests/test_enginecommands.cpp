@@ -6,7 +6,12 @@
 #include "CommandHooks.h"
 #include "DravikCommand.h"
 #include "DravikThread.h"
+#include "DvCmdAnalyseImage.h"
+#include "DvCmdDespeckleSelection.h"
 #include "DvCmdSelect.h"
+#include "DvCmdUndo.h"
+#include "DvCmdRedo.h"
+#include "Shape.h"
 #include "GmModel.h"
 #include "GmStatusArray.h"
 #include "KsAppPreferences.h"
@@ -21,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 using testsupport::waitUntil;
@@ -28,6 +34,21 @@ using testsupport::waitUntil;
 namespace {
 
 const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png");
+
+// Holds the worker until released.
+class HoldCommand : public DravikCommand {
+public:
+    explicit HoldCommand(std::atomic<bool>* release) : DravikCommand(nullptr, QStringLiteral("Hold")), m_release(release) {}
+    void execute() override
+    {
+        while (!m_release->load())
+            QThread::msleep(1);
+    }
+    bool isCancellable() const override { return false; }
+
+private:
+    std::atomic<bool>* m_release;
+};
 
 class EngineCommandTest : public ::testing::Test {
 protected:
@@ -74,6 +95,17 @@ protected:
     {
         m_thread->submit(command);
         ASSERT_TRUE(idle());
+    }
+
+    // Applies sensitivity 50 and waits for the analysis.
+    void analyse()
+    {
+        m_model->segmentation()->edos().sensitivity().setCurrent(50);
+        m_model->segmentation()->submitAnalysis(nullptr);
+        ASSERT_TRUE(idle());
+        ASSERT_TRUE(m_model->segmentation()->analysisSession()->analysed);
+        m_results.clear();
+        m_undoStack.clear();
     }
 
     int lastResult() const { return m_results.isEmpty() ? -1 : m_results.last().second; }
@@ -161,6 +193,135 @@ TEST_F(EngineCommandTest, AStrokeOutsideTheImageDoesNotRun)
     submit(new DvCmdSelect(m_model, brushing.get(), 1, 2, 0, 0));
     EXPECT_TRUE(m_undoStack.isEmpty() || m_undoStack.last() == qMakePair(0, 0));
     EXPECT_EQ(m_model->statusArray()->statusesPresent(), 1);
+}
+
+TEST_F(EngineCommandTest, AnAnalysisAppliesTheOptionsAndRebuildsTheOutline)
+{
+    open();
+    QSignalSpy begun(m_model, &GmModel::imageAnalysisHasBegun);
+    QSignalSpy smeg(m_model, &GmModel::smegChanged);
+    SegmentationStuff* record = m_model->segmentation();
+    record->edos().sensitivity().setCurrent(50);
+    record->submitAnalysis(nullptr);
+    EXPECT_EQ(begun.count(), 1);
+    EXPECT_GE(smeg.count(), 1);
+    EXPECT_EQ(record->edos().sensitivity().applied(), 50);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_GE(smeg.count(), 2);
+    DvSession* session = record->analysisSession();
+    ASSERT_NE(session, nullptr);
+    EXPECT_TRUE(session->analysed);
+    DvVariable variable{};
+    ASSERT_EQ(DvGetVariable(session, &variable, "imageTol"), DvOk);
+    EXPECT_NEAR(variable.normalised, 1.0f - 49.0f / 99.0f, 1e-5);
+    ASSERT_NE(record->edgeOutline(), nullptr);
+    EXPECT_FALSE(record->edgeOutline()->outlinePieces().empty());
+}
+
+TEST_F(EngineCommandTest, ASecondAnalysisCancelsOneStillQueued)
+{
+    open();
+    std::atomic<bool> release{false};
+    m_thread->submit(new HoldCommand(&release));
+    SegmentationStuff* record = m_model->segmentation();
+    record->submitAnalysis(nullptr);
+    QPointer<DravikCommand> first = record->analysisCommand();
+    ASSERT_FALSE(first.isNull());
+    record->submitAnalysis(nullptr);
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(record->hasPendingAnalysis());
+    release = true;
+    ASSERT_TRUE(idle());
+    int analyses = 0;
+    for (const auto& result : m_results)
+        analyses += result.first == QStringLiteral("Finding Edges in Image...");
+    EXPECT_EQ(analyses, 1);
+    EXPECT_FALSE(record->hasPendingAnalysis());
+}
+
+TEST_F(EngineCommandTest, ACancelledAnalysisRestoresTheStoredOptions)
+{
+    const QString big = QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH")) + "/big.png";
+    QImage photo(photoPath);
+    ASSERT_FALSE(photo.isNull());
+    ASSERT_TRUE(photo.scaled(2449, 1630, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(big));
+    open(big);
+    SegmentationStuff* record = m_model->segmentation();
+    const int stored = record->edos().sensitivity().stored();
+    QObject::connect(m_thread.get(), &DravikThread::commandStarted, m_thread.get(),
+                     [this](DravikCommand* command) { m_thread->cancelCommand(command); });
+    record->edos().sensitivity().setCurrent(stored == 90 ? 10 : 90);
+    record->edos().width().setCurrent(record->edos().width().stored() + 2);
+    record->submitAnalysis(nullptr);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvCancelled);
+    EXPECT_EQ(record->edos().sensitivity().applied(), stored);
+    EXPECT_EQ(record->edos().width().applied(), record->edos().width().stored());
+}
+
+TEST_F(EngineCommandTest, AStrokeAgainstTheOtherClassCompletesTheMaskInTheSameStep)
+{
+    open();
+    analyse();
+    auto keep = stroke({200, 150}, {240, 160}, 9);
+    submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+    ASSERT_EQ(m_model->statusArray()->statusesPresent() & 8, 0);
+    // Outside the Keep stroke, near enough for the two to meet.
+    auto remove = stroke({200, 180}, {240, 190}, 9);
+    submit(new DvCmdSelect(m_model, remove.get(), 1, 4, 1, 0));
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_NE(m_model->statusArray()->statusesPresent() & 8, 0);
+    submit(new DvCmdUndo(m_model));
+    submit(new DvCmdRedo(m_model));
+    const QList<QPair<int, int>> expected{{1, 0}, {2, 0}, {1, 1}, {2, 0}};
+    EXPECT_EQ(m_undoStack, expected);
+}
+
+TEST_F(EngineCommandTest, CleaningNeedsAnAnalysisAndIsOneStep)
+{
+    open();
+    submit(new DvCmdDespeckleSelection(m_model, 2 | 8));
+    EXPECT_EQ(m_tips.size(), 1);
+    EXPECT_EQ(m_undoStack.last(), qMakePair(0, 0));
+
+    analyse();
+    auto keep = stroke({200, 150}, {240, 160}, 9);
+    submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+    // A lone speck of Keep away from the stroke.
+    auto speck = stroke({20, 280}, {20, 280}, 1);
+    submit(new DvCmdSelect(m_model, speck.get(), 1, 2, 0, 0));
+    m_model->cleanSelection(2 | 8);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_EQ(m_undoStack.last(), qMakePair(3, 0));
+    // Unassigned too: the clean tool's promise on an unmarked click.
+    m_model->cleanSelection(1);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_EQ(m_undoStack.last(), qMakePair(4, 0));
+}
+
+TEST_F(EngineCommandTest, TheImageAutoFillSlotsEachMakeOneStep)
+{
+    open();
+    analyse();
+    auto keep = stroke({200, 150}, {240, 160}, 9);
+    submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+    auto remove = stroke({10, 10}, {60, 10}, 9);
+    submit(new DvCmdSelect(m_model, remove.get(), 1, 4, 0, 1));
+    const int before = m_undoStack.last().first;
+    m_model->autoFillImageWithKeepSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    m_model->autoFillImageWithDeleteSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    m_model->autoFillImageSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_EQ(m_undoStack.last().first, before + 3);
+    EXPECT_EQ(m_model->statusArray()->statusesPresent() & 1, 0);
 }
 
 } // namespace
