@@ -1,6 +1,7 @@
 #include "GmModel.h"
 
 #include "BlendingStuff.h"
+#include "CommandHooks.h"
 #include "DravikThread.h"
 #include "DvCmdAutoFill.h"
 #include "DvCmdBeginSession.h"
@@ -8,6 +9,7 @@
 #include "DvCmdDespeckleSelection.h"
 #include "DvCmdEndSession.h"
 #include "DvCmdFinish.h"
+#include "DvCmdGenerateMask.h"
 #include "DvCmdInit.h"
 #include "DvCmdNewStatusImage.h"
 #include "DvCmdNumAvailableUndoRedo.h"
@@ -404,6 +406,12 @@ void GmModel::autoFillImageWithKeepSlot()
 void GmModel::autoFillImageWithDeleteSlot()
 {
     submit(new DvCmdAutoFill(this, 2));
+}
+
+void GmModel::generateMaskSlot()
+{
+    CommandHooks::ensureTab(CommandHooks::CutoutTab);
+    submit(new DvCmdGenerateMask(this));
 }
 
 void GmModel::cleanSelection(int classes)

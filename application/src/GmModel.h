@@ -164,6 +164,8 @@ public slots:
     void autoFillImageSlot();
     void autoFillImageWithKeepSlot();
     void autoFillImageWithDeleteSlot();
+    // Shows the Cut-out tab and makes the whole-image cut-out.
+    void generateMaskSlot();
     void dirtyRectSlot(const ImageRectF& rect);
     // Opens a session on the source. When the engine is busy the main window is disabled
     // until the queue has drained; the working image is rebuilt only then, after the old

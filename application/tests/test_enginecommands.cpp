@@ -8,6 +8,7 @@
 #include "DravikThread.h"
 #include "DvCmdAnalyseImage.h"
 #include "DvCmdDespeckleSelection.h"
+#include "DvCmdGenerateMask.h"
 #include "DvCmdSelect.h"
 #include "DvCmdUndo.h"
 #include "DvCmdRedo.h"
@@ -323,5 +324,71 @@ TEST_F(EngineCommandTest, TheImageAutoFillSlotsEachMakeOneStep)
     EXPECT_EQ(m_undoStack.last().first, before + 3);
     EXPECT_EQ(m_model->statusArray()->statusesPresent() & 1, 0);
 }
+
+// The cut-out's alpha at a full-resolution pixel, on 0..1.
+double alphaAt(KsSourceImage* image, int x, int y)
+{
+    const DvImageDesc pixels = image->fullResolutionPixels();
+    const auto* row = static_cast<const uchar*>(pixels.data) + std::size_t(y) * pixels.stride;
+    switch (pixels.pixelType) {
+    case DvPixelRgba8:
+        return row[x * 4 + 3] / 255.0;
+    case DvPixelRgba16:
+        return reinterpret_cast<const quint16*>(row)[x * 4 + 3] / 65535.0;
+    case DvPixelRgba16H:
+        return reinterpret_cast<const quint16*>(row)[x * 4 + 3] / 32768.0;
+    }
+    return -1;
+}
+
+class CutoutTest : public EngineCommandTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_F(EngineCommandTest, ACutoutNeedsAnAnalysisAndAMarkedClass)
+{
+    open();
+    DvCmdGenerateMask::setCutoutStamp(-7);
+    QSignalSpy cutout(m_model, &GmModel::cutoutChanged);
+    auto keep = stroke({200, 150}, {240, 160}, 9);
+    submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+    m_model->generateMaskSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(DvCmdGenerateMask::cutoutStamp(), -7);
+    EXPECT_EQ(cutout.count(), 0);
+
+    submit(new DvCmdSelect(m_model, 14, 1));
+    analyse();
+    m_model->generateMaskSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(DvCmdGenerateMask::cutoutStamp(), -7);
+    EXPECT_EQ(cutout.count(), 0);
+}
+
+TEST_P(CutoutTest, TheCutoutFollowsTheStrokesAndStampsTheChangeCounter)
+{
+    open(QStringLiteral(KESTRINE_TEST_DATA "/") + GetParam());
+    analyse();
+    auto keep = stroke({200, 150}, {240, 160}, 9);
+    submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+    auto remove = stroke({10, 10}, {60, 10}, 9);
+    submit(new DvCmdSelect(m_model, remove.get(), 1, 4, 0, 1));
+    QSignalSpy cutout(m_model, &GmModel::cutoutChanged);
+    m_model->generateMaskSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
+    EXPECT_EQ(cutout.count(), 1);
+    EXPECT_DOUBLE_EQ(alphaAt(m_model->output(), 220, 155), 1.0);
+    EXPECT_DOUBLE_EQ(alphaAt(m_model->output(), 35, 10), 0.0);
+    EXPECT_EQ(DvCmdGenerateMask::cutoutStamp(), m_thread->changeCounter());
+    const QImage& status = *m_model->statusArray()->statusImage();
+    for (int y = 0; y < status.height(); ++y)
+        for (int x = 0; x < status.width(); ++x)
+            ASSERT_EQ(status.pixelIndex(x, y) & 64, 0) << x << "," << y;
+
+    m_model->autoFillImageSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_NE(DvCmdGenerateMask::cutoutStamp(), m_thread->changeCounter());
+}
+
+INSTANTIATE_TEST_SUITE_P(Photographs, CutoutTest, ::testing::Values("chelsea.png", "chelsea16.png"));
 
 } // namespace
