@@ -51,6 +51,21 @@ private:
     std::atomic<bool>* m_release;
 };
 
+// Stands in for the edge-finding panel, which the record reaches by slot name.
+class PanelStandIn : public QObject {
+    Q_OBJECT
+public:
+    int calls = 0;
+    bool pendingAtLastCall = false;
+    SegmentationStuff* record = nullptr;
+public slots:
+    void setEnablednessOfButtons()
+    {
+        ++calls;
+        pendingAtLastCall = record->hasPendingAnalysis();
+    }
+};
+
 class EngineCommandTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -220,6 +235,18 @@ TEST_F(EngineCommandTest, AnAnalysisAppliesTheOptionsAndRebuildsTheOutline)
     EXPECT_FALSE(record->edgeOutline()->outlinePieces().empty());
 }
 
+TEST_F(EngineCommandTest, ThePanelUpdatesItsButtonsWhenTheAnalysisStartsAndEnds)
+{
+    open();
+    PanelStandIn panel;
+    panel.record = m_model->segmentation();
+    panel.record->submitAnalysis(&panel);
+    EXPECT_EQ(panel.calls, 1);
+    EXPECT_TRUE(panel.pendingAtLastCall);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(panel.calls, 2);
+}
+
 TEST_F(EngineCommandTest, ASecondAnalysisCancelsOneStillQueued)
 {
     open();
@@ -372,7 +399,11 @@ TEST_P(CutoutTest, TheCutoutFollowsTheStrokesAndStampsTheChangeCounter)
     auto remove = stroke({10, 10}, {60, 10}, 9);
     submit(new DvCmdSelect(m_model, remove.get(), 1, 4, 0, 1));
     QSignalSpy cutout(m_model, &GmModel::cutoutChanged);
+    QList<int> tabs;
+    CommandHooks::setTabHook([&tabs](int tab) { tabs.append(tab); });
     m_model->generateMaskSlot();
+    CommandHooks::setTabHook(nullptr);
+    EXPECT_EQ(tabs, QList<int>{CommandHooks::CutoutTab});
     ASSERT_TRUE(idle());
     EXPECT_EQ(lastResult(), DvOk);
     EXPECT_EQ(cutout.count(), 1);
@@ -392,3 +423,5 @@ TEST_P(CutoutTest, TheCutoutFollowsTheStrokesAndStampsTheChangeCounter)
 INSTANTIATE_TEST_SUITE_P(Photographs, CutoutTest, ::testing::Values("chelsea.png", "chelsea16.png"));
 
 } // namespace
+
+#include "test_enginecommands.moc"
