@@ -19,6 +19,7 @@
 #include "KsSourceImage.h"
 #include "SegmentationStuff.h"
 
+#include "HoldCommand.h"
 #include "Wait.h"
 
 #include "dravik.h"
@@ -35,21 +36,6 @@ using testsupport::waitUntil;
 namespace {
 
 const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png");
-
-// Holds the worker until released.
-class HoldCommand : public DravikCommand {
-public:
-    explicit HoldCommand(std::atomic<bool>* release) : DravikCommand(nullptr, QStringLiteral("Hold")), m_release(release) {}
-    void execute() override
-    {
-        while (!m_release->load())
-            QThread::msleep(1);
-    }
-    bool isCancellable() const override { return false; }
-
-private:
-    std::atomic<bool>* m_release;
-};
 
 // Stands in for the edge-finding panel, which the record reaches by slot name.
 class PanelStandIn : public QObject {
@@ -251,7 +237,7 @@ TEST_F(EngineCommandTest, ASecondAnalysisCancelsOneStillQueued)
 {
     open();
     std::atomic<bool> release{false};
-    m_thread->submit(new HoldCommand(&release));
+    m_thread->submit(new testsupport::HoldCommand(&release));
     SegmentationStuff* record = m_model->segmentation();
     record->submitAnalysis(nullptr);
     QPointer<DravikCommand> first = record->analysisCommand();

@@ -17,6 +17,7 @@
 #include "KsSourceImage.h"
 #include "SegmentationStuff.h"
 
+#include "HoldCommand.h"
 #include "LogCapture.h"
 #include "ModelImage.h"
 #include "ScriptedPrompt.h"
@@ -43,21 +44,6 @@ namespace {
 
 const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png");
 const QSize photoSize(451, 300);
-
-// Holds the worker until released.
-class SlowCommand : public DravikCommand {
-public:
-    explicit SlowCommand(std::atomic<bool>* release) : DravikCommand(nullptr, QStringLiteral("Slow")), m_release(release) {}
-    void execute() override
-    {
-        while (!m_release->load())
-            QThread::msleep(1);
-    }
-    bool isCancellable() const override { return false; }
-
-private:
-    std::atomic<bool>* m_release;
-};
 
 // Keep on the left half, Unassigned on the right.
 QImage keepHalf(QSize size)
@@ -270,7 +256,7 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
 {
     KsMainWindow window;
     std::atomic<bool> release{false};
-    m_thread->submit(new SlowCommand(&release));
+    m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
 
     EXPECT_FALSE(window.isEnabled());
@@ -285,7 +271,7 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
     EXPECT_TRUE(window.isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(m_thread->isAccepting());
-    EXPECT_EQ(m_finished, (QStringList{"Slow", "Initializing...", "Creating New Status Image...", "Beginning Session..."}));
+    EXPECT_EQ(m_finished, (QStringList{"Hold", "Initializing...", "Creating New Status Image...", "Beginning Session..."}));
     EXPECT_NE(m_model->statusArray()->statusImage(), nullptr);
 }
 
@@ -293,7 +279,7 @@ TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
 {
     KsMainWindow window;
     std::atomic<bool> release{false};
-    m_thread->submit(new SlowCommand(&release));
+    m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
     QPointer<KsSourceImage> source = m_model->source();
     ASSERT_FALSE(window.isEnabled());
@@ -304,7 +290,7 @@ TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
     EXPECT_TRUE(m_thread->isAccepting());
     release = true;
     ASSERT_TRUE(idle());
-    EXPECT_EQ(m_finished, (QStringList{"Slow", "Initializing...", "Ending Session...", "Finishing..."}));
+    EXPECT_EQ(m_finished, (QStringList{"Hold", "Initializing...", "Ending Session...", "Finishing..."}));
     EXPECT_TRUE(source.isNull());
     EXPECT_EQ(m_model->library(), nullptr);
     EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
