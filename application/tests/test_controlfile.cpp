@@ -8,6 +8,8 @@
 #include "ScriptedPrompt.h"
 #include "SourceImageFiles.h"
 #include "Tunnelry.h"
+#include "ProgramRun.h"
+#include "RunLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,32 +25,11 @@
 #include <string>
 #include <vector>
 
+using testsupport::onStart;
+using testsupport::runLogHas;
+using testsupport::runMain;
+
 namespace {
-
-int runMain(std::vector<std::string> arguments)
-{
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    return kestrineMain(int(arguments.size()), argv.data());
-}
-
-void onStart(std::function<void(KsApp&)> body, HandBackStatus status = HandBackApply)
-{
-    KsApp::setStartUpHook([body, status](QWidget* window) {
-        KsApp& app = *KsApp::instance();
-        body(app);
-        app.setHandBackStatus(status);
-        QTimer::singleShot(0, window, &QWidget::close);
-    });
-}
-
-bool logHas(const QString& text)
-{
-    QFile log(Klogger::runStem() + QStringLiteral(".txt"));
-    return log.open(QIODevice::ReadOnly | QIODevice::Text) && QString::fromUtf8(log.readAll()).contains(text);
-}
 
 QString scratch(const QString& name)
 {
@@ -219,7 +200,7 @@ TEST_F(ControlFileLaunch, AMissingControlFileEndsWithTwelve)
     const QString missing = scratch("job/none.xml");
     EXPECT_EQ(runMain({"p", "--xmltn", local(missing)}), 12);
     EXPECT_FALSE(started);
-    EXPECT_TRUE(logHas(QStringLiteral("Unable to open XML control file: ") + missing));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Unable to open XML control file: ") + missing));
 }
 
 TEST_F(ControlFileLaunch, AMalformedControlFileOrAMissingImageEndsWithTwelve)
@@ -239,7 +220,7 @@ TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsLoggedNotFatal)
     writeFile(m_control, "<tunnel><image id='imageIn' src='in.png'/></tunnel>");
     onStart([](KsApp&) {});
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
-    EXPECT_TRUE(logHas(QStringLiteral("Hand-back: cannot write ") + scratch("job") + "/"));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + scratch("job") + "/"));
 }
 
 TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
@@ -264,7 +245,7 @@ TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
     EXPECT_TRUE(prompt.messages()[0].text.contains(QStringLiteral("Unable to open XML control file: ") + missing));
-    EXPECT_TRUE(logHas(QStringLiteral("Unable to open XML control file: ") + missing));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Unable to open XML control file: ") + missing));
     EXPECT_EQ(readPath, scratch("e.png"));
 }
 
@@ -342,7 +323,7 @@ TEST_F(EditInPlace, ApplyRewritesTheFileWithTheOutputAlpha)
             wrong += saved[at + 3] != std::uint16_t(x * 65535 / (width - 1));
         }
     EXPECT_EQ(wrong, 0);
-    EXPECT_TRUE(logHas(QStringLiteral("Hand-back: saved ") + m_path));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: saved ") + m_path));
 }
 
 TEST_F(EditInPlace, AnUnreadableFileGivesNoImageAndWritesNothing)
@@ -355,7 +336,7 @@ TEST_F(EditInPlace, AnUnreadableFileGivesNoImageAndWritesNothing)
     EXPECT_TRUE(noImage);
     EXPECT_EQ(readFile(path), QByteArray("not a picture"));
     EXPECT_EQ(prompt.messages().size(), 1);
-    EXPECT_TRUE(logHas(QStringLiteral("Hand-back: no image was opened, nothing written")));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: no image was opened, nothing written")));
 }
 
 } // namespace

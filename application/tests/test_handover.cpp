@@ -7,6 +7,8 @@
 #include "Launch.h"
 
 #include "platform/shared_memory.h"
+#include "RunLog.h"
+#include "ProgramRun.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -24,45 +26,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using testsupport::onStart;
+using testsupport::runLogHas;
+using testsupport::runMain;
+
 namespace {
 
 using platform::SharedMemoryHandle;
-
-int runMain(std::vector<std::string> arguments)
-{
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    return kestrineMain(int(arguments.size()), argv.data());
-}
-
-// Runs the body once the main window is up, then ends the run with the given status.
-void onStart(std::function<void(KsApp&)> body, HandBackStatus status = HandBackApply)
-{
-    KsApp::setStartUpHook([body, status](QWidget* window) {
-        KsApp& app = *KsApp::instance();
-        body(app);
-        app.setHandBackStatus(status);
-        QTimer::singleShot(0, window, &QWidget::close);
-    });
-}
-
-QStringList logLines()
-{
-    QFile log(Klogger::runStem() + QStringLiteral(".txt"));
-    if (!log.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-bool logHas(const QString& text)
-{
-    for (const QString& line : logLines())
-        if (line.contains(text))
-            return true;
-    return false;
-}
 
 constexpr int kWidth = 64;
 constexpr int kHeight = 48;
@@ -275,7 +245,7 @@ TEST_F(HandOver, AGeometryBeyondItsMappingGivesNoImageAndNoWrite)
     EXPECT_EQ(runTunnel(result, small, "64", "48", "8", "little"), 0);
     EXPECT_TRUE(noImage);
     EXPECT_EQ(result.bytes(), rgba8(1));
-    EXPECT_TRUE(logHas(QStringLiteral("Hand-over: the source mapping holds 16 bytes, 12288 needed")));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-over: the source mapping holds 16 bytes, 12288 needed")));
 }
 
 TEST_F(HandOver, AClosedDescriptorGivesNoImageAndIsNeverClosedLater)
@@ -319,7 +289,7 @@ TEST_F(HandOver, AnExceptionAfterStartUpWritesNothingBack)
     });
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), 12);
     EXPECT_EQ(result.bytes(), rgba8(1));
-    EXPECT_TRUE(logHas(QStringLiteral("Nothing handed back: the run ended on an error")));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Nothing handed back: the run ended on an error")));
 }
 
 TEST_F(HandOver, ATitleLikeAQtOptionStaysTheTitle)

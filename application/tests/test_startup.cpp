@@ -10,6 +10,7 @@
 #include "KsMainWindow.h"
 #include "Launch.h"
 #include "ScriptedPrompt.h"
+#include "ProgramRun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,16 +29,9 @@
 
 #include <sys/stat.h>
 
-namespace {
+using testsupport::runMain;
 
-int runMain(std::vector<std::string> arguments)
-{
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    return kestrineMain(int(arguments.size()), argv.data());
-}
+namespace {
 
 void closeWhenShown()
 {

@@ -22,4 +22,11 @@ inline QStringList runLogLines()
     return lines;
 }
 
+// Whether this run's log holds the text.
+inline bool runLogHas(const QString& text)
+{
+    QFile log(Klogger::runStem() + QStringLiteral(".txt"));
+    return log.open(QIODevice::ReadOnly | QIODevice::Text) && QString::fromUtf8(log.readAll()).contains(text);
+}
+
 } // namespace testsupport
