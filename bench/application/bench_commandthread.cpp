@@ -3,6 +3,7 @@
 
 #include "DravikCommand.h"
 #include "DravikThread.h"
+#include "qtbench.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,15 +22,13 @@ private:
     bool* m_done;
 };
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 void BM_SubmitToFinish(benchmark::State& state)
 {
     int argc = 1;
     char name[] = "bench";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler(qtbench::quiet);
     DravikThread thread;
     for (auto _ : state) {
         bool done = false;

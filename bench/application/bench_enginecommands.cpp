@@ -11,6 +11,7 @@
 #include "KsAppPreferences.h"
 #include "KsSourceImage.h"
 #include "SegmentationStuff.h"
+#include "qtbench.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -25,8 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 void waitIdle(DravikThread& thread)
 {
@@ -65,7 +64,7 @@ QString enlargedPhoto(const QTemporaryDir& dir, QSize size)
 struct Document {
     Document(const QString& path, int divisor, int flag)
     {
-        qInstallMessageHandler(quiet);
+        qInstallMessageHandler(qtbench::quiet);
         model = GmModel::instance();
         if (divisor > 1)
             model->changeResolution(divisor);

@@ -7,6 +7,7 @@
 #include "KsSourceImage.h"
 #include "PixelState.h"
 #include "Polygon.h"
+#include "qtbench.h"
 
 #include <QGuiApplication>
 
@@ -25,8 +26,6 @@ struct GmModelTestAccess {
 namespace {
 
 constexpr int kSide = 2000;  // 4 megapixels at divisor 1
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 class ModelImage {
 public:
@@ -107,7 +106,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QGuiApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler(qtbench::quiet);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

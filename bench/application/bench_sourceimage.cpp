@@ -6,6 +6,7 @@
 #include "SourceImageFiles.h"
 
 #include "benchsupport.h"
+#include "qtbench.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -25,8 +26,6 @@ QTemporaryDir& scratch()
     static QTemporaryDir dir;
     return dir;
 }
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 // A photograph enlarged to 20 megapixels, written once as a 16-bit RGBA PNG whose low bytes
 // carry noise, as a camera's 16-bit output does.
@@ -119,7 +118,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QGuiApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler(qtbench::quiet);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
