@@ -92,6 +92,11 @@ void GmStatusArray::setPatchMaskLookup(PatchMaskLookup lookup)
     g_patchMask = std::move(lookup);
 }
 
+QImage GmStatusArray::activePatchMask()
+{
+    return g_patchMask ? g_patchMask() : QImage();
+}
+
 void GmStatusArray::stopHighlight()
 {
     m_oneDThread.abort();
@@ -228,7 +233,7 @@ bool GmStatusArray::prepareHighlight(QImage& patchMask, QRect& area)
         return false;
     stopHighlight();
     const QRect whole = m_highlightImage.rect();
-    patchMask = g_patchMask ? g_patchMask() : QImage();
+    patchMask = activePatchMask();
     if (patchMask.isNull()) {
         area = whole;
     } else {

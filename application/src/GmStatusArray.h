@@ -32,6 +32,8 @@ public:
 
     static void setOpacitySliderLookup(OpacitySliderLookup lookup);
     static void setPatchMaskLookup(PatchMaskLookup lookup);
+    // The lookup's answer now; a null image while no lookup is set.
+    static QImage activePatchMask();
 
     // Takes the engine's record (null: no session). Fills the array, sends a waiting status
     // image and refreshes.
