@@ -568,6 +568,37 @@ void drawSmallPictures()
     drawIcon("2arrow-hide-icon-16x16", 16, 16, [&](QPainter& p) { chevrons(p, false); });
 }
 
+// ---------------------------------------------------------------------------------------------
+// The background picker's checkerboard backdrop and its swap arrow.
+
+void drawBackgroundPictures()
+{
+    // Four 8 x 8 squares, so that the texture tiles into an even checkerboard.
+    QImage board(16, 16, QImage::Format_ARGB32);
+    board.fill(Qt::white);
+    {
+        QPainter p(&board);
+        p.fillRect(0, 0, 8, 8, QColor(204, 204, 204));
+        p.fillRect(8, 8, 8, 8, QColor(204, 204, 204));
+    }
+    save(board, "background_checker");
+
+    // A quarter-circle arrow with a head at either end: one pointing left at the front swatch,
+    // one pointing down at the back swatch.
+    drawIcon("background_swap", 16, 16, [](QPainter& p) {
+        p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::FlatCap));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath arc;
+        arc.moveTo(5, 3.5);
+        arc.arcTo(QRectF(-4, 3.5, 16.5, 16.5), 90, -90);
+        p.drawPath(arc);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kInk);
+        p.drawPolygon(QPolygonF({{0.5, 3.5}, {5.5, 0.5}, {5.5, 6.5}}));
+        p.drawPolygon(QPolygonF({{12.5, 15.5}, {9.5, 10.5}, {15.5, 10.5}}));
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -585,5 +616,6 @@ int main(int argc, char** argv)
     drawToolIcons();
     drawCursors();
     drawSmallPictures();
+    drawBackgroundPictures();
     return g_failures == 0 ? 0 : 1;
 }
