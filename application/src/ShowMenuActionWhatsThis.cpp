@@ -15,6 +15,8 @@ ShowMenuActionWhatsThis* ShowMenuActionWhatsThis::instance()
 
 ShowMenuActionWhatsThis::ShowMenuActionWhatsThis(QObject* parent) : QTimer(parent)
 {
+    // A coarse timer may fire up to 5 % early.
+    setTimerType(Qt::PreciseTimer);
     connect(this, &QTimer::timeout, this, &ShowMenuActionWhatsThis::timeoutSlot);
 }
 
