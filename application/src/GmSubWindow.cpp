@@ -174,7 +174,7 @@ void GmSubWindow::applyGeometry()
     if (m_keepWidth)
         m_layout->setMinimumWidthHint(width());
     if (m_userVisible)
-        show();
+        reveal();
 }
 
 QByteArray GmSubWindow::saveState()

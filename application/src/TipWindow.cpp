@@ -34,7 +34,7 @@ TipWindow::TipWindow(QWidget* parent, QWidget* actionHost, const QString& shortc
       m_browser(new Browser),
       m_floatingSpacer(new QWidget)
 {
-    qApp->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
 
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
@@ -61,7 +61,8 @@ TipWindow::~TipWindow()
         g_tipWindow = nullptr;
         CommandHooks::setTipHook(nullptr);
     }
-    qApp->removeEventFilter(this);
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->removeEventFilter(this);
 }
 
 TipWindow* TipWindow::instance()
