@@ -1,10 +1,12 @@
 #include "KsApp.h"
 
+#include "Browser.h"
 #include "DistributorRecord.h"
 #include "GmModel.h"
 #include "Identity.h"
 #include "KsAboutBox.h"
 #include "KsAppPreferences.h"
+#include "KsAppStyle.h"
 #include "KsApplication.h"
 #include "KsMainWindow.h"
 #include "KsTranslations.h"
@@ -92,7 +94,8 @@ void KsApp::init(int& argc, char** argv)
     qRegisterMetaType<QPainterPath>("QPainterPath");
     qRegisterMetaTypeStreamOperators<QPainterPath>("QPainterPath");
 
-    // The application style proxy is installed here.
+    KsAppStyle::install();
+    Browser::setHelpRootHook(&KsApp::helpUrl);
 
     QFont font = QApplication::font();
     if (font.pointSize() > 1)

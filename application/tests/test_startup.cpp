@@ -1,17 +1,20 @@
 // The program's process entry run in this process: launch modes, exit codes, the run log it
 // writes, and the problem report the main window makes about an earlier crash. Each case runs
 // in its own process with fresh temporary and settings folders.
+#include "Browser.h"
 #include "GmColor.h"
 #include "GmModel.h"
 #include "Identity.h"
 #include "KsAppPreferences.h"
 #include "KsApplication.h"
 #include "KsApp.h"
+#include "KsAppStyle.h"
 #include "KsMainWindow.h"
 #include "Launch.h"
 #include "ScriptedPrompt.h"
 #include "ProgramRun.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -175,6 +178,24 @@ TEST_F(StartUp, ATunnelLaunchExitsWithTheHandBackStatusNotTheLoopResult)
     EXPECT_EQ(mode, LaunchTunnel);
     // Any other launch exits with the loop's result.
     EXPECT_EQ(runMain({"kestrine3"}), 7);
+}
+
+TEST_F(StartUp, TheApplicationStyleWrapsThePlatformsAndHelpLinksPointIntoTheLocalHelp)
+{
+    bool wrapped = false;
+    QString helpRoot;
+    QString helpUrl;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        auto* style = qobject_cast<KsAppStyle*>(QApplication::style());
+        wrapped = style && style->baseStyle() && style->baseStyle()->parent() == style;
+        helpRoot = Browser::helpRoot();
+        helpUrl = KsApp::helpUrl();
+        QTimer::singleShot(0, window, &QWidget::close);
+    });
+    ASSERT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(helpRoot, helpUrl);
+    EXPECT_TRUE(helpRoot.startsWith("file:///"));
 }
 
 TEST_F(StartUp, AnExceptionDuringStartUpGivesTwelveAndStillTearsDown)

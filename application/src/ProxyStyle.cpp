@@ -1,0 +1,3 @@
+#include "ProxyStyle.h"
+
+ProxyStyle::ProxyStyle(QStyle* base) : QProxyStyle(base) {}
