@@ -279,6 +279,12 @@ TEST_F(ArrowTargetTest, ThePatchActionsFollowTheActivePatchAndDeleteMovesBetween
     EXPECT_EQ(deleteEdge->shortcut(), QKeySequence(Qt::Key_Delete));
     EXPECT_TRUE(deletePatch->shortcut().isEmpty());
 
+    // Another edge that is not the active one leaves it alone.
+    auto* other = new ForcedEdge(QPointF(50, 5), 3);
+    other->deactivate();
+    EXPECT_EQ(m_model->activeForcedEdge(), edge);
+    EXPECT_FALSE(other->isActive());
+
     // No object active: the shortcut stays where it was.
     m_model->setActiveForcedEdge(nullptr);
     EXPECT_FALSE(deleteEdge->isEnabled());
@@ -290,6 +296,18 @@ TEST_F(ArrowTargetTest, ThePatchActionsFollowTheActivePatchAndDeleteMovesBetween
     EXPECT_EQ(m_model->activeForcedEdge(), nullptr);
     EXPECT_EQ(deletePatch->shortcut(), QKeySequence(Qt::Key_Delete));
     EXPECT_TRUE(deleteEdge->shortcut().isEmpty());
+}
+
+TEST_F(ArrowTargetTest, APatchOrForcedEdgeMakesTheDocumentModified)
+{
+    GmModelTestAccess::setLoadState(2);
+    EXPECT_TRUE(m_model->isUnmodified());
+    std::unique_ptr<GmRegion> patch(rectPatch({10, 10, 40, 40}));
+    EXPECT_FALSE(m_model->isUnmodified());
+    patch.reset();
+    EXPECT_TRUE(m_model->isUnmodified());
+    std::unique_ptr<ForcedEdge> edge(new ForcedEdge(QPointF(1, 1), 3));
+    EXPECT_FALSE(m_model->isUnmodified());
 }
 
 TEST_F(ArrowTargetTest, AForcedEdgeReachesTheEngineDividedWithItsWidthWhole)
