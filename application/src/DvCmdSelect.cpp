@@ -91,8 +91,8 @@ bool DvCmdSelect::prepare()
         return false;
     m_session = m_imageSession;
 
-    // The patch of a patch form, or of a stroke made inside one, must still be there.
-    if (m_inPatch && !m_patch)
+    // The patch of a patch form, or of a stroke made inside one, must still be the model's.
+    if (m_inPatch && (!m_patch || !model()->patches().contains(m_patch)))
         return false;
 
     switch (m_form) {
