@@ -1,0 +1,166 @@
+// Saving and loading a 20-megapixel document as a project holds it: the document map built by
+// the model and written with a data stream into a file, and read back from the file and
+// installed by the model (until the model has replaced the open document; the engine's
+// session on it follows on its worker and is counted separately).
+
+#include "BrushRegion.h"
+#include "Brushing.h"
+#include "DravikThread.h"
+#include "DvCmdSelect.h"
+#include "ForcedEdge.h"
+#include "GmModel.h"
+#include "KsAppPreferences.h"
+#include "KsSourceImage.h"
+#include "PolyRegion.h"
+#include "RectRegion.h"
+#include "qtbench.h"
+
+#include <QApplication>
+#include <QDataStream>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void waitIdle(DravikThread& thread)
+{
+    while (thread.isBusy() || !thread.isQueueEmpty())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+// A photograph of the test data enlarged to 20 megapixels, with a little sensor-like noise so
+// that the picture compresses as a real one does, written as a file the model opens.
+QString twentyMegapixelPhoto(const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("photo20mp.png"));
+    QImage image = QImage(QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png"))
+                       .scaled(5477, 3651, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                       .convertToFormat(QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int n = int(seed >> 29) - 4;
+            const auto add = [n](int v) { return qBound(0, v + n, 255); };
+            row[x] = qRgb(add(qRed(row[x])), add(qGreen(row[x])), add(qBlue(row[x])));
+        }
+    }
+    image.save(path);
+    return path;
+}
+
+struct Document {
+    explicit Document(const QString& path)
+    {
+        qInstallMessageHandler(qtbench::quiet);
+        model = GmModel::instance();
+        ok = model->setImage(1, 1, new KsSourceImage(path), nullptr);
+        waitIdle(thread);
+        ok = ok && model->resolution() == 8;
+        if (!ok)
+            return;
+        // Marks, patches and a forced edge, as a document being worked on has them.
+        Brushing keep{QColor(Qt::green)};
+        keep.startStroke(QPointF(2400, 1800), 40);
+        keep.addSegment(QPointF(3000, 2000), 40);
+        thread.submit(new DvCmdSelect(model, &keep, 1, 2, 0, 1));
+        Brushing remove{QColor(Qt::red)};
+        remove.startStroke(QPointF(100, 100), 40);
+        remove.addSegment(QPointF(800, 100), 40);
+        thread.submit(new DvCmdSelect(model, &remove, 1, 4, 0, 1));
+        auto* rect = new RectRegion(QPointF(1000, 800));
+        rect->rectangle().dragCornerTo({2200, 1900});
+        rect->beginSubSession();
+        auto* poly = new PolyRegion(QPointF(3000, 500));
+        poly->polygon().appendPoint({4200, 700});
+        poly->polygon().appendPoint({3600, 1600});
+        poly->beginSubSession();
+        auto* brushed = new BrushRegion(keep);
+        brushed->beginSubSession();
+        auto* edge = new ForcedEdge(QPointF(500, 3000), 6);
+        edge->polygon().appendPoint({2500, 3300});
+        edge->submitToEngine();
+        waitIdle(thread);
+    }
+    ~Document()
+    {
+        model->closeImage();
+        waitIdle(thread);
+        GmModel::destroy();
+    }
+    KsAppPreferences preferences;
+    DravikThread thread;
+    GmModel* model = nullptr;
+    bool ok = false;
+};
+
+void save(GmModel* model, const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    QDataStream out(&file);
+    out << QVariant(model->saveToVariant());
+}
+
+void BM_SaveProject20MP(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    Document document(twentyMegapixelPhoto(dir));
+    if (!document.ok) {
+        state.SkipWithError("the photograph did not open at divisor 8");
+        return;
+    }
+    const QString path = dir.filePath(QStringLiteral("document.project"));
+    for (auto _ : state)
+        save(document.model, path);
+    state.counters["file_MB"] = double(QFile(path).size()) / 1e6;
+}
+BENCHMARK(BM_SaveProject20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_LoadProject20MP(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    Document document(twentyMegapixelPhoto(dir));
+    if (!document.ok) {
+        state.SkipWithError("the photograph did not open at divisor 8");
+        return;
+    }
+    const QString path = dir.filePath(QStringLiteral("document.project"));
+    save(document.model, path);
+    double engineSeconds = 0;
+    for (auto _ : state) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        QDataStream in(&file);
+        QVariant map;
+        in >> map;
+        if (!document.model->loadFromVariant(map)) {
+            state.SkipWithError("the project did not load");
+            return;
+        }
+        state.PauseTiming();
+        const auto start = Clock::now();
+        waitIdle(document.thread);
+        engineSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        state.ResumeTiming();
+    }
+    state.counters["then_engine_ms"] = benchmark::Counter(engineSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_LoadProject20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return qtbench::runOffscreen<QApplication>(argc, argv);
+}
