@@ -1,6 +1,7 @@
 #include "GmSubWindow.h"
 
 #include "FakeDock.h"
+#include "GmModel.h"
 #include "GmSubWindowLayout.h"
 #include "TitleButton.h"
 #include "TitleWidget.h"
@@ -272,17 +273,13 @@ void GmSubWindow::keyPressEvent(QKeyEvent* event)
         break;
     case Qt::Key_Backspace:
         event->accept();
-        deleteActivePatch();
+        if (GmModel* model = GmModel::existingInstance())
+            model->deleteRegion();
         break;
     default:
         event->ignore();
         break;
     }
-}
-
-void GmSubWindow::deleteActivePatch()
-{
-    // TODO(lead): GmModel::deleteRegion
 }
 
 void GmSubWindow::resizeEvent(QResizeEvent* event)

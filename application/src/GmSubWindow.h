@@ -118,7 +118,6 @@ private:
     void reveal();
     void createSizeGrip();
     void placeSizeGrip();
-    void deleteActivePatch();
 
     QWidget* m_homeParent;
     QPointer<FakeDock> m_dock;

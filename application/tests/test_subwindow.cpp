@@ -2,9 +2,13 @@
 // the dock column, and panels docked into it or floating. Offscreen has no window manager, so
 // the checks are of flags, geometry and visibility, never of frames.
 
+#include "DravikThread.h"
 #include "FakeDock.h"
+#include "GmModel.h"
 #include "GmSubWindow.h"
 #include "GmSubWindowLayout.h"
+#include "ModelImage.h"
+#include "RectRegion.h"
 #include "TitleButton.h"
 #include "TitleWidget.h"
 #include "Wait.h"
@@ -14,6 +18,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QSizeGrip>
 #include <QSplitter>
@@ -412,6 +417,32 @@ TEST_F(SubWindowTest, EscapeIsAnnouncedBackspaceConsumedOtherKeysReachTheParent)
     QTest::keyClick(panel, Qt::Key_A);
     EXPECT_EQ(m_window.keys, QList<int>{Qt::Key_A});
     EXPECT_EQ(escapes.count(), 1);
+}
+
+TEST_F(SubWindowTest, BackspaceDeletesTheActivePatchOnly)
+{
+    testsupport::ModelImage image(400, 300, 1);
+    GmModel* model = GmModel::instance();
+    DravikThread thread;
+    // A closed worker lets a deleted patch go at once.
+    thread.setAccepting(false);
+    QPointer<RectRegion> kept = new RectRegion(QPointF(10, 10));
+    kept->rectangle().dragCornerTo(QPointF(60, 60));
+    QPointer<RectRegion> active = new RectRegion(QPointF(100, 100));
+    active->rectangle().dragCornerTo(QPointF(160, 160));
+    model->setActiveRegion(active, 1);
+
+    TestPanel* panel = dockedPanel("Keys", 80);
+    panel->toggleViewSlot(true);
+    QTest::keyClick(panel, Qt::Key_Backspace);
+    EXPECT_TRUE(active.isNull());
+    ASSERT_FALSE(kept.isNull());
+    EXPECT_EQ(model->patches().size(), 1);
+
+    // Nothing active: Backspace deletes nothing.
+    QTest::keyClick(panel, Qt::Key_Backspace);
+    EXPECT_FALSE(kept.isNull());
+    thread.setAccepting(true);
 }
 
 TEST_F(SubWindowTest, CloseAndShowEventsTrackTheClosedFlagAndTheAction)
