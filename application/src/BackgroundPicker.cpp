@@ -1,7 +1,7 @@
 #include "BackgroundPicker.h"
 
 #include "BackgroundSwatch.h"
-#include "KsApp.h"
+#include "Browser.h"
 #include "MouseClickFilter.h"
 #include "Texts.h"
 
@@ -19,12 +19,6 @@ namespace {
 constexpr int minimumCell = 16;
 // The white frame around each swatch.
 constexpr int frameWidth = 1;
-
-// The root under which the help topics lie.
-QString helpRoot()
-{
-    return KsApp::helpUrl();
-}
 
 // Read once for the process; an image rather than a pixmap, so that it may outlive the
 // application object.
@@ -108,7 +102,7 @@ BackgroundPicker::BackgroundPicker(QWidget* parent)
            "or in a <b>Preview Cut-out</b>.</p><p>You can choose a color by clicking the "
            "colored square towards the bottom of the tool palette. Alternatively you can swap "
            "back and forth to a checkerboard background using the swap arrow.</p>")
-        + learnMoreParagraph(helpRoot()
+        + learnMoreParagraph(Browser::helpRoot()
                              + QStringLiteral("/4-Kestrine_Tools/About_Kestrine_Tools.htm")));
 }
 

@@ -4,7 +4,7 @@
 
 #include "BackgroundPicker.h"
 #include "BackgroundSwatch.h"
-#include "KsApp.h"
+#include "Browser.h"
 
 #include "ScriptedPrompt.h"
 #include "Wait.h"
@@ -172,7 +172,7 @@ TEST_F(BackgroundPickerTest, WidgetSizesHelpAndPictures)
     EXPECT_TRUE(picker.whatsThis().startsWith("<p><b>Background Picker</b></p><p>Choose the "
                                               "color of the background"));
     EXPECT_TRUE(picker.whatsThis().endsWith(
-        "using the swap arrow.</p><p><a href=\"" + KsApp::helpUrl()
+        "using the swap arrow.</p><p><a href=\"" + Browser::helpRoot()
         + "/4-Kestrine_Tools/About_Kestrine_Tools.htm\">Learn More</a></p>"));
 
     // Our pictures: an even grey and white board, and the arrow.
