@@ -20,6 +20,8 @@ ImageView::ImageView(QWidget* parent)
     : QWidget(parent), m_actionGroup(new QActionGroup(this)), m_tabBar(new QTabBar),
       m_tabWidget(new IVTabWidget(m_tabBar, this))
 {
+    // Queued connections and signal spies carry the tab by its registered type.
+    qRegisterMetaType<ImageView::ViewTab>();
     // The tab bar switches pages only through the view: several tabs share one page.
     connect(m_tabBar, &QTabBar::currentChanged, this, &ImageView::currentTabChanged);
     connect(this, &ImageView::switchToTab, m_tabWidget, &IVTabWidget::setCurrentPage);
