@@ -42,8 +42,10 @@ public:
     // A non-empty shortcut is read as native text. A null group means the shared group, null
     // options the default options strip. The action goes into the menu widget, and into the
     // bar widget when that is a tool bar or a push button.
-    // The constructor checks availability once with this base's isAvailable: a tool that
-    // answers otherwise calls setEnabledSlot again at the end of its own constructor.
+    // Availability is checked again on every image, patch, segmentation, engine state and tab
+    // change (the tab changes of the image view that exists when the tool is built). The
+    // constructor checks it once with this base's isAvailable: a tool that answers otherwise
+    // calls setEnabledSlot again at the end of its own constructor.
     GmTool(const QString& name, const QString& displayName, const QIcon& icon, const QString& shortcut,
            const QString& helpText, QActionGroup* actionGroup = nullptr, QWidget* menuWidget = nullptr,
            QWidget* barWidget = nullptr, ToolOptions* toolOptions = nullptr);
