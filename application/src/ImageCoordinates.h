@@ -7,6 +7,8 @@
 
 using ImagePointF = QPointF;
 using ImageRectF = QRectF;
+// The image rectangle shown in the viewport, as the view reports it.
+using GRectF = QRectF;
 
 // How far the canvas grows a dirty rectangle before repainting it: not at all, by 2 widget
 // pixels (outlines), or by 4.5 (handles).
