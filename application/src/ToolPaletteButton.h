@@ -3,11 +3,10 @@
 // triggers instead of the default one, and shows a small menu triangle when it carries a
 // choice of actions.
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QToolButton>
-
-class QAction;
 
 class ToolPaletteButton : public QToolButton {
     Q_OBJECT
