@@ -93,6 +93,24 @@ BlendingOptions::BlendingOptions(const QVariant& variant)
 
 BlendingOptions::~BlendingOptions() = default;
 
+void BlendingOptions::assign(const BlendingOptions& other)
+{
+    autoBlendWidth = other.autoBlendWidth;
+    blendRatio = other.blendRatio;
+    isPatchBlendRatioTrackingImage = other.isPatchBlendRatioTrackingImage;
+    feather = other.feather;
+    isChoices = other.isChoices;
+    choices1 = other.choices1;
+    choices2 = other.choices2;
+    isMembrane = other.isMembrane;
+    membrane1 = other.membrane1;
+    isUniformBg = other.isUniformBg;
+    fgChecked = other.fgChecked;
+    bgChecked = other.bgChecked;
+    m_fgOverride->setColor(other.m_fgOverride->color());
+    m_bgOverride->setColor(other.m_bgOverride->color());
+}
+
 QVariantMap BlendingOptions::toMap() const
 {
     QVariantMap map;

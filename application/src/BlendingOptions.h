@@ -19,6 +19,10 @@ public:
     BlendingOptions(const BlendingOptions&) = delete;
     BlendingOptions& operator=(const BlendingOptions&) = delete;
 
+    // Takes every value of the other record, the override colours' included (the colour
+    // objects stay this record's own).
+    void assign(const BlendingOptions& other);
+
     // Floats are written as doubles; the colours as their GmColor maps.
     QVariantMap toMap() const;
 

@@ -1,6 +1,10 @@
 #include "DvCmdAnalyseImage.h"
 
+#include "DravikThread.h"
+#include "DvCmdEndSession.h"
 #include "GmModel.h"
+#include "GmRegion.h"
+#include "PixelState.h"
 #include "SegmentationStuff.h"
 
 #include <QCoreApplication>
@@ -17,7 +21,10 @@ QString descriptionFor(const GmRegion* patch)
 } // namespace
 
 DvCmdAnalyseImage::DvCmdAnalyseImage(GmModel* model, GmRegion* patch, SegmentationStuff* record)
-    : DravikCommand(model, descriptionFor(patch), DvRefused), m_record(record)
+    : DravikCommand(model, descriptionFor(patch), DvRefused),
+      m_patch(patch),
+      m_forPatch(patch != nullptr),
+      m_record(record)
 {
     if (!record)
         return;
@@ -37,18 +44,38 @@ QString DvCmdAnalyseImage::argumentText() const
 
 bool DvCmdAnalyseImage::prepare()
 {
-    if (!m_record)
+    if (!m_record || (m_forPatch && !m_patch))
         return false;
-    // A patch's own analysis needs its sub-session, which the patch commands bring.
     m_session = m_record->analysisSession();
-    if (!m_session)
-        return false;
+    // A patch's sub-session without an analysis of its own borrows the image's and cannot be
+    // analysed: the patch's analysis gets a sub-session of its own.
+    if (m_forPatch && m_session == m_record->session())
+        m_session = nullptr;
+    if (!m_session) {
+        if (!m_patch || !model())
+            return false;
+        m_parent = model()->segmentation()->session();
+        PixelState* state = m_patch->filledMask();
+        if (!m_parent || !state->hasMask())
+            return false;
+        state->keepForEngine();
+        m_mask = state->mask();
+        m_selection = state->selection();
+        m_selection.image.data = const_cast<uchar*>(m_mask.constBits());
+    }
     m_record->analysisStarted();
     return true;
 }
 
 void DvCmdAnalyseImage::execute()
 {
+    if (!m_session) {
+        m_created = DvBeginSubSession(m_parent, &m_selection, 1);
+        m_session = m_created;
+        qWarning("DvBeginSubSession (for analysis) finished (%p)", static_cast<void*>(m_created));
+    }
+    if (!m_session)
+        return;
     m_result = DvPrepareAnalysis(m_session, m_options);
     if (m_result == DvOk)
         m_result = DvAnalyseImage(m_session, DvProgressCallback);
@@ -57,6 +84,16 @@ void DvCmdAnalyseImage::execute()
 void DvCmdAnalyseImage::finish()
 {
     checkResult(m_result);
+    if (m_created) {
+        if (!m_record) {
+            // Nothing holds the new sub-session any longer.
+            if (DravikThread* thread = DravikThread::instance())
+                thread->submit(new DvCmdEndSession(model(), m_created, nullptr, nullptr, nullptr));
+        } else {
+            m_record->setAnalysisSession(m_created);
+            m_record->sessionChanged();
+        }
+    }
     if (!m_record)
         return;
     if (m_result == DvOk && hasExecuted() && m_record->analysisSession()) {

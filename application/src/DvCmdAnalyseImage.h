@@ -1,11 +1,13 @@
 #pragma once
-// Finds the edges of the image with the applied edge-detection options: the segmentation that
-// Local and Global brushes, cleaning, auto-fill and the cut-out work from.
+// Finds the edges of the image, or of a patch analysed on its own, with the applied
+// edge-detection options: the segmentation that Local and Global brushes, cleaning, auto-fill
+// and the cut-out work from. A patch's first analysis begins the sub-session it runs in.
 
 #include "DravikCommand.h"
 
 #include "dravik.h"
 
+#include <QImage>
 #include <QPointer>
 
 class GmRegion;
@@ -27,7 +29,14 @@ signals:
     void commandChanged();
 
 private:
+    QPointer<GmRegion> m_patch;
+    bool m_forPatch = false;
     QPointer<SegmentationStuff> m_record;
     DvEdgeOptions m_options{};
     DvSession* m_session = nullptr;
+    // For a patch without an analysis session yet: the image session and the patch's mask.
+    DvSession* m_parent = nullptr;
+    QImage m_mask;
+    DvSelection m_selection{};
+    DvSession* m_created = nullptr;
 };

@@ -2,14 +2,19 @@
 
 #include "BlendingStuff.h"
 #include "GmModel.h"
+#include "GmRegion.h"
 #include "GmStatusArray.h"
 #include "SegmentationStuff.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-DvCmdAutoFill::DvCmdAutoFill(GmModel* model, int fillValue)
+DvCmdAutoFill::DvCmdAutoFill(GmModel* model, int fillValue) : DvCmdAutoFill(model, nullptr, fillValue) {}
+
+DvCmdAutoFill::DvCmdAutoFill(GmModel* model, GmRegion* patch, int fillValue)
     : DravikCommand(model, QCoreApplication::translate("DravikCommand", "Auto-Filling...")),
+      m_patch(patch),
+      m_inPatch(patch != nullptr),
       m_fillValue(static_cast<unsigned char>(fillValue))
 {
     if (model)
@@ -19,7 +24,7 @@ DvCmdAutoFill::DvCmdAutoFill(GmModel* model, int fillValue)
 QString DvCmdAutoFill::argumentText() const
 {
     QString text;
-    QTextStream(&text) << static_cast<const void*>(m_session);
+    QTextStream(&text) << static_cast<const void*>(m_patchSession ? m_patchSession : m_session);
     return text;
 }
 
@@ -29,6 +34,14 @@ bool DvCmdAutoFill::prepare()
         return false;
     m_session = model()->segmentation()->session();
     m_image = model()->statusArray()->engineStatusImage();
+    if (m_inPatch) {
+        if (!m_patch)
+            return false;
+        const SegmentationStuff& own = m_patch->segmentation();
+        m_patchSession = own.analysisSession() ? own.analysisSession() : own.session();
+        if (!m_patchSession)
+            return false;
+    }
     return m_session && m_image;
 }
 
@@ -37,7 +50,15 @@ void DvCmdAutoFill::execute()
     m_result = DvBeginUndoStep(m_session);
     if (m_result != DvOk)
         return;
-    m_result = DvAutoFill(m_session, m_image, nullptr, m_fillValue, m_bandFactor);
+    if (!m_patchSession) {
+        m_result = DvAutoFill(m_session, m_image, nullptr, m_fillValue, m_bandFactor);
+        return;
+    }
+    m_result = DvSetStatusInSession(m_patchSession, m_image);
+    if (m_result == DvOk)
+        m_result = DvAutoFill(m_patchSession, m_image, nullptr, m_fillValue, m_bandFactor);
+    if (m_result == DvOk)
+        m_result = DvSetStatusInParent(m_patchSession, m_image);
 }
 
 void DvCmdAutoFill::finish()

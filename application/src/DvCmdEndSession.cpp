@@ -1,6 +1,7 @@
 #include "DvCmdEndSession.h"
 
 #include "GmModel.h"
+#include "GmRegion.h"
 #include "KsSourceImage.h"
 #include "PixelState.h"
 #include "SegmentationStuff.h"
@@ -25,6 +26,13 @@ DvCmdEndSession::DvCmdEndSession(GmModel* model, SegmentationStuff* record, Shap
 {
     if (holder)
         m_pixelState = holder->takePixelState();
+}
+
+DvCmdEndSession::DvCmdEndSession(GmModel* model, GmRegion* patch)
+    : DravikCommand(model, endSessionText(), DvRefused),
+      m_record(patch ? &patch->segmentation() : nullptr),
+      m_patch(patch)
+{
 }
 
 DvCmdEndSession::DvCmdEndSession(GmModel* model, DvSession* session, DvSession* analysisSession,

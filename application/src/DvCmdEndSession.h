@@ -1,6 +1,7 @@
 #pragma once
-// Ends engine sessions: those of a segmentation record, or two given handles together with the
-// images of a closed document, which it deletes once the engine no longer reads them.
+// Ends engine sessions: those of a segmentation record, those of a deleted patch (which it then
+// deletes), or two given handles together with the images of a closed document, which it
+// deletes once the engine no longer reads them.
 
 #include "DravikCommand.h"
 
@@ -8,6 +9,7 @@
 
 #include <memory>
 
+class GmRegion;
 class KsSourceImage;
 class PixelState;
 class SegmentationStuff;
@@ -20,6 +22,9 @@ public:
     // Ends the record's sessions, taken out of it at prepare. holder (may be null) hands over
     // the pixel state whose mask the sub-session reads until it ends.
     DvCmdEndSession(GmModel* model, SegmentationStuff* record, Shape* holder);
+    // Ends the sessions of a patch the model has let go of, and owns the patch: its mask lives
+    // until the sessions over it have ended.
+    DvCmdEndSession(GmModel* model, GmRegion* patch);
     // Ends the two handles (either may be null, or both the same) and owns the images.
     DvCmdEndSession(GmModel* model, DvSession* session, DvSession* analysisSession,
                     KsSourceImage* oldSource, KsSourceImage* oldOutput);
@@ -46,4 +51,5 @@ private:
     std::unique_ptr<KsSourceImage> m_oldSource;
     std::unique_ptr<KsSourceImage> m_oldOutput;
     std::unique_ptr<PixelState> m_pixelState;
+    std::unique_ptr<GmRegion> m_patch;
 };

@@ -2,9 +2,13 @@
 
 #include "BlendingStuff.h"
 #include "DravikThread.h"
+#include "ForcedEdge.h"
+#include "GmColor.h"
 #include "GmModel.h"
+#include "GmRegion.h"
 #include "GmStatusArray.h"
 #include "KsSourceImage.h"
+#include "PixelState.h"
 #include "SegmentationStuff.h"
 
 #include <QCoreApplication>
@@ -13,6 +17,14 @@ namespace {
 
 constexpr unsigned char kDecided = 64;
 constexpr quint8 kKeepOrDelete = 2 | 4;
+
+void putColour(unsigned char (&to)[3], const GmColor* colour, bool on)
+{
+    const QColor c = on && colour ? colour->color() : QColor(0, 0, 0);
+    to[0] = static_cast<unsigned char>(c.red());
+    to[1] = static_cast<unsigned char>(c.green());
+    to[2] = static_cast<unsigned char>(c.blue());
+}
 
 } // namespace
 
@@ -29,9 +41,16 @@ DvCmdGenerateMask::DvCmdGenerateMask(GmModel* model, const QRect& area)
     }
 }
 
+DvCmdGenerateMask::DvCmdGenerateMask(GmModel* model, GmRegion* patch)
+    : DvCmdGenerateMask(model, QRect())
+{
+    m_patch = patch;
+    m_forPatch = true;
+}
+
 bool DvCmdGenerateMask::prepare()
 {
-    if (!model())
+    if (!model() || (m_forPatch && !m_patch))
         return false;
     const SegmentationStuff* record = model()->segmentation();
     const DvSession* analysis = record->analysisSession();
@@ -54,16 +73,59 @@ bool DvCmdGenerateMask::prepare()
                  m_source.width, m_source.height, m_cutout.width, m_cutout.height);
         return false;
     }
+    if (m_forPatch && !m_patch->filledMask()->hasMask())
+        return false;
     if (!m_area.isEmpty())
         m_engineArea = DvArea{m_area.left(), m_area.top(), m_area.width(), m_area.height()};
+    buildRecords();
+    for (GmRegion* patch : model()->patches())
+        model()->statusArray()->markPatchDecided(patch);
     return true;
+}
+
+void DvCmdGenerateMask::buildRecords()
+{
+    for (ForcedEdge* edge : model()->forcedEdges()) {
+        const ForcedEdge::EnginePoints line = edge->enginePoints();
+        if (line.count < 1)
+            continue;
+        m_edgePoints.emplace_back(line.points, line.points + line.count);
+        m_edges.push_back(DvForcedEdge{nullptr, line.count, line.width});
+    }
+    // Pointed at only once the point lists no longer move.
+    for (std::size_t i = 0; i < m_edges.size(); ++i)
+        m_edges[i].points = m_edgePoints[i].data();
+
+    const BlendingOptions& image = model()->blending()->options();
+    for (GmRegion* patch : model()->patches()) {
+        const PixelState* state = patch->filledMask();
+        if (!state->hasMask())
+            continue;
+        const QImage mask = state->mask();
+        m_patchMasks.append(mask);
+        DvMaskPatch record{};
+        record.area = state->selection();
+        record.area.image.data = const_cast<uchar*>(mask.constBits());
+        record.exclusive = patch == m_patch ? 1 : 0;
+        const BlendingOptions& own = patch->blending().options();
+        record.method = own.isMembrane ? 3 : own.isChoices ? 1 : 0;
+        record.valueA = own.choices1;
+        record.valueB = own.choices2;
+        record.valueE = own.membrane1;
+        record.level = own.isPatchBlendRatioTrackingImage ? image.blendRatio : own.blendRatio;
+        record.valueD = own.isUniformBg ? 1.0f : 0.0f;
+        putColour(record.colour1, own.fgOverride(), own.fgChecked);
+        putColour(record.colour2, own.bgOverride(), own.bgChecked);
+        m_patches.push_back(record);
+    }
 }
 
 void DvCmdGenerateMask::execute()
 {
     s_cutoutStamp.store(1);
     m_result = DvGenerateMask(m_session, m_area.isEmpty() ? nullptr : &m_engineArea, m_cutout,
-                              m_source, m_image, nullptr, 0, m_bandFactor, m_level, nullptr, 0);
+                              m_source, m_image, m_edges.data(), int(m_edges.size()), m_bandFactor,
+                              m_level, m_patches.data(), int(m_patches.size()));
 }
 
 void DvCmdGenerateMask::clearDecidedBits()
@@ -88,9 +150,15 @@ void DvCmdGenerateMask::finish()
     // A cut-out that never ran leaves the preview and the stamp as they were.
     if (hasExecuted()) {
         model()->signalDirtyOutputImageSlot();
-        if (m_result == DvOk && m_area.isEmpty())
+        if (m_result == DvOk && m_forPatch) {
+            if (m_patch) {
+                model()->savePatchResult(m_patch);
+                emit model()->patchPreviewAvailable(m_patch);
+            }
+        } else if (m_result == DvOk && m_area.isEmpty()) {
             if (const DravikThread* thread = DravikThread::instance())
                 s_cutoutStamp.store(thread->changeCounter());
+        }
     }
     model()->statusRefresh();
 }

@@ -1,14 +1,22 @@
 #pragma once
 // Makes the cut-out: the engine writes the mask generated from the statuses into the output
-// image's alpha, over the whole image or over a test-render rectangle.
+// image's alpha, over the whole image, over a test-render rectangle, or inside one patch (its
+// preview). Every patch and forced edge travels with it; patches whose earlier preview still
+// holds are marked decided so that the engine keeps their pixels.
 
 #include "DravikCommand.h"
 
 #include "dravik.h"
 
+#include <QImage>
+#include <QList>
+#include <QPointer>
 #include <QRect>
 
 #include <atomic>
+#include <vector>
+
+class GmRegion;
 
 class DvCmdGenerateMask : public DravikCommand {
     Q_OBJECT
@@ -16,6 +24,8 @@ public:
     // area: a rectangle in working coordinates (a test render), or an empty one for the whole
     // image.
     explicit DvCmdGenerateMask(GmModel* model, const QRect& area = QRect());
+    // The preview of one patch.
+    DvCmdGenerateMask(GmModel* model, GmRegion* patch);
 
     bool prepare() override;
     void execute() override;
@@ -27,15 +37,22 @@ public:
     static int cutoutStamp() { return s_cutoutStamp.load(); }
     static void setCutoutStamp(int stamp) { s_cutoutStamp.store(stamp); }
 
+    // The records handed to the engine, as prepare built them.
+    const std::vector<DvForcedEdge>& edgeRecords() const { return m_edges; }
+    const std::vector<DvMaskPatch>& patchRecords() const { return m_patches; }
+
 public slots:
     void refreshOutputTab();
 
 private:
     void clearDecidedBits();
+    void buildRecords();
 
     static std::atomic<int> s_cutoutStamp;
 
     QRect m_area;
+    QPointer<GmRegion> m_patch;
+    bool m_forPatch = false;
     DvArea m_engineArea{};
     float m_bandFactor = 0.0f;
     float m_level = 0.0f;
@@ -43,4 +60,9 @@ private:
     DvImage* m_image = nullptr;
     DvImageDesc m_cutout{};
     DvImageDesc m_source{};
+    // The records and the memory they point into, held while the engine reads them.
+    std::vector<std::vector<DvOutlinePoint>> m_edgePoints;
+    std::vector<DvForcedEdge> m_edges;
+    QList<QImage> m_patchMasks;
+    std::vector<DvMaskPatch> m_patches;
 };

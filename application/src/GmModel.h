@@ -13,18 +13,23 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
+#include <QVariantMap>
 #include <QtGlobal>
 
 #include <functional>
 
+class ArrowTarget;
 class BlendingStuff;
 class DravikCommand;
+class ForcedEdge;
+class GmAction;
 class GmBrushing;
 class GmStatusArray;
 class SegmentationStuff;
 class GmRegion;
 class GmTool;
 class KsSourceImage;
+class QAction;
 class QImage;
 
 namespace ks {
@@ -53,6 +58,12 @@ public:
     // Lets the brush and clean tools fit their size limits to a newly installed image.
     using ImageInstalledHook = std::function<void(const KsSourceImage* image)>;
     static void setImageInstalledHook(ImageInstalledHook hook);
+    // Makes the select tool let go of an object it is dragging (one being deleted).
+    using ForgetDragHook = std::function<void(ArrowTarget* target)>;
+    static void setForgetDragHook(ForgetDragHook hook);
+    // Whether the edge-finding panel is shown (false while there is none).
+    using EdgePanelVisibleHook = std::function<bool()>;
+    static void setEdgePanelVisibleHook(EdgePanelVisibleHook hook);
 
     KsSourceImage* source() const { return m_source; }
     KsSourceImage* output() const { return m_output; }
@@ -124,6 +135,72 @@ public:
     // stores it and emits resolutionChanged(old, new), also when it is unchanged.
     void chooseResolutionForPixelCount(qint64 pixelCount);
 
+    // Patches (drawing order: the last is on top) and forced edges. The model owns them until
+    // it deletes them or hands a patch to the command that ends its sessions.
+    const QList<GmRegion*>& patches() const { return m_patches; }
+    const QList<ForcedEdge*>& forcedEdges() const { return m_forcedEdges; }
+    // The patches followed by the forced edges.
+    QList<ArrowTarget*> arrowTargets() const;
+    // A new patch or forced edge joins its list (their constructors call these).
+    void addRegion(GmRegion* patch);
+    void addForcedEdge(ForcedEdge* edge);
+    // An object being destroyed leaves its list and stops being the active one, quietly.
+    void forgetArrowTarget(ArrowTarget* target);
+
+    GmRegion* activeRegion() const { return m_activeRegion; }
+    ForcedEdge* activeForcedEdge() const { return m_activeForcedEdge; }
+    // Makes the patch (or none) active, clearing the active forced edge for a patch. A change
+    // moves the patch to the top, emits activeRegionChanged, updates the patch actions and the
+    // Delete shortcut and repaints both outlines; the same patch again only emits
+    // activeRegionChanged. No patch with emitReady 1 also emits activeRegionReady. Returns the
+    // patch active before.
+    GmRegion* setActiveRegion(GmRegion* patch, int emitReady = 1);
+    void setActiveForcedEdge(ForcedEdge* edge);
+    // Emits activeRegionReady for the active patch.
+    void emitActiveRegionReady();
+
+    // Deletes a patch of the list (the active one when none is given): its pending commands are
+    // cancelled, it leaves the list, its area repaints and the command that ends its sessions
+    // deletes it.
+    void deleteRegion(GmRegion* patch = nullptr);
+    void deleteForcedEdge(ForcedEdge* edge);
+    void deleteAllArrowTargets();
+    // Ends every patch's sessions (their shapes stay for the next session) and drops every
+    // forced edge's mask; brushed patches are deleted.
+    void resetArrowTargets();
+    // Clears every protection in the engine and protects each protected patch again.
+    void reapplyProtections();
+    // Clears every forced edge in the engine and sends each one again.
+    void resubmitForcedEdges();
+    // A forced edge has moved since the edges were last sent.
+    bool forcedEdgesChanged() const { return m_forcedEdgesChanged; }
+    void setForcedEdgesChanged(bool changed) { m_forcedEdgesChanged = changed; }
+    // Copies the source's pixels into the cut-out and forgets every patch's preview. Call it
+    // between engine commands.
+    void revertMask();
+    // After a patch's preview: the patch keeps the classes the cut-out ran on inside it and the
+    // blending it ran with; patches overlapping it take its result where it has one.
+    void savePatchResult(GmRegion* patch);
+
+    // The patch actions of the menus, owned by the model.
+    GmAction* deletePatchAction() const { return m_deletePatchAction; }
+    GmAction* deleteForcedEdgeAction() const { return m_deleteForcedEdgeAction; }
+    GmAction* clearMaskInPatchAction() const { return m_clearMaskAction; }
+    GmAction* protectPatchAction() const { return m_protectAction; }
+    GmAction* autoFillPatchWithKeepAction() const { return m_autoFillKeepAction; }
+    GmAction* autoFillPatchWithDeleteAction() const { return m_autoFillDeleteAction; }
+    GmAction* previewPatchAction() const { return m_previewAction; }
+
+    // The whole document as a map: images, resolution, statuses, settings, patches and forced
+    // edges.
+    QVariantMap saveToVariant() const;
+    // Replaces the document by a saved one. Everything is decoded and checked first: when
+    // anything is unusable (no valid source image outside the launch modes that keep the
+    // host's, images of different sizes, statuses of the wrong size, an unknown divisor, a
+    // shape with coordinates that are not numbers) nothing changes and the answer is false.
+    // Only then is the current image closed and the new document installed.
+    bool loadFromVariant(const QVariant& variant);
+
     // The brush strokes that exist; each GmBrushing joins and leaves the list itself. The list
     // does not own them.
     const QList<GmBrushing*>& brushings() const { return m_brushings; }
@@ -156,14 +233,23 @@ signals:
     void changeBackgroundColour();
 
 public slots:
+    void deleteActiveRegionSlot();
+    // Deletes the active forced edge and sends the remaining edges again.
+    void deleteActiveForcedEdgeSlot();
+    // Shows the Workspace tab and erases every mark inside the active patch.
+    void clearMaskInActiveRegionSlot();
+    void protectActiveRegionSlot();
     void signalDirtyImageSlot(int hint = DirtyHintNone);
     // The engine wrote the cut-out: its display is rebuilt and the whole image repainted.
     void signalDirtyOutputImageSlot();
     // Auto-fill of the whole image: by the analysis (0), and the two fills the menus name
-    // after Keep (4) and Delete (2).
+    // after Keep (4) and Delete (2); the patch forms fill inside the active patch.
     void autoFillImageSlot();
     void autoFillImageWithKeepSlot();
+    void autoFillWithKeepSlot();
     void autoFillImageWithDeleteSlot();
+    void autoFillWithDeleteSlot();
+    void testRenderActiveRegionSlot();
     // Shows the Cut-out tab and makes the whole-image cut-out.
     void generateMaskSlot();
     void dirtyRectSlot(const ImageRectF& rect);
@@ -181,11 +267,26 @@ private:
     void submit(DravikCommand* command);
     void endWaitForClosure();
     void clearRubberBand(ks::Rectangle*& band);
+    void createPatchActions();
+    void updatePatchActions(GmRegion* patch);
+    void updateDeleteShortcut(ArrowTarget* target);
 
     KsSourceImage* m_source = nullptr;
     KsSourceImage* m_output = nullptr;
     int m_resolution = 1;
     QList<GmBrushing*> m_brushings;
+    QList<GmRegion*> m_patches;
+    QList<ForcedEdge*> m_forcedEdges;
+    GmRegion* m_activeRegion = nullptr;
+    ForcedEdge* m_activeForcedEdge = nullptr;
+    bool m_forcedEdgesChanged = false;
+    GmAction* m_deletePatchAction = nullptr;
+    GmAction* m_deleteForcedEdgeAction = nullptr;
+    GmAction* m_clearMaskAction = nullptr;
+    GmAction* m_protectAction = nullptr;
+    GmAction* m_autoFillKeepAction = nullptr;
+    GmAction* m_autoFillDeleteAction = nullptr;
+    GmAction* m_previewAction = nullptr;
     ks::Rectangle* m_testRenderRect = nullptr;
     ks::Rectangle* m_zoomRect = nullptr;
     GmStatusArray* m_statusArray = nullptr;

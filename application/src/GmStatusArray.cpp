@@ -4,9 +4,12 @@
 #include "DvCmdSetStatus.h"
 #include "GmColor.h"
 #include "GmModel.h"
+#include "GmRegion.h"
 #include "ImageCoordinates.h"
 #include "KsAppPreferences.h"
 #include "KsSourceImage.h"
+#include "PixelState.h"
+#include "Shape.h"
 
 #include "dravik.h"
 
@@ -22,6 +25,7 @@ GmStatusArray::PatchMaskLookup g_patchMask;
 
 constexpr quint8 kClassBits = 15;
 constexpr int kProtectionBit = 32;
+constexpr uchar kDecidedBit = 64;
 constexpr double kHighlightWeight = 0.85;
 
 QColor namedColour(KsAppPreferences::ColorIndex index, Qt::GlobalColor fallback)
@@ -305,6 +309,29 @@ QImage GmStatusArray::toGreyMaskImage() const
     table[4] = qRgb(0, 0, 0);
     trimap.setColorTable(table);
     return trimap;
+}
+
+void GmStatusArray::markPatchDecided(GmRegion* patch)
+{
+    if (!patch || !m_engineStatusImage || m_statusImage.isNull())
+        return;
+    const PixelState* state = patch->shape()->pixelState();
+    if (!state->hasMask() || !state->isSaved())
+        return;
+    if (state->blendingChanged(patch->blending().options()) || state->statusChanged(m_statusImage))
+        return;
+    // Through the engine's own bytes: the wrapping image could detach on a write.
+    const DvImage* record = m_engineStatusImage;
+    const QImage& mask = state->mask();
+    const QRect inside = state->maskRect() & QRect(0, 0, record->width, record->height);
+    const QPoint at = mask.offset();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        const uchar* in = mask.constScanLine(y - at.y());
+        uchar* row = record->data + std::size_t(y) * record->stride;
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (in[x - at.x()])
+                row[x] = uchar(row[x] | kDecidedBit);
+    }
 }
 
 void GmStatusArray::setPendingStatusImage(const QImage& status)

@@ -15,6 +15,7 @@
 #include <vector>
 
 class GmModel;
+class GmRegion;
 class QAbstractSlider;
 struct DvImage;
 
@@ -56,6 +57,11 @@ public:
     // The trimap: white where the status is exactly Keep, black where exactly Delete, grey
     // everywhere else.
     QImage toGreyMaskImage() const;
+
+    // Before a cut-out: a patch whose earlier preview still holds (same blending, same classes
+    // inside it) gets the decided bit (64) on every pixel of its mask, written into the engine's
+    // bytes, so that the engine keeps what the preview made there. Other patches are left alone.
+    void markPatchDecided(GmRegion* patch);
 
     // A project's statuses: sent as soon as a status image exists.
     void setPendingStatusImage(const QImage& status);

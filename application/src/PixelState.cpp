@@ -61,6 +61,24 @@ void PixelState::clear()
     m_key = QVariant();
 }
 
+void PixelState::keepForEngine()
+{
+    if (m_mask.isNull())
+        return;
+    // The same bytes are handed over again for every sub-session of one mask.
+    for (const QImage& kept : m_engineMasks)
+        if (kept.constBits() == m_mask.constBits())
+            return;
+    m_engineMasks.append(m_mask);
+}
+
+void PixelState::clearSnapshot()
+{
+    m_savedStatus = QImage();
+    m_saved = false;
+    m_key = QVariant();
+}
+
 void PixelState::savemask(const QImage& statusImage)
 {
     if (m_mask.isNull()) {

@@ -15,6 +15,7 @@
 
 #include <QBrush>
 #include <QImage>
+#include <QList>
 #include <QPen>
 #include <QVariant>
 
@@ -48,8 +49,12 @@ public:
     // one byte a pixel (DvPixelStatus), the image's bytes per line as stride. All zero
     // without a mask. The engine must only read the bytes.
     DvSelection selection() const;
-    // Drops mask, snapshot and key (the style stays).
+    // Drops mask, snapshot and key (the style stays). Masks kept for the engine stay.
     void clear();
+    // Keeps the current mask's bytes for as long as this state lives, whatever later rebuilds
+    // or clears do: an engine sub-session made over them reads them until it ends, and the
+    // state goes only with (or after) the command that ends it.
+    void keepForEngine();
 
     bool isSaved() const { return m_saved; }
     const QImage& savedStatus() const { return m_savedStatus; }
@@ -63,6 +68,8 @@ public:
     // Whether any pixel inside the mask now has other class bits than were saved (true when
     // nothing is saved).
     bool statusChanged(const QImage& statusImage) const;
+    // Forgets the cut-out result (snapshot and key); the mask stays.
+    void clearSnapshot();
     // Takes the other state's saved values where the two masks overlap, wherever the other's
     // saved value is not 0 and this mask is 1. Sets neither the saved flag nor the key.
     void copySavedFrom(const PixelState& other);
@@ -76,4 +83,5 @@ private:
     QImage m_savedStatus;
     bool m_saved = false;
     QVariant m_key;
+    QList<QImage> m_engineMasks;
 };
