@@ -300,6 +300,8 @@ void EdgeDetectionOptions::readControlsInto(SegmentationStuff* record)
         return;
     m_options->sensitivity().setCurrent(m_sensitivitySlider->value());
     m_options->width().setCurrent(m_widthSlider->value());
+    // The kept width is the user's, not the applied one a resolution change would start from.
+    followWidthInImageCoords();
     if (m_contrastHigh->isChecked())
         m_options->contrast().setCurrent(2);
     else if (m_contrastMedium->isChecked())

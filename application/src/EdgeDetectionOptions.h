@@ -84,7 +84,8 @@ private:
 
     void buildControls();
     void readControlsInto(SegmentationStuff* record);
-    // After Revert and Defaults: the width in image pixels follows the width shown.
+    // After Revert, Defaults and reading the kept values: the width in image pixels follows
+    // the width shown.
     void followWidthInImageCoords();
     QList<PersistentRadio*> radioButtons() const;
 

@@ -167,6 +167,15 @@ TEST_F(EdgeFindingTest, PersistedSettingsWinOverTheModelsValues)
     EXPECT_EQ(edos().width().current(), 32) << "clamped to the slider's range";
     EXPECT_EQ(edos().contrast().current(), 0);
     EXPECT_EQ(edos().texture().current(), 2);
+
+    // A resolution change starts from the kept width, not from the applied one.
+    m_panel.reset();
+    settings.setValue("EdgeDetectionOptions/EdgeWidthThreshold", 12);
+    GmModel::destroy();
+    m_model = GmModel::instance();
+    panel(true);
+    m_model->changeResolution(4);
+    EXPECT_EQ(edos().width().current(), 3);
 }
 
 TEST_F(EdgeFindingTest, ValuesAreWrittenAtExitOnlyWhenThePreferenceIsOnThen)

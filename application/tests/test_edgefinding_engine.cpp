@@ -192,15 +192,4 @@ TEST_F(EdgeFindingEngineCases, APatchWithItsOwnEdgeFindingTakesThePanelOutOfUse)
     delete plain;
 }
 
-TEST_F(EdgeFindingEngineCases, ClosingTheImageDisablesThePanel)
-{
-    openPanelAndImage(QStringLiteral("chelsea.png"));
-    ASSERT_TRUE(idle());
-    m_model->closeImage();
-    ASSERT_TRUE(idle());
-    EXPECT_FALSE(options()->isEnabled());
-    EXPECT_EQ(m_finder->segmentation(), nullptr);
-    EXPECT_FALSE(options()->applyButton()->isEnabled());
-}
-
 } // namespace
