@@ -398,7 +398,8 @@ void EdgeDetectionOptions::applyValuesSlot()
 
 void EdgeDetectionOptions::resolutionChangedSlot(int previousDivisor, int newDivisor)
 {
-    if (!m_options || newDivisor < 1)
+    // An unchanged divisor (the model announces one after a refused change) changes no width.
+    if (!m_options || newDivisor < 1 || newDivisor == previousDivisor)
         return;
     if (m_options->widthInImageCoords() < 1)
         m_options->setWidthInImageCoords(m_options->width().applied() * previousDivisor);

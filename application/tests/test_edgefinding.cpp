@@ -117,6 +117,12 @@ TEST_F(EdgeFindingTest, TheWidthKeepsItsSizeInImagePixelsAcrossDivisors)
     m_model->changeResolution(8);
     EXPECT_EQ(edos().width().current(), 1);
     EXPECT_EQ(edos().widthInImageCoords(), 1);
+
+    // The divisor announced again after a refused change leaves a width set since alone.
+    edos().width().setCurrent(7);
+    options.showValues(&edos());
+    emit m_model->resolutionChanged(8, 8);
+    EXPECT_EQ(edos().width().current(), 7);
 }
 
 TEST_F(EdgeFindingTest, RevertAndDefaultsCarryTheWidthShownToTheNextDivisor)
