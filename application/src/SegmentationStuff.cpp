@@ -54,6 +54,14 @@ Shape& SegmentationStuff::outline()
     return *m_edgeOutline;
 }
 
+bool SegmentationStuff::isAnalysed() const
+{
+    // A patch's sub-session without an analysis of its own borrows the image's.
+    if (m_parent && m_analysisSession == m_session)
+        return false;
+    return m_analysisSession && m_analysisSession->analysed != 0;
+}
+
 void SegmentationStuff::submitAnalysis(QObject* panel)
 {
     m_edos.applyAll();

@@ -49,6 +49,9 @@ public:
     void setAnalysisCommand(DravikCommand* command) { m_analysisCommand = command; }
     DravikCommand* analysisCommand() const { return m_analysisCommand; }
     bool hasPendingAnalysis() const { return !m_analysisCommand.isNull(); }
+    // The engine has finished an analysis in the record's analysis session. Read it only while
+    // no analysis of the record is pending: that one may be writing the flag.
+    bool isAnalysed() const;
 
     // Applies the edited options and submits an analysis with them, cancelling one still
     // waiting. panel (any object with a setEnablednessOfButtons slot) may be null; it is asked
