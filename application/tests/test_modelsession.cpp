@@ -71,11 +71,10 @@ protected:
     void SetUp() override
     {
         m_preferences = std::make_unique<KsAppPreferences>();
-        m_thread = std::make_unique<DravikThread>();
-        QObject::connect(m_thread.get(), &DravikThread::commandFinished, m_thread.get(),
-                         [this](DravikCommand* command) { m_finished.append(command->description()); });
+        m_ownThread = std::make_unique<DravikThread>();
+        watch(m_ownThread.get());
         m_model = GmModel::instance();
-        QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_thread.get(),
+        QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_model,
                          [this](int undo, int redo) { m_undoStack.append({undo, redo}); });
     }
     void TearDown() override
@@ -84,14 +83,33 @@ protected:
             model->closeImage();
             EXPECT_TRUE(idle());
         }
+        m_window.reset();
         GmModel::destroy();
-        m_thread.reset();
+        m_ownThread.reset();
         m_preferences.reset();
     }
 
     bool idle()
     {
-        return waitUntil([this] { return !m_thread->isBusy() && m_thread->isQueueEmpty(); });
+        return waitUntil([this] { return !m_thread || (!m_thread->isBusy() && m_thread->isQueueEmpty()); });
+    }
+
+    // The worker the test drives, and whose finished commands it lists.
+    void watch(DravikThread* worker)
+    {
+        m_thread = worker;
+        QObject::connect(worker, &DravikThread::commandFinished, worker,
+                         [this](DravikCommand* command) { m_finished.append(command->description()); });
+    }
+
+    // The main window brings its own engine worker, which the model then uses; it goes after
+    // the image is closed.
+    KsMainWindow& mainWindow()
+    {
+        m_ownThread.reset();
+        m_window = std::make_unique<KsMainWindow>();
+        watch(DravikThread::instance());
+        return *m_window;
     }
 
     // Opens the photograph as file handling does and waits for the session.
@@ -114,7 +132,9 @@ protected:
     }
 
     std::unique_ptr<KsAppPreferences> m_preferences;
-    std::unique_ptr<DravikThread> m_thread;
+    std::unique_ptr<DravikThread> m_ownThread;
+    QPointer<DravikThread> m_thread;
+    std::unique_ptr<KsMainWindow> m_window;
     GmModel* m_model = nullptr;
     QStringList m_finished;
     QList<QPair<int, int>> m_undoStack;
@@ -254,7 +274,7 @@ TEST_F(ModelSessionTest, AProjectsStatusImageIsSentOnceWhenTheStatusImageArrives
 
 TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
 {
-    KsMainWindow window;
+    KsMainWindow& window = mainWindow();
     std::atomic<bool> release{false};
     m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
@@ -277,7 +297,7 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
 
 TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
 {
-    KsMainWindow window;
+    KsMainWindow& window = mainWindow();
     std::atomic<bool> release{false};
     m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
@@ -424,7 +444,7 @@ public:
 
 TEST_F(ModelSessionTest, AnEngineStartWithoutLibraryIsALibraryFault)
 {
-    QSignalSpy dead(m_thread.get(), &DravikThread::deadLibrary);
+    QSignalSpy dead(m_thread.data(), &DravikThread::deadLibrary);
     submit(new NoLibraryInit(m_model));
     EXPECT_TRUE(m_thread->isLibraryDead());
     ASSERT_EQ(dead.count(), 1);
