@@ -17,6 +17,7 @@
 #include "NoTool.h"
 #include "Prompt.h"
 #include "Texts.h"
+#include "ToolOptions.h"
 #include "Tunnelry.h"
 #include "ViewOptions.h"
 
@@ -553,8 +554,13 @@ void KsMainWindow::deleteTools()
     // Every other tool goes before the placeholder, which takes over from a current tool that
     // is deleted.
     m_toolBeforePanning = nullptr;
+    QPointer<ToolOptions> options = m_noTool ? m_noTool->toolOptions() : nullptr;
     delete m_noTool;
     m_noTool = nullptr;
+    // A strip made on first use for tools built without one belongs to no window: it goes
+    // with the tools rather than outlive the Qt application.
+    if (options && !options->parent())
+        delete options.data();
 }
 
 // ---- Keys ---------------------------------------------------------------------------------
