@@ -61,6 +61,18 @@ KsMainWindow::KsMainWindow() : QMainWindow(nullptr)
     setAttribute(Qt::WA_DeleteOnClose, true);
     setIconSize(QSize(24, 24));
 
+    // Set before any tool exists: tools ask the window for a usable tool, and the hand on
+    // Space keeps the tab it stands in.
+    GmTool::setRevalidateHook([this] { return revalidateCurrentTool(); });
+    GmTool::setHandHoldsToolHook([this] { return !m_toolBeforePanning.isNull(); });
+    // The colour dialog says in the status bar which colour it changes.
+    GmColor::setStatusMessageHook([this](const QString& message) {
+        if (message.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(message);
+    });
+
     m_imageView = new ImageView(this);
     m_imageView->setObjectName(QStringLiteral("imageView_"));
     connect(m_imageView, &ImageView::addTabAction, this, &KsMainWindow::addTabAction);
@@ -107,17 +119,6 @@ KsMainWindow::KsMainWindow() : QMainWindow(nullptr)
     connect(m_imageView, &ImageView::viewTabChanged, this, &KsMainWindow::viewTabChangedSlot);
     if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
         connect(application, &QApplication::focusChanged, this, &KsMainWindow::focusChangedSlot);
-
-    // Tools ask the window for a usable tool; the hand on Space keeps the tab it stands in.
-    GmTool::setRevalidateHook([this] { return revalidateCurrentTool(); });
-    GmTool::setHandHoldsToolHook([this] { return !m_toolBeforePanning.isNull(); });
-    // The colour dialog says in the status bar which colour it changes.
-    GmColor::setStatusMessageHook([this](const QString& message) {
-        if (message.isEmpty())
-            statusBar()->clearMessage();
-        else
-            statusBar()->showMessage(message);
-    });
 
     restoreWindowState();
     readControlFile();
