@@ -27,7 +27,10 @@ using corvath::utility::grow;
 using corvath::utility::intersect;
 using corvath::utility::unite;
 
-using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
+// Each pixel's id and the flood queue's claim on it lie side by side, so that expanding a pixel
+// reads one cache line per row of its neighbourhood for both.
+constexpr int kCellWords = 2;
+using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter, kCellWords>;
 
 constexpr std::int32_t kBarrier = 0;
 // After the flood, the stroke pixels that the select took itself move to this id, so that the
@@ -128,7 +131,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         }
 
     // The flood reads both at random: huge pages spare it most address translation misses.
-    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> ids(cells, kBarrier);
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> cellWords(kCellWords * cells, kBarrier);
+    std::int32_t* const ids = cellWords.data();
+    const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
     std::vector<unsigned char, platform::LargeAllocator<unsigned char>> heights(cells);
     {
         const long gRow = gradient.stride(0), gCol = gradient.stride(1);
@@ -160,27 +165,27 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (int i = 0; i < areaRows; ++i) {
         const unsigned char* sp = s0 + i * sRow;
         const unsigned char* wp = w0 + i * wRow;
-        std::int32_t* id = &ids[offsetOf(i, 0)];
-        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol) {
+        std::int32_t* id = &idOf(offsetOf(i, 0));
+        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
             const unsigned char s = *sp;
             if (s & (StatusForcedEdge | StatusProtected)) {
-                id[j] = kBarrier;
+                *id = kBarrier;
             } else if (taken[*wp]) {
                 if (stroke < 0)
                     stroke = regions.take();
-                id[j] = stroke;
+                *id = stroke;
             } else {
                 switch (seedKind[s]) {
                 case SeedOpposite:
                     if (opposite < 0)
                         opposite = regions.take();
-                    id[j] = opposite;
+                    *id = opposite;
                     break;
                 case SeedCandidate:
-                    id[j] = -1;
+                    *id = -1;
                     break;
                 default:
-                    id[j] = kBarrier;
+                    *id = kBarrier;
                 }
             }
         }
@@ -195,14 +200,14 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     target.height = heights.data();
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
-        RunQueue queue(cols, cells);
-        AutoComplexFlood flood(ids.data(), cols, target, regions, queue);
+        RunQueue queue(cols, cells, reinterpret_cast<std::uint32_t*>(ids + 1), kCellWords);
+        AutoComplexFlood flood(ids, cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
         // towards pixels that already have an id would change nothing.
         for (int i = 0; i < areaRows; ++i)
             for (int j = 0; j < areaCols; ++j) {
                 const PixelOffset p = offsetOf(i, j);
-                if (ids[p] > kBarrier)
+                if (idOf(p) > kBarrier)
                     flood.pushNeighbours(p, RunQueue::seedOrigin(heights[p]));
             }
         CandidateArea candidates;
@@ -225,13 +230,13 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         const unsigned char* wp = w0 + i * wRow;
         for (int j = 0; j < areaCols; ++j, wp += wCol) {
             const PixelOffset p = offsetOf(i, j);
-            if (ids[p] != stroke)
+            if (idOf(p) != stroke)
                 continue;
             const bool own = taken[*wp];
             bool touches = false;
             for (const std::ptrdiff_t d : sides) {
                 const auto q = PixelOffset(std::ptrdiff_t(p) + d);
-                const std::int32_t l = ids[q];
+                const std::int32_t l = idOf(q);
                 if (l == stroke || l == kTaken)
                     continue;
                 touches = true;
@@ -243,7 +248,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
                 }
             }
             if (holes && own) {
-                ids[p] = kTaken;
+                idOf(p) = kTaken;
             } else if (holes) {
                 ++flooded;
                 if (touches)
@@ -258,8 +263,8 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         std::vector<PixelOffset> stack;
         std::size_t cleared = 0;
         const auto clear = [&](PixelOffset p) {
-            if (ids[p] == stroke) {
-                ids[p] = -1;
+            if (idOf(p) == stroke) {
+                idOf(p) = -1;
                 stack.push_back(p);
                 ++cleared;
             }
@@ -280,9 +285,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             for (int i = 0; i < areaRows; ++i) {
                 const unsigned char* sp = s0 + i * sRow;
                 unsigned char* wp = w0 + i * wRow;
-                const std::int32_t* id = &ids[offsetOf(i, 0)];
-                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol)
-                    if (id[j] == stroke)
+                const std::int32_t* id = &idOf(offsetOf(i, 0));
+                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
+                    if (*id == stroke)
                         *wp = setStatusBits(*wp ? *wp : *sp, w, v);
             }
     }
