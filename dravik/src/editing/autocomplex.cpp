@@ -131,10 +131,17 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         }
 
     // The flood reads both at random: huge pages spare it most address translation misses.
-    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> cellWords(kCellWords * cells, kBarrier);
+    // A new size may need a new table; the old one goes first, so that the two never add up.
+    if (m_autoComplexCells.capacity() < kCellWords * cells)
+        decltype(m_autoComplexCells)().swap(m_autoComplexCells);
+    if (m_autoComplexHeights.capacity() < cells)
+        decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>>& cellWords = m_autoComplexCells;
+    cellWords.assign(kCellWords * cells, kBarrier);
     std::int32_t* const ids = cellWords.data();
     const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
-    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> heights(cells);
+    std::vector<unsigned char, platform::LargeAllocator<unsigned char>>& heights = m_autoComplexHeights;
+    heights.resize(cells);
     {
         const long gRow = gradient.stride(0), gCol = gradient.stride(1);
         const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
