@@ -10,6 +10,8 @@
 #include "platform/clock.h"
 #include "platform/memory.h"
 
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -672,39 +674,80 @@ constexpr const char* kWatershedHeader = "dravik/include/watershed/watershed.h";
 constexpr int kWatershedLine = 1229;
 } // namespace detail
 
+namespace detail {
+// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own; f
+// must not throw.
+template <typename F>
+void forEachBand(int bands, const F& f)
+{
+    std::vector<boost::thread> threads;
+    struct Joiner {
+        std::vector<boost::thread>& threads;
+        ~Joiner()
+        {
+            for (boost::thread& t : threads)
+                t.join();
+        }
+    } joiner{threads};
+    threads.reserve(std::size_t(std::max(bands - 1, 0)));
+    for (int b = 1; b < bands; ++b)
+        threads.emplace_back([&f, b] { f(b); });
+    f(0);
+}
+} // namespace detail
+
 template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
 void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCandidates(const CandidateArea& area)
 {
-    // A stable counting sort by height, highest first.
-    std::vector<std::size_t> start(std::size_t(Heights::kLevels) + 1, 0);
-    std::size_t total = 0;
-    for (int x = 0; x < area.rows; ++x) {
-        const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-        const std::int32_t* l = &label(row);
-        for (int y = 0; y < area.columns; ++y)
-            if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
-                ++start[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
-                ++total;
-            }
-    }
+    // A stable counting sort by height, highest first. Bands of rows are counted and placed
+    // on threads of their own; a band's candidates of one height go after those of the bands
+    // before it, so the order is the storage order whatever the number of bands.
+    constexpr std::size_t levels = std::size_t(Heights::kLevels) + 1;  // the last one stays empty
+    constexpr int kRowsPerBand = 128;
+    const int bands = std::max(1, std::min(int(platform::processorCount()), area.rows / kRowsPerBand));
+    std::vector<std::size_t> start(std::size_t(bands) * levels, 0);  // band by band
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(area.rows) * b / bands);
+        end = int(std::int64_t(area.rows) * (b + 1) / bands);
+    };
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* count = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
+            const std::int32_t* l = &label(row);
+            for (int y = 0; y < area.columns; ++y)
+                if (l[std::ptrdiff_t(y) * LabelStride] < 0)
+                    ++count[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
+        }
+    });
     std::size_t at = 0;
-    m_heightEnds.resize(start.size());
-    for (std::size_t b = 0; b < start.size(); ++b) {
-        const std::size_t n = start[b];
-        start[b] = at;
-        at += n;
-        m_heightEnds[b] = at;
+    m_heightEnds.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        for (int b = 0; b < bands; ++b) {
+            std::size_t& s = start[std::size_t(b) * levels + k];
+            const std::size_t n = s;
+            s = at;
+            at += n;
+        }
+        m_heightEnds[k] = at;
     }
-    m_candidates.resize(total);
-    for (int x = 0; x < area.rows; ++x) {
-        const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-        const std::int32_t* l = &label(row);
-        for (int y = 0; y < area.columns; ++y)
-            if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
-                const PixelOffset p = row + PixelOffset(y);
-                m_candidates[start[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
-            }
-    }
+    m_candidates.resize(at);
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* next = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
+            const std::int32_t* l = &label(row);
+            for (int y = 0; y < area.columns; ++y)
+                if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
+                    const PixelOffset p = row + PixelOffset(y);
+                    m_candidates[next[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
+                }
+        }
+    });
 }
 
 template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
