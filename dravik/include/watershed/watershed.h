@@ -703,7 +703,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
     // on threads of their own; a band's candidates of one height go after those of the bands
     // before it, so the order is the storage order whatever the number of bands.
     constexpr std::size_t levels = std::size_t(Heights::kLevels) + 1;  // the last one stays empty
-    constexpr int kRowsPerBand = 128;
+    constexpr int kRowsPerBand = 256;
     const int bands = std::max(1, std::min(int(platform::processorCount()), area.rows / kRowsPerBand));
     std::vector<std::size_t> start(std::size_t(bands) * levels, 0);  // band by band
     const auto rowsOf = [&](int b, int& first, int& end) {

@@ -6,12 +6,14 @@
 #include "analysis/segmentation.h"
 #include "watershed/watershed.h"
 #include "platform/memory.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -233,36 +235,77 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     std::vector<PixelOffset> clearFrom, centres;
     std::size_t flooded = 0;
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
-    for (int i = 0; i < areaRows; ++i) {
-        const unsigned char* wp = w0 + i * wRow;
-        for (int j = 0; j < areaCols; ++j, wp += wCol) {
-            const PixelOffset p = offsetOf(i, j);
-            if (idOf(p) != stroke)
-                continue;
-            const bool own = taken[*wp];
-            bool touches = false;
-            for (const std::ptrdiff_t d : sides) {
-                const auto q = PixelOffset(std::ptrdiff_t(p) + d);
-                const std::int32_t l = idOf(q);
-                if (l == stroke || l == kTaken)
-                    continue;
-                touches = true;
-                if (band && l == opposite) {
-                    if (heights[p] <= heights[q])
-                        centres.push_back(p);
-                    if (heights[p] >= heights[q])
-                        centres.push_back(q);
+    // Bands of rows on threads of their own, each finding its contacts in storage order; the
+    // lists are joined band after band, so they come out as one scan would make them. The
+    // pixels the select took itself leave the stroke's id only afterwards: the scan treats
+    // both ids alike.
+    struct BandContacts {
+        std::vector<PixelOffset> clearFrom, centres;
+        std::size_t flooded = 0;
+        std::exception_ptr failure;
+    };
+    const int bands = std::max(1, std::min(int(platform::processorCount()), areaRows / 256));
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(areaRows) * b / bands);
+        end = int(std::int64_t(areaRows) * (b + 1) / bands);
+    };
+    std::vector<BandContacts> found(static_cast<std::size_t>(bands));
+    detail::forEachBand(bands, [&](int b) {
+        BandContacts& f = found[std::size_t(b)];
+        int first, end;
+        rowsOf(b, first, end);
+        try {
+            for (int i = first; i < end; ++i) {
+                const unsigned char* wp = w0 + i * wRow;
+                for (int j = 0; j < areaCols; ++j, wp += wCol) {
+                    const PixelOffset p = offsetOf(i, j);
+                    if (idOf(p) != stroke)
+                        continue;
+                    bool touches = false;
+                    for (const std::ptrdiff_t d : sides) {
+                        const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+                        const std::int32_t l = idOf(q);
+                        if (l == stroke || l == kTaken)
+                            continue;
+                        touches = true;
+                        if (band && l == opposite) {
+                            if (heights[p] <= heights[q])
+                                f.centres.push_back(p);
+                            if (heights[p] >= heights[q])
+                                f.centres.push_back(q);
+                        }
+                    }
+                    if (holes && !taken[*wp]) {
+                        ++f.flooded;
+                        if (touches)
+                            f.clearFrom.push_back(p);
+                    }
                 }
             }
-            if (holes && own) {
-                idOf(p) = kTaken;
-            } else if (holes) {
-                ++flooded;
-                if (touches)
-                    clearFrom.push_back(p);
-            }
+        } catch (...) {
+            f.failure = std::current_exception();
         }
+    });
+    for (BandContacts& f : found) {
+        if (f.failure)
+            std::rethrow_exception(f.failure);
+        clearFrom.insert(clearFrom.end(), f.clearFrom.begin(), f.clearFrom.end());
+        centres.insert(centres.end(), f.centres.begin(), f.centres.end());
+        flooded += f.flooded;
     }
+    found.clear();
+    if (holes)
+        detail::forEachBand(bands, [&](int b) {
+            int first, end;
+            rowsOf(b, first, end);
+            for (int i = first; i < end; ++i) {
+                const unsigned char* wp = w0 + i * wRow;
+                std::int32_t* id = &idOf(offsetOf(i, 0));
+                for (int j = 0; j < areaCols; ++j, wp += wCol, id += kCellWords)
+                    if (*id == stroke && taken[*wp])
+                        *id = kTaken;
+            }
+        });
 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
@@ -289,14 +332,18 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         // Pocket pixels lie inside the stroke's bounds, so the changed rectangle holds them.
         // Their working value is 0: the new status comes from the status, as the select's does.
         if (cleared < flooded)
-            for (int i = 0; i < areaRows; ++i) {
-                const unsigned char* sp = s0 + i * sRow;
-                unsigned char* wp = w0 + i * wRow;
-                const std::int32_t* id = &idOf(offsetOf(i, 0));
-                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
-                    if (*id == stroke)
-                        *wp = setStatusBits(*wp ? *wp : *sp, w, v);
-            }
+            detail::forEachBand(bands, [&](int b) {
+                int first, end;
+                rowsOf(b, first, end);
+                for (int i = first; i < end; ++i) {
+                    const unsigned char* sp = s0 + i * sRow;
+                    unsigned char* wp = w0 + i * wRow;
+                    const std::int32_t* id = &idOf(offsetOf(i, 0));
+                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
+                        if (*id == stroke)
+                            *wp = setStatusBits(*wp ? *wp : *sp, w, v);
+                }
+            });
     }
 
     if (bandFactor == 0.f) {
