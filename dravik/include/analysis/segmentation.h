@@ -299,9 +299,11 @@ public:
     // Runs the five stages over the range's shares; true when any stage changed a result.
     // After any exception every channel is recomputed by the next run.
     bool analyse(ProgressRange range);
-    // Called on the calling thread by every run that reaches stage 4, before stages 4 and 5
-    // start: work that may run beside them (the inner watershed leaves most processors idle)
-    // starts there. Empty: nothing is called.
+    // Called once by every run that reaches stage 4, before the inner watershed starts and
+    // after the width map is done (on the width map's thread when that runs beside the inner
+    // watershed, never at the same time as anything else of the caller's): work that may run
+    // beside the inner watershed, which leaves most processors idle, starts there. Empty:
+    // nothing is called.
     void setBesideLastStages(std::function<void()> start) { m_besideLastStages = std::move(start); }
 
     // Over the bounds grown by 2; bytes 0 and 1 are heights, byte 2 the width map.

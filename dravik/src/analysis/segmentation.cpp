@@ -76,8 +76,6 @@ bool Segmentation<N, V>::analyse(ProgressRange range)
         bool changed = updateHistograms(false, range.nextStep(kStageEnds[0]));
         changed = watershedFirstAllChannels(changed, range.nextStep(kStageEnds[1])) || changed;
         changed = updateGradients(changed, range.nextStep(kStageEnds[2])) || changed;
-        if (m_besideLastStages)
-            m_besideLastStages();
         changed = lastTwoStages(changed, range) || changed;
         storeChannelStates();
         return changed;
@@ -96,17 +94,22 @@ bool Segmentation<N, V>::lastTwoStages(bool upstreamChanged, ProgressRange& rang
     const bool widthDue = upstreamChanged || m_lastComplete.inFocusEdgeWidth != m_head.inFocusEdgeWidth;
     if (!widthDue || platform::processorCount() < 2) {
         const bool widths = computeWidthMap(upstreamChanged, widthRange);
+        if (m_besideLastStages)
+            m_besideLastStages();
         return watershedInner(upstreamChanged || widths, innerRange) || widths;
     }
     // The width map writes only byte 2 of the gradient image and the inner watershed reads
     // only bytes 0 and 1, so the width map runs beside the flood, which keeps one processor
     // busy for long. Its share is reported as under way when it starts; it reports nothing
-    // from its own thread.
+    // from its own thread. The caller's work beside starts once the width map has given its
+    // memory back, so that the two never add up.
     widthRange.report(std::string(), 0.5f);
     std::exception_ptr widthFailure;
     boost::thread widths([this, &widthFailure] {
         try {
             computeWidthMap(true, ProgressRange());
+            if (m_besideLastStages)
+                m_besideLastStages();
         } catch (...) {
             widthFailure = std::current_exception();
         }
