@@ -21,6 +21,7 @@
 #include "LogCapture.h"
 #include "ModelImage.h"
 #include "ScriptedPrompt.h"
+#include "EngineDocument.h"
 #include "Wait.h"
 
 #include "dravik.h"
@@ -66,35 +67,18 @@ QByteArray bytesOf(const QImage& image)
     return bytes;
 }
 
-class ModelSessionTest : public ::testing::Test {
+class ModelSessionTest : public testsupport::EngineDocument {
 protected:
     void SetUp() override
     {
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_thread = std::make_unique<DravikThread>();
+        EngineDocument::SetUp();
         QObject::connect(m_thread.get(), &DravikThread::commandFinished, m_thread.get(),
                          [this](DravikCommand* command) { m_finished.append(command->description()); });
-        m_model = GmModel::instance();
         QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_thread.get(),
                          [this](int undo, int redo) { m_undoStack.append({undo, redo}); });
     }
-    void TearDown() override
-    {
-        if (GmModel* model = GmModel::existingInstance()) {
-            model->closeImage();
-            EXPECT_TRUE(idle());
-        }
-        GmModel::destroy();
-        m_thread.reset();
-        m_preferences.reset();
-    }
 
-    bool idle()
-    {
-        return waitUntil([this] { return !m_thread->isBusy() && m_thread->isQueueEmpty(); });
-    }
-
-    // Opens the photograph as file handling does and waits for the session.
+    // At full resolution, with the lists of what came before cleared.
     void open()
     {
         ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
@@ -105,17 +89,7 @@ protected:
     }
 
     QSize workingSize() const { return m_model->source()->workingImage().size(); }
-    QByteArray statusBytes() const { return bytesOf(*m_model->statusArray()->statusImage()); }
 
-    void submit(DravikCommand* command)
-    {
-        m_thread->submit(command);
-        ASSERT_TRUE(idle());
-    }
-
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    std::unique_ptr<DravikThread> m_thread;
-    GmModel* m_model = nullptr;
     QStringList m_finished;
     QList<QPair<int, int>> m_undoStack;
 };
