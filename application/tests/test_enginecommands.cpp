@@ -19,6 +19,7 @@
 #include "KsSourceImage.h"
 #include "SegmentationStuff.h"
 
+#include "EngineDocument.h"
 #include "HoldCommand.h"
 #include "Wait.h"
 
@@ -52,17 +53,15 @@ public slots:
     }
 };
 
-class EngineCommandTest : public ::testing::Test {
+class EngineCommandTest : public testsupport::EngineDocument {
 protected:
     void SetUp() override
     {
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_thread = std::make_unique<DravikThread>();
+        EngineDocument::SetUp();
         QObject::connect(m_thread.get(), &DravikThread::commandFinished, m_thread.get(),
                          [this](DravikCommand* command) {
                              m_results.append(qMakePair(command->description(), command->result()));
                          });
-        m_model = GmModel::instance();
         QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_thread.get(),
                          [this](int undo, int redo) { m_undoStack.append({undo, redo}); });
         CommandHooks::setTipHook([this](const QString& text, bool) { m_tips.append(text); });
@@ -70,20 +69,10 @@ protected:
     void TearDown() override
     {
         CommandHooks::setTipHook(nullptr);
-        if (GmModel* model = GmModel::existingInstance()) {
-            model->closeImage();
-            EXPECT_TRUE(idle());
-        }
-        GmModel::destroy();
-        m_thread.reset();
-        m_preferences.reset();
+        EngineDocument::TearDown();
     }
 
-    bool idle()
-    {
-        return waitUntil([this] { return !m_thread->isBusy() && m_thread->isQueueEmpty(); });
-    }
-
+    // At full resolution, with the lists of what came before cleared.
     void open(const QString& path = photoPath)
     {
         ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(path), nullptr));
@@ -93,38 +82,15 @@ protected:
         m_undoStack.clear();
     }
 
-    void submit(DravikCommand* command)
-    {
-        m_thread->submit(command);
-        ASSERT_TRUE(idle());
-    }
-
-    // Applies sensitivity 50 and waits for the analysis.
     void analyse()
     {
-        m_model->segmentation()->edos().sensitivity().setCurrent(50);
-        m_model->segmentation()->submitAnalysis(nullptr);
-        ASSERT_TRUE(idle());
-        ASSERT_TRUE(m_model->segmentation()->analysisSession()->analysed);
+        EngineDocument::analyse();
         m_results.clear();
         m_undoStack.clear();
     }
 
     int lastResult() const { return m_results.isEmpty() ? -1 : m_results.last().second; }
-    uchar statusAt(int x, int y) const { return m_model->statusArray()->statusImage()->pixelIndex(x, y); }
 
-    // A straight stroke of the given width between two image points.
-    static std::unique_ptr<Brushing> stroke(QPointF from, QPointF to, double size)
-    {
-        auto brushing = std::make_unique<Brushing>(QColor(Qt::green));
-        brushing->startStroke(from, size);
-        brushing->addSegment(to, size);
-        return brushing;
-    }
-
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    std::unique_ptr<DravikThread> m_thread;
-    GmModel* m_model = nullptr;
     QList<QPair<QString, int>> m_results;
     QList<QPair<int, int>> m_undoStack;
     QStringList m_tips;

@@ -21,6 +21,7 @@
 #include "LogCapture.h"
 #include "ModelImage.h"
 #include "ScriptedPrompt.h"
+#include "EngineDocument.h"
 #include "Wait.h"
 
 #include "dravik.h"
@@ -66,53 +67,34 @@ QByteArray bytesOf(const QImage& image)
     return bytes;
 }
 
-class ModelSessionTest : public ::testing::Test {
+class ModelSessionTest : public testsupport::EngineDocument {
 protected:
     void SetUp() override
     {
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_ownThread = std::make_unique<DravikThread>();
-        watch(m_ownThread.get());
-        m_model = GmModel::instance();
-        QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_model,
+        EngineDocument::SetUp();
+        listen();
+    }
+
+    void listen()
+    {
+        QObject::connect(m_thread.get(), &DravikThread::commandFinished, m_thread.get(),
+                         [this](DravikCommand* command) { m_finished.append(command->description()); });
+        QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_thread.get(),
                          [this](int undo, int redo) { m_undoStack.append({undo, redo}); });
     }
-    void TearDown() override
-    {
-        if (GmModel* model = GmModel::existingInstance()) {
-            model->closeImage();
-            EXPECT_TRUE(idle());
-        }
-        m_window.reset();
-        GmModel::destroy();
-        m_ownThread.reset();
-        m_preferences.reset();
-    }
 
-    bool idle()
-    {
-        return waitUntil([this] { return !m_thread || (!m_thread->isBusy() && m_thread->isQueueEmpty()); });
-    }
-
-    // The worker the test drives, and whose finished commands it lists.
-    void watch(DravikThread* worker)
-    {
-        m_thread = worker;
-        QObject::connect(worker, &DravikThread::commandFinished, worker,
-                         [this](DravikCommand* command) { m_finished.append(command->description()); });
-    }
-
-    // The main window brings its own engine worker, which the model then uses; it goes after
-    // the image is closed.
+    // The main window that the model disables while it waits. The window makes an engine
+    // worker of its own; the test's is made again after it, so that the model goes on using
+    // the test's. The window goes after the fixture's tear-down.
     KsMainWindow& mainWindow()
     {
-        m_ownThread.reset();
         m_window = std::make_unique<KsMainWindow>();
-        watch(DravikThread::instance());
+        m_thread = std::make_unique<DravikThread>();
+        listen();
         return *m_window;
     }
 
-    // Opens the photograph as file handling does and waits for the session.
+    // At full resolution, with the lists of what came before cleared.
     void open()
     {
         ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
@@ -123,21 +105,10 @@ protected:
     }
 
     QSize workingSize() const { return m_model->source()->workingImage().size(); }
-    QByteArray statusBytes() const { return bytesOf(*m_model->statusArray()->statusImage()); }
 
-    void submit(DravikCommand* command)
-    {
-        m_thread->submit(command);
-        ASSERT_TRUE(idle());
-    }
-
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    std::unique_ptr<DravikThread> m_ownThread;
-    QPointer<DravikThread> m_thread;
-    std::unique_ptr<KsMainWindow> m_window;
-    GmModel* m_model = nullptr;
     QStringList m_finished;
     QList<QPair<int, int>> m_undoStack;
+    std::unique_ptr<KsMainWindow> m_window;
 };
 
 TEST_F(ModelSessionTest, OpeningAnImageStartsTheEngineAndASession)
@@ -444,7 +415,7 @@ public:
 
 TEST_F(ModelSessionTest, AnEngineStartWithoutLibraryIsALibraryFault)
 {
-    QSignalSpy dead(m_thread.data(), &DravikThread::deadLibrary);
+    QSignalSpy dead(m_thread.get(), &DravikThread::deadLibrary);
     submit(new NoLibraryInit(m_model));
     EXPECT_TRUE(m_thread->isLibraryDead());
     ASSERT_EQ(dead.count(), 1);

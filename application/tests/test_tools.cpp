@@ -14,6 +14,7 @@
 #include "Rectangle.h"
 #include "ToolOptions.h"
 
+#include "EngineDocument.h"
 #include "ModelImage.h"
 #include "RecordingTool.h"
 #include "Wait.h"
@@ -97,31 +98,7 @@ TEST(ToolSelection, ActionsSelectExclusivelyAndReselectionRunsTheWholeSequence)
                                 "activate(Delete Tool) options=ToolOptionsWidget"}));
 }
 
-class ToolAvailabilityTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_thread = std::make_unique<DravikThread>();
-    }
-    void TearDown() override
-    {
-        if (GmModel* model = GmModel::existingInstance()) {
-            model->closeImage();
-            EXPECT_TRUE(idle());
-        }
-        GmModel::destroy();
-        m_thread.reset();
-        m_preferences.reset();
-    }
-    bool idle()
-    {
-        return testsupport::waitUntil([this] { return !m_thread->isBusy() && m_thread->isQueueEmpty(); });
-    }
-
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    std::unique_ptr<DravikThread> m_thread;
-};
+using ToolAvailabilityTest = testsupport::EngineDocument;
 
 TEST_F(ToolAvailabilityTest, ActionsAreEnabledExactlyWhileAnImageIsOpen)
 {

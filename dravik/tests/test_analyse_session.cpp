@@ -300,6 +300,11 @@ TEST_F(Analyse, LabelsAreTheSameOnOneAndOnEightThreads)
     EXPECT_TRUE(sameLabels(one.regionLabels, eight.regionLabels));
     EXPECT_TRUE(sameLabels(one.levelLabels, eight.levelLabels));
     EXPECT_EQ(one.regionCount, eight.regionCount);
+    // The width map is made beside the inner watershed on eight threads, after it on one.
+    for (int ch = 0; ch < 3; ++ch)
+        EXPECT_TRUE(blitz::all(one.gradient.extractComponent((unsigned char)0, ch, 3) ==
+                               eight.gradient.extractComponent((unsigned char)0, ch, 3)))
+            << "gradient byte " << ch;
     ASSERT_EQ(m_session->outlineCount, other->outlineCount);
     for (int i = 0; i < other->outlineCount; ++i)
         ASSERT_EQ(m_session->outlines[i].count, other->outlines[i].count);

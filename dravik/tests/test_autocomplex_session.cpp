@@ -6,6 +6,7 @@
 #include "sixchannel.h"
 
 #include "analysis/segmentation.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <vector>
@@ -259,4 +260,81 @@ TEST_F(AutoComplexSession, FollowsARealAnalysisInASessionAndInASubSessionOfIt)
     ASSERT_EQ(DvSelect(sub, m_status, &keep, 2, 0x0F, 1, 1.f, nullptr), DvOk);
     EXPECT_EQ(DvAutoComplex(sub, m_status, 2.0f, nullptr), DvOk);
     EXPECT_EQ(DvEndSession(sub), DvOk);
+}
+
+namespace {
+
+// FNV-1a over bytes, folded across calls.
+struct StatusDigest {
+    std::uint64_t value = 14695981039346656037ull;
+    void add(const Snapshot& bytes)
+    {
+        for (const unsigned char b : bytes) {
+            value ^= b;
+            value *= 1099511628211ull;
+        }
+    }
+};
+
+} // namespace
+
+// The status after auto-complex on real photographs, their own analysis's gradient and width
+// map, Keep and Delete strokes in the Local and Global modes, with and without the band:
+// pinned byte for byte, so that a faster flood cannot change which region a pixel joins.
+class PinnedAutoComplex : public AutoComplexSession {
+protected:
+    void TearDown() override
+    {
+        platform::setProcessorCountOverride(0);
+        AutoComplexSession::TearDown();
+    }
+
+    std::uint64_t digestOf(const char* photo)
+    {
+        begin(testsupport::loadRgba8(photo));
+        EXPECT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
+        const int w = m_image.width, h = m_image.height;
+        // Delete marks down the right side, Keep marks down the left.
+        EXPECT_EQ(stroke(wholeRect(w - w / 5, 0, w / 5, h), 4, 0), DvOk);
+        EXPECT_EQ(stroke(wholeRect(0, 0, w / 6, h), 2, 0), DvOk);
+        StatusDigest d;
+        int changed = 0;
+        for (const int mode : {1, 2})
+            for (const unsigned char value : {2, 4})
+                for (const float band : {0.f, 2.f}) {
+                    EXPECT_EQ(DvBeginUndoStep(m_session), DvOk);
+                    const DvSelection s = value == 2 ? wholeRect(w / 2 - 15, h / 2 - 10, 30, 20)
+                                                     : wholeRect(w / 2 + 25, h / 3, 20, 30);
+                    EXPECT_EQ(stroke(s, value, mode), DvOk);
+                    const Snapshot selected = snapshot();
+                    EXPECT_EQ(DvAutoComplex(m_session, m_status, band, nullptr), DvOk);
+                    changed += snapshot() != selected;
+                    d.add(snapshot());
+                    EXPECT_EQ(DvUndo(m_session), DvOk);
+                }
+        // The digest pins the flood's work, not only the selects'.
+        EXPECT_GE(changed, 3) << photo;
+        // The next digest starts a library of its own.
+        EXPECT_EQ(DvFinish(m_library), DvOk);
+        m_library = nullptr;
+        return d.value;
+    }
+};
+
+// The scans around the flood run in bands on one thread per processor: one thread and eight
+// give the same bytes.
+TEST_F(PinnedAutoComplex, OnTheCoffeePhotographOnOneAndOnEightThreads)
+{
+    platform::setProcessorCountOverride(1);
+    EXPECT_EQ(digestOf("coffee.png"), 6598095216019278339ull);
+    platform::setProcessorCountOverride(8);
+    EXPECT_EQ(digestOf("coffee.png"), 6598095216019278339ull);
+}
+
+TEST_F(PinnedAutoComplex, OnTheCatPhotographOnOneAndOnEightThreads)
+{
+    platform::setProcessorCountOverride(8);
+    EXPECT_EQ(digestOf("chelsea.png"), 1541394289069577424ull);
+    platform::setProcessorCountOverride(1);
+    EXPECT_EQ(digestOf("chelsea.png"), 1541394289069577424ull);
 }

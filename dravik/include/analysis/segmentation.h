@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace classification {
@@ -298,6 +299,12 @@ public:
     // Runs the five stages over the range's shares; true when any stage changed a result.
     // After any exception every channel is recomputed by the next run.
     bool analyse(ProgressRange range);
+    // Called once by every run that reaches stage 4, before the inner watershed starts and
+    // after the width map is done (on the width map's thread when that runs beside the inner
+    // watershed, never at the same time as anything else of the caller's): work that may run
+    // beside the inner watershed, which leaves most processors idle, starts there. Empty:
+    // nothing is called.
+    void setBesideLastStages(std::function<void()> start) { m_besideLastStages = std::move(start); }
 
     // Over the bounds grown by 2; bytes 0 and 1 are heights, byte 2 the width map.
     const GradientImage& gradient() const { return m_gradient; }
@@ -324,6 +331,9 @@ private:
 
 
     void checkHistogramSettings() const;
+    // Stages 4 and 5 over the range's next two shares; with more than one processor the
+    // width map runs on a thread of its own beside the inner watershed.
+    bool lastTwoStages(bool upstreamChanged, ProgressRange& range);
     // Channel c's mode list and every cell's records and best split in it.
     void splitChannelModes(int c);
 
@@ -357,6 +367,8 @@ private:
     blitz::Array<std::int32_t, 2> m_regionLabels;
     blitz::Array<std::int32_t, 2> m_regionLabelView;
     std::int32_t m_fineLabelCount = -1;
+
+    std::function<void()> m_besideLastStages;
 };
 
 // The histogram stage's worker: rebuilds the bands it is handed. Every thread holds its

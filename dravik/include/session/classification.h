@@ -12,6 +12,7 @@
 #include "common/rect.h"
 #include "analysis/segmentation.h"
 #include "session/undo.h"
+#include "platform/memory.h"
 
 #include <blitz/array.h>
 
@@ -293,6 +294,11 @@ private:
     Bytes m_working;
     UndoStack m_undo{undoDepth};
     DirtyArea m_dirty;
+    // Auto-complex's work tables (ids with the flood's claims, and heights), kept from one
+    // stroke to the next: mapping tens of megabytes afresh, which the kernel must clear, cost
+    // a stroke more than filling them. An analysis gives them back before it allocates.
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> m_autoComplexCells;
+    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> m_autoComplexHeights;
 };
 
 } // namespace classification

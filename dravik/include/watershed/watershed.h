@@ -10,12 +10,19 @@
 #include "platform/clock.h"
 #include "platform/memory.h"
 
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
 #include <vector>
+
+// The flood's per-neighbour step is small and runs several times per pixel; left to itself the
+// compiler calls it out of line.
+#define DRAVIK_FLOOD_INLINE __attribute__((always_inline)) inline
+#define DRAVIK_FLOOD_LAMBDA __attribute__((always_inline))
 
 namespace classification {
 
@@ -67,7 +74,7 @@ public:
     static bool mayOvertake(int priority, int queued) { return priority > queued; }
 
     // Queues {from, to} at priority min(origin, height), which must lie in 0 .. levels - 1.
-    void push(PixelOffset from, PixelOffset to, Origin origin, int height, int /*queued*/ = -1)
+    DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, Origin origin, int height, int /*queued*/ = -1)
     {
         const int priority = std::min(origin, height);
         List& l = m_lists[std::size_t(priority)];
@@ -87,7 +94,7 @@ public:
     }
 
     // Removes the front record (the queue must not be empty) and returns its priority.
-    Origin pop(PixelOffset& from, PixelOffset& to)
+    DRAVIK_FLOOD_INLINE Origin pop(PixelOffset& from, PixelOffset& to)
     {
         const int priority = m_level;
         List& l = m_lists[std::size_t(priority)];
@@ -217,7 +224,18 @@ public:
         // Steps and stamps count at most one per element, and a claim keeps 29 bits of them.
         if (elements > kMaxElements)
             throw std::bad_alloc();
-        m_claims.resize(elements);
+        m_ownClaims.resize(elements);
+        m_claims = m_ownClaims.data();
+    }
+    // The same with the claims kept by the caller: the claim of element p at
+    // claims[p * claimStride], so that it can share a cache line with the element's label.
+    RunQueue(std::ptrdiff_t rowStride, std::size_t elements, std::uint32_t* claims, std::ptrdiff_t claimStride,
+             int levels = 256)
+        : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels)), m_claims(claims),
+          m_claimStride(claimStride)
+    {
+        if (elements > kMaxElements)
+            throw std::bad_alloc();
     }
 
     bool empty() const { return m_count == 0; }
@@ -229,12 +247,12 @@ public:
     // height), its run one longer when the height does not fall below the origin's priority
     // (else 0), one more step. queued: the highest priority of a record already heading for
     // `to`, -1 when there is none; never above the new record's.
-    void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
+    DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
     {
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
         const std::uint8_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
         const auto step = std::uint32_t(origin.step) + 1;
-        std::uint32_t& claim = m_claims[to];
+        std::uint32_t& claim = claimOf(to);
         if (height >= origin.priority) {
             // The run goes on: all records of one source group share a stamp, those of the
             // seeds one of their own.
@@ -273,7 +291,7 @@ public:
 
     // Removes the front record (the queue must not be empty) and returns what it hands on.
     // `from` is the source that the target's claim names.
-    Origin pop(PixelOffset& from, PixelOffset& to)
+    DRAVIK_FLOOD_INLINE Origin pop(PixelOffset& from, PixelOffset& to)
     {
         const int priority = m_level;
         Level& l = m_levels[std::size_t(priority)];
@@ -306,7 +324,7 @@ public:
             if (l.count == 0)
                 l.run = 0;
         }
-        from = PixelOffset(std::ptrdiff_t(to) - m_side[m_claims[to] & 3]);
+        from = PixelOffset(std::ptrdiff_t(to) - m_side[claimOf(to) & 3]);
         if (--m_count == 0)
             m_level = 0;
         else
@@ -340,9 +358,9 @@ public:
     void prefetch(PixelOffset p) const
     {
         const std::ptrdiff_t q = std::ptrdiff_t(p), row = m_side[0];
-        __builtin_prefetch(m_claims.data() + (q - row));
-        __builtin_prefetch(m_claims.data() + q);
-        __builtin_prefetch(m_claims.data() + (q + row));
+        __builtin_prefetch(m_claims + (q - row) * m_claimStride);
+        __builtin_prefetch(m_claims + q * m_claimStride);
+        __builtin_prefetch(m_claims + (q + row) * m_claimStride);
     }
 
 private:
@@ -400,6 +418,8 @@ private:
             m_sorted[m_counts[std::size_t(std::uint32_t(r >> 32) - low)]++] = r;
         records.swap(m_sorted);
     }
+
+    std::uint32_t& claimOf(PixelOffset p) const { return m_claims[std::ptrdiff_t(p) * m_claimStride]; }
 
     void raise(int priority)
     {
@@ -461,7 +481,9 @@ private:
     std::vector<std::int32_t> m_freeBlocks;
     // Per pixel, its claim: kRunZero with the step of a record of run 0, else the stamp of the
     // group that pushed a run's record; shifted by two, then the side.
-    std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_claims;
+    std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_ownClaims;
+    std::uint32_t* m_claims = nullptr;
+    std::ptrdiff_t m_claimStride = 1;
     std::vector<std::size_t> m_counts;       // for sorting by step
     std::vector<std::uint64_t> m_sorted;     // likewise
     Origin m_lastOrigin{0, 0, 0};
@@ -475,7 +497,7 @@ private:
 // (x, y + 1).
 struct FourNeighbours {
     template <typename F>
-    static void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
+    static DRAVIK_FLOOD_INLINE void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
     {
         const std::ptrdiff_t q = std::ptrdiff_t(p);
         f(PixelOffset(q - row));
@@ -506,7 +528,7 @@ struct TargetHeights {
 // (x - 1, y), (x + 1, y), (x + 1, y - 1), (x + 1, y + 1), (x - 1, y - 1), (x - 1, y + 1).
 struct EightNeighbours {
     template <typename F>
-    static void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
+    static DRAVIK_FLOOD_INLINE void forEach(PixelOffset p, std::ptrdiff_t row, F&& f)
     {
         const std::ptrdiff_t q = std::ptrdiff_t(p);
         f(PixelOffset(q - 1));
@@ -564,11 +586,13 @@ struct CandidateArea {
 // flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
 // when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
 // of the area is negative.
-template <typename Queue, typename Neighbours, typename Heights, typename Regions>
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1>
 class WatershedQueue {
 public:
-    // labels addresses the lattice's first element; rowStride is the element distance between
-    // neighbouring rows, the same for the labels and the heights.
+    // labels addresses the lattice's first element, element p's label at labels[p *
+    // LabelStride] (the words between may hold what else the flood keeps per element);
+    // rowStride is the element distance between neighbouring rows, the same for the labels
+    // and the heights.
     WatershedQueue(std::int32_t* labels, std::ptrdiff_t rowStride, const Heights& heights,
                    Regions& regions, Queue& queue)
         : m_labels(labels), m_row(rowStride), m_heights(heights), m_regions(&regions), m_queue(&queue)
@@ -577,9 +601,9 @@ public:
 
     // Queues every neighbour of p whose label differs from p's, each step's priority held to
     // what origin allows.
-    void pushNeighbours(PixelOffset p, const typename Queue::Origin& origin)
+    DRAVIK_FLOOD_INLINE void pushNeighbours(PixelOffset p, const typename Queue::Origin& origin)
     {
-        Neighbours::forEach(p, m_row, [&](PixelOffset q) { pushIfDifferentRegion(p, q, origin); });
+        Neighbours::forEach(p, m_row, [&](PixelOffset q) DRAVIK_FLOOD_LAMBDA { pushIfDifferentRegion(p, q, origin); });
     }
 
     // Queues the step from p to its neighbour q when their labels differ. Without contacts a
@@ -587,18 +611,18 @@ public:
     // no region holds and that no record bound to leave first is already heading for. The
     // records left out would change nothing when they left the queue, so the regions are the
     // same.
-    void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin)
+    DRAVIK_FLOOD_INLINE void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin)
     {
-        const std::int32_t l = m_labels[q];
+        const std::int32_t l = label(q);
         if constexpr (Regions::kKeepsContacts) {
-            if (l != m_labels[p])
+            if (l != label(p))
                 m_queue->push(p, q, origin, m_heights.step(p, q));
         } else if (l < 0) {
             // An unlabelled pixel holds -2 - the highest priority heading for it, or -1.
             const int height = m_heights.step(p, q);
             const int priority = Queue::priorityOf(origin, height);
             if (Queue::mayOvertake(priority, -2 - l)) {
-                m_labels[q] = std::min(l, -2 - priority);
+                label(q) = std::min(l, -2 - priority);
                 m_queue->push(p, q, origin, height, -2 - l);
             }
         }
@@ -610,11 +634,11 @@ public:
     {
         PixelOffset from, to;
         const typename Queue::Origin origin = m_queue->pop(from, to);
-        const std::int32_t target = m_labels[to];
+        const std::int32_t target = label(to);
         if (target < 0) {
-            m_labels[to] = m_labels[from];
+            label(to) = label(from);
             pushNeighbours(to, origin);
-        } else if (Regions::kKeepsContacts && target != m_labels[from]) {
+        } else if (Regions::kKeepsContacts && target != label(from)) {
             m_regions->contact(from, to);
         }
     }
@@ -630,6 +654,8 @@ private:
     static constexpr int kPrefetchDistance = 48;
 
     void collectCandidates(const CandidateArea& area);
+
+    std::int32_t& label(PixelOffset p) const { return m_labels[std::ptrdiff_t(p) * LabelStride]; }
 
     std::int32_t* m_labels;
     std::ptrdiff_t m_row;
@@ -648,43 +674,84 @@ constexpr const char* kWatershedHeader = "dravik/include/watershed/watershed.h";
 constexpr int kWatershedLine = 1229;
 } // namespace detail
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions>
-void WatershedQueue<Queue, Neighbours, Heights, Regions>::collectCandidates(const CandidateArea& area)
+namespace detail {
+// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own; f
+// must not throw.
+template <typename F>
+void forEachBand(int bands, const F& f)
 {
-    // A stable counting sort by height, highest first.
-    std::vector<std::size_t> start(std::size_t(Heights::kLevels) + 1, 0);
-    std::size_t total = 0;
-    for (int x = 0; x < area.rows; ++x) {
-        const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-        const std::int32_t* l = m_labels + row;
-        for (int y = 0; y < area.columns; ++y)
-            if (l[y] < 0) {
-                ++start[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
-                ++total;
-            }
-    }
+    std::vector<boost::thread> threads;
+    struct Joiner {
+        std::vector<boost::thread>& threads;
+        ~Joiner()
+        {
+            for (boost::thread& t : threads)
+                t.join();
+        }
+    } joiner{threads};
+    threads.reserve(std::size_t(std::max(bands - 1, 0)));
+    for (int b = 1; b < bands; ++b)
+        threads.emplace_back([&f, b] { f(b); });
+    f(0);
+}
+} // namespace detail
+
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCandidates(const CandidateArea& area)
+{
+    // A stable counting sort by height, highest first. Bands of rows are counted and placed
+    // on threads of their own; a band's candidates of one height go after those of the bands
+    // before it, so the order is the storage order whatever the number of bands.
+    constexpr std::size_t levels = std::size_t(Heights::kLevels) + 1;  // the last one stays empty
+    constexpr int kRowsPerBand = 256;
+    const int bands = std::max(1, std::min(int(platform::processorCount()), area.rows / kRowsPerBand));
+    std::vector<std::size_t> start(std::size_t(bands) * levels, 0);  // band by band
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(area.rows) * b / bands);
+        end = int(std::int64_t(area.rows) * (b + 1) / bands);
+    };
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* count = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
+            const std::int32_t* l = &label(row);
+            for (int y = 0; y < area.columns; ++y)
+                if (l[std::ptrdiff_t(y) * LabelStride] < 0)
+                    ++count[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
+        }
+    });
     std::size_t at = 0;
-    m_heightEnds.resize(start.size());
-    for (std::size_t b = 0; b < start.size(); ++b) {
-        const std::size_t n = start[b];
-        start[b] = at;
-        at += n;
-        m_heightEnds[b] = at;
+    m_heightEnds.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        for (int b = 0; b < bands; ++b) {
+            std::size_t& s = start[std::size_t(b) * levels + k];
+            const std::size_t n = s;
+            s = at;
+            at += n;
+        }
+        m_heightEnds[k] = at;
     }
-    m_candidates.resize(total);
-    for (int x = 0; x < area.rows; ++x) {
-        const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-        const std::int32_t* l = m_labels + row;
-        for (int y = 0; y < area.columns; ++y)
-            if (l[y] < 0) {
-                const PixelOffset p = row + PixelOffset(y);
-                m_candidates[start[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
-            }
-    }
+    m_candidates.resize(at);
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* next = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
+            const std::int32_t* l = &label(row);
+            for (int y = 0; y < area.columns; ++y)
+                if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
+                    const PixelOffset p = row + PixelOffset(y);
+                    m_candidates[next[std::size_t(Heights::kLevels - 1 - m_heights.seed(p))]++] = p;
+                }
+        }
+    });
 }
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions>
-void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateArea& area,
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::flood(const CandidateArea& area,
                                                                 ProgressRange progress)
 {
     const std::int64_t started = platform::counterNanoseconds();
@@ -707,16 +774,16 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
         const int height = Heights::kLevels - 1 - int(bucket);
         if (candidateLeft && (m_queue->empty() || height > m_queue->topPriority())) {
             const PixelOffset p = m_candidates[next];
-            m_labels[p] = m_regions->newRegion();
+            label(p) = m_regions->newRegion();
             pushNeighbours(p, Queue::seedOrigin(height));
         } else {
             // Records queued long ago lead to pixels far from anything touched lately: ask
             // early for the rows around them that expanding them reads.
             PixelOffset ahead;
             if (m_queue->peek(kPrefetchDistance, ahead)) {
-                __builtin_prefetch(m_labels + (std::ptrdiff_t(ahead) - m_row));
-                __builtin_prefetch(m_labels + ahead);
-                __builtin_prefetch(m_labels + (std::ptrdiff_t(ahead) + m_row));
+                __builtin_prefetch(&label(PixelOffset(std::ptrdiff_t(ahead) - m_row)));
+                __builtin_prefetch(&label(ahead));
+                __builtin_prefetch(&label(PixelOffset(std::ptrdiff_t(ahead) + m_row)));
                 m_heights.prefetch(ahead, m_row);
                 m_queue->prefetch(ahead);
             }
@@ -732,9 +799,9 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions>::flood(const CandidateA
                         platform::counterSeconds(started, platform::counterNanoseconds())));
             }
         }
-        while (next < n && m_labels[m_candidates[next]] >= 0) {
+        while (next < n && label(m_candidates[next]) >= 0) {
             if (next + 16 < n)
-                __builtin_prefetch(m_labels + m_candidates[next + 16]);
+                __builtin_prefetch(&label(m_candidates[next + 16]));
             ++next;
         }
     }

@@ -110,6 +110,8 @@ void IiClassification::requireNewEnvelopes()
 
 void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask)
 {
+    decltype(m_autoComplexCells)().swap(m_autoComplexCells);
+    decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
     if (m_injectedLevels) {
         // Labels injected by a test are not the analysis's to overwrite.
         m_injectedLevels.reset();
@@ -151,46 +153,58 @@ bool IiClassification::levelsAndSegmentation(ProgressRange& progress)
         return m_segmentation.analyse(progress.nextStep(0.9f));
     }
     // The levels and the segmentation read the analysis image and write nothing the other
-    // reads, and both spend long stretches in a flood that runs on one thread, so the levels
-    // run beside the segmentation. The segmentation's progress covers both shares.
+    // reads. The levels start as the segmentation's last two stages do: those leave most
+    // processors idle during the inner watershed's single flood, while the stages before
+    // them keep every processor busy. The segmentation's progress covers both shares.
     std::atomic<bool> stop{false}, besideFailed{false}, besideDone{false};
     std::exception_ptr besideFailure;
     BesideReporter besideReporter(stop);
     CallerReporter callerReporter(progress.parent, besideFailed);
-    boost::thread levels([&] {
-        try {
-            m_colourLevels.ensureLevels(ProgressRange(&besideReporter, 0.f, 1.f));
-        } catch (...) {
-            besideFailure = std::current_exception();
-            besideFailed = true;
-        }
-        besideDone = true;
-    });
-    // No way out of here leaves the levels running.
+    boost::thread levels;
+    const auto startLevels = [&] {
+        if (levels.joinable())
+            return;
+        levels = boost::thread([&] {
+            try {
+                m_colourLevels.ensureLevels(ProgressRange(&besideReporter, 0.f, 1.f));
+            } catch (...) {
+                besideFailure = std::current_exception();
+                besideFailed = true;
+            }
+            besideDone = true;
+        });
+    };
+    // No way out of here leaves the levels running or the segmentation holding the start.
     struct Joiner {
         std::atomic<bool>& stop;
         boost::thread& thread;
+        Segmentation<6, 0>& segmentation;
         ~Joiner()
         {
+            segmentation.setBesideLastStages({});
             stop = true;
             if (thread.joinable())
                 thread.join();
         }
-    } joiner{stop, levels};
+    } joiner{stop, levels, m_segmentation};
+    m_segmentation.setBesideLastStages(startLevels);
 
     bool changed = false;
     try {
         changed = m_segmentation.analyse(
             ProgressRange(&callerReporter, progress.at(progress.position), progress.at(0.9f)));
         progress.position = 0.9f;
+        // A run that stopped before its last stages has not started them.
+        startLevels();
         // The callback keeps its chance to cancel while the levels finish.
         while (!besideDone) {
             progress.report("", 0.9f);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     } catch (const DvExCancel&) {
         stop = true;
-        levels.join();
+        if (levels.joinable())
+            levels.join();
         // A cancel raised because the levels failed gives way to their failure.
         if (besideFailure)
             std::rethrow_exception(besideFailure);

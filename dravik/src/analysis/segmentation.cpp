@@ -2,8 +2,12 @@
 #include "analysis/segmentation.h"
 
 #include "morphology/convolve.h"
+#include "platform/clock.h"
+
+#include <boost/thread/thread.hpp>
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -72,8 +76,7 @@ bool Segmentation<N, V>::analyse(ProgressRange range)
         bool changed = updateHistograms(false, range.nextStep(kStageEnds[0]));
         changed = watershedFirstAllChannels(changed, range.nextStep(kStageEnds[1])) || changed;
         changed = updateGradients(changed, range.nextStep(kStageEnds[2])) || changed;
-        changed = computeWidthMap(changed, range.nextStep(kStageEnds[3])) || changed;
-        changed = watershedInner(changed, range.nextStep(kStageEnds[4])) || changed;
+        changed = lastTwoStages(changed, range) || changed;
         storeChannelStates();
         return changed;
     } catch (...) {
@@ -81,6 +84,46 @@ bool Segmentation<N, V>::analyse(ProgressRange range)
         resetChannelStates();
         throw;
     }
+}
+
+template <int N, int V>
+bool Segmentation<N, V>::lastTwoStages(bool upstreamChanged, ProgressRange& range)
+{
+    ProgressRange widthRange = range.nextStep(kStageEnds[3]);
+    ProgressRange innerRange = range.nextStep(kStageEnds[4]);
+    const bool widthDue = upstreamChanged || m_lastComplete.inFocusEdgeWidth != m_head.inFocusEdgeWidth;
+    if (!widthDue || platform::processorCount() < 2) {
+        const bool widths = computeWidthMap(upstreamChanged, widthRange);
+        if (m_besideLastStages)
+            m_besideLastStages();
+        return watershedInner(upstreamChanged || widths, innerRange) || widths;
+    }
+    // The width map writes only byte 2 of the gradient image and the inner watershed reads
+    // only bytes 0 and 1, so the width map runs beside the flood, which keeps one processor
+    // busy for long. Its share is reported as under way when it starts; it reports nothing
+    // from its own thread. The caller's work beside starts once the width map has given its
+    // memory back, so that the two never add up.
+    widthRange.report(std::string(), 0.5f);
+    std::exception_ptr widthFailure;
+    boost::thread widths([this, &widthFailure] {
+        try {
+            computeWidthMap(true, ProgressRange());
+            if (m_besideLastStages)
+                m_besideLastStages();
+        } catch (...) {
+            widthFailure = std::current_exception();
+        }
+    });
+    try {
+        watershedInner(true, innerRange);
+    } catch (...) {
+        widths.join();
+        throw;
+    }
+    widths.join();
+    if (widthFailure)
+        std::rethrow_exception(widthFailure);
+    return true;
 }
 
 template <int N, int V>

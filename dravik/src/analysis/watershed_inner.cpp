@@ -4,6 +4,7 @@
 
 #include "common/border.h"
 #include "watershed/watershed.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -67,19 +68,28 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     if (std::uint64_t(m_regionLabels.numElements()) > UINT32_MAX)
         throw std::length_error("segmentation: too many pixels for the inner watershed");
 
-    blitz::Array<std::int32_t, 2> ring = viewOf(m_regionLabels, grow(b, 1));
-    ring = -1;
-    LabelCounter counter;
-    m_regionLabels(b.x1 - 1, b.y1 - 1) = counter.take();
-    fillOutsideRect<std::int32_t>(b, 0, ring);
-
-    // The lower heights packed, one byte per element of the same lattice.
+    // The lower heights packed, one byte per element of the same lattice, and every label
+    // over the bounds and their ring -1: bands of rows on threads of their own.
     std::vector<unsigned char> lower(std::size_t(m_gradient.numElements()));
     {
         const unsigned char* in = m_gradient(frame.x1, frame.y1).data() + 1;
-        for (std::size_t k = 0, n = lower.size(); k < n; ++k)
-            lower[k] = in[3 * k];
+        const Rect ringed = grow(b, 1);
+        const int rows = extent(frame).x;
+        const std::size_t columns = std::size_t(row);
+        const int bands = std::max(1, std::min(int(platform::processorCount()), rows / 256));
+        detail::forEachBand(bands, [&](int band) {
+            const int first = int(std::int64_t(rows) * band / bands);
+            const int end = int(std::int64_t(rows) * (band + 1) / bands);
+            for (std::size_t k = std::size_t(first) * columns, n = std::size_t(end) * columns; k < n; ++k)
+                lower[k] = in[3 * k];
+            for (int x = std::max(frame.x1 + first, ringed.x1); x <= std::min(frame.x1 + end - 1, ringed.x2); ++x)
+                std::fill_n(&m_regionLabels(x, ringed.y1), extent(ringed).y, -1);
+        });
     }
+    blitz::Array<std::int32_t, 2> ring = viewOf(m_regionLabels, grow(b, 1));
+    LabelCounter counter;
+    m_regionLabels(b.x1 - 1, b.y1 - 1) = counter.take();
+    fillOutsideRect<std::int32_t>(b, 0, ring);
     UpperLowerHeights heights;
     heights.origin = m_gradient(frame.x1, frame.y1).data();
     heights.lower = lower.data();

@@ -4,11 +4,13 @@
 
 #include "common/border.h"
 #include "analysis/labelling.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace classification {
 
@@ -120,8 +122,19 @@ bool Segmentation<N, V>::computeWidthMap(bool upstreamChanged, ProgressRange ran
     range.report(std::string(), 0.1f);
 
     // Bilinear interpolation of the cells at the pixel centres, divided down at once.
+    // The field has memory of its own, mapped and given back whole: the stage may run on a
+    // thread of its own, and a heap block freed there would stay with that thread's arena.
+    const Rect fieldRect = grow(b, 1);
+    std::vector<int, platform::LargeAllocator<int>> fieldMemory;
     blitz::Array<int, 2> field;
-    fitArrayToRect(field, grow(b, 1));
+    if (b.isEmpty()) {
+        fitArrayToRect(field, fieldRect);
+    } else {
+        fieldMemory.resize(std::size_t(extent(fieldRect).x) * std::size_t(extent(fieldRect).y));
+        field.reference(blitz::Array<int, 2>(fieldMemory.data(), blitz::shape(extent(fieldRect).x, extent(fieldRect).y),
+                                             blitz::neverDeleteData));
+        field.reindexSelf(blitz::TinyVector<int, 2>(fieldRect.x1, fieldRect.y1));
+    }
     const float s = 1.0f / float(res);
     const ProgressRange upsampling(range.parent, range.at(range.position), range.at(0.5f));
     if (!b.isEmpty()) {

@@ -6,12 +6,14 @@
 #include "analysis/segmentation.h"
 #include "watershed/watershed.h"
 #include "platform/memory.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -27,7 +29,10 @@ using corvath::utility::grow;
 using corvath::utility::intersect;
 using corvath::utility::unite;
 
-using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
+// Each pixel's id and the flood queue's claim on it lie side by side, so that expanding a pixel
+// reads one cache line per row of its neighbourhood for both.
+constexpr int kCellWords = 2;
+using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter, kCellWords>;
 
 constexpr std::int32_t kBarrier = 0;
 // After the flood, the stroke pixels that the select took itself move to this id, so that the
@@ -128,8 +133,17 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         }
 
     // The flood reads both at random: huge pages spare it most address translation misses.
-    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> ids(cells, kBarrier);
-    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> heights(cells);
+    // A new size may need a new table; the old one goes first, so that the two never add up.
+    if (m_autoComplexCells.capacity() < kCellWords * cells)
+        decltype(m_autoComplexCells)().swap(m_autoComplexCells);
+    if (m_autoComplexHeights.capacity() < cells)
+        decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
+    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>>& cellWords = m_autoComplexCells;
+    cellWords.assign(kCellWords * cells, kBarrier);
+    std::int32_t* const ids = cellWords.data();
+    const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
+    std::vector<unsigned char, platform::LargeAllocator<unsigned char>>& heights = m_autoComplexHeights;
+    heights.resize(cells);
     {
         const long gRow = gradient.stride(0), gCol = gradient.stride(1);
         const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
@@ -160,27 +174,27 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (int i = 0; i < areaRows; ++i) {
         const unsigned char* sp = s0 + i * sRow;
         const unsigned char* wp = w0 + i * wRow;
-        std::int32_t* id = &ids[offsetOf(i, 0)];
-        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol) {
+        std::int32_t* id = &idOf(offsetOf(i, 0));
+        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
             const unsigned char s = *sp;
             if (s & (StatusForcedEdge | StatusProtected)) {
-                id[j] = kBarrier;
+                *id = kBarrier;
             } else if (taken[*wp]) {
                 if (stroke < 0)
                     stroke = regions.take();
-                id[j] = stroke;
+                *id = stroke;
             } else {
                 switch (seedKind[s]) {
                 case SeedOpposite:
                     if (opposite < 0)
                         opposite = regions.take();
-                    id[j] = opposite;
+                    *id = opposite;
                     break;
                 case SeedCandidate:
-                    id[j] = -1;
+                    *id = -1;
                     break;
                 default:
-                    id[j] = kBarrier;
+                    *id = kBarrier;
                 }
             }
         }
@@ -195,14 +209,14 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     target.height = heights.data();
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
-        RunQueue queue(cols, cells);
-        AutoComplexFlood flood(ids.data(), cols, target, regions, queue);
+        RunQueue queue(cols, cells, reinterpret_cast<std::uint32_t*>(ids + 1), kCellWords);
+        AutoComplexFlood flood(ids, cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
         // towards pixels that already have an id would change nothing.
         for (int i = 0; i < areaRows; ++i)
             for (int j = 0; j < areaCols; ++j) {
                 const PixelOffset p = offsetOf(i, j);
-                if (ids[p] > kBarrier)
+                if (idOf(p) > kBarrier)
                     flood.pushNeighbours(p, RunQueue::seedOrigin(heights[p]));
             }
         CandidateArea candidates;
@@ -221,36 +235,77 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     std::vector<PixelOffset> clearFrom, centres;
     std::size_t flooded = 0;
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
-    for (int i = 0; i < areaRows; ++i) {
-        const unsigned char* wp = w0 + i * wRow;
-        for (int j = 0; j < areaCols; ++j, wp += wCol) {
-            const PixelOffset p = offsetOf(i, j);
-            if (ids[p] != stroke)
-                continue;
-            const bool own = taken[*wp];
-            bool touches = false;
-            for (const std::ptrdiff_t d : sides) {
-                const auto q = PixelOffset(std::ptrdiff_t(p) + d);
-                const std::int32_t l = ids[q];
-                if (l == stroke || l == kTaken)
-                    continue;
-                touches = true;
-                if (band && l == opposite) {
-                    if (heights[p] <= heights[q])
-                        centres.push_back(p);
-                    if (heights[p] >= heights[q])
-                        centres.push_back(q);
+    // Bands of rows on threads of their own, each finding its contacts in storage order; the
+    // lists are joined band after band, so they come out as one scan would make them. The
+    // pixels the select took itself leave the stroke's id only afterwards: the scan treats
+    // both ids alike.
+    struct BandContacts {
+        std::vector<PixelOffset> clearFrom, centres;
+        std::size_t flooded = 0;
+        std::exception_ptr failure;
+    };
+    const int bands = std::max(1, std::min(int(platform::processorCount()), areaRows / 256));
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(areaRows) * b / bands);
+        end = int(std::int64_t(areaRows) * (b + 1) / bands);
+    };
+    std::vector<BandContacts> found(static_cast<std::size_t>(bands));
+    detail::forEachBand(bands, [&](int b) {
+        BandContacts& f = found[std::size_t(b)];
+        int first, end;
+        rowsOf(b, first, end);
+        try {
+            for (int i = first; i < end; ++i) {
+                const unsigned char* wp = w0 + i * wRow;
+                for (int j = 0; j < areaCols; ++j, wp += wCol) {
+                    const PixelOffset p = offsetOf(i, j);
+                    if (idOf(p) != stroke)
+                        continue;
+                    bool touches = false;
+                    for (const std::ptrdiff_t d : sides) {
+                        const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+                        const std::int32_t l = idOf(q);
+                        if (l == stroke || l == kTaken)
+                            continue;
+                        touches = true;
+                        if (band && l == opposite) {
+                            if (heights[p] <= heights[q])
+                                f.centres.push_back(p);
+                            if (heights[p] >= heights[q])
+                                f.centres.push_back(q);
+                        }
+                    }
+                    if (holes && !taken[*wp]) {
+                        ++f.flooded;
+                        if (touches)
+                            f.clearFrom.push_back(p);
+                    }
                 }
             }
-            if (holes && own) {
-                ids[p] = kTaken;
-            } else if (holes) {
-                ++flooded;
-                if (touches)
-                    clearFrom.push_back(p);
-            }
+        } catch (...) {
+            f.failure = std::current_exception();
         }
+    });
+    for (BandContacts& f : found) {
+        if (f.failure)
+            std::rethrow_exception(f.failure);
+        clearFrom.insert(clearFrom.end(), f.clearFrom.begin(), f.clearFrom.end());
+        centres.insert(centres.end(), f.centres.begin(), f.centres.end());
+        flooded += f.flooded;
     }
+    found.clear();
+    if (holes)
+        detail::forEachBand(bands, [&](int b) {
+            int first, end;
+            rowsOf(b, first, end);
+            for (int i = first; i < end; ++i) {
+                const unsigned char* wp = w0 + i * wRow;
+                std::int32_t* id = &idOf(offsetOf(i, 0));
+                for (int j = 0; j < areaCols; ++j, wp += wCol, id += kCellWords)
+                    if (*id == stroke && taken[*wp])
+                        *id = kTaken;
+            }
+        });
 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
@@ -258,8 +313,8 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         std::vector<PixelOffset> stack;
         std::size_t cleared = 0;
         const auto clear = [&](PixelOffset p) {
-            if (ids[p] == stroke) {
-                ids[p] = -1;
+            if (idOf(p) == stroke) {
+                idOf(p) = -1;
                 stack.push_back(p);
                 ++cleared;
             }
@@ -277,14 +332,18 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         // Pocket pixels lie inside the stroke's bounds, so the changed rectangle holds them.
         // Their working value is 0: the new status comes from the status, as the select's does.
         if (cleared < flooded)
-            for (int i = 0; i < areaRows; ++i) {
-                const unsigned char* sp = s0 + i * sRow;
-                unsigned char* wp = w0 + i * wRow;
-                const std::int32_t* id = &ids[offsetOf(i, 0)];
-                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol)
-                    if (id[j] == stroke)
-                        *wp = setStatusBits(*wp ? *wp : *sp, w, v);
-            }
+            detail::forEachBand(bands, [&](int b) {
+                int first, end;
+                rowsOf(b, first, end);
+                for (int i = first; i < end; ++i) {
+                    const unsigned char* sp = s0 + i * sRow;
+                    unsigned char* wp = w0 + i * wRow;
+                    const std::int32_t* id = &idOf(offsetOf(i, 0));
+                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
+                        if (*id == stroke)
+                            *wp = setStatusBits(*wp ? *wp : *sp, w, v);
+                }
+            });
     }
 
     if (bandFactor == 0.f) {
