@@ -1,13 +1,37 @@
 #pragma once
-// The program's one top-level window. It registers itself process-wide first thing, before
-// any child exists, and is deleted when closed.
+// The program's one top-level window: the tabbed image view beside the dock column, the
+// engine worker with its commands' feedback in the status bar, the window title, the keys
+// that reach the window, and the close that waits for the engine and records the hand-back
+// status. It registers itself process-wide first thing, before any child exists, and is
+// deleted when closed.
+
+#include "ImageView.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+class DravikCommand;
+class DravikThread;
+class FakeDock;
+class GmTool;
+class KsSourceImage;
+class NoTool;
+class QAction;
+class QCloseEvent;
+class QKeyEvent;
+class QMenu;
+class QProgressBar;
+class QSplitter;
+class QToolButton;
+class ViewOptions;
 
 class KsMainWindow : public QMainWindow {
     Q_OBJECT
 public:
     KsMainWindow();
+    // Deletes the tools, the fallback tool last. The engine worker normally went with the
+    // close; a window destroyed without one takes the worker with it.
     ~KsMainWindow() override;
 
     // Null before the window is built and after it is gone.
@@ -17,10 +41,128 @@ public:
     bool promptOnDiscard() const { return m_promptOnDiscard; }
     void setPromptOnDiscard(bool prompt) { m_promptOnDiscard = prompt; }
 
+    // Whether the current work may be dropped; asks under the title when it would be lost.
+    // Sets the hand-back status: nothing when there is nothing to lose, discarded after the
+    // user's Discard, apply otherwise.
+    bool okToClose(const QString& title);
+
+    // Keeps the current tool while it is available, else installs the Select tool or the
+    // fallback tool. False without a current tool.
+    bool revalidateCurrentTool();
+    // Installs the tool when it can be used in the image view's tab, else the Select tool
+    // when that can, else the fallback tool.
+    void selectToolOrFallback(GmTool* tool);
+
+    ImageView* imageView() const { return m_imageView; }
+    FakeDock* dockColumn() const { return m_dock; }
+    QProgressBar* progressBar() const { return m_progressBar; }
+    ViewOptions* viewOptions() const { return m_viewOptions; }
+    NoTool* fallbackTool() const { return m_noTool; }
+
+    // The internal-error box's text; the project advice only when both project actions exist.
+    static QString internalErrorText(const QString& operation, const QString& message,
+                                     const QAction* saveProject, const QAction* loadProject);
+
 public slots:
     // Help > About: the About box over this window, without blocking.
     void aboutSlot();
+    // A view-tab action made after the menus: into "&View" after the other tab entries.
+    void addTabAction(QAction* action);
+    // "Kestrine 3: file (W x H) @ Z.Z%", or the product name alone without an image.
+    void setWindowTitleSlot();
+    void updateActionEnablednessSlot();
+    void statusesPresentChangedSlot(quint8 present);
+    void updateShowEdgesSlot();
+    void updateCancelEnabledness();
+    void viewTabChangedSlot(ImageView::ViewTab tab);
+    void focusChangedSlot(QWidget* old, QWidget* now);
+
+    // The engine worker's reports.
+    void commandStartedSlot(DravikCommand* command);
+    void commandProgressSlot(int percent);
+    void commandFinishedSlot(DravikCommand* command);
+    void commandCancellingSlot(DravikCommand* command);
+    void commandDiscardedSlot(DravikCommand* command);
+    void submissionRejectedOnDeadLibSlot(DravikCommand* command);
+    // The library failed during the operation; the box opens once the worker's completion
+    // has returned.
+    void internalErrorSlot(const QString& operation, const QString& message);
+
+    // Both show the Workspace tab first, then submit a cancellable engine step.
+    void undoSlot();
+    void redoSlot();
+    void actionNotImplementedSlot(QAction* action);
+
+    void imageChangedSlot(const KsSourceImage* image);
+    // Leaves the placeholder tool for a brush once the image's edges are being found.
+    void imageAnalysisHasBegunSlot();
+
+    // Space released: the tool the hand stood in for comes back.
+    void stopPanningSlot();
+    // Escape pressed in a floating panel acts as in the window.
+    void escapeKeyPressedSlot(QKeyEvent* event);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    // Asks, then ends the engine session and stays disabled until the worker has drained.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Construction steps in their order; several are filled by later work.
+    void createFileHandler();
+    void connectEngineWorker();
+    void createActions();
+    void createStatusBar();
+    void createMenus();
+    void createSubWindows();
+    void createTools();
+    void connectZoomThroughNavigator();
+    void connectPatchTools();
+    void connectSubWindowsToViewTabs();
+    void restoreWindowState();
+    void readControlFile();
+    void openLaunchImage();
+    void runStartUpChecks();
+
+    void saveWindowState();
+    void showWelcomeTip();
+    void updateActionEnabledness(const KsSourceImage* image);
+    // The cut-out or the project was saved, or the project loaded, after the last change.
+    bool savedSinceLastChange() const;
+    // The canvas's zoom factor, 1.0 at actual pixels.
+    double viewZoom() const;
+    GmTool* preferredTool() const;
+    void showInternalError(const QString& operation, const QString& message);
+    // Nothing is queued, running, or finished on the worker and waiting for its completion.
+    bool engineWorkerIdle() const;
+    void releaseEngineWorker();
+    void deleteTools();
+
     bool m_promptOnDiscard = true;
+    // Set once the close waits for the engine worker; never cleared.
+    bool m_closing = false;
+
+    ImageView* m_imageView = nullptr;
+    QSplitter* m_splitter = nullptr;
+    FakeDock* m_dock = nullptr;
+    DravikThread* m_engineWorker = nullptr;
+
+    QToolButton* m_cancelButton = nullptr;
+    QWidget* m_progressContainer = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    ViewOptions* m_viewOptions = nullptr;
+
+    // Made with the actions and menus.
+    QPointer<QAction> m_cancelAction;
+    QPointer<QAction> m_showEdgesAction;
+    QPointer<QAction> m_saveProjectAction;
+    QPointer<QAction> m_loadProjectAction;
+    QPointer<QMenu> m_viewMenu;
+
+    NoTool* m_noTool = nullptr;
+    GmTool* m_panTool = nullptr;
+    GmTool* m_deleteLocalBrush = nullptr;
+    // The tool current when Space brought the hand; null while the hand stands in for none.
+    QPointer<GmTool> m_toolBeforePanning;
 };

@@ -72,10 +72,26 @@ protected:
     void SetUp() override
     {
         EngineDocument::SetUp();
+        listen();
+    }
+
+    void listen()
+    {
         QObject::connect(m_thread.get(), &DravikThread::commandFinished, m_thread.get(),
                          [this](DravikCommand* command) { m_finished.append(command->description()); });
         QObject::connect(m_model, &GmModel::dvUndoStackChanged, m_thread.get(),
                          [this](int undo, int redo) { m_undoStack.append({undo, redo}); });
+    }
+
+    // The main window that the model disables while it waits. The window makes an engine
+    // worker of its own; the test's is made again after it, so that the model goes on using
+    // the test's. The window goes after the fixture's tear-down.
+    KsMainWindow& mainWindow()
+    {
+        m_window = std::make_unique<KsMainWindow>();
+        m_thread = std::make_unique<DravikThread>();
+        listen();
+        return *m_window;
     }
 
     // At full resolution, with the lists of what came before cleared.
@@ -92,6 +108,7 @@ protected:
 
     QStringList m_finished;
     QList<QPair<int, int>> m_undoStack;
+    std::unique_ptr<KsMainWindow> m_window;
 };
 
 TEST_F(ModelSessionTest, OpeningAnImageStartsTheEngineAndASession)
@@ -228,7 +245,7 @@ TEST_F(ModelSessionTest, AProjectsStatusImageIsSentOnceWhenTheStatusImageArrives
 
 TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
 {
-    KsMainWindow window;
+    KsMainWindow& window = mainWindow();
     std::atomic<bool> release{false};
     m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));
@@ -251,7 +268,7 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
 
 TEST_F(ModelSessionTest, ClosingWhileTheSessionWaitsCancelsTheWait)
 {
-    KsMainWindow window;
+    KsMainWindow& window = mainWindow();
     std::atomic<bool> release{false};
     m_thread->submit(new testsupport::HoldCommand(&release));
     ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(photoPath), nullptr));

@@ -5,6 +5,7 @@
 #include "KsApp.h"
 #include "Launch.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <QWidget>
 
@@ -23,13 +24,15 @@ inline int runMain(std::vector<std::string> arguments)
     return kestrineMain(int(arguments.size()), argv.data());
 }
 
-// Runs the body once the main window is up, then ends the run with the given status.
+// Runs the body once the main window is up, then ends the run with the given status. The
+// status is set once the loop has ended, over what the window's close check decided.
 inline void onStart(std::function<void(KsApp&)> body, HandBackStatus status = HandBackApply)
 {
     KsApp::setStartUpHook([body, status](QWidget* window) {
         KsApp& app = *KsApp::instance();
         body(app);
-        app.setHandBackStatus(status);
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &app,
+                         [status] { KsApp::instance()->setHandBackStatus(status); });
         QTimer::singleShot(0, window, &QWidget::close);
     });
 }
