@@ -106,6 +106,8 @@ QColor namedColour(KsAppPreferences::ColorIndex index, const QColor& fallback)
 
 GmZoomWidget::GmZoomWidget() : QWidget(nullptr), m_tabFilter(new TabFilter(this))
 {
+    // Queued connections and signal spies carry points by the name the signals use.
+    qRegisterMetaType<ImagePointF>("ImagePointF");
     setObjectName(QStringLiteral("GmZoomWidget"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     // Every paint covers what it is given: nothing needs clearing first.
