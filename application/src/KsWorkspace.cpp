@@ -54,6 +54,7 @@ void KsWorkspace::zoomAbout(bool absolute, double value)
         if (width > 0.0 && height > 0.0) {
             m_anchor = QPointF((h->value() + h->pageStep() / 2.0) / width, (v->value() + v->pageStep() / 2.0) / height);
             m_anchorOffset = QPointF(h->pageStep() / 2.0, v->pageStep() / 2.0);
+            m_hasAnchor = true;
         }
     }
     m_canvas->setZoom(absolute, value);
@@ -66,6 +67,7 @@ void KsWorkspace::applyAnchor()
         return;
     horizontalScrollBar()->setValue(roundHalfUp(m_canvas->width() * m_anchor.x() - m_anchorOffset.x()));
     verticalScrollBar()->setValue(roundHalfUp(m_canvas->height() * m_anchor.y() - m_anchorOffset.y()));
+    m_hasAnchor = false;
     m_anchor = QPointF(-1.0, -1.0);
 }
 
@@ -96,9 +98,8 @@ void KsWorkspace::zoomToRect(const ImageRectF& rect)
             m_anchorOffset = QPointF(rect.x() * zoom - h->value(), rect.y() * zoom - v->value());
         else
             m_anchorOffset = QPointF(h->pageStep() / 2.0, v->pageStep() / 2.0);
-        if (!std::isfinite(m_anchor.x()) || !std::isfinite(m_anchor.y()) || !std::isfinite(m_anchorOffset.x())
-            || !std::isfinite(m_anchorOffset.y()))
-            m_anchor = QPointF(-1.0, -1.0);
+        m_hasAnchor = std::isfinite(m_anchor.x()) && std::isfinite(m_anchor.y()) && std::isfinite(m_anchorOffset.x())
+                      && std::isfinite(m_anchorOffset.y());
     }
     if (std::isfinite(factor))
         m_canvas->setZoom(false, factor);

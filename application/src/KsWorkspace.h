@@ -55,14 +55,16 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    bool hasAnchor() const { return m_anchor.x() >= 0.0; }
+    bool hasAnchor() const { return m_hasAnchor; }
     void applyAnchor();
     bool hasImage() const;
 
     ImageView* m_view;
     GmZoomWidget* m_canvas;
     TabFilter* m_tabFilter;
-    // The image point to keep, as fractions of the canvas's width and height; negative: none.
+    // The image point to keep, as fractions of the canvas's width and height, while one is
+    // pending.
+    bool m_hasAnchor = false;
     QPointF m_anchor{-1.0, -1.0};
     // Where in the viewport (from its top-left) the anchor must come to lie.
     QPointF m_anchorOffset{0.0, 0.0};
