@@ -326,8 +326,7 @@ bool KsMainWindow::savedSinceLastChange() const
 
 double KsMainWindow::viewZoom() const
 {
-    // The canvas keeps the zoom; until it is built the view shows actual pixels.
-    return 1.0;
+    return m_imageView->zoom();
 }
 
 // ---- Slots of the view and the model ---------------------------------------------------

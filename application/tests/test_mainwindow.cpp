@@ -15,6 +15,7 @@
 #include "GmModel.h"
 #include "GmRegion.h"
 #include "GmTool.h"
+#include "ImageView.h"
 #include "KsApp.h"
 #include "KsMainWindow.h"
 #include "KsSourceImage.h"
@@ -290,22 +291,27 @@ TEST_F(MainWindowTest, TheTitleNamesTheImageItsSizeAndTheZoomAndFollowsTheirChan
     QStringList titles;
     KsApp::setStartUpHook([&](QWidget* window) {
         ASSERT_TRUE(openPhoto());
+        ImageView* view = mainWindow()->imageView();
+        view->zoomTo100PercentSlot();
         titles << window->windowTitle();
         // Only a zoom or resolution change refreshes the title.
         GmModel::instance()->source()->setFileName(QStringLiteral("/elsewhere/renamed.png"));
         titles << window->windowTitle();
-        emit mainWindow()->imageView()->zoomChanged(2.0);
+        view->zoomToSlot(2.0);
         titles << window->windowTitle();
         GmModel::instance()->source()->setFileName(QStringLiteral("/elsewhere/again.png"));
         emit GmModel::instance()->resolutionChanged(1, 1);
+        titles << window->windowTitle();
+        view->zoomToSlot(0.125);
         titles << window->windowTitle();
         closeSoon(window);
     });
     EXPECT_EQ(runMain({"kestrine3"}), 0);
     EXPECT_EQ(titles, (QStringList{"Kestrine 3: chelsea.png (451 x 300) @ 100.0%",
                                    "Kestrine 3: chelsea.png (451 x 300) @ 100.0%",
-                                   "Kestrine 3: renamed.png (451 x 300) @ 100.0%",
-                                   "Kestrine 3: again.png (451 x 300) @ 100.0%"}));
+                                   "Kestrine 3: renamed.png (451 x 300) @ 200.0%",
+                                   "Kestrine 3: again.png (451 x 300) @ 200.0%",
+                                   "Kestrine 3: again.png (451 x 300) @ 12.5%"}));
 }
 
 TEST_F(MainWindowTest, TheAnalysisShowsItsDescriptionAndAGrowingPercentage)
