@@ -85,6 +85,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The panel's edge-strip filter hands its drags to the move and release handlers.
+    friend class CWSMouseEventFilter;
+
     void press(const QMouseEvent* event);
     QPoint clamped(const QPoint& pos) const;
     int horizontalValue(int x) const;
