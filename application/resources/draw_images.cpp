@@ -599,6 +599,96 @@ void drawBackgroundPictures()
     });
 }
 
+
+// ---------------------------------------------------------------------------------------------
+// The colour workspace: mask buckets, the two display modes, the view eyes and the sampler.
+
+// A paint bucket tipped to the right, pouring the kind colour (an empty bucket without one).
+void bucket(const char* name, const QColor& paint)
+{
+    drawIcon(name, 22, 19, [paint](QPainter& p) {
+        p.setPen(QPen(kInk, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(paint.isValid() ? paint.lighter(130) : QColor(235, 235, 235));
+        p.drawPolygon(QPolygonF({{3, 6}, {13, 6}, {12, 17}, {4, 17}}));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(4, 1, 8, 9), 0, 180 * 16);
+        if (paint.isValid()) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(paint);
+            QPainterPath pour;
+            pour.moveTo(13, 6);
+            pour.cubicTo(17, 6, 19, 9, 19, 13);
+            pour.lineTo(17, 13);
+            pour.cubicTo(17, 10, 15, 8.5, 13, 8.5);
+            pour.closeSubpath();
+            p.drawPath(pour);
+            p.drawEllipse(QRectF(16.5, 13.5, 3.5, 4.5));
+        }
+    });
+}
+
+// An open eye whose iris has the class colour.
+void eye(const char* name, const QColor& iris)
+{
+    drawIcon(name, 16, 16, [iris](QPainter& p) {
+        QPainterPath lid;
+        lid.moveTo(1, 8);
+        lid.quadTo(8, 1, 15, 8);
+        lid.quadTo(8, 15, 1, 8);
+        p.setPen(QPen(kInk, 1.1));
+        p.setBrush(Qt::white);
+        p.drawPath(lid);
+        p.setBrush(iris);
+        p.drawEllipse(QPointF(8, 8), 3.2, 3.2);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kInk);
+        p.drawEllipse(QPointF(8, 8), 1.2, 1.2);
+    });
+}
+
+void drawColourWorkspacePictures()
+{
+    bucket("bucket_keep", kKeep);
+    bucket("bucket_delete", kDelete);
+    bucket("bucket_blend", kBlend);
+    bucket("bucket_unassigned", QColor());
+
+    // Histogram: bars of rising and falling height; colour map: a grid of coloured cells.
+    drawIcon("cws_histogram_mode", 32, 16, [](QPainter& p) {
+        const int heights[] = {3, 6, 10, 13, 9, 5, 8, 11, 6, 3};
+        p.setPen(Qt::NoPen);
+        for (int i = 0; i < 10; ++i) {
+            p.setBrush(QColor::fromHsv(i * 30, 170, 210));
+            p.drawRect(QRectF(2 + i * 2.8, 15 - heights[i], 2.4, heights[i]));
+        }
+        p.setPen(QPen(kInk, 1));
+        p.drawLine(QPointF(1, 15.5), QPointF(31, 15.5));
+    });
+    drawIcon("cws_colourmap_mode", 32, 16, [](QPainter& p) {
+        p.setPen(Qt::NoPen);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 8; ++x) {
+                p.setBrush(QColor::fromHsl(x * 40, 180, 60 + y * 40));
+                p.drawRect(QRectF(4 + x * 3, 1 + (3 - y) * 3.5, 3, 3.5));
+            }
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(kInk, 1));
+        p.drawRect(QRectF(3.5, 0.5, 25, 15));
+    });
+
+    eye("grey-eye-16x16", QColor(150, 150, 150));
+    eye("green-eye-16x16", kKeep);
+    eye("red-eye-16x16", kDelete);
+    eye("blue-eye-16x16", kBlend);
+
+    drawIcon("pipette-box-icon", 24, 24, [](QPainter& p) {
+        p.setPen(QPen(kInk, 1));
+        p.setBrush(QColor(250, 250, 245));
+        p.drawRoundedRect(QRectF(0.5, 0.5, 23, 23), 3, 3);
+        pipette(p, 24, kInk, QColor(250, 230, 120), 1.2);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -617,5 +707,6 @@ int main(int argc, char** argv)
     drawCursors();
     drawSmallPictures();
     drawBackgroundPictures();
+    drawColourWorkspacePictures();
     return g_failures == 0 ? 0 : 1;
 }

@@ -48,6 +48,7 @@ public:
     // The image, its statuses or the patch changed: the colour table is rebuilt at the next
     // paint.
     void markRenderNeeded() { m_renderNeeded = true; }
+    bool isRenderNeeded() const { return m_renderNeeded; }
     // The next moves, forwarded from outside the display, drag in from this edge (0 top,
     // 1 right, 2 bottom, 3 left).
     void startEdgeDrag(int edge);
@@ -85,6 +86,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The panel's edge-strip filter hands its drags to the move and release handlers.
+    friend class CWSMouseEventFilter;
+
     void press(const QMouseEvent* event);
     QPoint clamped(const QPoint& pos) const;
     int horizontalValue(int x) const;

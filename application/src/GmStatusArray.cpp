@@ -109,6 +109,12 @@ void GmStatusArray::stopHighlight()
     m_twoDThread.wait();
 }
 
+void GmStatusArray::waitForHighlight()
+{
+    m_oneDThread.wait();
+    m_twoDThread.wait();
+}
+
 QImage GmStatusArray::wrapEngineBytes() const
 {
     const DvImage* record = m_engineStatusImage;

@@ -76,6 +76,8 @@ public:
     const Set1DThread& oneDThread() const { return m_oneDThread; }
     const Set2DThread& twoDThread() const { return m_twoDThread; }
     bool isHighlightRunning() const { return m_oneDThread.isRunning() || m_twoDThread.isRunning(); }
+    // Lets both highlight runs finish (no abort), so that the highlight image is complete.
+    void waitForHighlight();
 
 signals:
     void statusChanged();
