@@ -36,6 +36,8 @@ Navigator::Navigator(QWidget* parent)
                                   Qt::ClosedHandCursor))
 {
     setObjectName(QStringLiteral("Navigator"));
+    // Queued connections and signal spies carry rectangles by the name the signals use.
+    qRegisterMetaType<ImageRectF>("ImageRectF");
     setMinimumSize(minimumSide, minimumSide);
     setMouseTracking(true);
     connect(GmModel::instance(), &GmModel::activeRegionChanged, this, [this] { update(); });

@@ -31,6 +31,9 @@ public:
     // The widget pixels an image rectangle covers (rounded outward).
     QRect widgetRect(const QRectF& imageRect) const;
 
+    // The scaled image a paint draws; remade only for a new image or widget size.
+    const QPixmap& thumbnail() const { return m_thumbnail; }
+
     const QCursor* pointCursor() const { return m_pointCursor.get(); }
     const QCursor* openHandCursor() const { return m_openHandCursor.get(); }
     const QCursor* grabHandCursor() const { return m_grabHandCursor.get(); }

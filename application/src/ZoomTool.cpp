@@ -41,6 +41,8 @@ ZoomTool::ZoomTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barW
       m_unavailable(loadZoomCursor(":images/curs_data_zoomunavailable.png", Qt::ForbiddenCursor)),
       m_current(m_zoomIn.get())
 {
+    // Queued connections and signal spies carry rectangles by the name the signals use.
+    qRegisterMetaType<ImageRectF>("ImageRectF");
     setHelpText(tr("<p>Use to zoom in (or out) of the image:</p><ul><li><b><i>Zoom In</i></b>: Click.</li>"
                    "<li><b><i>Zoom Out</i></b>: Hold down the <b>Alt</b> key and click.</li><li><b><i>Marquee "
                    "(Box) Zoom</i></b>: Click and drag.</li></ul>",
@@ -136,6 +138,8 @@ void ZoomTool::mouseReleased(const ImagePointF& point, QMouseEvent* event)
     chooseCursor(event->modifiers());
     if (m_current == m_zoomIn.get())
         RectangleTool::mouseReleased(point, event);
+    else if (event->button() == Qt::LeftButton)
+        GmModel::instance()->clearZoomRect(); // the zoom reached its limit during the drag
 }
 
 void ZoomTool::mouseDoubleClicked(const ImagePointF&, QMouseEvent* event)
