@@ -1,7 +1,10 @@
 #include "GmZoomWidget.h"
 
 #include "ArrowTarget.h"
+#include "Brushing.h"
+#include "BrushingTool.h"
 #include "ForcedEdge.h"
+#include "GmBrushing.h"
 #include "GmAction.h"
 #include "GmColor.h"
 #include "GmModel.h"
@@ -187,6 +190,11 @@ bool GmZoomWidget::tabletPressureInEffect()
     return g_tabletPressureInEffect;
 }
 
+void GmZoomWidget::clearTabletPressureInEffect()
+{
+    g_tabletPressureInEffect = false;
+}
+
 QAction* GmZoomWidget::washAction()
 {
     if (!g_washAction) {
@@ -333,13 +341,117 @@ void GmZoomWidget::leaveEvent(QEvent* event)
     updateBrushOutline();
 }
 
+namespace {
+
+// Below this many widget pixels per working pixel the footprint would be a blur of dots.
+constexpr double footprintScale = 5.0;
+constexpr int footprintAlpha = 45;
+
+// The cursor shown while the pointer is away from the canvas: four short strokes around the
+// hot spot in the brush's colour.
+QCursor brushCursor(const QColor& colour)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(colour);
+    QBitmap mask(32, 32);
+    mask.fill(Qt::color0);
+    {
+        QPainter painter(&mask);
+        painter.setPen(Qt::color1);
+        painter.drawLine(8, 0, 8, 4);
+        painter.drawLine(8, 12, 8, 16);
+        painter.drawLine(0, 8, 4, 8);
+        painter.drawLine(12, 8, 16, 8);
+    }
+    pixmap.setMask(mask);
+    return QCursor(pixmap, 8, 8);
+}
+
+} // namespace
+
+bool GmZoomWidget::brushOutlineDue(QPoint* centre) const
+{
+    const GmTool* tool = GmTool::currentTool();
+    const GmModel* model = GmModel::existingInstance();
+    if (!tool || !tool->usesBrush() || m_viewMode != WorkspaceView || !model || !model->source())
+        return false;
+    if (m_brushPreviewShown && BrushingTool::sizeSliderDown()) {
+        *centre = m_imageRect.topLeft() + m_brushPreview;
+        return true;
+    }
+    if (!m_pointer.known)
+        return false;
+    *centre = m_pointer.global ? mapFromGlobal(m_pointer.pos) : m_imageRect.topLeft() + m_pointer.pos;
+    return true;
+}
+
+QRect GmZoomWidget::brushOutlineArea(const QPoint& centre) const
+{
+    const GmModel* model = GmModel::existingInstance();
+    const double scale = m_zoom * (model ? model->resolution() : 1);
+    const double radius = BrushingTool::brushSize() * scale / 2.0;
+    // The footprint reaches a working pixel beyond the radius, the marker 12 widget pixels.
+    const int reach = int(std::ceil(std::max(radius + scale + 12.0, 8.0)));
+    return QRect(centre - QPoint(reach, reach), centre + QPoint(reach, reach));
+}
+
 void GmZoomWidget::updateBrushOutline()
 {
-    // No brush outline is drawn yet; one still on screen is repainted away.
-    if (m_brushOutlineRect.isValid()) {
-        update(m_brushOutlineRect);
+    const GmTool* tool = GmTool::currentTool();
+    const QRect old = m_brushOutlineRect;
+    QPoint centre;
+    if (brushOutlineDue(&centre)) {
+        const Qt::CursorShape shape = tool->cursor().shape();
+        if (cursor().shape() != shape)
+            setCursor(QCursor(shape));
+        const QRect area = brushOutlineArea(centre);
+        if (!old.isValid() || old == area)
+            update(area);
+        else if (old.intersects(area))
+            update(old.united(area));
+        else {
+            update(old);
+            update(area);
+        }
+        m_brushOutlineRect = area;
+    } else if (old.isValid()) {
+        update(old);
         m_brushOutlineRect = QRect(-1, -1, -1, -1);
     }
+    if (!m_pointer.known && tool && tool->usesBrush())
+        setCursor(brushCursor(tool->outlineColour()));
+}
+
+void GmZoomWidget::showBrushPreviewAt(const QPoint& pos)
+{
+    m_brushPreview = pos;
+    m_brushPreviewShown = true;
+    updateBrushOutline();
+}
+
+const QImage& GmZoomWidget::brushFootprint(const ImagePointF& point, int diameter, QPoint* offset) const
+{
+    const GmModel* model = GmModel::existingInstance();
+    const double divisor = model ? model->resolution() : 1;
+    const QPointF working = point / divisor;
+    const QPointF whole(std::floor(working.x()), std::floor(working.y()));
+    const QPointF phase = working - whole;
+    const int side = int(std::lround((diameter + 3) * 1.414));
+    if (m_footprint.isNull() || m_footprint.width() < side) {
+        m_footprint = QImage(side, side, QImage::Format_Mono);
+        m_footprintDiameter = -1;
+    }
+    const int half = m_footprint.width() / 2;
+    if (diameter != m_footprintDiameter || phase != m_footprintPhase) {
+        // The stroke's own rasteriser, at the same position within a pixel: the same pixels.
+        m_footprint.fill(0);
+        const QPointF local = phase + QPointF(half, half);
+        Brushing::paintLine(m_footprint, local, local, diameter);
+        m_footprintDiameter = diameter;
+        m_footprintPhase = phase;
+    }
+    *offset = QPoint(int(whole.x()) - half, int(whole.y()) - half);
+    return m_footprint;
 }
 
 // --- model slots -----------------------------------------------------------------------------
@@ -468,6 +580,7 @@ void GmZoomWidget::handleMouse(QMouseEvent* event)
     m_pointer.pos = event->pos() - m_imageRect.topLeft();
     m_pointer.known = true;
     m_pointer.global = false;
+    m_brushPreviewShown = false;
     updateBrushOutline();
 
     const bool press = event->type() == QEvent::MouseButtonPress;
@@ -642,12 +755,86 @@ void GmZoomWidget::paintEvent(QPaintEvent* event)
         paintPatchPreview(painter, model, exposed);
         paintArrowTargets(painter, model, exposed);
         paintForcedEdges(painter, model, exposed);
-        // The brush outline goes here: over the marks, under the rubber bands.
+        paintBrushings(painter, model, exposed);
+        paintBrushOutline(painter, model);
         paintZoomRect(painter, model, exposed);
         paintPreviewRect(painter, model, exposed);
     }
     painter.restore();
     paintWash(painter, region);
+}
+
+void GmZoomWidget::paintBrushings(QPainter& painter, GmModel* model, const QRectF& exposed)
+{
+    if (model->brushings().isEmpty())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // The strokes in progress, half transparent over the marks they will change.
+    painter.setPen(QColor(0, 0, 0, 128));
+    for (GmBrushing* brushing : model->brushings()) {
+        if (brushing && brushing->brushing())
+            brushing->brushing()->draw(&painter, Shape::DrawPlain, exposed, 5.0 / m_zoom);
+    }
+    painter.restore();
+}
+
+void GmZoomWidget::paintBrushOutline(QPainter& painter, GmModel* model)
+{
+    QPoint centre;
+    if (!m_brushOutlineRect.isValid() || !brushOutlineDue(&centre))
+        return;
+    const GmTool* tool = GmTool::currentTool();
+    const int divisor = model->resolution();
+    const double scale = m_zoom * divisor;
+    const int diameter = BrushingTool::brushSize();
+    const ImagePointF point = imagePoint(centre);
+    const KsSourceImage* source = model->source();
+    QColor colour = tool->outlineColour();
+    painter.save();
+    painter.setClipRect(QRectF(0, 0, source->width(), source->height()), Qt::IntersectClip);
+    if (scale >= footprintScale) {
+        QPoint offset;
+        QImage& footprint = const_cast<QImage&>(brushFootprint(point, diameter, &offset));
+        const int half = footprint.width() / 2;
+        const int reach = diameter / 2 + 2;
+        const QRect part = QRect(half - reach, half - reach, 2 * reach + 1, 2 * reach + 1) & footprint.rect();
+        QColor tint = colour;
+        tint.setAlpha(footprintAlpha);
+        footprint.setColorTable({qRgba(0, 0, 0, 0), tint.rgba()});
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.drawImage(QRectF((offset.x() + part.x()) * double(divisor), (offset.y() + part.y()) * double(divisor),
+                                 part.width() * double(divisor), part.height() * double(divisor)),
+                          footprint, part);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setBrush(Qt::NoBrush);
+    const double u = 1.0 / m_zoom;
+    const double radius = diameter * divisor / 2.0;
+    const GmRegion* patch = model->activeRegion();
+    colour.setAlpha(255);
+    if (patch && patch->shape() && patch->shape()->contains(point)) {
+        // Inside the active patch: a square, so that the brush reads as working in the patch.
+        const double h = std::max(radius, 4.0 * u);
+        const auto square = [&point](double half) {
+            return QRectF(point.x() - half, point.y() - half, 2 * half, 2 * half);
+        };
+        painter.setPen(cosmeticPen(Qt::white));
+        painter.drawRect(square(h + 4.0 * u));
+        if (h > 4.0 * u)
+            painter.drawRect(square(h - 4.0 * u));
+        painter.setPen(cosmeticPen(colour));
+        painter.drawRect(square(h));
+    } else {
+        painter.setPen(cosmeticPen(Qt::white));
+        for (int k = 0; k < 16; ++k) {
+            const double angle = k * M_PI / 8.0;
+            const QPointF direction(std::cos(angle), std::sin(angle));
+            const double length = (k % 2 == 0 ? 8.0 : 4.0) * u;
+            painter.drawLine(point + direction * radius, point + direction * (radius + length));
+        }
+    }
+    painter.restore();
 }
 
 void GmZoomWidget::paintImageLayer(QPainter& painter, GmModel* model, const QRectF& exposed)

@@ -73,6 +73,8 @@ public:
     // pressure, for the brushes' size.
     static double tabletPressure();
     static bool tabletPressureInEffect();
+    // A stroke has ended: the next one starts at the spin box's size again.
+    static void clearTabletPressureInEffect();
     // The checkable "wash" action (Shift+F6) that tints every view, shared by all canvases.
     static QAction* washAction();
 
@@ -101,6 +103,14 @@ public:
     void setBackgroundColour(const QColor& colour);
     // Shows, moves or removes the brush outline under the pointer.
     void updateBrushOutline();
+    // Shows the brush outline at a point (widget pixels from the image's top-left) while the
+    // brush-size slider is held, so that the new size can be seen.
+    void showBrushPreviewAt(const QPoint& pos);
+    // The widget area the brush outline covers; invalid while none is shown.
+    const QRect& brushOutlineRect() const { return m_brushOutlineRect; }
+    // The pixels one dab of the brush paints at an image point, in working pixels: a one-bit
+    // image (index 1 painted) whose top-left lies at offset. Shares the outline's cache.
+    const QImage& brushFootprint(const ImagePointF& point, int diameter, QPoint* offset) const;
 
     ImagePointF imagePoint(const QPointF& widgetPoint) const;
     // The widget pixels an image rectangle covers, grown by the margin and rounded outward.
@@ -153,6 +163,11 @@ private:
     };
 
     void handleMouse(QMouseEvent* event);
+    // Whether the outline is to be shown, and where (widget pixels).
+    bool brushOutlineDue(QPoint* centre) const;
+    QRect brushOutlineArea(const QPoint& centre) const;
+    void paintBrushings(QPainter& painter, GmModel* model, const QRectF& exposed);
+    void paintBrushOutline(QPainter& painter, GmModel* model);
     void fitImage();
     void recomputeImageRect();
     void clearPatchPreview();
@@ -172,6 +187,15 @@ private:
     PointerPosition m_pointer;
     // The widget area the brush outline last covered; invalid while none is shown.
     QRect m_brushOutlineRect{-1, -1, -1, -1};
+    // The point the slider's preview is shown at, and whether it was asked for since the
+    // pointer last moved over the canvas.
+    QPoint m_brushPreview;
+    bool m_brushPreviewShown = false;
+    // One dab's footprint: replaced by a larger image only when the brush outgrows it, and
+    // repainted only when the diameter or the point's position within its pixel changes.
+    mutable QImage m_footprint;
+    mutable int m_footprintDiameter = -1;
+    mutable QPointF m_footprintPhase{-1.0, -1.0};
     int m_viewMode = -1;
     QRegion m_previewRegion;
     QPointer<GmRegion> m_previewPatch;

@@ -34,7 +34,17 @@ KsWorkspace::KsWorkspace(ImageView* view)
         connect(m_canvas, &GmZoomWidget::activateArrowTargetAt, view, &ImageView::activateArrowTargetAt);
         connect(m_canvas, &GmZoomWidget::zoomChanged, view, &ImageView::zoomChanged);
     }
+    connect(GmModel::instance(), &GmModel::brushSizeSliderMoved, this, &KsWorkspace::showBrushBeingChangedBySlider);
     m_tabFilter->watch(this);
+}
+
+void KsWorkspace::showBrushBeingChangedBySlider()
+{
+    const QScrollBar* h = horizontalScrollBar();
+    const QScrollBar* v = verticalScrollBar();
+    const QPoint centre(int(std::floor(h->value() + h->pageStep() / 2.0 + 0.5)),
+                        int(std::floor(v->value() + v->pageStep() / 2.0 + 0.5)));
+    m_canvas->showBrushPreviewAt(centre - m_canvas->imageRect().topLeft());
 }
 
 bool KsWorkspace::hasImage() const

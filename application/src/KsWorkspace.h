@@ -45,6 +45,10 @@ public:
     // image is visible.
     GRectF displayedImageRect() const;
 
+public slots:
+    // Shows the brush outline at the viewport's centre while the brush-size slider moves.
+    void showBrushBeingChangedBySlider();
+
 signals:
     // The image rectangle shown in the viewport and the zoom.
     void sayDisplayedRectChanged(GRectF displayed, qreal zoom);
