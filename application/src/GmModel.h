@@ -30,6 +30,7 @@ class GmRegion;
 class GmTool;
 class KsSourceImage;
 class QAction;
+class QCursor;
 class QImage;
 
 namespace ks {
@@ -213,7 +214,8 @@ signals:
     void rectDirty(const ImageRectF& rect, DirtyHint hint = DirtyHintNone,
                    PatchPreviewWanted preview = KeepPatchPreview);
     void toolChanged(const GmTool* tool);
-    void cursorChanged();
+    // A tool's new cursor for the canvas; null when only the brush outline needs a refresh.
+    void cursorChanged(const QCursor* cursor = nullptr);
     void activeRegionChanged(GmRegion* region);
     void activeRegionReady(GmRegion* region);
     void resolutionChanged(int oldDivisor, int newDivisor);

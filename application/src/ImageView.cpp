@@ -2,8 +2,10 @@
 
 #include "CommandHooks.h"
 #include "GmAction.h"
+#include "GmZoomWidget.h"
 #include "IVTabWidget.h"
 #include "KsWorkspace.h"
+#include "TabFilter.h"
 #include "Texts.h"
 
 #include <QActionGroup>
@@ -52,6 +54,8 @@ ImageView::ImageView(QWidget* parent)
     layout->addWidget(m_tabWidget);
     connect(m_workspace, &KsWorkspace::sayDisplayedRectChanged, this, &ImageView::sayViewportRectChanged);
     ensureTabAllows(Workspace, Workspace);
+    m_tabFilter = new TabFilter(this);
+    m_tabFilter->watch(this);
 
     g_imageView = this;
     CommandHooks::setTabHook([this](int tab) {
@@ -141,6 +145,61 @@ void ImageView::ensureTabAllows(ViewTabs allowed, ViewTab preferred)
             return;
         }
     }
+}
+
+GmZoomWidget* ImageView::canvas() const
+{
+    return m_workspace->canvas();
+}
+
+double ImageView::zoom() const
+{
+    return m_workspace->canvas()->zoom();
+}
+
+void ImageView::fitImageOnScreenSlot()
+{
+    m_workspace->canvas()->zoomToFit(m_workspace->viewport()->size());
+}
+
+void ImageView::minCheckedMoveImageViewportToSlot(const ImageRectF& rect)
+{
+    m_workspace->minCheckedMoveViewportTo(rect);
+}
+
+void ImageView::moveImageViewportToSlot(const ImageRectF& rect)
+{
+    m_workspace->moveViewportTo(rect);
+}
+
+void ImageView::panImageViewportSlot(QPoint offset)
+{
+    m_workspace->panBy(offset.x(), offset.y());
+}
+
+void ImageView::centreViewportOnSlot(QPoint imagePoint)
+{
+    m_workspace->centreOn(imagePoint);
+}
+
+void ImageView::zoomInSlot()
+{
+    m_workspace->zoomAbout(false, 1.25);
+}
+
+void ImageView::zoomOutSlot()
+{
+    m_workspace->zoomAbout(false, 0.8);
+}
+
+void ImageView::zoomToSlot(qreal zoom)
+{
+    m_workspace->zoomAbout(true, zoom);
+}
+
+void ImageView::zoomTo100PercentSlot()
+{
+    m_workspace->zoomAbout(true, 1.0);
 }
 
 void ImageView::currentTabChanged(int index)

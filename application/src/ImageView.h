@@ -12,11 +12,13 @@
 #include <QWidget>
 
 class GmAction;
+class GmZoomWidget;
 class IVTabWidget;
 class KsWorkspace;
 class QAction;
 class QActionGroup;
 class QTabBar;
+class TabFilter;
 
 class ImageView : public QWidget {
     Q_OBJECT
@@ -56,6 +58,10 @@ public:
     QTabBar* tabBar() const { return m_tabBar; }
     IVTabWidget* tabWidget() const { return m_tabWidget; }
     KsWorkspace* workspace() const { return m_workspace; }
+    GmZoomWidget* canvas() const;
+    TabFilter* tabFilter() const { return m_tabFilter; }
+    // The canvas's zoom: widget pixels per image pixel.
+    double zoom() const;
 
 signals:
     void sayViewportRectChanged(GRectF displayed, qreal zoom);
@@ -66,6 +72,20 @@ signals:
     void switchToTab(int page);
 
 public slots:
+    // Zooms so that the whole image fits the viewport.
+    void fitImageOnScreenSlot();
+    // Shows the rectangle, or zooms in by 1.25 when it is under 5 widget pixels wide or high.
+    void minCheckedMoveImageViewportToSlot(const ImageRectF& rect);
+    void moveImageViewportToSlot(const ImageRectF& rect);
+    // Scrolls by widget pixels.
+    void panImageViewportSlot(QPoint offset);
+    // Brings an image point to the viewport's centre.
+    void centreViewportOnSlot(QPoint imagePoint);
+    // The zooms keep the image point at the viewport's centre.
+    void zoomInSlot();
+    void zoomOutSlot();
+    void zoomToSlot(qreal zoom);
+    void zoomTo100PercentSlot();
     void currentTabChanged(int index);
     // Makes the tab of the given tab action (its index in tabActions) current.
     void switchTab(int index);
@@ -80,6 +100,7 @@ private:
     QTabBar* m_tabBar;
     IVTabWidget* m_tabWidget;
     KsWorkspace* m_workspace;
+    TabFilter* m_tabFilter = nullptr;
     QVector<TabRecord> m_tabs;
     int m_pageCount = 0;
     QList<GmAction*> m_tabActions;
