@@ -33,6 +33,8 @@ public:
     Shape* shape() const override;
     ks::Polygon& polygon() { return m_polygon; }
     int width() const { return m_width; }
+    // The feather width; the engine learns of it only when the edges are sent again.
+    void setWidth(int width) { m_width = width; }
     GmRegion* asRegion() override { return nullptr; }
     ForcedEdge* asForcedEdge() override { return this; }
     bool isForcedEdge() const override { return true; }
