@@ -52,7 +52,13 @@ protected:
     void open(int divisor = 2, const char* name = "chelsea.png")
     {
         const QString path = QString::fromUtf8(KESTRINE_TEST_DATA) + "/" + name;
-        ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(path), nullptr));
+        openSource(new KsSourceImage(path), divisor);
+    }
+
+    // Opens an image the test built (the model takes it over), then works at the divisor.
+    void openSource(KsSourceImage* source, int divisor)
+    {
+        ASSERT_TRUE(m_model->setImage(1, 1, source, nullptr));
         ASSERT_TRUE(idle());
         if (divisor != m_model->resolution()) {
             m_model->changeResolution(divisor);
