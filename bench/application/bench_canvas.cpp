@@ -3,81 +3,33 @@
 // and a 50 x 50 dirty rectangle.
 
 #include "ForcedEdge.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsSourceImage.h"
-#include "KsWorkspace.h"
 #include "RectRegion.h"
 
-#include "benchsupport.h"
+#include "canvasscene.h"
 #include "qtbench.h"
-
-#include "dravik.h"
-
-#include <QApplication>
-#include <QScrollBar>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <vector>
-
-// Places an image in the model without starting the engine.
-struct GmModelTestAccess {
-    static void setSource(KsSourceImage* source) { GmModel::instance()->m_source = source; }
-};
 
 namespace {
 
-const QSize viewSize(1600, 1000);
-
-class Scene {
+// Statuses as after some work: Unassigned, a band of Keep, a block of Delete, Blend between
+// them; two patches and a forced edge over them.
+class Scene : public benchsupport::CanvasScene {
 public:
     Scene()
+        : CanvasScene([](int x, int y, int w, int h) {
+              if (x > w / 3 && x < w / 2)
+                  return 2;
+              if (y > h / 2 && x > w / 2)
+                  return 4;
+              if (x >= w / 2 && x < w / 2 + 40)
+                  return 8;
+              return 1;
+          })
     {
-        const testsupport::RgbaImage8 photo = benchsupport::enlargedPhoto("chelsea.png", 4.0, 1.5);
-        m_pixels.resize(std::size_t(photo.width) * photo.height);
-        for (int y = 0; y < photo.height; ++y) {
-            const std::uint8_t* s = photo.row(y);
-            for (int x = 0; x < photo.width; ++x, s += 4)
-                m_pixels[std::size_t(y) * photo.width + x] = qRgba(s[0], s[1], s[2], s[3]);
-        }
-        m_image = std::make_unique<KsSourceImage>(
-            KsSourceImage::View8{photo.width, photo.height, reinterpret_cast<std::uint8_t*>(m_pixels.data()),
-                                 qint64(photo.width) * 4},
-            QStringLiteral("photo"));
-        GmModel* model = GmModel::instance();
-        model->chooseResolutionForPixelCount(1);
-        GmModelTestAccess::setSource(m_image.get());
-        m_image->updateWorkingImage();
-
-        // Statuses as after some work: Unassigned, a band of Keep, a block of Delete, Blend
-        // between them.
-        const int w = photo.width;
-        const int h = photo.height;
-        m_status.assign(std::size_t(w) * h, 1);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                std::uint8_t& s = m_status[std::size_t(y) * w + x];
-                if (x > w / 3 && x < w / 2)
-                    s = 2;
-                else if (y > h / 2 && x > w / 2)
-                    s = 4;
-                else if (x >= w / 2 && x < w / 2 + 40)
-                    s = 8;
-            }
-        }
-        m_record.width = w;
-        m_record.height = h;
-        m_record.stride = w;
-        m_record.pixelType = DvPixelStatus;
-        m_record.data = m_status.data();
-        model->statusArray()->setStatusImage(&m_record);
-
         for (const QRectF& r : {QRectF(300, 200, 600, 400), QRectF(1200, 500, 500, 700)}) {
             auto* patch = new RectRegion(r.topLeft());
             patch->rectangle().dragCornerTo(r.bottomRight());
@@ -86,41 +38,7 @@ public:
         auto* edge = new ForcedEdge(QPointF(100, 900), 6);
         for (const QPointF& p : {QPointF(700, 700), QPointF(1400, 950), QPointF(2000, 600)})
             edge->polygon().appendPoint(p);
-
-        m_view = std::make_unique<ImageView>();
-        m_view->resize(viewSize + QSize(100, 100));
-        m_view->show();
-        QApplication::processEvents();
-        const QSize extra = m_view->size() - m_view->workspace()->viewport()->size();
-        m_view->resize(viewSize + extra);
-        QApplication::processEvents();
     }
-    ~Scene()
-    {
-        m_view.reset();
-        GmModel::instance()->deleteAllArrowTargets();
-        GmModel::instance()->statusArray()->setStatusImage(nullptr);
-        GmModelTestAccess::setSource(nullptr);
-        GmModel::destroy();
-    }
-
-    GmZoomWidget* canvas() const { return m_view->canvas(); }
-    // Zoom, then the middle of the image in the middle of the view.
-    void show(double zoom)
-    {
-        canvas()->setZoom(true, zoom);
-        QApplication::processEvents();
-        m_view->centreViewportOnSlot(QPoint(m_image->width() / 2, m_image->height() / 2));
-        QApplication::processEvents();
-    }
-    QSize viewport() const { return m_view->workspace()->viewport()->size(); }
-
-private:
-    std::vector<std::uint32_t> m_pixels;
-    std::unique_ptr<KsSourceImage> m_image;
-    std::vector<std::uint8_t> m_status;
-    DvImage m_record{};
-    std::unique_ptr<ImageView> m_view;
 };
 
 std::unique_ptr<Scene> g_scene;
