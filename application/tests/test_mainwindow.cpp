@@ -414,10 +414,13 @@ TEST_F(MainWindowTest, ALibraryFaultShowsTheInternalErrorOnceTheCompletionHasRet
     EXPECT_EQ(box.kind, Prompt::Critical);
     EXPECT_EQ(box.title, QStringLiteral("Internal Error"));
     EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    // No project actions, so no advice to save a project.
+    // The window has both project actions, so it advises saving a project.
     EXPECT_EQ(box.text, QStringLiteral("<p>Kestrine&nbsp;3 has detected an internal error:</p><p><center>Dravik "
                                        "library fault</center></p><p>while performing the operation:</p><p><center>"
-                                       "Failing Operation...</center></p>"));
+                                       "Failing Operation...</center></p><p>If possible, you should Save your work in "
+                                       "a<br/>Project File (Ctrl+Shift+S) and then Exit.</p><p>When you restart "
+                                       "Kestrine&nbsp;3, you can <br/>Load the Project File (Ctrl+Shift+O) and<br/>"
+                                       "continue with your work.</p>"));
     EXPECT_EQ(afterRefusal, QStringLiteral("Please save project and exit"));
 }
 
