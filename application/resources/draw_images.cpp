@@ -689,6 +689,151 @@ void drawColourWorkspacePictures()
     });
 }
 
+// ---------------------------------------------------------------------------------------------
+// The main window's command icons, 24 x 24, and the Open command's 16 x 13 open folder.
+
+// A curved arrow: round the top from one side to the other, its head pointing down.
+void curvedArrow(QPainter& p, bool leftwards)
+{
+    p.save();
+    if (leftwards) {
+        p.translate(24, 0);
+        p.scale(-1, 1);
+    }
+    p.setPen(QPen(QColor(40, 95, 180), 2.6, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath arc;
+    arc.moveTo(5, 18);
+    arc.cubicTo(4, 8, 15, 4, 18, 12);
+    p.drawPath(arc);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 95, 180));
+    p.drawPolygon(QPolygonF({{13.5, 11}, {22, 10}, {18.5, 18}}));
+    p.restore();
+}
+
+// A clean icon: a mask-coloured area with two holes and the sparkle; the last-selection one
+// shows a brush stroke instead of an area.
+void cleanIcon(const char* name, const QColor& c, bool stroke)
+{
+    drawIcon(name, 24, 24, [&](QPainter& p) {
+        p.setPen(QPen(c.darker(130), 1.2));
+        p.setBrush(c);
+        if (stroke) {
+            QPainterPath path;
+            path.moveTo(3, 18);
+            path.cubicTo(6, 6, 12, 20, 17, 6);
+            p.setPen(QPen(c, 6, Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(path);
+        } else {
+            p.drawRoundedRect(QRectF(2.5, 4.5, 19, 15), 3, 3);
+        }
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(5, 8, 3, 3));
+        p.drawEllipse(QRectF(10, 12, 2.5, 2.5));
+        p.setPen(QPen(stroke ? kInk : Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap));
+        const QPointF s(18, 16);
+        p.drawLine(s - QPointF(3, 0), s + QPointF(3, 0));
+        p.drawLine(s - QPointF(0, 3), s + QPointF(0, 3));
+        p.drawLine(s - QPointF(1.8, 1.8), s + QPointF(1.8, 1.8));
+        p.drawLine(s - QPointF(1.8, -1.8), s + QPointF(1.8, -1.8));
+    });
+}
+
+void drawCommandIcons()
+{
+    drawIcon("stock_undo", 24, 24, [](QPainter& p) { curvedArrow(p, true); });
+    drawIcon("stock_redo", 24, 24, [](QPainter& p) { curvedArrow(p, false); });
+
+    // Stop: a red disc with a white cross.
+    drawIcon("stock_stop", 24, 24, [](QPainter& p) {
+        p.setPen(QPen(QColor(150, 20, 20), 1.2));
+        p.setBrush(QColor(215, 40, 40));
+        p.drawEllipse(QRectF(2.5, 2.5, 19, 19));
+        p.setPen(QPen(Qt::white, 2.6, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(8, 8), QPointF(16, 16));
+        p.drawLine(QPointF(16, 8), QPointF(8, 16));
+    });
+
+    // Preferences: three sliders with their knobs at different places.
+    drawIcon("stock_preferences", 24, 24, [](QPainter& p) {
+        const qreal knobs[] = {8, 16, 11};
+        for (int i = 0; i < 3; ++i) {
+            const qreal y = 6 + i * 6;
+            p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(3, y), QPointF(21, y));
+            p.setPen(QPen(kInk, 1));
+            p.setBrush(QColor(235, 235, 240));
+            p.drawRoundedRect(QRectF(knobs[i] - 2.5, y - 3, 5, 6), 1.2, 1.2);
+        }
+    });
+
+    drawIcon("stock_zoom-in", 24, 24, [](QPainter& p) {
+        magnifier(p, QPointF(9.5, 9.5), 7, 7, 1.6);
+        plusMinus(p, QPointF(9.5, 9.5), 3.5, true, 1.8);
+    });
+    drawIcon("stock_zoom-out", 24, 24, [](QPainter& p) {
+        magnifier(p, QPointF(9.5, 9.5), 7, 7, 1.6);
+        plusMinus(p, QPointF(9.5, 9.5), 3.5, false, 1.8);
+    });
+
+    // Clean All: the three mask colours side by side.
+    drawIcon("tool_filter_clean_all", 24, 24, [](QPainter& p) {
+        const QColor colours[] = {kKeep, kDelete, kBlend};
+        for (int i = 0; i < 3; ++i) {
+            p.setPen(QPen(colours[i].darker(130), 1));
+            p.setBrush(colours[i]);
+            p.drawRect(QRectF(2.5 + i * 6.5, 4.5, 6, 15));
+        }
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(4, 8, 2.5, 2.5));
+        p.drawEllipse(QRectF(11, 13, 2.5, 2.5));
+        p.drawEllipse(QRectF(17, 9, 2.5, 2.5));
+    });
+    cleanIcon("tool_filter_clean_keep", kKeep, false);
+    cleanIcon("tool_filter_clean_delete", kDelete, false);
+    cleanIcon("tool_filter_clean_complex", kBlend, false);
+    cleanIcon("tool_filter_clean_last", kKeep, true);
+
+    // Create Cut-out: scissors over a dashed outline.
+    drawIcon("tool_cmd_mask", 24, 24, [](QPainter& p) {
+        p.setPen(QPen(kInk, 1, Qt::DashLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(2.5, 2.5, 19, 19));
+        p.setPen(QPen(kInk, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(7, 5), QPointF(16, 16));
+        p.drawLine(QPointF(17, 5), QPointF(8, 16));
+        p.setPen(QPen(kDelete, 1.6));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(4.5, 15, 5, 5));
+        p.drawEllipse(QRectF(14.5, 15, 5, 5));
+    });
+
+    // Open: a yellow folder with its front flap open, 16 x 13, without smoothing.
+    QImage folder = canvas(16, 13);
+    {
+        QPainter p(&folder);
+        const QColor outline(0x04, 0x04, 0x04);
+        const QColor body(0x80, 0x83, 0x04);
+        const QColor light(0xf3, 0xf7, 0x04);
+        const QColor white(0xf3, 0xf7, 0xf3);
+        p.setPen(outline);
+        p.setBrush(body);
+        p.drawPolygon(QPolygon({{0, 2}, {1, 1}, {5, 1}, {6, 2}, {12, 2}, {12, 11}, {0, 11}}));
+        p.setPen(white);
+        p.drawLine(1, 3, 5, 3);
+        p.setPen(outline);
+        p.setBrush(light);
+        p.drawPolygon(QPolygon({{3, 5}, {15, 5}, {12, 11}, {0, 11}}));
+        p.setPen(white);
+        p.drawLine(4, 6, 13, 6);
+    }
+    save(folder, "stock_open");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -708,5 +853,6 @@ int main(int argc, char** argv)
     drawSmallPictures();
     drawBackgroundPictures();
     drawColourWorkspacePictures();
+    drawCommandIcons();
     return g_failures == 0 ? 0 : 1;
 }

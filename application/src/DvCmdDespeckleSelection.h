@@ -16,6 +16,7 @@ public:
     void execute() override;
     void finish() override;
     bool refreshesUndoRedo() const override { return true; }
+    int classes() const { return m_classes; }
 
 private:
     int m_classes;

@@ -37,6 +37,8 @@ public:
     static int cutoutStamp() { return s_cutoutStamp.load(); }
     static void setCutoutStamp(int stamp) { s_cutoutStamp.store(stamp); }
 
+    bool isWholeImage() const { return !m_forPatch && m_area.isEmpty(); }
+
     // The records handed to the engine, as prepare built them.
     const std::vector<DvForcedEdge>& edgeRecords() const { return m_edges; }
     const std::vector<DvMaskPatch>& patchRecords() const { return m_patches; }

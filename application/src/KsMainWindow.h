@@ -11,17 +11,23 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
+
 class DravikCommand;
 class DravikThread;
 class FakeDock;
 class GmTool;
 class KsSourceImage;
 class NoTool;
+class GmRegion;
 class QAction;
+class QActionGroup;
 class QCloseEvent;
+class QComboBox;
 class QKeyEvent;
 class QMenu;
 class QProgressBar;
+class QShortcut;
 class QSplitter;
 class QToolButton;
 class ViewOptions;
@@ -59,6 +65,11 @@ public:
     ViewOptions* viewOptions() const { return m_viewOptions; }
     NoTool* fallbackTool() const { return m_noTool; }
 
+    // The Workspace Resolution sub-menu: one checkable entry per entry of the combo box, in its
+    // order, with its tool tip and help and enabled as it is, in a new exclusive group that the
+    // menu owns; the entry of the combo box's current item is checked.
+    static QActionGroup* fillResolutionMenu(QMenu* menu, const QComboBox* combo);
+
     // The internal-error box's text; the project advice only when both project actions exist.
     static QString internalErrorText(const QString& operation, const QString& message,
                                      const QAction* saveProject, const QAction* loadProject);
@@ -74,6 +85,30 @@ public slots:
     void statusesPresentChangedSlot(quint8 present);
     void updateShowEdgesSlot();
     void updateCancelEnabledness();
+    // Create Cut-out: an analysis done or under way, and a Keep or Delete mask.
+    void updateGenerateMaskEnablednessSlot();
+    // The Ctrl+Shift+K and Ctrl+Shift+D auto-fills act on the active patch, else the image.
+    void activeRegionChangedSlot(GmRegion* region);
+    // A patch just drawn: the Select tool takes over.
+    void regionCreatedSlot();
+    // The engine's undo and redo counts; 0xFFFFFFFF leaves a count as it was.
+    void dvUndoStackChangedSlot(std::uint32_t undoCount, std::uint32_t redoCount);
+    void updateUndoRedoEnabledness();
+
+    // The commands of the Edit, Image, File and Help menus.
+    void invokePreferencesSlot();
+    void cleanAllSlot();
+    void cleanKeepSlot();
+    void cleanDeleteSlot();
+    void cleanComplexSlot();
+    void cleanLastSelectionSlot();
+    // Makes the cut-out when the document changed since the last one, then closes; the close
+    // hands the cut-out back once the engine has finished it.
+    void saveAndApplySlot();
+    void revertSlot();
+    void revertAllSlot();
+    void homePageSlot();
+
     void viewTabChangedSlot(ImageView::ViewTab tab);
     void focusChangedSlot(QWidget* old, QWidget* now);
 
@@ -101,6 +136,10 @@ public slots:
     void stopPanningSlot();
     // Escape pressed in a floating panel acts as in the window.
     void escapeKeyPressedSlot(QKeyEvent* event);
+
+signals:
+    // Workspace Settings ended with OK.
+    void preferencesChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -138,6 +177,12 @@ private:
     bool engineWorkerIdle() const;
     void releaseEngineWorker();
     void deleteTools();
+    // The action's trigger tells in the status bar that the command is not available yet.
+    void connectNotImplemented(QAction* action);
+    void submitClean(int classes);
+    // At the last step of a close after Save and Apply: nothing is handed back when the
+    // cut-out it asked for was never made.
+    void settleSaveAndApply();
 
     bool m_promptOnDiscard = true;
     // Set once the close waits for the engine worker; never cleared.
@@ -153,12 +198,66 @@ private:
     QProgressBar* m_progressBar = nullptr;
     ViewOptions* m_viewOptions = nullptr;
 
-    // Made with the actions and menus.
+    // Made with the actions and menus; an action a launch mode or the distributor leaves out
+    // stays null.
+    QPointer<QAction> m_openAction;
+    QPointer<QAction> m_saveAction;
+    QPointer<QAction> m_saveAsAction;
+    QPointer<QAction> m_undoAction;
+    QPointer<QAction> m_redoAction;
+    QShortcut* m_redoShortcut = nullptr;
     QPointer<QAction> m_cancelAction;
-    QPointer<QAction> m_showEdgesAction;
-    QPointer<QAction> m_saveProjectAction;
+    QPointer<QAction> m_preferencesAction;
+    QPointer<QAction> m_zoomInAction;
+    QPointer<QAction> m_zoomOutAction;
+    QPointer<QAction> m_fitOnScreenAction;
+    QPointer<QAction> m_actualPixelsAction;
+    QPointer<QAction> m_cleanAllAction;
+    QPointer<QAction> m_cleanKeepAction;
+    QPointer<QAction> m_cleanDeleteAction;
+    QPointer<QAction> m_cleanComplexAction;
+    QPointer<QAction> m_cleanLastSelectionAction;
+    QPointer<QAction> m_autoFillImageAction;
+    QPointer<QAction> m_autoFillKeepAction;
+    QPointer<QAction> m_autoFillDeleteAction;
+    QPointer<QAction> m_generateMaskAction;
+    QPointer<QAction> m_closeAction;
+    QPointer<QAction> m_exitAction;
+    QPointer<QAction> m_saveAndApplyAction;
+    QPointer<QAction> m_revertMaskAction;
+    QPointer<QAction> m_revertAllAction;
     QPointer<QAction> m_loadProjectAction;
+    QPointer<QAction> m_saveProjectAction;
+    QPointer<QAction> m_saveProjectAsAction;
+    QPointer<QAction> m_revertProjectAction;
+    QPointer<QAction> m_showEdgesAction;
+    QPointer<QAction> m_helpAction;
+    QPointer<QAction> m_tutorialsAction;
+    QPointer<QAction> m_homePageAction;
+    QPointer<QAction> m_checkForUpdatesAction;
+    QPointer<QAction> m_latestNewsAction;
+    QPointer<QAction> m_aboutAction;
+    QPointer<QAction> m_toggleScreenModeAction;
+    QPointer<QActionGroup> m_toolActionGroup;
+
+    QPointer<QMenu> m_fileMenu;
+    QPointer<QMenu> m_editMenu;
+    QPointer<QMenu> m_imageMenu;
+    QPointer<QMenu> m_brushMenu;
+    QPointer<QMenu> m_patchMenu;
     QPointer<QMenu> m_viewMenu;
+    QPointer<QMenu> m_windowMenu;
+    QPointer<QMenu> m_helpMenu;
+    QPointer<QMenu> m_recentFilesMenu;
+    QPointer<QMenu> m_recentProjectsMenu;
+    QPointer<QMenu> m_resolutionMenu;
+    QPointer<QMenu> m_screenModeMenu;
+    QPointer<QActionGroup> m_resolutionGroup;
+    QPointer<QActionGroup> m_screenModeGroup;
+
+    // The change stamp a cut-out asked for by Save and Apply reaches once it is made; -1 while
+    // none was asked for.
+    int m_applyStamp = -1;
 
     NoTool* m_noTool = nullptr;
     GmTool* m_panTool = nullptr;

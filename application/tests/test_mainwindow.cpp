@@ -304,6 +304,11 @@ TEST_F(MainWindowTest, TheTitleNamesTheImageItsSizeAndTheZoomAndFollowsTheirChan
         titles << window->windowTitle();
         view->zoomToSlot(0.125);
         titles << window->windowTitle();
+        // The View menu's "Actual Pixels" reaches the view.
+        for (QAction* action : window->findChildren<QAction*>())
+            if (action->text() == QStringLiteral("Actual Pixels"))
+                action->trigger();
+        titles << window->windowTitle();
         closeSoon(window);
     });
     EXPECT_EQ(runMain({"kestrine3"}), 0);
@@ -311,7 +316,8 @@ TEST_F(MainWindowTest, TheTitleNamesTheImageItsSizeAndTheZoomAndFollowsTheirChan
                                    "Kestrine 3: chelsea.png (451 x 300) @ 100.0%",
                                    "Kestrine 3: renamed.png (451 x 300) @ 200.0%",
                                    "Kestrine 3: again.png (451 x 300) @ 200.0%",
-                                   "Kestrine 3: again.png (451 x 300) @ 12.5%"}));
+                                   "Kestrine 3: again.png (451 x 300) @ 12.5%",
+                                   "Kestrine 3: again.png (451 x 300) @ 100.0%"}));
 }
 
 TEST_F(MainWindowTest, TheAnalysisShowsItsDescriptionAndAGrowingPercentage)
@@ -420,10 +426,13 @@ TEST_F(MainWindowTest, ALibraryFaultShowsTheInternalErrorOnceTheCompletionHasRet
     EXPECT_EQ(box.kind, Prompt::Critical);
     EXPECT_EQ(box.title, QStringLiteral("Internal Error"));
     EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    // No project actions, so no advice to save a project.
+    // The window has both project actions, so it advises saving a project.
     EXPECT_EQ(box.text, QStringLiteral("<p>Kestrine&nbsp;3 has detected an internal error:</p><p><center>Dravik "
                                        "library fault</center></p><p>while performing the operation:</p><p><center>"
-                                       "Failing Operation...</center></p>"));
+                                       "Failing Operation...</center></p><p>If possible, you should Save your work in "
+                                       "a<br/>Project File (Ctrl+Shift+S) and then Exit.</p><p>When you restart "
+                                       "Kestrine&nbsp;3, you can <br/>Load the Project File (Ctrl+Shift+O) and<br/>"
+                                       "continue with your work.</p>"));
     EXPECT_EQ(afterRefusal, QStringLiteral("Please save project and exit"));
 }
 
