@@ -26,6 +26,9 @@ public:
     explicit DvCmdGenerateMask(GmModel* model, const QRect& area = QRect());
     // The preview of one patch.
     DvCmdGenerateMask(GmModel* model, GmRegion* patch);
+    // The test-render rectangle in working coordinates; empty for the whole image or a patch.
+    const QRect& area() const { return m_area; }
+    GmRegion* patch() const { return m_patch; }
 
     bool prepare() override;
     void execute() override;
