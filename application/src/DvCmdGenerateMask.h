@@ -28,7 +28,8 @@ public:
     DvCmdGenerateMask(GmModel* model, GmRegion* patch);
     // The test-render rectangle in working coordinates; empty for the whole image or a patch.
     const QRect& area() const { return m_area; }
-    GmRegion* patch() const { return m_patch; }
+    // The patch of the preview form; null for the other forms or once the patch is gone.
+    GmRegion* patch() const;
 
     bool prepare() override;
     void execute() override;
