@@ -48,6 +48,11 @@ DvCmdGenerateMask::DvCmdGenerateMask(GmModel* model, GmRegion* patch)
     m_forPatch = true;
 }
 
+GmRegion* DvCmdGenerateMask::patch() const
+{
+    return m_patch;
+}
+
 bool DvCmdGenerateMask::prepare()
 {
     if (!model() || (m_forPatch && !m_patch))

@@ -26,6 +26,10 @@ public:
     explicit DvCmdGenerateMask(GmModel* model, const QRect& area = QRect());
     // The preview of one patch.
     DvCmdGenerateMask(GmModel* model, GmRegion* patch);
+    // The test-render rectangle in working coordinates; empty for the whole image or a patch.
+    const QRect& area() const { return m_area; }
+    // The patch of the preview form; null for the other forms or once the patch is gone.
+    GmRegion* patch() const;
 
     bool prepare() override;
     void execute() override;
