@@ -26,6 +26,7 @@
 #include "SegmentationStuff.h"
 
 #include "HoldCommand.h"
+#include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
 #include "ScriptedPrompt.h"
@@ -54,42 +55,22 @@
 #include <unistd.h>
 #include <vector>
 
-// Readable failure messages.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
+using testsupport::closeSoon;
+using testsupport::engineIdle;
+using testsupport::mainWindow;
+using testsupport::openHandedOverImage;
+using testsupport::openPhoto;
+using testsupport::PhotoHandOver;
+using testsupport::runEmptyTunnel;
 using testsupport::runLogHas;
 using testsupport::runMain;
 using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
+using testsupport::worker;
 
 namespace {
 
-const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png");
 const QString analysisDescription = QStringLiteral("Finding Edges in Image...");
-
-KsMainWindow* mainWindow()
-{
-    return KsMainWindow::instance();
-}
-
-DravikThread* worker()
-{
-    return DravikThread::instance();
-}
-
-bool engineIdle()
-{
-    return waitUntil([] { return !worker()->isBusy() && worker()->isQueueEmpty(); });
-}
-
-// Opens the photograph as the document and waits for its session.
-bool openPhoto()
-{
-    return GmModel::instance()->setImage(1, 1, new KsSourceImage(photoPath), nullptr) && engineIdle();
-}
 
 QString statusMessage()
 {
@@ -180,62 +161,6 @@ public:
 private:
     bool* m_up;
 };
-
-// The image-editor plug-in's hand-over of the photograph through two memory files.
-class PhotoHandOver {
-public:
-    PhotoHandOver()
-    {
-        const QImage photo = QImage(photoPath).convertToFormat(QImage::Format_RGBA8888);
-        m_width = photo.width();
-        m_height = photo.height();
-        const std::size_t bytes = std::size_t(m_width) * std::size_t(m_height) * 4;
-        for (platform::SharedMemoryHandle* handle : {&m_source, &m_result}) {
-            *handle = platform::createSharedMemory(bytes);
-            platform::SharedMemoryView view(*handle);
-            for (int y = 0; y < m_height; ++y)
-                std::memcpy(view.data() + std::size_t(y) * m_width * 4, photo.constScanLine(y), std::size_t(m_width) * 4);
-        }
-    }
-    ~PhotoHandOver()
-    {
-        platform::closeSharedMemory(m_source);
-        platform::closeSharedMemory(m_result);
-    }
-    PhotoHandOver(const PhotoHandOver&) = delete;
-    PhotoHandOver& operator=(const PhotoHandOver&) = delete;
-
-    // The program takes and closes descriptors of its own, as a child's inherited ones.
-    int run()
-    {
-        return runMain({"kestrine3", "--tn", platform::formatHandle(dup(m_result)), platform::formatHandle(dup(m_source)),
-                        std::to_string(m_width), std::to_string(m_height), "8", "little", "chelsea"});
-    }
-
-private:
-    platform::SharedMemoryHandle m_source = platform::kNoSharedMemory;
-    platform::SharedMemoryHandle m_result = platform::kNoSharedMemory;
-    int m_width = 0;
-    int m_height = 0;
-};
-
-// The host's images become the document.
-bool openHandedOverImage()
-{
-    KsApp* app = KsApp::instance();
-    return GmModel::instance()->setImage(1, 1, app->sourceImage(), app->outputImage()) && engineIdle();
-}
-
-// A launch whose descriptors name nothing: no image.
-int runEmptyTunnel()
-{
-    return runMain({"kestrine3", "--tn", "0000FFF0", "0000FFF1", "4", "4", "8", "little", "empty"});
-}
-
-void closeSoon(QWidget* window)
-{
-    QTimer::singleShot(0, window, &QWidget::close);
-}
 
 class MainWindowTest : public ::testing::Test {
 protected:

@@ -24,6 +24,7 @@
 #include "ViewOptions.h"
 
 #include "HoldCommand.h"
+#include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "UrlCatcher.h"
@@ -55,39 +56,21 @@
 #include <string>
 #include <unistd.h>
 
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
+using testsupport::closeSoon;
+using testsupport::engineIdle;
+using testsupport::mainWindow;
+using testsupport::openHandedOverImage;
+using testsupport::openPhoto;
+using testsupport::PhotoHandOver;
+using testsupport::runEmptyTunnel;
 using testsupport::runMain;
 using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
+using testsupport::worker;
 
 namespace {
 
-const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png");
 const QString separator = QStringLiteral("---");
-
-KsMainWindow* mainWindow()
-{
-    return KsMainWindow::instance();
-}
-
-DravikThread* worker()
-{
-    return DravikThread::instance();
-}
-
-bool engineIdle()
-{
-    return waitUntil([] { return !worker()->isBusy() && worker()->isQueueEmpty(); }, 60000);
-}
-
-void closeSoon(QWidget* window)
-{
-    QTimer::singleShot(0, window, &QWidget::close);
-}
 
 // The window's action with exactly this text; null when there is none or several.
 QAction* action(const QString& text)
@@ -199,68 +182,6 @@ public:
 private:
     int m_code;
 };
-
-// The image-editor plug-in's side: the photograph in both memory files, read back afterwards.
-class PhotoHandOver {
-public:
-    PhotoHandOver()
-    {
-        m_photo = QImage(photoPath).convertToFormat(QImage::Format_RGBA8888);
-        const std::size_t bytes = std::size_t(m_photo.width()) * std::size_t(m_photo.height()) * 4;
-        for (platform::SharedMemoryHandle* handle : {&m_source, &m_result}) {
-            *handle = platform::createSharedMemory(bytes);
-            platform::SharedMemoryView view(*handle);
-            for (int y = 0; y < m_photo.height(); ++y)
-                std::memcpy(view.data() + std::size_t(y) * rowBytes(), m_photo.constScanLine(y), rowBytes());
-        }
-    }
-    ~PhotoHandOver()
-    {
-        platform::closeSharedMemory(m_source);
-        platform::closeSharedMemory(m_result);
-    }
-    PhotoHandOver(const PhotoHandOver&) = delete;
-    PhotoHandOver& operator=(const PhotoHandOver&) = delete;
-
-    int run()
-    {
-        return runMain({"kestrine3", "--tn", platform::formatHandle(dup(m_result)), platform::formatHandle(dup(m_source)),
-                        std::to_string(m_photo.width()), std::to_string(m_photo.height()), "8", "little", "chelsea"});
-    }
-
-    const QImage& photo() const { return m_photo; }
-    QImage result() const
-    {
-        QImage image(m_photo.size(), QImage::Format_RGBA8888);
-        platform::SharedMemoryView view(m_result);
-        for (int y = 0; y < image.height(); ++y)
-            std::memcpy(image.scanLine(y), view.data() + std::size_t(y) * rowBytes(), rowBytes());
-        return image;
-    }
-
-private:
-    std::size_t rowBytes() const { return std::size_t(m_photo.width()) * 4; }
-
-    QImage m_photo;
-    platform::SharedMemoryHandle m_source = platform::kNoSharedMemory;
-    platform::SharedMemoryHandle m_result = platform::kNoSharedMemory;
-};
-
-bool openHandedOverImage()
-{
-    KsApp* app = KsApp::instance();
-    return GmModel::instance()->setImage(1, 1, app->sourceImage(), app->outputImage()) && engineIdle();
-}
-
-bool openPhoto()
-{
-    return GmModel::instance()->setImage(1, 1, new KsSourceImage(photoPath), nullptr) && engineIdle();
-}
-
-int runEmptyTunnel()
-{
-    return runMain({"kestrine3", "--tn", "0000FFF0", "0000FFF1", "4", "4", "8", "little", "empty"});
-}
 
 // Ctrl+S as the user presses it, from the event loop.
 void pressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
