@@ -52,6 +52,98 @@ private:
     std::int32_t m_next = 0;
 };
 
+namespace detail {
+
+// A first-in first-out list kept as a chain of fixed blocks of a BlockPool.
+struct BlockChain {
+    std::int32_t headBlock = -1;
+    std::int32_t tailBlock = -1;  // -1 when the list is empty
+    std::int32_t head = 0;        // the front record's place in the head block
+    std::int32_t tail = 0;        // one past the last record's place in the tail block
+
+    bool empty() const { return tailBlock < 0; }
+};
+
+// The blocks of many chains, drawn from one pool and given back as chains empty, so memory
+// follows the records queued, not the records ever pushed.
+template <typename Record>
+class BlockPool {
+public:
+    static constexpr int kBlock = 1024;  // records per block
+
+    DRAVIK_FLOOD_INLINE void pushBack(BlockChain& c, const Record& r)
+    {
+        if (c.tailBlock < 0) {
+            c.headBlock = c.tailBlock = takeBlock();
+            c.head = c.tail = 0;
+        } else if (c.tail == kBlock) {
+            const std::int32_t b = takeBlock();
+            m_nextBlock[std::size_t(c.tailBlock)] = b;
+            c.tailBlock = b;
+            c.tail = 0;
+        }
+        m_records[std::size_t(c.tailBlock) * kBlock + std::size_t(c.tail++)] = r;
+    }
+
+    // The chain must not be empty.
+    DRAVIK_FLOOD_INLINE Record popFront(BlockChain& c)
+    {
+        const Record r = m_records[std::size_t(c.headBlock) * kBlock + std::size_t(c.head++)];
+        if (c.headBlock == c.tailBlock && c.head == c.tail) {
+            m_freeBlocks.push_back(c.headBlock);
+            c.headBlock = c.tailBlock = -1;
+        } else if (c.head == kBlock) {
+            const std::int32_t done = c.headBlock;
+            c.headBlock = m_nextBlock[std::size_t(done)];
+            c.head = 0;
+            m_freeBlocks.push_back(done);
+        }
+        return r;
+    }
+
+    // The record `ahead` places behind the front, when it is in the front's block.
+    bool peek(const BlockChain& c, int ahead, Record& r) const
+    {
+        if (c.tailBlock < 0)
+            return false;
+        const int at = c.head + ahead;
+        if (at >= (c.headBlock == c.tailBlock ? c.tail : kBlock))
+            return false;
+        r = m_records[std::size_t(c.headBlock) * kBlock + std::size_t(at)];
+        return true;
+    }
+
+    // Frees every block; the chains must be reset by their owner.
+    void release()
+    {
+        std::vector<Record>().swap(m_records);
+        std::vector<std::int32_t>().swap(m_nextBlock);
+        std::vector<std::int32_t>().swap(m_freeBlocks);
+    }
+
+private:
+    std::int32_t takeBlock()
+    {
+        if (!m_freeBlocks.empty()) {
+            const std::int32_t b = m_freeBlocks.back();
+            m_freeBlocks.pop_back();
+            return b;
+        }
+        const auto b = std::int32_t(m_nextBlock.size());
+        m_records.resize(m_records.size() + kBlock);
+        m_nextBlock.push_back(-1);
+        // Reserved now, so that giving the block back can never fail.
+        m_freeBlocks.reserve(m_nextBlock.size());
+        return b;
+    }
+
+    std::vector<Record> m_records;
+    std::vector<std::int32_t> m_nextBlock;
+    std::vector<std::int32_t> m_freeBlocks;
+};
+
+} // namespace detail
+
 // A bucket queue of first-in first-out lists, one per priority 0 .. levels - 1. Records of
 // equal priority leave in the order they came. Lists are chains of fixed blocks drawn from
 // one pool, so memory follows the records queued, not the records ever pushed.
@@ -77,17 +169,7 @@ public:
     DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, Origin origin, int height, int /*queued*/ = -1)
     {
         const int priority = std::min(origin, height);
-        List& l = m_lists[std::size_t(priority)];
-        if (l.tailBlock < 0) {
-            l.headBlock = l.tailBlock = takeBlock();
-            l.head = l.tail = 0;
-        } else if (l.tail == kBlock) {
-            const std::int32_t b = takeBlock();
-            m_nextBlock[std::size_t(l.tailBlock)] = b;
-            l.tailBlock = b;
-            l.tail = 0;
-        }
-        m_records[std::size_t(l.tailBlock) * kBlock + std::size_t(l.tail++)] = {from, to};
+        m_pool.pushBack(m_lists[std::size_t(priority)], {from, to});
         if (priority > m_level)
             m_level = priority;
         ++m_count;
@@ -97,23 +179,13 @@ public:
     DRAVIK_FLOOD_INLINE Origin pop(PixelOffset& from, PixelOffset& to)
     {
         const int priority = m_level;
-        List& l = m_lists[std::size_t(priority)];
-        const Record& r = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(l.head++)];
+        const Record r = m_pool.popFront(m_lists[std::size_t(priority)]);
         from = r.from;
         to = r.to;
-        if (l.headBlock == l.tailBlock && l.head == l.tail) {
-            giveBlock(l.headBlock);
-            l.headBlock = l.tailBlock = -1;
-        } else if (l.head == kBlock) {
-            const std::int32_t done = l.headBlock;
-            l.headBlock = m_nextBlock[std::size_t(done)];
-            l.head = 0;
-            giveBlock(done);
-        }
         if (--m_count == 0)
             m_level = 0;
         else
-            while (m_lists[std::size_t(m_level)].tailBlock < 0)
+            while (m_lists[std::size_t(m_level)].empty())
                 --m_level;
         return priority;
     }
@@ -122,13 +194,10 @@ public:
     // block; false otherwise.
     bool peek(int ahead, PixelOffset& to) const
     {
-        const List& l = m_lists[std::size_t(m_level)];
-        if (l.tailBlock < 0)
+        Record r;
+        if (!m_pool.peek(m_lists[std::size_t(m_level)], ahead, r))
             return false;
-        const int at = l.head + ahead;
-        if (at >= (l.headBlock == l.tailBlock ? l.tail : kBlock))
-            return false;
-        to = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)].to;
+        to = r.to;
         return true;
     }
 
@@ -138,49 +207,20 @@ public:
     // Frees every list and record.
     void release()
     {
-        std::vector<Record>().swap(m_records);
-        std::vector<std::int32_t>().swap(m_nextBlock);
-        std::vector<std::int32_t>().swap(m_freeBlocks);
-        std::fill(m_lists.begin(), m_lists.end(), List());
+        m_pool.release();
+        std::fill(m_lists.begin(), m_lists.end(), detail::BlockChain());
         m_level = 0;
         m_count = 0;
     }
 
 private:
-    static constexpr int kBlock = 1024;  // records per block
-
     struct Record {
         PixelOffset from;
         PixelOffset to;
     };
-    struct List {
-        std::int32_t headBlock = -1;
-        std::int32_t tailBlock = -1;  // -1 when the list is empty
-        std::int32_t head = 0;        // the front record's place in the head block
-        std::int32_t tail = 0;        // one past the last record's place in the tail block
-    };
 
-    std::int32_t takeBlock()
-    {
-        if (!m_freeBlocks.empty()) {
-            const std::int32_t b = m_freeBlocks.back();
-            m_freeBlocks.pop_back();
-            return b;
-        }
-        const auto b = std::int32_t(m_nextBlock.size());
-        m_records.resize(m_records.size() + kBlock);
-        m_nextBlock.push_back(-1);
-        // Reserved now, so that giving the block back can never fail.
-        m_freeBlocks.reserve(m_nextBlock.size());
-        return b;
-    }
-
-    void giveBlock(std::int32_t b) { m_freeBlocks.push_back(b); }
-
-    std::vector<List> m_lists;
-    std::vector<Record> m_records;
-    std::vector<std::int32_t> m_nextBlock;
-    std::vector<std::int32_t> m_freeBlocks;
+    std::vector<detail::BlockChain> m_lists;
+    detail::BlockPool<Record> m_pool;
     int m_level = 0;
     std::size_t m_count = 0;
 };
@@ -345,12 +385,10 @@ public:
             to = PixelOffset(l.down[at]);
             return true;
         }
-        if (l.tailBlock < 0)
+        Record r;
+        if (!m_pool.peek(l.chain, ahead, r))
             return false;
-        const int at = l.head + ahead;
-        if (at >= (l.headBlock == l.tailBlock ? l.tail : kBlock))
-            return false;
-        to = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(at)].to;
+        to = r.to;
         return true;
     }
 
@@ -365,7 +403,6 @@ public:
 
 private:
     static constexpr std::size_t kKeptCapacity = 4096;
-    static constexpr int kBlock = 1024;  // records per block of the lists
     static constexpr std::uint32_t kSeedStamp = 1;
     static constexpr std::uint32_t kRunZero = 1u << 31;  // in a claim: its key is a step
     static constexpr std::size_t kMaxElements = (std::size_t(1) << 29) - 4;
@@ -380,10 +417,7 @@ private:
         std::size_t downNext = 0;
         bool sorted = false;
         // The runs from 1 on, as a chain of blocks.
-        std::int32_t headBlock = -1;
-        std::int32_t tailBlock = -1;  // -1 when the list is empty
-        std::int32_t head = 0;
-        std::int32_t tail = 0;
+        detail::BlockChain chain;
         std::size_t count = 0;    // records in the list
         int run = 0;              // of the records being popped
         std::size_t runLeft = 0;  // records of that run still in the list
@@ -430,55 +464,19 @@ private:
 
     void pushBack(Level& l, const Record& r)
     {
-        if (l.tailBlock < 0) {
-            l.headBlock = l.tailBlock = takeBlock();
-            l.head = l.tail = 0;
-        } else if (l.tail == kBlock) {
-            const std::int32_t b = takeBlock();
-            m_nextBlock[std::size_t(l.tailBlock)] = b;
-            l.tailBlock = b;
-            l.tail = 0;
-        }
-        m_records[std::size_t(l.tailBlock) * kBlock + std::size_t(l.tail++)] = r;
+        m_pool.pushBack(l.chain, r);
         ++l.count;
     }
 
     Record popFront(Level& l)
     {
-        const Record r = m_records[std::size_t(l.headBlock) * kBlock + std::size_t(l.head++)];
-        if (l.headBlock == l.tailBlock && l.head == l.tail) {
-            m_freeBlocks.push_back(l.headBlock);
-            l.headBlock = l.tailBlock = -1;
-        } else if (l.head == kBlock) {
-            const std::int32_t done = l.headBlock;
-            l.headBlock = m_nextBlock[std::size_t(done)];
-            l.head = 0;
-            m_freeBlocks.push_back(done);
-        }
         --l.count;
-        return r;
-    }
-
-    std::int32_t takeBlock()
-    {
-        if (!m_freeBlocks.empty()) {
-            const std::int32_t b = m_freeBlocks.back();
-            m_freeBlocks.pop_back();
-            return b;
-        }
-        const auto b = std::int32_t(m_nextBlock.size());
-        m_records.resize(m_records.size() + kBlock);
-        m_nextBlock.push_back(-1);
-        // Reserved now, so that giving the block back can never fail.
-        m_freeBlocks.reserve(m_nextBlock.size());
-        return b;
+        return m_pool.popFront(l.chain);
     }
 
     std::ptrdiff_t m_side[4];  // target - source for each side
     std::vector<Level> m_levels;
-    std::vector<Record> m_records;
-    std::vector<std::int32_t> m_nextBlock;
-    std::vector<std::int32_t> m_freeBlocks;
+    detail::BlockPool<Record> m_pool;
     // Per pixel, its claim: kRunZero with the step of a record of run 0, else the stamp of the
     // group that pushed a run's record; shifted by two, then the side.
     std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_ownClaims;
