@@ -5,6 +5,7 @@
 #include "Prompt.h"
 
 #include <QList>
+#include <QPair>
 #include <QQueue>
 
 #include <gtest/gtest.h>
@@ -21,9 +22,17 @@ public:
     void answer(QMessageBox::StandardButton button) { m_buttons.enqueue(button); }
     void answerColor(const QColor& color) { m_colors.enqueue(color); }
     void cancelColor() { m_colors.enqueue(QColor()); }
+    // A file dialog answers with the name and, when given, the filter the user picked (else
+    // the filter it opened with); with none queued it is cancelled.
+    void answerFileName(const QString& name, const QString& filter = QString())
+    {
+        m_fileNames.enqueue({name, filter});
+    }
+    void cancelFileName() { m_fileNames.enqueue({QString(), QString()}); }
 
     const QList<Prompt::Message>& messages() const { return m_messages; }
     int colorRequests() const { return m_colorRequests; }
+    const QList<Prompt::FileRequest>& fileRequests() const { return m_fileRequests; }
 
     QMessageBox::StandardButton message(QWidget*, const Prompt::Message& message) override
     {
@@ -40,9 +49,22 @@ public:
         return m_colors.isEmpty() ? QColor() : m_colors.dequeue();
     }
 
+    QString fileName(QWidget*, const Prompt::FileRequest& request, QString* selectedFilter) override
+    {
+        m_fileRequests.append(request);
+        if (m_fileNames.isEmpty())
+            return QString();
+        const QPair<QString, QString> answer = m_fileNames.dequeue();
+        if (selectedFilter && !answer.first.isEmpty())
+            *selectedFilter = answer.second.isEmpty() ? request.selectedFilter : answer.second;
+        return answer.first;
+    }
+
 private:
     QQueue<QMessageBox::StandardButton> m_buttons;
     QQueue<QColor> m_colors;
+    QQueue<QPair<QString, QString>> m_fileNames;
+    QList<Prompt::FileRequest> m_fileRequests;
     QList<Prompt::Message> m_messages;
     int m_colorRequests = 0;
 };
