@@ -205,8 +205,16 @@ KsMainWindow::~KsMainWindow()
     // worker stops here, cutting a running command short.
     if (m_engineWorker) {
         m_engineWorker->disconnect(this);
+        const bool libraryDead = m_engineWorker->isLibraryDead();
         delete m_engineWorker;
         m_engineWorker = nullptr;
+        // The image was never closed: its library, with the sessions and the status image,
+        // goes now that no worker uses it. A library that failed may not be called again.
+        GmModel* model = GmModel::existingInstance();
+        if (!libraryDead && model && model->library()) {
+            DvFinish(model->library());
+            model->setLibrary(nullptr);
+        }
     }
     if (g_mainWindow == this)
         g_mainWindow = nullptr;
