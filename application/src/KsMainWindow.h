@@ -16,6 +16,7 @@
 class DravikCommand;
 class DravikThread;
 class FakeDock;
+class FileHandler;
 class GmTool;
 class KsSourceImage;
 class NoTool;
@@ -28,6 +29,7 @@ class QKeyEvent;
 class QMenu;
 class QProgressBar;
 class QShortcut;
+class QSignalMapper;
 class QSplitter;
 class QToolButton;
 class ViewOptions;
@@ -64,6 +66,14 @@ public:
     QProgressBar* progressBar() const { return m_progressBar; }
     ViewOptions* viewOptions() const { return m_viewOptions; }
     NoTool* fallbackTool() const { return m_noTool; }
+    FileHandler* fileHandler() const { return m_fileHandler; }
+    // Map the recent menus' entries to their paths; the handler opens them once the menu has
+    // closed.
+    QSignalMapper* recentFilesMapper() const { return m_recentFilesMapper; }
+    QSignalMapper* recentProjectsMapper() const { return m_recentProjectsMapper; }
+
+    // The image view shows the Workspace tab: a newly opened image is worked on there.
+    void switchToWorkspaceTab();
 
     // The Workspace Resolution sub-menu: one checkable entry per entry of the combo box, in its
     // order, with its tool tip and help and enabled as it is, in a new exclusive group that the
@@ -192,6 +202,9 @@ private:
     QSplitter* m_splitter = nullptr;
     FakeDock* m_dock = nullptr;
     DravikThread* m_engineWorker = nullptr;
+    FileHandler* m_fileHandler = nullptr;
+    QSignalMapper* m_recentFilesMapper = nullptr;
+    QSignalMapper* m_recentProjectsMapper = nullptr;
 
     QToolButton* m_cancelButton = nullptr;
     QWidget* m_progressContainer = nullptr;
