@@ -8,6 +8,8 @@
 #include "benchsupport.h"
 #include "testimage.h"
 
+#include "platform/clock.h"
+
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -58,6 +60,26 @@ void envelopeChannel(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * mosaic.height * mosaic.width);
 }
 BENCHMARK(envelopeChannel)->Unit(benchmark::kMillisecond);
+
+// All six envelopes of the 4-megapixel mosaic as the analysis computes them, on every
+// processor (argument 0) or on the given number of threads.
+void allEnvelopes(benchmark::State& state)
+{
+    static testsupport::RgbaImage8 mosaic = benchsupport::photoMosaic(4);
+    const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
+                                          blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
+    classification::EnvelopeSettings settings;
+    settings.textureSize = 8;
+    settings.percentile = 1.f / 6.f;
+    settings.maximumBits = 7;
+    platform::setProcessorCountOverride(unsigned(state.range(0)));
+    classification::JobRecord record;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(classification::computeEnvelopes(image, settings, record));
+    platform::setProcessorCountOverride(0);
+    state.SetItemsProcessed(state.iterations() * mosaic.height * mosaic.width);
+}
+BENCHMARK(allEnvelopes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 template <typename S>
 void median3x3(benchmark::State& state)

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
 #include <string>
 
 namespace classification {
@@ -118,6 +121,95 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
     return {p, v};
 }
 
+// Every bin's mode for each channel of the cells of one cell row: entry [cell][channel][bin]
+// is k - firstRecord for the mode k that cellSums' scan would stop at, so the lookup needs
+// no scan over the modes. A cell whose modes do not fit a byte keeps the scan.
+template <int N>
+class ModeTable {
+public:
+    static constexpr int kBins = 256;
+
+    int row() const { return m_row; }
+
+    template <typename Cell>
+    void build(int row, const Cell* cells, std::ptrdiff_t stride, int count,
+               const ModeTerms* const* terms)
+    {
+        m_row = row;
+        m_bins.resize(std::size_t(count) * N * kBins);
+        m_usable.assign(std::size_t(count), 1);
+        for (int c = 0; c < count; ++c) {
+            const Cell& cell = cells[std::ptrdiff_t(c) * stride];
+            for (int i = 0; i < N; ++i) {
+                const Histogram1D& h = cell[i];
+                const ModeTerms* r = terms[i];
+                unsigned char* t = entries(c, i);
+                const int last = 255 >> h.shift();
+                int k = h.firstRecord;
+                for (int b = 0; b <= last;) {
+                    const int valley = r[k].valleyBin;
+                    if (valley < b) {
+                        ++k;
+                        continue;
+                    }
+                    if (k - h.firstRecord > 255) {
+                        m_usable[std::size_t(c)] = 0;
+                        break;
+                    }
+                    const int end = std::min(valley, last);
+                    std::memset(t + b, k - h.firstRecord, std::size_t(end - b + 1));
+                    b = end + 1;
+                }
+            }
+        }
+    }
+
+    bool usable(int c) const { return m_usable[std::size_t(c)] != 0; }
+    const unsigned char* entries(int c, int i) const { return &m_bins[(std::size_t(c) * N + i) * kBins]; }
+
+private:
+    unsigned char* entries(int c, int i) { return &m_bins[(std::size_t(c) * N + i) * kBins]; }
+
+    int m_row = std::numeric_limits<int>::min();
+    std::vector<unsigned char> m_bins;
+    std::vector<unsigned char> m_usable;
+};
+
+// cellSums through a mode table: the same terms picked and added in the same order.
+template <int N>
+inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, const ModeTable<N>& table,
+                           int c, const ModeTerms* const* terms, const unsigned char* lo,
+                           const unsigned char* hi)
+{
+    if (!table.usable(c))
+        return cellSums<N>(cell, terms, lo, hi);
+    float p = 0.f, v = 0.f;
+    for (int i = 0; i < N; ++i) {
+        const Histogram1D& h = cell[i];
+        const int s = h.shift();
+        const unsigned char* e = table.entries(c, i);
+        const ModeTerms* r = terms[i] + h.firstRecord;
+        const int k = e[lo[i] >> s];
+        const int top = e[hi[i] >> s];  // the mode that holds the block's largest value
+        if (top == k) {
+            p += r[k].peakTerm;
+            v += r[k].peakTerm;
+        } else {
+            int best = k;
+            float bestRatio = r[k].ratio;
+            for (int j = k + 1; j < top; ++j) {
+                if (r[j].ratio > bestRatio) {
+                    best = j;
+                    bestRatio = r[j].ratio;
+                }
+            }
+            p += r[best].lowerTerm;
+            v += r[best].valleyTerm;
+        }
+    }
+    return {p, v};
+}
+
 // 1 / count^2 in single precision.
 inline float inverseSquare(int count)
 {
@@ -195,11 +287,26 @@ void GradientUpdater<N, V>::operator()(int job)
             m_columns.push_back(axisAt<CellAxis>(y, m_scale, m_halfScale, d.y1, d.y2));
     }
 
+    // The mode tables of the two cell rows in use; the next row of cells replaces the one
+    // that is no longer needed.
+    ModeTable<N> tables[2];
+    const int cellCount = d.y2 - d.y1 + 1;
+    const auto tableOf = [&](int row, int keep) -> const ModeTable<N>& {
+        for (ModeTable<N>& t : tables)
+            if (t.row() == row)
+                return t;
+        ModeTable<N>& t = tables[tables[0].row() == keep ? 1 : 0];
+        t.build(row, cells + std::ptrdiff_t(row - d.x1) * c0, c1, cellCount, m_terms.data());
+        return t;
+    };
+
     for (int x = lower.x; x < upper.x; ++x) {
         const CellAxis ax = axisAt<CellAxis>(x, m_scale, m_halfScale, d.x1, d.x2);
         const float u = ax.weight;
         const auto* rowA = cells + std::ptrdiff_t(ax.first - d.x1) * c0;
         const auto* rowB = cells + std::ptrdiff_t(ax.second - d.x1) * c0;
+        const ModeTable<N>& tableA = tableOf(ax.first, ax.second);
+        const ModeTable<N>& tableB = tableOf(ax.second, ax.first);
         const unsigned char* top = pixels + std::ptrdiff_t(x - bounds.x1) * p0;
         LevelPair* out = m_levels + std::ptrdiff_t(x - bounds.x1) * m_levelStride;
         for (int y = lower.y; y < upper.y; ++y) {
@@ -215,10 +322,11 @@ void GradientUpdater<N, V>::operator()(int job)
             const CellAxis& ay = m_columns[std::size_t(y - lower.y)];
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
-            const LevelPair s00 = cellSums<N>(rowA[ya], m_terms.data(), lo, hi);
-            const LevelPair s01 = cellSums<N>(rowA[yb], m_terms.data(), lo, hi);
-            const LevelPair s10 = cellSums<N>(rowB[ya], m_terms.data(), lo, hi);
-            const LevelPair s11 = cellSums<N>(rowB[yb], m_terms.data(), lo, hi);
+            const int ca = ay.first - d.y1, cb = ay.second - d.y1;
+            const LevelPair s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
+            const LevelPair s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
+            const LevelPair s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
+            const LevelPair s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
             const float v = ay.weight;
             LevelPair& level = out[y - bounds.y1];
             level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))

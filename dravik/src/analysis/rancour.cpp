@@ -3,7 +3,10 @@
 #include "common/border.h"
 #include "common/helpers.h"
 
+#include "platform/clock.h"
+
 #include <algorithm>
+#include <numeric>
 #include <cstddef>
 #include <stdexcept>
 
@@ -116,9 +119,18 @@ Rancour::Rancour(SixChannelImage destination, const RgbaView8& source, const Env
         closings[std::size_t(j)].reference(channelOf(destination, j + 3));
     }
     // Bands keep every processor busy; they are tall enough that the rows their windows
-    // read twice stay a small share.
-    bandHeight = std::max(256, 8 * std::max(settings.textureSize, 0));
+    // read twice stay a small share. Their number is rounded up so that the jobs of all
+    // channels fill whole rounds of the processors: a last round with idle processors would
+    // cost as long as a full one.
+    const int minimumHeight = std::max(64, 8 * std::max(settings.textureSize, 0));
     const long rows = bounds.isEmpty() ? 0 : long(bounds.x2) - bounds.x1 + 1;
+    const long threads = std::max(1L, long(platform::processorCount()));
+    const long round = threads / std::gcd(threads, long(channelJobs));
+    long count = std::max(1L, (rows + 255) / 256);
+    count = (count + round - 1) / round * round;
+    long height = std::max(long(minimumHeight), (rows + count - 1) / count);
+    height = std::min(height, std::max(1L, rows));
+    bandHeight = int(height);
     bandCount = int(std::max(1L, (rows + bandHeight - 1) / bandHeight));
 }
 
