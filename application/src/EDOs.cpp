@@ -104,3 +104,9 @@ QVariant EDOs::toVariant() const
     map.insert(widthInImageCoordsKey, m_widthInImageCoords);
     return map;
 }
+
+bool EDOs::vectorEdgesUseful(int sensitivity)
+{
+    const float scaled = float(sensitivity - 1) * edgeScaleFactor * 0.01010101f;
+    return scaled < 1.0f;
+}

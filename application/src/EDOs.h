@@ -18,6 +18,13 @@ public:
     static constexpr int defaultTexture = 1;
     static constexpr int defaultContrast = 1;
     static constexpr int defaultWidthInImageCoords = -1;
+    // The process-wide factor on the sensitivity scale when deciding whether edges are shown.
+    static constexpr float edgeScaleFactor = 1.0f;
+
+    // Whether drawing the analysed edges is useful at a sensitivity: at the finest setting
+    // they are too dense to show. In single precision as the shell's view options decide it
+    // (100 gives false, 99 true).
+    static bool vectorEdgesUseful(int sensitivity);
 
     explicit EDOs(QObject* parent = nullptr);
     // Reads a map written by toVariant; a missing key keeps its default.

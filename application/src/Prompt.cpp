@@ -1,5 +1,7 @@
 #include "Prompt.h"
 
+#include <QCheckBox>
+
 namespace {
 
 class QtDialogs : public Prompt::Handler {
@@ -23,6 +25,23 @@ public:
                  QColorDialog::ColorDialogOptions options) override
     {
         return QColorDialog::getColor(initial, parent, title, options);
+    }
+
+    QMessageBox::StandardButton messageWithCheckBox(QWidget* parent, const Prompt::Message& m,
+                                                    bool& checked) override
+    {
+        const QMessageBox::Icon icon = m.kind == Prompt::Information ? QMessageBox::Information
+                                       : m.kind == Prompt::Warning   ? QMessageBox::Warning
+                                       : m.kind == Prompt::Critical  ? QMessageBox::Critical
+                                                                     : QMessageBox::Question;
+        QMessageBox box(icon, m.title, m.text, m.buttons, parent);
+        box.setDefaultButton(m.defaultButton);
+        // The box owns the check box and places it under the text.
+        auto* check = new QCheckBox(m.checkBoxText);
+        box.setCheckBox(check);
+        const auto answer = QMessageBox::StandardButton(box.exec());
+        checked = check->isChecked();
+        return answer;
     }
 };
 
@@ -76,6 +95,15 @@ QMessageBox::StandardButton Prompt::question(QWidget* parent, const QString& tit
                                              QMessageBox::StandardButton defaultButton)
 {
     return ask(parent, {Question, title, text, buttons, defaultButton});
+}
+
+QMessageBox::StandardButton Prompt::informationWithCheckBox(QWidget* parent, const QString& title,
+                                                            const QString& text,
+                                                            const QString& checkBoxText, bool& checked)
+{
+    Message message{Information, title, text, QMessageBox::Ok, QMessageBox::Ok};
+    message.checkBoxText = checkBoxText;
+    return g_handler->messageWithCheckBox(parent, message, checked);
 }
 
 QColor Prompt::getColor(const QColor& initial, QWidget* parent, const QString& title,

@@ -19,6 +19,8 @@ public:
         QString text;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton;
+        // The text of a check box under the message ("Don't tell me again."); empty for none.
+        QString checkBoxText = QString();
     };
 
     // Answers the prompts; the default one shows Qt's own dialogs.
@@ -29,6 +31,14 @@ public:
         // An invalid colour means the user cancelled.
         virtual QColor color(const QColor& initial, QWidget* parent, const QString& title,
                              QColorDialog::ColorDialogOptions options) = 0;
+        // A message with its check box; checked receives the box's state when it closes. A
+        // handler that shows no check box leaves it unticked.
+        virtual QMessageBox::StandardButton messageWithCheckBox(QWidget* parent, const Message& message,
+                                                                bool& checked)
+        {
+            checked = false;
+            return this->message(parent, message);
+        }
     };
 
     // The handler is not owned; null restores Qt's dialogs.
@@ -51,6 +61,10 @@ public:
     question(QWidget* parent, const QString& title, const QString& text,
              QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
              QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    // An information box with one OK button and a check box below the text.
+    static QMessageBox::StandardButton informationWithCheckBox(QWidget* parent, const QString& title,
+                                                               const QString& text,
+                                                               const QString& checkBoxText, bool& checked);
     static QColor getColor(const QColor& initial, QWidget* parent = nullptr,
                            const QString& title = QString(),
                            QColorDialog::ColorDialogOptions options = {});

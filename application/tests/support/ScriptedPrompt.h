@@ -21,6 +21,8 @@ public:
     void answer(QMessageBox::StandardButton button) { m_buttons.enqueue(button); }
     void answerColor(const QColor& color) { m_colors.enqueue(color); }
     void cancelColor() { m_colors.enqueue(QColor()); }
+    // The state the next prompt's check box is left in; unticked when none is queued.
+    void tick(bool checked) { m_ticks.enqueue(checked); }
 
     const QList<Prompt::Message>& messages() const { return m_messages; }
     int colorRequests() const { return m_colorRequests; }
@@ -34,6 +36,13 @@ public:
                                                               : QMessageBox::Ok;
     }
 
+    QMessageBox::StandardButton messageWithCheckBox(QWidget* parent, const Prompt::Message& message,
+                                                    bool& checked) override
+    {
+        checked = !m_ticks.isEmpty() && m_ticks.dequeue();
+        return this->message(parent, message);
+    }
+
     QColor color(const QColor&, QWidget*, const QString&, QColorDialog::ColorDialogOptions) override
     {
         ++m_colorRequests;
@@ -43,6 +52,7 @@ public:
 private:
     QQueue<QMessageBox::StandardButton> m_buttons;
     QQueue<QColor> m_colors;
+    QQueue<bool> m_ticks;
     QList<Prompt::Message> m_messages;
     int m_colorRequests = 0;
 };
