@@ -34,6 +34,7 @@
 #include "GmSubWindow.h"
 #include "GmTool.h"
 #include "GmZoomWidget.h"
+#include "ImageBlendingWindow.h"
 #include "ImageEdgeFinder.h"
 #include "KeepExactTool.h"
 #include "KeepGlobalTool.h"
@@ -50,6 +51,7 @@
 #include "PolyRegion.h"
 #include "RectRegion.h"
 #include "RegionBrushTool.h"
+#include "RegionalProperties.h"
 #include "RegionPolyTool.h"
 #include "RegionRectTool.h"
 #include "SegmentationStuff.h"
@@ -734,39 +736,34 @@ void KsMainWindow::createSubWindows()
 
     m_edgeFinder = new ImageEdgeFinder(this, m_windowMenu, tr("F7", "[all]"));
     m_edgeFinder->setKeepWidth(true);
+    m_blendingWindow = new ImageBlendingWindow(this, m_windowMenu, tr("F8", "[all]"));
+    m_blendingWindow->setKeepWidth(true);
 
     createOptionsToolBar();
 
     m_colourWorkspace = new ColourWorkspace(m_windowMenu, QStringLiteral("C"), this);
     m_colourWorkspace->setFloating(true, false);
-    // Escape in the floating panel reaches the current tool as in the window.
-    connect(m_colourWorkspace, &GmSubWindow::escapeKeyPressed, this, [this] {
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        escapeKeyPressedSlot(&escape);
-    });
+    connect(m_colourWorkspace, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
 
-    createBlendingPanels();
+    m_patchProperties = new RegionalProperties(this, m_windowMenu, QStringLiteral("F9"));
+    m_patchProperties->setFloating(true, false);
+    connect(m_patchProperties, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
 
     connect(model, &GmModel::resolutionChanged, m_viewOptions, &ViewOptions::syncResolutionSlot);
     connect(model, &GmModel::resolutionChanged, this, &KsMainWindow::setWindowTitleSlot);
 
-    for (GmSubWindow* docked : {static_cast<GmSubWindow*>(m_edgeFinder), m_blendingWindow,
+    for (GmSubWindow* docked : {static_cast<GmSubWindow*>(m_edgeFinder), static_cast<GmSubWindow*>(m_blendingWindow),
                                 static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_tipWindow)})
         if (docked)
             docked->setDock(m_dock);
 
     m_subWindows.clear();
-    for (GmSubWindow* window : {static_cast<GmSubWindow*>(m_colourWorkspace), m_patchProperties,
-                                static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
-                                m_blendingWindow, static_cast<GmSubWindow*>(m_tipWindow)})
+    for (GmSubWindow* window :
+         {static_cast<GmSubWindow*>(m_colourWorkspace), static_cast<GmSubWindow*>(m_patchProperties),
+          static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
+          static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)})
         if (window)
             m_subWindows.append(window);
-}
-
-void KsMainWindow::createBlendingPanels()
-{
-    // The edge-blending panel (key F8, docks, keeps its width) and the patch-properties panel
-    // (key F9, floats, Escape reaches the tool) join here once they exist.
 }
 
 void KsMainWindow::createOptionsToolBar()
@@ -1616,6 +1613,13 @@ void KsMainWindow::stopPanningSlot()
 void KsMainWindow::escapeKeyPressedSlot(QKeyEvent* event)
 {
     keyPressEvent(event);
+}
+
+void KsMainWindow::subWindowEscapeSlot()
+{
+    // The panels announce Escape without its event: the window acts on one of its own.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    escapeKeyPressedSlot(&escape);
 }
 
 // ---- Close ----------------------------------------------------------------------------------

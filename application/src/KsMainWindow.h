@@ -26,11 +26,13 @@ class FakeDock;
 class ForcedEdgeTool;
 class GmSubWindow;
 class GmTool;
+class ImageBlendingWindow;
 class ImageEdgeFinder;
 class NavigatorWindow;
 class RegionBrushTool;
 class RegionPolyTool;
 class RegionRectTool;
+class RegionalProperties;
 class TestRenderTool;
 class TipWindow;
 class ToolOptions;
@@ -91,9 +93,9 @@ public:
     TipWindow* tipWindow() const { return m_tipWindow; }
     NavigatorWindow* navigatorWindow() const { return m_navigatorWindow; }
     ImageEdgeFinder* edgeFinder() const { return m_edgeFinder; }
-    GmSubWindow* blendingWindow() const { return m_blendingWindow; }
+    ImageBlendingWindow* blendingWindow() const { return m_blendingWindow; }
     ColourWorkspace* colourWorkspace() const { return m_colourWorkspace; }
-    GmSubWindow* patchProperties() const { return m_patchProperties; }
+    RegionalProperties* patchProperties() const { return m_patchProperties; }
     QList<GmSubWindow*> subWindows() const;
     QToolBar* optionsToolBar() const { return m_optionsToolBar; }
     ToolPalette* toolPalette() const { return m_toolPalette; }
@@ -183,6 +185,8 @@ public slots:
     void stopPanningSlot();
     // Escape pressed in a floating panel acts as in the window.
     void escapeKeyPressedSlot(QKeyEvent* event);
+    // Escape pressed in a floating panel, which announces it without the event.
+    void subWindowEscapeSlot();
 
 signals:
     // Workspace Settings ended with OK.
@@ -202,8 +206,6 @@ private:
     void createStatusBar();
     void createMenus();
     void createSubWindows();
-    // The edge-blending and patch-properties panels.
-    void createBlendingPanels();
     void createOptionsToolBar();
     void createTools();
     void createToolPalette();
@@ -315,9 +317,9 @@ private:
     TipWindow* m_tipWindow = nullptr;
     NavigatorWindow* m_navigatorWindow = nullptr;
     ImageEdgeFinder* m_edgeFinder = nullptr;
-    GmSubWindow* m_blendingWindow = nullptr;
+    ImageBlendingWindow* m_blendingWindow = nullptr;
     ColourWorkspace* m_colourWorkspace = nullptr;
-    GmSubWindow* m_patchProperties = nullptr;
+    RegionalProperties* m_patchProperties = nullptr;
     QList<QPointer<GmSubWindow>> m_subWindows;
     QToolBar* m_optionsToolBar = nullptr;
     ToolPalette* m_toolPalette = nullptr;

@@ -405,8 +405,8 @@ TEST_F(MainWindowActionsTest, TheMenuBarAndTheStandAloneMenusReadInOrder)
                                   "Erase Mask in Patch", "Protect Patch", "Auto-Fill Patch with &Keep",
                                   "Auto-Fill Patch with &Delete", "Preview Cut-out in Patch"}));
     // The panels' toggles in the order the panels are made, the tool bar's after a separator.
-    EXPECT_EQ(window, (QStringList{"Tip", "Navigator", "Edge Finding", separator, "Options", "Color Workspace",
-                                   "Tools"}));
+    EXPECT_EQ(window, (QStringList{"Tip", "Navigator", "Edge Finding", "Edge Blending", separator, "Options",
+                                   "Color Workspace", "Patch Properties", "Tools"}));
 }
 
 TEST_F(MainWindowActionsTest, InAHostModeTheFileMenuStartsWithSaveAndApplyAndOffersOnlyRecentProjects)

@@ -12,6 +12,7 @@
 #include "GmSubWindow.h"
 #include "GmTool.h"
 #include "GmZoomWidget.h"
+#include "ImageBlendingWindow.h"
 #include "ImageEdgeFinder.h"
 #include "ImageView.h"
 #include "KsApp.h"
@@ -20,6 +21,7 @@
 #include "NoTool.h"
 #include "RectRegion.h"
 #include "RegionRectTool.h"
+#include "RegionalProperties.h"
 #include "TipWindow.h"
 #include "ToolPalette.h"
 #include "ToolPaletteButton.h"
@@ -139,7 +141,8 @@ TEST_F(MainWindowWorkspaceTest, ThePanelKeysToggleTheirPanelsAndTheToolBarKeepsT
         ASSERT_TRUE(openPhoto());
         const std::pair<int, GmSubWindow*> keys[] = {
             {Qt::Key_F6, main->navigatorWindow()}, {Qt::Key_F7, main->edgeFinder()},
-            {Qt::Key_C, main->colourWorkspace()}, {Qt::Key_T | Qt::CTRL, main->tipWindow()}};
+            {Qt::Key_F8, main->blendingWindow()},  {Qt::Key_F9, main->patchProperties()},
+            {Qt::Key_C, main->colourWorkspace()},  {Qt::Key_T | Qt::CTRL, main->tipWindow()}};
         for (const auto& [key, panel] : keys) {
             ASSERT_NE(panel, nullptr);
             const bool before = panel->isVisible();
@@ -159,10 +162,16 @@ TEST_F(MainWindowWorkspaceTest, ThePanelKeysToggleTheirPanelsAndTheToolBarKeepsT
 
         names << main->tipWindow()->objectName() << main->navigatorWindow()->objectName()
               << main->optionsToolBar()->objectName();
-        floatingAsMade = main->colourWorkspace()->isWindow();
+        floatingAsMade = main->colourWorkspace()->isWindow() && main->patchProperties()->isWindow();
         dockHomes = main->navigatorWindow()->dock() == main->dockColumn()
                     && main->edgeFinder()->dock() == main->dockColumn()
-                    && main->tipWindow()->dock() == main->dockColumn() && !main->colourWorkspace()->dock();
+                    && main->blendingWindow()->dock() == main->dockColumn()
+                    && main->tipWindow()->dock() == main->dockColumn() && !main->colourWorkspace()->dock()
+                    && !main->patchProperties()->dock();
+        QStringList order;
+        for (GmSubWindow* panel : main->subWindows())
+            order << panel->windowTitle();
+        names << order.join(QLatin1Char(','));
         areas = main->optionsToolBar()->allowedAreas();
         const QList<QAction*> entries = menu(QStringLiteral("&Window"))->actions();
         const int at = entries.indexOf(main->optionsToolBar()->toggleViewAction());
@@ -170,9 +179,11 @@ TEST_F(MainWindowWorkspaceTest, ThePanelKeysToggleTheirPanelsAndTheToolBarKeepsT
         closeSoon(window);
     });
     EXPECT_EQ(runMain({"kestrine3"}), 0);
-    EXPECT_EQ(toggles, (QStringList{"Navigator 1 1", "Edge Finding 1 1", "Color Workspace 1 1", "Tip 1 1"}));
+    EXPECT_EQ(toggles, (QStringList{"Navigator 1 1", "Edge Finding 1 1", "Edge Blending 1 1", "Patch Properties 1 1",
+                                    "Color Workspace 1 1", "Tip 1 1"}));
     EXPECT_TRUE(paletteToggled);
-    EXPECT_EQ(names, (QStringList{"tipWindow_", "navigatorWindow_", "ToolBar-Options"}));
+    EXPECT_EQ(names, (QStringList{"tipWindow_", "navigatorWindow_", "ToolBar-Options",
+                                  "Color Workspace,Patch Properties,Navigator,Edge Finding,Edge Blending,Tip"}));
     EXPECT_TRUE(floatingAsMade);
     EXPECT_TRUE(dockHomes);
     EXPECT_EQ(areas, Qt::TopToolBarArea | Qt::BottomToolBarArea);
@@ -344,7 +355,7 @@ TEST_F(MainWindowWorkspaceTest, ARectanglePatchShowsThePanelsAndHandsOverToTheSe
         engineIdle();
         patchMade = GmModel::instance()->activeRegion() != nullptr;
         colourWorkspaceShown = main->colourWorkspace()->isVisible();
-        patchPropertiesShown = !main->patchProperties() || main->patchProperties()->isVisible();
+        patchPropertiesShown = main->patchProperties()->isVisible();
         toolAfter = GmTool::currentTool() ? GmTool::currentTool()->displayName() : QString();
         main->setPromptOnDiscard(false);
         closeSoon(window);
@@ -356,23 +367,24 @@ TEST_F(MainWindowWorkspaceTest, ARectanglePatchShowsThePanelsAndHandsOverToTheSe
     EXPECT_EQ(toolAfter, QStringLiteral("Select Tool"));
 }
 
-TEST_F(MainWindowWorkspaceTest, EscapeInTheFloatingColourWorkspaceReachesTheCurrentTool)
+TEST_F(MainWindowWorkspaceTest, EscapeInTheFloatingPanelsReachesTheCurrentTool)
 {
-    bool previewBefore = false;
-    bool previewAfter = true;
+    QStringList previews;
     KsApp::setStartUpHook([&](QWidget* window) {
         KsMainWindow* main = mainWindow();
         ASSERT_TRUE(openPhoto());
-        main->colourWorkspace()->userShow();
         // The common Escape first removes the cut-out preview rectangle.
         GmModel* model = GmModel::instance();
-        model->beginTestRenderRect(ImagePointF(10, 10));
-        previewBefore = model->testRenderRect() != nullptr;
-        QTest::keyClick(main->colourWorkspace(), Qt::Key_Escape);
-        previewAfter = model->testRenderRect() != nullptr;
+        for (GmSubWindow* panel : {static_cast<GmSubWindow*>(main->colourWorkspace()),
+                                   static_cast<GmSubWindow*>(main->patchProperties())}) {
+            panel->userShow();
+            model->beginTestRenderRect(ImagePointF(10, 10));
+            const bool before = model->testRenderRect() != nullptr;
+            QTest::keyClick(panel, Qt::Key_Escape);
+            previews << QStringLiteral("%1 %2").arg(before).arg(model->testRenderRect() != nullptr);
+        }
         closeSoon(window);
     });
     EXPECT_EQ(runMain({"kestrine3"}), 0);
-    EXPECT_TRUE(previewBefore);
-    EXPECT_FALSE(previewAfter);
+    EXPECT_EQ(previews, (QStringList{"1 0", "1 0"}));
 }
