@@ -1,5 +1,6 @@
 #include "KsApplication.h"
 
+#include "FileHandler.h"
 #include "Klogger.h"
 #include "KsMainWindow.h"
 #include "Prompt.h"
@@ -41,7 +42,8 @@ bool KsApplication::event(QEvent* event)
         openControlFile(m_fileOpenPath);
         return true;
     }
-    // Any other path is opened here once the file handler exists, as a project or an image.
+    if (FileHandler* handler = FileHandler::instance())
+        handler->loadFile(m_fileOpenPath);
     return true;
 }
 

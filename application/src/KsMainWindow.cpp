@@ -24,6 +24,7 @@
 #include "EraseGlobalTool.h"
 #include "EraseLocalTool.h"
 #include "FakeDock.h"
+#include "FileHandler.h"
 #include "ForcedEdge.h"
 #include "ForcedEdgeTool.h"
 #include "GmAction.h"
@@ -79,6 +80,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QSignalMapper>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -240,14 +242,24 @@ KsMainWindow::~KsMainWindow()
     GmZoomWidget::setImageMenuActionsHook(nullptr);
     GmZoomWidget::setShowActionsHook(nullptr);
 
+    delete m_fileHandler;
+    m_fileHandler = nullptr;
     deleteTools();
 
     // Closed without the close sequence (the loop ended otherwise, or start-up failed): the
     // worker stops here, cutting a running command short.
     if (m_engineWorker) {
         m_engineWorker->disconnect(this);
+        const bool libraryDead = m_engineWorker->isLibraryDead();
         delete m_engineWorker;
         m_engineWorker = nullptr;
+        // The image was never closed: its library, with the sessions and the status image,
+        // goes now that no worker uses it. A library that failed may not be called again.
+        GmModel* model = GmModel::existingInstance();
+        if (!libraryDead && model && model->library()) {
+            DvFinish(model->library());
+            model->setLibrary(nullptr);
+        }
     }
     if (g_mainWindow == this)
         g_mainWindow = nullptr;
@@ -262,7 +274,15 @@ KsMainWindow* KsMainWindow::instance()
 
 void KsMainWindow::createFileHandler()
 {
-    // The file handler, and the recent-item mappers queued to its loaders.
+    m_fileHandler = new FileHandler(this);
+    m_recentFilesMapper = new QSignalMapper(this);
+    m_recentProjectsMapper = new QSignalMapper(this);
+    // Queued: the file opens once the menu has closed. The handler asks before the current
+    // work is dropped.
+    connect(m_recentFilesMapper, &QSignalMapper::mappedString, m_fileHandler, &FileHandler::recentFileChosenSlot,
+            Qt::QueuedConnection);
+    connect(m_recentProjectsMapper, &QSignalMapper::mappedString, m_fileHandler,
+            &FileHandler::recentProjectChosenSlot, Qt::QueuedConnection);
 }
 
 void KsMainWindow::connectEngineWorker()
@@ -295,7 +315,7 @@ void KsMainWindow::createActions()
         auto* open = new GmAction(QIcon(QStringLiteral(":images/stock_open.png")), openText, this);
         open->setShortcut(QKeySequence(tr("Ctrl+O", "[all]")));
         open->setWhatsThis(tr("Open an image file", "[all]"));
-        connectNotImplemented(open);
+        connect(open, &QAction::triggered, m_fileHandler, &FileHandler::fileOpenSlot);
         m_openAction = open;
 
         auto* save = new GmAction(saveText, this);
@@ -444,7 +464,7 @@ void KsMainWindow::createActions()
     if (!hostMode) {
         auto* close = new GmAction(tr("&Close", "[all]"), this);
         close->setShortcut(QKeySequence(tr("Ctrl+W", "[all]")));
-        connectNotImplemented(close);
+        connect(close, &QAction::triggered, m_fileHandler, &FileHandler::fileCloseSlot);
         m_closeAction = close;
     }
     auto* exit = new GmAction(tr("E&xit ", "[all]") + productName(), this);
@@ -1066,7 +1086,22 @@ void KsMainWindow::readControlFile()
 
 void KsMainWindow::openLaunchImage()
 {
-    // The command line's file, or the images the launch handed over.
+    KsApp* app = KsApp::instance();
+    if (!app || !m_fileHandler)
+        return;
+    if (app->launchMode() == LaunchStandalone) {
+        const QStringList arguments = QCoreApplication::arguments();
+        if (arguments.size() > 1)
+            m_fileHandler->loadFile(arguments.at(1));
+        return;
+    }
+    // The launch keeps the images it prepared; the model only refers to them.
+    m_fileHandler->setSourceImage(app->sourceImage(), app->outputImage());
+}
+
+void KsMainWindow::switchToWorkspaceTab()
+{
+    m_imageView->ensureTabAllows(ImageView::Workspace, ImageView::Workspace);
 }
 
 void KsMainWindow::runStartUpChecks()

@@ -23,6 +23,7 @@ class ColourWorkspaceSelectTool;
 class DravikCommand;
 class DravikThread;
 class FakeDock;
+class FileHandler;
 class ForcedEdgeTool;
 class GmSubWindow;
 class GmTool;
@@ -50,6 +51,7 @@ class QKeyEvent;
 class QMenu;
 class QProgressBar;
 class QShortcut;
+class QSignalMapper;
 class QSplitter;
 class QToolBar;
 class QToolButton;
@@ -87,6 +89,14 @@ public:
     QProgressBar* progressBar() const { return m_progressBar; }
     ViewOptions* viewOptions() const { return m_viewOptions; }
     NoTool* fallbackTool() const { return m_noTool; }
+    FileHandler* fileHandler() const { return m_fileHandler; }
+    // Map the recent menus' entries to their paths; the handler opens them once the menu has
+    // closed.
+    QSignalMapper* recentFilesMapper() const { return m_recentFilesMapper; }
+    QSignalMapper* recentProjectsMapper() const { return m_recentProjectsMapper; }
+
+    // The image view shows the Workspace tab: a newly opened image is worked on there.
+    void switchToWorkspaceTab();
 
     // The panels; the list in the order the window keeps them (colour workspace, patch
     // properties, navigator, edge finding, edge blending, tips). A panel not built is left out.
@@ -247,6 +257,9 @@ private:
     QSplitter* m_splitter = nullptr;
     FakeDock* m_dock = nullptr;
     DravikThread* m_engineWorker = nullptr;
+    FileHandler* m_fileHandler = nullptr;
+    QSignalMapper* m_recentFilesMapper = nullptr;
+    QSignalMapper* m_recentProjectsMapper = nullptr;
 
     QToolButton* m_cancelButton = nullptr;
     QWidget* m_progressContainer = nullptr;

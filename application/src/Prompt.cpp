@@ -43,6 +43,18 @@ public:
         checked = check->isChecked();
         return answer;
     }
+
+    QString fileName(QWidget* parent, const Prompt::FileRequest& r, QString* selectedFilter) override
+    {
+        QString chosenFilter = r.selectedFilter;
+        const QString name =
+            r.kind == Prompt::OpenFile
+                ? QFileDialog::getOpenFileName(parent, r.caption, r.directory, r.filter, &chosenFilter, r.options)
+                : QFileDialog::getSaveFileName(parent, r.caption, r.directory, r.filter, &chosenFilter, r.options);
+        if (selectedFilter && !name.isEmpty())
+            *selectedFilter = chosenFilter;
+        return name;
+    }
 };
 
 QtDialogs g_qtDialogs;
@@ -110,4 +122,20 @@ QColor Prompt::getColor(const QColor& initial, QWidget* parent, const QString& t
                         QColorDialog::ColorDialogOptions options)
 {
     return g_handler->color(initial, parent, title, options);
+}
+
+QString Prompt::getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                const QString& filter, QString* selectedFilter, QFileDialog::Options options)
+{
+    const FileRequest request{OpenFile, caption, directory, filter,
+                              selectedFilter ? *selectedFilter : QString(), options};
+    return g_handler->fileName(parent, request, selectedFilter);
+}
+
+QString Prompt::getSaveFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                const QString& filter, QString* selectedFilter, QFileDialog::Options options)
+{
+    const FileRequest request{SaveFile, caption, directory, filter,
+                              selectedFilter ? *selectedFilter : QString(), options};
+    return g_handler->fileName(parent, request, selectedFilter);
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Every message box and colour dialog of the program goes through here, so that tests can
-// answer them from a script instead of blocking on a modal dialog.
+// Every message box, colour dialog and file dialog of the program goes through here, so that
+// tests can answer them from a script instead of blocking on a modal dialog.
 
 #include <QColor>
 #include <QColorDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -23,6 +24,19 @@ public:
         QString checkBoxText = QString();
     };
 
+    enum FileKind { OpenFile, SaveFile };
+
+    // A request for one file name, as the file dialog is opened with it.
+    struct FileRequest {
+        FileKind kind;
+        QString caption;
+        QString directory;
+        QString filter;
+        // The filter selected when the dialog opens.
+        QString selectedFilter;
+        QFileDialog::Options options;
+    };
+
     // Answers the prompts; the default one shows Qt's own dialogs.
     class Handler {
     public:
@@ -39,6 +53,9 @@ public:
             checked = false;
             return this->message(parent, message);
         }
+        // An empty name means the user cancelled; otherwise the filter the user chose goes
+        // to selectedFilter (which may be null).
+        virtual QString fileName(QWidget* parent, const FileRequest& request, QString* selectedFilter) = 0;
     };
 
     // The handler is not owned; null restores Qt's dialogs.
@@ -68,6 +85,14 @@ public:
     static QColor getColor(const QColor& initial, QWidget* parent = nullptr,
                            const QString& title = QString(),
                            QColorDialog::ColorDialogOptions options = {});
+    // As QFileDialog's statics: empty when cancelled; selectedFilter is read as the filter to
+    // start with and receives the one chosen.
+    static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                   const QString& filter, QString* selectedFilter = nullptr,
+                                   QFileDialog::Options options = {});
+    static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                   const QString& filter, QString* selectedFilter = nullptr,
+                                   QFileDialog::Options options = {});
 
 private:
     static QMessageBox::StandardButton ask(QWidget* parent, const Message& message);

@@ -128,6 +128,8 @@ TEST_F(StartUp, EveryQtObjectGoesBeforeTheQtApplicationAndTheLoggerLast)
 
 TEST_F(StartUp, AFileOpenEventKeepsItsPathAndCountsAsHandledOnceTheWindowExists)
 {
+    // The window tries to open the missing file and says so.
+    testsupport::ScriptedPrompt prompt;
     QString kept;
     bool handled = false;
     KsApp::setStartUpHook([&](QWidget* window) {
@@ -155,6 +157,8 @@ TEST_F(StartUp, AboutAloneMakesNoApplication)
 
 TEST_F(StartUp, AboutWithMoreArgumentsAndAShortTunnelLineStartStandAlone)
 {
+    // Stand-alone, the first argument is taken for an image file, which cannot be read.
+    testsupport::ScriptedPrompt prompt;
     std::vector<int> modes;
     KsApp::setStartUpHook([&](QWidget* window) {
         modes.push_back(KsApp::instance()->launchMode());

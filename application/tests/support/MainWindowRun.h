@@ -60,11 +60,14 @@ inline bool openPhoto()
     return GmModel::instance()->setImage(1, 1, new KsSourceImage(chelseaPath), nullptr) && engineIdle();
 }
 
-// The host's images become the document.
+// The host's images as the document (the launch installs them), once its session has begun.
 inline bool openHandedOverImage()
 {
     KsApp* app = KsApp::instance();
-    return GmModel::instance()->setImage(1, 1, app->sourceImage(), app->outputImage()) && engineIdle();
+    GmModel* model = GmModel::instance();
+    if (!app->sourceImage() || model->source() != app->sourceImage())
+        return false;
+    return engineIdle();
 }
 
 // A launch whose descriptors name nothing: no image.

@@ -5,6 +5,7 @@
 #include "Prompt.h"
 
 #include <QList>
+#include <QPair>
 #include <QQueue>
 
 #include <gtest/gtest.h>
@@ -23,9 +24,17 @@ public:
     void cancelColor() { m_colors.enqueue(QColor()); }
     // The state the next prompt's check box is left in; unticked when none is queued.
     void tick(bool checked) { m_ticks.enqueue(checked); }
+    // A file dialog answers with the name and, when given, the filter the user picked (else
+    // the filter it opened with); with none queued it is cancelled.
+    void answerFileName(const QString& name, const QString& filter = QString())
+    {
+        m_fileNames.enqueue({name, filter});
+    }
+    void cancelFileName() { m_fileNames.enqueue({QString(), QString()}); }
 
     const QList<Prompt::Message>& messages() const { return m_messages; }
     int colorRequests() const { return m_colorRequests; }
+    const QList<Prompt::FileRequest>& fileRequests() const { return m_fileRequests; }
 
     QMessageBox::StandardButton message(QWidget*, const Prompt::Message& message) override
     {
@@ -49,10 +58,23 @@ public:
         return m_colors.isEmpty() ? QColor() : m_colors.dequeue();
     }
 
+    QString fileName(QWidget*, const Prompt::FileRequest& request, QString* selectedFilter) override
+    {
+        m_fileRequests.append(request);
+        if (m_fileNames.isEmpty())
+            return QString();
+        const QPair<QString, QString> answer = m_fileNames.dequeue();
+        if (selectedFilter && !answer.first.isEmpty())
+            *selectedFilter = answer.second.isEmpty() ? request.selectedFilter : answer.second;
+        return answer.first;
+    }
+
 private:
     QQueue<QMessageBox::StandardButton> m_buttons;
     QQueue<QColor> m_colors;
     QQueue<bool> m_ticks;
+    QQueue<QPair<QString, QString>> m_fileNames;
+    QList<Prompt::FileRequest> m_fileRequests;
     QList<Prompt::Message> m_messages;
     int m_colorRequests = 0;
 };

@@ -1,0 +1,96 @@
+#pragma once
+// Where images and projects enter and leave the program: the Open dialog, paths from the
+// command line, the operating system and the recent menus, and the installation of a source
+// image into the document. Keeps the recent-files and recent-projects lists. One per main
+// window, reached process-wide through instance().
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class KsMainWindow;
+class KsSourceImage;
+class QWidget;
+
+class FileHandler : public QObject {
+    Q_OBJECT
+public:
+    // Reads the recent lists as stored, and becomes the process-wide handler. The window
+    // (which may be null) is not owned.
+    explicit FileHandler(KsMainWindow* mainWindow);
+    ~FileHandler() override;
+
+    // Null while no handler exists.
+    static FileHandler* instance();
+
+    static const QString projectSuffix;
+    static const int maxRecentEntries = 5;
+
+    const QList<int>& projectVersions() const { return m_projectVersions; }
+    const QString& cutoutPath() const { return m_cutoutPath; }
+    int cutoutFormat() const { return m_cutoutFormat; }
+    const QString& projectPath() const { return m_projectPath; }
+    int cutoutSavedStamp() const { return m_cutoutSavedStamp; }
+    int projectSavedStamp() const { return m_projectSavedStamp; }
+    const QStringList& recentFiles() const { return m_recentFiles; }
+    const QStringList& recentProjects() const { return m_recentProjects; }
+
+    // Opens a path that names a project (exactly the project suffix) or an image, once the
+    // current work may be dropped. A host launch takes no image this way.
+    void loadFile(const QString& path);
+    // Reads the image file and installs it; a file that cannot be read is reported by the
+    // reader and leaves the document as it was.
+    bool loadImage(const QString& path);
+    // Opens the project file as the document.
+    virtual bool loadProject(const QString& path);
+    // The Open dialog for an image; the chosen file's folder becomes the start folder of the
+    // next one at once. Empty when cancelled.
+    QString askImageFilename(QWidget* parent = nullptr);
+
+    // Records the image's file in the recent files, then installs it. On false the images are
+    // still the caller's; on true they are the document's.
+    bool setSourceImage(KsSourceImage* image, KsSourceImage* cutout);
+    // Makes the image the document's source image. Refuses (false, images still the caller's)
+    // while the engine is still starting on the previous one, and takes no image that is not
+    // valid. The cut-out image may be null.
+    bool installSourceImage(KsSourceImage* image, KsSourceImage* cutout);
+
+    // Puts the project file first in the recent projects; announces a change.
+    bool addRecentProject(const QString& path);
+    // Puts the existing file's canonical path first in the list, at most five entries, and
+    // stores the list under the key. False, with nothing written, when there is no such file
+    // or it is first already.
+    static bool addToRecentList(const QString& path, QStringList& list, const QString& key);
+
+public slots:
+    void fileOpenSlot();
+    void fileCloseSlot();
+    // A new image, or none: the next cut-out Save asks where to write.
+    void imageChangedSlot(const KsSourceImage* image);
+    // Entries of the recent menus: they ask before the current work is dropped.
+    void recentFileChosenSlot(const QString& path);
+    void recentProjectChosenSlot(const QString& path);
+
+signals:
+    void recentFilesChanged(const QStringList& files);
+    void recentProjectsChanged(const QStringList& projects);
+
+private:
+    // The main window's close check; true without a window.
+    bool discardCheck() const;
+    QString openImageDialog(QWidget* parent, const QString& filter) const;
+    bool addRecentFile(const QString& path);
+    // The engine is still starting on an image: starting its library or its session.
+    static bool engineStarting();
+
+    QList<int> m_projectVersions;
+    KsMainWindow* m_mainWindow;
+    QString m_cutoutPath;
+    int m_cutoutFormat = 1;
+    QString m_projectPath;
+    int m_cutoutSavedStamp = 0;
+    int m_projectSavedStamp = 0;
+    QStringList m_recentFiles;
+    QStringList m_recentProjects;
+};
