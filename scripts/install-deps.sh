@@ -9,7 +9,7 @@ packages=(
   libpng-dev libtiff-dev zlib1g-dev
   qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool
+  xvfb xauth xdotool imagemagick
   qttools5-dev-tools
 )
 

@@ -6,6 +6,7 @@
 // elsewhere, the mask picture black where the cursor is opaque. Both are opaque 32 x 32.
 
 #include <QDir>
+#include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -834,6 +835,80 @@ void drawCommandIcons()
     save(folder, "stock_open");
 }
 
+// ---------------------------------------------------------------------------------------------
+// Tool palette: the brand logo (blue and plain), the colour workspace entry and the three
+// screen-mode pictures.
+
+// A stylised falcon's wing above the product's name, 64 x 40: as wide as the palette's two
+// columns.
+void brandLogo(const char* name, const QColor& wing, const QColor& text)
+{
+    drawIcon(name, 64, 40, [&](QPainter& p) {
+        QPainterPath w;
+        w.moveTo(14, 24);
+        w.cubicTo(22, 8, 36, 2, 50, 3);
+        w.cubicTo(40, 8, 34, 14, 31, 21);
+        w.cubicTo(26, 19, 20, 21, 14, 24);
+        p.setPen(Qt::NoPen);
+        p.setBrush(wing);
+        p.drawPath(w);
+        QFont font;
+        font.setPixelSize(11);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(text);
+        p.drawText(QRectF(0, 25, 64, 14), Qt::AlignCenter, QStringLiteral("Kestrine 3"));
+    });
+}
+
+// A monitor 13 x 12: frame, screen, stand; the screen shows a title bar and a menu row as the
+// mode keeps them.
+void screenMode(const char* name, bool titleBar, bool menu)
+{
+    QImage image = canvas(13, 12);
+    {
+        QPainter p(&image);
+        p.setPen(kInk);
+        p.setBrush(QColor(235, 240, 250));
+        p.drawRect(0, 0, 12, 9);
+        p.fillRect(5, 10, 3, 1, kInk);
+        p.fillRect(3, 11, 7, 1, kInk);
+        if (titleBar)
+            p.fillRect(1, 1, 11, 2, QColor(40, 95, 180));
+        if (menu)
+            p.fillRect(1, titleBar ? 3 : 1, 11, 1, QColor(150, 150, 160));
+    }
+    save(image, name);
+}
+
+void drawPalettePictures()
+{
+    brandLogo("brand_logo_blue", QColor(40, 95, 180), QColor(40, 95, 180));
+    brandLogo("brand_logo", QColor(110, 110, 118), QColor(60, 60, 66));
+
+    // An artist's palette with a thumb hole and four mask-coloured dabs.
+    drawIcon("palette", 24, 24, [](QPainter& p) {
+        QPainterPath board;
+        board.addEllipse(QRectF(2, 4, 20, 16));
+        QPainterPath hole;
+        hole.addEllipse(QRectF(13, 13, 4, 4));
+        p.setPen(QPen(QColor(130, 90, 50), 1.2));
+        p.setBrush(QColor(225, 190, 140));
+        p.drawPath(board.subtracted(hole));
+        p.setPen(Qt::NoPen);
+        const QColor dabs[] = {kKeep, kDelete, kBlend, kPatch};
+        const QPointF at[] = {{7, 9}, {12, 7.5}, {17, 9}, {7, 14.5}};
+        for (int i = 0; i < 4; ++i) {
+            p.setBrush(dabs[i]);
+            p.drawEllipse(at[i], 2.2, 2.2);
+        }
+    });
+
+    screenMode("scrn-mode-nrml-13x12", true, true);
+    screenMode("scrn-mode-full-menu-13x12", false, true);
+    screenMode("scrn-mode-full-13x12", false, false);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -854,5 +929,6 @@ int main(int argc, char** argv)
     drawBackgroundPictures();
     drawColourWorkspacePictures();
     drawCommandIcons();
+    drawPalettePictures();
     return g_failures == 0 ? 0 : 1;
 }

@@ -1,5 +1,17 @@
 #include "KsMainWindow.h"
 
+#include "ArrowTool.h"
+#include "BackgroundPicker.h"
+#include "CleanTool.h"
+#include "ColourDisplay.h"
+#include "ColourWorkspace.h"
+#include "ColourWorkspaceSelectTool.h"
+#include "ComplexExactTool.h"
+#include "ComplexGlobalTool.h"
+#include "ComplexLocalTool.h"
+#include "DeleteExactTool.h"
+#include "DeleteGlobalTool.h"
+#include "DeleteLocalTool.h"
 #include "DravikCommand.h"
 #include "DistributorRecord.h"
 #include "DravikThread.h"
@@ -8,28 +20,55 @@
 #include "DvCmdRedo.h"
 #include "DvCmdSelect.h"
 #include "DvCmdUndo.h"
+#include "EraseExactTool.h"
+#include "EraseGlobalTool.h"
+#include "EraseLocalTool.h"
 #include "FakeDock.h"
 #include "FileHandler.h"
+#include "ForcedEdge.h"
+#include "ForcedEdgeTool.h"
 #include "GmAction.h"
 #include "GmColor.h"
 #include "GmModel.h"
 #include "GmRegion.h"
 #include "GmStatusArray.h"
+#include "GmSubWindow.h"
 #include "GmTool.h"
+#include "GmZoomWidget.h"
+#include "ImageBlendingWindow.h"
+#include "ImageEdgeFinder.h"
+#include "KeepExactTool.h"
+#include "KeepGlobalTool.h"
+#include "KeepLocalTool.h"
 #include "Klogger.h"
 #include "KsApp.h"
 #include "KsAppPrefsDialog.h"
 #include "KsSourceImage.h"
+#include "Navigator.h"
+#include "NavigatorWindow.h"
 #include "NoTool.h"
+#include "PanTool.h"
 #include "Prompt.h"
+#include "PolyRegion.h"
+#include "RectRegion.h"
+#include "RegionBrushTool.h"
+#include "RegionalProperties.h"
+#include "RegionPolyTool.h"
+#include "RegionRectTool.h"
 #include "SegmentationStuff.h"
+#include "TestRenderTool.h"
 #include "Texts.h"
+#include "TipWindow.h"
 #include "ToolOptions.h"
+#include "ToolPalette.h"
+#include "ToolPaletteButton.h"
 #include "Tunnelry.h"
 #include "ViewOptions.h"
+#include "ZoomTool.h"
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -45,6 +84,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -162,7 +202,8 @@ KsMainWindow::KsMainWindow() : QMainWindow(nullptr)
 
     connect(model, &GmModel::smegChanged, this, &KsMainWindow::updateShowEdgesSlot);
     connect(model, &GmModel::activeRegionChanged, this, &KsMainWindow::updateShowEdgesSlot);
-    // The view options' opacity reaches the colour workspace once that exists.
+    if (m_colourWorkspace && m_viewOptions)
+        connect(m_viewOptions, &ViewOptions::opacityChanged, m_colourWorkspace, &ColourWorkspace::opacityChanged);
 
     connectSubWindowsToViewTabs();
 
@@ -196,6 +237,10 @@ KsMainWindow::~KsMainWindow()
     GmTool::setRevalidateHook(nullptr);
     GmTool::setHandHoldsToolHook(nullptr);
     GmColor::setStatusMessageHook(nullptr);
+    GmTool::setClearColourHighlightHook(nullptr);
+    GmZoomWidget::setColourHighlightShownHook(nullptr);
+    GmZoomWidget::setImageMenuActionsHook(nullptr);
+    GmZoomWidget::setShowActionsHook(nullptr);
 
     delete m_fileHandler;
     m_fileHandler = nullptr;
@@ -694,38 +739,331 @@ QActionGroup* KsMainWindow::fillResolutionMenu(QMenu* menu, const QComboBox* com
 
 void KsMainWindow::createSubWindows()
 {
-    // The dockable panels and the "Options" tool bar with its tool options strip.
     GmModel* model = GmModel::instance();
+
+    m_tipWindow = new TipWindow(this, m_windowMenu, tr("Ctrl+T", "[all]"));
+    m_tipWindow->setObjectName(QStringLiteral("tipWindow_"));
+    showWelcomeTip();
+
+    m_navigatorWindow = new NavigatorWindow(this, m_windowMenu, tr("F6", "[all]"));
+    m_navigatorWindow->setObjectName(QStringLiteral("navigatorWindow_"));
+    Navigator* navigator = m_navigatorWindow->navigator();
+    connect(model, &GmModel::tellImageChanged, navigator, &Navigator::updateImage);
+    connect(navigator, &Navigator::rectChanged, m_imageView, &ImageView::moveImageViewportToSlot);
+    connect(navigator, &Navigator::rectCenterChanged, m_imageView, &ImageView::centreViewportOnSlot);
+    connect(m_imageView, &ImageView::sayViewportRectChanged, m_navigatorWindow, &NavigatorWindow::setRectSlot);
+    connect(m_navigatorWindow, &NavigatorWindow::requestZoomTo, m_imageView, &ImageView::zoomToSlot);
+
+    m_edgeFinder = new ImageEdgeFinder(this, m_windowMenu, tr("F7", "[all]"));
+    m_edgeFinder->setKeepWidth(true);
+    m_blendingWindow = new ImageBlendingWindow(this, m_windowMenu, tr("F8", "[all]"));
+    m_blendingWindow->setKeepWidth(true);
+
+    createOptionsToolBar();
+
+    m_colourWorkspace = new ColourWorkspace(m_windowMenu, QStringLiteral("C"), this);
+    m_colourWorkspace->setFloating(true, false);
+    connect(m_colourWorkspace, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
+
+    m_patchProperties = new RegionalProperties(this, m_windowMenu, QStringLiteral("F9"));
+    m_patchProperties->setFloating(true, false);
+    connect(m_patchProperties, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
+
     connect(model, &GmModel::resolutionChanged, m_viewOptions, &ViewOptions::syncResolutionSlot);
     connect(model, &GmModel::resolutionChanged, this, &KsMainWindow::setWindowTitleSlot);
+
+    for (GmSubWindow* docked : {static_cast<GmSubWindow*>(m_edgeFinder), static_cast<GmSubWindow*>(m_blendingWindow),
+                                static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_tipWindow)})
+        if (docked)
+            docked->setDock(m_dock);
+
+    m_subWindows.clear();
+    for (GmSubWindow* window :
+         {static_cast<GmSubWindow*>(m_colourWorkspace), static_cast<GmSubWindow*>(m_patchProperties),
+          static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
+          static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)})
+        if (window)
+            m_subWindows.append(window);
+}
+
+void KsMainWindow::createOptionsToolBar()
+{
+    const QString title = tr("Options", "[all]");
+    m_optionsToolBar = addToolBar(title);
+    m_optionsToolBar->setObjectName(QStringLiteral("ToolBar-") + title);
+    m_optionsToolBar->setAllowedAreas(Qt::TopToolBarArea | Qt::BottomToolBarArea);
+    m_windowMenu->addSeparator();
+    m_windowMenu->addAction(m_optionsToolBar->toggleViewAction());
+
+    auto* widget = new QWidget;
+    widget->setObjectName(QStringLiteral("OptionsWidget"));
+    widget->setMinimumHeight(30);
+    auto* layout = new QHBoxLayout(widget);
+    layout->setObjectName(QStringLiteral("OptionsLayout"));
+    layout->setAlignment(Qt::AlignHCenter);
+    m_optionsToolBar->addWidget(widget);
+    // The one strip every tool shows its options in.
+    layout->addWidget(GmTool::defaultToolOptions(), 1);
+}
+
+QList<GmSubWindow*> KsMainWindow::subWindows() const
+{
+    QList<GmSubWindow*> windows;
+    for (const QPointer<GmSubWindow>& window : m_subWindows)
+        if (window)
+            windows.append(window.data());
+    return windows;
+}
+
+QActionGroup* KsMainWindow::screenModeGroup() const
+{
+    return m_screenModeGroup;
 }
 
 void KsMainWindow::createTools()
 {
-    // The placeholder tool is the first: the fallbacks need it. The other tools, the
-    // shortcut-only actions and the tool palette follow it.
-    m_noTool = new NoTool(GmTool::sharedActionGroup());
+    QActionGroup* group = GmTool::sharedActionGroup();
+    ToolOptions* options = GmTool::defaultToolOptions();
+
+    // The placeholder tool is the first: the fallbacks need it.
+    m_noTool = new NoTool(group, nullptr, options);
     if (m_noTool->isAvailable()) {
         if (GmTool::currentTool() != m_noTool)
             m_noTool->action()->trigger();
     } else {
         revalidateCurrentTool();
     }
+
+    m_testRenderTool = new TestRenderTool(group, m_imageMenu, nullptr, options);
+    m_imageMenu->addSeparator();
+    m_arrowTool = new ArrowTool(group, m_imageMenu, nullptr, options);
+    connect(m_imageView, &ImageView::activateArrowTargetAt, m_arrowTool, &ArrowTool::activateArrowTargetAtSlot);
+    m_cleanTool = new CleanTool(group, m_imageMenu, nullptr, options);
+    m_forcedEdgeTool = new ForcedEdgeTool(group, m_imageMenu, nullptr, options);
+
+    m_keepExactBrush = new KeepExactTool(group, m_brushMenu, nullptr, options);
+    m_deleteExactBrush = new DeleteExactTool(group, m_brushMenu, nullptr, options);
+    m_complexExactBrush = new ComplexExactTool(group, m_brushMenu, nullptr, options);
+    m_eraseExactBrush = new EraseExactTool(group, m_brushMenu, nullptr, options);
+    m_keepLocalBrush = new KeepLocalTool(group, m_brushMenu, nullptr, options);
+    m_deleteLocalBrush = new DeleteLocalTool(group, m_brushMenu, nullptr, options);
+    m_complexLocalBrush = new ComplexLocalTool(group, m_brushMenu, nullptr, options);
+    m_eraseLocalBrush = new EraseLocalTool(group, m_brushMenu, nullptr, options);
+    m_keepGlobalBrush = new KeepGlobalTool(group, m_brushMenu, nullptr, options);
+    m_deleteGlobalBrush = new DeleteGlobalTool(group, m_brushMenu, nullptr, options);
+    m_complexGlobalBrush = new ComplexGlobalTool(group, m_brushMenu, nullptr, options);
+    m_eraseGlobalBrush = new EraseGlobalTool(group, m_brushMenu, nullptr, options);
+
+    m_regionRectTool = new RegionRectTool(group, m_patchMenu, nullptr, options);
+    m_regionPolyTool = new RegionPolyTool(group, m_patchMenu, nullptr, options);
+    m_regionBrushTool = new RegionBrushTool(group, m_patchMenu, nullptr, options);
+    m_patchMenu->addSeparator();
+    GmModel* model = GmModel::instance();
+    for (QAction* action : {static_cast<QAction*>(model->deletePatchAction()),
+                            static_cast<QAction*>(model->clearMaskInPatchAction()),
+                            static_cast<QAction*>(model->protectPatchAction()),
+                            static_cast<QAction*>(model->autoFillPatchWithKeepAction()),
+                            static_cast<QAction*>(model->autoFillPatchWithDeleteAction()),
+                            static_cast<QAction*>(model->previewPatchAction())})
+        addIfPresent(m_patchMenu, action);
+    // Its key works on the active forced edge; it has no menu entry.
+    if (QAction* deleteEdge = model->deleteForcedEdgeAction())
+        addAction(deleteEdge);
+
+    auto* pan = new PanTool(group, m_viewMenu, nullptr, options);
+    m_panTool = pan;
+    m_zoomTool = new ZoomTool(group, m_viewMenu, nullptr, options);
+
+    m_colourSamplerTool = new ColourWorkspaceSelectTool(m_colourWorkspace, group, m_imageMenu, options);
+
+    // The tools' keys work with the menu bar hidden too.
+    for (const QMenu* menu : {m_imageMenu.data(), m_brushMenu.data(), m_patchMenu.data(), m_viewMenu.data()})
+        addMenuActionsTo(menu, this);
+
+    createToolPalette();
+
+    connect(pan, &PanTool::tellPan, m_imageView, &ImageView::panImageViewportSlot);
+    connect(m_arrowTool, &ArrowTool::zoomToRectSignal, m_imageView, &ImageView::moveImageViewportToSlot);
+    connect(m_zoomTool, &ZoomTool::zoomToRectSignal, m_imageView, &ImageView::minCheckedMoveImageViewportToSlot);
+    connect(m_zoomTool, &ZoomTool::actualPixelsSignal, m_imageView, &ImageView::zoomTo100PercentSlot);
+    connect(m_zoomTool, &ZoomTool::fitScreenSignal, m_imageView, &ImageView::fitImageOnScreenSlot);
+    if (m_navigatorWindow) {
+        connect(m_zoomTool, &ZoomTool::zoomInSignal, m_navigatorWindow, &NavigatorWindow::zoomInSlot);
+        connect(m_zoomTool, &ZoomTool::zoomOutSignal, m_navigatorWindow, &NavigatorWindow::zoomOutSlot);
+        connect(m_navigatorWindow, &NavigatorWindow::zoomInEnabled, m_zoomTool, &ZoomTool::zoomInEnabledSlot);
+        connect(m_navigatorWindow, &NavigatorWindow::zoomOutEnabled, m_zoomTool, &ZoomTool::zoomOutEnabledSlot);
+    }
+
+    // The brush size is shared by every brush, so one brush's slots serve them all.
+    const auto brushSizeAction = [this](const QString& text, const QString& key) {
+        auto* action = new GmAction(text, this);
+        action->setShortcut(QKeySequence(key, QKeySequence::NativeText));
+        addAction(action);
+        return action;
+    };
+    m_increaseBrushSizeAction = brushSizeAction(tr("Increase Brush Size", "[all]"),
+                                                tr("]", "[all] shortcut for increasing brush size"));
+    m_decreaseBrushSizeAction = brushSizeAction(tr("Decrease Brush Size", "[all]"),
+                                                tr("[", "[all] shortcut for increasing brush size"));
+    connect(m_increaseBrushSizeAction, &QAction::triggered, m_deleteExactBrush,
+            &BrushingTool::increaseBrushSizeSlot);
+    connect(m_decreaseBrushSizeAction, &QAction::triggered, m_deleteExactBrush,
+            &BrushingTool::decreaseBrushSizeSlot);
+
+    setShellHooks();
 }
 
+void KsMainWindow::createToolPalette()
+{
+    m_toolPalette = new ToolPalette(this, m_windowMenu, tr("F5", "[all]"));
+    m_toolPalette->setHeader(QStringLiteral(":images/brand_logo_blue.png"), QStringLiteral(":images/brand_logo.png"),
+                             tr("Go To Orlenth Homepage", "[all]"), KsApp::distributorBaseUrl());
+
+    ToolPalette* palette = m_toolPalette;
+    for (GmTool* tool : {static_cast<GmTool*>(m_keepExactBrush), static_cast<GmTool*>(m_deleteExactBrush),
+                         static_cast<GmTool*>(m_keepLocalBrush), m_deleteLocalBrush,
+                         static_cast<GmTool*>(m_keepGlobalBrush), static_cast<GmTool*>(m_deleteGlobalBrush)})
+        palette->addAction(tool->action());
+    const auto menuButton = [palette](std::initializer_list<GmTool*> tools) {
+        QList<QAction*> actions;
+        for (GmTool* tool : tools)
+            actions.append(tool->action());
+        palette->addActionMenuButton(actions);
+    };
+    menuButton({m_eraseExactBrush, m_eraseLocalBrush, m_eraseGlobalBrush});
+    menuButton({m_complexExactBrush, m_complexLocalBrush, m_complexGlobalBrush});
+    menuButton({m_regionRectTool, m_regionPolyTool, m_regionBrushTool});
+    for (GmTool* tool : {static_cast<GmTool*>(m_forcedEdgeTool), static_cast<GmTool*>(m_colourSamplerTool),
+                         static_cast<GmTool*>(m_testRenderTool), static_cast<GmTool*>(m_cleanTool),
+                         static_cast<GmTool*>(m_arrowTool)})
+        palette->addAction(tool->action());
+    palette->addDoubleClickButton(m_panTool->action(), m_fitOnScreenAction);
+    palette->addDoubleClickButton(m_zoomTool->action(), m_actualPixelsAction);
+    palette->addSeparator();
+
+    m_backgroundPicker = new BackgroundPicker;
+    palette->addWidget(m_backgroundPicker, 2, 2, Qt::AlignCenter);
+    connect(m_backgroundPicker, &BackgroundPicker::activeBrushChanged, GmModel::instance(),
+            [] { GmModel::instance()->signalDirtyImageSlot(); });
+    palette->addSeparator();
+
+    palette->addAction(m_generateMaskAction, 2);
+
+    if (m_colourWorkspace) {
+        QAction* toggle = m_colourWorkspace->toggleViewAction();
+        auto* entry = new QAction(QIcon(QStringLiteral(":images/palette.png")), toggle->text(), this);
+        entry->setCheckable(toggle->isCheckable());
+        entry->setChecked(toggle->isChecked());
+        entry->setToolTip(m_colourWorkspace->toolTip());
+        QString tip = m_colourWorkspace->whatsThis();
+        appendShortcutToTip(tip, toggle->shortcut());
+        entry->setWhatsThis(tip);
+        connect(entry, &QAction::triggered, toggle, &QAction::trigger);
+        connect(toggle, &QAction::toggled, entry, &QAction::setChecked);
+        m_colourWorkspacePaletteAction = entry;
+        palette->addAction(entry, 2);
+    }
+    palette->addSeparator();
+
+    addScreenModeButtons();
+}
+
+void KsMainWindow::addScreenModeButtons()
+{
+    if (!m_screenModeGroup)
+        return;
+    static const char* const pictures[] = {":images/scrn-mode-nrml-13x12.png", ":images/scrn-mode-full-menu-13x12.png",
+                                           ":images/scrn-mode-full-13x12.png"};
+    const QString toggleKey = m_toggleScreenModeAction
+                                  ? m_toggleScreenModeAction->shortcut().toString(QKeySequence::NativeText)
+                                  : QString();
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_screenModeButtons = new QButtonGroup(this);
+    const QList<QAction*> modes = m_screenModeGroup->actions();
+    for (int i = 0; i < modes.size() && i < 3; ++i) {
+        QAction* mode = modes.at(i);
+        auto* button = new ToolPaletteButton(row);
+        button->setCheckable(true);
+        button->setAutoRaise(true);
+        const QPixmap picture(QString::fromLatin1(pictures[i]));
+        button->setIcon(QIcon(picture));
+        button->setIconSize(picture.size() + QSize(3, 4));
+        button->setToolTip(mode->toolTip() + QStringLiteral(" (") + toggleKey + QLatin1Char(')'));
+        button->setWhatsThis(mode->whatsThis());
+        button->setChecked(mode->isChecked());
+        m_screenModeButtons->addButton(button, i);
+        connect(button, &QAbstractButton::clicked, mode, &QAction::trigger);
+        connect(mode, &QAction::toggled, button, &QAbstractButton::setChecked);
+        layout->addWidget(button);
+    }
+    m_toolPalette->addWidget(row, 1, 2, Qt::AlignCenter);
+}
+
+void KsMainWindow::setShellHooks()
+{
+    GmTool::setClearColourHighlightHook([this] {
+        if (m_colourWorkspace)
+            m_colourWorkspace->colourDisplay()->unHighlight();
+    });
+    GmZoomWidget::setColourHighlightShownHook([this] { return m_colourWorkspace && m_colourWorkspace->isVisible(); });
+    GmZoomWidget::setImageMenuActionsHook([this] {
+        return QList<QAction*>{m_autoFillImageAction.data(), m_autoFillKeepAction.data(),
+                               m_autoFillDeleteAction.data(), m_generateMaskAction.data()};
+    });
+    GmZoomWidget::setShowActionsHook([this] {
+        GmZoomWidget::ShowActions actions;
+        if (m_patchProperties)
+            actions.patchProperties = m_patchProperties->toggleViewAction();
+        if (m_colourWorkspace)
+            actions.colourWorkspace = m_colourWorkspace->toggleViewAction();
+        return actions;
+    });
+}
 void KsMainWindow::connectZoomThroughNavigator()
 {
-    // Zoom In, Zoom Out and the Zoom tool's slider through the navigator window.
+    if (!m_navigatorWindow)
+        return;
+    NavigatorWindow* navigator = m_navigatorWindow;
+    if (m_zoomInAction) {
+        connect(m_zoomInAction, &QAction::triggered, navigator, &NavigatorWindow::zoomInSlot);
+        connect(navigator, &NavigatorWindow::zoomInEnabled, m_zoomInAction, &QAction::setEnabled);
+    }
+    if (m_zoomOutAction) {
+        connect(m_zoomOutAction, &QAction::triggered, navigator, &NavigatorWindow::zoomOutSlot);
+        connect(navigator, &NavigatorWindow::zoomOutEnabled, m_zoomOutAction, &QAction::setEnabled);
+    }
+    if (m_zoomTool) {
+        connect(navigator, &NavigatorWindow::zoomSliderChange, m_zoomTool, &ZoomTool::setZoomSliderValue);
+        connect(m_zoomTool, &ZoomTool::zoomSliderChanged, navigator, &NavigatorWindow::syncBoxFromSliderSlot);
+    }
 }
 
 void KsMainWindow::connectPatchTools()
 {
-    // A patch drawn with any patch tool shows the patch properties and the colour workspace.
+    // A patch just drawn shows its properties and its colours, and the Select tool takes over.
+    for (GmTool* tool : {static_cast<GmTool*>(m_regionRectTool), static_cast<GmTool*>(m_regionPolyTool),
+                         static_cast<GmTool*>(m_regionBrushTool)}) {
+        if (!tool)
+            continue;
+        if (m_patchProperties)
+            connect(tool, &GmTool::userCreatedRegion, m_patchProperties, &GmSubWindow::userShow);
+        connect(tool, &GmTool::userCreatedRegion, this, &KsMainWindow::regionCreatedSlot);
+        if (m_colourWorkspace)
+            connect(tool, &GmTool::userCreatedRegion, m_colourWorkspace, &GmSubWindow::userShow);
+    }
 }
 
 void KsMainWindow::connectSubWindowsToViewTabs()
 {
-    // Each sub-window follows the view tab and is offered only in the tabs it works in.
+    const ImageView::ViewTab tab = m_imageView->currentViewTab();
+    for (GmSubWindow* window : subWindows()) {
+        connect(m_imageView, &ImageView::viewTabChanged, window,
+                [window](ImageView::ViewTab changed) { window->viewTabChangedSlot(int(changed)); });
+        window->toggleViewAction()->setEnabled((window->usableViewTabs() & int(tab)) != 0);
+        window->updateVisibility();
+    }
 }
 
 void KsMainWindow::restoreWindowState()
@@ -1217,9 +1555,36 @@ void KsMainWindow::deleteTools()
     // Every other tool goes before the placeholder, which takes over from a current tool that
     // is deleted.
     m_toolBeforePanning = nullptr;
+    const auto drop = [](auto*& tool) {
+        delete tool;
+        tool = nullptr;
+    };
+    drop(m_colourSamplerTool);
+    drop(m_keepExactBrush);
+    drop(m_keepLocalBrush);
+    drop(m_keepGlobalBrush);
+    drop(m_deleteExactBrush);
+    drop(m_deleteLocalBrush);
+    drop(m_deleteGlobalBrush);
+    drop(m_complexExactBrush);
+    drop(m_complexLocalBrush);
+    drop(m_complexGlobalBrush);
+    drop(m_panTool);
+    drop(m_eraseExactBrush);
+    drop(m_eraseLocalBrush);
+    drop(m_eraseGlobalBrush);
+    drop(m_regionPolyTool);
+    drop(m_regionRectTool);
+    drop(m_regionBrushTool);
+    drop(m_testRenderTool);
+    drop(m_arrowTool);
+    drop(m_forcedEdgeTool);
+    drop(m_cleanTool);
+    drop(m_zoomTool);
+    drop(m_backgroundPicker);
+
     QPointer<ToolOptions> options = m_noTool ? m_noTool->toolOptions() : nullptr;
-    delete m_noTool;
-    m_noTool = nullptr;
+    drop(m_noTool);
     // A strip made on first use for tools built without one belongs to no window: it goes
     // with the tools rather than outlive the Qt application.
     if (options && !options->parent())
@@ -1283,6 +1648,13 @@ void KsMainWindow::stopPanningSlot()
 void KsMainWindow::escapeKeyPressedSlot(QKeyEvent* event)
 {
     keyPressEvent(event);
+}
+
+void KsMainWindow::subWindowEscapeSlot()
+{
+    // The panels announce Escape without its event: the window acts on one of its own.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    escapeKeyPressedSlot(&escape);
 }
 
 // ---- Close ----------------------------------------------------------------------------------

@@ -7,22 +7,44 @@
 
 #include "ImageView.h"
 
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 
 #include <cstdint>
 
+class ArrowTool;
+class BackgroundPicker;
+class BrushingTool;
+class CleanTool;
+class ColourWorkspace;
+class ColourWorkspaceSelectTool;
 class DravikCommand;
 class DravikThread;
 class FakeDock;
 class FileHandler;
+class ForcedEdgeTool;
+class GmSubWindow;
 class GmTool;
+class ImageBlendingWindow;
+class ImageEdgeFinder;
+class NavigatorWindow;
+class RegionBrushTool;
+class RegionPolyTool;
+class RegionRectTool;
+class RegionalProperties;
+class TestRenderTool;
+class TipWindow;
+class ToolOptions;
+class ToolPalette;
+class ZoomTool;
 class KsSourceImage;
 class NoTool;
 class GmRegion;
 class QAction;
 class QActionGroup;
+class QButtonGroup;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
@@ -31,6 +53,7 @@ class QProgressBar;
 class QShortcut;
 class QSignalMapper;
 class QSplitter;
+class QToolBar;
 class QToolButton;
 class ViewOptions;
 
@@ -74,6 +97,32 @@ public:
 
     // The image view shows the Workspace tab: a newly opened image is worked on there.
     void switchToWorkspaceTab();
+
+    // The panels; the list in the order the window keeps them (colour workspace, patch
+    // properties, navigator, edge finding, edge blending, tips). A panel not built is left out.
+    TipWindow* tipWindow() const { return m_tipWindow; }
+    NavigatorWindow* navigatorWindow() const { return m_navigatorWindow; }
+    ImageEdgeFinder* edgeFinder() const { return m_edgeFinder; }
+    ImageBlendingWindow* blendingWindow() const { return m_blendingWindow; }
+    ColourWorkspace* colourWorkspace() const { return m_colourWorkspace; }
+    RegionalProperties* patchProperties() const { return m_patchProperties; }
+    QList<GmSubWindow*> subWindows() const;
+    QToolBar* optionsToolBar() const { return m_optionsToolBar; }
+    ToolPalette* toolPalette() const { return m_toolPalette; }
+    BackgroundPicker* backgroundPicker() const { return m_backgroundPicker; }
+    QButtonGroup* screenModeButtons() const { return m_screenModeButtons; }
+    QActionGroup* screenModeGroup() const;
+    // The palette's colour-workspace entry, which mirrors the panel's toggle.
+    QAction* colourWorkspacePaletteAction() const { return m_colourWorkspacePaletteAction; }
+
+    // The tools, for the palette, the menus and the keys.
+    GmTool* panTool() const { return m_panTool; }
+    ZoomTool* zoomTool() const { return m_zoomTool; }
+    ArrowTool* arrowTool() const { return m_arrowTool; }
+    RegionRectTool* regionRectTool() const { return m_regionRectTool; }
+    BrushingTool* deleteExactBrush() const { return m_deleteExactBrush; }
+    GmTool* deleteLocalBrush() const { return m_deleteLocalBrush; }
+    ColourWorkspaceSelectTool* colourSamplerTool() const { return m_colourSamplerTool; }
 
     // The Workspace Resolution sub-menu: one checkable entry per entry of the combo box, in its
     // order, with its tool tip and help and enabled as it is, in a new exclusive group that the
@@ -146,6 +195,8 @@ public slots:
     void stopPanningSlot();
     // Escape pressed in a floating panel acts as in the window.
     void escapeKeyPressedSlot(QKeyEvent* event);
+    // Escape pressed in a floating panel, which announces it without the event.
+    void subWindowEscapeSlot();
 
 signals:
     // Workspace Settings ended with OK.
@@ -165,7 +216,11 @@ private:
     void createStatusBar();
     void createMenus();
     void createSubWindows();
+    void createOptionsToolBar();
     void createTools();
+    void createToolPalette();
+    void addScreenModeButtons();
+    void setShellHooks();
     void connectZoomThroughNavigator();
     void connectPatchTools();
     void connectSubWindowsToViewTabs();
@@ -272,7 +327,42 @@ private:
     // none was asked for.
     int m_applyStamp = -1;
 
+    TipWindow* m_tipWindow = nullptr;
+    NavigatorWindow* m_navigatorWindow = nullptr;
+    ImageEdgeFinder* m_edgeFinder = nullptr;
+    ImageBlendingWindow* m_blendingWindow = nullptr;
+    ColourWorkspace* m_colourWorkspace = nullptr;
+    RegionalProperties* m_patchProperties = nullptr;
+    QList<QPointer<GmSubWindow>> m_subWindows;
+    QToolBar* m_optionsToolBar = nullptr;
+    ToolPalette* m_toolPalette = nullptr;
+    BackgroundPicker* m_backgroundPicker = nullptr;
+    QButtonGroup* m_screenModeButtons = nullptr;
+    QAction* m_colourWorkspacePaletteAction = nullptr;
+    QAction* m_increaseBrushSizeAction = nullptr;
+    QAction* m_decreaseBrushSizeAction = nullptr;
+
     NoTool* m_noTool = nullptr;
+    TestRenderTool* m_testRenderTool = nullptr;
+    ArrowTool* m_arrowTool = nullptr;
+    CleanTool* m_cleanTool = nullptr;
+    ForcedEdgeTool* m_forcedEdgeTool = nullptr;
+    BrushingTool* m_keepExactBrush = nullptr;
+    BrushingTool* m_deleteExactBrush = nullptr;
+    BrushingTool* m_complexExactBrush = nullptr;
+    BrushingTool* m_eraseExactBrush = nullptr;
+    BrushingTool* m_keepLocalBrush = nullptr;
+    BrushingTool* m_complexLocalBrush = nullptr;
+    BrushingTool* m_eraseLocalBrush = nullptr;
+    BrushingTool* m_keepGlobalBrush = nullptr;
+    BrushingTool* m_deleteGlobalBrush = nullptr;
+    BrushingTool* m_complexGlobalBrush = nullptr;
+    BrushingTool* m_eraseGlobalBrush = nullptr;
+    RegionRectTool* m_regionRectTool = nullptr;
+    RegionPolyTool* m_regionPolyTool = nullptr;
+    RegionBrushTool* m_regionBrushTool = nullptr;
+    ZoomTool* m_zoomTool = nullptr;
+    ColourWorkspaceSelectTool* m_colourSamplerTool = nullptr;
     GmTool* m_panTool = nullptr;
     GmTool* m_deleteLocalBrush = nullptr;
     // The tool current when Space brought the hand; null while the hand stands in for none.

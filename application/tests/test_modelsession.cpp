@@ -262,7 +262,9 @@ TEST_F(ModelSessionTest, ASessionOpenedWhileTheEngineIsBusyWaitsForTheQueue)
     EXPECT_TRUE(window.isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(m_thread->isAccepting());
-    EXPECT_EQ(m_finished, (QStringList{"Hold", "Initializing...", "Creating New Status Image...", "Beginning Session..."}));
+    // The window's edge-finding panel starts the analysis once the session has begun.
+    EXPECT_EQ(m_finished, (QStringList{"Hold", "Initializing...", "Creating New Status Image...", "Beginning Session...",
+                                       "Finding Edges in Image..."}));
     EXPECT_NE(m_model->statusArray()->statusImage(), nullptr);
 }
 

@@ -1,0 +1,108 @@
+// The program as a user starts it: on a real (virtual) X display with a photograph, the whole
+// window comes up, a screenshot of it is kept, and Ctrl+Q ends the run cleanly with the version
+// in its log.
+
+#include "Identity.h"
+
+#include "XvfbDisplay.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString photoPath = QStringLiteral(KESTRINE_TEST_DATA "/fruits.jpg");
+
+QString logText(const QString& tmp)
+{
+    QString text;
+    QDirIterator logs(tmp, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
+    while (logs.hasNext()) {
+        QFile file(logs.next());
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
+// The program's main window: visible, of this process, titled with the product's name.
+qulonglong mainWindowOf(const testsupport::XvfbDisplay& display, qint64 pid)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 30000) {
+        QString found;
+        display.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                         QString::number(pid), QStringLiteral("--name"), QStringLiteral("^Kestrine 3")},
+                        &found);
+        bool ok = false;
+        const qulonglong window = found.section(QLatin1Char('\n'), 0, 0).toULongLong(&ok);
+        if (ok && window != 0)
+            return window;
+        QThread::msleep(100);
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
+{
+    int argc = 1;
+    char name[] = "smoke-test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+
+    testsupport::XvfbDisplay display;
+    ASSERT_TRUE(display.isRunning()) << qPrintable(display.error());
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+
+    QProcessEnvironment environment = display.environment();
+    // The run's log goes to a folder of its own.
+    environment.insert(QStringLiteral("TMPDIR"), tmp.path());
+    testsupport::ChildProcess program;
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(KESTRINE_PROGRAM), {photoPath});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    const qulonglong window = mainWindowOf(display, program.processId());
+    EXPECT_NE(window, 0u) << program.readAll().constData();
+    if (window != 0) {
+        // Let the photograph open and the window settle before the picture is taken.
+        QThread::msleep(2000);
+        QString title;
+        display.xdotool({QStringLiteral("getwindowname"), QString::number(window)}, &title);
+        // "Kestrine 3: fruits.jpg (W x H) @ Z%": the photograph is the document.
+        EXPECT_TRUE(title.startsWith(QStringLiteral("Kestrine 3: fruits.jpg ("))) << qPrintable(title);
+        const QString shot = QStringLiteral(KESTRINE_SMOKE_ARTEFACTS "/smoke.png");
+        QDir().mkpath(QFileInfo(shot).path());
+        QFile::remove(shot);
+        const int imported = QProcess::execute(QStringLiteral("import"),
+                                               {QStringLiteral("-display"), display.display(),
+                                                QStringLiteral("-window"), QStringLiteral("root"), shot});
+        EXPECT_EQ(imported, 0);
+        EXPECT_GT(QFileInfo(shot).size(), 0);
+        EXPECT_TRUE(display.sendKeys(window, QKeySequence(QStringLiteral("Ctrl+Q")))) << qPrintable(display.error());
+    }
+    if (!program.waitForFinished(30000)) {
+        program.kill();
+        program.waitForFinished(5000);
+        FAIL() << "the program did not end: " << program.readAll().constData();
+    }
+    const QByteArray output = program.readAll();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
+    EXPECT_EQ(program.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(logText(tmp.path()).contains(versionLine())) << qPrintable(logText(tmp.path()));
+}
