@@ -20,6 +20,7 @@
 #include "SegmentationStuff.h"
 
 #include "ScriptedPrompt.h"
+#include "support/ModelFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -46,21 +47,13 @@ QImage iconImage(const QIcon& icon)
     return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-class BlendingPanelTest : public ::testing::Test {
+class BlendingPanelTest : public testsupport::ModelFixture {
 protected:
-    void SetUp() override
-    {
-        QSettings().clear();
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_model = GmModel::instance();
-    }
     void TearDown() override
     {
         m_window.reset();
         m_patchPanel.reset();
-        GmModel::destroy();
-        m_preferences.reset();
-        QSettings().clear();
+        ModelFixture::TearDown();
     }
 
     BlendingOptions& image() { return m_model->blending()->options(); }
@@ -82,8 +75,6 @@ protected:
         emit m_model->tellImageChanged(m_image.get());
     }
 
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    GmModel* m_model = nullptr;
     std::unique_ptr<ImageBlendingWindow> m_window;
     std::unique_ptr<RegionalProperties> m_patchPanel;
     std::vector<std::uint32_t> m_pixels = std::vector<std::uint32_t>(16, 0xff808080u);

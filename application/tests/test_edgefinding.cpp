@@ -13,6 +13,7 @@
 #include "ToolPaletteButton.h"
 
 #include "dravik.h"
+#include "support/ModelFixture.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -55,20 +56,12 @@ std::ostream& operator<<(std::ostream& out, const Buttons& b)
     return out << "{defaults " << b.defaults << ", revert " << b.revert << ", apply " << b.apply << "}";
 }
 
-class EdgeFindingTest : public ::testing::Test {
+class EdgeFindingTest : public testsupport::ModelFixture {
 protected:
-    void SetUp() override
-    {
-        QSettings().clear();
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_model = GmModel::instance();
-    }
     void TearDown() override
     {
         m_panel.reset();
-        GmModel::destroy();
-        m_preferences.reset();
-        QSettings().clear();
+        ModelFixture::TearDown();
     }
 
     EdgeDetectionOptions& panel(bool persistable = false)
@@ -83,8 +76,6 @@ protected:
                 m_panel->applyButton()->isEnabled()};
     }
 
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    GmModel* m_model = nullptr;
     std::unique_ptr<EdgeDetectionOptions> m_panel;
 };
 

@@ -6,6 +6,7 @@
 #include "GmStatusArray.h"
 #include "KsAppPreferences.h"
 #include "ViewOptions.h"
+#include "support/ModelFixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,20 +21,12 @@
 
 namespace {
 
-class ViewOptionsTest : public ::testing::Test {
+class ViewOptionsTest : public testsupport::ModelFixture {
 protected:
-    void SetUp() override
-    {
-        QSettings().clear();
-        m_preferences = std::make_unique<KsAppPreferences>();
-        m_model = GmModel::instance();
-    }
     void TearDown() override
     {
         m_strip.reset();
-        GmModel::destroy();
-        m_preferences.reset();
-        QSettings().clear();
+        ModelFixture::TearDown();
     }
 
     ViewOptions& strip()
@@ -43,8 +36,6 @@ protected:
     }
     QString selected() const { return m_strip->resolutionSelector()->currentText(); }
 
-    std::unique_ptr<KsAppPreferences> m_preferences;
-    GmModel* m_model = nullptr;
     std::unique_ptr<ViewOptions> m_strip;
 };
 

@@ -83,6 +83,22 @@ void BandCursor::report(int b)
 
 namespace {
 
+// Adds the terms of the most significant valley that a block's range crosses: the modes from
+// k up to, not including, top (the mode that holds the block's largest value).
+inline void addCrossedValley(const ModeTerms* r, int k, int top, float& p, float& v)
+{
+    int best = k;
+    float bestRatio = r[k].ratio;
+    for (int j = k + 1; j < top; ++j) {
+        if (r[j].ratio > bestRatio) {
+            best = j;
+            bestRatio = r[j].ratio;
+        }
+    }
+    p += r[best].lowerTerm;
+    v += r[best].valleyTerm;
+}
+
 // The lookup of one block in one cell, for each channel over the cell's modes in that
 // channel's terms.
 template <int N>
@@ -105,17 +121,10 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
             p += r[k].peakTerm;
             v += r[k].peakTerm;
         } else {
-            // The most significant valley that the block's range crosses.
-            int best = k;
-            float bestRatio = r[k].ratio;
-            for (int j = k + 1; r[j].valleyBin < t; ++j) {
-                if (r[j].ratio > bestRatio) {
-                    best = j;
-                    bestRatio = r[j].ratio;
-                }
-            }
-            p += r[best].lowerTerm;
-            v += r[best].valleyTerm;
+            int top = k + 1;
+            while (r[top].valleyBin < t)
+                ++top;
+            addCrossedValley(r, k, top, p, v);
         }
     }
     return {p, v};
@@ -195,16 +204,7 @@ inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, co
             p += r[k].peakTerm;
             v += r[k].peakTerm;
         } else {
-            int best = k;
-            float bestRatio = r[k].ratio;
-            for (int j = k + 1; j < top; ++j) {
-                if (r[j].ratio > bestRatio) {
-                    best = j;
-                    bestRatio = r[j].ratio;
-                }
-            }
-            p += r[best].lowerTerm;
-            v += r[best].valleyTerm;
+            addCrossedValley(r, k, top, p, v);
         }
     }
     return {p, v};
