@@ -1176,7 +1176,8 @@ void KsMainWindow::restoreWindowState()
 void KsMainWindow::useDefaultLayout()
 {
     // Un-maximising later gives four fifths of the screen, centred.
-    setGeometry(WindowLayoutRules::insetByTenth(availableScreenGeometry()));
+    m_normalGeometry = WindowLayoutRules::insetByTenth(availableScreenGeometry());
+    setGeometry(m_normalGeometry);
     // Docked first: docking takes a panel out of sight, the visibility is settled afterwards.
     if (m_dock)
         for (GmSubWindow* window : subWindows())
@@ -1207,10 +1208,8 @@ void KsMainWindow::setScreenMode(int mode, bool force)
 {
     if (mode < 0 || mode > 2)
         return;
-    if (m_screenMode == 0 && mode != 0) {
-        m_maximized = isMaximized();
-        m_normalGeometry = normalGeometry();
-    }
+    if (m_screenMode == 0 && mode != 0)
+        rememberStandardGeometry();
     const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (mode) {
     case 0:
@@ -1257,6 +1256,16 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         activateWindow();
 }
 
+void KsMainWindow::rememberStandardGeometry()
+{
+    m_maximized = isMaximized();
+    // A window maximised before it was ever shown normally has no normal geometry of its own:
+    // the one it was given stays.
+    const QRect normal = normalGeometry();
+    if (normal.isValid())
+        m_normalGeometry = normal;
+}
+
 void KsMainWindow::setPanelsFloating(bool full, bool force)
 {
     const QDockWidget::DockWidgetFeatures features =
@@ -1282,11 +1291,14 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
             palette->setFloating(palette->state().floating);
         }
     }
-    if (!m_dock)
-        return;
-    for (GmSubWindow* window : subWindows())
-        window->setFloating(full, force);
-    m_dock->childVisibilityChanged();
+    if (m_dock) {
+        for (GmSubWindow* window : subWindows())
+            window->setFloating(full, force);
+        m_dock->childVisibilityChanged();
+    }
+    // The window's minimum size follows the panels it now holds before it is given a geometry.
+    if (layout())
+        layout()->activate();
 }
 
 void KsMainWindow::setScreenModeNormalSlot()
@@ -1541,8 +1553,7 @@ void KsMainWindow::saveWindowState()
     if (m_screenMode == 0) {
         if (m_toolPalette)
             m_toolPalette->setFloatingChoice(m_toolPalette->isFloating());
-        m_maximized = isMaximized();
-        m_normalGeometry = normalGeometry();
+        rememberStandardGeometry();
     }
     if (m_toolPalette)
         settings.setValue(subWindowKey(m_toolPalette), m_toolPalette->saveState());

@@ -280,6 +280,8 @@ private:
     void useDefaultLayout();
     // The palette and the panels floating (full) or back in their docks.
     void setPanelsFloating(bool full, bool force);
+    // The maximised flag and normal geometry Standard mode goes back to.
+    void rememberStandardGeometry();
     QRect availableScreenGeometry() const;
     void fillRecentMenu(QMenu* menu, QSignalMapper* mapper, const QStringList& paths);
 
