@@ -135,9 +135,8 @@ int KsApp::run()
 
 void KsApp::createMainWindow()
 {
+    // The window shows itself as its restored layout says.
     m_mainWindow = new KsMainWindow();
-    // Shown here, as on a first start, until the window restores its saved layout itself.
-    m_mainWindow->showMaximized();
     if (launchedByHost())
         m_mainWindow->raise();
     if (QSplashScreen* splash = m_application->takeSplash()) {

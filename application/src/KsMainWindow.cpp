@@ -44,6 +44,7 @@
 #include "KsApp.h"
 #include "KsAppPrefsDialog.h"
 #include "KsSourceImage.h"
+#include "KsWorkspace.h"
 #include "Navigator.h"
 #include "NavigatorWindow.h"
 #include "NoTool.h"
@@ -56,14 +57,18 @@
 #include "RegionPolyTool.h"
 #include "RegionRectTool.h"
 #include "SegmentationStuff.h"
+#include "EDOs.h"
+#include "NamedImage.h"
 #include "TestRenderTool.h"
 #include "Texts.h"
 #include "TipWindow.h"
 #include "ToolOptions.h"
 #include "ToolPalette.h"
 #include "ToolPaletteButton.h"
+#include "TabFilter.h"
 #include "Tunnelry.h"
 #include "ViewOptions.h"
+#include "WindowLayoutRules.h"
 #include "ZoomTool.h"
 
 #include <QActionGroup>
@@ -72,6 +77,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -79,6 +85,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QSignalMapper>
 #include <QSplitter>
@@ -87,6 +95,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -97,6 +108,22 @@ void setHandBack(HandBackStatus status)
     if (KsApp* app = KsApp::instance())
         app->setHandBackStatus(status);
 }
+
+// The layout's keys; a stored version other than this one is ignored as a whole.
+constexpr int kPersistVersion = 2;
+const char* const kPersistVersionKey = "PersistVersion";
+const char* const kGeometryKey = "UI/Geometry";
+const char* const kScreenModeKey = "UI/ScreenMode";
+const char* const kMaximizedKey = "UI/Maximized";
+const char* const kNormalGeometryKey = "UI/NormalGeometry";
+const char* const kChildStateKey = "UI/ChildState";
+const QString subWindowKey(const QObject* window)
+{
+    return QStringLiteral("UI/SubWindows/") + window->objectName();
+}
+
+// Only the first request of a run goes to the log.
+bool g_helpLogged = false;
 
 bool launchedByHost()
 {
@@ -211,6 +238,7 @@ KsMainWindow::KsMainWindow() : QMainWindow(nullptr)
     if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
         connect(application, &QApplication::focusChanged, this, &KsMainWindow::focusChangedSlot);
 
+    connectViewSlots();
     restoreWindowState();
     readControlFile();
     openLaunchImage();
@@ -241,6 +269,7 @@ KsMainWindow::~KsMainWindow()
     GmZoomWidget::setColourHighlightShownHook(nullptr);
     GmZoomWidget::setImageMenuActionsHook(nullptr);
     GmZoomWidget::setShowActionsHook(nullptr);
+    GmZoomWidget::setBackgroundBrushHook(nullptr);
 
     delete m_fileHandler;
     m_fileHandler = nullptr;
@@ -456,7 +485,7 @@ void KsMainWindow::createActions()
            "application or to file.</p>",
            "[all]")
         + helpLink("2-Using_Kestrine/Making_the_Cut-out.htm"));
-    connect(generate, &QAction::triggered, model, [] { GmModel::instance()->generateMaskSlot(); });
+    connect(generate, &QAction::triggered, this, &KsMainWindow::generateMaskSlot);
     m_generateMaskAction = generate;
     connect(model, &GmModel::smegChanged, this, &KsMainWindow::updateGenerateMaskEnablednessSlot);
     connect(m_engineWorker, &DravikThread::stateChanged, this, &KsMainWindow::updateGenerateMaskEnablednessSlot);
@@ -505,10 +534,10 @@ void KsMainWindow::createActions()
 
     auto* help = new GmAction(productName() + tr(" &Help", "[all]"), this);
     help->setShortcut(QKeySequence(tr("F1", "[all]")));
-    connectNotImplemented(help);
+    connect(help, &QAction::triggered, this, &KsMainWindow::helpSlot);
     m_helpAction = help;
     m_tutorialsAction = new QAction(tr("&Tutorials", "[all]"), this);
-    connectNotImplemented(m_tutorialsAction);
+    connect(m_tutorialsAction, &QAction::triggered, this, &KsMainWindow::tutorialsSlot);
     const DistributorRecord& distributor = distributorRecord();
     if (distributor.homePage) {
         m_homePageAction = new QAction(tr("Home Page", "[all]"), this);
@@ -546,7 +575,7 @@ void KsMainWindow::createActions()
     // In no menu: its key works in every screen mode.
     auto* toggle = new GmAction(tr("Toggle Screen Mode", "[all]"), this);
     toggle->setShortcut(QKeySequence(tr("F", "[all]")));
-    connectNotImplemented(toggle);
+    connect(toggle, &QAction::triggered, this, &KsMainWindow::toggleScreenModeSlot);
     addAction(toggle);
     m_toggleScreenModeAction = toggle;
 }
@@ -681,14 +710,17 @@ void KsMainWindow::createMenus()
     m_screenModeMenu->setWhatsThis(screenModeHelp);
     m_screenModeMenu->menuAction()->setWhatsThis(screenModeHelp);
     m_screenModeGroup = new QActionGroup(this);
-    for (const QString& text : {tr("Standard Screen Mode", "[all]"), tr("Full Screen with Menu Mode", "[all]"),
-                                tr("Full Screen Mode", "[all]")}) {
+    const std::pair<QString, void (KsMainWindow::*)()> modes[] = {
+        {tr("Standard Screen Mode", "[all]"), &KsMainWindow::setScreenModeNormalSlot},
+        {tr("Full Screen with Menu Mode", "[all]"), &KsMainWindow::setScreenModeFullWithMenuSlot},
+        {tr("Full Screen Mode", "[all]"), &KsMainWindow::setScreenModeFullSlot}};
+    for (const auto& [text, slot] : modes) {
         auto* mode = new QAction(text, m_screenModeGroup);
         mode->setCheckable(true);
         mode->setToolTip(text);
         mode->setWhatsThis(screenModeHelp);
         m_screenModeMenu->addAction(mode);
-        connectNotImplemented(mode);
+        connect(mode, &QAction::triggered, this, slot);
     }
     m_viewMenu->addSeparator();
     addIfPresent(m_viewMenu, m_zoomInAction);
@@ -818,6 +850,21 @@ QList<GmSubWindow*> KsMainWindow::subWindows() const
 QActionGroup* KsMainWindow::screenModeGroup() const
 {
     return m_screenModeGroup;
+}
+
+QMenu* KsMainWindow::recentFilesMenu() const
+{
+    return m_recentFilesMenu;
+}
+
+QMenu* KsMainWindow::recentProjectsMenu() const
+{
+    return m_recentProjectsMenu;
+}
+
+QActionGroup* KsMainWindow::resolutionGroup() const
+{
+    return m_resolutionGroup;
 }
 
 void KsMainWindow::createTools()
@@ -1066,9 +1113,388 @@ void KsMainWindow::connectSubWindowsToViewTabs()
     }
 }
 
+void KsMainWindow::connectViewSlots()
+{
+    // Tab and Shift+Tab on the image, wherever the focus is inside it.
+    for (TabFilter* filter : {m_imageView->tabFilter(), m_imageView->workspace()->tabFilter(),
+                              m_imageView->canvas() ? m_imageView->canvas()->tabFilter() : nullptr})
+        if (filter)
+            connect(filter, &TabFilter::tabPressed, this, &KsMainWindow::tabPressed);
+
+    GmZoomWidget::setBackgroundBrushHook([this] { return backgroundBrush(); });
+
+    if (m_viewOptions && m_resolutionGroup) {
+        connect(m_viewOptions->resolutionSelector(), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &KsMainWindow::syncResolutionMenuSlot);
+        connect(m_resolutionGroup, &QActionGroup::triggered, this, &KsMainWindow::syncResolutionComboSlot);
+    }
+
+    if (m_fileHandler) {
+        connect(m_fileHandler, &FileHandler::recentFilesChanged, this, &KsMainWindow::recentFilesChanged);
+        connect(m_fileHandler, &FileHandler::recentProjectsChanged, this, &KsMainWindow::recentProjectsChanged);
+        recentFilesChanged(m_fileHandler->recentFiles());
+        recentProjectsChanged(m_fileHandler->recentProjects());
+    }
+}
+
+QRect KsMainWindow::availableScreenGeometry() const
+{
+    QScreen* screen = this->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
 void KsMainWindow::restoreWindowState()
 {
-    // The saved layout, or the first-run one.
+    QSettings settings;
+    if (settings.value(QLatin1String(kPersistVersionKey), -1).toInt() != kPersistVersion) {
+        useDefaultLayout();
+    } else {
+        restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
+        restoreState(settings.value(QLatin1String(kChildStateKey)).toByteArray(), kPersistVersion);
+        m_maximized = settings.value(QLatin1String(kMaximizedKey), true).toBool();
+        m_normalGeometry = settings.value(QLatin1String(kNormalGeometryKey)).toRect();
+        const int mode = settings.value(QLatin1String(kScreenModeKey), 0).toInt();
+        // A mode this program does not know would leave the window in none.
+        m_screenMode = mode >= 0 && mode <= 2 ? mode : 0;
+        for (GmSubWindow* window : subWindows())
+            window->restoreState(settings.value(subWindowKey(window)).toByteArray());
+        if (m_toolPalette)
+            m_toolPalette->restoreState(settings.value(subWindowKey(m_toolPalette)).toByteArray());
+        setScreenMode(m_screenMode, true);
+        // A quiet dock leaves the panels' visibility to be settled here.
+        for (GmSubWindow* window : subWindows())
+            window->updateVisibility();
+        if (m_screenMode == 0 && m_toolPalette && m_toolPalette->state().visible && m_toolPalette->state().floating)
+            m_toolPalette->show();
+    }
+    // The places depend on the sizes the panels take once laid out.
+    QTimer::singleShot(0, this, &KsMainWindow::setDefaultSubWindowStateSlot);
+}
+
+void KsMainWindow::useDefaultLayout()
+{
+    // Un-maximising later gives four fifths of the screen, centred.
+    m_normalGeometry = WindowLayoutRules::insetByTenth(availableScreenGeometry());
+    setGeometry(m_normalGeometry);
+    // Docked first: docking takes a panel out of sight, the visibility is settled afterwards.
+    if (m_dock)
+        for (GmSubWindow* window : subWindows())
+            window->setFloating(false, true);
+    for (GmSubWindow* window : {static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
+                                static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)}) {
+        if (window) {
+            window->setUserVisible(true);
+            window->updateVisibility();
+        }
+    }
+    m_screenMode = 0;
+    if (m_screenModeGroup && !m_screenModeGroup->actions().isEmpty())
+        m_screenModeGroup->actions().first()->setChecked(true);
+    if (m_toolPalette) {
+        m_toolPalette->setAllowedAreas(Qt::LeftDockWidgetArea);
+        m_toolPalette->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
+                                   | QDockWidget::DockWidgetFloatable);
+        m_toolPalette->setFloating(false);
+    }
+    if (m_dock)
+        m_dock->childVisibilityChanged();
+    menuBar()->show();
+    showMaximized();
+}
+
+void KsMainWindow::setScreenMode(int mode, bool force)
+{
+    if (mode < 0 || mode > 2)
+        return;
+    if (m_screenMode == 0 && mode != 0)
+        rememberStandardGeometry();
+    const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
+    switch (mode) {
+    case 0:
+        setPanelsFloating(false, force);
+        menuBar()->show();
+        setUpdatesEnabled(false);
+        setWindowFlags(Qt::Window);
+        setWindowState(windowed);
+        // Nothing remembered yet: the window keeps the geometry it has.
+        if (m_normalGeometry.isValid())
+            setGeometry(WindowLayoutRules::keptInside(m_normalGeometry, availableScreenGeometry()));
+        if (m_maximized)
+            setWindowState(windowState() | Qt::WindowMaximized);
+        setUpdatesEnabled(true);
+        show();
+        break;
+    case 1:
+        setPanelsFloating(true, force);
+        menuBar()->show();
+        setUpdatesEnabled(false);
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        setWindowState(windowed);
+        setGeometry(availableScreenGeometry());
+        setUpdatesEnabled(true);
+        show();
+        break;
+    default:
+        setPanelsFloating(true, force);
+        menuBar()->hide();
+        setUpdatesEnabled(false);
+        setWindowFlags(Qt::Window);
+        setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
+        setUpdatesEnabled(true);
+        show();
+        // Without the menu the way back has to be on screen.
+        if (m_screenModeGroup && m_screenModeGroup->actions().size() > 2)
+            TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
+        break;
+    }
+    if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
+        m_screenModeGroup->actions().at(mode)->setChecked(true);
+    m_screenMode = mode;
+    if (isVisible())
+        activateWindow();
+}
+
+void KsMainWindow::rememberStandardGeometry()
+{
+    m_maximized = isMaximized();
+    // A window maximised before it was ever shown normally has no normal geometry of its own:
+    // the one it was given stays.
+    const QRect normal = normalGeometry();
+    if (normal.isValid())
+        m_normalGeometry = normal;
+}
+
+void KsMainWindow::setPanelsFloating(bool full, bool force)
+{
+    const QDockWidget::DockWidgetFeatures features =
+        QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable;
+    if (ToolPalette* palette = m_toolPalette) {
+        if (full) {
+            // The user's own choice, to go back to in Standard mode.
+            if (m_screenMode == 0)
+                palette->setFloatingChoice(palette->isFloating());
+            palette->setAllowedAreas(Qt::NoDockWidgetArea);
+            palette->setFeatures(features);
+            if (!palette->isFloating() || force) {
+                palette->setFloating(true);
+                const QPoint saved = palette->state().position;
+                if (saved != QPoint(-1, -1))
+                    palette->move(saved);
+            }
+        } else {
+            if (palette->isFloating() && !force)
+                palette->setSavedPosition(palette->pos());
+            palette->setAllowedAreas(Qt::LeftDockWidgetArea);
+            palette->setFeatures(features);
+            palette->setFloating(palette->state().floating);
+        }
+    }
+    if (m_dock) {
+        for (GmSubWindow* window : subWindows())
+            window->setFloating(full, force);
+        m_dock->childVisibilityChanged();
+    }
+    // The window's minimum size follows the panels it now holds before it is given a geometry.
+    if (layout())
+        layout()->activate();
+}
+
+void KsMainWindow::setScreenModeNormalSlot()
+{
+    setScreenMode(0, false);
+}
+
+void KsMainWindow::setScreenModeFullWithMenuSlot()
+{
+    setScreenMode(1, false);
+}
+
+void KsMainWindow::setScreenModeFullSlot()
+{
+    setScreenMode(2, false);
+}
+
+void KsMainWindow::toggleScreenModeSlot()
+{
+    setScreenMode((m_screenMode + 1) % 3, false);
+}
+
+void KsMainWindow::tabPressed(bool backtab)
+{
+    m_tabHideState = WindowLayoutRules::nextTabHideState(m_tabHideState, backtab);
+    if (m_optionsToolBar)
+        m_optionsToolBar->setVisible(m_tabHideState != 1);
+    if (m_toolPalette)
+        m_toolPalette->setSuppressed(m_tabHideState == 1);
+    for (GmSubWindow* window : subWindows()) {
+        window->setSuppressed(m_tabHideState != 0);
+        window->updateVisibility();
+    }
+    activateWindow();
+}
+
+void KsMainWindow::setDefaultSubWindowStateSlot()
+{
+    const QRect work = availableScreenGeometry();
+    int top = work.top();
+    if (m_optionsToolBar)
+        top = m_optionsToolBar->mapToGlobal(m_optionsToolBar->rect().bottomLeft()).y() + 12;
+    const QList<GmSubWindow*> windows = subWindows();
+    int gap = frameGeometry().height() - geometry().height();
+    for (GmSubWindow* window : windows)
+        gap = std::max(gap, window->frameGeometry().height() - window->geometry().height());
+
+    QSettings settings;
+    // A panel the user has placed keeps its place.
+    const auto unplaced = [&settings](const QObject* window) {
+        return settings.value(subWindowKey(window)).toByteArray().size() <= 1;
+    };
+    const auto place = [](GmSubWindow* window, const QRect& rect, bool applyNow) {
+        window->setDefaultPosition(rect.topLeft());
+        window->setDefaultSize(rect.size());
+        if (applyNow && window->isWindow()) {
+            window->move(rect.topLeft());
+            window->resize(rect.size());
+        }
+    };
+
+    int left = work.left() + 8 + gap;
+    if (m_toolPalette && m_toolPalette->state().position == QPoint(-1, -1)) {
+        const QPoint position(work.left() + 8, top);
+        m_toolPalette->setSavedPosition(position);
+        if (m_toolPalette->isFloating())
+            m_toolPalette->move(position);
+        left += m_toolPalette->sizeHint().width();
+    }
+    if (m_colourWorkspace && unplaced(m_colourWorkspace))
+        place(m_colourWorkspace, QRect(QPoint(left, top), m_colourWorkspace->sizeHint()), true);
+    if (m_patchProperties && unplaced(m_patchProperties)) {
+        const int below = m_colourWorkspace ? m_colourWorkspace->height() + 3 * gap : 0;
+        place(m_patchProperties, QRect(QPoint(left, top + below), m_patchProperties->sizeHint()), true);
+    }
+
+    QList<GmSubWindow*> column;
+    for (GmSubWindow* window : {static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
+                                static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)})
+        if (window)
+            column.append(window);
+    int columnWidth = 0;
+    QList<int> heights;
+    for (GmSubWindow* window : column) {
+        columnWidth = std::max(columnWidth, window->sizeHint().width());
+        heights.append(window->isWindow() && window->isVisible() ? window->height() : window->sizeHint().height());
+    }
+    const QList<QRect> stacked = WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth,
+                                                                  columnWidth, top, work.bottom(), gap);
+    for (int i = 0; i < column.size(); ++i)
+        place(column.at(i), stacked.at(i), unplaced(column.at(i)));
+}
+
+void KsMainWindow::syncResolutionMenuSlot(int index)
+{
+    if (!m_resolutionGroup)
+        return;
+    const QList<QAction*> entries = m_resolutionGroup->actions();
+    if (index >= 0 && index < entries.size())
+        entries.at(index)->setChecked(true);
+}
+
+void KsMainWindow::syncResolutionComboSlot(QAction* action)
+{
+    if (!m_viewOptions || !action)
+        return;
+    QComboBox* combo = m_viewOptions->resolutionSelector();
+    const int index = combo->findText(action->text(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+}
+
+void KsMainWindow::fillRecentMenu(QMenu* menu, QSignalMapper* mapper, const QStringList& paths)
+{
+    if (!menu)
+        return;
+    for (QAction* old : menu->actions())
+        mapper->removeMappings(old);
+    menu->clear();
+    menu->setEnabled(!paths.isEmpty());
+    for (const QString& path : paths) {
+        QAction* entry = menu->addAction(path);
+        connect(entry, &QAction::triggered, mapper, QOverload<>::of(&QSignalMapper::map));
+        mapper->setMapping(entry, path);
+    }
+}
+
+void KsMainWindow::recentFilesChanged(const QStringList& files)
+{
+    fillRecentMenu(m_recentFilesMenu, m_recentFilesMapper, files);
+}
+
+void KsMainWindow::recentProjectsChanged(const QStringList& projects)
+{
+    fillRecentMenu(m_recentProjectsMenu, m_recentProjectsMapper, projects);
+}
+
+void KsMainWindow::generateMaskSlot()
+{
+    GmModel::instance()->generateMaskSlot();
+}
+
+void KsMainWindow::loadNamedImage(const NamedImage& image)
+{
+    auto* source = new KsSourceImage(image);
+    // The handler owns what it accepts.
+    if (!source->isValid() || !m_fileHandler || !m_fileHandler->setSourceImage(source, nullptr))
+        delete source;
+}
+
+void KsMainWindow::loadImage(const QString& path)
+{
+    if (!m_fileHandler)
+        return;
+    QString file = path;
+    if (file.isEmpty()) {
+        file = m_fileHandler->askImageFilename(this);
+        if (file.isEmpty())
+            return;
+    }
+    // Through the handler's own entry, which asks before unsaved work goes.
+    m_fileHandler->loadFile(file);
+}
+
+void KsMainWindow::loadImage()
+{
+    loadImage(QString());
+}
+
+void KsMainWindow::receivedTextSlot(const QString&) {}
+
+void KsMainWindow::fileSaveSlot()
+{
+    // The handler's Save: Save As without a cut-out file yet, nothing without an image.
+    if (m_fileHandler)
+        QMetaObject::invokeMethod(m_fileHandler, "fileSaveSlot");
+}
+
+QBrush KsMainWindow::backgroundBrush() const
+{
+    return m_backgroundPicker ? m_backgroundPicker->primaryBrush() : QBrush(Qt::white);
+}
+
+void KsMainWindow::helpSlot()
+{
+    const QString address = KsApp::helpUrl() + QStringLiteral("/About_Kestrine.htm");
+    if (!g_helpLogged) {
+        g_helpLogged = true;
+        Klogger::stream() << "Help is at hand: " << address << Klogger::endl;
+    }
+    QDesktopServices::openUrl(QUrl(address));
+}
+
+void KsMainWindow::tutorialsSlot()
+{
+    QDesktopServices::openUrl(QUrl(KsApp::tutorialsUrl()));
 }
 
 void KsMainWindow::readControlFile()
@@ -1111,12 +1537,40 @@ void KsMainWindow::runStartUpChecks()
 
 void KsMainWindow::saveWindowState()
 {
-    // The layout under "PersistVersion" and the "UI/" keys.
+    QSettings settings;
+    settings.setValue(QLatin1String(kPersistVersionKey), kPersistVersion);
+    settings.setValue(QLatin1String(kGeometryKey), saveGeometry());
+    settings.setValue(QLatin1String(kScreenModeKey), m_screenMode);
+    // The stored layout has the palette and the tool bar shown, even while Tab hides them.
+    if (m_toolPalette)
+        m_toolPalette->setSuppressed(false);
+    if (m_optionsToolBar && m_optionsToolBar->isHidden())
+        m_optionsToolBar->show();
+    settings.setValue(QLatin1String(kChildStateKey), saveState(kPersistVersion));
+    for (GmSubWindow* window : subWindows())
+        settings.setValue(subWindowKey(window), window->saveState());
+    // Full-screen modes keep what Standard mode last had.
+    if (m_screenMode == 0) {
+        if (m_toolPalette)
+            m_toolPalette->setFloatingChoice(m_toolPalette->isFloating());
+        rememberStandardGeometry();
+    }
+    if (m_toolPalette)
+        settings.setValue(subWindowKey(m_toolPalette), m_toolPalette->saveState());
+    settings.setValue(QLatin1String(kMaximizedKey), m_maximized);
+    settings.setValue(QLatin1String(kNormalGeometryKey), m_normalGeometry);
 }
 
 void KsMainWindow::showWelcomeTip()
 {
-    // The welcome text in the tip window.
+    TipWindow::setTipHtml(
+        tr("<p>Welcome to <b>%1</b>&mdash;%2.</p><p><b>How to use the Tip Window?</b></p><p>Point at an area of "
+           "interest in the interface and hold for a couple of seconds. In this <b>Tip</b> window you will "
+           "find:</p><p><ul><li>A brief description of the area.</li><li>Details on how to use it.</li><li>"
+           "Suggestions of what to consider doing next.</li><li>Link(s) to the manual for further "
+           "reading.</li></ul></p>",
+           "[tip]")
+            .arg(productName(), tr("the #1 rated masking and cut-out tool", "[ks3]")));
 }
 
 bool KsMainWindow::savedSinceLastChange() const
@@ -1295,7 +1749,23 @@ void KsMainWindow::updateUndoRedoEnabledness()
 
 void KsMainWindow::updateShowEdgesSlot()
 {
-    // Whether the view options offer the object edges.
+    if (!m_viewOptions)
+        return;
+    const GmModel* model = GmModel::existingInstance();
+    const GmRegion* patch = model ? model->activeRegion() : nullptr;
+    bool available = false;
+    if (patch && patch->segmentation().isChecked()) {
+        // The patch's own analysis decides.
+        if (!m_patchProperties)
+            return;
+        available = m_patchProperties->vectorEdgesAvailable();
+    } else {
+        if (!m_edgeFinder)
+            return;
+        const SegmentationStuff* record = m_edgeFinder->segmentation();
+        available = record && EDOs::vectorEdgesUseful(record->edos().sensitivity().current());
+    }
+    m_viewOptions->setShowVectorEdgesEnabled(available);
 }
 
 void KsMainWindow::updateCancelEnabledness()

@@ -9,8 +9,11 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QBrush>
 #include <QPointer>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -40,6 +43,7 @@ class ToolOptions;
 class ToolPalette;
 class ZoomTool;
 class KsSourceImage;
+class NamedImage;
 class NoTool;
 class GmRegion;
 class QAction;
@@ -133,6 +137,23 @@ public:
     static QString internalErrorText(const QString& operation, const QString& message,
                                      const QAction* saveProject, const QAction* loadProject);
 
+    // 0 Standard, 1 Full Screen with Menu, 2 Full Screen. Force makes floating panels take
+    // their saved places even when they float already (used when a layout is restored).
+    void setScreenMode(int mode, bool force);
+    int screenMode() const { return m_screenMode; }
+    // 0 every panel shown, 1 all hidden by Tab, 2 the panels hidden by Shift+Tab.
+    int tabHideState() const { return m_tabHideState; }
+    // The geometry and maximised state the window takes back in Standard mode.
+    QRect rememberedNormalGeometry() const { return m_normalGeometry; }
+    bool rememberedMaximized() const { return m_maximized; }
+    // Writes the layout to the user's settings; the close does it too.
+    void saveWindowState();
+    // The canvas's background: the picker's primary brush, white without a picker.
+    QBrush backgroundBrush() const;
+    QMenu* recentFilesMenu() const;
+    QMenu* recentProjectsMenu() const;
+    QActionGroup* resolutionGroup() const;
+
 public slots:
     // Help > About: the About box over this window, without blocking.
     void aboutSlot();
@@ -187,6 +208,33 @@ public slots:
     void redoSlot();
     void actionNotImplementedSlot(QAction* action);
 
+    // Screen modes; the toggle goes 0, 1, 2 and round.
+    void setScreenModeNormalSlot();
+    void setScreenModeFullWithMenuSlot();
+    void setScreenModeFullSlot();
+    void toggleScreenModeSlot();
+    // Tab hides every panel with the tool bar and the palette, Shift+Tab only the panels; the
+    // same key again shows them all.
+    void tabPressed(bool backtab);
+    // Floating places for the panels: the palette at the top left, the colour workspace and
+    // the patch properties beside it, the others in columns at the right.
+    void setDefaultSubWindowStateSlot();
+    // The resolution menu and the combo box follow each other.
+    void syncResolutionMenuSlot(int index);
+    void syncResolutionComboSlot(QAction* action);
+    void recentFilesChanged(const QStringList& files);
+    void recentProjectsChanged(const QStringList& projects);
+    void generateMaskSlot();
+    // An image that came as a whole rather than as a file.
+    void loadNamedImage(const NamedImage& image);
+    // An empty path asks for a file first.
+    void loadImage(const QString& path);
+    void loadImage();
+    void receivedTextSlot(const QString& text);
+    void fileSaveSlot();
+    void helpSlot();
+    void tutorialsSlot();
+
     void imageChangedSlot(const KsSourceImage* image);
     // Leaves the placeholder tool for a brush once the image's edges are being found.
     void imageAnalysisHasBegunSlot();
@@ -228,8 +276,15 @@ private:
     void readControlFile();
     void openLaunchImage();
     void runStartUpChecks();
+    void connectViewSlots();
+    void useDefaultLayout();
+    // The palette and the panels floating (full) or back in their docks.
+    void setPanelsFloating(bool full, bool force);
+    // The maximised flag and normal geometry Standard mode goes back to.
+    void rememberStandardGeometry();
+    QRect availableScreenGeometry() const;
+    void fillRecentMenu(QMenu* menu, QSignalMapper* mapper, const QStringList& paths);
 
-    void saveWindowState();
     void showWelcomeTip();
     void updateActionEnabledness(const KsSourceImage* image);
     // The cut-out or the project was saved, or the project loaded, after the last change.
@@ -367,4 +422,9 @@ private:
     GmTool* m_deleteLocalBrush = nullptr;
     // The tool current when Space brought the hand; null while the hand stands in for none.
     QPointer<GmTool> m_toolBeforePanning;
+
+    int m_screenMode = 0;
+    int m_tabHideState = 0;
+    bool m_maximized = true;
+    QRect m_normalGeometry;
 };

@@ -61,6 +61,7 @@ public:
 
     const State& state() const { return m_state; }
     void setFloatingChoice(bool floating) { m_state.floating = floating; }
+    void setSavedPosition(const QPoint& position) { m_state.position = position; }
     QString headerLink() const { return m_headerLink; }
     ToolPaletteButton* headerButton() const { return m_headerButton; }
     QGridLayout* grid() const { return m_grid; }

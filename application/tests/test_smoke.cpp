@@ -1,6 +1,6 @@
 // The program as a user starts it: on a real (virtual) X display with a photograph, the whole
-// window comes up, a screenshot of it is kept, and Ctrl+Q ends the run cleanly with the version
-// in its log.
+// window comes up, a screenshot of it is kept, F goes through the three screen modes (a picture
+// of each), and Ctrl+Q ends the run cleanly with the version in its log.
 
 #include "Identity.h"
 
@@ -94,7 +94,36 @@ TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
                                                 QStringLiteral("-window"), QStringLiteral("root"), shot});
         EXPECT_EQ(imported, 0);
         EXPECT_GT(QFileInfo(shot).size(), 0);
-        EXPECT_TRUE(display.sendKeys(window, QKeySequence(QStringLiteral("Ctrl+Q")))) << qPrintable(display.error());
+
+        // F goes through the three screen modes and back; each is kept as a picture.
+        QString screen;
+        display.xdotool({QStringLiteral("getdisplaygeometry")}, &screen);
+        for (int mode : {1, 2, 0}) {
+            qulonglong current = mainWindowOf(display, program.processId());
+            ASSERT_NE(current, 0u);
+            EXPECT_TRUE(display.sendKeys(current, QKeySequence(QStringLiteral("F")))) << qPrintable(display.error());
+            QThread::msleep(1500);
+            current = mainWindowOf(display, program.processId());
+            ASSERT_NE(current, 0u);
+            const QString modeShot = QStringLiteral(KESTRINE_SMOKE_ARTEFACTS "/smoke-mode%1.png").arg(mode);
+            QFile::remove(modeShot);
+            EXPECT_EQ(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-display"), display.display(),
+                                                                   QStringLiteral("-window"), QStringLiteral("root"),
+                                                                   modeShot}),
+                      0);
+            if (mode == 1) {
+                // Without a window manager the frameless window covers the whole screen.
+                QString geometry;
+                display.xdotool({QStringLiteral("getwindowgeometry"), QString::number(current)}, &geometry);
+                const QStringList size = screen.split(QLatin1Char(' '));
+                ASSERT_EQ(size.size(), 2) << qPrintable(screen);
+                EXPECT_TRUE(geometry.contains(QStringLiteral("Position: 0,0"))) << qPrintable(geometry);
+                EXPECT_TRUE(geometry.contains(QStringLiteral("Geometry: %1x%2").arg(size.at(0), size.at(1))))
+                    << qPrintable(geometry);
+            }
+        }
+        const qulonglong last = mainWindowOf(display, program.processId());
+        EXPECT_TRUE(display.sendKeys(last, QKeySequence(QStringLiteral("Ctrl+Q")))) << qPrintable(display.error());
     }
     if (!program.waitForFinished(30000)) {
         program.kill();

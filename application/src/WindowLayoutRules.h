@@ -1,0 +1,25 @@
+#pragma once
+// The arithmetic of the main window's layout, apart from any window so that it can be checked
+// on its own: keeping a rectangle on the screen, the first-run placement, the Tab key's panel
+// hiding states and the stacking of floating panels in columns.
+
+#include <QList>
+#include <QRect>
+#include <QSize>
+
+class WindowLayoutRules {
+public:
+    // Shrinks the rectangle to the area's size where it is larger, then shifts it inside.
+    static QRect keptInside(const QRect& rect, const QRect& area);
+    // The area less a tenth of its width at the left and at the right and a tenth of its
+    // height at the top and at the bottom, each rounded half up.
+    static QRect insetByTenth(const QRect& area);
+    // 0 all panels shown, 1 all hidden by Tab, 2 the panels hidden by Shift+Tab; the same key
+    // again shows everything.
+    static int nextTabHideState(int state, bool backtab);
+    // Panels of the given heights stacked from the top line down with the gap between them,
+    // each columnWidth wide; one that would reach below the bottom starts a new column at the
+    // top line, a column width and a gap further left.
+    static QList<QRect> stackedColumn(const QList<int>& heights, int columnX, int columnWidth, int top, int bottom,
+                                      int gap);
+};
