@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const kVariables[] = {"TMPDIR", "XDG_CONFIG_DIRS", "HOME"};
+const char* const kVariables[] = {"TMPDIR", "XDG_CONFIG_DIRS", "XDG_CONFIG_HOME", "HOME"};
 
 int removeEntry(const char* path, const struct stat*, int, struct FTW*)
 {
@@ -38,7 +38,7 @@ Scenario::Scenario(const std::string& application)
     const std::string root = pattern;
     const std::string settings = root + "/config/OrlenthTech";
     bool made = true;
-    for (const std::string& folder : {root + "/tmp", root + "/tmp/Kestrine3", root + "/config", settings, root + "/home"})
+    for (const std::string& folder : {root + "/tmp", root + "/tmp/Kestrine3", root + "/config", settings, root + "/userconfig", root + "/home"})
         made = made && mkdir(folder.c_str(), 0700) == 0;
     if (made && !application.empty()) {
         std::ofstream conf(settings + "/Kestrine3.conf");
@@ -52,6 +52,7 @@ Scenario::Scenario(const std::string& application)
     m_root = root;
     setenv("TMPDIR", (root + "/tmp").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (root + "/config").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/userconfig").c_str(), 1);
     setenv("HOME", (root + "/home").c_str(), 1);
 }
 

@@ -10,7 +10,8 @@ class Scenario {
 public:
     // New folders under a new temporary root: TMPDIR with the application's log folder
     // "Kestrine3/", XDG_CONFIG_DIRS with OrlenthTech/Kestrine3.conf holding Exe=application
-    // (no file when `application` is empty), and HOME. The earlier environment comes back
+    // (no file when `application` is empty), an empty XDG_CONFIG_HOME for the user's settings,
+    // and HOME. The earlier environment comes back
     // and the folders are removed when the scenario ends.
     explicit Scenario(const std::string& application);
     ~Scenario();
@@ -23,6 +24,8 @@ public:
     // A path for a file of the caller's own under the root.
     std::string path(const std::string& name) const { return m_root + "/" + name; }
     std::string logFolder() const { return m_root + "/tmp/Kestrine3"; }
+    // XDG_CONFIG_HOME: where the application keeps its user settings.
+    std::string userConfigFolder() const { return m_root + "/userconfig"; }
     // The plug-in's log files, oldest name first, and their texts in that order.
     std::vector<std::string> logFiles() const;
     std::string logText() const;

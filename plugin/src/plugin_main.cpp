@@ -31,6 +31,13 @@ const char* const kCrashText = "Kestrine 3 has encountered a serious problem and
 // host's data slot before then was made by an earlier load and is gone.
 bool g_unloaded = true;
 
+// A log still open when the host unloads the library (after an About, or a run the host never
+// finished) is closed with it, rather than left behind in the host's memory.
+__attribute__((destructor)) void closeLogAtUnload()
+{
+    delete ShimLog::instance();
+}
+
 FilterPlugin* pluginIn(const intptr_t* data)
 {
     return reinterpret_cast<FilterPlugin*>(*data);
