@@ -148,6 +148,11 @@ ViewOptions::~ViewOptions()
 {
     // The resolution is kept only when the preference asks for it at exit.
     m_resolution->setPersist(persistOptions());
+    // While the edges are unavailable the box shows them off; the user's own choice is kept.
+    if (m_showEdges && m_showEdges->testAttribute(Qt::WA_ForceDisabled)) {
+        const QSignalBlocker quiet(m_showEdges.data());
+        m_showEdges->setChecked(m_rememberedChecked);
+    }
     delete m_showEdges.data();
     if (g_viewOptions == this)
         g_viewOptions = nullptr;

@@ -176,6 +176,21 @@ TEST_F(ViewOptionsTest, TheValuesAreKeptAndTheResolutionOnlyWithThePreference)
     EXPECT_EQ(settings.value("ViewOptions/WorkspaceResolution").toString(), QStringLiteral("1:8"));
 }
 
+TEST_F(ViewOptionsTest, EdgesUnavailableAtExitKeepTheUsersChoice)
+{
+    QSettings settings;
+    {
+        ViewOptions& options = strip();
+        options.setShowVectorEdgesEnabled(true);
+        ASSERT_TRUE(options.showEdgesBox()->isChecked());
+        // Closing the image turns the edges off on the way out.
+        options.setShowVectorEdgesEnabled(false);
+        m_strip.reset();
+    }
+    settings.sync();
+    EXPECT_EQ(settings.value("ViewOptions/ShowObjectEdges").toBool(), true);
+}
+
 TEST_F(ViewOptionsTest, WithThePreferenceTheStoredResolutionIsAppliedAtConstruction)
 {
     QSettings().setValue("ViewOptions/WorkspaceResolution", QStringLiteral("1:4"));
