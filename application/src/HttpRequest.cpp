@@ -88,12 +88,14 @@ void HttpRequest::getFinishedSlot(QNetworkReply* reply)
         reply->deleteLater();
         return;
     }
-    if (reply->error() != QNetworkReply::NoError) {
+    // An HTTP error status (404 and the like) is an answer, not a failure to get one.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (reply->error() != QNetworkReply::NoError && !status.isValid()) {
         Klogger::stream() << QStringLiteral("Error getting URL: %1. %2").arg(m_url, reply->errorString())
                           << Klogger::endl;
     } else {
         m_body = QString::fromUtf8(reply->readAll());
-        m_statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        m_statusCode = status.toInt();
         m_reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
         emit httpStatusCode(m_statusCode);
         if (m_statusCode != 200) {

@@ -42,9 +42,13 @@ void NetworkImageGetter::start()
 void NetworkImageGetter::replyFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
+    // A body that passed the limit in its last piece ends here too, before it is decoded.
+    if (m_state == ImageRequested && (m_tooLarge || reply->bytesAvailable() > sizeLimit())) {
+        logUndecodable(QStringLiteral("larger than %1 bytes").arg(sizeLimit()));
+        emit finished();
+        return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
-        if (m_tooLarge)
-            logUndecodable(QStringLiteral("larger than %1 bytes").arg(sizeLimit()));
         emit finished();
         return;
     }
