@@ -10,11 +10,15 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace testsupport {
 
-HttpResponder::HttpResponder() : m_server(new QTcpServer(this))
+HttpResponder::HttpResponder(quint16 port) : m_server(new QTcpServer(this))
 {
-    m_server->listen(QHostAddress::LocalHost, 0);
+    m_server->listen(QHostAddress::LocalHost, port);
     connect(m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
@@ -25,6 +29,23 @@ HttpResponder::HttpResponder() : m_server(new QTcpServer(this))
 }
 
 HttpResponder::~HttpResponder() = default;
+
+quint16 HttpResponder::freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    quint16 port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
 
 bool HttpResponder::isListening() const
 {

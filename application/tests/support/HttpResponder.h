@@ -34,7 +34,11 @@ public:
         qint64 announcedLength = -1;
     };
 
-    HttpResponder();
+    // Listens on the port, or on any free one.
+    explicit HttpResponder(quint16 port = 0);
+    // A port free now, for an address that must be known before the responder can start
+    // (before the Qt application exists).
+    static quint16 freePort();
     ~HttpResponder() override;
 
     bool isListening() const;
