@@ -3,6 +3,7 @@
 #include "Browser.h"
 #include "DistributorRecord.h"
 #include "GmModel.h"
+#include "HttpRequest.h"
 #include "Identity.h"
 #include "KsAboutBox.h"
 #include "KsAppPreferences.h"
@@ -10,8 +11,10 @@
 #include "KsApplication.h"
 #include "KsMainWindow.h"
 #include "KsTranslations.h"
+#include "Prompt.h"
 #include "Texts.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
@@ -47,6 +50,10 @@ KsApp::~KsApp()
     GmModel::destroy();
     delete m_settings;
     m_settings = nullptr;
+    delete m_updateChecker;
+    m_updateChecker = nullptr;
+    delete m_newsChecker;
+    m_newsChecker = nullptr;
     delete m_application;
     m_application = nullptr;
     if (g_app == this)
@@ -79,8 +86,7 @@ void KsApp::init(int& argc, char** argv)
 
     m_preferences = new KsAppPreferences();
 
-    distributorRecord();
-    // The update and news checkers are made here.
+    createCheckers();
 
     m_logger.setMessageType(QtDebugMsg, false, false);
     m_logger.setMessageType(QtWarningMsg, false, true);
@@ -264,4 +270,102 @@ QString KsApp::newsPageName()
 QString KsApp::newsUrl()
 {
     return webPageUrl(newsPageName());
+}
+
+// ---- Update and news checks -------------------------------------------------------------------
+
+void KsApp::createCheckers()
+{
+    const DistributorRecord& distributor = distributorRecord();
+    if (distributor.checkForUpdates) {
+        m_updateChecker = new HttpRequest(updateCheckUrl(), QStringLiteral("Update"), false);
+        connect(m_updateChecker, &HttpRequest::response, this, &KsApp::updateCheckerCallbackSlot,
+                Qt::DirectConnection);
+    }
+    if (distributor.latestNews && !newsPageName().isEmpty()) {
+        m_newsChecker = new HttpRequest(newsUrl(), QStringLiteral("News"), true);
+        connect(m_newsChecker, &HttpRequest::response, this, &KsApp::newsCheckerCallbackSlot,
+                Qt::DirectConnection);
+        connect(m_newsChecker, &HttpRequest::httpStatusCode, this, &KsApp::newsCheckerHttpStatusCodeSlot);
+    }
+}
+
+void KsApp::runStartUpChecks()
+{
+    const DistributorRecord& distributor = distributorRecord();
+    if (distributor.checkForUpdates && m_updateChecker)
+        m_updateChecker->kickOffTransfer();
+    if (m_newsChecker)
+        m_newsChecker->kickOffTransfer();
+}
+
+void KsApp::checkForUpdateSlot()
+{
+    QDesktopServices::openUrl(QUrl(updateCheckUrl()));
+}
+
+void KsApp::checkForNewsSlot()
+{
+    if (!m_newsChecker)
+        return;
+    QDesktopServices::openUrl(QUrl(newsUrl()));
+    m_newsChecker->kickOffTransfer(true);
+}
+
+bool KsApp::updateCheckerCallbackSlot(const QString& body, bool /*forced*/)
+{
+    if (!body.contains(QLatin1String("notuptodate")))
+        return true;
+    const QString title = QStringLiteral("%1 - %2").arg(productName(), tr("New version available", "[all]"));
+    const QString text = QStringLiteral("<p>")
+                         + tr("Your copy of %1 is out of date. Please download the latest version now.", "[all]")
+                               .arg(productNameNbsp())
+                         + QStringLiteral("</p>");
+    const QMessageBox::StandardButton answer =
+        Prompt::withButtonTexts(mainWindow(), Prompt::Information, title, text,
+                                {{QMessageBox::Ok, tr("Download Now", "[all]")},
+                                 {QMessageBox::Cancel, tr("Remind Me Later", "[all]")}});
+    if (answer != QMessageBox::Ok) {
+        if (m_updateChecker)
+            m_updateChecker->supress(1);
+        return true;
+    }
+    Prompt::information(nullptr, QStringLiteral("%1 - %2").arg(productName(), tr("Exiting", "[all]")),
+                        QStringLiteral("<p>")
+                            + tr("The download page will be loaded into your web browser, and %1 will exit "
+                                 "automatically ready for you to install the latest version.",
+                                 "[all]")
+                                  .arg(productNameNbsp())
+                            + QStringLiteral("</p>"));
+    QDesktopServices::openUrl(QUrl(downloadPageUrl()));
+    if (KsMainWindow* window = mainWindow())
+        window->close();
+    return true;
+}
+
+bool KsApp::newsCheckerCallbackSlot(const QString& /*body*/, bool forced)
+{
+    if (forced)
+        return true;
+    const QString title = QStringLiteral("%1 - %2").arg(productName(), tr("News Update", "[all]"));
+    const QString text = QStringLiteral("<p>")
+                         + tr("Would you like to read the latest %1 news now?", "[all]").arg(productNameNbsp())
+                         + QStringLiteral("</p>");
+    const QMessageBox::StandardButton answer =
+        Prompt::withButtonTexts(mainWindow(), Prompt::Information, title, text,
+                                {{QMessageBox::Yes, tr("Yes", "[all]")},
+                                 {QMessageBox::Cancel, tr("Remind Me Later", "[all]")}});
+    if (answer == QMessageBox::Yes) {
+        QDesktopServices::openUrl(QUrl(newsUrl()));
+        return true;
+    }
+    if (m_newsChecker)
+        m_newsChecker->supress(1);
+    return false;
+}
+
+void KsApp::newsCheckerHttpStatusCodeSlot(int code)
+{
+    m_newsAvailable = code < 400;
+    emit newsAvailability(m_newsAvailable);
 }

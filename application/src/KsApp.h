@@ -12,6 +12,7 @@
 
 #include <functional>
 
+class HttpRequest;
 class KsAppPreferences;
 class KsApplication;
 class KsMainWindow;
@@ -91,7 +92,32 @@ public:
     static void setStartUpHook(StartUpHook hook);
     static void runStartUpHook(QWidget* window);
 
+    // The update and news checkers; null when the distributor file switched the check off.
+    HttpRequest* updateChecker() const { return m_updateChecker; }
+    HttpRequest* newsChecker() const { return m_newsChecker; }
+    // The last news check found a page (any status below 400); true before one has answered.
+    bool newsAvailable() const { return m_newsAvailable; }
+
+signals:
+    void newsAvailability(bool available);
+
+public slots:
+    // Once the main window is built: one unforced request per checker.
+    void runStartUpChecks();
+    // Check for Updates: the version page in the browser.
+    void checkForUpdateSlot();
+    // Latest News: the news page in the browser, and a forced check so that the page counts
+    // as read.
+    void checkForNewsSlot();
+    // The version page's answer: offers the download when it says "notuptodate".
+    bool updateCheckerCallbackSlot(const QString& body, bool forced);
+    // A news page: offered unless the user asked for it; true when it was read.
+    bool newsCheckerCallbackSlot(const QString& body, bool forced);
+    void newsCheckerHttpStatusCodeSlot(int code);
+
 private:
+    void createCheckers();
+
     Klogger m_logger;
     LaunchMode m_launchMode;
     KsApplication* m_application = nullptr;
@@ -101,4 +127,7 @@ private:
     int m_result = 0;
     QPointer<KsMainWindow> m_mainWindow;
     HandBackStatus m_handBackStatus = HandBackApply;
+    HttpRequest* m_updateChecker = nullptr;
+    HttpRequest* m_newsChecker = nullptr;
+    bool m_newsAvailable = !newsPageName().isEmpty();
 };

@@ -36,6 +36,7 @@
 #include "GmTool.h"
 #include "GmZoomWidget.h"
 #include "ImageBlendingWindow.h"
+#include "ImageReceiver.h"
 #include "ImageEdgeFinder.h"
 #include "KeepExactTool.h"
 #include "KeepGlobalTool.h"
@@ -545,13 +546,17 @@ void KsMainWindow::createActions()
     }
     if (distributor.checkForUpdates) {
         m_checkForUpdatesAction = new QAction(tr("&Check for Updates", "[all]"), this);
-        connectNotImplemented(m_checkForUpdatesAction);
+        if (KsApp* app = KsApp::instance())
+            connect(m_checkForUpdatesAction, &QAction::triggered, app, &KsApp::checkForUpdateSlot);
     }
     if (distributor.latestNews && !KsApp::newsUrl().isEmpty()) {
         m_latestNewsAction = new QAction(tr("Latest &News", "[all]"), this);
         // Offered once the news check has found news.
         m_latestNewsAction->setEnabled(false);
-        connectNotImplemented(m_latestNewsAction);
+        if (KsApp* app = KsApp::instance()) {
+            connect(m_latestNewsAction, &QAction::triggered, app, &KsApp::checkForNewsSlot);
+            connect(app, &KsApp::newsAvailability, m_latestNewsAction.data(), &QAction::setEnabled);
+        }
     }
 
     m_aboutAction = new QAction(tr("&About %1 ...", "[all]").arg(productName()), this);
@@ -1532,7 +1537,23 @@ void KsMainWindow::switchToWorkspaceTab()
 
 void KsMainWindow::runStartUpChecks()
 {
-    // The distributor record, then the update and news checks.
+    // Images dropped on the canvas come to this window.
+    GmZoomWidget::setDropSinkHook(&ImageReceiver::receiveMimeData);
+    if (KsApp* app = KsApp::instance())
+        app->runStartUpChecks();
+}
+
+void KsMainWindow::receivedImageSlot(const NamedImage& image)
+{
+    if (!okToClose(tr("Unsaved changes", "[all]")))
+        return;
+    auto* source = new KsSourceImage(image);
+    if (!m_fileHandler || !m_fileHandler->installSourceImage(source, nullptr)) {
+        delete source;
+        return;
+    }
+    if (m_noTool && GmTool::currentTool() != m_noTool)
+        m_noTool->installSlot();
 }
 
 void KsMainWindow::saveWindowState()

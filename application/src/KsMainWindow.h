@@ -6,6 +6,7 @@
 // deleted when closed.
 
 #include "ImageView.h"
+#include "NamedImage.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -245,6 +246,10 @@ public slots:
     void escapeKeyPressedSlot(QKeyEvent* event);
     // Escape pressed in a floating panel, which announces it without the event.
     void subWindowEscapeSlot();
+
+    // An image dropped on the canvas: once the current work may be dropped, it becomes the
+    // document and the fallback tool becomes current.
+    void receivedImageSlot(const NamedImage& image);
 
 signals:
     // Workspace Settings ended with OK.

@@ -1,5 +1,6 @@
 #include "Prompt.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 
 namespace {
@@ -8,6 +9,8 @@ class QtDialogs : public Prompt::Handler {
 public:
     QMessageBox::StandardButton message(QWidget* parent, const Prompt::Message& m) override
     {
+        if (!m.buttonTexts.isEmpty())
+            return messageWithButtonTexts(parent, m);
         switch (m.kind) {
         case Prompt::Information:
             return QMessageBox::information(parent, m.title, m.text, m.buttons, m.defaultButton);
@@ -42,6 +45,25 @@ public:
         const auto answer = QMessageBox::StandardButton(box.exec());
         checked = check->isChecked();
         return answer;
+    }
+
+    static QMessageBox::StandardButton messageWithButtonTexts(QWidget* parent, const Prompt::Message& m)
+    {
+        QMessageBox box(iconOf(m.kind), m.title, m.text, m.buttons, parent);
+        for (const auto& named : m.buttonTexts)
+            if (QAbstractButton* button = box.button(named.first))
+                button->setText(named.second);
+        if (m.defaultButton != QMessageBox::NoButton)
+            box.setDefaultButton(m.defaultButton);
+        return QMessageBox::StandardButton(box.exec());
+    }
+
+    static QMessageBox::Icon iconOf(Prompt::Kind kind)
+    {
+        return kind == Prompt::Information ? QMessageBox::Information
+               : kind == Prompt::Warning   ? QMessageBox::Warning
+               : kind == Prompt::Critical  ? QMessageBox::Critical
+                                           : QMessageBox::Question;
     }
 
     QString fileName(QWidget* parent, const Prompt::FileRequest& r, QString* selectedFilter) override
@@ -116,6 +138,19 @@ QMessageBox::StandardButton Prompt::informationWithCheckBox(QWidget* parent, con
     Message message{Information, title, text, QMessageBox::Ok, QMessageBox::Ok};
     message.checkBoxText = checkBoxText;
     return g_handler->messageWithCheckBox(parent, message, checked);
+}
+
+QMessageBox::StandardButton
+Prompt::withButtonTexts(QWidget* parent, Kind kind, const QString& title, const QString& text,
+                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts,
+                        QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox::StandardButtons buttons;
+    for (const auto& named : buttonTexts)
+        buttons |= named.first;
+    Message message{kind, title, text, buttons, defaultButton};
+    message.buttonTexts = buttonTexts;
+    return ask(parent, message);
 }
 
 QColor Prompt::getColor(const QColor& initial, QWidget* parent, const QString& title,

@@ -5,7 +5,9 @@
 #include <QColor>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QList>
 #include <QMessageBox>
+#include <QPair>
 #include <QString>
 
 class QWidget;
@@ -22,6 +24,9 @@ public:
         QMessageBox::StandardButton defaultButton;
         // The text of a check box under the message ("Don't tell me again."); empty for none.
         QString checkBoxText = QString();
+        // Texts that replace the standard texts of some of the buttons ("Remind Me Later" on
+        // Cancel); each button keeps its role.
+        QList<QPair<QMessageBox::StandardButton, QString>> buttonTexts = {};
     };
 
     enum FileKind { OpenFile, SaveFile };
@@ -82,6 +87,12 @@ public:
     static QMessageBox::StandardButton informationWithCheckBox(QWidget* parent, const QString& title,
                                                                const QString& text,
                                                                const QString& checkBoxText, bool& checked);
+    // A message whose buttons carry texts of their own; the answer is the standard button
+    // behind the text chosen.
+    static QMessageBox::StandardButton
+    withButtonTexts(QWidget* parent, Kind kind, const QString& title, const QString& text,
+                    const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts,
+                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static QColor getColor(const QColor& initial, QWidget* parent = nullptr,
                            const QString& title = QString(),
                            QColorDialog::ColorDialogOptions options = {});

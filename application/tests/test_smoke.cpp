@@ -7,7 +7,9 @@
 #include "XvfbDisplay.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QSettings>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
@@ -71,6 +73,15 @@ TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
     QProcessEnvironment environment = display.environment();
     // The run's log goes to a folder of its own.
     environment.insert(QStringLiteral("TMPDIR"), tmp.path());
+    // The program's update and news checks wait until tomorrow: a run of the whole program
+    // asks nothing of the network.
+    {
+        QSettings settings(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("OrlenthTech/Kestrine3.conf"),
+                           QSettings::IniFormat);
+        const quint64 tomorrow = quint64(QDateTime::currentSecsSinceEpoch() + 86400);
+        settings.setValue(QStringLiteral("UpdateSupressUntil"), tomorrow);
+        settings.setValue(QStringLiteral("NewsSupressUntil"), tomorrow);
+    }
     testsupport::ChildProcess program;
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::MergedChannels);

@@ -2,6 +2,7 @@
 // application itself): temporary, settings and runtime folders in a fresh scratch folder, and
 // the offscreen windowing plug-in.
 
+#include "OfflineWeb.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::ScratchFolder scratch(testsupport::ScratchFolder::OwnTemporaryFolder);
+    testsupport::goOffline();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

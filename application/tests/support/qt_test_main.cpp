@@ -2,6 +2,7 @@
 // folders in a fresh scratch folder, and the program's settings names and pictures.
 
 #include "KestrineResources.h"
+#include "OfflineWeb.h"
 #include "ScratchFolder.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationDomain(QStringLiteral("orlenthtech.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Kestrine3"));
     initKestrineResources();
+    testsupport::goOffline();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
