@@ -203,12 +203,18 @@ void FileHandler::fileCloseSlot()
     if (!discardCheck())
         return;
     m_projectPath.clear();
+    m_stampWhenSessionOpens = false;
     GmModel::instance()->closeImage();
 }
 
-void FileHandler::imageChangedSlot(const KsSourceImage*)
+void FileHandler::imageChangedSlot(const KsSourceImage* image)
 {
     m_cutoutPath.clear();
+    // The loaded project's session has opened: the document is as the file holds it.
+    if (image && m_stampWhenSessionOpens) {
+        m_stampWhenSessionOpens = false;
+        m_projectSavedStamp = changeCounter();
+    }
 }
 
 // ---- Installing --------------------------------------------------------------------------------
@@ -252,6 +258,7 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
     if (m_mainWindow && !name.isEmpty())
         m_mainWindow->statusBar()->showMessage(name, 2000);
     m_projectPath.clear();
+    m_stampWhenSessionOpens = false;
 
     GmModel* model = GmModel::instance();
     model->closeImage();
@@ -549,7 +556,9 @@ bool FileHandler::loadProject(const QString& path)
         storeLastImageDir(path);
         setProjectPath(path);
     }
-    m_projectSavedStamp = changeCounter();
+    // Stamped now when the session opened at once, else when it opens.
+    if (!m_stampWhenSessionOpens)
+        m_projectSavedStamp = changeCounter();
     if (!path.isEmpty())
         addRecentProject(path);
     return true;
@@ -600,7 +609,10 @@ bool FileHandler::loadProject(QFile& file)
     in >> document;
     if (in.status() != QDataStream::Ok || document.userType() != QMetaType::QVariantMap)
         return refuse();
-    if (!model->loadFromVariant(document))
+    m_stampWhenSessionOpens = true;
+    if (!model->loadFromVariant(document)) {
+        m_stampWhenSessionOpens = false;
         return refuse();
+    }
     return true;
 }

@@ -129,6 +129,9 @@ private:
     QString m_projectPath;
     int m_cutoutSavedStamp = 0;
     int m_projectSavedStamp = 0;
+    // A loaded project's session may open only once the engine has let the old one go; the
+    // commands that restore the document are submitted then and are no change of the user's.
+    bool m_stampWhenSessionOpens = false;
     QStringList m_recentFiles;
     QStringList m_recentProjects;
 };

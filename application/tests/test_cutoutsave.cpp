@@ -18,6 +18,7 @@
 #include "Wait.h"
 
 #include <QAction>
+#include <QTimer>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -71,6 +72,12 @@ protected:
             engineIdle();
             if (quietClose)
                 mainWindow()->setPromptOnDiscard(false);
+            // A close check that asks unexpectedly is answered Cancel: the case fails, not hangs.
+            QTimer::singleShot(30000, window, [window] {
+                ADD_FAILURE() << "the window did not close";
+                mainWindow()->setPromptOnDiscard(false);
+                window->close();
+            });
             closeSoon(window);
         });
         runMain({"kestrine3"});
@@ -269,7 +276,7 @@ TEST_F(CutoutSaveTest, AWriteCutShortBySizeLimitLeavesTheOldFileAndIsNotMarkedSa
         prompt.answerFileName(path, kPngFilter);
         ASSERT_TRUE(handler()->fileSaveAsSlot());
         before = fileBytes(path);
-        markStroke({300, 100}, {320, 120}, 2, 0);
+        changeMarks();
         {
             FileSizeLimit limit(1024);
             limited = limit.isSet();
@@ -302,7 +309,7 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
             counter = worker()->changeCounter();
             closesQuietly = mainWindow()->okToClose(QStringLiteral("Unsaved changes")) && prompt.messages().isEmpty();
 
-            markStroke({300, 100}, {320, 120}, 2, 0);
+            changeMarks();
             prompt.answer(QMessageBox::Cancel);
             EXPECT_FALSE(mainWindow()->okToClose(QStringLiteral("Unsaved changes")));
             messagesAfterStroke = prompt.messages().size();

@@ -47,14 +47,21 @@ inline QString writeScratchFile(const QString& name, const QByteArray& bytes)
     return path;
 }
 
-// A stroke between two image points through the engine: Keep is kind 2, Delete kind 4.
-inline void markStroke(QPointF from, QPointF to, quint8 kind, int mode)
+// A stroke between two image points through the engine: Keep is kind 2, Delete kind 4. By
+// default it marks only unassigned pixels.
+inline void markStroke(QPointF from, QPointF to, quint8 kind, int mode, quint8 overwrite = 1)
 {
     Brushing brushing(QColor(Qt::green));
     brushing.startStroke(from, 9);
     brushing.addSegment(to, 9);
-    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, 1, kind, 0, mode));
+    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, overwrite, kind, 0, mode));
     engineIdle();
+}
+
+// A change to the cut-out document: Keep over part of what was deleted.
+inline void changeMarks()
+{
+    markStroke({20, 30}, {60, 40}, 2, 1, 0xFF);
 }
 
 // Points of the photograph inside the Keep and the Delete stroke.
