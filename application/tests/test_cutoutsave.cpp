@@ -226,7 +226,8 @@ TEST_F(CutoutSaveTest, SaveWritesAgainWithoutADialogUntilAnotherImageOpens)
         requestsAfterSave = prompt.fileRequests().size();
         rewritten = QFileInfo::exists(path);
 
-        ASSERT_TRUE(openPhoto());
+        ASSERT_TRUE(handler()->loadImage(chelseaPath));
+        ASSERT_TRUE(engineIdle());
         ASSERT_TRUE(handler()->cutoutPath().isEmpty());
         prompt.cancelFileName();
         EXPECT_FALSE(handler()->fileSaveSlot());
