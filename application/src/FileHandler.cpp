@@ -9,15 +9,20 @@
 #include "KsMainWindow.h"
 #include "KsSourceImage.h"
 #include "Prompt.h"
+#include "Texts.h"
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
+#include <QVariant>
 
 namespace {
 
@@ -50,6 +55,22 @@ QString imagePatterns()
 // QFileDialog::DontUseSheet by value: the name is deprecated, the dialog is kept out of a sheet
 // where the platform has them.
 constexpr QFileDialog::Option kDontUseSheet = QFileDialog::Option(0x8);
+
+// Fixed both ways, so that a file does not depend on the Qt 5 release that wrote or reads it.
+constexpr QDataStream::Version kProjectStreamVersion = QDataStream::Qt_5_15;
+
+const QString kPngFilter = QStringLiteral("%1 %2").arg(QStringLiteral("Portable Network Graphics"),
+                                                        QStringLiteral("(*.png)"));
+const QString kTiffFilter = QStringLiteral("%1 (*.tif)").arg(QStringLiteral("Tagged Image File Format"));
+
+// The extension a cut-out filter stands for: from its last "." up to its closing bracket.
+QString filterExtension(const QString& filter)
+{
+    const int dot = filter.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || filter.size() - dot < 2)
+        return QString();
+    return filter.mid(dot, filter.size() - dot - 1);
+}
 
 bool launchedByHost()
 {
@@ -165,12 +186,6 @@ bool FileHandler::loadImage(const QString& path)
     return false;
 }
 
-bool FileHandler::loadProject(const QString& path)
-{
-    qWarning("FileHandler: project files cannot be opened by this build: %s", qUtf8Printable(path));
-    return false;
-}
-
 void FileHandler::recentFileChosenSlot(const QString& path)
 {
     if (discardCheck())
@@ -188,12 +203,18 @@ void FileHandler::fileCloseSlot()
     if (!discardCheck())
         return;
     m_projectPath.clear();
+    m_stampWhenSessionOpens = false;
     GmModel::instance()->closeImage();
 }
 
-void FileHandler::imageChangedSlot(const KsSourceImage*)
+void FileHandler::imageChangedSlot(const KsSourceImage* image)
 {
     m_cutoutPath.clear();
+    // The loaded project's session has opened: the document is as the file holds it.
+    if (image && m_stampWhenSessionOpens) {
+        m_stampWhenSessionOpens = false;
+        m_projectSavedStamp = changeCounter();
+    }
 }
 
 // ---- Installing --------------------------------------------------------------------------------
@@ -237,6 +258,7 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
     if (m_mainWindow && !name.isEmpty())
         m_mainWindow->statusBar()->showMessage(name, 2000);
     m_projectPath.clear();
+    m_stampWhenSessionOpens = false;
 
     GmModel* model = GmModel::instance();
     model->closeImage();
@@ -289,5 +311,308 @@ bool FileHandler::addToRecentList(const QString& path, QStringList& list, const 
     QSettings settings;
     settings.beginGroup(kGroup);
     settings.setValue(key, list);
+    return true;
+}
+
+// ---- Shared helpers ----------------------------------------------------------------------------
+
+int FileHandler::changeCounter()
+{
+    const DravikThread* worker = DravikThread::instance();
+    return worker ? worker->changeCounter() : 0;
+}
+
+void FileHandler::showStatus(const QString& message) const
+{
+    if (m_mainWindow)
+        m_mainWindow->statusBar()->showMessage(message, 2000);
+}
+
+bool FileHandler::replaceAllowed(const QString& path, const QString& title) const
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    const QString text = tr("%1 already exists. Do you want to replace it?", "[ks3]")
+                             .arg(QDir::toNativeSeparators(path));
+    return Prompt::question(m_mainWindow, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+void FileHandler::setProjectPath(const QString& path)
+{
+    m_projectPath = path;
+    // Revert Project is offered only with a project file.
+    if (m_mainWindow)
+        m_mainWindow->updateActionEnablednessSlot();
+}
+
+quint16 FileHandler::fingerprint(const KsSourceImage* image)
+{
+    return image && image->isValid() ? quint16(image->checksum() & 0xFFFF) : 0;
+}
+
+// ---- Saving the cut-out ------------------------------------------------------------------------
+
+bool FileHandler::fileSaveSlot()
+{
+    if (!GmModel::instance()->output())
+        return false;
+    if (m_cutoutPath.isEmpty())
+        return fileSaveAsSlot();
+    const bool saved = saveCutout();
+    if (saved)
+        m_cutoutSavedStamp = changeCounter();
+    return saved;
+}
+
+bool FileHandler::fileSaveAsSlot()
+{
+    const KsSourceImage* source = GmModel::instance()->source();
+    if (!source)
+        return false;
+    const QFileInfo file(source->fileName());
+    const QString suffix = QCoreApplication::translate(
+        "KsApp", "Cutout", "[ks3]String added to the original filename to construct the default name of the output file");
+    return saveCutoutAs(QStringLiteral("%1/%2%3").arg(file.absolutePath(), file.completeBaseName(), suffix));
+}
+
+bool FileHandler::saveCutoutAs(const QString& defaultName)
+{
+    const QString start = m_cutoutPath.isEmpty() ? defaultName : m_cutoutPath;
+    const QString title = tr("Save As", "[ks3]");
+    QString selectedFilter = kPngFilter;
+    QString name = Prompt::getSaveFileName(m_mainWindow, title, start, kPngFilter + QStringLiteral(";;") + kTiffFilter,
+                                           &selectedFilter);
+    if (name.isEmpty())
+        return false;
+
+    const QString extension = filterExtension(selectedFilter);
+    bool renamed = false;
+    if (QFileInfo(name).suffix().isEmpty()) {
+        name += extension;
+        renamed = !extension.isEmpty();
+    }
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("tif") && suffix != QLatin1String("tiff")) {
+        const QFileInfo chosen(name);
+        const QString replacement = chosen.completeBaseName() + QStringLiteral(".png");
+        Prompt::warning(m_mainWindow, title,
+                        tr("<p>To preserve the transparency of the background, cut-outs can be saved only in PNG or "
+                           "TIF format.</p><p>The filename: <font color=blue>%1</font> will be replaced by <font "
+                           "color=blue>%3</font></p>",
+                           "[ks3]")
+                            .arg(chosen.fileName(), replacement));
+        name = chosen.dir().filePath(replacement);
+        renamed = true;
+    }
+    // The dialog asked about the name it returned, not about the one written.
+    if (renamed && !replaceAllowed(name, title))
+        return false;
+
+    // The selected filter alone decides the format, whatever the name's suffix.
+    const QString format = extension.toLower();
+    if (format == QLatin1String(".tif") || format == QLatin1String(".tiff"))
+        m_cutoutFormat = CutoutTiff;
+    else if (format == QLatin1String(".png"))
+        m_cutoutFormat = CutoutPng;
+
+    storeLastImageDir(name);
+    m_cutoutPath = name;
+    const bool saved = saveCutout();
+    if (saved)
+        m_cutoutSavedStamp = changeCounter();
+    return saved;
+}
+
+bool FileHandler::saveCutout()
+{
+    showStatus(tr("Saving cut-out %1...", "[ks3]").arg(QFileInfo(m_cutoutPath).fileName()));
+    KsSourceImage* cutout = GmModel::instance()->output();
+    if (!cutout)
+        return false;
+    cutout->setFileName(m_cutoutPath);
+    cutout->setFileKind(m_cutoutFormat);
+    bool saved = false;
+    {
+        WaitCursor cursor;
+        saved = cutout->save();
+    }
+    if (!saved)
+        Prompt::warning(m_mainWindow, productName(), tr("Could not save cut-out to file\n%1", "[ks3]").arg(m_cutoutPath));
+    return saved;
+}
+
+// ---- Project files -----------------------------------------------------------------------------
+
+namespace {
+
+QString projectFilter()
+{
+    return QStringLiteral("%1 (*.%2)")
+        .arg(FileHandler::tr("Kestrine Project", "[ks3]Description of .okrp (project) files"), FileHandler::projectSuffix);
+}
+
+} // namespace
+
+void FileHandler::projectSaveAsSlot()
+{
+    const KsSourceImage* source = GmModel::instance()->source();
+    if (!source)
+        return;
+    const QString title = tr("Save Project", "[ks3]");
+    const QString start = QStringLiteral("%1/%2.%3")
+                              .arg(lastImageDir(), QFileInfo(source->fileName()).completeBaseName(), projectSuffix);
+    QString name = Prompt::getSaveFileName(m_mainWindow, title, start, projectFilter());
+    if (name.isEmpty())
+        return;
+    if (QFileInfo(name).suffix() != projectSuffix) {
+        name += QStringLiteral(".%1").arg(projectSuffix);
+        if (!replaceAllowed(name, title))
+            return;
+    }
+    storeLastImageDir(name);
+    setProjectPath(name);
+    saveProjectFile();
+    addRecentProject(name);
+}
+
+void FileHandler::projectSaveSlot()
+{
+    if (m_projectPath.isEmpty()) {
+        projectSaveAsSlot();
+        return;
+    }
+    saveProjectFile();
+}
+
+bool FileHandler::saveProjectFile()
+{
+    showStatus(tr("Saving project %1...", "[ks3]").arg(QFileInfo(m_projectPath).fileName()));
+    QSaveFile file(m_projectPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        Prompt::warning(m_mainWindow, productName(), tr("Could not open file \n%1", "[ks3]").arg(m_projectPath));
+        return false;
+    }
+    // Until commit the old file stays in place; a failed write discards the temporary one.
+    if (!saveProject(file) || !file.commit()) {
+        file.cancelWriting();
+        qWarning("FileHandler: cannot save the project %s: %s", qUtf8Printable(m_projectPath),
+                 qUtf8Printable(file.errorString()));
+        Prompt::warning(m_mainWindow, productName(),
+                        tr("Could not save project to file\n%1", "[ks3]").arg(m_projectPath));
+        return false;
+    }
+    m_projectSavedStamp = changeCounter();
+    return true;
+}
+
+bool FileHandler::saveProject(QFileDevice& file)
+{
+    WaitCursor cursor;
+    const GmModel* model = GmModel::instance();
+    QDataStream out(&file);
+    out.setVersion(kProjectStreamVersion);
+    out << projectMagic << projectVersion << fingerprint(model->source()) << QVariant(model->saveToVariant());
+    return out.status() == QDataStream::Ok && file.error() == QFileDevice::NoError;
+}
+
+void FileHandler::projectLoadSlot()
+{
+    if (!discardCheck())
+        return;
+    const QString path =
+        Prompt::getOpenFileName(m_mainWindow, tr("Load Project", "[ks3]"), lastImageDir(), projectFilter());
+    if (!path.isEmpty())
+        loadProject(path);
+}
+
+void FileHandler::projectRevertSlot()
+{
+    if (m_projectPath.isEmpty())
+        return;
+    if (m_mainWindow && !m_mainWindow->okToClose(tr("Reverting project...", "[ks3]")))
+        return;
+    loadProject(QString());
+}
+
+bool FileHandler::loadProject(const QString& path)
+{
+    const QString fileName = path.isEmpty() ? m_projectPath : path;
+    if (fileName.isEmpty())
+        return false;
+    showStatus(tr("Loading Project %1...", "[ks3]").arg(QFileInfo(fileName).fileName()));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Prompt::warning(m_mainWindow, productName(), tr("Could not open file\n%1", "[ks3]").arg(fileName));
+        return false;
+    }
+    const bool loaded = loadProject(file);
+    file.close();
+    if (!loaded)
+        return false;
+
+    // Only a loaded file becomes the project: a later Save never writes into a refused one.
+    if (!path.isEmpty()) {
+        storeLastImageDir(path);
+        setProjectPath(path);
+    }
+    // Stamped now when the session opened at once, else when it opens.
+    if (!m_stampWhenSessionOpens)
+        m_projectSavedStamp = changeCounter();
+    if (!path.isEmpty())
+        addRecentProject(path);
+    return true;
+}
+
+bool FileHandler::loadProject(QFile& file)
+{
+    const QString fileName = file.fileName();
+    const auto refuse = [this, &fileName] {
+        Prompt::warning(m_mainWindow, productName(),
+                        tr("File is not of the correct format \n%1", "[ks3,lmr]").arg(fileName));
+        return false;
+    };
+
+    WaitCursor cursor;
+    QDataStream in(&file);
+    in.setVersion(kProjectStreamVersion);
+    qint32 magic = 0;
+    in >> magic;
+    if (in.status() != QDataStream::Ok || magic != projectMagic)
+        return refuse();
+    qint32 version = 0;
+    in >> version;
+    if (in.status() != QDataStream::Ok)
+        return refuse();
+    if (!m_projectVersions.contains(version)) {
+        Prompt::warning(m_mainWindow, productName(),
+                        tr("Cannot load unsupported version %1 of %2 file \n%3", "[ks3,lmr]")
+                            .arg(QString::number(version), projectSuffix, fileName));
+        return false;
+    }
+    quint16 stored = 0;
+    in >> stored;
+    if (in.status() != QDataStream::Ok)
+        return refuse();
+    GmModel* model = GmModel::instance();
+    // A host hands over one image: a project of another image does not belong to it.
+    if (launchedByHost() && (!model->source() || fingerprint(model->source()) != stored)) {
+        Prompt::warning(m_mainWindow, productName(),
+                        tr("Cannot load %1 file\n\n%2\n\nbecause it was not created from the current image", "[ks3]")
+                            .arg(projectSuffix, fileName));
+        return false;
+    }
+
+    // The whole document is read and checked before the open one is given up; the model
+    // replaces it only when all of it is usable.
+    QVariant document;
+    in >> document;
+    if (in.status() != QDataStream::Ok || document.userType() != QMetaType::QVariantMap)
+        return refuse();
+    m_stampWhenSessionOpens = true;
+    if (!model->loadFromVariant(document)) {
+        m_stampWhenSessionOpens = false;
+        return refuse();
+    }
     return true;
 }

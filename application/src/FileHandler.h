@@ -1,8 +1,9 @@
 #pragma once
 // Where images and projects enter and leave the program: the Open dialog, paths from the
-// command line, the operating system and the recent menus, and the installation of a source
-// image into the document. Keeps the recent-files and recent-projects lists. One per main
-// window, reached process-wide through instance().
+// command line, the operating system and the recent menus, the installation of a source
+// image into the document, saving the cut-out as PNG or TIFF, and the project files. Keeps
+// the recent-files and recent-projects lists. One per main window, reached process-wide
+// through instance().
 
 #include <QList>
 #include <QObject>
@@ -11,6 +12,8 @@
 
 class KsMainWindow;
 class KsSourceImage;
+class QFile;
+class QFileDevice;
 class QWidget;
 
 class FileHandler : public QObject {
@@ -26,6 +29,14 @@ public:
 
     static const QString projectSuffix;
     static const int maxRecentEntries = 5;
+    // The project container: magic, version, image fingerprint, then the document map.
+    static constexpr qint32 projectMagic = 0x08E11602;
+    static constexpr qint32 projectVersion = 11;
+    // Cut-out formats, as KsSourceImage's file kinds.
+    enum CutoutFormat { CutoutPng = 1, CutoutTiff = 2 };
+
+    // The image's identity in a project: the low 16 bits of its checksum, 0 without one.
+    static quint16 fingerprint(const KsSourceImage* image);
 
     const QList<int>& projectVersions() const { return m_projectVersions; }
     const QString& cutoutPath() const { return m_cutoutPath; }
@@ -42,8 +53,19 @@ public:
     // Reads the image file and installs it; a file that cannot be read is reported by the
     // reader and leaves the document as it was.
     bool loadImage(const QString& path);
-    // Opens the project file as the document.
-    virtual bool loadProject(const QString& path);
+    // Opens the project file as the document; an empty path re-reads the current project.
+    // The project path, the last folder and the recent projects change only when the file
+    // was loaded; a refused file is reported and leaves the open document as it was.
+    virtual bool loadProject(const QString& path = QString());
+    // Reads and checks the whole container, then replaces the document. Reports a refusal.
+    bool loadProject(QFile& file);
+    // Writes the container; false when the device did not take all of it.
+    bool saveProject(QFileDevice& file);
+
+    // The Save As dialog from the default name (or the last cut-out's file), then the write.
+    bool saveCutoutAs(const QString& defaultName);
+    // Writes the cut-out to the cutout path in the cutout format; a failed write is reported.
+    bool saveCutout();
     // The Open dialog for an image; the chosen file's folder becomes the start folder of the
     // next one at once. Empty when cancelled.
     QString askImageFilename(QWidget* parent = nullptr);
@@ -66,6 +88,13 @@ public:
 public slots:
     void fileOpenSlot();
     void fileCloseSlot();
+    // Save and Save As of the cut-out; false when nothing was written.
+    bool fileSaveSlot();
+    bool fileSaveAsSlot();
+    void projectSaveSlot();
+    void projectSaveAsSlot();
+    void projectLoadSlot();
+    void projectRevertSlot();
     // A new image, or none: the next cut-out Save asks where to write.
     void imageChangedSlot(const KsSourceImage* image);
     // Entries of the recent menus: they ask before the current work is dropped.
@@ -81,6 +110,15 @@ private:
     bool discardCheck() const;
     QString openImageDialog(QWidget* parent, const QString& filter) const;
     bool addRecentFile(const QString& path);
+    // Writes the project path through a temporary file, so that a failed save leaves the old
+    // file as it was; marks the document saved only on success.
+    bool saveProjectFile();
+    void setProjectPath(const QString& path);
+    void showStatus(const QString& message) const;
+    // A name the program changed after the dialog may name a file the user never chose to
+    // replace: asks. False when the user keeps the file.
+    bool replaceAllowed(const QString& path, const QString& title) const;
+    static int changeCounter();
     // The engine is still starting on an image: starting its library or its session.
     static bool engineStarting();
 
@@ -91,6 +129,9 @@ private:
     QString m_projectPath;
     int m_cutoutSavedStamp = 0;
     int m_projectSavedStamp = 0;
+    // A loaded project's session may open only once the engine has let the old one go; the
+    // commands that restore the document are submitted then and are no change of the user's.
+    bool m_stampWhenSessionOpens = false;
     QStringList m_recentFiles;
     QStringList m_recentProjects;
 };

@@ -351,12 +351,12 @@ void KsMainWindow::createActions()
         auto* save = new GmAction(saveText, this);
         save->setShortcut(QKeySequence(saveKey));
         save->setWhatsThis(tr("Save the cut-out to a file", "[all]"));
-        connectNotImplemented(save);
+        connect(save, &QAction::triggered, m_fileHandler, &FileHandler::fileSaveSlot);
         m_saveAction = save;
 
         m_saveAsAction = new QAction(saveAsText, this);
         m_saveAsAction->setWhatsThis(tr("Save the cut-out to a file, specifying the file name", "[all]"));
-        connectNotImplemented(m_saveAsAction);
+        connect(m_saveAsAction, &QAction::triggered, m_fileHandler, &FileHandler::fileSaveAsSlot);
     }
 
     auto* undo = new GmAction(QIcon(QStringLiteral(":images/stock_undo.png")), tr("&Undo", "[all]"), this);
@@ -514,16 +514,16 @@ void KsMainWindow::createActions()
 
     auto* loadProject = new GmAction(tr("&Load Project...", "[all]"), this);
     loadProject->setShortcut(QKeySequence(tr("Ctrl+Shift+O", "[all]")));
-    connectNotImplemented(loadProject);
+    connect(loadProject, &QAction::triggered, m_fileHandler, &FileHandler::projectLoadSlot);
     m_loadProjectAction = loadProject;
     auto* saveProject = new GmAction(tr("Save &Project", "[all]"), this);
     saveProject->setShortcut(QKeySequence(tr("Ctrl+Shift+S", "[all]")));
-    connectNotImplemented(saveProject);
+    connect(saveProject, &QAction::triggered, m_fileHandler, &FileHandler::projectSaveSlot);
     m_saveProjectAction = saveProject;
     m_saveProjectAsAction = new QAction(tr("Sa&ve Project As...", "[all]"), this);
-    connectNotImplemented(m_saveProjectAsAction);
+    connect(m_saveProjectAsAction, &QAction::triggered, m_fileHandler, &FileHandler::projectSaveAsSlot);
     m_revertProjectAction = new QAction(tr("Rever&t Project", "[all]"), this);
-    connectNotImplemented(m_revertProjectAction);
+    connect(m_revertProjectAction, &QAction::triggered, m_fileHandler, &FileHandler::projectRevertSlot);
 
     auto* showEdges = new GmAction(tr("Show Object &Edges", "[ks3]"), this);
     showEdges->setShortcut(QKeySequence(tr("F2", "[all]")));
@@ -1479,7 +1479,7 @@ void KsMainWindow::fileSaveSlot()
 {
     // The handler's Save: Save As without a cut-out file yet, nothing without an image.
     if (m_fileHandler)
-        QMetaObject::invokeMethod(m_fileHandler, "fileSaveSlot");
+        m_fileHandler->fileSaveSlot();
 }
 
 QBrush KsMainWindow::backgroundBrush() const
@@ -1596,8 +1596,12 @@ void KsMainWindow::showWelcomeTip()
 
 bool KsMainWindow::savedSinceLastChange() const
 {
-    // The file handler's saved stamps compared with the worker's change counter.
-    return false;
+    // Nothing was submitted as a change since the cut-out or the project was saved, or the
+    // project loaded.
+    if (!m_engineWorker || !m_fileHandler)
+        return false;
+    const int counter = m_engineWorker->changeCounter();
+    return counter == m_fileHandler->cutoutSavedStamp() || counter == m_fileHandler->projectSavedStamp();
 }
 
 double KsMainWindow::viewZoom() const
@@ -1669,7 +1673,7 @@ void KsMainWindow::updateActionEnabledness(const KsSourceImage* image)
     if (m_viewOptions)
         m_viewOptions->setShowVectorEdgesEnabled(loaded);
     // Offered once a project file is open.
-    enable(m_revertProjectAction, false);
+    enable(m_revertProjectAction, m_fileHandler && !m_fileHandler->projectPath().isEmpty());
     for (QMenu* recent : {m_recentFilesMenu.data(), m_recentProjectsMenu.data()})
         if (recent && !recent->isEmpty())
             recent->setEnabled(true);

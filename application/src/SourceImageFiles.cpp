@@ -141,6 +141,20 @@ void writeTiffRows(const std::string& path, const Pixels<Sample>& from)
         throw std::runtime_error("cannot write " + path);
 }
 
+// The PNG writer does not look at what its file device answers: through a stream whose
+// state is checked at the end, a full disk or a file-size limit is an error, not a short file.
+template <typename Write>
+void writeChecked(const std::string& path, Write write)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot create " + path);
+    write(out);
+    out.close();
+    if (out.fail())
+        throw std::runtime_error("cannot write " + path);
+}
+
 } // namespace
 
 bool looksLikePng(const std::string& path)
@@ -196,13 +210,12 @@ void readTiff(const std::string& path, const Pixels16& to)
 
 void writePng(const std::string& path, const Pixels8& from)
 {
-    gil::write_view(path, gil::color_converted_view<gil::rgba8_pixel_t>(view8(from)), pngWriteInfo());
+    writeChecked(path, [&from](std::ostream& out) { writePng(out, from); });
 }
 
 void writePng(const std::string& path, const Pixels16& from)
 {
-    const bool swap = pngWriterNeedsSwappedSamples();
-    writePng16(path, from, swap);
+    writeChecked(path, [&from](std::ostream& out) { writePng(out, from); });
 }
 
 void writePng(std::ostream& out, const Pixels8& from)

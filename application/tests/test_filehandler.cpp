@@ -340,19 +340,23 @@ TEST_F(FileHandlerTest, OnlyTheExactProjectSuffixLoadsAProject)
     EXPECT_EQ(opened, upper);
 }
 
-TEST_F(FileHandlerTest, TheBuiltInProjectLoaderOpensNothingYet)
+TEST_F(FileHandlerTest, AProjectPathNamingNoProjectIsRefused)
 {
+    ScriptedPrompt prompt;
     bool loaded = true;
     const KsSourceImage* before = nullptr;
     const KsSourceImage* after = nullptr;
+    const QString project = writeFile(QStringLiteral("work.okrp"), "not a project");
     runWithPhoto([&] {
         before = GmModel::instance()->source();
-        const QString project = writeFile(QStringLiteral("work.okrp"), "not yet");
+        handler()->loadFile(project);
         loaded = handler()->loadProject(project);
         after = GmModel::instance()->source();
     });
     EXPECT_FALSE(loaded);
     EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("File is not of the correct format \n") + project);
 }
 
 TEST_F(FileHandlerTest, AFileOpenEventForAnImageOpensItAndIsHandled)

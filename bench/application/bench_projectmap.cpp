@@ -1,17 +1,21 @@
 // Saving and loading a 20-megapixel document as a project holds it: the document map built by
 // the model and written with a data stream into a file, and read back from the file and
 // installed by the model (until the model has replaced the open document; the engine's
-// session on it follows on its worker and is counted separately).
+// session on it follows on its worker and is counted separately). The same through the file
+// handler, with its container, its checks and its safe replacement of the file, and the
+// handler's cut-out saves as PNG and TIFF.
 
 #include "BrushRegion.h"
 #include "Brushing.h"
 #include "DravikThread.h"
 #include "DvCmdSelect.h"
+#include "FileHandler.h"
 #include "ForcedEdge.h"
 #include "GmModel.h"
 #include "KsAppPreferences.h"
 #include "KsSourceImage.h"
 #include "PolyRegion.h"
+#include "Prompt.h"
 #include "RectRegion.h"
 #include "qtbench.h"
 
@@ -157,6 +161,122 @@ void BM_LoadProject20MP(benchmark::State& state)
     state.counters["then_engine_ms"] = benchmark::Counter(engineSeconds * 1000, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_LoadProject20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// Answers the file dialogs with one name and filter; every message box with OK.
+class AnsweringPrompt : public Prompt::Handler {
+public:
+    AnsweringPrompt(const QString& name, const QString& filter) : m_name(name), m_filter(filter)
+    {
+        Prompt::setHandler(this);
+    }
+    ~AnsweringPrompt() override { Prompt::setHandler(nullptr); }
+    QMessageBox::StandardButton message(QWidget*, const Prompt::Message&) override
+    {
+        ++messages;
+        return QMessageBox::Ok;
+    }
+    QColor color(const QColor&, QWidget*, const QString&, QColorDialog::ColorDialogOptions) override
+    {
+        return QColor();
+    }
+    QString fileName(QWidget*, const Prompt::FileRequest&, QString* selectedFilter) override
+    {
+        if (selectedFilter)
+            *selectedFilter = m_filter;
+        return m_name;
+    }
+    int messages = 0;
+
+private:
+    QString m_name;
+    QString m_filter;
+};
+
+// Save As once, then Save: the cut-out written in the format of the filter.
+void saveCutout(benchmark::State& state, const QString& fileName, const QString& filter)
+{
+    QTemporaryDir dir;
+    Document document(twentyMegapixelPhoto(dir));
+    if (!document.ok) {
+        state.SkipWithError("the photograph did not open at divisor 8");
+        return;
+    }
+    FileHandler handler(nullptr);
+    AnsweringPrompt prompt(dir.filePath(fileName), filter);
+    if (!handler.fileSaveAsSlot()) {
+        state.SkipWithError("the cut-out was not saved");
+        return;
+    }
+    for (auto _ : state)
+        if (!handler.fileSaveSlot()) {
+            state.SkipWithError("the cut-out was not saved");
+            return;
+        }
+    state.counters["file_MB"] = double(QFile(handler.cutoutPath()).size()) / 1e6;
+}
+
+void BM_FileHandlerSaveCutoutPng20MP(benchmark::State& state)
+{
+    saveCutout(state, QStringLiteral("cutout.png"), QStringLiteral("Portable Network Graphics (*.png)"));
+}
+BENCHMARK(BM_FileHandlerSaveCutoutPng20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_FileHandlerSaveCutoutTiff20MP(benchmark::State& state)
+{
+    saveCutout(state, QStringLiteral("cutout.tif"), QStringLiteral("Tagged Image File Format (*.tif)"));
+}
+BENCHMARK(BM_FileHandlerSaveCutoutTiff20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_FileHandlerSaveProject20MP(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    Document document(twentyMegapixelPhoto(dir));
+    if (!document.ok) {
+        state.SkipWithError("the photograph did not open at divisor 8");
+        return;
+    }
+    FileHandler handler(nullptr);
+    AnsweringPrompt prompt(dir.filePath(QStringLiteral("document.okrp")), QString());
+    handler.projectSaveAsSlot();
+    if (prompt.messages != 0 || handler.projectPath().isEmpty()) {
+        state.SkipWithError("the project was not saved");
+        return;
+    }
+    for (auto _ : state)
+        handler.projectSaveSlot();
+    if (prompt.messages != 0)
+        state.SkipWithError("the project was not saved");
+    state.counters["file_MB"] = double(QFile(handler.projectPath()).size()) / 1e6;
+}
+BENCHMARK(BM_FileHandlerSaveProject20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_FileHandlerLoadProject20MP(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    Document document(twentyMegapixelPhoto(dir));
+    if (!document.ok) {
+        state.SkipWithError("the photograph did not open at divisor 8");
+        return;
+    }
+    FileHandler handler(nullptr);
+    const QString path = dir.filePath(QStringLiteral("document.okrp"));
+    AnsweringPrompt prompt(path, QString());
+    handler.projectSaveAsSlot();
+    double engineSeconds = 0;
+    for (auto _ : state) {
+        if (!handler.loadProject(path)) {
+            state.SkipWithError("the project did not load");
+            return;
+        }
+        state.PauseTiming();
+        const auto start = Clock::now();
+        waitIdle(document.thread);
+        engineSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        state.ResumeTiming();
+    }
+    state.counters["then_engine_ms"] = benchmark::Counter(engineSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_FileHandlerLoadProject20MP)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 } // namespace
 

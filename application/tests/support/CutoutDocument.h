@@ -1,0 +1,156 @@
+#pragma once
+// Saving tests on the started program: the photograph analysed, marked with a Keep and a
+// Delete stroke and cut out; files in the scratch folder; the cut-out's alpha; a lowered
+// file-size limit that makes writes fail (tests run as root, so permission bits would not).
+
+#include "Brushing.h"
+#include "DvCmdSelect.h"
+#include "GmModel.h"
+#include "GmStatusArray.h"
+#include "KsSourceImage.h"
+#include "SegmentationStuff.h"
+
+#include "MainWindowRun.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace testsupport {
+
+inline QString scratchPath(const QString& name)
+{
+    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
+}
+
+inline QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QString writeScratchFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = scratchPath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+// A stroke between two image points through the engine: Keep is kind 2, Delete kind 4. By
+// default it marks only unassigned pixels.
+inline void markStroke(QPointF from, QPointF to, quint8 kind, int mode, quint8 overwrite = 1)
+{
+    Brushing brushing(QColor(Qt::green));
+    brushing.startStroke(from, 9);
+    brushing.addSegment(to, 9);
+    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, overwrite, kind, 0, mode));
+    engineIdle();
+}
+
+// A change to the cut-out document: Keep over part of what was deleted.
+inline void changeMarks()
+{
+    markStroke({20, 30}, {60, 40}, 2, 1, 0xFF);
+}
+
+// Points of the photograph inside the Keep and the Delete stroke.
+inline const QPoint keptPoint{220, 155};
+inline const QPoint deletedPoint{35, 10};
+
+// The open photograph analysed, a Keep stroke on the cat, a Delete stroke in the corner and
+// the cut-out made from them.
+inline bool cutOut()
+{
+    GmModel* model = GmModel::instance();
+    model->segmentation()->edos().sensitivity().setCurrent(50);
+    model->segmentation()->submitAnalysis(nullptr);
+    if (!engineIdle())
+        return false;
+    markStroke({200, 150}, {240, 160}, 2, 0);
+    markStroke({10, 10}, {60, 10}, 4, 1);
+    model->generateMaskSlot();
+    return engineIdle();
+}
+
+// The status image's bytes, row by row.
+inline QByteArray statusBytes()
+{
+    QByteArray bytes;
+    const GmStatusArray* statuses = GmModel::instance()->statusArray();
+    const QImage* image = statuses ? statuses->statusImage() : nullptr;
+    if (!image)
+        return bytes;
+    for (int y = 0; y < image->height(); ++y)
+        bytes.append(reinterpret_cast<const char*>(image->constScanLine(y)), image->width());
+    return bytes;
+}
+
+// The image's master pixels, row by row.
+inline QByteArray pixelBytes(KsSourceImage* image)
+{
+    QByteArray bytes;
+    if (!image)
+        return bytes;
+    const DvImageDesc pixels = image->fullResolutionPixels();
+    const int rowBytes = pixels.width * (pixels.pixelType == DvPixelRgba8 ? 4 : 8);
+    for (int y = 0; y < pixels.height; ++y)
+        bytes.append(static_cast<const char*>(pixels.data) + std::size_t(y) * pixels.stride, rowBytes);
+    return bytes;
+}
+
+// An image's alpha at a pixel, on 0..1.
+inline double alphaAt(KsSourceImage& image, QPoint at)
+{
+    const DvImageDesc pixels = image.fullResolutionPixels();
+    const auto* row = static_cast<const uchar*>(pixels.data) + std::size_t(at.y()) * pixels.stride;
+    switch (pixels.pixelType) {
+    case DvPixelRgba8:
+        return row[at.x() * 4 + 3] / 255.0;
+    case DvPixelRgba16:
+        return reinterpret_cast<const quint16*>(row)[at.x() * 4 + 3] / 65535.0;
+    case DvPixelRgba16H:
+        return reinterpret_cast<const quint16*>(row)[at.x() * 4 + 3] / 32768.0;
+    }
+    return -1;
+}
+
+// For its lifetime, files of this process cannot grow beyond the limit: a write past it fails
+// (the signal it would raise is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_set = false;
+};
+
+} // namespace testsupport
