@@ -10,6 +10,7 @@
 #include "Tunnelry.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
+#include "ScratchFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,12 +30,10 @@ using testsupport::onStart;
 using testsupport::runLogHas;
 using testsupport::runMain;
 
-namespace {
+using testsupport::fileBytes;
+using testsupport::scratchPath;
 
-QString scratch(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).absoluteFilePath(name);
-}
+namespace {
 
 QString writeFile(const QString& path, const QByteArray& content)
 {
@@ -43,12 +42,6 @@ QString writeFile(const QString& path, const QByteArray& content)
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(content);
     return path;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 std::string local(const QString& path)
@@ -65,12 +58,12 @@ QString testData(const char* name)
 
 TEST(ControlFile, PathsAreTheFolderJoinedWithSrcEvenWhenAbsolute)
 {
-    const QString path = writeFile(scratch("jobs/a.okrx"), "<job><image id='imageIn' src='in.png'/>"
+    const QString path = writeFile(scratchPath("jobs/a.okrx"), "<job><image id='imageIn' src='in.png'/>"
                                                            "<x><image id='imageOut' src='/abs/out.png'/></x></job>");
     Tunnelry* reader = Tunnelry::create(path);
     EXPECT_EQ(Tunnelry::current(), reader);
     ASSERT_TRUE(reader->read());
-    const QString folder = scratch("jobs");
+    const QString folder = scratchPath("jobs");
     EXPECT_EQ(Tunnelry::inputPath(), folder + "/in.png");
     EXPECT_EQ(Tunnelry::outputPath(), folder + "//abs/out.png");
     EXPECT_EQ(reader->attribute("imageIn", "src"), QStringLiteral("in.png"));
@@ -83,40 +76,40 @@ TEST(ControlFile, TheLaterIdWinsAndTheRootCounts)
 {
     // Depth first: the nested "second" comes before "third", which wins.
     Tunnelry* reader = Tunnelry::create(writeFile(
-        scratch("b.okrx"), "<job id='imageOut' src='root.png'><b id='imageIn' src='first.png'>"
+        scratchPath("b.okrx"), "<job id='imageOut' src='root.png'><b id='imageIn' src='first.png'>"
                            "<c id='imageIn' src='second.png'/></b><d id='imageIn' src='third.png'/></job>"));
     ASSERT_TRUE(reader->read());
-    EXPECT_EQ(Tunnelry::inputPath(), scratch("third.png"));
-    EXPECT_EQ(Tunnelry::outputPath(), scratch("root.png"));
+    EXPECT_EQ(Tunnelry::inputPath(), scratchPath("third.png"));
+    EXPECT_EQ(Tunnelry::outputPath(), scratchPath("root.png"));
 
     // A second file has its own ids; the first keeps its own.
-    Tunnelry* second = Tunnelry::create(writeFile(scratch("c.okrx"), "<job><i id='imageIn' src='other.png'/></job>"));
+    Tunnelry* second = Tunnelry::create(writeFile(scratchPath("c.okrx"), "<job><i id='imageIn' src='other.png'/></job>"));
     ASSERT_TRUE(second->read());
     EXPECT_EQ(second->attribute("imageIn", "src"), QStringLiteral("other.png"));
     EXPECT_EQ(reader->attribute("imageIn", "src"), QStringLiteral("third.png"));
     EXPECT_EQ(Tunnelry::current(), second);
     // Without "imageOut" the output is the folder itself, which no writer can take.
-    EXPECT_EQ(Tunnelry::outputPath(), scratch("c.okrx").section('/', 0, -2) + "/");
+    EXPECT_EQ(Tunnelry::outputPath(), scratchPath("c.okrx").section('/', 0, -2) + "/");
 }
 
 TEST(ControlFile, MalformedXmlReturnsFalseAndKeepsThePaths)
 {
-    ASSERT_TRUE(Tunnelry::create(writeFile(scratch("good.okrx"),
+    ASSERT_TRUE(Tunnelry::create(writeFile(scratchPath("good.okrx"),
                                            "<j><i id='imageIn' src='a.png'/><o id='imageOut' src='b.png'/></j>"))
                     ->read());
     for (const QByteArray& bad : {QByteArray("<j><i id='imageIn' src='x.png'></j>"), QByteArray(""),
                                   QByteArray("not xml at all")}) {
-        Tunnelry* reader = Tunnelry::create(writeFile(scratch("bad.okrx"), bad));
+        Tunnelry* reader = Tunnelry::create(writeFile(scratchPath("bad.okrx"), bad));
         EXPECT_FALSE(reader->read()) << bad.constData();
-        EXPECT_EQ(Tunnelry::inputPath(), scratch("a.png"));
-        EXPECT_EQ(Tunnelry::outputPath(), scratch("b.png"));
+        EXPECT_EQ(Tunnelry::inputPath(), scratchPath("a.png"));
+        EXPECT_EQ(Tunnelry::outputPath(), scratchPath("b.png"));
         EXPECT_TRUE(reader->element("imageIn").isNull());
     }
 }
 
 TEST(ControlFile, AMissingFileThrowsItsText)
 {
-    const QString path = scratch("missing.okrx");
+    const QString path = scratchPath("missing.okrx");
     try {
         Tunnelry::create(path)->read();
         ADD_FAILURE() << "no exception";
@@ -140,9 +133,9 @@ protected:
             for (int x = 0; x < m_image.width(); ++x)
                 line[x] = qRgba(qRed(line[x]), qGreen(line[x]), qBlue(line[x]), 1 + x * 254 / (m_image.width() - 1));
         }
-        ASSERT_TRUE(QDir().mkpath(scratch("job")));
-        ASSERT_TRUE(m_image.save(scratch("job/in.png"), "PNG"));
-        m_control = writeFile(scratch("job/control.xml"),
+        ASSERT_TRUE(QDir().mkpath(scratchPath("job")));
+        ASSERT_TRUE(m_image.save(scratchPath("job/in.png"), "PNG"));
+        m_control = writeFile(scratchPath("job/control.xml"),
                               "<?xml version='1.0'?><tunnel><image id='imageIn' src='in.png'/>"
                               "<image id='imageOut' src='out.png'/></tunnel>");
     }
@@ -161,12 +154,12 @@ TEST_F(ControlFileLaunch, AppliedRunWritesTheOutputPngAlphaIncluded)
     });
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
     EXPECT_EQ(size, m_image.size());
-    const QImage out(scratch("job/out.png"));
+    const QImage out(scratchPath("job/out.png"));
     ASSERT_FALSE(out.isNull());
     EXPECT_TRUE(out.hasAlphaChannel());
     EXPECT_EQ(out.convertToFormat(QImage::Format_ARGB32), m_image);
     // Written through a temporary file, which is gone.
-    EXPECT_EQ(QDir(scratch("job")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+    EXPECT_EQ(QDir(scratchPath("job")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               (QStringList{"control.xml", "in.png", "out.png"}));
 }
 
@@ -180,7 +173,7 @@ TEST_F(ControlFileLaunch, TheCutOutWrittenIntoTheOutputImageArrives)
                 view.data[y * view.bytesPerLine + x * 4 + 3] = 0;
     });
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
-    const QImage out = QImage(scratch("job/out.png")).convertToFormat(QImage::Format_ARGB32);
+    const QImage out = QImage(scratchPath("job/out.png")).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(out.size(), m_image.size());
     EXPECT_EQ(qAlpha(out.pixel(0, 5)), 0);
     EXPECT_EQ(qAlpha(out.pixel(m_image.width() - 1, 5)), 255);
@@ -190,14 +183,14 @@ TEST_F(ControlFileLaunch, DiscardedRunWritesNoOutput)
 {
     onStart([](KsApp&) {}, HandBackDiscarded);
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
-    EXPECT_FALSE(QFile::exists(scratch("job/out.png")));
+    EXPECT_FALSE(QFile::exists(scratchPath("job/out.png")));
 }
 
 TEST_F(ControlFileLaunch, AMissingControlFileEndsWithTwelve)
 {
     bool started = false;
     onStart([&](KsApp&) { started = true; });
-    const QString missing = scratch("job/none.xml");
+    const QString missing = scratchPath("job/none.xml");
     EXPECT_EQ(runMain({"p", "--xmltn", local(missing)}), 12);
     EXPECT_FALSE(started);
     EXPECT_TRUE(runLogHas(QStringLiteral("Unable to open XML control file: ") + missing));
@@ -210,9 +203,9 @@ TEST_F(ControlFileLaunch, AMalformedControlFileOrAMissingImageEndsWithTwelve)
     writeFile(m_control, "<tunnel><image id='imageIn' src='gone.png'/><image id='imageOut' src='out.png'/></tunnel>");
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 12);
     // Not a PNG.
-    writeFile(scratch("job/in.png"), "not a picture");
+    writeFile(scratchPath("job/in.png"), "not a picture");
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 12);
-    EXPECT_FALSE(QFile::exists(scratch("job/out.png")));
+    EXPECT_FALSE(QFile::exists(scratchPath("job/out.png")));
 }
 
 TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsLoggedNotFatal)
@@ -220,20 +213,20 @@ TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsLoggedNotFatal)
     writeFile(m_control, "<tunnel><image id='imageIn' src='in.png'/></tunnel>");
     onStart([](KsApp&) {});
     EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
-    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + scratch("job") + "/"));
+    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + scratchPath("job") + "/"));
 }
 
 TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
 {
     testsupport::ScriptedPrompt prompt;
-    const QString missing = scratch("x.OKRX");
+    const QString missing = scratchPath("x.OKRX");
     bool handled = false;
     QString readPath;
     KsApp::setStartUpHook([&](QWidget* window) {
         QFileOpenEvent event(missing);
         handled = QCoreApplication::sendEvent(KsApp::instance()->application(), &event);
         // A readable one is taken quietly.
-        const QString good = writeFile(scratch("ok.okrx"), "<j><i id='imageIn' src='e.png'/></j>");
+        const QString good = writeFile(scratchPath("ok.okrx"), "<j><i id='imageIn' src='e.png'/></j>");
         QFileOpenEvent second(good);
         QCoreApplication::sendEvent(KsApp::instance()->application(), &second);
         readPath = Tunnelry::inputPath();
@@ -246,7 +239,7 @@ TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
     EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
     EXPECT_TRUE(prompt.messages()[0].text.contains(QStringLiteral("Unable to open XML control file: ") + missing));
     EXPECT_TRUE(runLogHas(QStringLiteral("Unable to open XML control file: ") + missing));
-    EXPECT_EQ(readPath, scratch("e.png"));
+    EXPECT_EQ(readPath, scratchPath("e.png"));
 }
 
 // --- the edit in place ----------------------------------------------------------------------
@@ -255,10 +248,10 @@ class EditInPlace : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_path = scratch("photo.png");
+        m_path = scratchPath("photo.png");
         ASSERT_TRUE(QFile::copy(testData("chelsea.png"), m_path));
         QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
-        m_before = readFile(m_path);
+        m_before = fileBytes(m_path);
     }
     void TearDown() override { KsApp::setStartUpHook(nullptr); }
 
@@ -285,7 +278,7 @@ TEST_F(EditInPlace, DiscardLeavesTheFileByteIdentical)
     for (HandBackStatus status : {HandBackDiscarded, HandBackNothing}) {
         onStart(writeAlpha, status);
         EXPECT_EQ(runMain({"p", "--aperture", local(m_path)}), 0);
-        EXPECT_EQ(readFile(m_path), m_before);
+        EXPECT_EQ(fileBytes(m_path), m_before);
     }
 }
 
@@ -307,7 +300,7 @@ TEST_F(EditInPlace, ApplyRewritesTheFileWithTheOutputAlpha)
     const std::vector<std::uint16_t> original = pixels16(m_path, width, height);
     onStart(writeAlpha);
     EXPECT_EQ(runMain({"p", "--aperture", local(m_path)}), 0);
-    EXPECT_NE(readFile(m_path), m_before);
+    EXPECT_NE(fileBytes(m_path), m_before);
 
     int savedWidth = 0;
     int savedHeight = 0;
@@ -329,12 +322,12 @@ TEST_F(EditInPlace, ApplyRewritesTheFileWithTheOutputAlpha)
 TEST_F(EditInPlace, AnUnreadableFileGivesNoImageAndWritesNothing)
 {
     testsupport::ScriptedPrompt prompt;
-    const QString path = writeFile(scratch("broken.png"), "not a picture");
+    const QString path = writeFile(scratchPath("broken.png"), "not a picture");
     bool noImage = false;
     onStart([&](KsApp& app) { noImage = !app.sourceImage() && !app.outputImage(); });
     EXPECT_EQ(runMain({"p", "--aperture", local(path)}), 0);
     EXPECT_TRUE(noImage);
-    EXPECT_EQ(readFile(path), QByteArray("not a picture"));
+    EXPECT_EQ(fileBytes(path), QByteArray("not a picture"));
     EXPECT_EQ(prompt.messages().size(), 1);
     EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: no image was opened, nothing written")));
 }

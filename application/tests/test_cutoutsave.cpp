@@ -40,14 +40,6 @@ FileHandler* handler()
     return FileHandler::instance();
 }
 
-QAction* action(const QString& text)
-{
-    for (QAction* candidate : mainWindow()->actions())
-        if (candidate->text() == text)
-            return candidate;
-    return nullptr;
-}
-
 QStringList texts(const ScriptedPrompt& prompt)
 {
     QStringList list;
@@ -96,7 +88,7 @@ TEST_F(CutoutSaveTest, TheTiffFilterWritesTiffWithStraightAlpha)
     double deleted = -1;
     run([&] {
         prompt.answerFileName(typed, kTiffFilter);
-        action(QStringLiteral("Save &As..."))->trigger();
+        windowAction(QStringLiteral("Save &As..."))->trigger();
         saved = QFileInfo::exists(typed + QStringLiteral(".tif"));
         path = handler()->cutoutPath();
         format = handler()->cutoutFormat();
@@ -217,7 +209,7 @@ TEST_F(CutoutSaveTest, SaveWritesAgainWithoutADialogUntilAnotherImageOpens)
     bool rewritten = false;
     bool askedAfterOpen = false;
     run([&] {
-        QAction* save = action(QStringLiteral("&Save"));
+        QAction* save = windowAction(QStringLiteral("&Save"));
         ASSERT_TRUE(save);
         prompt.answerFileName(path, kPngFilter);
         save->trigger();
@@ -308,8 +300,8 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
     run(
         [&] {
             prompt.answerFileName(scratchPath(QStringLiteral("saved.png")), kPngFilter);
-            ASSERT_TRUE(action(QStringLiteral("&Save")));
-            action(QStringLiteral("&Save"))->trigger();
+            ASSERT_TRUE(windowAction(QStringLiteral("&Save")));
+            windowAction(QStringLiteral("&Save"))->trigger();
             stamp = handler()->cutoutSavedStamp();
             counter = worker()->changeCounter();
             closesQuietly = mainWindow()->okToClose(QStringLiteral("Unsaved changes")) && prompt.messages().isEmpty();
@@ -319,7 +311,7 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
             EXPECT_FALSE(mainWindow()->okToClose(QStringLiteral("Unsaved changes")));
             messagesAfterStroke = prompt.messages().size();
             // Saved again: the window's own close asks nothing.
-            action(QStringLiteral("&Save"))->trigger();
+            windowAction(QStringLiteral("&Save"))->trigger();
         },
         false);
     EXPECT_EQ(stamp, counter);

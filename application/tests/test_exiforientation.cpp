@@ -5,6 +5,7 @@
 #include "JpegExifReader.h"
 
 #include "ExifBlock.h"
+#include "ScratchFiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -20,12 +21,9 @@
 using testsupport::ExifBlock;
 using testsupport::spliceAfterSoi;
 
-namespace {
+using testsupport::scratchPath;
 
-QString scratchPath(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
-}
+namespace {
 
 QByteArray smallJpeg()
 {

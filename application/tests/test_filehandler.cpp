@@ -25,6 +25,7 @@
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
+#include "ScratchFiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -43,9 +44,11 @@
 
 using testsupport::chelseaPath;
 using testsupport::closeSoon;
+using testsupport::keepStroke;
 using testsupport::engineIdle;
 using testsupport::HoldCommand;
 using testsupport::mainWindow;
+using testsupport::windowAction;
 using testsupport::openPhoto;
 using testsupport::runEmptyTunnel;
 using testsupport::runMain;
@@ -53,40 +56,23 @@ using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
 using testsupport::worker;
 
+using testsupport::fileBytes;
+using testsupport::scratchPath;
+using testsupport::writeScratchFile;
+
 namespace {
-
-QString scratch(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
-}
-
-QString writeFile(const QString& name, const QByteArray& bytes)
-{
-    const QString path = scratch(name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A copy of the photograph under another name (the PNG reader does not go by the suffix).
 QString photoCopy(const QString& name)
 {
-    return writeFile(name, readFile(chelseaPath));
+    return writeScratchFile(name, fileBytes(chelseaPath));
 }
 
 // The fruit photograph, stored sideways with an EXIF orientation of 6.
 QString turnedFruits()
 {
-    return writeFile(QStringLiteral("photos/fruits6.jpg"),
-                     testsupport::spliceAfterSoi(readFile(QStringLiteral(KESTRINE_TEST_DATA "/fruits.jpg")),
+    return writeScratchFile(QStringLiteral("photos/fruits6.jpg"),
+                     testsupport::spliceAfterSoi(fileBytes(QStringLiteral(KESTRINE_TEST_DATA "/fruits.jpg")),
                                                  testsupport::ExifBlock::orientationApp1(6)));
 }
 
@@ -116,15 +102,6 @@ QString documentFile()
     return source ? source->fileName() : QString();
 }
 
-// The window's action with the menu text.
-QAction* action(const QString& text)
-{
-    for (QAction* candidate : mainWindow()->actions())
-        if (candidate->text() == text)
-            return candidate;
-    return nullptr;
-}
-
 // Counts the model's announcements of a new or closed image.
 class ImageChanges {
 public:
@@ -140,16 +117,6 @@ private:
     QMetaObject::Connection m_connection;
     int m_count = 0;
 };
-
-// A Keep stroke: work that a discard would lose.
-void keepStroke()
-{
-    Brushing brushing(QColor(Qt::green));
-    brushing.startStroke(QPointF(100, 100), 9);
-    brushing.addSegment(QPointF(160, 120), 9);
-    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, 1, 2, 0, 0));
-    engineIdle();
-}
 
 // The expected filter of the Open dialog.
 QString imageFilter()
@@ -280,7 +247,7 @@ TEST_F(FileHandlerTest, APhotoOnTheCommandLineOpensUprightAsTheDocument)
     EXPECT_TRUE(projectPath.isEmpty());
     EXPECT_EQ(tab, int(ImageView::Workspace));
     EXPECT_EQ(recentFilesStored().value(0), canonical(photo));
-    EXPECT_EQ(setting("FileHandling/LastImageDir"), scratch(QStringLiteral("photos")));
+    EXPECT_EQ(setting("FileHandling/LastImageDir"), scratchPath(QStringLiteral("photos")));
 }
 
 // The engine's progress takes the status bar over at once, so the messages are watched as they
@@ -330,13 +297,13 @@ TEST_F(FileHandlerTest, OnlyTheExactProjectSuffixLoadsAProject)
     QString opened;
     runWithPhoto([&] {
         ProjectSpy spy(mainWindow());
-        spy.loadFile(scratch(QStringLiteral("work.okrp")));
+        spy.loadFile(scratchPath(QStringLiteral("work.okrp")));
         spy.loadFile(upper);
         engineIdle();
         projects = spy.projects;
         opened = documentFile();
     });
-    EXPECT_EQ(projects, QStringList{scratch(QStringLiteral("work.okrp"))});
+    EXPECT_EQ(projects, QStringList{scratchPath(QStringLiteral("work.okrp"))});
     EXPECT_EQ(opened, upper);
 }
 
@@ -346,7 +313,7 @@ TEST_F(FileHandlerTest, AProjectPathNamingNoProjectIsRefused)
     bool loaded = true;
     const KsSourceImage* before = nullptr;
     const KsSourceImage* after = nullptr;
-    const QString project = writeFile(QStringLiteral("work.okrp"), "not a project");
+    const QString project = writeScratchFile(QStringLiteral("work.okrp"), "not a project");
     runWithPhoto([&] {
         before = GmModel::instance()->source();
         handler()->loadFile(project);
@@ -474,9 +441,9 @@ TEST_F(FileHandlerTest, AnotherCommandRunningDoesNotRefuse)
 TEST_F(FileHandlerTest, TheOpenDialogAsksInTheLastFolderForImages)
 {
     ScriptedPrompt prompt;
-    const QString folder = scratch(QStringLiteral("pictures"));
+    const QString folder = scratchPath(QStringLiteral("pictures"));
     runWithPhoto([&] {
-        QAction* open = action(QStringLiteral("&Open..."));
+        QAction* open = windowAction(QStringLiteral("&Open..."));
         ASSERT_TRUE(open);
         prompt.cancelFileName();
         open->trigger();
@@ -504,14 +471,14 @@ TEST_F(FileHandlerTest, OpenInstallsTheChosenFileInTheWorkspaceTab)
         mainWindow()->imageView()->sourceAction()->trigger();
         ASSERT_EQ(mainWindow()->imageView()->currentViewTab(), ImageView::Source);
         prompt.answerFileName(png);
-        action(QStringLiteral("&Open..."))->trigger();
+        windowAction(QStringLiteral("&Open..."))->trigger();
         engineIdle();
         opened = documentFile();
         tab = mainWindow()->imageView()->currentViewTab();
     });
     EXPECT_EQ(opened, png);
     EXPECT_EQ(tab, int(ImageView::Workspace));
-    EXPECT_EQ(setting("FileHandling/LastImageDir"), scratch(QStringLiteral("chosen")));
+    EXPECT_EQ(setting("FileHandling/LastImageDir"), scratchPath(QStringLiteral("chosen")));
     EXPECT_EQ(recentFilesStored().value(0), canonical(png));
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
@@ -519,7 +486,7 @@ TEST_F(FileHandlerTest, OpenInstallsTheChosenFileInTheWorkspaceTab)
 TEST_F(FileHandlerTest, AskingForAnImageStoresItsFolderAtOnceOpenDoesNot)
 {
     ScriptedPrompt prompt;
-    const QString bad = writeFile(QStringLiteral("broken/bad.png"), "not a picture");
+    const QString bad = writeScratchFile(QStringLiteral("broken/bad.png"), "not a picture");
     QString asked;
     QString folderAfterAsk;
     QString folderAfterOpen;
@@ -527,26 +494,26 @@ TEST_F(FileHandlerTest, AskingForAnImageStoresItsFolderAtOnceOpenDoesNot)
     const KsSourceImage* after = nullptr;
     int changes = -1;
     runWithPhoto([&] {
-        prompt.answerFileName(scratch(QStringLiteral("asked/never.png")));
+        prompt.answerFileName(scratchPath(QStringLiteral("asked/never.png")));
         asked = handler()->askImageFilename();
         folderAfterAsk = setting("FileHandling/LastImageDir");
-        QSettings().setValue(QStringLiteral("FileHandling/LastImageDir"), scratch(QStringLiteral("kept")));
+        QSettings().setValue(QStringLiteral("FileHandling/LastImageDir"), scratchPath(QStringLiteral("kept")));
 
         before = GmModel::instance()->source();
         ImageChanges imageChanges;
         prompt.answerFileName(bad);
-        action(QStringLiteral("&Open..."))->trigger();
+        windowAction(QStringLiteral("&Open..."))->trigger();
         folderAfterOpen = setting("FileHandling/LastImageDir");
         after = GmModel::instance()->source();
         changes = imageChanges.count();
     });
-    EXPECT_EQ(asked, scratch(QStringLiteral("asked/never.png")));
-    EXPECT_EQ(folderAfterAsk, scratch(QStringLiteral("asked")));
+    EXPECT_EQ(asked, scratchPath(QStringLiteral("asked/never.png")));
+    EXPECT_EQ(folderAfterAsk, scratchPath(QStringLiteral("asked")));
     ASSERT_EQ(prompt.fileRequests().size(), 2);
     EXPECT_EQ(prompt.fileRequests()[0].caption, QStringLiteral("Open"));
     EXPECT_EQ(prompt.fileRequests()[0].filter, imageFilter());
     // The unreadable file was reported by the reader and left the document as it was.
-    EXPECT_EQ(folderAfterOpen, scratch(QStringLiteral("kept")));
+    EXPECT_EQ(folderAfterOpen, scratchPath(QStringLiteral("kept")));
     EXPECT_EQ(after, before);
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(prompt.messages().size(), 1);
@@ -565,13 +532,13 @@ TEST_F(FileHandlerTest, CancellingTheDialogOrTheDiscardCheckChangesNothing)
         before = GmModel::instance()->source();
         ImageChanges imageChanges;
         prompt.cancelFileName();
-        action(QStringLiteral("&Open..."))->trigger();
+        windowAction(QStringLiteral("&Open..."))->trigger();
         requestsAfterDialogCancel = prompt.fileRequests().size();
 
         keepStroke();
         prompt.answer(QMessageBox::Cancel);
         prompt.answerFileName(png);
-        action(QStringLiteral("&Open..."))->trigger();
+        windowAction(QStringLiteral("&Open..."))->trigger();
         after = GmModel::instance()->source();
         changes = imageChanges.count();
         // Let the window go without asking again.
@@ -593,7 +560,7 @@ TEST_F(FileHandlerTest, CloseAsksThenClosesTheImage)
     bool keptAfterCancel = false;
     bool closed = false;
     runWithPhoto([&] {
-        QAction* close = action(QStringLiteral("&Close"));
+        QAction* close = windowAction(QStringLiteral("&Close"));
         ASSERT_TRUE(close);
         keepStroke();
         prompt.answer(QMessageBox::Cancel);
@@ -647,7 +614,7 @@ TEST_F(FileHandlerTest, ARecentEntryAsksBeforeDroppingUnsavedWork)
 TEST_F(FileHandlerTest, ARecentProjectAsksBeforeLoading)
 {
     ScriptedPrompt prompt;
-    const QString project = writeFile(QStringLiteral("recent.okrp"), "project");
+    const QString project = writeScratchFile(QStringLiteral("recent.okrp"), "project");
     QStringList afterCancel{QStringLiteral("unset")};
     QStringList afterDiscard;
     runWithPhoto([&] {

@@ -56,6 +56,7 @@
 #include <vector>
 
 using testsupport::closeSoon;
+using testsupport::keepStroke;
 using testsupport::engineIdle;
 using testsupport::mainWindow;
 using testsupport::openHandedOverImage;
@@ -81,16 +82,6 @@ bool progressIdle()
 {
     const QProgressBar* bar = mainWindow()->progressBar();
     return bar->value() == 0 && !bar->isTextVisible() && bar->toolTip().isEmpty() && statusMessage().isEmpty();
-}
-
-// A Keep stroke across the image, without any analysis.
-void keepStroke()
-{
-    Brushing brushing(QColor(Qt::green));
-    brushing.startStroke(QPointF(100, 100), 9);
-    brushing.addSegment(QPointF(160, 120), 9);
-    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, 1, 2, 0, 0));
-    engineIdle();
 }
 
 void sendKey(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,

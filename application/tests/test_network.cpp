@@ -11,6 +11,7 @@
 #include "RunLog.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
+#include "ScratchFiles.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -33,6 +34,8 @@ using testsupport::runLogHas;
 using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
 
+using testsupport::scratchPath;
+
 namespace {
 
 const QString newsPath = QStringLiteral("/news.htm");
@@ -43,16 +46,11 @@ void settle(int milliseconds = 300)
     waitUntil([] { return false; }, milliseconds);
 }
 
-QString scratchFile(const QString& name)
-{
-    return QDir(qEnvironmentVariable("KESTRINE_TEST_SCRATCH")).filePath(name);
-}
-
 QUrl localPng(const QString& name, int width, int height, QColor colour = Qt::red)
 {
     QImage image(width, height, QImage::Format_ARGB32);
     image.fill(colour);
-    const QString path = scratchFile(name);
+    const QString path = scratchPath(name);
     image.save(path, "PNG");
     return QUrl::fromLocalFile(path);
 }

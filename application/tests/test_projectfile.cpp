@@ -41,14 +41,6 @@ FileHandler* handler()
     return FileHandler::instance();
 }
 
-QAction* action(const QString& text)
-{
-    for (QAction* candidate : mainWindow()->actions())
-        if (candidate->text() == text)
-            return candidate;
-    return nullptr;
-}
-
 QString canonical(const QString& path)
 {
     return QDir::toNativeSeparators(QFileInfo(path).canonicalFilePath());
@@ -180,9 +172,9 @@ TEST_F(ProjectFileTest, AProjectHoldsTheContainerAndLoadsBackTheDocument)
             pixels = pixelBytes(GmModel::instance()->source());
             statuses = statusBytes();
             patches = patchBounds();
-            ASSERT_TRUE(action(QStringLiteral("Sa&ve Project As...")));
+            ASSERT_TRUE(windowAction(QStringLiteral("Sa&ve Project As...")));
             prompt.answerFileName(scratchPath(QStringLiteral("cut")));
-            action(QStringLiteral("Sa&ve Project As..."))->trigger();
+            windowAction(QStringLiteral("Sa&ve Project As..."))->trigger();
             pathAfterSave = handler()->projectPath();
 
             // Something else is open before the project comes back.
@@ -249,12 +241,12 @@ TEST_F(ProjectFileTest, SaveProjectWritesToTheProjectWithoutADialog)
     QByteArray second;
     int requests = -1;
     run([&] {
-        ASSERT_TRUE(action(QStringLiteral("Save &Project")));
+        ASSERT_TRUE(windowAction(QStringLiteral("Save &Project")));
         prompt.answerFileName(scratchPath(QStringLiteral("cut")));
-        action(QStringLiteral("Save &Project"))->trigger();
+        windowAction(QStringLiteral("Save &Project"))->trigger();
         first = fileBytes(scratchPath(QStringLiteral("cut.okrp")));
         changeMarks();
-        action(QStringLiteral("Save &Project"))->trigger();
+        windowAction(QStringLiteral("Save &Project"))->trigger();
         second = fileBytes(scratchPath(QStringLiteral("cut.okrp")));
         requests = prompt.fileRequests().size();
     });
@@ -296,7 +288,7 @@ TEST_P(RefusedProjectTest, IsReportedAndLeavesTheDocument)
         const QMetaObject::Connection counting = QObject::connect(
             GmModel::instance(), &GmModel::tellImageChanged, [&changes](const KsSourceImage*) { ++changes; });
         prompt.answerFileName(bad);
-        action(QStringLiteral("&Load Project..."))->trigger();
+        windowAction(QStringLiteral("&Load Project..."))->trigger();
         loaded = handler()->projectPath() == bad;
         engineIdle();
         QObject::disconnect(counting);
@@ -380,7 +372,7 @@ TEST_F(ProjectFileTest, RevertReadsTheProjectAgainAfterAsking)
     QStringList recentBefore;
     QStringList recentAfter;
     run([&] {
-        QAction* revert = action(QStringLiteral("Rever&t Project"));
+        QAction* revert = windowAction(QStringLiteral("Rever&t Project"));
         ASSERT_TRUE(revert);
         enabledWithout = revert->isEnabled();
         const QByteArray before = statusBytes();
@@ -430,10 +422,10 @@ TEST_F(ProjectFileTest, LoadProjectAsksFirstThenOpensTheDialogInTheLastFolder)
         QSettings().setValue(QStringLiteral("FileHandling/LastImageDir"), folder);
         changeMarks();
         prompt.answer(QMessageBox::Cancel);
-        action(QStringLiteral("&Load Project..."))->trigger();
+        windowAction(QStringLiteral("&Load Project..."))->trigger();
         prompt.answer(QMessageBox::Discard);
         prompt.cancelFileName();
-        action(QStringLiteral("&Load Project..."))->trigger();
+        windowAction(QStringLiteral("&Load Project..."))->trigger();
     });
     ASSERT_EQ(prompt.messages().size(), 2);
     EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Unsaved changes"));

@@ -2,6 +2,7 @@
 // stored in the settings and announced on every change, never for a file that is missing.
 
 #include "FileHandler.h"
+#include "ScratchFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +15,9 @@
 
 #include <unistd.h>
 
-namespace {
+using testsupport::scratchPath;
 
-QString scratchPath(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
-}
+namespace {
 
 // An existing file in the scratch folder; its canonical path is what the lists hold.
 QString makeFile(const QString& name)

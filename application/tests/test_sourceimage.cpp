@@ -8,6 +8,7 @@
 #include "ExifBlock.h"
 #include "LogCapture.h"
 #include "ScriptedPrompt.h"
+#include "ScratchFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,31 +26,15 @@
 using testsupport::LogCapture;
 using testsupport::ScriptedPrompt;
 
+using testsupport::fileBytes;
+using testsupport::scratchPath;
+using testsupport::writeScratchFile;
+
 namespace {
 
 QString dataFile(const char* name)
 {
     return QStringLiteral(KESTRINE_TEST_DATA "/") + QLatin1String(name);
-}
-
-QString scratchPath(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
-}
-
-QString writeFile(const QString& name, const QByteArray& bytes)
-{
-    const QString path = scratchPath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Pixel values compared as straight ARGB, whatever the formats.
@@ -122,8 +107,8 @@ TEST(SourceImageFile, JpegLoadsThroughQtAndIsTurnedUpright)
     EXPECT_EQ(plain.qImage().size(), QSize(512, 480));
     EXPECT_EQ(plain.qImage().format(), QImage::Format_ARGB32);
 
-    const QString turnedPath = writeFile(QStringLiteral("fruits6.jpg"),
-                                         testsupport::spliceAfterSoi(readFile(dataFile("fruits.jpg")),
+    const QString turnedPath = writeScratchFile(QStringLiteral("fruits6.jpg"),
+                                         testsupport::spliceAfterSoi(fileBytes(dataFile("fruits.jpg")),
                                                                      testsupport::ExifBlock::orientationApp1(6)));
     KsSourceImage turned(turnedPath);
     ASSERT_TRUE(turned.isValid());
@@ -136,9 +121,9 @@ TEST(SourceImageFile, JpegLoadsThroughQtAndIsTurnedUpright)
 
 TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
 {
-    const QByteArray png = readFile(dataFile("chelsea.png"));
-    const QString truncated = writeFile(QStringLiteral("truncated.png"), png.left(png.size() / 2));
-    const QString text = writeFile(QStringLiteral("notes.png"), QByteArray("just some words\n"));
+    const QByteArray png = fileBytes(dataFile("chelsea.png"));
+    const QString truncated = writeScratchFile(QStringLiteral("truncated.png"), png.left(png.size() / 2));
+    const QString text = writeScratchFile(QStringLiteral("notes.png"), QByteArray("just some words\n"));
     const QString missing = scratchPath(QStringLiteral("absent.tif"));
     for (const QString& path : {truncated, text, missing}) {
         ScriptedPrompt prompt;
@@ -164,7 +149,7 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
     // A PNG header announcing 100000 x 100000 pixels, then empty image data.
     QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a00806000000a8520bc8");
     png.append(QByteArray::fromHex("000000004944415435af061e0000000049454e44ae426082"));
-    const QString path = writeFile(QStringLiteral("huge.png"), png);
+    const QString path = writeScratchFile(QStringLiteral("huge.png"), png);
     ScriptedPrompt prompt;
     KsSourceImage image(path);
     EXPECT_FALSE(image.isValid());
@@ -488,7 +473,7 @@ TEST(SourceImageSave, FailedSaveLeavesNoFileAndKeepsTheOldOne)
     const QString folder = scratchPath(QStringLiteral("replace"));
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString target = folder + QStringLiteral("/photo.png");
-    writeFile(QStringLiteral("replace/photo.png"), QByteArray("old contents"));
+    writeScratchFile(QStringLiteral("replace/photo.png"), QByteArray("old contents"));
     QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
     image.setFileName(target);
     ASSERT_TRUE(image.save());

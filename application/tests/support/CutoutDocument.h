@@ -11,6 +11,7 @@
 #include "SegmentationStuff.h"
 
 #include "MainWindowRun.h"
+#include "ScratchFiles.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -25,27 +26,6 @@
 #include <sys/resource.h>
 
 namespace testsupport {
-
-inline QString scratchPath(const QString& name)
-{
-    return QDir(QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH"))).filePath(name);
-}
-
-inline QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline QString writeScratchFile(const QString& name, const QByteArray& bytes)
-{
-    const QString path = scratchPath(name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
 
 // A stroke between two image points through the engine: Keep is kind 2, Delete kind 4. By
 // default it marks only unassigned pixels.

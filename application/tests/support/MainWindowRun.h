@@ -3,7 +3,9 @@
 // the photograph as the document, and the image-editor plug-in's hand-over of the photograph
 // through two memory files.
 
+#include "Brushing.h"
 #include "DravikThread.h"
+#include "DvCmdSelect.h"
 #include "GmModel.h"
 #include "KsApp.h"
 #include "KsMainWindow.h"
@@ -14,7 +16,10 @@
 
 #include "platform/shared_memory.h"
 
+#include <QAction>
+#include <QColor>
 #include <QImage>
+#include <QPointF>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -47,6 +52,25 @@ inline DravikThread* worker()
 inline bool engineIdle()
 {
     return waitUntil([] { return !worker()->isBusy() && worker()->isQueueEmpty(); }, 60000);
+}
+
+// The window's own action with the menu text; null when there is none.
+inline QAction* windowAction(const QString& text)
+{
+    for (QAction* candidate : mainWindow()->actions())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
+
+// A Keep stroke across the document, without any analysis: work that a discard would lose.
+inline void keepStroke()
+{
+    Brushing brushing(QColor(Qt::green));
+    brushing.startStroke(QPointF(100, 100), 9);
+    brushing.addSegment(QPointF(160, 120), 9);
+    worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, 1, 2, 0, 0));
+    engineIdle();
 }
 
 inline void closeSoon(QWidget* window)
