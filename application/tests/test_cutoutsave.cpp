@@ -56,23 +56,7 @@ protected:
     // watches the close check itself, the window then goes without asking.
     void run(const std::function<void()>& body, bool quietClose = true)
     {
-        KsApp::setStartUpHook([body, quietClose](QWidget* window) {
-            const bool ready = openPhoto() && cutOut();
-            EXPECT_TRUE(ready);
-            if (ready)
-                body();
-            engineIdle();
-            if (quietClose)
-                mainWindow()->setPromptOnDiscard(false);
-            // A close check that asks unexpectedly is answered Cancel: the case fails, not hangs.
-            QTimer::singleShot(30000, window, [window] {
-                ADD_FAILURE() << "the window did not close";
-                mainWindow()->setPromptOnDiscard(false);
-                window->close();
-            });
-            closeSoon(window);
-        });
-        runMain({"kestrine3"});
+        runOnCutOutDocument(body, quietClose);
     }
 };
 

@@ -32,6 +32,7 @@ using testsupport::flushDeferredDeletes;
 using testsupport::HttpResponder;
 using testsupport::runLogHas;
 using testsupport::ScriptedPrompt;
+using testsupport::waitDeleted;
 using testsupport::waitUntil;
 
 using testsupport::scratchPath;
@@ -53,16 +54,6 @@ QUrl localPng(const QString& name, int width, int height, QColor colour = Qt::re
     const QString path = scratchPath(name);
     image.save(path, "PNG");
     return QUrl::fromLocalFile(path);
-}
-
-HttpResponder::Answer page(const QByteArray& body, int status = 200, const QByteArray& reason = "OK")
-{
-    HttpResponder::Answer answer;
-    answer.status = status;
-    answer.reason = reason;
-    answer.contentType = "text/html";
-    answer.body = body;
-    return answer;
 }
 
 class NetworkTest : public ::testing::Test {
@@ -109,7 +100,7 @@ protected:
 TEST_F(NetworkTest, ASuppressedRequestSendsOnlyWhenForced)
 {
     QSettings().setValue("NewsSupressUntil", quint64(QDateTime::currentSecsSinceEpoch() + 86400));
-    m_server.answer(newsPath, page("<html>news</html>"));
+    m_server.answer(newsPath, HttpResponder::page("<html>news</html>"));
     HttpRequest request(m_server.url(newsPath), "News", true);
     request.kickOffTransfer();
     settle();
@@ -123,7 +114,7 @@ TEST_F(NetworkTest, ASuppressedRequestSendsOnlyWhenForced)
 
 TEST_F(NetworkTest, AKickWhileAReplyIsInFlightSendsNothing)
 {
-    HttpResponder::Answer slow = page("<html>news</html>");
+    HttpResponder::Answer slow = HttpResponder::page("<html>news</html>");
     slow.delay = 400;
     m_server.answer(newsPath, slow);
     HttpRequest request(m_server.url(newsPath), "News", true);
@@ -142,7 +133,7 @@ TEST_F(NetworkTest, AKickWhileAReplyIsInFlightSendsNothing)
 TEST_F(NetworkTest, AnAcceptedPageIsNotOfferedAgainUnlessForced)
 {
     const QByteArray first = "<!DOCTYPE x><html><p>Version 9 is out</p></html>\ntrailer 1";
-    m_server.answer(newsPath, page(first));
+    m_server.answer(newsPath, HttpResponder::page(first));
     HttpRequest request(m_server.url(newsPath), "News", true);
     Offers offers;
     listen(request, offers);
@@ -156,7 +147,7 @@ TEST_F(NetworkTest, AnAcceptedPageIsNotOfferedAgainUnlessForced)
     EXPECT_EQ(QSettings().value("NewsCache").toByteArray(), digest);
 
     // Only the text outside the markers differs: the same page.
-    m_server.answer(newsPath, page("preamble <html><p>Version 9 is out</p></html> trailer 2"));
+    m_server.answer(newsPath, HttpResponder::page("preamble <html><p>Version 9 is out</p></html> trailer 2"));
     request.kickOffTransfer();
     ASSERT_TRUE(finished(request, 2));
     EXPECT_EQ(offers.bodies.size(), 1);
@@ -166,7 +157,7 @@ TEST_F(NetworkTest, AnAcceptedPageIsNotOfferedAgainUnlessForced)
     ASSERT_EQ(offers.bodies.size(), 2);
     EXPECT_EQ(offers.forced.last(), true);
 
-    m_server.answer(newsPath, page("<html><p>Version 10 is out</p></html>"));
+    m_server.answer(newsPath, HttpResponder::page("<html><p>Version 10 is out</p></html>"));
     request.kickOffTransfer();
     ASSERT_TRUE(finished(request, 4));
     EXPECT_EQ(offers.bodies.size(), 3);
@@ -178,7 +169,7 @@ TEST_F(NetworkTest, ADeclinedPageIsOfferedAgainAndAPageWithoutItsEndAlways)
     Offers offers;
     offers.accept = false;
     listen(request, offers);
-    m_server.answer(newsPath, page("<html><p>news</p></html>"));
+    m_server.answer(newsPath, HttpResponder::page("<html><p>news</p></html>"));
     request.kickOffTransfer();
     ASSERT_TRUE(finished(request, 1));
     request.kickOffTransfer();
@@ -187,7 +178,7 @@ TEST_F(NetworkTest, ADeclinedPageIsOfferedAgainAndAPageWithoutItsEndAlways)
     EXPECT_FALSE(QSettings().contains("NewsCache"));
 
     offers.accept = true;
-    m_server.answer(newsPath, page("<html><p>cut short"));
+    m_server.answer(newsPath, HttpResponder::page("<html><p>cut short"));
     request.kickOffTransfer();
     ASSERT_TRUE(finished(request, 3));
     request.kickOffTransfer();
@@ -198,7 +189,7 @@ TEST_F(NetworkTest, ADeclinedPageIsOfferedAgainAndAPageWithoutItsEndAlways)
 
 TEST_F(NetworkTest, ANon200AnswerIsLoggedAndNotOffered)
 {
-    m_server.answer(newsPath, page("<html>gone</html>", 404, "Not Found"));
+    m_server.answer(newsPath, HttpResponder::page("<html>gone</html>", 404, "Not Found"));
     HttpRequest request(m_server.url(newsPath), "News", true);
     Offers offers;
     listen(request, offers);
@@ -228,7 +219,7 @@ TEST_F(NetworkTest, ADroppedConnectionIsLoggedAndTheNextKickSendsAgain)
     EXPECT_TRUE(offers.bodies.isEmpty());
     EXPECT_TRUE(runLogHas(QStringLiteral("Error getting URL: %1. ").arg(m_server.url(newsPath))));
 
-    m_server.answer(newsPath, page("<html>back</html>"));
+    m_server.answer(newsPath, HttpResponder::page("<html>back</html>"));
     request.kickOffTransfer();
     ASSERT_TRUE(finished(request, 2));
     EXPECT_EQ(offers.bodies.size(), 1);
@@ -256,15 +247,7 @@ struct GetterRun {
         QObject::connect(getter, &NetworkImageGetter::finished, getter, &QObject::deleteLater);
         getter->start();
     }
-    bool done()
-    {
-        return waitUntil(
-            [this] {
-                flushDeferredDeletes();
-                return getter.isNull();
-            },
-            10000);
-    }
+    bool done() { return waitDeleted(getter, 10000); }
 
     QPointer<NetworkImageGetter> getter;
     QList<NamedImage> images;
@@ -273,7 +256,7 @@ struct GetterRun {
 
 TEST_F(NetworkTest, AnHtmlHeaderEndsTheGetterWithoutAnImageRequest)
 {
-    m_server.answer("/page.htm", page("<html></html>"));
+    m_server.answer("/page.htm", HttpResponder::page("<html></html>"));
     GetterRun run(QUrl(m_server.url("/page.htm")));
     ASSERT_TRUE(run.done());
     EXPECT_EQ(m_server.requests(), QStringList{"HEAD /page.htm"});
@@ -363,15 +346,7 @@ struct ReceiverRun {
         QObject::connect(receiver, &ImageReceiver::finished, receiver, &QObject::deleteLater);
         receiver->start();
     }
-    bool done()
-    {
-        return waitUntil(
-            [this] {
-                flushDeferredDeletes();
-                return receiver.isNull();
-            },
-            10000);
-    }
+    bool done() { return waitDeleted(receiver, 10000); }
 
     QPointer<ImageReceiver> receiver;
     QList<NamedImage> handedOn;
@@ -468,7 +443,7 @@ TEST_F(NetworkTest, CancelHandsOnTheBestSoFarOnceAndTheReceiverOutlivesItsGetter
 TEST_F(NetworkTest, CancelWithNothingFoundWarnsOnlyOnce)
 {
     ScriptedPrompt prompt;
-    HttpResponder::Answer slow = page("<html></html>");
+    HttpResponder::Answer slow = HttpResponder::page("<html></html>");
     slow.delay = 300;
     m_server.answer("/page.htm", slow);
     QMimeData data;

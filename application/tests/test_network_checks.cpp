@@ -39,16 +39,6 @@ namespace {
 const QString updatePath = QStringLiteral("/current/ks_3.3.3.8-win.htm");
 const QString newsPath = QStringLiteral("/news/ks_3_latest_news.htm");
 
-HttpResponder::Answer page(const QByteArray& body, int status = 200, const QByteArray& reason = "OK")
-{
-    HttpResponder::Answer answer;
-    answer.status = status;
-    answer.reason = reason;
-    answer.contentType = "text/html";
-    answer.body = body;
-    return answer;
-}
-
 QByteArray distributor(bool news, bool updates)
 {
     return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Distributor id=\"\">\n  <HomePage enabled=\"1\"/>\n")
@@ -102,8 +92,8 @@ TEST_F(NetworkChecksTest, StartUpSendsOneGetPerCheckerAndAnUpToDateVersionShowsN
     ScriptedPrompt prompt;
     prompt.answer(QMessageBox::Cancel);
     start();
-    m_server->answer(updatePath, page("<html>uptodate</html>"));
-    m_server->answer(newsPath, page("<html>news</html>"));
+    m_server->answer(updatePath, HttpResponder::page("<html>uptodate</html>"));
+    m_server->answer(newsPath, HttpResponder::page("<html>news</html>"));
     ASSERT_NE(m_app->updateChecker(), nullptr);
     ASSERT_NE(m_app->newsChecker(), nullptr);
     EXPECT_EQ(m_app->updateChecker()->url(), m_server->url(updatePath));
@@ -131,7 +121,7 @@ TEST_F(NetworkChecksTest, WithUpdatesSwitchedOffThereIsNoUpdateChecker)
     start(distributor(true, false));
     EXPECT_EQ(m_app->updateChecker(), nullptr);
     ASSERT_NE(m_app->newsChecker(), nullptr);
-    m_server->answer(newsPath, page("<html>news</html>", 404, "Not Found"));
+    m_server->answer(newsPath, HttpResponder::page("<html>news</html>", 404, "Not Found"));
     m_app->runStartUpChecks();
     ASSERT_TRUE(idle(m_app->newsChecker(), 1));
     waitUntil([] { return false; }, 200);
@@ -153,7 +143,7 @@ TEST_F(NetworkChecksTest, AnOutOfDateVersionOffersTheDownloadAndRemindMeLaterWai
     ScriptedPrompt prompt;
     prompt.answer(QMessageBox::Cancel);
     start();
-    m_server->answer(updatePath, page("<html>notuptodate</html>"));
+    m_server->answer(updatePath, HttpResponder::page("<html>notuptodate</html>"));
     const qint64 before = QDateTime::currentSecsSinceEpoch();
     m_app->updateChecker()->kickOffTransfer();
     ASSERT_TRUE(idle(m_app->updateChecker(), 1));
@@ -184,7 +174,7 @@ TEST_F(NetworkChecksTest, ANewsPageAcceptedOpensTheBrowserAndIsNotOfferedTwice)
     prompt.answer(QMessageBox::Yes);
     start();
     UrlCatcher browser;
-    m_server->answer(newsPath, page("<html>news of the day</html>"));
+    m_server->answer(newsPath, HttpResponder::page("<html>news of the day</html>"));
     m_app->newsChecker()->kickOffTransfer();
     ASSERT_TRUE(idle(m_app->newsChecker(), 1));
     EXPECT_EQ(browser.urls(), QList<QUrl>{QUrl(m_server->url(newsPath))});
@@ -200,7 +190,7 @@ TEST_F(NetworkChecksTest, LatestNewsOpensThePageAndForcesACheckWithoutAPrompt)
     start();
     UrlCatcher browser;
     settings().setValue("NewsSupressUntil", quint64(QDateTime::currentSecsSinceEpoch() + 86400));
-    m_server->answer(newsPath, page("<html>news</html>"));
+    m_server->answer(newsPath, HttpResponder::page("<html>news</html>"));
     m_app->checkForNewsSlot();
     ASSERT_TRUE(idle(m_app->newsChecker(), 1));
     EXPECT_EQ(browser.urls(), QList<QUrl>{QUrl(m_server->url(newsPath))});
@@ -215,7 +205,7 @@ TEST_F(NetworkChecksTest, MissingNewsSaysSo)
     EXPECT_TRUE(m_app->newsAvailable());
     QSignalSpy availability(m_app.get(), &KsApp::newsAvailability);
     QSignalSpy codes(m_app->newsChecker(), &HttpRequest::httpStatusCode);
-    m_server->answer(newsPath, page("<html>gone</html>", 404, "Not Found"));
+    m_server->answer(newsPath, HttpResponder::page("<html>gone</html>", 404, "Not Found"));
     m_app->newsChecker()->kickOffTransfer();
     ASSERT_TRUE(idle(m_app->newsChecker(), 1));
     ASSERT_EQ(codes.size(), 1);

@@ -40,20 +40,7 @@ QString logText(const QString& tmp)
 // The program's main window: visible, of this process, titled with the product's name.
 qulonglong mainWindowOf(const testsupport::XvfbDisplay& display, qint64 pid)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 30000) {
-        QString found;
-        display.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                         QString::number(pid), QStringLiteral("--name"), QStringLiteral("^Kestrine 3")},
-                        &found);
-        bool ok = false;
-        const qulonglong window = found.section(QLatin1Char('\n'), 0, 0).toULongLong(&ok);
-        if (ok && window != 0)
-            return window;
-        QThread::msleep(100);
-    }
-    return 0;
+    return display.waitForWindow(pid, 30000, QStringLiteral("^Kestrine 3"));
 }
 
 } // namespace

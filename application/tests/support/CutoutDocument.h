@@ -7,6 +7,7 @@
 #include "DvCmdSelect.h"
 #include "GmModel.h"
 #include "GmStatusArray.h"
+#include "KsApp.h"
 #include "KsSourceImage.h"
 #include "SegmentationStuff.h"
 
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 namespace testsupport {
@@ -132,5 +134,28 @@ private:
     void (*m_oldHandler)(int) = nullptr;
     bool m_set = false;
 };
+
+// Runs the body on the started program once the photograph is cut out. Unless the case
+// watches the close check itself, the window then goes without asking.
+inline void runOnCutOutDocument(const std::function<void()>& body, bool quietClose = true)
+{
+    KsApp::setStartUpHook([body, quietClose](QWidget* window) {
+        const bool ready = openPhoto() && cutOut();
+        EXPECT_TRUE(ready);
+        if (ready)
+            body();
+        engineIdle();
+        if (quietClose)
+            mainWindow()->setPromptOnDiscard(false);
+        // A close check that asks unexpectedly is answered Cancel: the case fails, not hangs.
+        QTimer::singleShot(30000, window, [window] {
+            ADD_FAILURE() << "the window did not close";
+            mainWindow()->setPromptOnDiscard(false);
+            window->close();
+        });
+        closeSoon(window);
+    });
+    runMain({"kestrine3"});
+}
 
 } // namespace testsupport

@@ -34,6 +34,17 @@ public:
         qint64 announcedLength = -1;
     };
 
+    // An HTML page with the status.
+    static Answer page(const QByteArray& body, int status = 200, const QByteArray& reason = "OK")
+    {
+        Answer answer;
+        answer.status = status;
+        answer.reason = reason;
+        answer.contentType = "text/html";
+        answer.body = body;
+        return answer;
+    }
+
     // Listens on the port, or on any free one.
     explicit HttpResponder(quint16 port = 0);
     // A port free now, for an address that must be known before the responder can start

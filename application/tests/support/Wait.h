@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 
 namespace testsupport {
 
@@ -24,6 +25,18 @@ bool waitUntil(Condition condition, int milliseconds = 20000)
 inline void flushDeferredDeletes()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Waits until the object has deleted itself (through deleteLater, say).
+template <typename T>
+bool waitDeleted(const QPointer<T>& object, int milliseconds = 20000)
+{
+    return waitUntil(
+        [&object] {
+            flushDeferredDeletes();
+            return object.isNull();
+        },
+        milliseconds);
 }
 
 } // namespace testsupport

@@ -78,15 +78,17 @@ bool XvfbDisplay::xdotool(const QStringList& arguments, QString* output, int tim
     return true;
 }
 
-qulonglong XvfbDisplay::waitForWindow(qint64 pid, int timeoutMs) const
+qulonglong XvfbDisplay::waitForWindow(qint64 pid, int timeoutMs, const QString& titlePattern) const
 {
+    QStringList search{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                       QString::number(pid)};
+    if (!titlePattern.isEmpty())
+        search << QStringLiteral("--name") << titlePattern;
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
         QString found;
-        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                 QString::number(pid)},
-                &found);
+        xdotool(search, &found);
         bool ok = false;
         const qulonglong window = found.section(QLatin1Char('\n'), 0, 0).toULongLong(&ok);
         if (ok && window != 0)

@@ -34,8 +34,9 @@ public:
     // Runs xdotool on this display; false when it failed or took longer than the timeout.
     // The output, trimmed, goes to output when given.
     bool xdotool(const QStringList& arguments, QString* output = nullptr, int timeoutMs = 10000) const;
-    // The first visible window of the process, waiting for it up to the timeout; 0 when none.
-    qulonglong waitForWindow(qint64 pid, int timeoutMs = 20000) const;
+    // The first visible window of the process (whose title matches the pattern, when one is
+    // given), waiting for it up to the timeout; 0 when none.
+    qulonglong waitForWindow(qint64 pid, int timeoutMs = 20000, const QString& titlePattern = QString()) const;
     // Focuses the window and types the key sequence into it (XTEST, as a user would).
     bool sendKeys(qulonglong window, const QKeySequence& keys) const;
 
