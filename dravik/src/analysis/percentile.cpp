@@ -168,6 +168,22 @@ inline Lanes loadLanes(const unsigned char* p)
     return v;
 }
 
+// The envelopes' disk has nine runs; a fixed count lets the compiler unroll the slide.
+constexpr int diskRuns = 9;
+
+// One step of the histogram along a row, from a block's leaving and entering values (run i's
+// at i * laneCount); R is the run count when fixed, 0 when given at run time.
+template <int R>
+inline void slide(int* hist, const unsigned char* lefts, const unsigned char* rights, int runs)
+{
+    const int count = R > 0 ? R : runs;
+#pragma GCC unroll 16
+    for (int i = 0; i < count; ++i) {
+        --hist[lefts[i * laneCount]];
+        ++hist[rights[i * laneCount]];
+    }
+}
+
 template <typename S, int K, typename D>
 Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>& source,
                       const blitz::Array<int, 2>& window, const float (&percentiles)[K],
@@ -221,7 +237,10 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
     const int steps = int(offsets.above.size());
     const bool byRows = std::is_same_v<S, unsigned char> && s1 == 1 && steps <= 127;
     std::vector<int> aboveBins, aboveCounts;
+    std::vector<Lanes> leftValues, rightValues;  // a block's leaving and entering values by run
     if (byRows) {
+        leftValues.resize(std::size_t(runs));
+        rightValues.resize(std::size_t(runs));
         aboveBins.resize(std::size_t(K) * std::size_t(width));
         aboveCounts.resize(std::size_t(K) * std::size_t(width));
     }
@@ -268,8 +287,14 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
                         level[k][j] = static_cast<unsigned char>(bins[j]);
                     change[k] = Lanes{};
                 }
-                for (int i = 0; i < runs; ++i)
-                    moved |= (Lanes)(loadLanes(p + leaving[i]) != loadLanes(p + entering[i]));
+                for (int i = 0; i < runs; ++i) {
+                    const Lanes left = loadLanes(p + leaving[i]), right = loadLanes(p + entering[i]);
+                    leftValues[std::size_t(i)] = left;
+                    rightValues[std::size_t(i)] = right;
+                    moved |= (Lanes)(left != right);
+                }
+                const unsigned char* lefts = reinterpret_cast<const unsigned char*>(leftValues.data());
+                const unsigned char* rights = reinterpret_cast<const unsigned char*>(rightValues.data());
                 unsigned char slides[laneCount];
                 std::memcpy(slides, &moved, sizeof slides);
                 for (int i = 0; i < steps; ++i) {
@@ -285,11 +310,12 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
                 for (int j = 0; j < laneCount; ++j, d += d1, ++p) {
                     // Where every run's leaving and entering values are equal the histogram
                     // stays as it is.
-                    if (slides[j] != 0)
-                        for (int i = 0; i < runs; ++i) {
-                            --hist[p[leaving[i]]];
-                            ++hist[p[entering[i]]];
-                        }
+                    if (slides[j] != 0) {
+                        if (runs == diskRuns)
+                            slide<diskRuns>(hist, lefts + j, rights + j, runs);
+                        else
+                            slide<0>(hist, lefts + j, rights + j, runs);
+                    }
                     for (int k = 0; k < K; ++k) {
                         const std::size_t at = std::size_t(k) * std::size_t(width) + column + std::size_t(j);
                         cursors[k] = {aboveBins[at], aboveCounts[at] + changes[k][j]};
