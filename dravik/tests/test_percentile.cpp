@@ -167,6 +167,52 @@ TEST(PercentileFilter, DriverReflectsTheWindow)
     EXPECT_TRUE(blitz::all(shifted == photo(blitz::Range(0, 29), blitz::Range(0, 35)).reindex({2, -1})));
 }
 
+// Wide rows walk the filter a block of pixels at a time; noise makes each cursor jump far
+// from the pixel above, flat patches leave whole blocks unchanged, and the byte range's ends
+// test the comparisons at 0 and 255. A transposed copy reads the same windows through a
+// strided view, one pixel at a time, and must agree.
+TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
+{
+    Array2<unsigned char> source(blitz::Range(-3, 36), blitz::Range(5, 154));
+    std::mt19937 rng(11);
+    for (int x = -3; x <= 36; ++x)
+        for (int y = 5; y <= 154; ++y) {
+            const unsigned v = rng();
+            if (y < 40)
+                source(x, y) = static_cast<unsigned char>(v);          // noise
+            else if (y < 80)
+                source(x, y) = (v % 7 == 0) ? 255 : (v % 7 == 1 ? 0 : 254);  // the ends
+            else if (y < 120)
+                source(x, y) = static_cast<unsigned char>(x < 15 ? 90 : 91);  // flat
+            else
+                source(x, y) = static_cast<unsigned char>((x * 3 + y) % 256);  // ramps
+        }
+    for (const Window& w : {classification::diskWindow(9), raggedWindow()}) {
+        for (float p : {0.f, 0.16f, 0.5f, 1.f}) {
+            auto out = filled(source, (unsigned char)6);
+            const Rect r = classification::processOneChannelImageBody(out, source, w, 0, 255, p, nullptr, 0, 1);
+            expectMatches(source, w, r, p, [&](int x, int y) { return int(out(x, y)); }, 6);
+        }
+        Array2<BytePair> pairs(source.shape());
+        pairs.reindexSelf(source.base());
+        pairs = BytePair(6, 6);
+        const Rect r = classification::Rancour::processTwoChannelImage(pairs, source, w, 0, 255, 1.f / 6.f,
+                                                                        5.f / 6.f, nullptr, 0, 1);
+        expectMatches(source, w, r, 1.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[0]); }, 6);
+        expectMatches(source, w, r, 5.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[1]); }, 6);
+
+        // The same windows read through a view whose second index steps through storage rows.
+        Array2<unsigned char> stored(blitz::Range(5, 154), blitz::Range(-3, 36));
+        stored = source.transpose(1, 0);
+        const Array2<unsigned char> strided = stored.transpose(1, 0);
+        ASSERT_NE(strided.stride(1), 1);
+        auto direct = filled(source, (unsigned char)6), viaStride = filled(source, (unsigned char)6);
+        classification::processOneChannelImageBody(direct, source, w, 0, 255, 0.3f, nullptr, 0, 1);
+        classification::processOneChannelImageBody(viaStride, strided, w, 0, 255, 0.3f, nullptr, 0, 1);
+        EXPECT_TRUE(blitz::all(direct == viaStride));
+    }
+}
+
 TEST(PercentileFilter, SmallCasesByHand)
 {
     Array2<unsigned char> s(1, 4), out(1, 4);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -46,13 +48,18 @@ struct Cursor {
 // of a window row are listed left to right, so leaving[i] and entering[i] belong to one run.
 struct Offsets {
     std::vector<std::ptrdiff_t> all, leaving, entering;
+    // The same for a step down one row: what the window above held and this one does not,
+    // and what this one holds that the window above did not.
+    std::vector<std::ptrdiff_t> above, below;
 };
 
 Offsets windowOffsets(const blitz::Array<int, 2>& window, std::ptrdiff_t s0, std::ptrdiff_t s1)
 {
     Offsets o;
     const Rect d = domainOf(window);
-    const auto inside = [&](int r, int c) { return c >= d.y1 && c <= d.y2 && window(r, c) != 0; };
+    const auto inside = [&](int r, int c) {
+        return r >= d.x1 && r <= d.x2 && c >= d.y1 && c <= d.y2 && window(r, c) != 0;
+    };
     for (int r = d.x1; r <= d.x2; ++r)
         for (int c = d.y1; c <= d.y2; ++c) {
             if (window(r, c) == 0)
@@ -62,6 +69,10 @@ Offsets windowOffsets(const blitz::Array<int, 2>& window, std::ptrdiff_t s0, std
                 o.leaving.push_back(r * s0 + (c - 1) * s1);
             if (!inside(r, c + 1))
                 o.entering.push_back(r * s0 + c * s1);
+            if (!inside(r - 1, c))
+                o.above.push_back((r - 1) * s0 + c * s1);
+            if (!inside(r + 1, c))
+                o.below.push_back(r * s0 + c * s1);
         }
     return o;
 }
@@ -145,6 +156,34 @@ void medianOfNineFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2
     }
 }
 
+// Byte lanes for a block of neighbouring pixels; a plain vector type, so the compiler picks
+// the instructions the target has.
+constexpr int laneCount = 16;
+typedef unsigned char Lanes __attribute__((vector_size(laneCount)));
+
+inline Lanes loadLanes(const unsigned char* p)
+{
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The envelopes' disk has nine runs; a fixed count lets the compiler unroll the slide.
+constexpr int diskRuns = 9;
+
+// One step of the histogram along a row, from a block's leaving and entering values (run i's
+// at i * laneCount); R is the run count when fixed, 0 when given at run time.
+template <int R>
+inline void slide(int* hist, const unsigned char* lefts, const unsigned char* rights, int runs)
+{
+    const int count = R > 0 ? R : runs;
+#pragma GCC unroll 16
+    for (int i = 0; i < count; ++i) {
+        --hist[lefts[i * laneCount]];
+        ++hist[rights[i * laneCount]];
+    }
+}
+
 template <typename S, int K, typename D>
 Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>& source,
                       const blitz::Array<int, 2>& window, const float (&percentiles)[K],
@@ -193,11 +232,31 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
     const std::ptrdiff_t* entering = offsets.entering.data();
     const int runs = int(offsets.leaving.size());  // one leaving and one entering offset each
 
+    // Each cursor's bin and count per column, as the row above left them (byte rows only).
+    const int width = out.y2 - out.y1 + 1;
+    const int steps = int(offsets.above.size());
+    const bool byRows = std::is_same_v<S, unsigned char> && s1 == 1 && steps <= 127;
+    std::vector<int> aboveBins, aboveCounts;
+    std::vector<Lanes> leftValues, rightValues;  // a block's leaving and entering values by run
+    if (byRows) {
+        leftValues.resize(std::size_t(runs));
+        rightValues.resize(std::size_t(runs));
+        aboveBins.resize(std::size_t(K) * std::size_t(width));
+        aboveCounts.resize(std::size_t(K) * std::size_t(width));
+    }
+    const auto remember = [&](const Cursor (&c)[K], int y) {
+        if (byRows)
+            for (int k = 0; k < K; ++k) {
+                aboveBins[std::size_t(k) * std::size_t(width) + std::size_t(y - out.y1)] = c[k].bin;
+                aboveCounts[std::size_t(k) * std::size_t(width) + std::size_t(y - out.y1)] = c[k].atOrBelow;
+            }
+    };
+
     for (int x = out.x1; x <= out.x2; ++x) {
-        const S* p = &source(x, out.y1);
-        D* d = &destination(x, out.y1);
+        const S* row = &source(x, out.y1);
+        D* drow = &destination(x, out.y1);
         for (int i = 0; i < n; ++i)
-            ++hist[p[all[i]]];
+            ++hist[row[all[i]]];
         Cursor cursors[K];
         int values[K];
         for (int k = 0; k < K; ++k) {
@@ -205,11 +264,74 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
             moveCursor(cursors[k], hist, ranks[k].lower);
             values[k] = cursorValue(cursors[k], hist, ranks[k]);
         }
-        store(*d, values);
+        store(*drow, values);
+        remember(cursors, out.y1);
 
-        for (int y = out.y1 + 1; y <= out.y2; ++y) {
-            p += s1;
-            d += d1;
+        int y = out.y1 + 1;
+        if constexpr (std::is_same_v<S, unsigned char>) {
+            // Below the first row, each pixel's cursor starts where the pixel above ended:
+            // the count at or below that bin changes by the window's top and bottom edges,
+            // found for laneCount pixels at once with per-lane bins. That replaces the
+            // per-value cursor updates of the step along the row; the histogram still slides
+            // along the row for the cursor's walk, and a walk from any bin with its true
+            // count ends where the step-by-step cursor would, so the results are the same.
+            const std::ptrdiff_t* above = offsets.above.data();
+            const std::ptrdiff_t* below = offsets.below.data();
+            for (; byRows && x > out.x1 && y + laneCount - 1 <= out.y2; y += laneCount) {
+                const unsigned char* p = row + (y - out.y1);
+                const std::size_t column = std::size_t(y - out.y1);
+                Lanes level[K], change[K], moved{};
+                for (int k = 0; k < K; ++k) {
+                    const int* bins = &aboveBins[std::size_t(k) * std::size_t(width) + column];
+                    for (int j = 0; j < laneCount; ++j)
+                        level[k][j] = static_cast<unsigned char>(bins[j]);
+                    change[k] = Lanes{};
+                }
+                for (int i = 0; i < runs; ++i) {
+                    const Lanes left = loadLanes(p + leaving[i]), right = loadLanes(p + entering[i]);
+                    leftValues[std::size_t(i)] = left;
+                    rightValues[std::size_t(i)] = right;
+                    moved |= (Lanes)(left != right);
+                }
+                const unsigned char* lefts = reinterpret_cast<const unsigned char*>(leftValues.data());
+                const unsigned char* rights = reinterpret_cast<const unsigned char*>(rightValues.data());
+                unsigned char slides[laneCount];
+                std::memcpy(slides, &moved, sizeof slides);
+                for (int i = 0; i < steps; ++i) {
+                    const Lanes gone = loadLanes(p + above[i]), come = loadLanes(p + below[i]);
+                    // A true comparison is all ones: a value leaving at or below the bin adds
+                    // minus one, one entering subtracts it.
+                    for (int k = 0; k < K; ++k)
+                        change[k] += (Lanes)(gone <= level[k]) - (Lanes)(come <= level[k]);
+                }
+                signed char changes[K][laneCount];
+                std::memcpy(changes, change, sizeof changes);
+                D* d = drow + std::ptrdiff_t(y - out.y1) * d1;
+                for (int j = 0; j < laneCount; ++j, d += d1, ++p) {
+                    // Where every run's leaving and entering values are equal the histogram
+                    // stays as it is.
+                    if (slides[j] != 0) {
+                        if (runs == diskRuns)
+                            slide<diskRuns>(hist, lefts + j, rights + j, runs);
+                        else
+                            slide<0>(hist, lefts + j, rights + j, runs);
+                    }
+                    for (int k = 0; k < K; ++k) {
+                        const std::size_t at = std::size_t(k) * std::size_t(width) + column + std::size_t(j);
+                        cursors[k] = {aboveBins[at], aboveCounts[at] + changes[k][j]};
+                        moveCursor(cursors[k], hist, ranks[k].lower);
+                        values[k] = cursorValue(cursors[k], hist, ranks[k]);
+                        aboveBins[at] = cursors[k].bin;
+                        aboveCounts[at] = cursors[k].atOrBelow;
+                    }
+                    store(*d, values);
+                }
+            }
+        }
+
+        for (; y <= out.y2; ++y) {
+            const S* p = row + std::ptrdiff_t(y - out.y1) * s1;
+            D* d = drow + std::ptrdiff_t(y - out.y1) * d1;
             // Each run of a window row loses its left neighbour and gains its last element.
             for (int i = 0; i < runs; ++i) {
                 const int out = p[leaving[i]], in = p[entering[i]];
@@ -223,9 +345,11 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
                 values[k] = cursorValue(cursors[k], hist, ranks[k]);
             }
             store(*d, values);
+            remember(cursors, y);
         }
+        const S* last = row + std::ptrdiff_t(out.y2 - out.y1) * s1;
         for (int i = 0; i < n; ++i)
-            hist[p[all[i]]] = 0;
+            hist[last[all[i]]] = 0;
         reportRow(ui, x, out, progressLow, progressHigh);
     }
     return out;
