@@ -30,17 +30,17 @@ namespace classification {
 using Bytes = blitz::Array<unsigned char, 2>;
 using Labels = blitz::Array<int, 2>;
 
-// A large allocator whose containers leave new elements of a trivial type unset: the tables
-// it backs are filled by their users on threads, which spreads the first touch of fresh pages.
+// An allocator whose containers leave new elements of a trivial type unset: the tables it
+// backs are filled by their users on threads, which spreads the first touch of fresh pages.
 template <typename T>
-struct UnsetLargeAllocator : platform::LargeAllocator<T> {
+struct UnsetAllocator : std::allocator<T> {
     template <typename U>
     struct rebind {
-        using other = UnsetLargeAllocator<U>;
+        using other = UnsetAllocator<U>;
     };
-    UnsetLargeAllocator() = default;
+    UnsetAllocator() = default;
     template <typename U>
-    UnsetLargeAllocator(const UnsetLargeAllocator<U>&) noexcept
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept
     {
     }
     template <typename U>
@@ -324,8 +324,8 @@ private:
     // Auto-complex's work tables (ids with the flood's claims, and heights), kept from one
     // stroke to the next: mapping tens of megabytes afresh, which the kernel must clear, cost
     // a stroke more than filling them. An analysis gives them back before it allocates.
-    std::vector<std::int32_t, UnsetLargeAllocator<std::int32_t>> m_autoComplexCells;
-    std::vector<unsigned char, UnsetLargeAllocator<unsigned char>> m_autoComplexHeights;
+    std::vector<std::int32_t, UnsetAllocator<std::int32_t>> m_autoComplexCells;
+    std::vector<unsigned char, UnsetAllocator<unsigned char>> m_autoComplexHeights;
 };
 
 } // namespace classification
