@@ -277,7 +277,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     // contacts with the opposite region carry the Blend disks around their lower pixel.
     const bool holes = mode != SelectExact;
     const bool band = bandFactor != 0.f && opposite >= 0;
-    std::vector<PixelOffset> clearFrom, centres;
+    std::vector<PixelOffset> centres;
     std::size_t flooded = 0;
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
     // Bands of rows on threads of their own, each finding its contacts in storage order; the
@@ -329,10 +329,13 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (BandContacts& f : found) {
         if (f.failure)
             std::rethrow_exception(f.failure);
-        clearFrom.insert(clearFrom.end(), f.clearFrom.begin(), f.clearFrom.end());
         centres.insert(centres.end(), f.centres.begin(), f.centres.end());
         flooded += f.flooded;
     }
+    // Each band's clearing starts where its own pixels touch.
+    std::vector<std::vector<PixelOffset>> clearFrom(static_cast<std::size_t>(bands));
+    for (int b = 0; b < bands; ++b)
+        clearFrom[std::size_t(b)].swap(found[std::size_t(b)].clearFrom);
     found.clear();
     if (holes)
         detail::forEachBand(bands, [&](int b) {
@@ -350,24 +353,79 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
     if (holes) {
-        std::vector<PixelOffset> stack;
+        // The pixels cleared are those connected to a start, whatever the order: each band
+        // clears what it reaches within its rows, then the clearing crosses the bands' borders
+        // where a cleared pixel meets a stroke pixel across one, until no border has such a
+        // pair. Shapes that wind across the borders again and again are finished on one thread.
         std::size_t cleared = 0;
-        const auto clear = [&](PixelOffset p) {
-            if (idOf(p) == stroke) {
-                idOf(p) = -1;
-                stack.push_back(p);
-                ++cleared;
-            }
+        struct BandClearing {
+            std::vector<PixelOffset> stack;
+            std::size_t cleared = 0;
+            std::exception_ptr failure;
         };
-        for (const PixelOffset p : clearFrom) {
-            clear(p);
-            while (!stack.empty()) {
-                const PixelOffset q = stack.back();
-                stack.pop_back();
-                for (const std::ptrdiff_t d : sides)
-                    clear(PixelOffset(std::ptrdiff_t(q) + d));
+        std::vector<BandClearing> clearing(static_cast<std::size_t>(bands));
+        const auto clearFromStarts = [&](BandClearing& c, std::vector<PixelOffset>& starts, PixelOffset low,
+                                         PixelOffset high) {
+            const auto clear = [&](PixelOffset p) {
+                if (p >= low && p < high && idOf(p) == stroke) {
+                    idOf(p) = -1;
+                    c.stack.push_back(p);
+                    ++c.cleared;
+                }
+            };
+            for (const PixelOffset p : starts) {
+                clear(p);
+                while (!c.stack.empty()) {
+                    const PixelOffset q = c.stack.back();
+                    c.stack.pop_back();
+                    for (const std::ptrdiff_t d : sides)
+                        clear(PixelOffset(std::ptrdiff_t(q) + d));
+                }
             }
+            starts.clear();
+        };
+        constexpr int kBandRounds = 4;
+        for (int round = 0;; ++round) {
+            if (round == kBandRounds) {
+                // Without bounds: the lattice's every offset lies below its size.
+                BandClearing& c = clearing[0];
+                for (std::vector<PixelOffset>& starts : clearFrom)
+                    clearFromStarts(c, starts, 0, PixelOffset(cells));
+                break;
+            }
+            detail::forEachBand(bands, [&](int b) {
+                BandClearing& c = clearing[std::size_t(b)];
+                int first, end;
+                rowsOf(b, first, end);
+                try {
+                    clearFromStarts(c, clearFrom[std::size_t(b)], offsetOf(first, -1), offsetOf(end, -1));
+                } catch (...) {
+                    c.failure = std::current_exception();
+                }
+            });
+            for (BandClearing& c : clearing)
+                if (c.failure)
+                    std::rethrow_exception(c.failure);
+            bool crossing = false;
+            for (int b = 1; b < bands; ++b) {
+                int first, end;
+                rowsOf(b, first, end);
+                for (int j = 0; j < areaCols; ++j) {
+                    const PixelOffset above = offsetOf(first - 1, j), below = offsetOf(first, j);
+                    if (idOf(above) == -1 && idOf(below) == stroke) {
+                        clearFrom[std::size_t(b)].push_back(below);
+                        crossing = true;
+                    } else if (idOf(below) == -1 && idOf(above) == stroke) {
+                        clearFrom[std::size_t(b - 1)].push_back(above);
+                        crossing = true;
+                    }
+                }
+            }
+            if (!crossing)
+                break;
         }
+        for (const BandClearing& c : clearing)
+            cleared += c.cleared;
         progress.report("", 0.85f);
         // Pocket pixels lie inside the stroke's bounds, so the changed rectangle holds them.
         // Their working value is 0: the new status comes from the status, as the select's does.
