@@ -477,13 +477,13 @@ private:
         ++m_count;
     }
 
-    void pushBack(Level& l, const Record& r)
+    DRAVIK_FLOOD_INLINE void pushBack(Level& l, const Record& r)
     {
         m_pool.pushBack(l.chain, r);
         ++l.count;
     }
 
-    Record popFront(Level& l)
+    DRAVIK_FLOOD_INLINE Record popFront(Level& l)
     {
         --l.count;
         return m_pool.popFront(l.chain);
