@@ -2,6 +2,7 @@
 // heights and the width map injected in place of an analysis.
 #include "session/classification.h"
 #include "status_letters.h"
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -291,4 +292,39 @@ TEST_F(AutoComplex, UndoRestoresBitsOutsideTheWriteMaskUnderTheBand)
     EXPECT_EQ(m_status(X0, Y0 + 5), 0x18);
     undo();
     EXPECT_EQ(render(m_status), statuses);
+}
+
+TEST_F(AutoComplex, HoleFillOverRowBandsMatchesOneThreadWhereShapesWindAcrossTheBands)
+{
+    // Two serpentine corridors through stroke walls, their legs running down through every band
+    // of rows: the left one opens onto the image's edge, so all of it leaves the stroke, though
+    // the clearing must cross the bands' borders again and again; the right one is closed, a
+    // pocket that takes the stroke's class.
+    const int rows = 1100, cols = 80;
+    Rows statuses(std::size_t(rows), std::string(std::size_t(cols), '1'));
+    Rows took(std::size_t(rows), std::string(std::size_t(cols), '#'));
+    const auto corridor = [&](int left, int right) {
+        for (int j = left; j <= right; j += 4) {
+            for (int i = 1; i < rows - 1; ++i)
+                took[std::size_t(i)][std::size_t(j)] = '.';
+            if (j + 4 <= right)
+                for (int k = j; k <= j + 4; ++k)
+                    took[std::size_t((j - left) / 4 % 2 == 0 ? rows - 2 : 1)][std::size_t(k)] = '.';
+        }
+    };
+    corridor(1, 37);
+    took[1][0] = '.';  // the opening
+    corridor(42, 78);
+    const auto run = [&](unsigned threads) {
+        platform::setProcessorCountOverride(threads);
+        scene(statuses);
+        select(took, Global);
+        complete(0.f);
+        platform::setProcessorCountOverride(0);
+        return render(m_status);
+    };
+    const Rows one = run(1), eight = run(8);
+    EXPECT_EQ(eight, one);
+    EXPECT_EQ(one[600][5], '1');  // the open corridor stays
+    EXPECT_EQ(one[600][46], 'K'); // the pocket is filled
 }

@@ -21,12 +21,39 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace classification {
 
 using Bytes = blitz::Array<unsigned char, 2>;
 using Labels = blitz::Array<int, 2>;
+
+// An allocator whose containers leave new elements of a trivial type unset: the tables it
+// backs are filled by their users on threads, which spreads the first touch of fresh pages.
+template <typename T>
+struct UnsetAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <typename U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible<U>::value)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U* p, A&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+};
 
 // Status bits of a pixel.
 enum StatusBit : unsigned char {
@@ -297,8 +324,8 @@ private:
     // Auto-complex's work tables (ids with the flood's claims, and heights), kept from one
     // stroke to the next: mapping tens of megabytes afresh, which the kernel must clear, cost
     // a stroke more than filling them. An analysis gives them back before it allocates.
-    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>> m_autoComplexCells;
-    std::vector<unsigned char, platform::LargeAllocator<unsigned char>> m_autoComplexHeights;
+    std::vector<std::int32_t, UnsetAllocator<std::int32_t>> m_autoComplexCells;
+    std::vector<unsigned char, UnsetAllocator<unsigned char>> m_autoComplexHeights;
 };
 
 } // namespace classification

@@ -286,7 +286,9 @@ public:
     // Queues the step from a pixel to one of its four neighbours: priority min(origin's,
     // height), its run one longer when the height does not fall below the origin's priority
     // (else 0), one more step. queued: the highest priority of a record already heading for
-    // `to`, -1 when there is none; never above the new record's.
+    // `to`, -1 when there is none; never above the new record's. The record is left out when
+    // one at least as good heads for `to` already: `to` has its region when this one would
+    // leave, so only a flood that keeps no contacts may use this queue.
     DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
     {
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
@@ -308,8 +310,15 @@ public:
             }
             // An earlier record of this priority, run 0 or from an earlier group, is better.
             const std::uint32_t mine = (stamp << 2) | side;
-            if (origin.priority > queued || ((claim ^ mine) < 4 && side < (claim & 3)))
+            if (origin.priority > queued) {
                 claim = mine;
+            } else {
+                // A record at least as good heads for `to` already: it takes the side, if
+                // smaller, and this one would change nothing.
+                if ((claim ^ mine) < 4 && side < (claim & 3))
+                    claim = mine;
+                return;
+            }
             Level& l = m_levels[std::size_t(origin.priority)];
             pushBack(l, {to, step});
             raise(origin.priority);
@@ -317,8 +326,14 @@ public:
             // Every record of run 0 towards `to` has the priority `height`; a claim by a run
             // comes after it, and among steps down the fewest steps, then the smallest side.
             const std::uint32_t mine = kRunZero | (step << 2) | side;
-            if (height > queued || mine < claim || !(claim & kRunZero))
+            if (height > queued || !(claim & kRunZero) || (mine >> 2) < (claim >> 2)) {
                 claim = mine;
+            } else {
+                // As many steps or fewer: only the side may be better.
+                if (mine < claim)
+                    claim = mine;
+                return;
+            }
             Level& l = m_levels[std::size_t(height)];
             const std::uint64_t r = (std::uint64_t(step) << 32) | to;
             if (l.sorted)
@@ -462,13 +477,13 @@ private:
         ++m_count;
     }
 
-    void pushBack(Level& l, const Record& r)
+    DRAVIK_FLOOD_INLINE void pushBack(Level& l, const Record& r)
     {
         m_pool.pushBack(l.chain, r);
         ++l.count;
     }
 
-    Record popFront(Level& l)
+    DRAVIK_FLOOD_INLINE Record popFront(Level& l)
     {
         --l.count;
         return m_pool.popFront(l.chain);

@@ -132,33 +132,33 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             }
         }
 
-    // The flood reads both at random: huge pages spare it most address translation misses.
     // A new size may need a new table; the old one goes first, so that the two never add up.
-    if (m_autoComplexCells.capacity() < kCellWords * cells)
+    // Both are filled below, band by band, so new ones are left unset here.
+    const bool freshCells = m_autoComplexCells.capacity() < kCellWords * cells;
+    if (freshCells)
         decltype(m_autoComplexCells)().swap(m_autoComplexCells);
-    if (m_autoComplexHeights.capacity() < cells)
+    const bool freshHeights = m_autoComplexHeights.capacity() < cells;
+    if (freshHeights)
         decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
-    std::vector<std::int32_t, platform::LargeAllocator<std::int32_t>>& cellWords = m_autoComplexCells;
-    cellWords.assign(kCellWords * cells, kBarrier);
-    std::int32_t* const ids = cellWords.data();
+    m_autoComplexCells.resize(kCellWords * cells);
+    m_autoComplexHeights.resize(cells);
+    std::int32_t* const ids = m_autoComplexCells.data();
     const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
-    std::vector<unsigned char, platform::LargeAllocator<unsigned char>>& heights = m_autoComplexHeights;
-    heights.resize(cells);
-    {
-        const long gRow = gradient.stride(0), gCol = gradient.stride(1);
-        const blitz::TinyVector<unsigned char, 3>* g0 = &gradient(framed.x1, framed.y1);
-        for (int i = 0; i < rows; ++i) {
-            const blitz::TinyVector<unsigned char, 3>* gp = g0 + i * gRow;
-            unsigned char* h = &heights[std::size_t(i) * cols];
-            for (int j = 0; j < cols; ++j, gp += gCol)
-                h[j] = (*gp)[1];
-        }
-    }
+    unsigned char* const heights = m_autoComplexHeights.data();
     const auto offsetOf = [&](int i, int j) { return PixelOffset(std::size_t(i + 1) * cols + std::size_t(j + 1)); };
 
+    // Work over the whole area goes in bands of rows, each on a thread of its own.
+    const int bands = std::max(1, std::min(int(platform::processorCount()), areaRows / 256));
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(areaRows) * b / bands);
+        end = int(std::int64_t(areaRows) * (b + 1) / bands);
+    };
+
     // Seed scan: the select's pixels found the stroke region, pixels of the opposite class the
-    // opposite region (each made by its first pixel), what the select could have changed is left
-    // to the flood, and everything else is barrier.
+    // opposite region, what the select could have changed is left to the flood, and everything
+    // else is barrier. The two seed regions take fixed ids: the flood only hands ids on, so
+    // which of them it met first does not matter. The heights come along, frame included;
+    // the claims need no value before a record heads for their pixel.
     std::array<bool, 256> taken{};
     std::array<unsigned char, 256> seedKind{};
     for (int b = 0; b < 256; ++b) {
@@ -168,37 +168,82 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
                                    : statusMatches(s, t, m) ? SeedCandidate
                                                             : SeedBarrier;
     }
-    LabelCounter regions(kRegionLimit);
-    regions.take();  // the barrier
-    std::int32_t stroke = -1, opposite = -1;
-    for (int i = 0; i < areaRows; ++i) {
-        const unsigned char* sp = s0 + i * sRow;
-        const unsigned char* wp = w0 + i * wRow;
-        std::int32_t* id = &idOf(offsetOf(i, 0));
-        for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
-            const unsigned char s = *sp;
-            if (s & (StatusForcedEdge | StatusProtected)) {
-                *id = kBarrier;
-            } else if (taken[*wp]) {
-                if (stroke < 0)
-                    stroke = regions.take();
-                *id = stroke;
-            } else {
-                switch (seedKind[s]) {
-                case SeedOpposite:
-                    if (opposite < 0)
-                        opposite = regions.take();
-                    *id = opposite;
-                    break;
-                case SeedCandidate:
-                    *id = -1;
-                    break;
-                default:
-                    *id = kBarrier;
+    constexpr std::int32_t kStrokeId = 1, kOppositeId = 2;
+    struct BandSeeds {
+        bool stroke = false, opposite = false;
+    };
+    std::vector<BandSeeds> seeds(static_cast<std::size_t>(bands));
+    {
+        const long gRow = gradient.stride(0), gCol = gradient.stride(1);
+        const blitz::TinyVector<unsigned char, 3>* const g0 = &gradient(framed.x1, framed.y1);
+        detail::forEachBand(bands, [&](int b) {
+            int first, end;
+            rowsOf(b, first, end);
+            // Framed rows: the band's own, and the frame's first or last row at either end.
+            const int frameFirst = b == 0 ? 0 : first + 1;
+            const int frameEnd = b == bands - 1 ? rows : end + 1;
+            for (int i = frameFirst; i < frameEnd; ++i) {
+                const blitz::TinyVector<unsigned char, 3>* gp = g0 + i * gRow;
+                unsigned char* h = heights + std::size_t(i) * cols;
+                for (int j = 0; j < cols; ++j, gp += gCol)
+                    h[j] = (*gp)[1];
+                std::int32_t* id = ids + std::size_t(i) * cols * kCellWords;
+                if (i == 0 || i == rows - 1) {
+                    for (int j = 0; j < cols; ++j)
+                        id[std::size_t(j) * kCellWords] = kBarrier;
+                } else {
+                    id[0] = kBarrier;
+                    id[std::size_t(cols - 1) * kCellWords] = kBarrier;
                 }
             }
-        }
+            BandSeeds& found = seeds[std::size_t(b)];
+            for (int i = first; i < end; ++i) {
+                const unsigned char* sp = s0 + i * sRow;
+                const unsigned char* wp = w0 + i * wRow;
+                std::int32_t* id = &idOf(offsetOf(i, 0));
+                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
+                    const unsigned char s = *sp;
+                    if (s & (StatusForcedEdge | StatusProtected)) {
+                        *id = kBarrier;
+                    } else if (taken[*wp]) {
+                        found.stroke = true;
+                        *id = kStrokeId;
+                    } else {
+                        switch (seedKind[s]) {
+                        case SeedOpposite:
+                            found.opposite = true;
+                            *id = kOppositeId;
+                            break;
+                        case SeedCandidate:
+                            *id = -1;
+                            break;
+                        default:
+                            *id = kBarrier;
+                        }
+                    }
+                }
+            }
+        });
     }
+    // The flood reads both tables at random, and huge pages spare it most address translation
+    // misses; but a fresh mapping asked for them from the start may stall in the kernel for
+    // hundreds of milliseconds while it gathers them. New tables are touched in small pages,
+    // then offered to the kernel to merge in the background, for the strokes that follow.
+    if (freshCells)
+        platform::adviseHugePages(ids, m_autoComplexCells.size() * sizeof(std::int32_t));
+    if (freshHeights)
+        platform::adviseHugePages(heights, m_autoComplexHeights.size());
+    std::int32_t stroke = -1, opposite = -1;
+    for (const BandSeeds& found : seeds) {
+        if (found.stroke)
+            stroke = kStrokeId;
+        if (found.opposite)
+            opposite = kOppositeId;
+    }
+    // Regions the flood starts come after both.
+    LabelCounter regions(kRegionLimit);
+    for (std::int32_t id = kBarrier; id <= kOppositeId; ++id)
+        regions.take();
     progress.report("", 0.1f);
     if (stroke < 0) {
         progress.report("", 1.0f);
@@ -206,7 +251,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     }
 
     TargetHeights target;
-    target.height = heights.data();
+    target.height = heights;
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
         RunQueue queue(cols, cells, reinterpret_cast<std::uint32_t*>(ids + 1), kCellWords);
@@ -232,7 +277,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     // contacts with the opposite region carry the Blend disks around their lower pixel.
     const bool holes = mode != SelectExact;
     const bool band = bandFactor != 0.f && opposite >= 0;
-    std::vector<PixelOffset> clearFrom, centres;
+    std::vector<PixelOffset> centres;
     std::size_t flooded = 0;
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
     // Bands of rows on threads of their own, each finding its contacts in storage order; the
@@ -243,11 +288,6 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         std::vector<PixelOffset> clearFrom, centres;
         std::size_t flooded = 0;
         std::exception_ptr failure;
-    };
-    const int bands = std::max(1, std::min(int(platform::processorCount()), areaRows / 256));
-    const auto rowsOf = [&](int b, int& first, int& end) {
-        first = int(std::int64_t(areaRows) * b / bands);
-        end = int(std::int64_t(areaRows) * (b + 1) / bands);
     };
     std::vector<BandContacts> found(static_cast<std::size_t>(bands));
     detail::forEachBand(bands, [&](int b) {
@@ -289,10 +329,13 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (BandContacts& f : found) {
         if (f.failure)
             std::rethrow_exception(f.failure);
-        clearFrom.insert(clearFrom.end(), f.clearFrom.begin(), f.clearFrom.end());
         centres.insert(centres.end(), f.centres.begin(), f.centres.end());
         flooded += f.flooded;
     }
+    // Each band's clearing starts where its own pixels touch.
+    std::vector<std::vector<PixelOffset>> clearFrom(static_cast<std::size_t>(bands));
+    for (int b = 0; b < bands; ++b)
+        clearFrom[std::size_t(b)].swap(found[std::size_t(b)].clearFrom);
     found.clear();
     if (holes)
         detail::forEachBand(bands, [&](int b) {
@@ -310,24 +353,79 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
     if (holes) {
-        std::vector<PixelOffset> stack;
+        // The pixels cleared are those connected to a start, whatever the order: each band
+        // clears what it reaches within its rows, then the clearing crosses the bands' borders
+        // where a cleared pixel meets a stroke pixel across one, until no border has such a
+        // pair. Shapes that wind across the borders again and again are finished on one thread.
         std::size_t cleared = 0;
-        const auto clear = [&](PixelOffset p) {
-            if (idOf(p) == stroke) {
-                idOf(p) = -1;
-                stack.push_back(p);
-                ++cleared;
-            }
+        struct BandClearing {
+            std::vector<PixelOffset> stack;
+            std::size_t cleared = 0;
+            std::exception_ptr failure;
         };
-        for (const PixelOffset p : clearFrom) {
-            clear(p);
-            while (!stack.empty()) {
-                const PixelOffset q = stack.back();
-                stack.pop_back();
-                for (const std::ptrdiff_t d : sides)
-                    clear(PixelOffset(std::ptrdiff_t(q) + d));
+        std::vector<BandClearing> clearing(static_cast<std::size_t>(bands));
+        const auto clearFromStarts = [&](BandClearing& c, std::vector<PixelOffset>& starts, PixelOffset low,
+                                         PixelOffset high) {
+            const auto clear = [&](PixelOffset p) {
+                if (p >= low && p < high && idOf(p) == stroke) {
+                    idOf(p) = -1;
+                    c.stack.push_back(p);
+                    ++c.cleared;
+                }
+            };
+            for (const PixelOffset p : starts) {
+                clear(p);
+                while (!c.stack.empty()) {
+                    const PixelOffset q = c.stack.back();
+                    c.stack.pop_back();
+                    for (const std::ptrdiff_t d : sides)
+                        clear(PixelOffset(std::ptrdiff_t(q) + d));
+                }
             }
+            starts.clear();
+        };
+        constexpr int kBandRounds = 4;
+        for (int round = 0;; ++round) {
+            if (round == kBandRounds) {
+                // Without bounds: the lattice's every offset lies below its size.
+                BandClearing& c = clearing[0];
+                for (std::vector<PixelOffset>& starts : clearFrom)
+                    clearFromStarts(c, starts, 0, PixelOffset(cells));
+                break;
+            }
+            detail::forEachBand(bands, [&](int b) {
+                BandClearing& c = clearing[std::size_t(b)];
+                int first, end;
+                rowsOf(b, first, end);
+                try {
+                    clearFromStarts(c, clearFrom[std::size_t(b)], offsetOf(first, -1), offsetOf(end, -1));
+                } catch (...) {
+                    c.failure = std::current_exception();
+                }
+            });
+            for (BandClearing& c : clearing)
+                if (c.failure)
+                    std::rethrow_exception(c.failure);
+            bool crossing = false;
+            for (int b = 1; b < bands; ++b) {
+                int first, end;
+                rowsOf(b, first, end);
+                for (int j = 0; j < areaCols; ++j) {
+                    const PixelOffset above = offsetOf(first - 1, j), below = offsetOf(first, j);
+                    if (idOf(above) == -1 && idOf(below) == stroke) {
+                        clearFrom[std::size_t(b)].push_back(below);
+                        crossing = true;
+                    } else if (idOf(below) == -1 && idOf(above) == stroke) {
+                        clearFrom[std::size_t(b - 1)].push_back(above);
+                        crossing = true;
+                    }
+                }
+            }
+            if (!crossing)
+                break;
         }
+        for (const BandClearing& c : clearing)
+            cleared += c.cleared;
         progress.report("", 0.85f);
         // Pocket pixels lie inside the stroke's bounds, so the changed rectangle holds them.
         // Their working value is 0: the new status comes from the status, as the select's does.
