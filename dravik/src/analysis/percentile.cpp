@@ -239,32 +239,42 @@ __attribute__((target("avx512bw"), always_inline)) inline void minWhere(__m512i&
 }
 
 // For each lane, how many window values lie below candidate (K of them). A masked add
-// waits a few cycles for the one before it, so the values are taken two at a time into
-// separate counts.
+// waits a few cycles for the one before it, so the values are taken several at a time into
+// separate counts (four for one percentile, two each for two; named, so that they stay in
+// registers).
 template <int K>
 __attribute__((target("avx512bw"))) void countBelowAvx512(const unsigned char* p, const std::ptrdiff_t* o,
                                                            const std::ptrdiff_t* end, const __m512i* candidate,
                                                            __m512i* below)
 {
     const __m512i one = _mm512_set1_epi8(1), c0 = candidate[0], c1 = candidate[K - 1];
-    __m512i b0 = _mm512_setzero_si512(), b1 = b0, e0 = b0, e1 = b0;
-    for (; end - o >= 2; o += 2) {
-        const __m512i v = _mm512_loadu_si512(p + o[0]), w = _mm512_loadu_si512(p + o[1]);
-        addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
-        addWhere(e0, _mm512_cmplt_epu8_mask(w, c0), one);
-        if (K == 2) {
-            addWhere(b1, _mm512_cmplt_epu8_mask(v, c1), one);
-            addWhere(e1, _mm512_cmplt_epu8_mask(w, c1), one);
+    __m512i b0 = _mm512_setzero_si512(), b1 = b0, b2 = b0, b3 = b0;
+    if constexpr (K == 1) {
+        for (; end - o >= 4; o += 4) {
+            addWhere(b0, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[0]), c0), one);
+            addWhere(b1, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[1]), c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[2]), c0), one);
+            addWhere(b3, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[3]), c0), one);
         }
+        for (; o != end; ++o)
+            addWhere(b0, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + *o), c0), one);
+        below[0] = _mm512_add_epi8(_mm512_add_epi8(b0, b1), _mm512_add_epi8(b2, b3));
+    } else {
+        for (; end - o >= 2; o += 2) {
+            const __m512i v = _mm512_loadu_si512(p + o[0]), w = _mm512_loadu_si512(p + o[1]);
+            addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
+            addWhere(b1, _mm512_cmplt_epu8_mask(w, c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(v, c1), one);
+            addWhere(b3, _mm512_cmplt_epu8_mask(w, c1), one);
+        }
+        if (o != end) {
+            const __m512i v = _mm512_loadu_si512(p + *o);
+            addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(v, c1), one);
+        }
+        below[0] = _mm512_add_epi8(b0, b1);
+        below[K - 1] = _mm512_add_epi8(b2, b3);
     }
-    if (o != end) {
-        const __m512i v = _mm512_loadu_si512(p + o[0]);
-        addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
-        if (K == 2)
-            addWhere(b1, _mm512_cmplt_epu8_mask(v, c1), one);
-    }
-    below[0] = _mm512_add_epi8(b0, e0);
-    below[K - 1] = K == 2 ? _mm512_add_epi8(b1, e1) : below[0];
 }
 
 // For each lane, how many window values lie above value, and the smallest of them (255
@@ -451,9 +461,15 @@ int valueBits(const blitz::Array<unsigned char, 2>& source)
     unsigned any = 0;
     for (int x = d.x1; x <= d.x2 && any < 0x80; ++x) {
         const unsigned char* p = &source(x, d.y1);
+        Lanes lanes{};
+        int y = 0;
+        for (; y + laneCount <= width; y += laneCount)
+            lanes |= loadLanes(p + y);
         unsigned char row = 0;
-        for (int y = 0; y < width; ++y)
+        for (; y < width; ++y)
             row |= p[y];
+        for (int j = 0; j < laneCount; ++j)
+            row |= lanes[j];
         any |= row;
     }
     int bits = 0;
