@@ -167,10 +167,28 @@ TEST(PercentileFilter, DriverReflectsTheWindow)
     EXPECT_TRUE(blitz::all(shifted == photo(blitz::Range(0, 29), blitz::Range(0, 35)).reindex({2, -1})));
 }
 
+// The instruction sets this processor runs, each forced in turn; the choice goes back to
+// automatic when the test ends.
+struct EveryLaneChoice {
+    std::vector<classification::PercentileLanes> choices;
+    EveryLaneChoice()
+    {
+        using classification::PercentileLanes;
+        for (PercentileLanes l : {PercentileLanes::portable, PercentileLanes::avx2, PercentileLanes::avx512})
+            if (classification::usePercentileLanes(l))
+                choices.push_back(l);
+        classification::usePercentileLanes(PercentileLanes::automatic);
+    }
+    ~EveryLaneChoice() { classification::usePercentileLanes(classification::PercentileLanes::automatic); }
+};
+
 // Wide rows walk the filter a block of pixels at a time; noise makes each cursor jump far
 // from the pixel above, flat patches leave whole blocks unchanged, and the byte range's ends
-// test the comparisons at 0 and 255. A transposed copy reads the same windows through a
-// strided view, one pixel at a time, and must agree.
+// test the comparisons at 0 and 255. Rows are not a multiple of any lane count, the values
+// fill all eight bits or (shifted) seven, and the largest window has the 255 values byte lanes
+// can count. Every instruction set this processor has must match the brute force. A
+// transposed copy reads the same windows through a strided view, one pixel at a time, and
+// must agree.
 TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
 {
     Array2<unsigned char> source(blitz::Range(-3, 36), blitz::Range(5, 154));
@@ -187,29 +205,47 @@ TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
             else
                 source(x, y) = static_cast<unsigned char>((x * 3 + y) % 256);  // ramps
         }
-    for (const Window& w : {classification::diskWindow(9), raggedWindow()}) {
-        for (float p : {0.f, 0.16f, 0.5f, 1.f}) {
-            auto out = filled(source, (unsigned char)6);
-            const Rect r = classification::processOneChannelImageBody(out, source, w, 0, 255, p, nullptr, 0, 1);
-            expectMatches(source, w, r, p, [&](int x, int y) { return int(out(x, y)); }, 6);
-        }
-        Array2<BytePair> pairs(source.shape());
-        pairs.reindexSelf(source.base());
-        pairs = BytePair(6, 6);
-        const Rect r = classification::Rancour::processTwoChannelImage(pairs, source, w, 0, 255, 1.f / 6.f,
-                                                                        5.f / 6.f, nullptr, 0, 1);
-        expectMatches(source, w, r, 1.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[0]); }, 6);
-        expectMatches(source, w, r, 5.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[1]); }, 6);
+    Array2<unsigned char> sevenBits(source.shape());
+    sevenBits.reindexSelf(source.base());
+    sevenBits = source / 2;
+    const EveryLaneChoice lanes;
+    for (const auto choice : lanes.choices) {
+        classification::usePercentileLanes(choice);
+        SCOPED_TRACE(int(choice));
+        for (const Window& w : {classification::diskWindow(9), raggedWindow(), ones(-7, -8, 7, 8)}) {
+            for (const Array2<unsigned char>& values : {source, sevenBits}) {
+                for (float p : {0.f, 0.16f, 0.5f, 1.f}) {
+                    auto out = filled(values, (unsigned char)6);
+                    const Rect r = classification::processOneChannelImageBody(out, values, w, 0, 255, p, nullptr, 0, 1);
+                    expectMatches(values, w, r, p, [&](int x, int y) { return int(out(x, y)); }, 6);
+                }
+                Array2<BytePair> pairs(values.shape());
+                pairs.reindexSelf(values.base());
+                pairs = BytePair(6, 6);
+                const Rect r = classification::Rancour::processTwoChannelImage(pairs, values, w, 0, 255, 1.f / 6.f,
+                                                                                5.f / 6.f, nullptr, 0, 1);
+                expectMatches(values, w, r, 1.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[0]); }, 6);
+                expectMatches(values, w, r, 5.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[1]); }, 6);
+            }
 
-        // The same windows read through a view whose second index steps through storage rows.
-        Array2<unsigned char> stored(blitz::Range(5, 154), blitz::Range(-3, 36));
-        stored = source.transpose(1, 0);
-        const Array2<unsigned char> strided = stored.transpose(1, 0);
-        ASSERT_NE(strided.stride(1), 1);
-        auto direct = filled(source, (unsigned char)6), viaStride = filled(source, (unsigned char)6);
-        classification::processOneChannelImageBody(direct, source, w, 0, 255, 0.3f, nullptr, 0, 1);
-        classification::processOneChannelImageBody(viaStride, strided, w, 0, 255, 0.3f, nullptr, 0, 1);
-        EXPECT_TRUE(blitz::all(direct == viaStride));
+            // The same windows read through a view whose second index steps through storage rows.
+            Array2<unsigned char> stored(blitz::Range(5, 154), blitz::Range(-3, 36));
+            stored = source.transpose(1, 0);
+            const Array2<unsigned char> strided = stored.transpose(1, 0);
+            ASSERT_NE(strided.stride(1), 1);
+            auto direct = filled(source, (unsigned char)6), viaStride = filled(source, (unsigned char)6);
+            classification::processOneChannelImageBody(direct, source, w, 0, 255, 0.3f, nullptr, 0, 1);
+            classification::processOneChannelImageBody(viaStride, strided, w, 0, 255, 0.3f, nullptr, 0, 1);
+            EXPECT_TRUE(blitz::all(direct == viaStride));
+        }
+
+        // All zeros: no bit to search.
+        Array2<unsigned char> zeros(40, 70), out(40, 70);
+        zeros = 0;
+        out = 9;
+        const Rect r = classification::processOneChannelImageBody(out, zeros, classification::diskWindow(9), 0, 255,
+                                                                  0.84f, nullptr, 0, 1);
+        EXPECT_TRUE(blitz::all(out(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2)) == 0));
     }
 }
 

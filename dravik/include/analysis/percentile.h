@@ -55,4 +55,13 @@ Rect processOneChannelImage(blitz::Array<unsigned short, 2> destination,
                             const blitz::Array<int, 2>& window, int low, int high, float percentile,
                             corvath::utility::IiUI* ui, float progressLow, float progressHigh);
 
+// The instruction sets the 8-bit filters can run on: automatic takes the widest this processor
+// has, portable the sliding histogram alone. Every choice gives the same results; tests force
+// each to compare them.
+enum class PercentileLanes { automatic, portable, avx2, avx512 };
+
+// The choice for every later 8-bit filter in the process; false when this processor lacks
+// the instructions (the filters then fall back to narrower ones).
+bool usePercentileLanes(PercentileLanes lanes);
+
 } // namespace classification

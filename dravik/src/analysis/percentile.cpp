@@ -4,6 +4,7 @@
 #include "morphology/convolve.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -12,6 +13,11 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define DRAVIK_PERCENTILE_LANES 1
+#endif
 
 namespace classification {
 
@@ -99,6 +105,10 @@ inline void moveCursor(Cursor& c, const int* hist, int lower)
     }
 }
 
+// How far the interpolated percentile lies above the lower order statistic when the next
+// distinct value lies `gap` above it.
+inline int interpolated(int gap, float fraction) { return int(float(gap) * fraction + 0.5f); }
+
 inline int cursorValue(const Cursor& c, const int* hist, const Rank& rank)
 {
     if (c.atOrBelow >= rank.upper)
@@ -106,7 +116,7 @@ inline int cursorValue(const Cursor& c, const int* hist, const Rank& rank)
     int next = c.bin + 1;
     while (hist[next] == 0)
         ++next;
-    return c.bin + int(float(next - c.bin) * rank.fraction + 0.5f);
+    return c.bin + interpolated(next - c.bin, rank.fraction);
 }
 
 // Plain selects on ints, which the compiler emits as conditional moves: the data decide
@@ -184,6 +194,330 @@ inline void slide(int* hist, const unsigned char* lefts, const unsigned char* ri
     }
 }
 
+// Byte rows with small windows: each order statistic found by a binary search over the
+// value's bits, for a block of neighbouring pixels at once in the byte lanes of a wide
+// vector. From the top bit down, a lane keeps the bit when fewer than `lower` window values
+// lie below the candidate; a last pass counts the values at or below the result and finds the
+// smallest value above it, the two inputs of the interpolation. Per pixel this costs the
+// window's size times the bit count over the lane count, against the histogram's window
+// edge and cursor walk, and is far cheaper for the windows the envelopes use. The lanes
+// count the window in bytes, so windows of at most 255 values.
+constexpr int laneWindowLimit = 255;
+
+// A row's order statistics for up to two percentiles: lower and next, per percentile a row
+// of `width` bytes each. next is the smallest window value above lower, or lower itself when
+// the upper order statistic equals it.
+struct LaneRows {
+    const unsigned char* source = nullptr;  // the row's first output pixel
+    int width = 0;                          // at least the kernel's lane count
+    const std::ptrdiff_t* offsets = nullptr;
+    int n = 0;
+    int bits = 8;  // every window value lies below 1 << bits
+    int lower[2] = {1, 1}, upper[2] = {1, 1};
+    unsigned char* lowers = nullptr;  // percentile k's at k * width
+    unsigned char* nexts = nullptr;
+};
+
+using LaneKernel = void (*)(const LaneRows&);
+
+// The instruction set the byte rows use.
+std::atomic<int> forcedLanes{int(PercentileLanes::automatic)};
+
+#ifdef DRAVIK_PERCENTILE_LANES
+
+// count + one, min(count, v) in the lanes of m, in place. Written with intrinsics, the
+// compiler copies the register around each masked operation, which puts three dependent
+// instructions in every loop iteration where one would do.
+__attribute__((target("avx512bw"), always_inline)) inline void addWhere(__m512i& count, __mmask64 m, __m512i one)
+{
+    asm("vpaddb %2, %0, %0%{%1%}" : "+v"(count) : "Yk"(m), "v"(one));
+}
+
+__attribute__((target("avx512bw"), always_inline)) inline void minWhere(__m512i& least, __mmask64 m, __m512i v)
+{
+    asm("vpminub %2, %0, %0%{%1%}" : "+v"(least) : "Yk"(m), "v"(v));
+}
+
+// For each lane, how many window values lie below candidate (K of them). A masked add
+// waits a few cycles for the one before it, so the values are taken several at a time into
+// separate counts (four for one percentile, two each for two; named, so that they stay in
+// registers).
+template <int K>
+__attribute__((target("avx512bw"))) void countBelowAvx512(const unsigned char* p, const std::ptrdiff_t* o,
+                                                           const std::ptrdiff_t* end, const __m512i* candidate,
+                                                           __m512i* below)
+{
+    const __m512i one = _mm512_set1_epi8(1), c0 = candidate[0], c1 = candidate[K - 1];
+    __m512i b0 = _mm512_setzero_si512(), b1 = b0, b2 = b0, b3 = b0;
+    if constexpr (K == 1) {
+        for (; end - o >= 4; o += 4) {
+            addWhere(b0, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[0]), c0), one);
+            addWhere(b1, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[1]), c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[2]), c0), one);
+            addWhere(b3, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + o[3]), c0), one);
+        }
+        for (; o != end; ++o)
+            addWhere(b0, _mm512_cmplt_epu8_mask(_mm512_loadu_si512(p + *o), c0), one);
+        below[0] = _mm512_add_epi8(_mm512_add_epi8(b0, b1), _mm512_add_epi8(b2, b3));
+    } else {
+        for (; end - o >= 2; o += 2) {
+            const __m512i v = _mm512_loadu_si512(p + o[0]), w = _mm512_loadu_si512(p + o[1]);
+            addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
+            addWhere(b1, _mm512_cmplt_epu8_mask(w, c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(v, c1), one);
+            addWhere(b3, _mm512_cmplt_epu8_mask(w, c1), one);
+        }
+        if (o != end) {
+            const __m512i v = _mm512_loadu_si512(p + *o);
+            addWhere(b0, _mm512_cmplt_epu8_mask(v, c0), one);
+            addWhere(b2, _mm512_cmplt_epu8_mask(v, c1), one);
+        }
+        below[0] = _mm512_add_epi8(b0, b1);
+        below[K - 1] = _mm512_add_epi8(b2, b3);
+    }
+}
+
+// For each lane, how many window values lie above value, and the smallest of them (255
+// where none does); two at a time as above.
+template <int K>
+__attribute__((target("avx512bw"))) void countAboveAvx512(const unsigned char* p, const std::ptrdiff_t* o,
+                                                           const std::ptrdiff_t* end, const __m512i* value,
+                                                           __m512i* greater, __m512i* above)
+{
+    const __m512i one = _mm512_set1_epi8(1), v0 = value[0], v1 = value[K - 1];
+    __m512i g0 = _mm512_setzero_si512(), g1 = g0, h0 = g0, h1 = g0;
+    __m512i a0 = _mm512_set1_epi8(-1), a1 = a0, b0 = a0, b1 = a0;
+    for (; end - o >= 2; o += 2) {
+        const __m512i v = _mm512_loadu_si512(p + o[0]), w = _mm512_loadu_si512(p + o[1]);
+        const __mmask64 m0 = _mm512_cmpgt_epu8_mask(v, v0), n0 = _mm512_cmpgt_epu8_mask(w, v0);
+        addWhere(g0, m0, one);
+        minWhere(a0, m0, v);
+        addWhere(h0, n0, one);
+        minWhere(b0, n0, w);
+        if (K == 2) {
+            const __mmask64 m1 = _mm512_cmpgt_epu8_mask(v, v1), n1 = _mm512_cmpgt_epu8_mask(w, v1);
+            addWhere(g1, m1, one);
+            minWhere(a1, m1, v);
+            addWhere(h1, n1, one);
+            minWhere(b1, n1, w);
+        }
+    }
+    if (o != end) {
+        const __m512i v = _mm512_loadu_si512(p + o[0]);
+        const __mmask64 m0 = _mm512_cmpgt_epu8_mask(v, v0);
+        addWhere(g0, m0, one);
+        minWhere(a0, m0, v);
+        if (K == 2) {
+            const __mmask64 m1 = _mm512_cmpgt_epu8_mask(v, v1);
+            addWhere(g1, m1, one);
+            minWhere(a1, m1, v);
+        }
+    }
+    greater[0] = _mm512_add_epi8(g0, h0);
+    above[0] = _mm512_min_epu8(a0, b0);
+    greater[K - 1] = K == 2 ? _mm512_add_epi8(g1, h1) : greater[0];
+    above[K - 1] = K == 2 ? _mm512_min_epu8(a1, b1) : above[0];
+}
+
+// The last block of a row is moved back to end at the row's end: it recomputes a few pixels
+// of the block before it, with the same results, instead of reading past the row.
+template <int K>
+__attribute__((target("avx512bw"))) void laneRowsAvx512(const LaneRows& a)
+{
+    const std::ptrdiff_t* end = a.offsets + a.n;
+    __m512i belowLimit[K], aboveLimit[K];
+    for (int k = 0; k < K; ++k) {
+        belowLimit[k] = _mm512_set1_epi8(static_cast<char>(a.lower[k] - 1));
+        aboveLimit[k] = _mm512_set1_epi8(static_cast<char>(a.n - a.upper[k]));
+    }
+    for (int block = 0; block < a.width; block += 64) {
+        const int j = std::min(block, a.width - 64);
+        const unsigned char* p = a.source + j;
+        __m512i value[K], candidate[K], count[K], above[K];
+        for (int k = 0; k < K; ++k)
+            value[k] = _mm512_setzero_si512();
+        for (int b = a.bits - 1; b >= 0; --b) {
+            const __m512i bit = _mm512_set1_epi8(static_cast<char>(1 << b));
+            for (int k = 0; k < K; ++k)
+                candidate[k] = _mm512_or_si512(value[k], bit);
+            countBelowAvx512<K>(p, a.offsets, end, candidate, count);
+            for (int k = 0; k < K; ++k)
+                value[k] = _mm512_mask_mov_epi8(value[k], _mm512_cmple_epu8_mask(count[k], belowLimit[k]),
+                                                candidate[k]);
+        }
+        countAboveAvx512<K>(p, a.offsets, end, value, count, above);
+        for (int k = 0; k < K; ++k) {
+            // At or below the value: n - greater, at least upper when greater <= n - upper.
+            const __m512i next =
+                _mm512_mask_mov_epi8(above[k], _mm512_cmple_epu8_mask(count[k], aboveLimit[k]), value[k]);
+            _mm512_storeu_si512(a.lowers + std::ptrdiff_t(k) * a.width + j, value[k]);
+            _mm512_storeu_si512(a.nexts + std::ptrdiff_t(k) * a.width + j, next);
+        }
+    }
+}
+
+// One row of lanes, the top bits flipped by flip.
+__attribute__((target("avx2"), always_inline)) inline __m256i avx2Load(const unsigned char* q, __m256i flip)
+{
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), flip);
+}
+
+// All ones where the unsigned byte count is at most limit.
+__attribute__((target("avx2"), always_inline)) inline __m256i avx2AtMost(__m256i count, __m256i limit)
+{
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(count, limit), count);
+}
+
+// AVX2 has signed byte comparisons only: values of eight bits are compared with their top
+// bit flipped (Wide). Counts are unsigned bytes, compared through their minimum.
+template <int K, bool Wide>
+__attribute__((target("avx2"))) void laneRowsAvx2(const LaneRows& a)
+{
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+    const __m256i flip = _mm256_set1_epi8(Wide ? static_cast<char>(0x80) : 0);
+    __m256i belowLimit[K], aboveLimit[K];
+    for (int k = 0; k < K; ++k) {
+        belowLimit[k] = _mm256_set1_epi8(static_cast<char>(a.lower[k] - 1));
+        aboveLimit[k] = _mm256_set1_epi8(static_cast<char>(a.n - a.upper[k]));
+    }
+    for (int block = 0; block < a.width; block += 32) {
+        const int j = std::min(block, a.width - 32);
+        const unsigned char* p = a.source + j;
+        __m256i value[K];  // with the top bit flipped when Wide
+        for (int k = 0; k < K; ++k)
+            value[k] = flip;
+        for (int b = a.bits - 1; b >= 0; --b) {
+            const __m256i bit = _mm256_set1_epi8(static_cast<char>(1 << b));
+            __m256i candidate[K], below[K];
+            for (int k = 0; k < K; ++k) {
+                // The bit is still clear in the value, so setting it is a flip, also with the
+                // top bit stored flipped.
+                candidate[k] = _mm256_xor_si256(value[k], bit);
+                below[k] = zero;
+            }
+            for (int i = 0; i < a.n; ++i) {
+                const __m256i v = avx2Load(p + a.offsets[i], flip);
+                // A true comparison is all ones: subtracting it counts one.
+                for (int k = 0; k < K; ++k)
+                    below[k] = _mm256_sub_epi8(below[k], _mm256_cmpgt_epi8(candidate[k], v));
+            }
+            for (int k = 0; k < K; ++k)
+                value[k] = _mm256_blendv_epi8(value[k], candidate[k], avx2AtMost(below[k], belowLimit[k]));
+        }
+        __m256i greater[K], step[K], above[K], plain[K];
+        for (int k = 0; k < K; ++k) {
+            greater[k] = zero;
+            plain[k] = _mm256_xor_si256(value[k], flip);
+            step[k] = _mm256_add_epi8(plain[k], one);
+            above[k] = _mm256_set1_epi8(-1);
+        }
+        for (int i = 0; i < a.n; ++i) {
+            const __m256i v = avx2Load(p + a.offsets[i], flip);
+            const __m256i u = _mm256_xor_si256(v, flip);
+            for (int k = 0; k < K; ++k) {
+                greater[k] = _mm256_sub_epi8(greater[k], _mm256_cmpgt_epi8(v, value[k]));
+                above[k] = _mm256_min_epu8(above[k], _mm256_sub_epi8(u, step[k]));
+            }
+        }
+        for (int k = 0; k < K; ++k) {
+            // At or below the value: n - greater, at least upper when greater <= n - upper.
+            const __m256i next = _mm256_blendv_epi8(_mm256_add_epi8(above[k], step[k]), plain[k],
+                                                    avx2AtMost(greater[k], aboveLimit[k]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(a.lowers + std::ptrdiff_t(k) * a.width + j), plain[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(a.nexts + std::ptrdiff_t(k) * a.width + j), next);
+        }
+    }
+}
+
+#endif
+
+// The kernel for K percentiles of values below 1 << bits on rows of `width` pixels, or null
+// where only the histogram serves.
+template <int K>
+LaneKernel laneKernel(int width, int bits)
+{
+#ifdef DRAVIK_PERCENTILE_LANES
+    const int forced = forcedLanes.load(std::memory_order_relaxed), automatic = int(PercentileLanes::automatic);
+    if (forced == int(PercentileLanes::portable))
+        return nullptr;
+    const bool avx512 = __builtin_cpu_supports("avx512bw");
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx512 && width >= 64 && (forced == automatic || forced == int(PercentileLanes::avx512)))
+        return laneRowsAvx512<K>;
+    if (avx2 && width >= 32 && (forced == automatic || forced == int(PercentileLanes::avx2)))
+        return bits > 7 ? laneRowsAvx2<K, true> : laneRowsAvx2<K, false>;
+#else
+    (void)width;
+    (void)bits;
+#endif
+    return nullptr;
+}
+
+// The bits the values of the rows read need: the OR of them all.
+int valueBits(const blitz::Array<unsigned char, 2>& source)
+{
+    const Rect d = domainOf(source);
+    const int width = d.y2 - d.y1 + 1;
+    unsigned any = 0;
+    for (int x = d.x1; x <= d.x2 && any < 0x80; ++x) {
+        const unsigned char* p = &source(x, d.y1);
+        Lanes lanes{};
+        int y = 0;
+        for (; y + laneCount <= width; y += laneCount)
+            lanes |= loadLanes(p + y);
+        unsigned char row = 0;
+        for (; y < width; ++y)
+            row |= p[y];
+        for (int j = 0; j < laneCount; ++j)
+            row |= lanes[j];
+        any |= row;
+    }
+    int bits = 0;
+    while ((any >> bits) != 0)
+        ++bits;
+    return bits;
+}
+
+template <int K, typename D>
+void laneFilter(blitz::Array<D, 2>& destination, const blitz::Array<unsigned char, 2>& source,
+                const Offsets& offsets, const Rank (&ranks)[K], LaneKernel kernel, int bits,
+                const Rect& out, corvath::utility::IiUI* ui, float progressLow, float progressHigh)
+{
+    const int width = out.y2 - out.y1 + 1;
+    std::vector<unsigned char> rows(std::size_t(2 * K) * std::size_t(width));
+    LaneRows a;
+    a.width = width;
+    a.offsets = offsets.all.data();
+    a.n = int(offsets.all.size());
+    a.bits = bits;
+    a.lowers = rows.data();
+    a.nexts = rows.data() + std::size_t(K) * std::size_t(width);
+    // The interpolation's step for every gap between the two values, as the histogram's
+    // cursor computes it.
+    int steps[K][256];
+    for (int k = 0; k < K; ++k) {
+        a.lower[k] = ranks[k].lower;
+        a.upper[k] = ranks[k].upper;
+        for (int gap = 0; gap < 256; ++gap)
+            steps[k][gap] = interpolated(gap, ranks[k].fraction);
+    }
+    const std::ptrdiff_t d1 = destination.stride(1);
+    for (int x = out.x1; x <= out.x2; ++x) {
+        a.source = &source(x, out.y1);
+        kernel(a);
+        D* d = &destination(x, out.y1);
+        for (int j = 0; j < width; ++j, d += d1) {
+            int values[K];
+            for (int k = 0; k < K; ++k) {
+                const int lower = a.lowers[k * width + j];
+                values[k] = lower + steps[k][a.nexts[k * width + j] - lower];
+            }
+            store(*d, values);
+        }
+        reportRow(ui, x, out, progressLow, progressHigh);
+    }
+}
+
 template <typename S, int K, typename D>
 Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>& source,
                       const blitz::Array<int, 2>& window, const float (&percentiles)[K],
@@ -220,6 +554,16 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
             medianOfNineFilter(destination, source, window.lbound(0), window.lbound(1), out, ui,
                                progressLow, progressHigh);
             return out;
+        }
+    }
+
+    if constexpr (std::is_same_v<S, unsigned char>) {
+        if (s1 == 1 && n <= laneWindowLimit) {
+            const int bits = valueBits(source);
+            if (const LaneKernel kernel = laneKernel<K>(out.y2 - out.y1 + 1, bits)) {
+                laneFilter(destination, source, offsets, ranks, kernel, bits, out, ui, progressLow, progressHigh);
+                return out;
+            }
         }
     }
 
@@ -367,6 +711,20 @@ Rect driver(blitz::Array<S, 2> destination, const blitz::Array<S, 2>& source,
 }
 
 } // namespace
+
+bool usePercentileLanes(PercentileLanes lanes)
+{
+    forcedLanes.store(int(lanes), std::memory_order_relaxed);
+#ifdef DRAVIK_PERCENTILE_LANES
+    if (lanes == PercentileLanes::avx512)
+        return __builtin_cpu_supports("avx512bw");
+    if (lanes == PercentileLanes::avx2)
+        return __builtin_cpu_supports("avx2");
+    return true;
+#else
+    return lanes == PercentileLanes::automatic || lanes == PercentileLanes::portable;
+#endif
+}
 
 Rect processOneChannelImageBody(blitz::Array<unsigned char, 2> destination,
                                 const blitz::Array<unsigned char, 2>& source,
