@@ -545,11 +545,21 @@ int GlobalClassification<T, N, Label>::partition(int level, LabelImage labels, P
         PackedKey lastKey = LevelMap::emptyKey;
         Label lastId = -1;
         std::vector<PackedKey>& lacking = missing[std::size_t(b)];
+        // A row's keys first, so that the table's slots can be loaded some pixels ahead of
+        // their lookups: the lookups are scattered over a large table.
+        constexpr int ahead = 16;
+        std::vector<PackedKey> keys(static_cast<std::size_t>(cols));
         for (int r = b * bandRows, end = std::min(rows, r + bandRows); r < end; ++r) {
             const ColourKey* p = base + r * rowStride;
+            for (int c = 0; c < cols; ++c, p += colStride)
+                keys[std::size_t(c)] = levelKey(packKey(*p), level);
+            for (int c = 0; c < std::min(ahead, cols); ++c)
+                lookup.prefetch(keys[std::size_t(c)]);
             Label* o = out + r * outRowStride;
-            for (int c = 0; c < cols; ++c, p += colStride, o += outColStride) {
-                const PackedKey k = levelKey(packKey(*p), level);
+            for (int c = 0; c < cols; ++c, o += outColStride) {
+                if (c + ahead < cols && keys[std::size_t(c + ahead)] != keys[std::size_t(c + ahead - 1)])
+                    lookup.prefetch(keys[std::size_t(c + ahead)]);
+                const PackedKey k = keys[std::size_t(c)];
                 if (k != lastKey) {
                     lastKey = k;
                     const Cell* cell = lookup.find(k);
