@@ -548,7 +548,7 @@ int GlobalClassification<T, N, Label>::partition(int level, LabelImage labels, P
         // A row's keys first, so that the table's slots can be loaded some pixels ahead of
         // their lookups: the lookups are scattered over a large table. Answers are kept in a
         // small direct-mapped cache, since neighbouring rows share most of their colours.
-        constexpr int ahead = 16;
+        constexpr int ahead = 48;
         constexpr int cacheBits = 12;
         struct Answer {
             PackedKey key;
