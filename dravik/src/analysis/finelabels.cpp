@@ -267,9 +267,21 @@ void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels,
         std::uint32_t stamp = 0;
         std::int32_t count = 0;
     };
+    // Slices of labels with about as many pixels each: a few large regions would otherwise
+    // leave one thread with most of the work.
+    std::vector<int> sliceStart(static_cast<std::size_t>(slices) + 1, n);
+    sliceStart[0] = 0;
+    for (int k = 1, label = 0; k < slices; ++k) {
+        const std::uint64_t share = std::uint64_t(total) * std::uint64_t(k) / std::uint64_t(slices);
+        while (label < n && start[std::size_t(label)] < share)
+            ++label;
+        sliceStart[std::size_t(k)] = label;
+    }
     runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
+        const int first = sliceStart[std::size_t(k)], last = sliceStart[std::size_t(k) + 1];
+        if (first >= last)
+            return;
         std::vector<Count> table(static_cast<std::size_t>(span));
-        const int first = int(std::int64_t(n) * k / slices), last = int(std::int64_t(n) * (k + 1) / slices);
         for (int label = first; label < last; ++label) {
             const std::uint32_t stamp = std::uint32_t(label) + 1;
             int best = 0;
