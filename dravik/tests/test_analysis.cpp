@@ -332,6 +332,29 @@ TEST(FineLabels, OfRandomBlobsAreCompactAndConnected)
     EXPECT_THROW(classification::makeFineLabels(ringed, bounds, fine), std::invalid_argument);
 }
 
+TEST(FineLabels, AreTheSameOnOneAndOnEightThreads)
+{
+    // Tall enough for eight bands of rows: blobs, lone pixels whose votes read pixels resolved
+    // in the band above, and lines of 0 that cross band borders.
+    std::mt19937 rng(6);
+    const Rect bounds{0, 0, 599, 299};
+    Labels regions = arrayOver<int>(corvath::utility::grow(bounds, 1), 0);
+    for (int x = bounds.x1; x <= bounds.x2; ++x)
+        for (int y = bounds.y1; y <= bounds.y2; ++y)
+            regions(x, y) = x % 97 == 0 || y == 150 ? 0 : 1 + ((x / 9) * 13 + (y / 6) * 7) % 11;
+    for (int k = 0; k < 20000; ++k)
+        regions(int(rng() % 600), int(rng() % 300)) = int(rng() % 60);
+    Labels fine[2];
+    int count[2];
+    for (int k = 0; k < 2; ++k) {
+        platform::setProcessorCountOverride(k == 0 ? 1 : 8);
+        count[k] = classification::makeFineLabels(regions, bounds, fine[k]);
+    }
+    platform::setProcessorCountOverride(0);
+    EXPECT_EQ(count[0], count[1]);
+    EXPECT_TRUE(blitz::all(fine[0] == fine[1]));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Region map
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 
 using classification::SixChannelClassification;
 using corvath::utility::Rect;
@@ -243,4 +244,68 @@ TEST(Labelling, PartitionedPhotographMatchesAFloodFillAndItsModes)
             }
         }
     EXPECT_EQ(modes, expectedModes);
+}
+
+TEST(Labelling, BandsJoinedAtTheirBordersNumberRegionsAsOnePass)
+{
+    // A comb whose teeth meet only in its last row, a spiral that crosses every band many
+    // times, and noise with clusters of every shape; from 2 bands to more bands than rows.
+    const int rows = 41, cols = 37;
+    std::vector<Labels> images;
+    Labels comb = arrayOver<int>({3, -2, 3 + rows - 1, -2 + cols - 1});
+    for (int x = 0; x < rows; ++x)
+        for (int y = 0; y < cols; ++y)
+            comb(3 + x, -2 + y) = y % 2 == 0 || x == rows - 1 ? 1 : 2 + (y % 4 == 1);
+    images.push_back(comb);
+
+    // The path keeps one pixel of background between its turns: it and the corridor beside
+    // it are one region each.
+    Labels spiral = arrayOver<int>({0, 0, rows - 1, cols - 1}, 0);
+    const int dx[4] = {0, 1, 0, -1}, dy[4] = {1, 0, -1, 0};
+    const auto painted = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < rows && y < cols && spiral(x, y) == 1;
+    };
+    const auto open = [&](int x, int y, int d) {
+        return x >= 0 && y >= 0 && x < rows && y < cols && !painted(x, y) && !painted(x + dx[d], y + dy[d]);
+    };
+    for (int x = 0, y = 0, d = 0, turns = 0; turns < 2;) {
+        spiral(x, y) = 1;
+        if (open(x + dx[d], y + dy[d], d)) {
+            x += dx[d];
+            y += dy[d];
+            turns = 0;
+        } else {
+            d = (d + 1) % 4;
+            ++turns;
+        }
+    }
+    images.push_back(spiral);
+
+    std::mt19937 rng(9);
+    for (int density : {45, 60}) {
+        Labels noise = arrayOver<int>({0, 0, rows - 1, cols - 1});
+        for (int x = 0; x < rows; ++x)
+            for (int y = 0; y < cols; ++y)
+                noise(x, y) = int(rng() % 100) < density;
+        images.push_back(noise);
+    }
+
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const Labels& values = images[i];
+        Labels one = arrayOver<int>(corvath::utility::domainOf(values));
+        int oneCount = 5;
+        classification::labelConnectedRegions(values, oneCount, one, 1);
+        for (int bands : {2, 3, 8, rows - 1, rows, rows + 7}) {
+            SCOPED_TRACE(testing::Message() << "image " << i << ", " << bands << " bands");
+            Labels banded = arrayOver<int>(corvath::utility::domainOf(values));
+            int count = 5;
+            classification::labelConnectedRegions(values, count, banded, bands);
+            EXPECT_EQ(count, oneCount);
+            EXPECT_EQ(flat(banded), flat(one));
+        }
+    }
+    Labels spiralLabels = arrayOver<int>(corvath::utility::domainOf(spiral));
+    int spiralCount = 0;
+    classification::labelConnectedRegions(spiral, spiralCount, spiralLabels, 1);
+    EXPECT_EQ(spiralCount, 2);
 }

@@ -20,6 +20,9 @@ using LabelArray = blitz::Array<int, 2>;
 // image is indexed like the view and must cover it; neighbours outside the view count as
 // different, so regions never continue past the view's edge.
 void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray labels);
+// The same with the view's rows split into that many bands (at most one per row), labelled
+// side by side and joined at their borders: the labels are those of one band.
+void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray labels, int bands);
 
 // Resizes result to n entries (new entries 0) and stores in result[L] the value that most
 // pixels of label L carry; on a tie the value that first reached the final count in storage

@@ -1,6 +1,7 @@
 // The analysis driver of the classification object: colour envelopes on worker threads, the
 // global colour levels, the segmentation pipeline, the fine labels and the region map.
 #include "session/classification.h"
+#include "common/bandthreads.h"
 #include "common/border.h"
 #include "analysis/finelabels.h"
 
@@ -28,21 +29,24 @@ using corvath::utility::viewOf;
 // the work arrays' arithmetic inside int.
 constexpr std::int64_t largestTexture = 1 << 16;
 
-// to = from over their common domain (the same rectangle), row by row.
+// to = from over their common domain (the same rectangle), in bands of rows side by side.
 void copyLabels(const Labels& from, Labels& to)
 {
     const Rect r = domainOf(from);
-    const int cols = r.y2 - r.y1 + 1;
-    for (int x = r.x1; x <= r.x2; ++x) {
-        const int* f = &from(x, r.y1);
-        int* t = &to(x, r.y1);
-        if (from.stride(1) == 1 && to.stride(1) == 1) {
-            std::copy(f, f + cols, t);
-        } else {
-            for (int c = 0; c < cols; ++c)
-                t[c * to.stride(1)] = f[c * from.stride(1)];
+    const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
+    const int bands = bandCount(rows, cols);
+    runBands(bands, [&](int b) {
+        for (int x = r.x1 + bandStart(rows, bands, b), end = r.x1 + bandStart(rows, bands, b + 1); x < end; ++x) {
+            const int* f = &from(x, r.y1);
+            int* t = &to(x, r.y1);
+            if (from.stride(1) == 1 && to.stride(1) == 1) {
+                std::copy(f, f + cols, t);
+            } else {
+                for (int c = 0; c < cols; ++c)
+                    t[c * to.stride(1)] = f[c * from.stride(1)];
+            }
         }
-    }
+    });
 }
 
 // Every element of labels over r becomes -1 where mask is 0 or absent.
@@ -294,16 +298,27 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     std::vector<int> majority;
     regionMajorities(majority, std::max(fineLabelCount, 0), inside, levelLabels, modesRange);
 
-    const int rows = area.x2 - area.x1 + 1;
+    const int rows = area.x2 - area.x1 + 1, cols = area.y2 - area.y1 + 1;
     const std::ptrdiff_t step = inside.stride(1);
     const int size = int(majority.size());
-    for (int x = area.x1; x <= area.x2; ++x) {
+    // Rows up to each reporting row (every 512th first index) are relabelled in bands side by
+    // side, so that the reports come as they would from one pass, each after the rows above
+    // it and before its own.
+    for (int x = area.x1; x <= area.x2;) {
         if ((x & 511) == 0)
             walkRange.report("", float(x - area.x1) / float(rows));
-        int* l = &inside(x, area.y1);
-        for (int y = area.y1; y <= area.y2; ++y, l += step)
-            if (*l >= 0 && *l < size)
-                *l = majority[std::size_t(*l)];
+        const int chunkEnd = std::min(area.x2 + 1, (x | 511) + 1);
+        const int chunkRows = chunkEnd - x;
+        const int bands = bandCount(chunkRows, cols);
+        runBands(bands, [&, x](int b) {
+            for (int i = x + bandStart(chunkRows, bands, b), end = x + bandStart(chunkRows, bands, b + 1); i < end; ++i) {
+                int* l = &inside(i, area.y1);
+                for (int y = 0; y < cols; ++y, l += step)
+                    if (*l >= 0 && *l < size)
+                        *l = majority[std::size_t(*l)];
+            }
+        });
+        x = chunkEnd;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "analysis/finelabels.h"
 
+#include "common/bandthreads.h"
 #include "common/border.h"
 #include "common/jobthreads.h"
 #include "platform/clock.h"
@@ -18,20 +19,6 @@ namespace {
 using corvath::utility::arrayCovers;
 using corvath::utility::domainOf;
 using corvath::utility::grow;
-
-// The largest value of a over r.
-int largestLabel(const LabelArray& a, const Rect& r)
-{
-    int largest = INT_MIN;
-    const std::ptrdiff_t s0 = a.stride(0), s1 = a.stride(1);
-    const int* row = &a(r.x1, r.y1);
-    for (int x = r.x1; x <= r.x2; ++x, row += s0) {
-        const int* p = row;
-        for (int y = r.y1; y <= r.y2; ++y, p += s1)
-            largest = std::max(largest, *p);
-    }
-    return largest;
-}
 
 // One entry per label; an entry whose stamp is not the current one counts as empty.
 struct Vote {
@@ -52,6 +39,28 @@ bool ringIsZero(const LabelArray& a, const Rect& r)
     return true;
 }
 
+// W over r: A's label where a pixel shares it with one of its four neighbours, 0 elsewhere;
+// what the backward neighbour pass leaves in an array of 0s, pixel by pixel, so that bands of
+// rows can run side by side. A must cover r grown by 1 and hold 0 around it.
+void markSharedLabels(const Rect& r, const LabelArray& a, LabelArray w)
+{
+    const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
+    const std::ptrdiff_t a0 = a.stride(0), a1 = a.stride(1), w0 = w.stride(0), w1 = w.stride(1);
+    const int* aBase = &a(r.x1, r.y1);
+    int* wBase = &w(r.x1, r.y1);
+    const int bands = bandCount(rows, cols);
+    runBands(bands, [&](int b) {
+        for (int x = bandStart(rows, bands, b), end = bandStart(rows, bands, b + 1); x < end; ++x) {
+            const int* p = aBase + x * a0;
+            int* q = wBase + x * w0;
+            for (int y = 0; y < cols; ++y, p += a1, q += w1) {
+                const int v = *p;
+                *q = v == p[-a0] || v == p[-a1] || v == p[a1] || v == p[a0] ? v : 0;
+            }
+        }
+    });
+}
+
 } // namespace
 
 void resolveBoundaryLabels(const Rect& r, int n, LabelArray labels)
@@ -61,18 +70,44 @@ void resolveBoundaryLabels(const Rect& r, int n, LabelArray labels)
     const Rect reach = grow(r, 1);
     if (!arrayCovers(labels, reach))
         throw std::invalid_argument("labels do not cover the rectangle and its neighbours");
-    // A label larger than the expected count must still find its entry.
-    const std::size_t size = std::size_t(std::max({n, largestLabel(labels, reach) + 1, 1}));
-    std::vector<Vote> table(size);
-
     const std::ptrdiff_t s0 = labels.stride(0), s1 = labels.stride(1);
     const std::ptrdiff_t edge[4] = {-s0, -s1, s1, s0};
     const std::ptrdiff_t diagonal[4] = {-s0 - s1, -s0 + s1, s0 - s1, s0 + s1};
+
+    // Only pixels that hold 0 before the pass can hold 0 when it reaches them: the pass writes
+    // -1 and labels above 0. So the pixels it resolves are found first, band by band in
+    // storage order, together with the largest label, and only those are visited in order.
+    const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
+    int* base = &labels(r.x1, r.y1);
+    const int bands = bandCount(rows, cols);
+    std::vector<std::vector<std::ptrdiff_t>> zeros(static_cast<std::size_t>(bands));
+    std::vector<int> largest(static_cast<std::size_t>(bands), INT_MIN);
+    runBands(bands, [&](int b) {
+        std::vector<std::ptrdiff_t>& found = zeros[std::size_t(b)];
+        int m = INT_MIN;
+        for (int x = bandStart(rows, bands, b), end = bandStart(rows, bands, b + 1); x < end; ++x) {
+            const int* row = base + x * s0;
+            m = std::max({m, row[-s1], row[cols * s1]});
+            const int* p = row;
+            for (int y = 0; y < cols; ++y, p += s1) {
+                m = std::max(m, *p);
+                if (*p == 0)
+                    found.push_back(p - base);
+            }
+        }
+        largest[std::size_t(b)] = m;
+    });
+    int top = *std::max_element(largest.begin(), largest.end());
+    for (int y = reach.y1; y <= reach.y2; ++y)
+        top = std::max({top, labels(reach.x1, y), labels(reach.x2, y)});
+    // A label larger than the expected count must still find its entry.
+    const std::size_t size = std::size_t(std::max({n, top + 1, 1}));
+    std::vector<Vote> table(size);
+
     std::uint32_t stamp = 0;
-    int* row = &labels(r.x1, r.y1);
-    for (int x = r.x1; x <= r.x2; ++x, row += s0) {
-        int* p = row;
-        for (int y = r.y1; y <= r.y2; ++y, p += s1) {
+    for (const std::vector<std::ptrdiff_t>& found : zeros) {
+        for (const std::ptrdiff_t at : found) {
+            int* p = base + at;
             if (*p != 0)
                 continue;
             ++stamp;
@@ -128,8 +163,8 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
     // W: a region's label where the pixel shares it with a neighbour, 0 elsewhere.
     LabelArray work(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
     corvath::utility::adviseHugePages(work);
-    work = 0;
-    backwardNeighbourPass(bounds, regionLabels, work, nullptr, 0.f, 1.f);
+    fillOutsideRect(bounds, 0, work);
+    markSharedLabels(bounds, regionLabels, work);
     resolveBoundaryLabels(bounds, 0, work);
 
     if (domainOf(fine) != framed || fine.numElements() == 0) {
@@ -232,9 +267,21 @@ void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels,
         std::uint32_t stamp = 0;
         std::int32_t count = 0;
     };
+    // Slices of labels with about as many pixels each: a few large regions would otherwise
+    // leave one thread with most of the work.
+    std::vector<int> sliceStart(static_cast<std::size_t>(slices) + 1, n);
+    sliceStart[0] = 0;
+    for (int k = 1, label = 0; k < slices; ++k) {
+        const std::uint64_t share = std::uint64_t(total) * std::uint64_t(k) / std::uint64_t(slices);
+        while (label < n && start[std::size_t(label)] < share)
+            ++label;
+        sliceStart[std::size_t(k)] = label;
+    }
     runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
+        const int first = sliceStart[std::size_t(k)], last = sliceStart[std::size_t(k) + 1];
+        if (first >= last)
+            return;
         std::vector<Count> table(static_cast<std::size_t>(span));
-        const int first = int(std::int64_t(n) * k / slices), last = int(std::int64_t(n) * (k + 1) / slices);
         for (int label = first; label < last; ++label) {
             const std::uint32_t stamp = std::uint32_t(label) + 1;
             int best = 0;

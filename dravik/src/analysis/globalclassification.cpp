@@ -545,20 +545,46 @@ int GlobalClassification<T, N, Label>::partition(int level, LabelImage labels, P
         PackedKey lastKey = LevelMap::emptyKey;
         Label lastId = -1;
         std::vector<PackedKey>& lacking = missing[std::size_t(b)];
+        // A row's keys first, so that the table's slots can be loaded some pixels ahead of
+        // their lookups: the lookups are scattered over a large table. Answers are kept in a
+        // small direct-mapped cache, since neighbouring rows share most of their colours.
+        constexpr int ahead = 48;
+        constexpr int cacheBits = 12;
+        struct Answer {
+            PackedKey key;
+            Label id;
+            bool found;
+        };
+        const auto cacheSlot = [](PackedKey k) {
+            return std::size_t((k * 0x9E3779B97F4A7C15ull) >> (64 - cacheBits));
+        };
+        std::vector<Answer> cache(std::size_t(1) << cacheBits, Answer{LevelMap::emptyKey, -1, false});
+        std::vector<PackedKey> keys(static_cast<std::size_t>(cols));
+        const auto load = [&](PackedKey k) {
+            if (cache[cacheSlot(k)].key != k)
+                lookup.prefetch(k);
+        };
         for (int r = b * bandRows, end = std::min(rows, r + bandRows); r < end; ++r) {
             const ColourKey* p = base + r * rowStride;
+            for (int c = 0; c < cols; ++c, p += colStride)
+                keys[std::size_t(c)] = levelKey(packKey(*p), level);
+            for (int c = 0; c < std::min(ahead, cols); ++c)
+                load(keys[std::size_t(c)]);
             Label* o = out + r * outRowStride;
-            for (int c = 0; c < cols; ++c, p += colStride, o += outColStride) {
-                const PackedKey k = levelKey(packKey(*p), level);
+            for (int c = 0; c < cols; ++c, o += outColStride) {
+                if (c + ahead < cols && keys[std::size_t(c + ahead)] != keys[std::size_t(c + ahead - 1)])
+                    load(keys[std::size_t(c + ahead)]);
+                const PackedKey k = keys[std::size_t(c)];
                 if (k != lastKey) {
                     lastKey = k;
-                    const Cell* cell = lookup.find(k);
-                    if (cell) {
-                        lastId = cell->id;
-                    } else {
-                        lastId = -1;
-                        lacking.push_back(k);
+                    Answer& a = cache[cacheSlot(k)];
+                    if (a.key != k) {
+                        const Cell* cell = lookup.find(k);
+                        a = Answer{k, cell ? cell->id : Label(-1), cell != nullptr};
                     }
+                    lastId = a.id;
+                    if (!a.found)
+                        lacking.push_back(k);
                 }
                 *o = lastId;
             }

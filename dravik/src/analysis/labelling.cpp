@@ -1,15 +1,76 @@
 #include "analysis/labelling.h"
 
+#include "common/bandthreads.h"
 #include "common/packedtable.h"
 #include "common/unionfind.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <stdexcept>
 
 namespace classification {
 
+namespace {
+
+// Provisional labels of one band's rows, as labelConnectedRegions numbers them in a view of
+// its own; afterwards parent[label] is the band's compact number of the label's region, in the
+// order of the regions' first pixels in the band.
+int labelBand(const int* valueBase, long vRow, long vCol, int* labelBase, long lRow, long lCol,
+              int firstRow, int endRow, int cols, std::vector<int>& parent)
+{
+    UnionFind uf;
+    uf.parent.swap(parent);
+    uf.parent.clear();
+    for (int r = firstRow; r < endRow; ++r) {
+        const int* v = valueBase + r * vRow;
+        int* l = labelBase + r * lRow;
+        for (int c = 0; c < cols; ++c, v += vCol, l += lCol) {
+            if (uf.parent.size() == std::size_t(INT_MAX))
+                throw std::length_error("list<T> too long");
+            // A provisional label for the pixel; it stays only if the pixel starts a region.
+            const int fresh = int(uf.parent.size());
+            uf.parent.push_back(fresh);
+            if (r > firstRow)
+                joinEqualLabelNeighbours(uf, v[-vRow], *v, l[-lRow]);
+            if (c > 0)
+                joinEqualLabelNeighbours(uf, v[-vCol], *v, l[-lCol]);
+            const int current = uf.parent.back();
+            *l = current;
+            if (current != fresh)
+                uf.parent.pop_back();
+        }
+    }
+    uf.parent.swap(parent);
+    // Parents are smaller than their children, so one forward pass compacts every entry.
+    int count = 0;
+    for (std::size_t i = 0; i < parent.size(); ++i)
+        parent[i] = parent[i] == int(i) ? count++ : parent[std::size_t(parent[i])];
+    return count;
+}
+
+// The root of x, every entry on the way pointed at it.
+int rootOf(std::vector<int>& parent, int x)
+{
+    int root = x;
+    while (parent[std::size_t(root)] != root)
+        root = parent[std::size_t(root)];
+    while (parent[std::size_t(x)] != root) {
+        const int up = parent[std::size_t(x)];
+        parent[std::size_t(x)] = root;
+        x = up;
+    }
+    return root;
+}
+
+} // namespace
+
 void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray labels)
+{
+    labelConnectedRegions(values, nextLabel, labels, bandCount(labels.extent(0), labels.extent(1)));
+}
+
+void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray labels, int bands)
 {
     const Rect view = corvath::utility::domainOf(labels);
     if (view.isEmpty())
@@ -22,37 +83,62 @@ void labelConnectedRegions(const LabelArray& values, int& nextLabel, LabelArray 
     const int* valueBase = &values(view.x1, view.y1);
     const long vRow = values.stride(0), vCol = values.stride(1);
 
-    UnionFind uf;
-    for (int r = 0; r < rows; ++r) {
+    // Each band is labelled on its own; a region's first pixel in storage order is the first
+    // pixel of its first band piece, so numbering the pieces band after band, each band's in
+    // its own order, and joining them at the band borders through the smaller number keeps
+    // the regions' order of one pass over the whole view.
+    bands = std::clamp(bands, 1, rows);
+    std::vector<std::vector<int>> compact(static_cast<std::size_t>(bands));
+    std::vector<int> counts(static_cast<std::size_t>(bands), 0);
+    runBands(bands, [&](int b) {
+        counts[std::size_t(b)] = labelBand(valueBase, vRow, vCol, labelBase, lRow, lCol, bandStart(rows, bands, b),
+                                           bandStart(rows, bands, b + 1), cols, compact[std::size_t(b)]);
+    });
+
+    std::vector<int> offset(std::size_t(bands) + 1, 0);
+    for (int b = 0; b < bands; ++b) {
+        if (std::int64_t(offset[std::size_t(b)]) + counts[std::size_t(b)] >= std::int64_t(INT_MAX))
+            throw std::length_error("list<T> too long");
+        offset[std::size_t(b) + 1] = offset[std::size_t(b)] + counts[std::size_t(b)];
+    }
+    std::vector<int> parent(std::size_t(offset[std::size_t(bands)]));
+    for (std::size_t i = 0; i < parent.size(); ++i)
+        parent[i] = int(i);
+    for (int b = 1; b < bands; ++b) {
+        const int r = bandStart(rows, bands, b);
         const int* v = valueBase + r * vRow;
-        int* l = labelBase + r * lRow;
+        const int* l = labelBase + r * lRow;
+        const std::vector<int>& above = compact[std::size_t(b) - 1];
+        const std::vector<int>& below = compact[std::size_t(b)];
         for (int c = 0; c < cols; ++c, v += vCol, l += lCol) {
-            if (uf.parent.size() == std::size_t(INT_MAX))
-                throw std::length_error("list<T> too long");
-            // A provisional label for the pixel; it stays only if the pixel starts a region.
-            const int fresh = int(uf.parent.size());
-            uf.parent.push_back(fresh);
-            if (r > 0)
-                joinEqualLabelNeighbours(uf, v[-vRow], *v, l[-lRow]);
-            if (c > 0)
-                joinEqualLabelNeighbours(uf, v[-vCol], *v, l[-lCol]);
-            const int current = uf.parent.back();
-            *l = current;
-            if (current != fresh)
-                uf.parent.pop_back();
+            if (v[-vRow] != *v)
+                continue;
+            const int x = rootOf(parent, offset[std::size_t(b) - 1] + above[std::size_t(l[-lRow])]);
+            const int y = rootOf(parent, offset[std::size_t(b)] + below[std::size_t(*l)]);
+            if (x < y)
+                parent[std::size_t(y)] = x;
+            else if (y < x)
+                parent[std::size_t(x)] = y;
         }
     }
-
-    // Parents are smaller than their children, so one forward pass compacts every entry.
-    std::vector<int>& parent = uf.parent;
+    // Roots in increasing order take the numbers; every other entry follows its root, which
+    // comes before it.
     for (std::size_t i = 0; i < parent.size(); ++i)
         parent[i] = parent[i] == int(i) ? nextLabel++ : parent[std::size_t(parent[i])];
-
-    for (int r = 0; r < rows; ++r) {
-        int* l = labelBase + r * lRow;
-        for (int c = 0; c < cols; ++c, l += lCol)
-            *l = parent[std::size_t(*l)];
+    for (int b = 0; b < bands; ++b) {
+        std::vector<int>& local = compact[std::size_t(b)];
+        for (int& k : local)
+            k = parent[std::size_t(offset[std::size_t(b)] + k)];
     }
+
+    runBands(bands, [&](int b) {
+        const std::vector<int>& final = compact[std::size_t(b)];
+        for (int r = bandStart(rows, bands, b), end = bandStart(rows, bands, b + 1); r < end; ++r) {
+            int* l = labelBase + r * lRow;
+            for (int c = 0; c < cols; ++c, l += lCol)
+                *l = final[std::size_t(*l)];
+        }
+    });
 }
 
 void computeRegionModes(std::vector<int>& result, int n, const LabelArray& labels,

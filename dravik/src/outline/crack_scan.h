@@ -6,8 +6,11 @@
 
 #include "outline/outline.h"
 
+#include "common/bandthreads.h"
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -71,6 +74,9 @@ private:
     bool nextCrack(Cursor& c, Label a, Label b) const;
     bool walk(Cursor c, Label a, Label b, const Cursor& start);
     bool traceCrackChain(const Cursor& start, Label a, Label b);
+    // Where the scan may start a chain, one bit per pixel, a line of `words` words per
+    // second index.
+    std::vector<std::uint64_t> crackCorners(int& words) const;
 
     Direction m_dirs[4];
     const Label* m_labels;  // the frame's first corner
@@ -184,28 +190,59 @@ bool CrackScan<Label>::traceCrackChain(const Cursor& start, Label a, Label b)
 }
 
 template <typename Label>
+std::vector<std::uint64_t> CrackScan<Label>::crackCorners(int& words) const
+{
+    // Bit x - x1 of line y - y1: pixel (x, y) differs from its neighbour before it along
+    // either index. Bands of 64 first indices fill their own words.
+    const int columns = m_rect.x2 - m_rect.x1 + 2, lines = m_rect.y2 - m_rect.y1 + 2;
+    words = (columns + 63) / 64;
+    std::vector<std::uint64_t> bits(std::size_t(words) * std::size_t(lines), 0);
+    const int bands = std::min(words, bandCount(lines, columns));
+    const Label* first = m_labels + (m_rect.x1 - m_fx) * m_ls0 + (m_rect.y1 - m_fy) * m_ls1;
+    runBands(bands, [&](int b) {
+        for (int w = bandStart(words, bands, b), wEnd = bandStart(words, bands, b + 1); w < wEnd; ++w) {
+            for (int i = w * 64, iEnd = std::min(columns, i + 64); i < iEnd; ++i) {
+                const Label* p = first + i * m_ls0;
+                const std::uint64_t bit = std::uint64_t(1) << (i & 63);
+                std::uint64_t* out = bits.data() + w;
+                for (int j = 0; j < lines; ++j, p += m_ls1, out += words)
+                    if (*p != p[-m_ls1] || *p != p[-m_ls0])
+                        *out |= bit;
+            }
+        }
+    });
+    return bits;
+}
+
+template <typename Label>
 template <typename OnChain>
 void CrackScan<Label>::scan(OnChain&& onChain)
 {
     const std::ptrdiff_t upL = -m_ls1, leftL = -m_ls0;
     const std::ptrdiff_t upV = -1, leftV = -m_vs0;
-    // Second index outer: chains start, and so are numbered, in this order.
+    int words = 0;
+    const std::vector<std::uint64_t> corners = crackCorners(words);
+    // Second index outer: chains start, and so are numbered, in this order. Pixels that
+    // differ from neither neighbour before them start nothing and are skipped.
     for (int y = m_rect.y1; y <= m_rect.y2 + 1; ++y) {
-        Cursor c = at(m_rect.x1, y, 0);
-        for (int x = m_rect.x1; x <= m_rect.x2 + 1; ++x, c.label += m_ls0, c.visit += m_vs0) {
-            c.x = x;
-            const Label here = m_labels[c.label];
-            const Label up = m_labels[c.label + upL];
-            if (here != up && !visitedFrom(c.visit, 2) && !visitedFrom(c.visit + upV, 0)) {
-                c.d = 2;
-                const bool closed = traceCrackChain(c, here, up);
-                closed ? onChain(here, up, m_points) : onChain(up, here, m_points);
-            }
-            const Label left = m_labels[c.label + leftL];
-            if (here != left && !visitedFrom(c.visit, 1) && !visitedFrom(c.visit + leftV, 3)) {
-                c.d = 1;
-                const bool closed = traceCrackChain(c, here, left);
-                closed ? onChain(here, left, m_points) : onChain(left, here, m_points);
+        const std::uint64_t* line = corners.data() + std::size_t(y - m_rect.y1) * std::size_t(words);
+        for (int w = 0; w < words; ++w) {
+            for (std::uint64_t bits = line[w]; bits != 0; bits &= bits - 1) {
+                const int x = m_rect.x1 + w * 64 + __builtin_ctzll(bits);
+                Cursor c = at(x, y, 0);
+                const Label here = m_labels[c.label];
+                const Label up = m_labels[c.label + upL];
+                if (here != up && !visitedFrom(c.visit, 2) && !visitedFrom(c.visit + upV, 0)) {
+                    c.d = 2;
+                    const bool closed = traceCrackChain(c, here, up);
+                    closed ? onChain(here, up, m_points) : onChain(up, here, m_points);
+                }
+                const Label left = m_labels[c.label + leftL];
+                if (here != left && !visitedFrom(c.visit, 1) && !visitedFrom(c.visit + leftV, 3)) {
+                    c.d = 1;
+                    const bool closed = traceCrackChain(c, here, left);
+                    closed ? onChain(here, left, m_points) : onChain(left, here, m_points);
+                }
             }
         }
     }

@@ -4,6 +4,8 @@
 
 #include "crack_scan.h"
 
+#include "common/bandthreads.h"
+
 #include <cmath>
 #include <cstddef>
 
@@ -78,53 +80,56 @@ void rangePass(std::vector<P>& pts, std::size_t a0, std::size_t b, float toleran
 }
 
 template <typename P>
+void simplifyOne(std::vector<P>& pts, float tolerance, std::vector<std::size_t>& stack)
+{
+    const std::size_t n = pts.size();
+    if (n < 3)
+        return;  // nothing between the end points
+    std::size_t w = 0;
+    if (samePoint(pts.front(), pts.back())) {
+        std::size_t split = 1;
+        double farthest = -1.0;
+        for (std::size_t i = 1; i + 1 < n; ++i) {
+            const float dx = diff(pts[i].x, pts[0].x), dy = diff(pts[i].y, pts[0].y);
+            const double d2 = double(dx * dx + dy * dy);
+            if (d2 > farthest) {
+                farthest = d2;
+                split = i;
+            }
+        }
+        // The second pass reads from the split point on; the first writes only before it.
+        rangePass(pts, 0, split, tolerance, w, stack);
+        rangePass(pts, split, n - 1, tolerance, w, stack);
+    } else {
+        rangePass(pts, 0, n - 1, tolerance, w, stack);
+    }
+    pts[w++] = pts[n - 1];
+    pts.resize(w);
+}
+
+template <typename P>
 void simplify(std::vector<std::vector<P>>& polylines, float tolerance)
 {
     std::vector<std::size_t> stack;
-    for (std::vector<P>& pts : polylines) {
-        const std::size_t n = pts.size();
-        if (n < 3)
-            continue;  // nothing between the end points
-        std::size_t w = 0;
-        if (samePoint(pts.front(), pts.back())) {
-            std::size_t split = 1;
-            double farthest = -1.0;
-            for (std::size_t i = 1; i + 1 < n; ++i) {
-                const float dx = diff(pts[i].x, pts[0].x), dy = diff(pts[i].y, pts[0].y);
-                const double d2 = double(dx * dx + dy * dy);
-                if (d2 > farthest) {
-                    farthest = d2;
-                    split = i;
-                }
-            }
-            // The second pass reads from the split point on; the first writes only before it.
-            rangePass(pts, 0, split, tolerance, w, stack);
-            rangePass(pts, split, n - 1, tolerance, w, stack);
-        } else {
-            rangePass(pts, 0, n - 1, tolerance, w, stack);
-        }
-        pts[w++] = pts[n - 1];
-        pts.resize(w);
-    }
+    for (std::vector<P>& pts : polylines)
+        simplifyOne(pts, tolerance, stack);
 }
 
 FloatPoint minus(FloatPoint a, FloatPoint b) { return {a.x - b.x, a.y - b.y}; }
 
-} // namespace
-
-FloatPolyline applyPointRule(const Polyline& chain, int rule)
+// applyPointRule over the n points from chain.
+FloatPolyline chainPoints(const Point* chain, std::size_t n, int rule)
 {
-    const std::size_t n = chain.size();
     FloatPolyline out;
     if (rule < 0 || rule > 5 || n < 3) {
         out.reserve(n);
-        for (Point p : chain)
-            out.push_back(toFloat(p));
+        for (std::size_t i = 0; i < n; ++i)
+            out.push_back(toFloat(chain[i]));
         return out;
     }
     const bool triple = rule >= 3;
     const std::size_t perStep = rule == 2 ? 2 : 1;
-    if (samePoint(chain.front(), chain.back())) {
+    if (samePoint(chain[0], chain[n - 1])) {
         // Cyclic over the corners without the repeated end point, then closed again.
         const std::size_t m = n - 1;
         out.reserve(m * perStep + 1);
@@ -136,7 +141,7 @@ FloatPolyline applyPointRule(const Polyline& chain, int rule)
         return out;
     }
     out.reserve(n * perStep + 2);
-    out.push_back(toFloat(chain.front()));
+    out.push_back(toFloat(chain[0]));
     if (triple) {
         for (std::size_t i = 1; i + 1 < n; ++i)
             rulePoints(rule, chain[i - 1], chain[i], chain[i + 1], out);
@@ -144,9 +149,13 @@ FloatPolyline applyPointRule(const Polyline& chain, int rule)
         for (std::size_t i = 0; i + 1 < n; ++i)
             rulePoints(rule, Point{}, chain[i], chain[i + 1], out);  // pair rules ignore o
     }
-    out.push_back(toFloat(chain.back()));
+    out.push_back(toFloat(chain[n - 1]));
     return out;
 }
+
+} // namespace
+
+FloatPolyline applyPointRule(const Polyline& chain, int rule) { return chainPoints(chain.data(), chain.size(), rule); }
 
 void simplifyPolylines(std::vector<Polyline>& polylines, float tolerance) { simplify(polylines, tolerance); }
 
@@ -178,33 +187,42 @@ void smoothCorner(FloatPoint q, FloatPoint p, FloatPoint n, float amount, FloatP
     out.push_back({p.x - f2 * b.x, p.y - f2 * b.y});
 }
 
+namespace {
+
+// One smoothing pass over pts; out is scratch.
+void smoothOne(FloatPolyline& pts, float amount, FloatPolyline& out)
+{
+    const std::size_t n = pts.size();
+    if (n == 0)
+        return;
+    out.clear();
+    out.reserve(2 * n + 1);
+    if (samePoint(pts.front(), pts.back())) {
+        for (std::size_t i = 1; i + 1 < n; ++i)
+            smoothCorner(pts[i - 1], pts[i], pts[i + 1], amount, out);
+        smoothCorner(pts[n >= 2 ? n - 2 : 0], pts[0], pts[n >= 2 ? 1 : 0], amount, out);
+        out.push_back(out.front());
+    } else {
+        out.push_back(pts.front());
+        for (std::size_t i = 1; i + 1 < n; ++i)
+            smoothCorner(pts[i - 1], pts[i], pts[i + 1], amount, out);
+        out.push_back(pts.back());
+    }
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (w == 0 || !samePoint(out[i], out[w - 1]))
+            out[w++] = out[i];
+    out.resize(w);
+    pts.assign(out.begin(), out.end());
+}
+
+} // namespace
+
 void smoothPolylines(std::vector<FloatPolyline>& polylines, float amount)
 {
     FloatPolyline out;
-    for (FloatPolyline& pts : polylines) {
-        const std::size_t n = pts.size();
-        if (n == 0)
-            continue;
-        out.clear();
-        out.reserve(2 * n + 1);
-        if (samePoint(pts.front(), pts.back())) {
-            for (std::size_t i = 1; i + 1 < n; ++i)
-                smoothCorner(pts[i - 1], pts[i], pts[i + 1], amount, out);
-            smoothCorner(pts[n >= 2 ? n - 2 : 0], pts[0], pts[n >= 2 ? 1 : 0], amount, out);
-            out.push_back(out.front());
-        } else {
-            out.push_back(pts.front());
-            for (std::size_t i = 1; i + 1 < n; ++i)
-                smoothCorner(pts[i - 1], pts[i], pts[i + 1], amount, out);
-            out.push_back(pts.back());
-        }
-        std::size_t w = 0;
-        for (std::size_t i = 0; i < out.size(); ++i)
-            if (w == 0 || !samePoint(out[i], out[w - 1]))
-                out[w++] = out[i];
-        out.resize(w);
-        pts.assign(out.begin(), out.end());
-    }
+    for (FloatPolyline& pts : polylines)
+        smoothOne(pts, amount, out);
 }
 
 std::vector<FloatPolyline> buildRegionOutlines(const blitz::Array<int, 2>& regionLabels, int pointRule,
@@ -214,19 +232,37 @@ std::vector<FloatPolyline> buildRegionOutlines(const blitz::Array<int, 2>& regio
     if (!(scaleFactor > 1.0f) || regionLabels.extent(0) < 3 || regionLabels.extent(1) < 3)
         return outlines;
 
-    // Converted as they are traced; borders with the image edge are never stored.
+    // The chains are traced in order into one list; borders with the image edge are never
+    // stored. Each chain's conversion, simplification and smoothing depend on that chain
+    // alone, so they run on slices of the list side by side.
+    std::vector<Point> points;
+    std::vector<std::size_t> ends;
     detail::CrackScan<int> scan(regionLabels, corvath::utility::grow(corvath::utility::domainOf(regionLabels), -1));
     scan.scan([&](int a, int b, const Polyline& chain) {
-        if (a != -1 && b != -1)
-            outlines.push_back(applyPointRule(chain, pointRule));
+        if (a != -1 && b != -1) {
+            points.insert(points.end(), chain.begin(), chain.end());
+            ends.push_back(points.size());
+        }
     });
 
-    if (simplifyTolerance != 0.f)
-        simplifyPolylines(outlines, simplifyTolerance);
-    if (smoothing != 0.f) {
-        smoothPolylines(outlines, smoothing);
-        smoothPolylines(outlines, smoothing);
-    }
+    outlines.resize(ends.size());
+    const int count = int(ends.size());
+    const int slices = count == 0 ? 1 : bandCount(count, int(points.size() / std::size_t(count)) + 1, 1, 1 << 15);
+    runBands(slices, [&](int k) {
+        std::vector<std::size_t> stack;
+        FloatPolyline scratch;
+        for (int i = bandStart(count, slices, k), end = bandStart(count, slices, k + 1); i < end; ++i) {
+            const std::size_t first = i == 0 ? 0 : ends[std::size_t(i) - 1];
+            FloatPolyline& line = outlines[std::size_t(i)];
+            line = chainPoints(points.data() + first, ends[std::size_t(i)] - first, pointRule);
+            if (simplifyTolerance != 0.f)
+                simplifyOne(line, simplifyTolerance, stack);
+            if (smoothing != 0.f) {
+                smoothOne(line, smoothing, scratch);
+                smoothOne(line, smoothing, scratch);
+            }
+        }
+    });
     return outlines;
 }
 

@@ -1,0 +1,100 @@
+// The analysis's last steps (fine labels, region map, outlines) on a 4 MP photo mosaic, the
+// steps before them run once. Arguments: megapixels, threads.
+#include "session/session.h"
+#include "dravik.h"
+
+#include "benchsupport.h"
+#include "testimage.h"
+
+#include "platform/clock.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// FNV-1a over the values, cut to 52 bits so that a counter holds it exactly.
+struct Digest {
+    std::uint64_t h = 1469598103934665603ull;
+    void add(std::int64_t v)
+    {
+        for (int i = 0; i < 8; ++i, v >>= 8) {
+            h ^= std::uint64_t(v) & 0xFF;
+            h *= 1099511628211ull;
+        }
+    }
+    double value() const { return double(h & ((1ull << 52) - 1)); }
+};
+
+double labelDigest(const blitz::Array<int, 2>& a, int count)
+{
+    Digest d;
+    d.add(count);
+    for (int x = a.lbound(0); x <= a.ubound(0); ++x)
+        for (int y = a.lbound(1); y <= a.ubound(1); ++y)
+            d.add(a(x, y));
+    return d.value();
+}
+
+void analysisTail(benchmark::State& state)
+{
+    static testsupport::RgbaImage8 image = benchsupport::photoMosaic(int(state.range(0)));
+    DvImageDesc desc{image.width, image.height, image.strideBytes(), DvPixelRgba8, image.samples.data()};
+    DvLibrary* library = DvInit();
+    DvSession* session = DvBeginSession(library, desc);
+    classification::IiClassification& c = static_cast<DvInSession*>(session)->classification();
+    platform::setProcessorCountOverride(8);
+    c.requireNewEnvelopes();
+    c.envelopeStep(ProgressRange());
+    c.colourLevels().ensureLevels(ProgressRange());
+    c.segmentation().analyse(ProgressRange());
+    platform::setProcessorCountOverride(unsigned(state.range(1)));
+    double steps[3] = {};
+    double digests[3] = {};
+    const char* names[3] = {"fine_labels", "region_map", "outlines"};
+    for (auto _ : state) {
+        std::int64_t t = platform::counterNanoseconds();
+        const auto lap = [&](int k) {
+            const std::int64_t now = platform::counterNanoseconds();
+            steps[k] += double(now - t) * 1e-6;
+            t = now;
+        };
+        c.buildFineLabels();
+        lap(0);
+        c.buildRegionMap(ProgressRange());
+        lap(1);
+        const std::vector<classification::FloatPolyline> outlines = classification::buildRegionOutlines(
+            c.regionLabels, c.outlinePointRule, c.outlineSimplify, c.outlineSmoothing, c.parameters.imageTol);
+        lap(2);
+        state.PauseTiming();
+        digests[0] = labelDigest(c.fineLabels, c.fineLabelCount);
+        digests[1] = labelDigest(c.regionLabels, c.regionCount);
+        Digest d;
+        for (const classification::FloatPolyline& line : outlines) {
+            d.add(std::int64_t(line.size()));
+            for (const classification::FloatPoint& p : line) {
+                std::int32_t bits[2];
+                std::memcpy(bits, &p, sizeof bits);
+                d.add(bits[0]);
+                d.add(bits[1]);
+            }
+        }
+        digests[2] = d.value();
+        state.ResumeTiming();
+    }
+    DvEndSession(session);
+    DvFinish(library);
+    platform::setProcessorCountOverride(0);
+    for (int k = 0; k < 3; ++k)
+        state.counters[names[k]] = steps[k] / double(state.iterations());
+    state.counters["digest_fine"] = digests[0];
+    state.counters["digest_region"] = digests[1];
+    state.counters["digest_outlines"] = digests[2];
+}
+BENCHMARK(analysisTail)->Args({4, 8})->Args({4, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+} // namespace
+
+BENCHMARK_MAIN();
