@@ -1,27 +1,20 @@
-// The program's allocator, with huge pages behind large blocks where the system offers them:
-// an analysis fills hundreds of megabytes of fresh working arrays, and faulting them in 4 KB
-// at a time costs more than the work on them. Linked into executables only: a library must
-// not replace the allocator of the program that loads it.
-#include "platform/memory.h"
-
+// The program's allocator, linked into executables only (a library must not replace the
+// allocator of the program that loads it). Large blocks no longer ask for huge pages: asking
+// made their first touch stall in the kernel's compaction, or fault in slower than small pages
+// where a hypervisor had taken the free huge pages back (see platform/src/memory.cpp). What is
+// left is the standard behaviour, kept in one place for every program.
 #include <cstdlib>
 #include <new>
 
 namespace {
-
-// Smaller blocks hold no whole huge page.
-constexpr std::size_t adviseFrom = std::size_t(2) << 20;
 
 void* allocate(std::size_t bytes)
 {
     if (bytes == 0)
         bytes = 1;
     for (;;) {
-        if (void* block = std::malloc(bytes)) {
-            if (bytes >= adviseFrom)
-                platform::adviseHugePages(block, bytes);
+        if (void* block = std::malloc(bytes))
             return block;
-        }
         // As the standard allocator does: the handler may free memory, or throw.
         const std::new_handler handler = std::get_new_handler();
         if (!handler)

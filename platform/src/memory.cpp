@@ -1,17 +1,37 @@
 #include "platform/memory.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
 #ifdef __linux__
 #include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
 #endif
 
 namespace platform {
 
 namespace {
-// Below this a buffer gains nothing from huge pages.
+// Smaller buffers come from the heap; larger ones are mapped on huge-page boundaries, where a
+// system that backs every mapping with huge pages can use them.
 constexpr std::size_t hugePage = std::size_t(2) << 20;
+
+std::size_t pageSize()
+{
+#ifdef __linux__
+    static const std::size_t size = [] {
+        const long s = sysconf(_SC_PAGESIZE);
+        return s > 0 ? std::size_t(s) : std::size_t(4096);
+    }();
+    return size;
+#else
+    return 4096;
+#endif
+}
 } // namespace
 
 void* allocateLarge(std::size_t bytes)
@@ -34,10 +54,10 @@ void* allocateLarge(std::size_t bytes)
         munmap(mapped, aligned - begin);
     if (aligned + rounded < begin + rounded + hugePage)
         munmap(reinterpret_cast<void*>(aligned + rounded), begin + hugePage - aligned);
-    void* block = reinterpret_cast<void*>(aligned);
-    // Advice only: without huge pages the buffer works as well, just slower.
-    madvise(block, rounded, MADV_HUGEPAGE);
-    return block;
+    // No huge-page advice: where the system backs only advised mappings with huge pages, it
+    // may stall the first touch compacting memory for them, and under a hypervisor that has
+    // taken back the free huge pages, each one faults in slower than its 512 small pages.
+    return reinterpret_cast<void*>(aligned);
 #else
     void* block = std::aligned_alloc(hugePage, rounded);
     if (!block)
@@ -46,18 +66,23 @@ void* allocateLarge(std::size_t bytes)
 #endif
 }
 
-void adviseHugePages(void* block, std::size_t bytes) noexcept
+void populatePages(void* block, std::size_t bytes) noexcept
 {
-#ifdef __linux__
+    const std::size_t page = pageSize();
     const auto begin = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (begin + hugePage - 1) / hugePage * hugePage;
-    const std::uintptr_t last = (begin + bytes) / hugePage * hugePage;
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)bytes;
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t end = (begin + bytes) / page * page;
+    if (end <= first)
+        return;
+#ifdef __linux__
+    // One call for the whole range, without a fault per page. A failure other than an older
+    // kernel's refusal (no memory, a hole in the range) is left to the first use.
+    if (madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE) == 0 || errno != EINVAL)
+        return;
 #endif
+    // Older kernels: a write that leaves the byte as it is.
+    for (std::uintptr_t p = first; p < end; p += page)
+        __atomic_fetch_or(reinterpret_cast<unsigned char*>(p), static_cast<unsigned char>(0), __ATOMIC_RELAXED);
 }
 
 void freeLarge(void* block, std::size_t bytes) noexcept

@@ -43,9 +43,23 @@ TEST(Allocator, LargeAndSmallBlocksHoldWhatIsWritten)
     for (std::uint64_t i = 0; i < (std::uint64_t(1) << 20); ++i)
         grown.push_back(i);
     EXPECT_EQ(grown[12345], 12345u);
-    // Advice on a block that holds no whole huge page is a no-op, not a fault.
-    char small[64];
-    platform::adviseHugePages(small, sizeof small);
+}
+
+TEST(Allocator, PopulatingPagesKeepsWhatTheyHold)
+{
+    // Written before and after populating, in a block that starts and ends inside pages.
+    const std::size_t bytes = (std::size_t(3) << 20) + 4099;
+    std::unique_ptr<unsigned char[]> block(new unsigned char[bytes + 1]);
+    unsigned char* start = block.get() + 1;
+    for (std::size_t i = 0; i < bytes; i += 1021)
+        start[i] = static_cast<unsigned char>(i * 13 + 1);
+    platform::populatePages(start, bytes);
+    for (std::size_t i = 0; i < bytes; i += 1021)
+        ASSERT_EQ(start[i], static_cast<unsigned char>(i * 13 + 1)) << i;
+    // A block that holds no whole page is left alone.
+    char small[64] = {5};
+    platform::populatePages(small + 1, sizeof small - 1);
+    EXPECT_EQ(small[0], 5);
 }
 
 TEST(Allocator, FailuresGoThroughTheNewHandler)
@@ -94,5 +108,17 @@ TEST(Allocator, LargeWorkingBuffersStartOnAHugePageAndGiveTheirMemoryBack)
         platform::freeLarge(block, bytes);
         EXPECT_LT(residentBytes(), before + bytes / 2) << "round " << round;
     }
+}
+
+TEST(Allocator, PopulatedPagesAreResidentBeforeTheirFirstWrite)
+{
+    const std::size_t bytes = std::size_t(12) << 20;
+    const std::size_t before = residentBytes();
+    void* block = platform::allocateLarge(bytes);
+    EXPECT_LT(residentBytes(), before + bytes / 2);
+    platform::populatePages(block, bytes);
+    EXPECT_GE(residentBytes(), before + bytes / 2);
+    EXPECT_EQ(static_cast<unsigned char*>(block)[bytes - 1], 0u);
+    platform::freeLarge(block, bytes);
 }
 #endif

@@ -7,6 +7,7 @@
 #include "analysis/histogram1d.h"
 #include "common/jobthreads.h"
 #include "session/progress.h"
+#include "common/firsttouch.h"
 #include "common/rect.h"
 #include "common/vec.h"
 
@@ -345,6 +346,8 @@ private:
     Image m_image;
     Rect m_bounds;
 
+    // m_histograms views the cells held here, which are constructed on the workers.
+    corvath::utility::SlicedStorage<Cell> m_histogramCells;
     HistogramArray m_histograms;
     std::array<std::vector<ModeRecord>, N> m_modes;
     // The cell of each mode list's sentinel.

@@ -132,14 +132,6 @@ bool arrayCovers(const blitz::Array<T, 2>& a, const Rect& r)
     return covers(domainOf(a), r);
 }
 
-// For an array just allocated and not yet written: huge pages behind it, where it is large.
-template <typename T>
-void adviseHugePages(blitz::Array<T, 2>& a)
-{
-    if (a.numElements() > 0 && a.isStorageContiguous())
-        platform::adviseHugePages(a.dataFirst(), std::size_t(a.numElements()) * sizeof(T));
-}
-
 // Resizes the array to r's extent when it differs, then re-bases it at r's lower bound. An
 // allocation that fails leaves the array empty.
 template <typename T>
@@ -156,7 +148,6 @@ void fitArrayToRect(blitz::Array<T, 2>& a, const Rect& r)
             a.free();
             throw;
         }
-        adviseHugePages(a);
     }
     a.reindexSelf(blitz::TinyVector<int, 2>(r.x1, r.y1));
 }

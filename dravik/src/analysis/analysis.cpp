@@ -3,6 +3,7 @@
 #include "session/classification.h"
 #include "common/bandthreads.h"
 #include "common/border.h"
+#include "common/firsttouch.h"
 #include "analysis/finelabels.h"
 
 #include "platform/clock.h"
@@ -267,7 +268,7 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
         const Rect framed = grow(r, 2);
         levelLabelsFramed.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-        corvath::utility::adviseHugePages(levelLabelsFramed);
+        corvath::utility::prefault(levelLabelsFramed);
         // The partition writes the whole interior.
         fillOutsideRect(r, -1, levelLabelsFramed);
         levelLabels.reference(viewOf(levelLabelsFramed, r));
@@ -289,7 +290,7 @@ void IiClassification::buildRegionMap(ProgressRange progress)
     const Rect framed = domainOf(fineLabels);
     if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0) {
         regionLabels.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-        corvath::utility::adviseHugePages(regionLabels);
+        corvath::utility::prefault(regionLabels);
     }
     copyLabels(fineLabels, regionLabels);
 

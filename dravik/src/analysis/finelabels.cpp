@@ -2,6 +2,7 @@
 
 #include "common/bandthreads.h"
 #include "common/border.h"
+#include "common/firsttouch.h"
 #include "common/jobthreads.h"
 #include "platform/clock.h"
 
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -162,14 +164,13 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
 
     // W: a region's label where the pixel shares it with a neighbour, 0 elsewhere.
     LabelArray work(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-    corvath::utility::adviseHugePages(work);
     fillOutsideRect(bounds, 0, work);
     markSharedLabels(bounds, regionLabels, work);
     resolveBoundaryLabels(bounds, 0, work);
 
     if (domainOf(fine) != framed || fine.numElements() == 0) {
         fine.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
-        corvath::utility::adviseHugePages(fine);
+        corvath::utility::prefault(fine);
     }
     fillOutsideRect(bounds, -1, fine);
     // -2 around the area and -1 on the fine labels' frame keep every region inside it.
@@ -247,7 +248,8 @@ void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels,
     }
     start[labelCount] = total;
 
-    std::vector<int> bucketed(total);
+    // Written whole below, on the workers, which share its first touch.
+    const std::unique_ptr<int[]> bucketed(new int[total]);
     runJobsOnWorkerThreads(work, slices - 1, [&](int k) {
         std::uint32_t* next = counts.data() + std::size_t(k) * labelCount;
         for (int r = firstRow(k); r < firstRow(k + 1); ++r) {

@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 #include <string>
@@ -473,7 +474,7 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
     if (!(extent(domainOf(m_gradient)) == extent(frame))) {
         // New memory starts at 0 rather than garbage: the width byte is written later.
         fitArrayToRect(m_gradient, frame);
-        m_gradient = GradientPixel(0, 0, 0);
+        corvath::utility::fillInSlices(m_gradient, GradientPixel(0, 0, 0));
     }
     fitArrayToRect(m_gradient, frame);
     if (b.isEmpty())
@@ -488,8 +489,9 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
     for (int i = 0; i < N; ++i) {
         std::vector<ModeTerms>& terms = m_modeTerms[i];
-        terms.resize(m_modes[i].size());
-        std::transform(m_modes[i].begin(), m_modes[i].end(), terms.begin(), ModeTerms::of);
+        terms.clear();
+        terms.reserve(m_modes[i].size());
+        std::transform(m_modes[i].begin(), m_modes[i].end(), std::back_inserter(terms), ModeTerms::of);
     }
     range.report(corvath::utility::timedBlockText(
                      kSourcePath, 256, "After array creation",

@@ -163,10 +163,8 @@ SixChannelImage computeEnvelopes(const RgbaView8& source, const EnvelopeSettings
 {
     const Rect r = domainOf(source);
     SixChannelImage image;
-    if (!r.isEmpty()) {
+    if (!r.isEmpty())
         image.resize(blitz::Range(r.x1, r.x2), blitz::Range(r.y1, r.y2));
-        corvath::utility::adviseHugePages(image);
-    }
     const Rancour work(image, source, settings);
     runJobsOnWorkerThreads(record, work.jobCount() - 1, work);
     return image;

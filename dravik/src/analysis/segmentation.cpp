@@ -162,10 +162,8 @@ bool Segmentation<N, V>::updateHistograms(bool, ProgressRange range)
 {
     checkHistogramSettings();
     const Rect wanted = cellDomain(m_bounds, m_head.resolution);
-    if (domainOf(m_histograms) != wanted) {
-        m_histograms.free();
-        corvath::utility::fitArrayToRect(m_histograms, wanted);
-    }
+    if (domainOf(m_histograms) != wanted)
+        m_histogramCells.fit(m_histograms, wanted);
 
     HistogramWork& work = m_histogramWork;
     work.changed = false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -54,7 +55,7 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     if (!(extent(domainOf(m_regionLabels)) == extent(frame))) {
         // The run writes the bounds and the ring around them; the outer ring starts at 0.
         fitArrayToRect(m_regionLabels, frame);
-        m_regionLabels = 0;
+        corvath::utility::fillInSlices(m_regionLabels, 0);
     }
     fitArrayToRect(m_regionLabels, frame);
     if (b.isEmpty())
@@ -70,7 +71,7 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
 
     // The lower heights packed, one byte per element of the same lattice, and every label
     // over the bounds and their ring -1: bands of rows on threads of their own.
-    std::vector<unsigned char> lower(std::size_t(m_gradient.numElements()));
+    const std::unique_ptr<unsigned char[]> lower(new unsigned char[std::size_t(m_gradient.numElements())]);
     {
         const unsigned char* in = m_gradient(frame.x1, frame.y1).data() + 1;
         const Rect ringed = grow(b, 1);
@@ -92,7 +93,7 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     fillOutsideRect<std::int32_t>(b, 0, ring);
     UpperLowerHeights heights;
     heights.origin = m_gradient(frame.x1, frame.y1).data();
-    heights.lower = lower.data();
+    heights.lower = lower.get();
     heights.bias = innerWatershedBias(m_head.imageTol, m_gradientScale);
     LevelQueue queue(UpperLowerHeights::kLevels);
     InnerFlood flood(&m_regionLabels(frame.x1, frame.y1), row, heights, counter, queue);

@@ -134,11 +134,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
 
     // A new size may need a new table; the old one goes first, so that the two never add up.
     // Both are filled below, band by band, so new ones are left unset here.
-    const bool freshCells = m_autoComplexCells.capacity() < kCellWords * cells;
-    if (freshCells)
+    if (m_autoComplexCells.capacity() < kCellWords * cells)
         decltype(m_autoComplexCells)().swap(m_autoComplexCells);
-    const bool freshHeights = m_autoComplexHeights.capacity() < cells;
-    if (freshHeights)
+    if (m_autoComplexHeights.capacity() < cells)
         decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
     m_autoComplexCells.resize(kCellWords * cells);
     m_autoComplexHeights.resize(cells);
@@ -225,14 +223,6 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             }
         });
     }
-    // The flood reads both tables at random, and huge pages spare it most address translation
-    // misses; but a fresh mapping asked for them from the start may stall in the kernel for
-    // hundreds of milliseconds while it gathers them. New tables are touched in small pages,
-    // then offered to the kernel to merge in the background, for the strokes that follow.
-    if (freshCells)
-        platform::adviseHugePages(ids, m_autoComplexCells.size() * sizeof(std::int32_t));
-    if (freshHeights)
-        platform::adviseHugePages(heights, m_autoComplexHeights.size());
     std::int32_t stroke = -1, opposite = -1;
     for (const BandSeeds& found : seeds) {
         if (found.stroke)

@@ -1,6 +1,6 @@
 #pragma once
-// Large working buffers (tables and arrays of millions of elements). Where the system offers
-// huge pages they back these buffers: first touch and random access then cost far less.
+// Large working buffers (tables and arrays of millions of elements), and the first touch of
+// fresh memory, which costs the kernel more than the writes that follow it.
 
 #include <cstddef>
 #include <new>
@@ -11,10 +11,11 @@ namespace platform {
 void* allocateLarge(std::size_t bytes);
 void freeLarge(void* block, std::size_t bytes) noexcept;
 
-// Asks for huge pages behind an allocation made elsewhere (a large array), before its first
-// touch: the whole 2 MB pages inside it fault in at once instead of 512 small ones each.
-// Advice only; small blocks are left alone.
-void adviseHugePages(void* block, std::size_t bytes) noexcept;
+// Backs the whole pages inside a block with memory now, as its first write would, without
+// changing what it holds: callers split a fresh block among threads so that its page faults
+// run side by side instead of on whichever single thread writes it first. Best effort: pages
+// it cannot back fault in on first use as usual.
+void populatePages(void* block, std::size_t bytes) noexcept;
 
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
