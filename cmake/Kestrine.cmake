@@ -60,15 +60,9 @@ endfunction()
 
 # kestrine_bench(NAME SOURCES ... LIBS ...): a Google Benchmark program, never run by the tests.
 function(kestrine_bench name)
-  cmake_parse_arguments(ARG "OWN_ALLOCATOR" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   find_package(benchmark REQUIRED)
-  # Measured with the allocator the program runs with, unless the benchmark counts its
-  # allocations with one of its own.
-  if(ARG_OWN_ALLOCATOR)
-    add_executable(${name} ${ARG_SOURCES})
-  else()
-    add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:kplatform_allocator>)
-  endif()
+  add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
   target_compile_definitions(${name} PRIVATE KESTRINE_TEST_DATA="${KESTRINE_TEST_DATA}")
 endfunction()

@@ -1,5 +1,5 @@
-// The program's allocator: large blocks work like any other, and a failure goes through the
-// new-handler the way the standard allocator's does (the engine installs its own handler).
+// Large working buffers: their own mappings, given back when freed, and pages populated ahead
+// of their first write.
 #include "platform/memory.h"
 
 #include <gtest/gtest.h>
@@ -30,21 +30,6 @@ std::size_t impossible() { return std::numeric_limits<std::size_t>::max() / 2; }
 
 } // namespace
 
-TEST(Allocator, LargeAndSmallBlocksHoldWhatIsWritten)
-{
-    for (std::size_t bytes : {std::size_t(1), std::size_t(3) << 20, (std::size_t(9) << 20) + 13}) {
-        std::unique_ptr<unsigned char[]> block(new unsigned char[bytes]);
-        for (std::size_t i = 0; i < bytes; i += 4093)
-            block[i] = static_cast<unsigned char>(i * 7);
-        for (std::size_t i = 0; i < bytes; i += 4093)
-            ASSERT_EQ(block[i], static_cast<unsigned char>(i * 7)) << bytes;
-    }
-    std::vector<std::uint64_t> grown;
-    for (std::uint64_t i = 0; i < (std::uint64_t(1) << 20); ++i)
-        grown.push_back(i);
-    EXPECT_EQ(grown[12345], 12345u);
-}
-
 TEST(Allocator, PopulatingPagesKeepsWhatTheyHold)
 {
     // Written before and after populating, in a block that starts and ends inside pages.
@@ -60,23 +45,6 @@ TEST(Allocator, PopulatingPagesKeepsWhatTheyHold)
     char small[64] = {5};
     platform::populatePages(small + 1, sizeof small - 1);
     EXPECT_EQ(small[0], 5);
-}
-
-TEST(Allocator, FailuresGoThroughTheNewHandler)
-{
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer ends the program on an impossible allocation";
-#endif
-    EXPECT_EQ(::operator new(impossible(), std::nothrow), nullptr);
-    EXPECT_THROW((void)::operator new(impossible()), std::bad_alloc);
-
-    const std::new_handler previous = std::set_new_handler(giveUp);
-    g_handlerCalls = 0;
-    EXPECT_THROW((void)::operator new[](impossible()), std::bad_alloc);
-    EXPECT_EQ(g_handlerCalls, 1);
-    EXPECT_EQ(::operator new(impossible(), std::nothrow), nullptr);
-    EXPECT_EQ(g_handlerCalls, 2);
-    std::set_new_handler(previous);
 }
 
 #ifdef __linux__
