@@ -1,0 +1,236 @@
+#include "analysis/innerflood.h"
+
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace classification {
+
+namespace {
+
+constexpr std::size_t kBlocksPerChunk = 64;
+constexpr int kLevels = 256;
+// How many records behind the front the flood asks for their pixels' rows.
+constexpr std::ptrdiff_t kPrefetchDistance = 48;
+
+std::uint32_t* blockOf(const std::uint32_t* p)
+{
+    return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t(4095));
+}
+
+} // namespace
+
+PackedInnerFlood::PackedInnerFlood(std::uint32_t* cells, const unsigned char* upper, std::ptrdiff_t rowStride,
+                                   int bias, LabelCounter& counter, std::int32_t labelLimit)
+    : m_cells(cells), m_upper(upper), m_row(rowStride), m_bias(bias), m_counter(&counter),
+      m_labelLimit(std::min(labelLimit, kMaxLabel)),
+      m_side{-1, 1, -rowStride, rowStride, rowStride - 1, rowStride + 1, -rowStride - 1, -rowStride + 1}
+{
+}
+
+PackedInnerFlood::~PackedInnerFlood()
+{
+    for (void* c : m_chunks)
+        ::operator delete(c, std::align_val_t(kBlockBytes));
+}
+
+std::uint32_t* PackedInnerFlood::takeBlock()
+{
+    if (m_free.empty()) {
+        void* chunk = ::operator new(kBlocksPerChunk * kBlockBytes, std::align_val_t(kBlockBytes));
+        m_chunks.push_back(chunk);
+        // Reserved now, so that giving blocks back never allocates.
+        m_free.reserve(m_chunks.size() * kBlocksPerChunk);
+        for (std::size_t k = kBlocksPerChunk; k-- > 0;)
+            m_free.push_back(reinterpret_cast<std::uint32_t*>(static_cast<char*>(chunk) + k * kBlockBytes));
+    }
+    std::uint32_t* b = m_free.back();
+    m_free.pop_back();
+    return b;
+}
+
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::push(std::uint32_t to, int priority)
+{
+    List& l = m_lists[priority];
+    if (!l.tail) {
+        l.head = l.tail = takeBlock();
+    } else if ((reinterpret_cast<std::uintptr_t>(l.tail) & (kBlockBytes - 1)) == kLinkAt) {
+        std::uint32_t* b = takeBlock();
+        std::memcpy(l.tail, &b, sizeof b);
+        l.tail = b;
+    }
+    *l.tail++ = to;
+    if (priority > m_level)
+        m_level = priority;
+    ++m_count;
+}
+
+// Removes the front record of the current level; the queue must not be empty.
+DRAVIK_FLOOD_INLINE std::uint32_t PackedInnerFlood::pop()
+{
+    List& l = m_lists[m_level];
+    const std::uint32_t r = *l.head++;
+    if (l.head == l.tail) {
+        giveBack(blockOf(l.head - 1));
+        l.head = l.tail = nullptr;
+    } else if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) == kLinkAt) {
+        std::uint32_t* next;
+        std::memcpy(&next, l.head, sizeof next);
+        giveBack(blockOf(l.head - 1));
+        l.head = next;
+    }
+    if (--m_count == 0)
+        m_level = 0;
+    else
+        while (!m_lists[m_level].head)
+            --m_level;
+    return r;
+}
+
+// Queues every neighbour of p that has no region yet and toward which no record of this
+// priority or a higher one heads; marks it with the priority and the side it came from.
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP)
+{
+    for (int side = 0; side < 8; ++side) {
+        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
+        const std::uint32_t c = m_cells[q];
+        if (isLabelled(c))
+            continue;
+        const int priority = std::min(origin, int(std::max(lowerP, c & 0xFFu)) + m_bias);
+        if (int((c >> 8) & 0x1FFu) > priority)
+            continue;
+        m_cells[q] = kUnlabelled | std::uint32_t(side) << 17 | std::uint32_t(priority + 1) << 8 | (c & 0xFFu);
+        push(q, priority);
+    }
+}
+
+void PackedInnerFlood::collectCandidates(const CandidateArea& area)
+{
+    // A stable counting sort by height, highest first, bands of rows on threads of their own;
+    // a band's candidates of one height go after those of the bands before it, so the order
+    // is the storage order whatever the number of bands.
+    constexpr std::size_t levels = kLevels + 1;  // the last one stays empty
+    constexpr int kRowsPerBand = 256;
+    const int bands = std::max(1, std::min(int(platform::processorCount()), area.rows / kRowsPerBand));
+    std::vector<std::size_t> start(std::size_t(bands) * levels, 0);
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(area.rows) * b / bands);
+        end = int(std::int64_t(area.rows) * (b + 1) / bands);
+    };
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* count = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const unsigned char* u = m_upper + 3 * (std::ptrdiff_t(area.first) + std::ptrdiff_t(x) * m_row);
+            for (int y = 0; y < area.columns; ++y)
+                ++count[std::size_t(kLevels - 1 - u[3 * y])];
+        }
+    });
+    std::size_t at = 0;
+    m_heightEnds.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        for (int b = 0; b < bands; ++b) {
+            std::size_t& s = start[std::size_t(b) * levels + k];
+            const std::size_t n = s;
+            s = at;
+            at += n;
+        }
+        m_heightEnds[k] = at;
+    }
+    m_candidates.resize(at);
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* next = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const auto row = std::uint32_t(std::ptrdiff_t(area.first) + std::ptrdiff_t(x) * m_row);
+            const unsigned char* u = m_upper + 3 * std::ptrdiff_t(row);
+            for (int y = 0; y < area.columns; ++y)
+                m_candidates[next[std::size_t(kLevels - 1 - u[3 * y])]++] = row + std::uint32_t(y);
+        }
+    });
+}
+
+bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
+{
+    const std::int64_t started = platform::counterNanoseconds();
+    collectCandidates(area);
+
+    const float a = progress.at(progress.position);
+    const float b = 0.05f * progress.lo + 0.95f * progress.hi;
+    std::size_t pops = 0, most = 0;
+    float reported = 0.f;
+
+    const std::uint32_t* candidates = m_candidates.data();
+    const std::size_t n = m_candidates.size();
+    std::size_t next = 0;
+    std::size_t bucket = 0;  // of the candidate at next
+    bool complete = true;
+    for (;;) {
+        // Drop the candidates that have a region by now.
+        while (next < n && isLabelled(m_cells[candidates[next]])) {
+            if (next + 32 < n)
+                __builtin_prefetch(&m_cells[candidates[next + 32]]);
+            ++next;
+        }
+        int height = -1;
+        if (next < n) {
+            while (next >= m_heightEnds[bucket])
+                ++bucket;
+            height = kLevels - 1 - int(bucket);
+            if (m_count == 0 || height > m_level) {
+                const std::uint32_t p = candidates[next];
+                if (m_counter->next() > m_labelLimit) {
+                    complete = false;
+                    break;
+                }
+                const std::int32_t label = m_counter->take();
+                const unsigned lower = m_cells[p] & 0xFFu;
+                m_cells[p] = labelledCell(label, lower);
+                pushNeighbours(p, height, lower);
+                continue;
+            }
+        } else if (m_count == 0) {
+            break;
+        }
+        // Expand records while no candidate can start a region before them: the candidates
+        // still to come lie no higher than this one.
+        do {
+            const List& l = m_lists[m_level];
+            const std::uint32_t* ahead = l.head + kPrefetchDistance;
+            if ((reinterpret_cast<std::uintptr_t>(ahead) & (kBlockBytes - 1)) < kLinkAt
+                && blockOf(ahead) == blockOf(l.head) && (blockOf(l.tail - 1) != blockOf(l.head) || ahead < l.tail)) {
+                const std::uint32_t* c = m_cells + *ahead;
+                __builtin_prefetch(c - m_row);
+                __builtin_prefetch(c);
+                __builtin_prefetch(c + m_row);
+            }
+            const int priority = m_level;
+            const std::uint32_t to = pop();
+            const std::uint32_t c = m_cells[to];
+            if (!isLabelled(c)) {
+                const std::uint32_t from = std::uint32_t(std::ptrdiff_t(to) - m_side[(c >> 17) & 7u]);
+                const unsigned lower = c & 0xFFu;
+                m_cells[to] = (m_cells[from] & ~0xFFu) | lower;
+                pushNeighbours(to, priority, lower);
+            }
+            most = std::max(most, pops + m_count);
+            if (++pops % 32768 == 0 && progress.parent) {
+                reported = std::max(reported, 1.f - float(m_count) / float(most));
+                progress.parent->progress(
+                    (1.f - reported) * a + reported * b,
+                    corvath::utility::timedBlockText(
+                        detail::kWatershedHeader, detail::kWatershedLine, "Watershed inner",
+                        platform::counterSeconds(started, platform::counterNanoseconds())));
+            }
+        } while (m_count != 0 && m_level >= height);
+    }
+    std::vector<std::uint32_t>().swap(m_candidates);
+    std::vector<std::size_t>().swap(m_heightEnds);
+    return complete;
+}
+
+} // namespace classification
