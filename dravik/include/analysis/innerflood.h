@@ -38,8 +38,10 @@ public:
     // cells: the lattice's first element; upper: byte 0 of the lattice's first element of the
     // gradient image (three bytes per element); rowStride: elements between neighbouring rows;
     // bias 0 .. 255. labelLimit (at most kMaxLabel): the highest label the cells may take.
+    // Each row's cells must be readable two elements right of every pixel of the area.
+    // vectorUnit false keeps to the portable path even where AVX2 is present.
     PackedInnerFlood(std::uint32_t* cells, const unsigned char* upper, std::ptrdiff_t rowStride, int bias,
-                     LabelCounter& counter, std::int32_t labelLimit = kMaxLabel);
+                     LabelCounter& counter, std::int32_t labelLimit = kMaxLabel, bool vectorUnit = true);
     ~PackedInnerFlood();
     PackedInnerFlood(const PackedInnerFlood&) = delete;
     PackedInnerFlood& operator=(const PackedInnerFlood&) = delete;
@@ -60,6 +62,14 @@ private:
 
     void collectCandidates(const CandidateArea& area);
     void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP);
+    void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP);
+    void expand(std::uint32_t p, int origin, unsigned lowerP)
+    {
+        if (m_avx2)
+            pushNeighboursAvx2(p, origin, lowerP);
+        else
+            pushNeighbours(p, origin, lowerP);
+    }
     void push(std::uint32_t to, int priority);
     std::uint32_t pop();
     std::uint32_t* takeBlock();
@@ -71,6 +81,7 @@ private:
     int m_bias;
     LabelCounter* m_counter;
     std::int32_t m_labelLimit;
+    bool m_avx2;
     std::ptrdiff_t m_side[8];  // to - from for each side, in the order neighbours are queued
 
     List m_lists[256];
@@ -79,6 +90,10 @@ private:
     std::vector<std::uint32_t*> m_free;
     std::vector<void*> m_chunks;
 
+    void mark(std::uint32_t p) { m_labelled[p >> 6] |= std::uint64_t(1) << (p & 63); }
+    bool isMarked(std::uint32_t p) const { return m_labelled[p >> 6] >> (p & 63) & 1; }
+
+    std::vector<std::uint64_t> m_labelled;
     std::vector<std::uint32_t> m_candidates;
     std::vector<std::size_t> m_heightEnds;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <immintrin.h>
 #include <new>
 
 namespace classification {
@@ -23,9 +24,9 @@ std::uint32_t* blockOf(const std::uint32_t* p)
 } // namespace
 
 PackedInnerFlood::PackedInnerFlood(std::uint32_t* cells, const unsigned char* upper, std::ptrdiff_t rowStride,
-                                   int bias, LabelCounter& counter, std::int32_t labelLimit)
+                                   int bias, LabelCounter& counter, std::int32_t labelLimit, bool vectorUnit)
     : m_cells(cells), m_upper(upper), m_row(rowStride), m_bias(bias), m_counter(&counter),
-      m_labelLimit(std::min(labelLimit, kMaxLabel)),
+      m_labelLimit(std::min(labelLimit, kMaxLabel)), m_avx2(vectorUnit && __builtin_cpu_supports("avx2")),
       m_side{-1, 1, -rowStride, rowStride, rowStride - 1, rowStride + 1, -rowStride - 1, -rowStride + 1}
 {
 }
@@ -106,6 +107,52 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int o
     }
 }
 
+// The same, the eight neighbours tested at once.
+__attribute__((target("avx2"))) void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
+                                                                         unsigned lowerP)
+{
+    const std::uint32_t* c = m_cells + p;
+    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - m_row - 1));
+    const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - 1));
+    const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + m_row - 1));
+    // The queueing order: left, right, up, down, down-left, down-right, up-left, up-right.
+    const __m256i midUp = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), up, 1);
+    const __m256i fromMidUp = _mm256_permutevar8x32_epi32(midUp, _mm256_setr_epi32(0, 2, 5, 0, 0, 0, 4, 6));
+    const __m256i fromDown =
+        _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(down), _mm256_setr_epi32(0, 0, 0, 1, 0, 2, 0, 0));
+    const __m256i cells = _mm256_blend_epi32(fromMidUp, fromDown, 0x38);
+
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i lower = _mm256_and_si256(cells, byte);
+    const __m256i priority = _mm256_min_epi32(
+        _mm256_add_epi32(_mm256_max_epi32(lower, _mm256_set1_epi32(int(lowerP))), _mm256_set1_epi32(m_bias)),
+        _mm256_set1_epi32(origin));
+    const __m256i unlabelled = _mm256_cmpeq_epi32(_mm256_srli_epi32(cells, 24), byte);
+    const __m256i mark = _mm256_and_si256(_mm256_srli_epi32(cells, 8), _mm256_set1_epi32(0x1FF));
+    const __m256i queue = _mm256_andnot_si256(_mm256_cmpgt_epi32(mark, priority), unlabelled);
+    unsigned mask = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(queue)));
+    if (!mask)
+        return;
+    const __m256i sides = _mm256_setr_epi32(int(kUnlabelled), int(kUnlabelled | 1u << 17), int(kUnlabelled | 2u << 17),
+                                            int(kUnlabelled | 3u << 17), int(kUnlabelled | 4u << 17),
+                                            int(kUnlabelled | 5u << 17), int(kUnlabelled | 6u << 17),
+                                            int(kUnlabelled | 7u << 17));
+    const __m256i marked = _mm256_or_si256(
+        _mm256_or_si256(sides, lower),
+        _mm256_slli_epi32(_mm256_add_epi32(priority, _mm256_set1_epi32(1)), 8));
+    alignas(32) std::uint32_t markedCells[8];
+    alignas(32) std::int32_t priorities[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(markedCells), marked);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(priorities), priority);
+    do {
+        const int side = __builtin_ctz(mask);
+        mask &= mask - 1;
+        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
+        m_cells[q] = markedCells[side];
+        push(q, priorities[side]);
+    } while (mask);
+}
+
 void PackedInnerFlood::collectCandidates(const CandidateArea& area)
 {
     // A stable counting sort by height, highest first, bands of rows on threads of their own;
@@ -164,6 +211,11 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
     std::size_t pops = 0, most = 0;
     float reported = 0.f;
 
+    // Which pixels have a region, one bit each: small enough to stay in cache, so passing over
+    // the candidates that have one reads no cell.
+    const std::size_t lastPixel =
+        area.rows > 0 ? std::size_t(area.first) + std::size_t(area.rows - 1) * std::size_t(m_row) + std::size_t(area.columns) : 0;
+    m_labelled.assign((lastPixel >> 6) + 1, 0);
     const std::uint32_t* candidates = m_candidates.data();
     const std::size_t n = m_candidates.size();
     std::size_t next = 0;
@@ -171,11 +223,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
     bool complete = true;
     for (;;) {
         // Drop the candidates that have a region by now.
-        while (next < n && isLabelled(m_cells[candidates[next]])) {
-            if (next + 32 < n)
-                __builtin_prefetch(&m_cells[candidates[next + 32]]);
+        while (next < n && isMarked(candidates[next]))
             ++next;
-        }
         int height = -1;
         if (next < n) {
             while (next >= m_heightEnds[bucket])
@@ -190,7 +239,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
                 const std::int32_t label = m_counter->take();
                 const unsigned lower = m_cells[p] & 0xFFu;
                 m_cells[p] = labelledCell(label, lower);
-                pushNeighbours(p, height, lower);
+                mark(p);
+                expand(p, height, lower);
                 continue;
             }
         } else if (m_count == 0) {
@@ -215,7 +265,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
                 const std::uint32_t from = std::uint32_t(std::ptrdiff_t(to) - m_side[(c >> 17) & 7u]);
                 const unsigned lower = c & 0xFFu;
                 m_cells[to] = (m_cells[from] & ~0xFFu) | lower;
-                pushNeighbours(to, priority, lower);
+                mark(to);
+                expand(to, priority, lower);
             }
             most = std::max(most, pops + m_count);
             if (++pops % 32768 == 0 && progress.parent) {
@@ -230,6 +281,7 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
     }
     std::vector<std::uint32_t>().swap(m_candidates);
     std::vector<std::size_t>().swap(m_heightEnds);
+    std::vector<std::uint64_t>().swap(m_labelled);
     return complete;
 }
 
