@@ -251,8 +251,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
         do {
             const List& l = m_lists[m_level];
             const std::uint32_t* ahead = l.head + kPrefetchDistance;
-            if ((reinterpret_cast<std::uintptr_t>(ahead) & (kBlockBytes - 1)) < kLinkAt
-                && blockOf(ahead) == blockOf(l.head) && (blockOf(l.tail - 1) != blockOf(l.head) || ahead < l.tail)) {
+            if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) + kPrefetchDistance * 4 < kLinkAt
+                && (ahead < l.tail || blockOf(l.tail - 1) != blockOf(l.head))) {
                 const std::uint32_t* c = m_cells + *ahead;
                 __builtin_prefetch(c - m_row);
                 __builtin_prefetch(c);
@@ -260,8 +260,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
             }
             const int priority = m_level;
             const std::uint32_t to = pop();
-            const std::uint32_t c = m_cells[to];
-            if (!isLabelled(c)) {
+            if (!isMarked(to)) {
+                const std::uint32_t c = m_cells[to];
                 const std::uint32_t from = std::uint32_t(std::ptrdiff_t(to) - m_side[(c >> 17) & 7u]);
                 const unsigned lower = c & 0xFFu;
                 m_cells[to] = (m_cells[from] & ~0xFFu) | lower;
