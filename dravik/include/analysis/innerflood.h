@@ -63,13 +63,8 @@ private:
     void collectCandidates(const CandidateArea& area);
     void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP);
     void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP);
-    void expand(std::uint32_t p, int origin, unsigned lowerP)
-    {
-        if (m_avx2)
-            pushNeighboursAvx2(p, origin, lowerP);
-        else
-            pushNeighbours(p, origin, lowerP);
-    }
+    bool floodPortable(const ProgressRange& progress, std::int64_t started);
+    bool floodAvx2(const ProgressRange& progress, std::int64_t started);
     void push(std::uint32_t to, int priority);
     std::uint32_t pop();
     std::uint32_t* takeBlock();

@@ -108,7 +108,7 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int o
 }
 
 // The same, the eight neighbours tested at once.
-__attribute__((target("avx2"))) void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
+__attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
                                                                          unsigned lowerP)
 {
     const std::uint32_t* c = m_cells + p;
@@ -206,83 +206,26 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
     const std::int64_t started = platform::counterNanoseconds();
     collectCandidates(area);
 
-    const float a = progress.at(progress.position);
-    const float b = 0.05f * progress.lo + 0.95f * progress.hi;
-    std::size_t pops = 0, most = 0;
-    float reported = 0.f;
-
     // Which pixels have a region, one bit each: small enough to stay in cache, so passing over
     // the candidates that have one reads no cell.
     const std::size_t lastPixel =
         area.rows > 0 ? std::size_t(area.first) + std::size_t(area.rows - 1) * std::size_t(m_row) + std::size_t(area.columns) : 0;
     m_labelled.assign((lastPixel >> 6) + 1, 0);
-    const std::uint32_t* candidates = m_candidates.data();
-    const std::size_t n = m_candidates.size();
-    std::size_t next = 0;
-    std::size_t bucket = 0;  // of the candidate at next
-    bool complete = true;
-    for (;;) {
-        // Drop the candidates that have a region by now.
-        while (next < n && isMarked(candidates[next]))
-            ++next;
-        int height = -1;
-        if (next < n) {
-            while (next >= m_heightEnds[bucket])
-                ++bucket;
-            height = kLevels - 1 - int(bucket);
-            if (m_count == 0 || height > m_level) {
-                const std::uint32_t p = candidates[next];
-                if (m_counter->next() > m_labelLimit) {
-                    complete = false;
-                    break;
-                }
-                const std::int32_t label = m_counter->take();
-                const unsigned lower = m_cells[p] & 0xFFu;
-                m_cells[p] = labelledCell(label, lower);
-                mark(p);
-                expand(p, height, lower);
-                continue;
-            }
-        } else if (m_count == 0) {
-            break;
-        }
-        // Expand records while no candidate can start a region before them: the candidates
-        // still to come lie no higher than this one.
-        do {
-            const List& l = m_lists[m_level];
-            const std::uint32_t* ahead = l.head + kPrefetchDistance;
-            if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) + kPrefetchDistance * 4 < kLinkAt
-                && (ahead < l.tail || blockOf(l.tail - 1) != blockOf(l.head))) {
-                const std::uint32_t* c = m_cells + *ahead;
-                __builtin_prefetch(c - m_row);
-                __builtin_prefetch(c);
-                __builtin_prefetch(c + m_row);
-            }
-            const int priority = m_level;
-            const std::uint32_t to = pop();
-            if (!isMarked(to)) {
-                const std::uint32_t c = m_cells[to];
-                const std::uint32_t from = std::uint32_t(std::ptrdiff_t(to) - m_side[(c >> 17) & 7u]);
-                const unsigned lower = c & 0xFFu;
-                m_cells[to] = (m_cells[from] & ~0xFFu) | lower;
-                mark(to);
-                expand(to, priority, lower);
-            }
-            most = std::max(most, pops + m_count);
-            if (++pops % 32768 == 0 && progress.parent) {
-                reported = std::max(reported, 1.f - float(m_count) / float(most));
-                progress.parent->progress(
-                    (1.f - reported) * a + reported * b,
-                    corvath::utility::timedBlockText(
-                        detail::kWatershedHeader, detail::kWatershedLine, "Watershed inner",
-                        platform::counterSeconds(started, platform::counterNanoseconds())));
-            }
-        } while (m_count != 0 && m_level >= height);
-    }
+    const bool complete = m_avx2 ? floodAvx2(progress, started) : floodPortable(progress, started);
     std::vector<std::uint32_t>().swap(m_candidates);
     std::vector<std::size_t>().swap(m_heightEnds);
     std::vector<std::uint64_t>().swap(m_labelled);
     return complete;
 }
+
+#define DRAVIK_INNER_EXPAND pushNeighbours
+bool PackedInnerFlood::floodPortable(const ProgressRange& progress, std::int64_t started)
+#include "innerflood_loop.inc"
+#undef DRAVIK_INNER_EXPAND
+
+#define DRAVIK_INNER_EXPAND pushNeighboursAvx2
+__attribute__((target("avx2"))) bool PackedInnerFlood::floodAvx2(const ProgressRange& progress, std::int64_t started)
+#include "innerflood_loop.inc"
+#undef DRAVIK_INNER_EXPAND
 
 } // namespace classification
