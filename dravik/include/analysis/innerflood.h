@@ -80,15 +80,17 @@ private:
     std::ptrdiff_t m_side[8];  // to - from for each side, in the order neighbours are queued
 
     List m_lists[256];
-    int m_level = 0;
+    // Neither is of a type that the flood's stores to cells or to the bitmap may alias, so
+    // the compiler need not reload them after each of those.
+    std::ptrdiff_t m_level = 0;
     std::size_t m_count = 0;
     std::vector<std::uint32_t*> m_free;
     std::vector<void*> m_chunks;
 
-    void mark(std::uint32_t p) { m_labelled[p >> 6] |= std::uint64_t(1) << (p & 63); }
+    void mark(std::uint32_t p) { m_labelled[p >> 6] |= 1ull << (p & 63); }
     bool isMarked(std::uint32_t p) const { return m_labelled[p >> 6] >> (p & 63) & 1; }
 
-    std::vector<std::uint64_t> m_labelled;
+    std::vector<unsigned long long> m_labelled;
     std::vector<std::uint32_t> m_candidates;
     std::vector<std::size_t> m_heightEnds;
 };

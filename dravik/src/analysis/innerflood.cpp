@@ -214,7 +214,7 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
     const bool complete = m_avx2 ? floodAvx2(progress, started) : floodPortable(progress, started);
     std::vector<std::uint32_t>().swap(m_candidates);
     std::vector<std::size_t>().swap(m_heightEnds);
-    std::vector<std::uint64_t>().swap(m_labelled);
+    std::vector<unsigned long long>().swap(m_labelled);
     return complete;
 }
 
