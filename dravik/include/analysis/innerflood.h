@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace classification {
@@ -91,7 +92,8 @@ private:
     bool isMarked(std::uint32_t p) const { return m_labelled[p >> 6] >> (p & 63) & 1; }
 
     std::vector<unsigned long long> m_labelled;
-    std::vector<std::uint32_t> m_candidates;
+    std::unique_ptr<std::uint32_t[]> m_candidates;
+    std::size_t m_candidateCount = 0;
     std::vector<std::size_t> m_heightEnds;
 };
 

@@ -187,7 +187,9 @@ void PackedInnerFlood::collectCandidates(const CandidateArea& area)
         }
         m_heightEnds[k] = at;
     }
-    m_candidates.resize(at);
+    // Left uninitialised: the bands below write every element, each its own share of them.
+    m_candidates.reset(new std::uint32_t[at]);
+    m_candidateCount = at;
     detail::forEachBand(bands, [&](int b) {
         int first, end;
         rowsOf(b, first, end);
@@ -212,7 +214,8 @@ bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
         area.rows > 0 ? std::size_t(area.first) + std::size_t(area.rows - 1) * std::size_t(m_row) + std::size_t(area.columns) : 0;
     m_labelled.assign((lastPixel >> 6) + 1, 0);
     const bool complete = m_avx2 ? floodAvx2(progress, started) : floodPortable(progress, started);
-    std::vector<std::uint32_t>().swap(m_candidates);
+    m_candidates.reset();
+    m_candidateCount = 0;
     std::vector<std::size_t>().swap(m_heightEnds);
     std::vector<unsigned long long>().swap(m_labelled);
     return complete;
