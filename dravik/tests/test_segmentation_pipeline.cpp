@@ -598,6 +598,24 @@ TEST_F(ThreadCount, LabelsAreTheSameWithOneThreadAndWithEight)
     EXPECT_EQ(one.fineLabelCount(), eight.fineLabelCount());
 }
 
+// A flood with more regions than its packed cells may number starts over on plain labels:
+// the same labels and count as the packed flood gives.
+TEST(InnerWatershed, RunningOutOfPackedLabelsGivesTheSameRegions)
+{
+    const Seg::Image image = fromRgba(photoCrop(120, 150));
+    Seg packed, plain;
+    setHead(packed);
+    setHead(plain);
+    plain.setPackedLabelLimit(5);
+    packed.attachImage(image);
+    plain.attachImage(image);
+    packed.analyse(ProgressRange());
+    plain.analyse(ProgressRange());
+    ASSERT_GT(packed.fineLabelCount(), 7);
+    EXPECT_TRUE(blitz::all(packed.regionLabels() == plain.regionLabels()));
+    EXPECT_EQ(packed.fineLabelCount(), plain.fineLabelCount());
+}
+
 namespace {
 
 // FNV-1a over bytes, folded across calls.

@@ -1,4 +1,5 @@
 #include "watershed/watershed.h"
+#include "analysis/innerflood.h"
 
 #include <blitz/array.h>
 #include <blitz/tinyvec2.h>
@@ -289,6 +290,78 @@ TEST(InnerFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegions)
         ASSERT_TRUE(blitz::all(f.labels == expected)) << "round " << round;
         EXPECT_EQ(f.counter.next(), next);
     }
+}
+
+namespace {
+
+// The packed flood over the same field: cells over the pixels grown by 2, the ring region 0.
+// Returns the labels over the pixels grown by 1, or an empty array when it ran out of labels.
+blitz::Array<std::int32_t, 2> packedFlood(const FloodCase& f, int bias, bool vectorUnit, int& next,
+                                          std::int32_t limit = PackedInnerFlood::kMaxLabel)
+{
+    const int rows = f.rows + 4, cols = f.cols + 4;
+    std::vector<std::uint32_t> cells(std::size_t(rows * cols), 0);
+    std::vector<unsigned char> gradient(3 * cells.size(), 0);
+    for (int x = 0; x < f.rows; ++x)
+        for (int y = 0; y < f.cols; ++y) {
+            const std::size_t p = std::size_t((x + 2) * cols + y + 2);
+            gradient[3 * p] = f.heights(x + 1, y + 1)[0];
+            cells[p] = PackedInnerFlood::unlabelledCell(f.heights(x + 1, y + 1)[1]);
+        }
+    LabelCounter counter;
+    counter.take();
+    PackedInnerFlood flood(cells.data(), gradient.data(), cols, bias, counter, limit, vectorUnit);
+    CandidateArea area;
+    area.first = PixelOffset(2 * cols + 2);
+    area.rows = f.rows;
+    area.columns = f.cols;
+    next = counter.next();
+    if (!flood.flood(area, ProgressRange()))
+        return {};
+    next = counter.next();
+    blitz::Array<std::int32_t, 2> labels(f.rows + 2, f.cols + 2);
+    for (int x = 0; x < f.rows + 2; ++x)
+        for (int y = 0; y < f.cols + 2; ++y)
+            labels(x, y) = PackedInnerFlood::labelOf(cells[std::size_t((x + 1) * cols + y + 1)]);
+    return labels;
+}
+
+} // namespace
+
+// Both the vector and the portable path, on fields with many ties and many seeds.
+TEST(PackedInnerFlood, GivesTheDefinedRegionsOnEitherPath)
+{
+    std::mt19937 rng(23);
+    for (int round = 0; round < 12; ++round) {
+        const int levels = round % 3 == 0 ? 3 : 256;
+        std::uniform_int_distribution<int> height(0, levels - 1);
+        std::vector<unsigned char> field(53 * 47);
+        for (auto& v : field)
+            v = (unsigned char)(height(rng) * (255 / (levels - 1)));
+        FloodCase f(53, 47, [&](int x, int y) { return field[std::size_t(x * 47 + y)]; });
+        for (int x = 1; x <= 53; ++x)
+            for (int y = 1; y <= 47; ++y)
+                f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] * (round % 4) / 4);
+        const int bias = round * 23 % 256;  // up to 255: priorities reach the top level
+        int expectedNext = 0;
+        const auto expected = referenceFlood(f, bias, expectedNext);
+        for (const bool vectorUnit : {true, false}) {
+            int next = 0;
+            const auto labels = packedFlood(f, bias, vectorUnit, next);
+            ASSERT_EQ(labels.size(), expected.size()) << "round " << round;
+            ASSERT_TRUE(blitz::all(labels == expected)) << "round " << round << ", vector " << vectorUnit;
+            EXPECT_EQ(next, expectedNext);
+        }
+    }
+}
+
+TEST(PackedInnerFlood, StopsWhenARegionWouldNeedALabelAboveTheLimit)
+{
+    FloodCase f(7, 7, [](int x, int y) { return (x % 4 == 1 && y % 4 == 1) ? 90 : 0; });  // four peaks
+    int next = 0;
+    EXPECT_EQ(packedFlood(f, 0, true, next, 3).size(), 0) << "a fourth region needs label 4";
+    EXPECT_EQ(packedFlood(f, 0, true, next, 4).size(), 81);
+    EXPECT_EQ(next, 5);
 }
 
 TEST(RunQueue, StepsDownLeaveByStepThenTheRunsInTheOrderTheyCame)

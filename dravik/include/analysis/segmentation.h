@@ -23,6 +23,8 @@
 
 namespace classification {
 
+struct CandidateArea;
+
 using corvath::utility::IntPair;
 using corvath::utility::Rect;
 
@@ -296,6 +298,9 @@ public:
     // upstreamChanged or "imageTol" or "inFocusEdgeWidth" changed. An "imageTol" of 1 or less
     // empties the labels and sets the fine label count to -1.
     bool watershedInner(bool upstreamChanged, ProgressRange range);
+    // The most labels the inner watershed hands out in its packed cells before it starts
+    // over on plain labels; lowered only to exercise that path.
+    void setPackedLabelLimit(std::int32_t limit) { m_packedLabelLimit = limit; }
 
     // Runs the five stages over the range's shares; true when any stage changed a result.
     // After any exception every channel is recomputed by the next run.
@@ -337,6 +342,10 @@ private:
     bool lastTwoStages(bool upstreamChanged, ProgressRange& range);
     // Channel c's mode list and every cell's records and best split in it.
     void splitChannelModes(int c);
+    // Stage 5's flood over packed cells; false when it ran out of labels.
+    bool packedFlood(const CandidateArea& area, int bias, ProgressRange range);
+    // Stage 5's flood over plain labels.
+    void generalFlood(const CandidateArea& area, int bias, ProgressRange range);
 
     SegmentationState m_head;
     std::array<SegmentationState, N> m_channelStates;
@@ -370,6 +379,7 @@ private:
     blitz::Array<std::int32_t, 2> m_regionLabels;
     blitz::Array<std::int32_t, 2> m_regionLabelView;
     std::int32_t m_fineLabelCount = -1;
+    std::int32_t m_packedLabelLimit = 0xFEFFFF;
 
     std::function<void()> m_besideLastStages;
 };

@@ -2,6 +2,8 @@
 // image, held back where the lower heights between two pixels fall below the flood's level.
 #include "analysis/segmentation.h"
 
+#include "analysis/innerflood.h"
+
 #include "common/border.h"
 #include "watershed/watershed.h"
 #include "platform/clock.h"
@@ -69,6 +71,76 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     if (std::uint64_t(m_regionLabels.numElements()) > UINT32_MAX)
         throw std::length_error("segmentation: too many pixels for the inner watershed");
 
+    const int bias = innerWatershedBias(m_head.imageTol, m_gradientScale);
+    const ProgressRange floodRange(range.parent, range.at(range.position), range.hi);
+    range.position = 1.f;
+    CandidateArea area;
+    area.first = PixelOffset(2 * row + 2);
+    area.rows = b.isEmpty() ? 0 : extent(b).x;
+    area.columns = b.isEmpty() ? 0 : extent(b).y;
+    if (!b.isEmpty() && packedFlood(area, bias, floodRange))
+        return true;
+    generalFlood(area, bias, floodRange);
+    return true;
+}
+
+// The flood over packed cells in the label array itself, then each cell's label written out:
+// false when the regions outnumber what a cell can hold (the labels are then to be redone).
+template <int N, int V>
+bool Segmentation<N, V>::packedFlood(const CandidateArea& area, int bias, ProgressRange range)
+{
+    const Rect b = m_bounds;
+    const Rect frame = grow(b, 2);
+    const Rect ringed = grow(b, 1);
+    const std::ptrdiff_t row = m_regionLabels.stride(0);
+    auto* cells = reinterpret_cast<std::uint32_t*>(&m_regionLabels(frame.x1, frame.y1));
+    const unsigned char* gradient = m_gradient(frame.x1, frame.y1).data();
+    const int rows = extent(ringed).x;
+    const int columns = extent(ringed).y;
+    const int bands = std::max(1, std::min(int(platform::processorCount()), rows / 256));
+    const auto forRows = [&](const auto& f) {
+        detail::forEachBand(bands, [&](int band) {
+            const int first = int(std::int64_t(rows) * band / bands);
+            const int end = int(std::int64_t(rows) * (band + 1) / bands);
+            for (int x = first; x < end; ++x)
+                f(x, std::ptrdiff_t(x + 1) * row + 1);
+        });
+    };
+    // The ring around the bounds is region 0; every pixel of the bounds has none yet.
+    forRows([&](int x, std::ptrdiff_t at) {
+        std::uint32_t* c = cells + at;
+        if (x == 0 || x == rows - 1) {
+            std::fill_n(c, columns, 0u);
+            return;
+        }
+        const unsigned char* lower = gradient + 3 * at + 1;
+        c[0] = c[columns - 1] = 0;
+        for (int y = 1; y < columns - 1; ++y)
+            c[y] = PackedInnerFlood::unlabelledCell(lower[3 * y]);
+    });
+    LabelCounter counter;
+    counter.take();
+    {
+        PackedInnerFlood flood(cells, gradient, row, bias, counter, m_packedLabelLimit);
+        if (!flood.flood(area, range))
+            return false;
+    }
+    forRows([&](int, std::ptrdiff_t at) {
+        std::uint32_t* c = cells + at;
+        for (int y = 0; y < columns; ++y)
+            c[y] = std::uint32_t(PackedInnerFlood::labelOf(c[y]));
+    });
+    m_fineLabelCount = counter.next();
+    return true;
+}
+
+// The flood of the shared watershed over the labels and a lattice of the lower heights.
+template <int N, int V>
+void Segmentation<N, V>::generalFlood(const CandidateArea& area, int bias, ProgressRange range)
+{
+    const Rect b = m_bounds;
+    const Rect frame = grow(b, 2);
+    const std::ptrdiff_t row = m_regionLabels.stride(0);
     // The lower heights packed, one byte per element of the same lattice, and every label
     // over the bounds and their ring -1: bands of rows on threads of their own.
     const std::unique_ptr<unsigned char[]> lower(new unsigned char[std::size_t(m_gradient.numElements())]);
@@ -94,22 +166,17 @@ bool Segmentation<N, V>::watershedInner(bool upstreamChanged, ProgressRange rang
     UpperLowerHeights heights;
     heights.origin = m_gradient(frame.x1, frame.y1).data();
     heights.lower = lower.get();
-    heights.bias = innerWatershedBias(m_head.imageTol, m_gradientScale);
+    heights.bias = bias;
     LevelQueue queue(UpperLowerHeights::kLevels);
     InnerFlood flood(&m_regionLabels(frame.x1, frame.y1), row, heights, counter, queue);
-
-    CandidateArea area;
-    area.first = PixelOffset(2 * row + 2);
-    area.rows = b.isEmpty() ? 0 : extent(b).x;
-    area.columns = b.isEmpty() ? 0 : extent(b).y;
-    flood.flood(area, ProgressRange(range.parent, range.at(range.position), range.hi));
-    range.position = 1.f;
+    flood.flood(area, range);
 
     queue.release();
     m_fineLabelCount = counter.next();
-    return true;
 }
 
 template bool Segmentation<6, 0>::watershedInner(bool, ProgressRange);
+template bool Segmentation<6, 0>::packedFlood(const CandidateArea&, int, ProgressRange);
+template void Segmentation<6, 0>::generalFlood(const CandidateArea&, int, ProgressRange);
 
 } // namespace classification

@@ -1,0 +1,234 @@
+#include "analysis/innerflood.h"
+
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <immintrin.h>
+#include <new>
+
+namespace classification {
+
+namespace {
+
+constexpr std::size_t kBlocksPerChunk = 64;
+constexpr int kLevels = 256;
+// How many records behind the front the flood asks for their pixels' rows.
+constexpr std::ptrdiff_t kPrefetchDistance = 48;
+
+std::uint32_t* blockOf(const std::uint32_t* p)
+{
+    return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t(4095));
+}
+
+} // namespace
+
+PackedInnerFlood::PackedInnerFlood(std::uint32_t* cells, const unsigned char* upper, std::ptrdiff_t rowStride,
+                                   int bias, LabelCounter& counter, std::int32_t labelLimit, bool vectorUnit)
+    : m_cells(cells), m_upper(upper), m_row(rowStride), m_bias(bias), m_counter(&counter),
+      m_labelLimit(std::min(labelLimit, kMaxLabel)), m_avx2(vectorUnit && __builtin_cpu_supports("avx2")),
+      m_side{-1, 1, -rowStride, rowStride, rowStride - 1, rowStride + 1, -rowStride - 1, -rowStride + 1}
+{
+}
+
+PackedInnerFlood::~PackedInnerFlood()
+{
+    for (void* c : m_chunks)
+        ::operator delete(c, std::align_val_t(kBlockBytes));
+}
+
+std::uint32_t* PackedInnerFlood::takeBlock()
+{
+    if (m_free.empty()) {
+        void* chunk = ::operator new(kBlocksPerChunk * kBlockBytes, std::align_val_t(kBlockBytes));
+        m_chunks.push_back(chunk);
+        // Reserved now, so that giving blocks back never allocates.
+        m_free.reserve(m_chunks.size() * kBlocksPerChunk);
+        for (std::size_t k = kBlocksPerChunk; k-- > 0;)
+            m_free.push_back(reinterpret_cast<std::uint32_t*>(static_cast<char*>(chunk) + k * kBlockBytes));
+    }
+    std::uint32_t* b = m_free.back();
+    m_free.pop_back();
+    return b;
+}
+
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::push(std::uint32_t to, int priority)
+{
+    List& l = m_lists[priority];
+    if (!l.tail) {
+        l.head = l.tail = takeBlock();
+    } else if ((reinterpret_cast<std::uintptr_t>(l.tail) & (kBlockBytes - 1)) == kLinkAt) {
+        std::uint32_t* b = takeBlock();
+        std::memcpy(l.tail, &b, sizeof b);
+        l.tail = b;
+    }
+    *l.tail++ = to;
+    if (priority > m_level)
+        m_level = priority;
+    ++m_count;
+}
+
+// Removes the front record of the current level; the queue must not be empty.
+DRAVIK_FLOOD_INLINE std::uint32_t PackedInnerFlood::pop()
+{
+    List& l = m_lists[m_level];
+    const std::uint32_t r = *l.head++;
+    if (l.head == l.tail) {
+        giveBack(blockOf(l.head - 1));
+        l.head = l.tail = nullptr;
+    } else if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) == kLinkAt) {
+        std::uint32_t* next;
+        std::memcpy(&next, l.head, sizeof next);
+        giveBack(blockOf(l.head - 1));
+        l.head = next;
+    }
+    if (--m_count == 0)
+        m_level = 0;
+    else
+        while (!m_lists[m_level].head)
+            --m_level;
+    return r;
+}
+
+// Queues every neighbour of p that has no region yet and toward which no record of this
+// priority or a higher one heads; marks it with the priority and the side it came from.
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP)
+{
+    for (int side = 0; side < 8; ++side) {
+        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
+        const std::uint32_t c = m_cells[q];
+        if (isLabelled(c))
+            continue;
+        const int priority = std::min(origin, int(std::max(lowerP, c & 0xFFu)) + m_bias);
+        if (int((c >> 8) & 0x1FFu) > priority)
+            continue;
+        m_cells[q] = kUnlabelled | std::uint32_t(side) << 17 | std::uint32_t(priority + 1) << 8 | (c & 0xFFu);
+        push(q, priority);
+    }
+}
+
+// The same, the eight neighbours tested at once.
+__attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
+                                                                         unsigned lowerP)
+{
+    const std::uint32_t* c = m_cells + p;
+    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - m_row - 1));
+    const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - 1));
+    const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + m_row - 1));
+    // The queueing order: left, right, up, down, down-left, down-right, up-left, up-right.
+    const __m256i midUp = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), up, 1);
+    const __m256i fromMidUp = _mm256_permutevar8x32_epi32(midUp, _mm256_setr_epi32(0, 2, 5, 0, 0, 0, 4, 6));
+    const __m256i fromDown =
+        _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(down), _mm256_setr_epi32(0, 0, 0, 1, 0, 2, 0, 0));
+    const __m256i cells = _mm256_blend_epi32(fromMidUp, fromDown, 0x38);
+
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i lower = _mm256_and_si256(cells, byte);
+    const __m256i priority = _mm256_min_epi32(
+        _mm256_add_epi32(_mm256_max_epi32(lower, _mm256_set1_epi32(int(lowerP))), _mm256_set1_epi32(m_bias)),
+        _mm256_set1_epi32(origin));
+    const __m256i unlabelled = _mm256_cmpeq_epi32(_mm256_srli_epi32(cells, 24), byte);
+    const __m256i mark = _mm256_and_si256(_mm256_srli_epi32(cells, 8), _mm256_set1_epi32(0x1FF));
+    const __m256i queue = _mm256_andnot_si256(_mm256_cmpgt_epi32(mark, priority), unlabelled);
+    unsigned mask = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(queue)));
+    if (!mask)
+        return;
+    const __m256i sides = _mm256_setr_epi32(int(kUnlabelled), int(kUnlabelled | 1u << 17), int(kUnlabelled | 2u << 17),
+                                            int(kUnlabelled | 3u << 17), int(kUnlabelled | 4u << 17),
+                                            int(kUnlabelled | 5u << 17), int(kUnlabelled | 6u << 17),
+                                            int(kUnlabelled | 7u << 17));
+    const __m256i marked = _mm256_or_si256(
+        _mm256_or_si256(sides, lower),
+        _mm256_slli_epi32(_mm256_add_epi32(priority, _mm256_set1_epi32(1)), 8));
+    alignas(32) std::uint32_t markedCells[8];
+    alignas(32) std::int32_t priorities[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(markedCells), marked);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(priorities), priority);
+    do {
+        const int side = __builtin_ctz(mask);
+        mask &= mask - 1;
+        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
+        m_cells[q] = markedCells[side];
+        push(q, priorities[side]);
+    } while (mask);
+}
+
+void PackedInnerFlood::collectCandidates(const CandidateArea& area)
+{
+    // A stable counting sort by height, highest first, bands of rows on threads of their own;
+    // a band's candidates of one height go after those of the bands before it, so the order
+    // is the storage order whatever the number of bands.
+    constexpr std::size_t levels = kLevels + 1;  // the last one stays empty
+    constexpr int kRowsPerBand = 256;
+    const int bands = std::max(1, std::min(int(platform::processorCount()), area.rows / kRowsPerBand));
+    std::vector<std::size_t> start(std::size_t(bands) * levels, 0);
+    const auto rowsOf = [&](int b, int& first, int& end) {
+        first = int(std::int64_t(area.rows) * b / bands);
+        end = int(std::int64_t(area.rows) * (b + 1) / bands);
+    };
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* count = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const unsigned char* u = m_upper + 3 * (std::ptrdiff_t(area.first) + std::ptrdiff_t(x) * m_row);
+            for (int y = 0; y < area.columns; ++y)
+                ++count[std::size_t(kLevels - 1 - u[3 * y])];
+        }
+    });
+    std::size_t at = 0;
+    m_heightEnds.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        for (int b = 0; b < bands; ++b) {
+            std::size_t& s = start[std::size_t(b) * levels + k];
+            const std::size_t n = s;
+            s = at;
+            at += n;
+        }
+        m_heightEnds[k] = at;
+    }
+    // Left uninitialised: the bands below write every element, each its own share of them.
+    m_candidates.reset(new std::uint32_t[at]);
+    m_candidateCount = at;
+    detail::forEachBand(bands, [&](int b) {
+        int first, end;
+        rowsOf(b, first, end);
+        std::size_t* next = &start[std::size_t(b) * levels];
+        for (int x = first; x < end; ++x) {
+            const auto row = std::uint32_t(std::ptrdiff_t(area.first) + std::ptrdiff_t(x) * m_row);
+            const unsigned char* u = m_upper + 3 * std::ptrdiff_t(row);
+            for (int y = 0; y < area.columns; ++y)
+                m_candidates[next[std::size_t(kLevels - 1 - u[3 * y])]++] = row + std::uint32_t(y);
+        }
+    });
+}
+
+bool PackedInnerFlood::flood(const CandidateArea& area, ProgressRange progress)
+{
+    const std::int64_t started = platform::counterNanoseconds();
+    collectCandidates(area);
+
+    // Which pixels have a region, one bit each: small enough to stay in cache, so passing over
+    // the candidates that have one reads no cell.
+    const std::size_t lastPixel =
+        area.rows > 0 ? std::size_t(area.first) + std::size_t(area.rows - 1) * std::size_t(m_row) + std::size_t(area.columns) : 0;
+    m_labelled.assign((lastPixel >> 6) + 1, 0);
+    const bool complete = m_avx2 ? floodAvx2(progress, started) : floodPortable(progress, started);
+    m_candidates.reset();
+    m_candidateCount = 0;
+    std::vector<std::size_t>().swap(m_heightEnds);
+    std::vector<unsigned long long>().swap(m_labelled);
+    return complete;
+}
+
+#define DRAVIK_INNER_EXPAND pushNeighbours
+bool PackedInnerFlood::floodPortable(const ProgressRange& progress, std::int64_t started)
+#include "innerflood_loop.inc"
+#undef DRAVIK_INNER_EXPAND
+
+#define DRAVIK_INNER_EXPAND pushNeighboursAvx2
+__attribute__((target("avx2"))) bool PackedInnerFlood::floodAvx2(const ProgressRange& progress, std::int64_t started)
+#include "innerflood_loop.inc"
+#undef DRAVIK_INNER_EXPAND
+
+} // namespace classification
