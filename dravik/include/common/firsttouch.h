@@ -3,6 +3,7 @@
 // by page as it is first written, which costs more than the writes themselves; left to the
 // one thread that sets an array up, it holds up the stage that follows.
 
+#include "common/bandthreads.h"
 #include "common/rect.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
@@ -41,20 +42,7 @@ void forEachSlice(T* data, std::size_t count, bool populate, const F& f)
             platform::populatePages(first, std::size_t(end - first) * sizeof(T));
         f(first, end);
     };
-    std::vector<boost::thread> threads;
-    std::size_t started = 1;
-    try {
-        threads.reserve(slices - 1);
-        for (; started < slices; ++started)
-            threads.emplace_back([&run, started] { run(started); });
-    } catch (...) {
-        // Fewer threads: the caller takes the rest.
-    }
-    run(0);
-    for (std::size_t k = started; k < slices; ++k)
-        run(k);
-    for (boost::thread& t : threads)
-        t.join();
+    classification::runBands(int(slices), [&run](int k) { run(std::size_t(k)); });
 }
 
 } // namespace detail

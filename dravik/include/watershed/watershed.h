@@ -6,6 +6,7 @@
 // lattice that the label table and the heights share; a frame of labelled pixels around the
 // candidates spares every bounds test.
 
+#include "common/bandthreads.h"
 #include "session/progress.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
@@ -688,24 +689,11 @@ constexpr int kWatershedLine = 1229;
 } // namespace detail
 
 namespace detail {
-// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own; f
-// must not throw.
+// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own.
 template <typename F>
 void forEachBand(int bands, const F& f)
 {
-    std::vector<boost::thread> threads;
-    struct Joiner {
-        std::vector<boost::thread>& threads;
-        ~Joiner()
-        {
-            for (boost::thread& t : threads)
-                t.join();
-        }
-    } joiner{threads};
-    threads.reserve(std::size_t(std::max(bands - 1, 0)));
-    for (int b = 1; b < bands; ++b)
-        threads.emplace_back([&f, b] { f(b); });
-    f(0);
+    runBands(bands, f);
 }
 } // namespace detail
 

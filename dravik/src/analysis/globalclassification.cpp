@@ -1,4 +1,5 @@
 #include "analysis/globalclassification.h"
+#include "common/bandthreads.h"
 #include "common/rect.h"
 
 #include "radixsort.h"
@@ -73,39 +74,12 @@ unsigned bitWidth(std::uint64_t v)
     return bits;
 }
 
-// Runs part(k) for k = 0 .. parts - 1, part 0 on this thread and the others on threads of
-// their own; joins them all, then rethrows the first part's exception if any.
+// Runs part(k) for k = 0 .. parts - 1 side by side, part 0 on this thread; joins them all,
+// then rethrows the first part's exception if any.
 template <typename Part>
 void runParts(unsigned parts, const Part& part)
 {
-    if (parts <= 1) {
-        part(0u);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(parts);
-    std::vector<boost::thread> threads;
-    std::exception_ptr startFailure;
-    try {
-        threads.reserve(parts - 1);
-        for (unsigned k = 1; k < parts; ++k)
-            threads.emplace_back([&part, &failures, k] {
-                try {
-                    part(k);
-                } catch (...) {
-                    failures[k] = std::current_exception();
-                }
-            });
-        part(0u);
-    } catch (...) {
-        startFailure = std::current_exception();
-    }
-    for (boost::thread& t : threads)
-        t.join();
-    if (startFailure)
-        std::rethrow_exception(startFailure);
-    for (const std::exception_ptr& f : failures)
-        if (f)
-            std::rethrow_exception(f);
+    runBands(int(std::max(parts, 1u)), [&part](int k) { part(unsigned(k)); });
 }
 
 // A pixel's key counts once; an entry with a count as often as that says.
