@@ -87,34 +87,28 @@ void analysisSteps(benchmark::State& state)
     DvLibrary* library = DvInit();
     DvSession* session = DvBeginSession(library, describe(image));
     classification::IiClassification& c = static_cast<DvInSession*>(session)->classification();
-    double steps[6] = {};
-    const char* names[6] = {"envelopes", "levels", "segmentation", "fine_labels", "region_map", "outlines"};
+    static const char* const names[6] = {"envelopes", "levels", "segmentation", "fine_labels", "region_map", "outlines"};
+    benchsupport::StepClock<6> clock(names);
     for (auto _ : state) {
-        std::int64_t t = platform::counterNanoseconds();
-        const auto lap = [&](int k) {
-            const std::int64_t now = platform::counterNanoseconds();
-            steps[k] += double(now - t) * 1e-6;
-            t = now;
-        };
+        clock.start();
         c.requireNewEnvelopes();
         c.envelopeStep(ProgressRange());
-        lap(0);
+        clock.lap(0);
         c.colourLevels().ensureLevels(ProgressRange());
-        lap(1);
+        clock.lap(1);
         c.segmentation().analyse(ProgressRange());
-        lap(2);
+        clock.lap(2);
         c.buildFineLabels();
-        lap(3);
+        clock.lap(3);
         c.buildRegionMap(ProgressRange());
-        lap(4);
+        clock.lap(4);
         benchmark::DoNotOptimize(classification::buildRegionOutlines(
             c.regionLabels, c.outlinePointRule, c.outlineSimplify, c.outlineSmoothing, c.parameters.imageTol));
-        lap(5);
+        clock.lap(5);
     }
     DvFinish(library);
     platform::setProcessorCountOverride(0);
-    for (int k = 0; k < 6; ++k)
-        state.counters[names[k]] = steps[k] / double(state.iterations());
+    clock.report(state);
     state.counters["peak_MB"] = benchsupport::peakMegabytes();
 }
 BENCHMARK(analysisSteps)->Args({4, 8, 0})->Args({12, 8, 0})->Args({4, 8, 1})->Args({24, 8, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

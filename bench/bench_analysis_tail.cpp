@@ -51,23 +51,18 @@ void analysisTail(benchmark::State& state)
     c.colourLevels().ensureLevels(ProgressRange());
     c.segmentation().analyse(ProgressRange());
     platform::setProcessorCountOverride(unsigned(state.range(1)));
-    double steps[3] = {};
     double digests[3] = {};
-    const char* names[3] = {"fine_labels", "region_map", "outlines"};
+    static const char* const names[3] = {"fine_labels", "region_map", "outlines"};
+    benchsupport::StepClock<3> clock(names);
     for (auto _ : state) {
-        std::int64_t t = platform::counterNanoseconds();
-        const auto lap = [&](int k) {
-            const std::int64_t now = platform::counterNanoseconds();
-            steps[k] += double(now - t) * 1e-6;
-            t = now;
-        };
+        clock.start();
         c.buildFineLabels();
-        lap(0);
+        clock.lap(0);
         c.buildRegionMap(ProgressRange());
-        lap(1);
+        clock.lap(1);
         const std::vector<classification::FloatPolyline> outlines = classification::buildRegionOutlines(
             c.regionLabels, c.outlinePointRule, c.outlineSimplify, c.outlineSmoothing, c.parameters.imageTol);
-        lap(2);
+        clock.lap(2);
         state.PauseTiming();
         digests[0] = labelDigest(c.fineLabels, c.fineLabelCount);
         digests[1] = labelDigest(c.regionLabels, c.regionCount);
@@ -87,8 +82,7 @@ void analysisTail(benchmark::State& state)
     DvEndSession(session);
     DvFinish(library);
     platform::setProcessorCountOverride(0);
-    for (int k = 0; k < 3; ++k)
-        state.counters[names[k]] = steps[k] / double(state.iterations());
+    clock.report(state);
     state.counters["digest_fine"] = digests[0];
     state.counters["digest_region"] = digests[1];
     state.counters["digest_outlines"] = digests[2];

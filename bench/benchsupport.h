@@ -4,6 +4,8 @@
 
 #include "testimage.h"
 
+#include "platform/clock.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -22,6 +24,32 @@ inline double peakMegabytes()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
+
+// Named steps timed one after the other, each lap adding the time since the previous one to
+// its step; the counters are the mean milliseconds per iteration.
+template <int Steps>
+class StepClock {
+public:
+    explicit StepClock(const char* const (&names)[Steps]) : m_names(names) {}
+    void start() { m_last = platform::counterNanoseconds(); }
+    void lap(int step)
+    {
+        const std::int64_t now = platform::counterNanoseconds();
+        m_ms[step] += double(now - m_last) * 1e-6;
+        m_last = now;
+    }
+    template <typename State>
+    void report(State& state) const
+    {
+        for (int k = 0; k < Steps; ++k)
+            state.counters[m_names[k]] = m_ms[k] / double(state.iterations());
+    }
+
+private:
+    const char* const (&m_names)[Steps];
+    double m_ms[Steps] = {};
+    std::int64_t m_last = 0;
+};
 
 // A test photograph enlarged to about `megapixels` by bilinear interpolation, with sensor
 // noise of the given standard deviation (0 for none): with noise of about 1.5 levels almost

@@ -695,6 +695,26 @@ void forEachBand(int bands, const F& f)
 {
     runBands(bands, f);
 }
+
+// A stable counting sort's places: start holds each band's count per level (band by band,
+// `levels` each) and becomes each band's first place per level, the levels in order and the
+// bands in order within a level; ends[k] is where level k ends. Returns the total.
+inline std::size_t placeBandCounts(std::vector<std::size_t>& start, int bands, std::size_t levels,
+                                   std::vector<std::size_t>& ends)
+{
+    std::size_t at = 0;
+    ends.resize(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        for (int b = 0; b < bands; ++b) {
+            std::size_t& s = start[std::size_t(b) * levels + k];
+            const std::size_t n = s;
+            s = at;
+            at += n;
+        }
+        ends[k] = at;
+    }
+    return at;
+}
 } // namespace detail
 
 template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
@@ -723,17 +743,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
                     ++count[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
         }
     });
-    std::size_t at = 0;
-    m_heightEnds.resize(levels);
-    for (std::size_t k = 0; k < levels; ++k) {
-        for (int b = 0; b < bands; ++b) {
-            std::size_t& s = start[std::size_t(b) * levels + k];
-            const std::size_t n = s;
-            s = at;
-            at += n;
-        }
-        m_heightEnds[k] = at;
-    }
+    const std::size_t at = detail::placeBandCounts(start, bands, levels, m_heightEnds);
     m_candidates.resize(at);
     detail::forEachBand(bands, [&](int b) {
         int first, end;

@@ -176,17 +176,7 @@ void PackedInnerFlood::collectCandidates(const CandidateArea& area)
                 ++count[std::size_t(kLevels - 1 - u[3 * y])];
         }
     });
-    std::size_t at = 0;
-    m_heightEnds.resize(levels);
-    for (std::size_t k = 0; k < levels; ++k) {
-        for (int b = 0; b < bands; ++b) {
-            std::size_t& s = start[std::size_t(b) * levels + k];
-            const std::size_t n = s;
-            s = at;
-            at += n;
-        }
-        m_heightEnds[k] = at;
-    }
+    const std::size_t at = detail::placeBandCounts(start, bands, levels, m_heightEnds);
     // Left uninitialised: the bands below write every element, each its own share of them.
     m_candidates.reset(new std::uint32_t[at]);
     m_candidateCount = at;
