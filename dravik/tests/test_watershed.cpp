@@ -454,7 +454,7 @@ std::vector<std::int32_t> referenceSeededFlood(const SeededCase& c, int bias,
 
 TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndContacts)
 {
-    using Flood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
+    using Flood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights<>, LabelCounter>;
     std::mt19937 rng(23);
     for (int round = 0; round < 30; ++round) {
         SeededCase c{40 + round, round % 5 == 4 ? 97 : 37, {}, {}};
@@ -478,7 +478,7 @@ TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndCon
         LabelCounter regions(3);
         for (int i = 0; i < 3; ++i)
             regions.take();
-        TargetHeights heights;
+        TargetHeights<> heights;
         heights.height = c.heights.data();
         heights.bias = bias;
         RunQueue queue(c.stride(), cells);

@@ -520,20 +520,25 @@ struct FourNeighbours {
     }
 };
 
-// Heights of auto-complex: one byte per lattice element (the gradient's lower height). A
-// candidate's height is its own byte; a step's is its target's, raised by the bias.
+// Heights of auto-complex: one byte per lattice element (the gradient's lower height), element
+// p's at height[p * Stride]. A candidate's height is its own byte; a step's is its target's,
+// raised by the bias. With a stride the heights share the labels' cells, whose rows the flood
+// asks for already.
+template <std::ptrdiff_t Stride = 1>
 struct TargetHeights {
     static constexpr int kLevels = 256;
 
     const unsigned char* height = nullptr;  // the lattice's first element
     int bias = 0;                           // 0 .. 255
 
-    int seed(PixelOffset p) const { return height[p]; }
-    int step(PixelOffset, PixelOffset to) const { return height[to] + bias; }
+    int seed(PixelOffset p) const { return height[std::ptrdiff_t(p) * Stride]; }
+    int step(PixelOffset, PixelOffset to) const { return height[std::ptrdiff_t(to) * Stride] + bias; }
     void prefetch(PixelOffset p, std::ptrdiff_t row) const
     {
-        __builtin_prefetch(height + (std::ptrdiff_t(p) - row));
-        __builtin_prefetch(height + (std::ptrdiff_t(p) + row));
+        if constexpr (Stride == 1) {
+            __builtin_prefetch(height + (std::ptrdiff_t(p) - row));
+            __builtin_prefetch(height + (std::ptrdiff_t(p) + row));
+        }
     }
 };
 
@@ -594,19 +599,21 @@ struct CandidateArea {
 //   prefetch(p, rowStride) for the rows around p that a step from p reads.
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
-// The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
+// The flood over one label table of signed Label values (at least 16 bits: the marks reach
+// -2 - 255). Labels: -1 for a pixel that no region holds yet (other
 // negative values once records head for it); a pixel with a label of 0 or more before the
 // flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
 // when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
 // of the area is negative.
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1>
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1,
+          typename Label = std::int32_t>
 class WatershedQueue {
 public:
     // labels addresses the lattice's first element, element p's label at labels[p *
     // LabelStride] (the words between may hold what else the flood keeps per element);
     // rowStride is the element distance between neighbouring rows, the same for the labels
     // and the heights.
-    WatershedQueue(std::int32_t* labels, std::ptrdiff_t rowStride, const Heights& heights,
+    WatershedQueue(Label* labels, std::ptrdiff_t rowStride, const Heights& heights,
                    Regions& regions, Queue& queue)
         : m_labels(labels), m_row(rowStride), m_heights(heights), m_regions(&regions), m_queue(&queue)
     {
@@ -635,7 +642,7 @@ public:
             const int height = m_heights.step(p, q);
             const int priority = Queue::priorityOf(origin, height);
             if (Queue::mayOvertake(priority, -2 - l)) {
-                label(q) = std::min(l, -2 - priority);
+                label(q) = Label(std::min(l, -2 - priority));
                 m_queue->push(p, q, origin, height, -2 - l);
             }
         }
@@ -668,9 +675,9 @@ private:
 
     void collectCandidates(const CandidateArea& area);
 
-    std::int32_t& label(PixelOffset p) const { return m_labels[std::ptrdiff_t(p) * LabelStride]; }
+    Label& label(PixelOffset p) const { return m_labels[std::ptrdiff_t(p) * LabelStride]; }
 
-    std::int32_t* m_labels;
+    Label* m_labels;
     std::ptrdiff_t m_row;
     Heights m_heights;
     Regions* m_regions;
@@ -709,8 +716,8 @@ void forEachBand(int bands, const F& f)
 }
 } // namespace detail
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
-void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCandidates(const CandidateArea& area)
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride, typename Label>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::collectCandidates(const CandidateArea& area)
 {
     // A stable counting sort by height, highest first. Bands of rows are counted and placed
     // on threads of their own; a band's candidates of one height go after those of the bands
@@ -729,7 +736,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
         std::size_t* count = &start[std::size_t(b) * levels];
         for (int x = first; x < end; ++x) {
             const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-            const std::int32_t* l = &label(row);
+            const Label* l = &label(row);
             for (int y = 0; y < area.columns; ++y)
                 if (l[std::ptrdiff_t(y) * LabelStride] < 0)
                     ++count[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
@@ -753,7 +760,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
         std::size_t* next = &start[std::size_t(b) * levels];
         for (int x = first; x < end; ++x) {
             const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-            const std::int32_t* l = &label(row);
+            const Label* l = &label(row);
             for (int y = 0; y < area.columns; ++y)
                 if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
                     const PixelOffset p = row + PixelOffset(y);
@@ -763,8 +770,8 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
     });
 }
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
-void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::flood(const CandidateArea& area,
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride, typename Label>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::flood(const CandidateArea& area,
                                                                 ProgressRange progress)
 {
     const std::int64_t started = platform::counterNanoseconds();
@@ -787,7 +794,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::flood(con
         const int height = Heights::kLevels - 1 - int(bucket);
         if (candidateLeft && (m_queue->empty() || height > m_queue->topPriority())) {
             const PixelOffset p = m_candidates[next];
-            label(p) = m_regions->newRegion();
+            label(p) = Label(m_regions->newRegion());
             pushNeighbours(p, Queue::seedOrigin(height));
         } else {
             // Records queued long ago lead to pixels far from anything touched lately: ask

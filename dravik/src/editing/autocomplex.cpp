@@ -29,10 +29,15 @@ using corvath::utility::grow;
 using corvath::utility::intersect;
 using corvath::utility::unite;
 
-// Each pixel's id and the flood queue's claim on it lie side by side, so that expanding a pixel
-// reads one cache line per row of its neighbourhood for both.
-constexpr int kCellWords = 2;
-using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter, kCellWords>;
+// Each pixel's id, height and the flood queue's claim on it share one cell, so that expanding a
+// pixel reads one cache line per row of its neighbourhood for all three.
+using Cell = AutoComplexCell;
+static_assert(sizeof(Cell) == 8 && offsetof(Cell, id) == 0 && sizeof(Cell) % sizeof(std::uint32_t) == 0,
+              "the flood reaches ids and claims at a stride of whole cells");
+constexpr int kIdStride = int(sizeof(Cell) / sizeof(std::int16_t));
+constexpr int kClaimStride = int(sizeof(Cell) / sizeof(std::uint32_t));
+using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights<std::ptrdiff_t(sizeof(Cell))>,
+                                        LabelCounter, kIdStride, std::int16_t>;
 
 constexpr std::int32_t kBarrier = 0;
 // After the flood, the stroke pixels that the select took itself move to this id, so that the
@@ -133,18 +138,14 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         }
 
     // A new size may need a new table; the old one goes first, so that the two never add up.
-    // Both are filled below, band by band, so new ones are left unset here.
-    const bool freshCells = m_autoComplexCells.capacity() < kCellWords * cells;
+    // It is filled below, band by band, so a new one is left unset here.
+    const bool freshCells = m_autoComplexCells.capacity() < cells;
     if (freshCells)
         decltype(m_autoComplexCells)().swap(m_autoComplexCells);
-    const bool freshHeights = m_autoComplexHeights.capacity() < cells;
-    if (freshHeights)
-        decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
-    m_autoComplexCells.resize(kCellWords * cells);
-    m_autoComplexHeights.resize(cells);
-    std::int32_t* const ids = m_autoComplexCells.data();
-    const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
-    unsigned char* const heights = m_autoComplexHeights.data();
+    m_autoComplexCells.resize(cells);
+    Cell* const table = m_autoComplexCells.data();
+    const auto idOf = [table](PixelOffset p) -> std::int16_t& { return table[p].id; };
+    const auto heightOf = [table](PixelOffset p) -> int { return table[p].height; };
     const auto offsetOf = [&](int i, int j) { return PixelOffset(std::size_t(i + 1) * cols + std::size_t(j + 1)); };
 
     // Work over the whole area goes in bands of rows, each on a thread of its own.
@@ -184,24 +185,24 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             const int frameEnd = b == bands - 1 ? rows : end + 1;
             for (int i = frameFirst; i < frameEnd; ++i) {
                 const blitz::TinyVector<unsigned char, 3>* gp = g0 + i * gRow;
-                unsigned char* h = heights + std::size_t(i) * cols;
+                Cell* c = table + std::size_t(i) * cols;
                 for (int j = 0; j < cols; ++j, gp += gCol)
-                    h[j] = (*gp)[1];
-                std::int32_t* id = ids + std::size_t(i) * cols * kCellWords;
+                    c[j].height = (*gp)[1];
                 if (i == 0 || i == rows - 1) {
                     for (int j = 0; j < cols; ++j)
-                        id[std::size_t(j) * kCellWords] = kBarrier;
+                        c[j].id = kBarrier;
                 } else {
-                    id[0] = kBarrier;
-                    id[std::size_t(cols - 1) * kCellWords] = kBarrier;
+                    c[0].id = kBarrier;
+                    c[cols - 1].id = kBarrier;
                 }
             }
             BandSeeds& found = seeds[std::size_t(b)];
             for (int i = first; i < end; ++i) {
                 const unsigned char* sp = s0 + i * sRow;
                 const unsigned char* wp = w0 + i * wRow;
-                std::int32_t* id = &idOf(offsetOf(i, 0));
-                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, ++c) {
+                    std::int16_t* const id = &c->id;
                     const unsigned char s = *sp;
                     if (s & (StatusForcedEdge | StatusProtected)) {
                         *id = kBarrier;
@@ -225,14 +226,12 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             }
         });
     }
-    // The flood reads both tables at random, and huge pages spare it most address translation
+    // The flood reads the table at random, and huge pages spare it most address translation
     // misses; but a fresh mapping asked for them from the start may stall in the kernel for
-    // hundreds of milliseconds while it gathers them. New tables are touched in small pages,
+    // hundreds of milliseconds while it gathers them. A new table is touched in small pages,
     // then offered to the kernel to merge in the background, for the strokes that follow.
     if (freshCells)
-        platform::adviseHugePages(ids, m_autoComplexCells.size() * sizeof(std::int32_t));
-    if (freshHeights)
-        platform::adviseHugePages(heights, m_autoComplexHeights.size());
+        platform::adviseHugePages(table, m_autoComplexCells.size() * sizeof(Cell));
     std::int32_t stroke = -1, opposite = -1;
     for (const BandSeeds& found : seeds) {
         if (found.stroke)
@@ -250,19 +249,19 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         return;
     }
 
-    TargetHeights target;
-    target.height = heights;
+    TargetHeights<std::ptrdiff_t(sizeof(Cell))> target;
+    target.height = &table[0].height;
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
-        RunQueue queue(cols, cells, reinterpret_cast<std::uint32_t*>(ids + 1), kCellWords);
-        AutoComplexFlood flood(ids, cols, target, regions, queue);
+        RunQueue queue(cols, cells, &table[0].claim, kClaimStride);
+        AutoComplexFlood flood(&table[0].id, cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
         // towards pixels that already have an id would change nothing.
         for (int i = 0; i < areaRows; ++i)
             for (int j = 0; j < areaCols; ++j) {
                 const PixelOffset p = offsetOf(i, j);
                 if (idOf(p) > kBarrier)
-                    flood.pushNeighbours(p, RunQueue::seedOrigin(heights[p]));
+                    flood.pushNeighbours(p, RunQueue::seedOrigin(heightOf(p)));
             }
         CandidateArea candidates;
         candidates.first = offsetOf(0, 0);
@@ -309,9 +308,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
                             continue;
                         touches = true;
                         if (band && l == opposite) {
-                            if (heights[p] <= heights[q])
+                            if (heightOf(p) <= heightOf(q))
                                 f.centres.push_back(p);
-                            if (heights[p] >= heights[q])
+                            if (heightOf(p) >= heightOf(q))
                                 f.centres.push_back(q);
                         }
                     }
@@ -343,10 +342,10 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             rowsOf(b, first, end);
             for (int i = first; i < end; ++i) {
                 const unsigned char* wp = w0 + i * wRow;
-                std::int32_t* id = &idOf(offsetOf(i, 0));
-                for (int j = 0; j < areaCols; ++j, wp += wCol, id += kCellWords)
-                    if (*id == stroke && taken[*wp])
-                        *id = kTaken;
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, wp += wCol, ++c)
+                    if (c->id == stroke && taken[*wp])
+                        c->id = kTaken;
             }
         });
 
@@ -436,9 +435,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
                 for (int i = first; i < end; ++i) {
                     const unsigned char* sp = s0 + i * sRow;
                     unsigned char* wp = w0 + i * wRow;
-                    const std::int32_t* id = &idOf(offsetOf(i, 0));
-                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
-                        if (*id == stroke)
+                    const Cell* c = &table[offsetOf(i, 0)];
+                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, ++c)
+                        if (c->id == stroke)
                             *wp = setStatusBits(*wp ? *wp : *sp, w, v);
                 }
             });
