@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <queue>
@@ -493,6 +494,35 @@ TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndCon
         area.columns = c.cols;
         flood.flood(area, ProgressRange());
         ASSERT_EQ(ids, expected) << "round " << round;
+
+        // The same flood over packed cells: a 16-bit id, the height and the claim side by side.
+        struct Cell {
+            std::int16_t id;
+            unsigned char height;
+            unsigned char spare;
+            std::uint32_t claim;
+        };
+        std::vector<Cell> packed(cells);
+        for (std::size_t p = 0; p < cells; ++p) {
+            packed[p].id = std::int16_t(c.ids[p]);
+            packed[p].height = c.heights[p];
+        }
+        LabelCounter packedRegions(3);
+        for (int i = 0; i < 3; ++i)
+            packedRegions.take();
+        TargetHeights<std::ptrdiff_t(sizeof(Cell))> packedHeights;
+        packedHeights.height = &packed[0].height;
+        packedHeights.bias = bias;
+        RunQueue packedQueue(c.stride(), cells, &packed[0].claim, sizeof(Cell) / sizeof(std::uint32_t));
+        WatershedQueue<RunQueue, FourNeighbours, TargetHeights<std::ptrdiff_t(sizeof(Cell))>, LabelCounter,
+                       int(sizeof(Cell) / sizeof(std::int16_t)), std::int16_t>
+            packedFlood(&packed[0].id, c.stride(), packedHeights, packedRegions, packedQueue);
+        for (std::size_t p = 0; p < cells; ++p)
+            if (packed[p].id > 0)
+                packedFlood.pushNeighbours(PixelOffset(p), RunQueue::seedOrigin(packed[p].height));
+        packedFlood.flood(area, ProgressRange());
+        for (std::size_t p = 0; p < cells; ++p)
+            ASSERT_EQ(packed[p].id, expected[p]) << "round " << round << " element " << p;
 
         // The stroke region's contacts are exactly its boundary pairs in the finished ids.
         std::set<std::pair<PixelOffset, PixelOffset>> boundary;

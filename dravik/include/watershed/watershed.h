@@ -256,8 +256,8 @@ public:
     // A record of equal priority may still leave first: its run may be shorter.
     static bool mayOvertake(int priority, int queued) { return priority >= queued; }
 
-    // rowStride: the element distance between neighbouring rows of the lattice; elements: its
-    // number of elements, fewer than 2^29 - 4 (else std::bad_alloc).
+    // rowStride: the element distance between neighbouring rows of the lattice, 2 or more;
+    // elements: its number of elements, fewer than 2^29 - 4 (else std::bad_alloc).
     RunQueue(std::ptrdiff_t rowStride, std::size_t elements, int levels = 256)
         : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels))
     {
@@ -268,11 +268,12 @@ public:
         m_claims = m_ownClaims.data();
     }
     // The same with the claims kept by the caller: the claim of element p at
-    // claims[p * claimStride], so that it can share a cache line with the element's label.
+    // claims[p * claimStride], so that it can share a cache line with the element's label;
+    // prefetch then leaves them to the flood's own requests for the labels.
     RunQueue(std::ptrdiff_t rowStride, std::size_t elements, std::uint32_t* claims, std::ptrdiff_t claimStride,
              int levels = 256)
         : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels)), m_claims(claims),
-          m_claimStride(claimStride)
+          m_claimStride(claimStride), m_prefetchClaims(false)
     {
         if (elements > kMaxElements)
             throw std::bad_alloc();
@@ -292,7 +293,8 @@ public:
     DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
     {
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
-        const std::uint8_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
+        // Rows lie more than one element apart (a frame surrounds the candidates).
+        const std::uint8_t side = d == 1 ? 2 : d == -1 ? 3 : d > 0 ? 0 : 1;
         const auto step = std::uint32_t(origin.step) + 1;
         std::uint32_t& claim = claimOf(to);
         if (height >= origin.priority) {
@@ -410,6 +412,8 @@ public:
     // Asks for the claims of the pixels around p, which expanding p reads.
     void prefetch(PixelOffset p) const
     {
+        if (!m_prefetchClaims)
+            return;
         const std::ptrdiff_t q = std::ptrdiff_t(p), row = m_side[0];
         __builtin_prefetch(m_claims + (q - row) * m_claimStride);
         __builtin_prefetch(m_claims + q * m_claimStride);
@@ -497,6 +501,7 @@ private:
     std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_ownClaims;
     std::uint32_t* m_claims = nullptr;
     std::ptrdiff_t m_claimStride = 1;
+    bool m_prefetchClaims = true;
     std::vector<std::size_t> m_counts;       // for sorting by step
     std::vector<std::uint64_t> m_sorted;     // likewise
     Origin m_lastOrigin{0, 0, 0};

@@ -256,13 +256,35 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         RunQueue queue(cols, cells, &table[0].claim, kClaimStride);
         AutoComplexFlood flood(&table[0].id, cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
-        // towards pixels that already have an id would change nothing.
-        for (int i = 0; i < areaRows; ++i)
-            for (int j = 0; j < areaCols; ++j) {
-                const PixelOffset p = offsetOf(i, j);
-                if (idOf(p) > kBarrier)
-                    flood.pushNeighbours(p, RunQueue::seedOrigin(heightOf(p)));
+        // towards pixels that already have an id would change nothing, so only seed pixels
+        // beside a candidate queue any. Bands of rows find those on threads of their own; they
+        // queue in storage order.
+        std::vector<std::vector<PixelOffset>> edges(static_cast<std::size_t>(bands));
+        std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
+        detail::forEachBand(bands, [&](int b) {
+            int first, end;
+            rowsOf(b, first, end);
+            try {
+                std::vector<PixelOffset>& e = edges[std::size_t(b)];
+                for (int i = first; i < end; ++i) {
+                    const PixelOffset row = offsetOf(i, 0);
+                    const Cell* c = &table[row];
+                    for (int j = 0; j < areaCols; ++j, ++c)
+                        if (c->id > kBarrier && ((c - cols)->id < 0 || (c + cols)->id < 0 || (c - 1)->id < 0 ||
+                                                 (c + 1)->id < 0))
+                            e.push_back(row + PixelOffset(j));
+                }
+            } catch (...) {
+                failures[std::size_t(b)] = std::current_exception();
             }
+        });
+        for (const std::exception_ptr& f : failures)
+            if (f)
+                std::rethrow_exception(f);
+        for (const std::vector<PixelOffset>& e : edges)
+            for (const PixelOffset p : e)
+                flood.pushNeighbours(p, RunQueue::seedOrigin(heightOf(p)));
+        std::vector<std::vector<PixelOffset>>().swap(edges);
         CandidateArea candidates;
         candidates.first = offsetOf(0, 0);
         candidates.rows = areaRows;
@@ -495,6 +517,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     progress.report("", 0.95f);
     recordStatusUndo(status, &m_undo);
     m_commit.done = true;
+   
     progress.report("", 1.0f);
 }
 
