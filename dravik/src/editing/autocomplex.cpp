@@ -303,7 +303,8 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
     // Bands of rows on threads of their own, each finding its contacts in storage order; the
     // lists are joined band after band, so they come out as one scan would make them. The
-    // pixels the select took itself leave the stroke's id only afterwards: the scan treats
+    // pixels the select took itself leave the stroke's id as the scan passes them (in the
+    // rows at the bands' borders, which other bands read, only afterwards): the scan treats
     // both ids alike.
     struct BandContacts {
         std::vector<PixelOffset> clearFrom, centres;
@@ -316,30 +317,40 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         int first, end;
         rowsOf(b, first, end);
         try {
+            const auto inStroke = [stroke](std::int32_t l) { return l == stroke || l == kTaken; };
             for (int i = first; i < end; ++i) {
+                // Rows that no other band reads change their ids at once.
+                const bool moveTaken = holes && i != first && i != end - 1;
                 const unsigned char* wp = w0 + i * wRow;
-                for (int j = 0; j < areaCols; ++j, wp += wCol) {
-                    const PixelOffset p = offsetOf(i, j);
-                    if (idOf(p) != stroke)
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, wp += wCol, ++c) {
+                    if (c->id != stroke)
                         continue;
+                    const PixelOffset p = offsetOf(i, j);
                     bool touches = false;
-                    for (const std::ptrdiff_t d : sides) {
-                        const auto q = PixelOffset(std::ptrdiff_t(p) + d);
-                        const std::int32_t l = idOf(q);
-                        if (l == stroke || l == kTaken)
-                            continue;
-                        touches = true;
-                        if (band && l == opposite) {
-                            if (heightOf(p) <= heightOf(q))
-                                f.centres.push_back(p);
-                            if (heightOf(p) >= heightOf(q))
-                                f.centres.push_back(q);
+                    if (!inStroke((c - cols)->id) || !inStroke((c + cols)->id) || !inStroke((c - 1)->id) ||
+                        !inStroke((c + 1)->id))
+                        for (const std::ptrdiff_t d : sides) {
+                            const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+                            const std::int32_t l = idOf(q);
+                            if (inStroke(l))
+                                continue;
+                            touches = true;
+                            if (band && l == opposite) {
+                                if (heightOf(p) <= heightOf(q))
+                                    f.centres.push_back(p);
+                                if (heightOf(p) >= heightOf(q))
+                                    f.centres.push_back(q);
+                            }
                         }
-                    }
-                    if (holes && !taken[*wp]) {
-                        ++f.flooded;
-                        if (touches)
-                            f.clearFrom.push_back(p);
+                    if (holes) {
+                        if (!taken[*wp]) {
+                            ++f.flooded;
+                            if (touches)
+                                f.clearFrom.push_back(p);
+                        } else if (moveTaken) {
+                            c->id = kTaken;
+                        }
                     }
                 }
             }
@@ -358,18 +369,19 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (int b = 0; b < bands; ++b)
         clearFrom[std::size_t(b)].swap(found[std::size_t(b)].clearFrom);
     found.clear();
+    // The rows at the bands' borders, which the other bands read.
     if (holes)
-        detail::forEachBand(bands, [&](int b) {
+        for (int b = 0; b < bands; ++b) {
             int first, end;
             rowsOf(b, first, end);
-            for (int i = first; i < end; ++i) {
+            for (const int i : {first, end - 1}) {
                 const unsigned char* wp = w0 + i * wRow;
                 Cell* c = &table[offsetOf(i, 0)];
                 for (int j = 0; j < areaCols; ++j, wp += wCol, ++c)
                     if (c->id == stroke && taken[*wp])
                         c->id = kTaken;
             }
-        });
+        }
 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
