@@ -302,11 +302,10 @@ public:
             // seeds one of their own.
             std::uint32_t stamp = kSeedStamp;
             if (origin.step != 0) {
-                if (!m_stamped || origin.priority != m_lastOrigin.priority || origin.run != m_lastOrigin.run ||
-                    origin.step != m_lastOrigin.step) {
+                if (origin.step != m_lastOrigin.step || origin.run != m_lastOrigin.run ||
+                    origin.priority != m_lastOrigin.priority) {
                     ++m_stamp;
                     m_lastOrigin = origin;
-                    m_stamped = true;
                 }
                 stamp = m_stamp;
             }
@@ -504,8 +503,7 @@ private:
     bool m_prefetchClaims = true;
     std::vector<std::size_t> m_counts;       // for sorting by step
     std::vector<std::uint64_t> m_sorted;     // likewise
-    Origin m_lastOrigin{0, 0, 0};
-    bool m_stamped = false;
+    Origin m_lastOrigin{-1, -1, -1};  // no source's: the first group gets a stamp of its own
     std::uint32_t m_stamp = kSeedStamp;
     int m_level = 0;
     std::size_t m_count = 0;
