@@ -603,11 +603,11 @@ struct CandidateArea {
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
 // The flood over one label table of signed Label values (at least 16 bits: the marks reach
-// -2 - 255). Labels: -1 for a pixel that no region holds yet (other
-// negative values once records head for it); a pixel with a label of 0 or more before the
-// flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
-// when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
-// of the area is negative.
+// -2 - 255). Labels: -1 for a pixel that no region holds yet (other negative values once
+// records head for it); a pixel with a label of 0 or more before the flood (a frame, a
+// barrier, a region's seed) never becomes a candidate and is expanded only when it was seeded
+// with pushNeighbours, which may happen before flood. Afterwards no pixel of the area is
+// negative.
 template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1,
           typename Label = std::int32_t>
 class WatershedQueue {
