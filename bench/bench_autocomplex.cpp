@@ -2,9 +2,9 @@
 // 1000 x 1000 pixels on a 4-megapixel image, and a Global stroke over a 5-megapixel image. The
 // colour classes are blobs of 16 x 16 cells, the lower heights a smooth wave with noise, and
 // Delete marks lie beside the stroke so that the band is drawn. Only auto-complex is timed;
-// peak_MB is the most heap it held above what was allocated when it started (its work tables,
-// 9 bytes per pixel of its work area, are kept from one stroke to the next and so show only
-// in a first run).
+// peak_MB is the most heap it held above what was allocated when it started (its work table,
+// 8 bytes per pixel of its work area, is kept from one stroke to the next and so shows only in
+// a first run).
 #include "session/classification.h"
 
 #include <benchmark/benchmark.h>

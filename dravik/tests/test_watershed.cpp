@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <queue>
@@ -527,7 +528,7 @@ std::vector<std::int32_t> referenceSeededFlood(const SeededCase& c, int bias,
 
 TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndContacts)
 {
-    using Flood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter>;
+    using Flood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights<>, LabelCounter>;
     std::mt19937 rng(23);
     for (int round = 0; round < 30; ++round) {
         SeededCase c{40 + round, round % 5 == 4 ? 97 : 37, {}, {}};
@@ -551,7 +552,7 @@ TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndCon
         LabelCounter regions(3);
         for (int i = 0; i < 3; ++i)
             regions.take();
-        TargetHeights heights;
+        TargetHeights<> heights;
         heights.height = c.heights.data();
         heights.bias = bias;
         RunQueue queue(c.stride(), cells);
@@ -566,6 +567,35 @@ TEST(SeededFlood, LeavingOutRecordsThatChangeNothingGivesTheDefinedRegionsAndCon
         area.columns = c.cols;
         flood.flood(area, ProgressRange());
         ASSERT_EQ(ids, expected) << "round " << round;
+
+        // The same flood over packed cells: a 16-bit id, the height and the claim side by side.
+        struct Cell {
+            std::int16_t id;
+            unsigned char height;
+            unsigned char spare;
+            std::uint32_t claim;
+        };
+        std::vector<Cell> packed(cells);
+        for (std::size_t p = 0; p < cells; ++p) {
+            packed[p].id = std::int16_t(c.ids[p]);
+            packed[p].height = c.heights[p];
+        }
+        LabelCounter packedRegions(3);
+        for (int i = 0; i < 3; ++i)
+            packedRegions.take();
+        TargetHeights<std::ptrdiff_t(sizeof(Cell))> packedHeights;
+        packedHeights.height = &packed[0].height;
+        packedHeights.bias = bias;
+        RunQueue packedQueue(c.stride(), cells, &packed[0].claim, sizeof(Cell) / sizeof(std::uint32_t));
+        WatershedQueue<RunQueue, FourNeighbours, TargetHeights<std::ptrdiff_t(sizeof(Cell))>, LabelCounter,
+                       int(sizeof(Cell) / sizeof(std::int16_t)), std::int16_t>
+            packedFlood(&packed[0].id, c.stride(), packedHeights, packedRegions, packedQueue);
+        for (std::size_t p = 0; p < cells; ++p)
+            if (packed[p].id > 0)
+                packedFlood.pushNeighbours(PixelOffset(p), RunQueue::seedOrigin(packed[p].height));
+        packedFlood.flood(area, ProgressRange());
+        for (std::size_t p = 0; p < cells; ++p)
+            ASSERT_EQ(packed[p].id, expected[p]) << "round " << round << " element " << p;
 
         // The stroke region's contacts are exactly its boundary pairs in the finished ids.
         std::set<std::pair<PixelOffset, PixelOffset>> boundary;

@@ -55,6 +55,16 @@ struct UnsetAllocator : std::allocator<T> {
     }
 };
 
+// One pixel of auto-complex's work table: its region id (or the flood's mark while records
+// head for it), its height and the flood queue's claim on it, so that expanding a pixel reads
+// one cache line per row of its neighbourhood for all three.
+struct AutoComplexCell {
+    std::int16_t id;
+    unsigned char height;
+    unsigned char spare;
+    std::uint32_t claim;
+};
+
 // Status bits of a pixel.
 enum StatusBit : unsigned char {
     StatusUnassigned = 1,
@@ -321,11 +331,10 @@ private:
     Bytes m_working;
     UndoStack m_undo{undoDepth};
     DirtyArea m_dirty;
-    // Auto-complex's work tables (ids with the flood's claims, and heights), kept from one
-    // stroke to the next: mapping tens of megabytes afresh, which the kernel must clear, cost
-    // a stroke more than filling them. An analysis gives them back before it allocates.
-    std::vector<std::int32_t, UnsetAllocator<std::int32_t>> m_autoComplexCells;
-    std::vector<unsigned char, UnsetAllocator<unsigned char>> m_autoComplexHeights;
+    // Auto-complex's work table, kept from one stroke to the next: mapping tens of megabytes
+    // afresh, which the kernel must clear, cost a stroke more than filling them. An analysis
+    // gives it back before it allocates.
+    std::vector<AutoComplexCell, UnsetAllocator<AutoComplexCell>> m_autoComplexCells;
 };
 
 } // namespace classification

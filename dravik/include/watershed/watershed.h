@@ -257,8 +257,8 @@ public:
     // A record of equal priority may still leave first: its run may be shorter.
     static bool mayOvertake(int priority, int queued) { return priority >= queued; }
 
-    // rowStride: the element distance between neighbouring rows of the lattice; elements: its
-    // number of elements, fewer than 2^29 - 4 (else std::bad_alloc).
+    // rowStride: the element distance between neighbouring rows of the lattice, 2 or more;
+    // elements: its number of elements, fewer than 2^29 - 4 (else std::bad_alloc).
     RunQueue(std::ptrdiff_t rowStride, std::size_t elements, int levels = 256)
         : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels))
     {
@@ -269,11 +269,12 @@ public:
         m_claims = m_ownClaims.data();
     }
     // The same with the claims kept by the caller: the claim of element p at
-    // claims[p * claimStride], so that it can share a cache line with the element's label.
+    // claims[p * claimStride], so that it can share a cache line with the element's label;
+    // prefetch then leaves them to the flood's own requests for the labels.
     RunQueue(std::ptrdiff_t rowStride, std::size_t elements, std::uint32_t* claims, std::ptrdiff_t claimStride,
              int levels = 256)
         : m_side{rowStride, -rowStride, 1, -1}, m_levels(std::size_t(levels)), m_claims(claims),
-          m_claimStride(claimStride)
+          m_claimStride(claimStride), m_prefetchClaims(false)
     {
         if (elements > kMaxElements)
             throw std::bad_alloc();
@@ -293,7 +294,8 @@ public:
     DRAVIK_FLOOD_INLINE void push(PixelOffset from, PixelOffset to, const Origin& origin, int height, int queued)
     {
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
-        const std::uint8_t side = d == m_side[0] ? 0 : d == m_side[1] ? 1 : d == m_side[2] ? 2 : 3;
+        // Rows lie more than one element apart (a frame surrounds the candidates).
+        const std::uint8_t side = d == 1 ? 2 : d == -1 ? 3 : d > 0 ? 0 : 1;
         const auto step = std::uint32_t(origin.step) + 1;
         std::uint32_t& claim = claimOf(to);
         if (height >= origin.priority) {
@@ -301,11 +303,10 @@ public:
             // seeds one of their own.
             std::uint32_t stamp = kSeedStamp;
             if (origin.step != 0) {
-                if (!m_stamped || origin.priority != m_lastOrigin.priority || origin.run != m_lastOrigin.run ||
-                    origin.step != m_lastOrigin.step) {
+                if (origin.step != m_lastOrigin.step || origin.run != m_lastOrigin.run ||
+                    origin.priority != m_lastOrigin.priority) {
                     ++m_stamp;
                     m_lastOrigin = origin;
-                    m_stamped = true;
                 }
                 stamp = m_stamp;
             }
@@ -411,6 +412,8 @@ public:
     // Asks for the claims of the pixels around p, which expanding p reads.
     void prefetch(PixelOffset p) const
     {
+        if (!m_prefetchClaims)
+            return;
         const std::ptrdiff_t q = std::ptrdiff_t(p), row = m_side[0];
         __builtin_prefetch(m_claims + (q - row) * m_claimStride);
         __builtin_prefetch(m_claims + q * m_claimStride);
@@ -498,10 +501,10 @@ private:
     std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> m_ownClaims;
     std::uint32_t* m_claims = nullptr;
     std::ptrdiff_t m_claimStride = 1;
+    bool m_prefetchClaims = true;
     std::vector<std::size_t> m_counts;       // for sorting by step
     std::vector<std::uint64_t> m_sorted;     // likewise
-    Origin m_lastOrigin{0, 0, 0};
-    bool m_stamped = false;
+    Origin m_lastOrigin{-1, -1, -1};  // no source's: the first group gets a stamp of its own
     std::uint32_t m_stamp = kSeedStamp;
     int m_level = 0;
     std::size_t m_count = 0;
@@ -521,20 +524,25 @@ struct FourNeighbours {
     }
 };
 
-// Heights of auto-complex: one byte per lattice element (the gradient's lower height). A
-// candidate's height is its own byte; a step's is its target's, raised by the bias.
+// Heights of auto-complex: one byte per lattice element (the gradient's lower height), element
+// p's at height[p * Stride]. A candidate's height is its own byte; a step's is its target's,
+// raised by the bias. With a stride the heights share the labels' cells, whose rows the flood
+// asks for already.
+template <std::ptrdiff_t Stride = 1>
 struct TargetHeights {
     static constexpr int kLevels = 256;
 
     const unsigned char* height = nullptr;  // the lattice's first element
     int bias = 0;                           // 0 .. 255
 
-    int seed(PixelOffset p) const { return height[p]; }
-    int step(PixelOffset, PixelOffset to) const { return height[to] + bias; }
+    int seed(PixelOffset p) const { return height[std::ptrdiff_t(p) * Stride]; }
+    int step(PixelOffset, PixelOffset to) const { return height[std::ptrdiff_t(to) * Stride] + bias; }
     void prefetch(PixelOffset p, std::ptrdiff_t row) const
     {
-        __builtin_prefetch(height + (std::ptrdiff_t(p) - row));
-        __builtin_prefetch(height + (std::ptrdiff_t(p) + row));
+        if constexpr (Stride == 1) {
+            __builtin_prefetch(height + (std::ptrdiff_t(p) - row));
+            __builtin_prefetch(height + (std::ptrdiff_t(p) + row));
+        }
     }
 };
 
@@ -595,19 +603,21 @@ struct CandidateArea {
 //   prefetch(p, rowStride) for the rows around p that a step from p reads.
 // - Regions: kKeepsContacts, newRegion(), contact(from, to).
 //
-// The flood over one label table. Labels: -1 for a pixel that no region holds yet (other
-// negative values once records head for it); a pixel with a label of 0 or more before the
-// flood (a frame, a barrier, a region's seed) never becomes a candidate and is expanded only
-// when it was seeded with pushNeighbours, which may happen before flood. Afterwards no pixel
-// of the area is negative.
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1>
+// The flood over one label table of signed Label values (at least 16 bits: the marks reach
+// -2 - 255). Labels: -1 for a pixel that no region holds yet (other negative values once
+// records head for it); a pixel with a label of 0 or more before the flood (a frame, a
+// barrier, a region's seed) never becomes a candidate and is expanded only when it was seeded
+// with pushNeighbours, which may happen before flood. Afterwards no pixel of the area is
+// negative.
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride = 1,
+          typename Label = std::int32_t>
 class WatershedQueue {
 public:
     // labels addresses the lattice's first element, element p's label at labels[p *
     // LabelStride] (the words between may hold what else the flood keeps per element);
     // rowStride is the element distance between neighbouring rows, the same for the labels
     // and the heights.
-    WatershedQueue(std::int32_t* labels, std::ptrdiff_t rowStride, const Heights& heights,
+    WatershedQueue(Label* labels, std::ptrdiff_t rowStride, const Heights& heights,
                    Regions& regions, Queue& queue)
         : m_labels(labels), m_row(rowStride), m_heights(heights), m_regions(&regions), m_queue(&queue)
     {
@@ -636,7 +646,7 @@ public:
             const int height = m_heights.step(p, q);
             const int priority = Queue::priorityOf(origin, height);
             if (Queue::mayOvertake(priority, -2 - l)) {
-                label(q) = std::min(l, -2 - priority);
+                label(q) = Label(std::min(l, -2 - priority));
                 m_queue->push(p, q, origin, height, -2 - l);
             }
         }
@@ -669,9 +679,9 @@ private:
 
     void collectCandidates(const CandidateArea& area);
 
-    std::int32_t& label(PixelOffset p) const { return m_labels[std::ptrdiff_t(p) * LabelStride]; }
+    Label& label(PixelOffset p) const { return m_labels[std::ptrdiff_t(p) * LabelStride]; }
 
-    std::int32_t* m_labels;
+    Label* m_labels;
     std::ptrdiff_t m_row;
     Heights m_heights;
     Regions* m_regions;
@@ -717,8 +727,8 @@ inline std::size_t placeBandCounts(std::vector<std::size_t>& start, int bands, s
 }
 } // namespace detail
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
-void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCandidates(const CandidateArea& area)
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride, typename Label>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::collectCandidates(const CandidateArea& area)
 {
     // A stable counting sort by height, highest first. Bands of rows are counted and placed
     // on threads of their own; a band's candidates of one height go after those of the bands
@@ -737,7 +747,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
         std::size_t* count = &start[std::size_t(b) * levels];
         for (int x = first; x < end; ++x) {
             const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-            const std::int32_t* l = &label(row);
+            const Label* l = &label(row);
             for (int y = 0; y < area.columns; ++y)
                 if (l[std::ptrdiff_t(y) * LabelStride] < 0)
                     ++count[std::size_t(Heights::kLevels - 1 - m_heights.seed(row + PixelOffset(y)))];
@@ -751,7 +761,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
         std::size_t* next = &start[std::size_t(b) * levels];
         for (int x = first; x < end; ++x) {
             const PixelOffset row = area.first + PixelOffset(std::ptrdiff_t(x) * m_row);
-            const std::int32_t* l = &label(row);
+            const Label* l = &label(row);
             for (int y = 0; y < area.columns; ++y)
                 if (l[std::ptrdiff_t(y) * LabelStride] < 0) {
                     const PixelOffset p = row + PixelOffset(y);
@@ -761,8 +771,8 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::collectCa
     });
 }
 
-template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride>
-void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::flood(const CandidateArea& area,
+template <typename Queue, typename Neighbours, typename Heights, typename Regions, int LabelStride, typename Label>
+void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::flood(const CandidateArea& area,
                                                                 ProgressRange progress)
 {
     const std::int64_t started = platform::counterNanoseconds();
@@ -785,7 +795,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride>::flood(con
         const int height = Heights::kLevels - 1 - int(bucket);
         if (candidateLeft && (m_queue->empty() || height > m_queue->topPriority())) {
             const PixelOffset p = m_candidates[next];
-            label(p) = m_regions->newRegion();
+            label(p) = Label(m_regions->newRegion());
             pushNeighbours(p, Queue::seedOrigin(height));
         } else {
             // Records queued long ago lead to pixels far from anything touched lately: ask

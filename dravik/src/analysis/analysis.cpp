@@ -116,7 +116,6 @@ void IiClassification::requireNewEnvelopes()
 void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask)
 {
     decltype(m_autoComplexCells)().swap(m_autoComplexCells);
-    decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
     if (m_injectedLevels) {
         // Labels injected by a test are not the analysis's to overwrite.
         m_injectedLevels.reset();

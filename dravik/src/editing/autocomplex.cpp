@@ -29,10 +29,15 @@ using corvath::utility::grow;
 using corvath::utility::intersect;
 using corvath::utility::unite;
 
-// Each pixel's id and the flood queue's claim on it lie side by side, so that expanding a pixel
-// reads one cache line per row of its neighbourhood for both.
-constexpr int kCellWords = 2;
-using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights, LabelCounter, kCellWords>;
+// Each pixel's id, height and the flood queue's claim on it share one cell, so that expanding a
+// pixel reads one cache line per row of its neighbourhood for all three.
+using Cell = AutoComplexCell;
+static_assert(sizeof(Cell) == 8 && offsetof(Cell, id) == 0 && sizeof(Cell) % sizeof(std::uint32_t) == 0,
+              "the flood reaches ids and claims at a stride of whole cells");
+constexpr int kIdStride = int(sizeof(Cell) / sizeof(std::int16_t));
+constexpr int kClaimStride = int(sizeof(Cell) / sizeof(std::uint32_t));
+using AutoComplexFlood = WatershedQueue<RunQueue, FourNeighbours, TargetHeights<std::ptrdiff_t(sizeof(Cell))>,
+                                        LabelCounter, kIdStride, std::int16_t>;
 
 constexpr std::int32_t kBarrier = 0;
 // After the flood, the stroke pixels that the select took itself move to this id, so that the
@@ -133,16 +138,13 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         }
 
     // A new size may need a new table; the old one goes first, so that the two never add up.
-    // Both are filled below, band by band, so new ones are left unset here.
-    if (m_autoComplexCells.capacity() < kCellWords * cells)
+    // It is filled below, band by band, so a new one is left unset here.
+    if (m_autoComplexCells.capacity() < cells)
         decltype(m_autoComplexCells)().swap(m_autoComplexCells);
-    if (m_autoComplexHeights.capacity() < cells)
-        decltype(m_autoComplexHeights)().swap(m_autoComplexHeights);
-    m_autoComplexCells.resize(kCellWords * cells);
-    m_autoComplexHeights.resize(cells);
-    std::int32_t* const ids = m_autoComplexCells.data();
-    const auto idOf = [ids](PixelOffset p) -> std::int32_t& { return ids[std::ptrdiff_t(p) * kCellWords]; };
-    unsigned char* const heights = m_autoComplexHeights.data();
+    m_autoComplexCells.resize(cells);
+    Cell* const table = m_autoComplexCells.data();
+    const auto idOf = [table](PixelOffset p) -> std::int16_t& { return table[p].id; };
+    const auto heightOf = [table](PixelOffset p) -> int { return table[p].height; };
     const auto offsetOf = [&](int i, int j) { return PixelOffset(std::size_t(i + 1) * cols + std::size_t(j + 1)); };
 
     // Work over the whole area goes in bands of rows, each on a thread of its own.
@@ -182,24 +184,24 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
             const int frameEnd = b == bands - 1 ? rows : end + 1;
             for (int i = frameFirst; i < frameEnd; ++i) {
                 const blitz::TinyVector<unsigned char, 3>* gp = g0 + i * gRow;
-                unsigned char* h = heights + std::size_t(i) * cols;
+                Cell* c = table + std::size_t(i) * cols;
                 for (int j = 0; j < cols; ++j, gp += gCol)
-                    h[j] = (*gp)[1];
-                std::int32_t* id = ids + std::size_t(i) * cols * kCellWords;
+                    c[j].height = (*gp)[1];
                 if (i == 0 || i == rows - 1) {
                     for (int j = 0; j < cols; ++j)
-                        id[std::size_t(j) * kCellWords] = kBarrier;
+                        c[j].id = kBarrier;
                 } else {
-                    id[0] = kBarrier;
-                    id[std::size_t(cols - 1) * kCellWords] = kBarrier;
+                    c[0].id = kBarrier;
+                    c[cols - 1].id = kBarrier;
                 }
             }
             BandSeeds& found = seeds[std::size_t(b)];
             for (int i = first; i < end; ++i) {
                 const unsigned char* sp = s0 + i * sRow;
                 const unsigned char* wp = w0 + i * wRow;
-                std::int32_t* id = &idOf(offsetOf(i, 0));
-                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords) {
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, ++c) {
+                    std::int16_t* const id = &c->id;
                     const unsigned char s = *sp;
                     if (s & (StatusForcedEdge | StatusProtected)) {
                         *id = kBarrier;
@@ -240,20 +242,42 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         return;
     }
 
-    TargetHeights target;
-    target.height = heights;
+    TargetHeights<std::ptrdiff_t(sizeof(Cell))> target;
+    target.height = &table[0].height;
     target.bias = innerWatershedBias(parameters.imageTol > 2.0f ? parameters.imageTol : 2.0f, gradientScale);
     {
-        RunQueue queue(cols, cells, reinterpret_cast<std::uint32_t*>(ids + 1), kCellWords);
-        AutoComplexFlood flood(ids, cols, target, regions, queue);
+        RunQueue queue(cols, cells, &table[0].claim, kClaimStride);
+        AutoComplexFlood flood(&table[0].id, cols, target, regions, queue);
         // Both seed regions queue their neighbours once every pixel has its seed id: steps
-        // towards pixels that already have an id would change nothing.
-        for (int i = 0; i < areaRows; ++i)
-            for (int j = 0; j < areaCols; ++j) {
-                const PixelOffset p = offsetOf(i, j);
-                if (idOf(p) > kBarrier)
-                    flood.pushNeighbours(p, RunQueue::seedOrigin(heights[p]));
+        // towards pixels that already have an id would change nothing, so only seed pixels
+        // beside a candidate queue any. Bands of rows find those on threads of their own; they
+        // queue in storage order.
+        std::vector<std::vector<PixelOffset>> edges(static_cast<std::size_t>(bands));
+        std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
+        detail::forEachBand(bands, [&](int b) {
+            int first, end;
+            rowsOf(b, first, end);
+            try {
+                std::vector<PixelOffset>& e = edges[std::size_t(b)];
+                for (int i = first; i < end; ++i) {
+                    const PixelOffset row = offsetOf(i, 0);
+                    const Cell* c = &table[row];
+                    for (int j = 0; j < areaCols; ++j, ++c)
+                        if (c->id > kBarrier && ((c - cols)->id < 0 || (c + cols)->id < 0 || (c - 1)->id < 0 ||
+                                                 (c + 1)->id < 0))
+                            e.push_back(row + PixelOffset(j));
+                }
+            } catch (...) {
+                failures[std::size_t(b)] = std::current_exception();
             }
+        });
+        for (const std::exception_ptr& f : failures)
+            if (f)
+                std::rethrow_exception(f);
+        for (const std::vector<PixelOffset>& e : edges)
+            for (const PixelOffset p : e)
+                flood.pushNeighbours(p, RunQueue::seedOrigin(heightOf(p)));
+        std::vector<std::vector<PixelOffset>>().swap(edges);
         CandidateArea candidates;
         candidates.first = offsetOf(0, 0);
         candidates.rows = areaRows;
@@ -272,7 +296,8 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     const std::ptrdiff_t sides[4] = {-cols, cols, -1, 1};
     // Bands of rows on threads of their own, each finding its contacts in storage order; the
     // lists are joined band after band, so they come out as one scan would make them. The
-    // pixels the select took itself leave the stroke's id only afterwards: the scan treats
+    // pixels the select took itself leave the stroke's id as the scan passes them (in the
+    // rows at the bands' borders, which other bands read, only afterwards): the scan treats
     // both ids alike.
     struct BandContacts {
         std::vector<PixelOffset> clearFrom, centres;
@@ -285,30 +310,40 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
         int first, end;
         rowsOf(b, first, end);
         try {
+            const auto inStroke = [stroke](std::int32_t l) { return l == stroke || l == kTaken; };
             for (int i = first; i < end; ++i) {
+                // Rows that no other band reads change their ids at once.
+                const bool moveTaken = holes && i != first && i != end - 1;
                 const unsigned char* wp = w0 + i * wRow;
-                for (int j = 0; j < areaCols; ++j, wp += wCol) {
-                    const PixelOffset p = offsetOf(i, j);
-                    if (idOf(p) != stroke)
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, wp += wCol, ++c) {
+                    if (c->id != stroke)
                         continue;
+                    const PixelOffset p = offsetOf(i, j);
                     bool touches = false;
-                    for (const std::ptrdiff_t d : sides) {
-                        const auto q = PixelOffset(std::ptrdiff_t(p) + d);
-                        const std::int32_t l = idOf(q);
-                        if (l == stroke || l == kTaken)
-                            continue;
-                        touches = true;
-                        if (band && l == opposite) {
-                            if (heights[p] <= heights[q])
-                                f.centres.push_back(p);
-                            if (heights[p] >= heights[q])
-                                f.centres.push_back(q);
+                    if (!inStroke((c - cols)->id) || !inStroke((c + cols)->id) || !inStroke((c - 1)->id) ||
+                        !inStroke((c + 1)->id))
+                        for (const std::ptrdiff_t d : sides) {
+                            const auto q = PixelOffset(std::ptrdiff_t(p) + d);
+                            const std::int32_t l = idOf(q);
+                            if (inStroke(l))
+                                continue;
+                            touches = true;
+                            if (band && l == opposite) {
+                                if (heightOf(p) <= heightOf(q))
+                                    f.centres.push_back(p);
+                                if (heightOf(p) >= heightOf(q))
+                                    f.centres.push_back(q);
+                            }
                         }
-                    }
-                    if (holes && !taken[*wp]) {
-                        ++f.flooded;
-                        if (touches)
-                            f.clearFrom.push_back(p);
+                    if (holes) {
+                        if (!taken[*wp]) {
+                            ++f.flooded;
+                            if (touches)
+                                f.clearFrom.push_back(p);
+                        } else if (moveTaken) {
+                            c->id = kTaken;
+                        }
                     }
                 }
             }
@@ -327,18 +362,19 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     for (int b = 0; b < bands; ++b)
         clearFrom[std::size_t(b)].swap(found[std::size_t(b)].clearFrom);
     found.clear();
+    // The rows at the bands' borders, which the other bands read.
     if (holes)
-        detail::forEachBand(bands, [&](int b) {
+        for (int b = 0; b < bands; ++b) {
             int first, end;
             rowsOf(b, first, end);
-            for (int i = first; i < end; ++i) {
+            for (const int i : {first, end - 1}) {
                 const unsigned char* wp = w0 + i * wRow;
-                std::int32_t* id = &idOf(offsetOf(i, 0));
-                for (int j = 0; j < areaCols; ++j, wp += wCol, id += kCellWords)
-                    if (*id == stroke && taken[*wp])
-                        *id = kTaken;
+                Cell* c = &table[offsetOf(i, 0)];
+                for (int j = 0; j < areaCols; ++j, wp += wCol, ++c)
+                    if (c->id == stroke && taken[*wp])
+                        c->id = kTaken;
             }
-        });
+        }
 
     // Hole fill: flooded stroke pixels connected through flooded stroke pixels to a contact
     // leave the stroke; the pockets that remain take the stroke's class.
@@ -426,9 +462,9 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
                 for (int i = first; i < end; ++i) {
                     const unsigned char* sp = s0 + i * sRow;
                     unsigned char* wp = w0 + i * wRow;
-                    const std::int32_t* id = &idOf(offsetOf(i, 0));
-                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, id += kCellWords)
-                        if (*id == stroke)
+                    const Cell* c = &table[offsetOf(i, 0)];
+                    for (int j = 0; j < areaCols; ++j, sp += sCol, wp += wCol, ++c)
+                        if (c->id == stroke)
                             *wp = setStatusBits(*wp ? *wp : *sp, w, v);
                 }
             });
@@ -486,6 +522,7 @@ void IiClassification::autoComplex(Bytes& status, ProgressRange progress, float 
     progress.report("", 0.95f);
     recordStatusUndo(status, &m_undo);
     m_commit.done = true;
+   
     progress.report("", 1.0f);
 }
 
