@@ -33,25 +33,7 @@ class GlobalClassification {
     // Growing a working buffer leaves the new elements uninitialised: every user writes
     // them before reading, and zeroing hundreds of megabytes first costs as much again.
     template <typename U>
-    struct UninitialisedAllocator : platform::LargeAllocator<U> {
-        template <typename V>
-        struct rebind {
-            using other = UninitialisedAllocator<V>;
-        };
-        UninitialisedAllocator() = default;
-        template <typename V>
-        UninitialisedAllocator(const UninitialisedAllocator<V>&) noexcept {}
-        template <typename V>
-        void construct(V* p) noexcept(std::is_nothrow_default_constructible_v<V>)
-        {
-            ::new (static_cast<void*>(p)) V;
-        }
-        template <typename V, typename... Args>
-        void construct(V* p, Args&&... args)
-        {
-            ::new (static_cast<void*>(p)) V(std::forward<Args>(args)...);
-        }
-    };
+    using UninitialisedAllocator = platform::UnsetAllocator<U, platform::LargeAllocator>;
     template <typename U>
     using Buffer = std::vector<U, UninitialisedAllocator<U>>;
 

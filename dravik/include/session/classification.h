@@ -30,31 +30,6 @@ namespace classification {
 using Bytes = blitz::Array<unsigned char, 2>;
 using Labels = blitz::Array<int, 2>;
 
-// An allocator whose containers leave new elements of a trivial type unset: the tables it
-// backs are filled by their users on threads, which spreads the first touch of fresh pages.
-template <typename T>
-struct UnsetAllocator : std::allocator<T> {
-    template <typename U>
-    struct rebind {
-        using other = UnsetAllocator<U>;
-    };
-    UnsetAllocator() = default;
-    template <typename U>
-    UnsetAllocator(const UnsetAllocator<U>&) noexcept
-    {
-    }
-    template <typename U>
-    void construct(U* p) noexcept(std::is_nothrow_default_constructible<U>::value)
-    {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <typename U, typename... A>
-    void construct(U* p, A&&... args)
-    {
-        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
-    }
-};
-
 // One pixel of auto-complex's work table: its region id (or the flood's mark while records
 // head for it), its height and the flood queue's claim on it, so that expanding a pixel reads
 // one cache line per row of its neighbourhood for all three.
@@ -334,7 +309,7 @@ private:
     // Auto-complex's work table, kept from one stroke to the next: mapping tens of megabytes
     // afresh, which the kernel must clear, cost a stroke more than filling them. An analysis
     // gives it back before it allocates.
-    std::vector<AutoComplexCell, UnsetAllocator<AutoComplexCell>> m_autoComplexCells;
+    std::vector<AutoComplexCell, platform::UnsetAllocator<AutoComplexCell>> m_autoComplexCells;
 };
 
 } // namespace classification

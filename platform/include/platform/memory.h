@@ -3,7 +3,10 @@
 // fresh memory, which costs the kernel more than the writes that follow it.
 
 #include <cstddef>
+#include <memory>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 namespace platform {
 
@@ -38,6 +41,32 @@ struct LargeAllocator {
     bool operator==(const LargeAllocator<U>&) const noexcept { return true; }
     template <typename U>
     bool operator!=(const LargeAllocator<U>&) const noexcept { return false; }
+};
+
+// An allocator over Base whose containers leave new elements of a trivial type unset: for
+// buffers that their users write whole before reading (often on threads, which spreads the
+// first touch of fresh pages), where zeroing first would cost as much again.
+template <typename T, template <typename> class Base = std::allocator>
+struct UnsetAllocator : Base<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnsetAllocator<U, Base>;
+    };
+    UnsetAllocator() = default;
+    template <typename U>
+    UnsetAllocator(const UnsetAllocator<U, Base>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U* p, A&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
 };
 
 } // namespace platform
