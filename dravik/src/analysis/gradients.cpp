@@ -280,6 +280,24 @@ LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char
 }
 
 template <int N, int V>
+LevelPair Segmentation<N, V>::tableCountSums(IntPair cell, const unsigned char* lo,
+                                             const unsigned char* hi) const
+{
+    std::array<std::vector<ModeTerms>, N> terms;
+    std::array<const ModeTerms*, N> first;
+    for (int i = 0; i < N; ++i) {
+        for (const ModeRecord& r : m_modes[i])
+            terms[i].push_back(ModeTerms::of(r));
+        first[i] = terms[i].data();
+    }
+    const Rect d = domainOf(m_histograms);
+    ModeTable<N> table;
+    table.build(cell.x, &m_histograms(cell.x, d.y1), m_histograms.stride(1), d.y2 - d.y1 + 1,
+                first.data());
+    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first.data(), lo, hi);
+}
+
+template <int N, int V>
 GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
                                        blitz::Array<LevelPair, 2>& levels, LevelExtremes* extremes)
     : m_segmentation(&segmentation),
@@ -587,5 +605,7 @@ template class GradientUpdater<6, 0>;
 template bool Segmentation<6, 0>::updateGradients(bool, ProgressRange);
 template LevelPair Segmentation<6, 0>::inverseCountSums(IntPair, const unsigned char*,
                                                         const unsigned char*) const;
+template LevelPair Segmentation<6, 0>::tableCountSums(IntPair, const unsigned char*,
+                                                      const unsigned char*) const;
 
 } // namespace classification
