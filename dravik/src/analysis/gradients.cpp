@@ -245,6 +245,39 @@ inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, co
     return {p, v};
 }
 
+// tableSums of the four cells around a block's corner, all with usable tables: the channels in
+// the same order for each cell, the four sums side by side so that their additions overlap.
+template <int N>
+inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB, int ca, int cb,
+                          const unsigned char* lo, const unsigned char* hi, LevelPair& s00,
+                          LevelPair& s01, LevelPair& s10, LevelPair& s11)
+{
+    using Channel = typename ModeTable<N>::Channel;
+    const Channel* c00 = tableA.channels(ca);
+    const Channel* c01 = tableA.channels(cb);
+    const Channel* c10 = tableB.channels(ca);
+    const Channel* c11 = tableB.channels(cb);
+    const unsigned char* bytesA = tableA.bytes();
+    const unsigned char* bytesB = tableB.bytes();
+    const LevelPair* pairsA = tableA.pairs();
+    const LevelPair* pairsB = tableB.pairs();
+    s00 = s01 = s10 = s11 = LevelPair{0.f, 0.f};
+    const auto add = [](const Channel& c, const unsigned char* bytes, const LevelPair* pairs,
+                        unsigned l, unsigned h, LevelPair& sum) {
+        const int index = bytes[c.low + (l >> c.shift)] + bytes[c.high + (h >> c.shift)];
+        const LevelPair& t = pairs[c.pairs + unsigned(index)];
+        sum.peak += t.peak;
+        sum.valley += t.valley;
+    };
+    for (int i = 0; i < N; ++i) {
+        const unsigned l = lo[i], h = hi[i];
+        add(c00[i], bytesA, pairsA, l, h, s00);
+        add(c01[i], bytesA, pairsA, l, h, s01);
+        add(c10[i], bytesB, pairsB, l, h, s10);
+        add(c11[i], bytesB, pairsB, l, h, s11);
+    }
+}
+
 // 1 / count^2 in single precision.
 inline float inverseSquare(int count)
 {
@@ -376,10 +409,15 @@ void GradientUpdater<N, V>::operator()(int job)
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
             const int ca = ay.first - d.y1, cb = ay.second - d.y1;
-            const LevelPair s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
-            const LevelPair s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
-            const LevelPair s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
-            const LevelPair s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+            LevelPair s00, s01, s10, s11;
+            if (tableA.usable(ca) && tableA.usable(cb) && tableB.usable(ca) && tableB.usable(cb)) {
+                fourTableSums<N>(tableA, tableB, ca, cb, lo, hi, s00, s01, s10, s11);
+            } else {
+                s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
+                s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
+                s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
+                s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+            }
             const float v = ay.weight;
             LevelPair& level = out[y - bounds.y1];
             level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
