@@ -252,6 +252,56 @@ TEST(GradientStage, ValleySumsNeverFallBelowPeakSums)
     EXPECT_GT(crossing, 0) << "some ranges cross a valley";
 }
 
+// The per-row tables give the very sums of the scan over the modes, for blocks within one mode
+// and across valleys, also where a channel has more modes than a table indexes (fine colour
+// bins on a noisy image).
+TEST(GradientStage, TableLookupsMatchTheScanBitForBit)
+{
+    for (const int bits : {4, 8}) {
+        Seg s;
+        setHead(s);
+        s.head().colourBits = bits;
+        s.head().resolution = bits == 8 ? 12 : 3;
+        testsupport::RgbaImage8 noisy = photoCrop(36, 48);
+        std::uint32_t seed = 12345;
+        for (unsigned char& v : noisy.samples) {
+            seed = seed * 1664525u + 1013904223u;
+            v = static_cast<unsigned char>(std::clamp(int(v) + int(seed >> 27) - 16, 0, 255));
+        }
+        s.attachImage(fromRgba(bits == 8 ? noisy : photoCrop(36, 48)));
+        firstStages(s);
+        const Rect d = corvath::utility::domainOf(s.histograms());
+        int crossing = 0, manyModes = 0;
+        for (int i = d.x1; i <= d.x2; ++i)
+            for (int j = d.y1; j <= d.y2; ++j) {
+                for (int c = 0; c < 6; ++c) {
+                    const auto& h = s.histograms()(i, j)[c];
+                    int modes = 1;
+                    while (s.modes(c)[std::size_t(h.firstRecord + modes - 1)].valleyBin < (255 >> h.shift()))
+                        ++modes;
+                    manyModes += modes > 16;
+                }
+                for (int lo = 0; lo < 256; lo += 15)
+                    for (int span = 0; lo + span < 256; span += 9) {
+                        unsigned char l[6], h[6];
+                        for (int c = 0; c < 6; ++c) {
+                            l[c] = static_cast<unsigned char>(std::max(0, lo - 11 * c));
+                            h[c] = static_cast<unsigned char>(lo + span);
+                        }
+                        const LevelPair want = s.inverseCountSums({i, j}, l, h);
+                        const LevelPair got = s.tableCountSums({i, j}, l, h);
+                        ASSERT_EQ(std::memcmp(&want, &got, sizeof want), 0)
+                            << bits << " bits, cell " << i << "," << j << ", lo " << lo << ", span " << span;
+                        crossing += want.valley != want.peak;
+                    }
+            }
+        EXPECT_GT(crossing, 0) << bits << " bits";
+        if (bits == 8) {
+            EXPECT_GT(manyModes, 0) << "some channel of some cell has more than 16 modes";
+        }
+    }
+}
+
 TEST_F(ThreadCount, GradientBandsAreReportedInHandOutOrder)
 {
     platform::setProcessorCountOverride(8);

@@ -287,6 +287,8 @@ public:
     // The corner values of the block whose byte ranges per channel are lo..hi, looked up in
     // one cell: the sums over the channels of 1 / count^2 at the peaks and at the valleys.
     LevelPair inverseCountSums(IntPair cell, const unsigned char* lo, const unsigned char* hi) const;
+    // The same through the lookup tables the stage builds per row of cells.
+    LevelPair tableCountSums(IntPair cell, const unsigned char* lo, const unsigned char* hi) const;
 
     // Stage 4: the width map (byte 2 of the gradient image) from the cells' best splits, when
     // upstreamChanged or "inFocusEdgeWidth" changed.

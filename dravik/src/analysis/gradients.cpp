@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -131,13 +132,24 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
     return {p, v};
 }
 
-// Every bin's mode for each channel of the cells of one cell row: entry [cell][channel][bin]
-// is k - firstRecord for the mode k that cellSums' scan would stop at, so the lookup needs
-// no scan over the modes. A cell whose modes do not fit a byte keeps the scan.
+// The lookups of one cell row, for every cell and channel: each bin's mode as k - firstRecord
+// for the mode k that cellSums' scan would stop at, and for every pair of modes a block's
+// smallest and largest values can fall in, the two terms cellSums would add for them. A lookup
+// then needs neither a scan over the modes nor a branch. A cell with a channel of more modes
+// than kMaxModes keeps the scan.
 template <int N>
 class ModeTable {
 public:
-    static constexpr int kBins = 256;
+    static constexpr int kMaxModes = 16;  // index k * modes + top stays within a byte
+
+    // Where one channel's lookups of one cell start: bytes[low + bin] is k * modes,
+    // bytes[high + bin] the mode itself, pairs[pairs + k * modes + top] the terms.
+    struct Channel {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::uint32_t pairs;
+        std::int32_t shift;
+    };
 
     int row() const { return m_row; }
 
@@ -146,43 +158,69 @@ public:
                const ModeTerms* const* terms)
     {
         m_row = row;
-        m_bins.resize(std::size_t(count) * N * kBins);
+        m_channels.resize(std::size_t(count) * N);
         m_usable.assign(std::size_t(count), 1);
+        std::size_t bytesUsed = 0, pairsUsed = 0;
         for (int c = 0; c < count; ++c) {
             const Cell& cell = cells[std::ptrdiff_t(c) * stride];
             for (int i = 0; i < N; ++i) {
                 const Histogram1D& h = cell[i];
-                const ModeTerms* r = terms[i];
-                unsigned char* t = entries(c, i);
+                const ModeTerms* r = terms[i] + h.firstRecord;
                 const int last = 255 >> h.shift();
-                int k = h.firstRecord;
-                for (int b = 0; b <= last;) {
-                    const int valley = r[k].valleyBin;
-                    if (valley < b) {
-                        ++k;
-                        continue;
-                    }
-                    if (k - h.firstRecord > 255) {
-                        m_usable[std::size_t(c)] = 0;
-                        break;
-                    }
-                    const int end = std::min(valley, last);
-                    std::memset(t + b, k - h.firstRecord, std::size_t(end - b + 1));
+                // The modes the bins reach: up to the first whose valley is at or past the last
+                // bin (a cell's last mode's valley is at 256).
+                int modes = 1;
+                while (modes <= kMaxModes && r[modes - 1].valleyBin < last)
+                    ++modes;
+                if (modes > kMaxModes) {
+                    m_usable[std::size_t(c)] = 0;
+                    break;
+                }
+                Channel& ch = m_channels[std::size_t(c) * N + std::size_t(i)];
+                ch.low = std::uint32_t(bytesUsed);
+                ch.high = ch.low + std::uint32_t(last + 1);
+                ch.pairs = std::uint32_t(pairsUsed);
+                ch.shift = h.shift();
+                bytesUsed += std::size_t(2 * (last + 1));
+                pairsUsed += std::size_t(modes * modes);
+                if (m_bytes.size() < bytesUsed)
+                    m_bytes.resize(std::max(bytesUsed, 2 * m_bytes.size()));
+                if (m_pairs.size() < pairsUsed)
+                    m_pairs.resize(std::max(pairsUsed, 2 * m_pairs.size()));
+                unsigned char* low = &m_bytes[ch.low];
+                unsigned char* high = &m_bytes[ch.high];
+                for (int k = 0, b = 0; k < modes; ++k) {
+                    const int end = std::min(std::max(r[k].valleyBin, b - 1), last);
+                    std::memset(low + b, k * modes, std::size_t(end + 1 - b));
+                    std::memset(high + b, k, std::size_t(end + 1 - b));
                     b = end + 1;
+                }
+                LevelPair* pair = &m_pairs[ch.pairs];
+                for (int k = 0; k < modes; ++k) {
+                    pair[k * modes + k] = {r[k].peakTerm, r[k].peakTerm};
+                    // The crossed valley of modes k..top-1: the first of the largest ratio.
+                    int best = k;
+                    for (int top = k + 1; top < modes; ++top) {
+                        if (r[top - 1].ratio > r[best].ratio)
+                            best = top - 1;
+                        pair[k * modes + top] = {r[best].lowerTerm, r[best].valleyTerm};
+                    }
                 }
             }
         }
     }
 
     bool usable(int c) const { return m_usable[std::size_t(c)] != 0; }
-    const unsigned char* entries(int c, int i) const { return &m_bins[(std::size_t(c) * N + i) * kBins]; }
+    const Channel* channels(int c) const { return &m_channels[std::size_t(c) * N]; }
+    const unsigned char* bytes() const { return m_bytes.data(); }
+    const LevelPair* pairs() const { return m_pairs.data(); }
 
 private:
-    unsigned char* entries(int c, int i) { return &m_bins[(std::size_t(c) * N + i) * kBins]; }
-
     int m_row = std::numeric_limits<int>::min();
-    std::vector<unsigned char> m_bins;
+    std::vector<Channel> m_channels;
     std::vector<unsigned char> m_usable;
+    std::vector<unsigned char> m_bytes;
+    std::vector<LevelPair> m_pairs;
 };
 
 // cellSums through a mode table: the same terms picked and added in the same order.
@@ -193,22 +231,51 @@ inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, co
 {
     if (!table.usable(c))
         return cellSums<N>(cell, terms, lo, hi);
+    const typename ModeTable<N>::Channel* ch = table.channels(c);
+    const unsigned char* bytes = table.bytes();
+    const LevelPair* pairs = table.pairs();
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
-        const Histogram1D& h = cell[i];
-        const int s = h.shift();
-        const unsigned char* e = table.entries(c, i);
-        const ModeTerms* r = terms[i] + h.firstRecord;
-        const int k = e[lo[i] >> s];
-        const int top = e[hi[i] >> s];  // the mode that holds the block's largest value
-        if (top == k) {
-            p += r[k].peakTerm;
-            v += r[k].peakTerm;
-        } else {
-            addCrossedValley(r, k, top, p, v);
-        }
+        const int s = ch[i].shift;
+        const int index = bytes[ch[i].low + unsigned(lo[i] >> s)] + bytes[ch[i].high + unsigned(hi[i] >> s)];
+        const LevelPair& t = pairs[ch[i].pairs + unsigned(index)];
+        p += t.peak;
+        v += t.valley;
     }
     return {p, v};
+}
+
+// tableSums of the four cells around a block's corner, all with usable tables: the channels in
+// the same order for each cell, the four sums side by side so that their additions overlap.
+template <int N>
+inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB, int ca, int cb,
+                          const unsigned char* lo, const unsigned char* hi, LevelPair& s00,
+                          LevelPair& s01, LevelPair& s10, LevelPair& s11)
+{
+    using Channel = typename ModeTable<N>::Channel;
+    const Channel* c00 = tableA.channels(ca);
+    const Channel* c01 = tableA.channels(cb);
+    const Channel* c10 = tableB.channels(ca);
+    const Channel* c11 = tableB.channels(cb);
+    const unsigned char* bytesA = tableA.bytes();
+    const unsigned char* bytesB = tableB.bytes();
+    const LevelPair* pairsA = tableA.pairs();
+    const LevelPair* pairsB = tableB.pairs();
+    s00 = s01 = s10 = s11 = LevelPair{0.f, 0.f};
+    const auto add = [](const Channel& c, const unsigned char* bytes, const LevelPair* pairs,
+                        unsigned l, unsigned h, LevelPair& sum) {
+        const int index = bytes[c.low + (l >> c.shift)] + bytes[c.high + (h >> c.shift)];
+        const LevelPair& t = pairs[c.pairs + unsigned(index)];
+        sum.peak += t.peak;
+        sum.valley += t.valley;
+    };
+    for (int i = 0; i < N; ++i) {
+        const unsigned l = lo[i], h = hi[i];
+        add(c00[i], bytesA, pairsA, l, h, s00);
+        add(c01[i], bytesA, pairsA, l, h, s01);
+        add(c10[i], bytesB, pairsB, l, h, s10);
+        add(c11[i], bytesB, pairsB, l, h, s11);
+    }
 }
 
 // 1 / count^2 in single precision.
@@ -243,6 +310,24 @@ LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char
         first[i] = terms[i].data();
     }
     return cellSums<N>(m_histograms(cell.x, cell.y), first.data(), lo, hi);
+}
+
+template <int N, int V>
+LevelPair Segmentation<N, V>::tableCountSums(IntPair cell, const unsigned char* lo,
+                                             const unsigned char* hi) const
+{
+    std::array<std::vector<ModeTerms>, N> terms;
+    std::array<const ModeTerms*, N> first;
+    for (int i = 0; i < N; ++i) {
+        for (const ModeRecord& r : m_modes[i])
+            terms[i].push_back(ModeTerms::of(r));
+        first[i] = terms[i].data();
+    }
+    const Rect d = domainOf(m_histograms);
+    ModeTable<N> table;
+    table.build(cell.x, &m_histograms(cell.x, d.y1), m_histograms.stride(1), d.y2 - d.y1 + 1,
+                first.data());
+    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first.data(), lo, hi);
 }
 
 template <int N, int V>
@@ -324,10 +409,15 @@ void GradientUpdater<N, V>::operator()(int job)
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
             const int ca = ay.first - d.y1, cb = ay.second - d.y1;
-            const LevelPair s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
-            const LevelPair s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
-            const LevelPair s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
-            const LevelPair s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+            LevelPair s00, s01, s10, s11;
+            if (tableA.usable(ca) && tableA.usable(cb) && tableB.usable(ca) && tableB.usable(cb)) {
+                fourTableSums<N>(tableA, tableB, ca, cb, lo, hi, s00, s01, s10, s11);
+            } else {
+                s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
+                s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
+                s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
+                s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+            }
             const float v = ay.weight;
             LevelPair& level = out[y - bounds.y1];
             level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
@@ -553,5 +643,7 @@ template class GradientUpdater<6, 0>;
 template bool Segmentation<6, 0>::updateGradients(bool, ProgressRange);
 template LevelPair Segmentation<6, 0>::inverseCountSums(IntPair, const unsigned char*,
                                                         const unsigned char*) const;
+template LevelPair Segmentation<6, 0>::tableCountSums(IntPair, const unsigned char*,
+                                                      const unsigned char*) const;
 
 } // namespace classification
