@@ -340,8 +340,9 @@ private:
     // Stages 4 and 5 over the range's next two shares; with more than one processor the
     // width map runs on a thread of its own beside the inner watershed.
     bool lastTwoStages(bool upstreamChanged, ProgressRange& range);
-    // Channel c's mode list and every cell's records and best split in it.
-    void splitChannelModes(int c);
+    // The mode lists of the due channels and every cell's records and best split in them,
+    // band by band on the workers.
+    void splitChannelModes(const std::array<bool, N>& due);
     // Stage 5's flood over packed cells; false when it ran out of labels.
     bool packedFlood(const CandidateArea& area, int bias, ProgressRange range);
     // Stage 5's flood over plain labels.
@@ -363,7 +364,7 @@ private:
     Histogram1D m_defaultHistogram;
 
     HistogramWork m_histogramWork;
-    JobRecord m_modeJobs;  // one job per channel
+    JobRecord m_modeJobs;  // bands of cell rows of the channels
 
     GradientImage m_gradient;
     GradientImage m_gradientView;
