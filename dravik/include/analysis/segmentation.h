@@ -113,6 +113,10 @@ ChannelView channelOf(const blitz::Array<blitz::TinyVector<unsigned char, N>, 2>
 // is at most 15.
 void spreadInterval(Histogram1D& h, int a, int b, int total);
 
+// Whether the builders may use the processor's vector lanes (the default); false keeps them
+// to the portable code. Returns whether the choice holds on this processor.
+bool useSpreadLanes(bool allowed);
+
 // Builds h from the 2 x 2 pixel blocks of the channel whose first pixel p lies in
 // lower <= p < upper (both indices; the block's other pixels are then inside the bounds),
 // with the builder that interpolation (0..3) selects; another value leaves h as it was.
