@@ -126,6 +126,12 @@ bool useSpreadLanes(bool allowed);
 void buildBlockHistogram(const ChannelView& channel, IntPair lower, IntPair upper,
                          int interpolation, int colourBits, Histogram1D& h);
 
+// buildBlockHistogram with interpolation 0 for a row of cells at once: cells[k] (k < count)
+// from the positions x in lx .. ux - 1 and y in max(y1, (j0 + k) * res) ..
+// min(y2, (j0 + k + 1) * res) - 1, y1 and y2 the channel's bounds; the same histograms.
+void buildRangeHistogramRow(const ChannelView& channel, int lx, int ux, int j0, int count, int res,
+                            int colourBits, Histogram1D* cells);
+
 // Appends one record {peakBin, valleyBin} per mode of h, the last with valley -1. A valley
 // counts only where the histogram falls below the peak by featureTol and rises again above
 // the valley by featureTol.

@@ -12,6 +12,9 @@
 #include <immintrin.h>
 #define DRAVIK_SPREAD_LANES 1
 #endif
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace classification {
 
@@ -276,6 +279,60 @@ bool spreadRangesInLanes(const std::vector<std::uint32_t>& quads, Histogram1D& h
 #endif
 }
 
+// lo[k] = min(p[k], q[k]) and hi[k] = max(p[k], q[k]) for k < n.
+inline void minMaxBytes(const unsigned char* p, const unsigned char* q, unsigned char* lo,
+                        unsigned char* hi, std::size_t n)
+{
+    std::size_t k = 0;
+#ifdef __SSE2__
+    for (; k + 16 <= n; k += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + k), _mm_min_epu8(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + k), _mm_max_epu8(a, b));
+    }
+#endif
+    for (; k < n; ++k) {
+        lo[k] = std::min(p[k], q[k]);
+        hi[k] = std::max(p[k], q[k]);
+    }
+}
+
+// lo[k] = min(lo[k], lo[k + d]) and hi[k] = max(hi[k], hi[k + d]) for k < n, in place: each
+// k reads only k and beyond.
+inline void widenBytes(unsigned char* lo, unsigned char* hi, std::ptrdiff_t d, std::size_t n)
+{
+    std::size_t k = 0;
+#ifdef __SSE2__
+    for (; k + 16 <= n; k += 16) {
+        const __m128i* l = reinterpret_cast<const __m128i*>(lo + k);
+        const __m128i* h = reinterpret_cast<const __m128i*>(hi + k);
+        const __m128i nl = _mm_min_epu8(_mm_loadu_si128(l), _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + k + d)));
+        const __m128i nh = _mm_max_epu8(_mm_loadu_si128(h), _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + k + d)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + k), nl);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + k), nh);
+    }
+#endif
+    for (; k < n; ++k) {
+        lo[k] = std::min(lo[k], lo[k + d]);
+        hi[k] = std::max(hi[k], hi[k + d]);
+    }
+}
+
+// h's counts from the quads (range lo..hi), as every builder of interpolation ends.
+void spreadBuilt(const std::vector<std::uint32_t>& quads, int interpolation, Histogram1D& h)
+{
+    int* bins = h.counts() - h.firstBin();
+    // A position adds at most 2048 to a bin.
+    const bool plain = quads.size() < std::size_t(INT_MAX / 2048);
+    if (interpolation == 0 && plain && spreadRangesInLanes(quads, h))
+        return;
+    if (plain)
+        spreadQuads(quads, interpolation, h.shift(), bins, PlainAdd());
+    else
+        spreadQuads(quads, interpolation, h.shift(), bins, SaturatedAdd());
+}
+
 } // namespace
 
 bool useSpreadLanes(bool allowed)
@@ -325,16 +382,71 @@ void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, in
     int lo = 0, hi = 0;
     collectQuads(ch, lower, upper, interpolation >= 2, quads, lo, hi);
     h.setRange(lo, hi, colourBits, 0);
+    spreadBuilt(quads, interpolation, h);
+}
 
-    int* bins = h.counts() - h.firstBin();
-    // A position adds at most 2048 to a bin.
-    const bool plain = quads.size() < std::size_t(INT_MAX / 2048);
-    if (interpolation == 0 && plain && spreadRangesInLanes(quads, h))
+void buildRangeHistogramRow(const ChannelView& ch, int lx, int ux, int j0, int count, int res,
+                            int colourBits, Histogram1D* cells)
+{
+    const int y1 = ch.bounds.y1, y2 = ch.bounds.y2;
+    const std::ptrdiff_t s1 = ch.stride1;
+    const auto cellBy = [&](int k) {
+        const int j = j0 + k;
+        buildBlockHistogram(ch, {lx, std::max(y1, j * res)}, {ux, std::min(y2, (j + 1) * res)}, 0,
+                            colourBits, cells[k]);
+    };
+    if (lx >= ux || y1 >= y2 || s1 <= 0) {
+        for (int k = 0; k < count; ++k)
+            cellBy(k);
         return;
-    if (plain)
-        spreadQuads(quads, interpolation, h.shift(), bins, PlainAdd());
-    else
-        spreadQuads(quads, interpolation, h.shift(), bins, SaturatedAdd());
+    }
+
+    // Each pair of pixel rows reduced once for the whole row of cells: over the bytes from
+    // pixel y1 to pixel y2, which hold this channel every s1 bytes (the others between are
+    // reduced alongside, cheaper than picking this channel's out), first column by column,
+    // then each column with the next one.
+    const std::size_t span = std::size_t(y2 - y1) * std::size_t(s1) + 1;
+    const std::size_t quadSpan = span - std::size_t(s1);
+    const int rows = ux - lx;
+    thread_local std::vector<unsigned char> lows, highs;
+    lows.resize(std::size_t(rows) * span);
+    highs.resize(std::size_t(rows) * span);
+    for (int r = 0; r < rows; ++r) {
+        const unsigned char* r0 = ch.at(lx + r, y1);
+        unsigned char* lo = lows.data() + std::size_t(r) * span;
+        unsigned char* hi = highs.data() + std::size_t(r) * span;
+        minMaxBytes(r0, r0 + ch.stride0, lo, hi, span);
+        widenBytes(lo, hi, s1, quadSpan);
+    }
+
+    thread_local std::vector<std::uint32_t> quads;
+    for (int k = 0; k < count; ++k) {
+        const int j = j0 + k;
+        const int ly = std::max(y1, j * res), uy = std::min(y2, (j + 1) * res);
+        if (ly >= uy) {
+            cellBy(k);
+            continue;
+        }
+        // The positions row after row, as the per-cell builder orders them.
+        const int n = uy - ly;
+        quads.resize(std::size_t(rows) * std::size_t(n));
+        std::uint32_t* out = quads.data();
+        int mn = 255, mx = 0;
+        for (int r = 0; r < rows; ++r, out += n) {
+            const std::size_t at = std::size_t(r) * span + std::size_t(ly - y1) * std::size_t(s1);
+            const unsigned char* lo = lows.data() + at;
+            const unsigned char* hi = highs.data() + at;
+            for (int y = 0; y < n; ++y) {
+                const int a = lo[std::ptrdiff_t(y) * s1], b = hi[std::ptrdiff_t(y) * s1];
+                out[y] = std::uint32_t(a) | std::uint32_t(b) << 24;
+                mn = std::min(mn, a);
+                mx = std::max(mx, b);
+            }
+        }
+        Histogram1D& h = cells[k];
+        h.setRange(mn, mx, colourBits, 0);
+        spreadBuilt(quads, 0, h);
+    }
 }
 
 } // namespace classification

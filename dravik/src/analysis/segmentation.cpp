@@ -304,6 +304,10 @@ bool Segmentation<N, V>::updateChannelBand(int c, int band, const HistogramBands
     for (int i = blocks.x1; i <= blocks.x2; ++i) {
         const int lx = std::max(b.x1, i * res), ux = std::min(b.x2, (i + 1) * res);
         Histogram1D* cell = &scratch.blocks(i, domain.y1);
+        if (m_head.interpolation == 0) {
+            buildRangeHistogramRow(channel, lx, ux, domain.y1, extent(domain).y, res, bits, cell);
+            continue;
+        }
         for (int j = domain.y1; j <= domain.y2; ++j, ++cell) {
             const int ly = std::max(b.y1, j * res), uy = std::min(b.y2, (j + 1) * res);
             buildBlockHistogram(channel, {lx, ly}, {ux, uy}, m_head.interpolation, bits, *cell);
