@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 using namespace classification;
@@ -208,6 +210,40 @@ TEST(HistogramBuilders, BlockWithoutPositionsIsFlatOverItsEdgePixels)
     Histogram1D untouched = withCounts({9, 9});
     buildBlockHistogram(ch.view(), {0, 0}, {1, 1}, 4, 4, untouched);  // no such builder
     EXPECT_EQ(countsOf(untouched), (std::vector<int>{9, 9}));
+}
+
+// The range builder's vector lanes against its portable code: blocks of random bytes whose
+// spread gives one bin up to more bins than the lanes take, so every lane count is met and
+// the hand-over to the portable code too.
+TEST(HistogramBuilders, RangeLanesMatchThePortableBuilder)
+{
+    if (!useSpreadLanes(true))
+        GTEST_SKIP() << "no vector lanes on this processor";
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 24;
+    };
+    std::vector<unsigned char> pixels(11 * 11);
+    const ChannelView view{pixels.data(), 11, 1, {0, 0, 10, 10}};
+    int checked = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const int base = int(next()), spread = 1 + int(next()) % 256;
+        for (unsigned char& p : pixels)
+            p = static_cast<unsigned char>(std::min(255, base % (257 - spread) + int(next()) % spread));
+        const int bits = 1 + trial % 7, side = 1 + trial % 10;
+        Histogram1D lanes, portable;
+        ASSERT_TRUE(useSpreadLanes(true));
+        buildBlockHistogram(view, {0, 0}, {side, side}, 0, bits, lanes);
+        ASSERT_TRUE(useSpreadLanes(false));
+        buildBlockHistogram(view, {0, 0}, {side, side}, 0, bits, portable);
+        useSpreadLanes(true);
+        ASSERT_EQ(lanes.shift(), portable.shift());
+        ASSERT_EQ(lanes.firstBin(), portable.firstBin());
+        ASSERT_EQ(countsOf(lanes), countsOf(portable)) << "trial " << trial;
+        checked += lanes.binCount() > 16 ? 1 : 0;
+    }
+    EXPECT_GT(checked, 0);
 }
 
 TEST(ModeSplit, DeepValleySplitsTwoPeaks)

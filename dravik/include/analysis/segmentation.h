@@ -113,6 +113,10 @@ ChannelView channelOf(const blitz::Array<blitz::TinyVector<unsigned char, N>, 2>
 // is at most 15.
 void spreadInterval(Histogram1D& h, int a, int b, int total);
 
+// Whether the builders may use the processor's vector lanes (the default); false keeps them
+// to the portable code. Returns whether the choice holds on this processor.
+bool useSpreadLanes(bool allowed);
+
 // Builds h from the 2 x 2 pixel blocks of the channel whose first pixel p lies in
 // lower <= p < upper (both indices; the block's other pixels are then inside the bounds),
 // with the builder that interpolation (0..3) selects; another value leaves h as it was.
@@ -121,6 +125,12 @@ void spreadInterval(Histogram1D& h, int a, int b, int total);
 // the channel's bounds by the caller.
 void buildBlockHistogram(const ChannelView& channel, IntPair lower, IntPair upper,
                          int interpolation, int colourBits, Histogram1D& h);
+
+// buildBlockHistogram with interpolation 0 for a row of cells at once: cells[k] (k < count)
+// from the positions x in lx .. ux - 1 and y in max(y1, (j0 + k) * res) ..
+// min(y2, (j0 + k + 1) * res) - 1, y1 and y2 the channel's bounds; the same histograms.
+void buildRangeHistogramRow(const ChannelView& channel, int lx, int ux, int j0, int count, int res,
+                            int colourBits, Histogram1D* cells);
 
 // Appends one record {peakBin, valleyBin} per mode of h, the last with valley -1. A valley
 // counts only where the histogram falls below the peak by featureTol and rises again above
@@ -342,8 +352,9 @@ private:
     // Stages 4 and 5 over the range's next two shares; with more than one processor the
     // width map runs on a thread of its own beside the inner watershed.
     bool lastTwoStages(bool upstreamChanged, ProgressRange& range);
-    // Channel c's mode list and every cell's records and best split in it.
-    void splitChannelModes(int c);
+    // The mode lists of the due channels and every cell's records and best split in them,
+    // band by band on the workers.
+    void splitChannelModes(const std::array<bool, N>& due);
     // Stage 5's flood over packed cells; false when it ran out of labels.
     bool packedFlood(const CandidateArea& area, int bias, ProgressRange range);
     // Stage 5's flood over plain labels.
@@ -365,7 +376,7 @@ private:
     Histogram1D m_defaultHistogram;
 
     HistogramWork m_histogramWork;
-    JobRecord m_modeJobs;  // one job per channel
+    JobRecord m_modeJobs;  // bands of cell rows of the channels
 
     GradientImage m_gradient;
     GradientImage m_gradientView;

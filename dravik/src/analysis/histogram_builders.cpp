@@ -2,14 +2,25 @@
 #include "analysis/segmentation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define DRAVIK_SPREAD_LANES 1
+#endif
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace classification {
 
 namespace {
+
+std::atomic<bool> spreadLanesAllowed{true};
 
 inline void sort4(int& a, int& b, int& c, int& d)
 {
@@ -196,7 +207,143 @@ void spreadQuads(const std::vector<std::uint32_t>& quads, int interpolation, int
     }
 }
 
+#ifdef DRAVIK_SPREAD_LANES
+// The range builder over at most 16 * R bins, every bin of every interval at once: a bin
+// gains (overlap * w) >> s, the values of the interval that it holds times the interval's
+// weight, which is what spread adds bin by bin (a bin wholly inside gains w). Integer sums
+// in another order, so the same counts.
+template <int R>
+__attribute__((target("avx512f"))) void spreadRangesAvx512(const std::vector<std::uint32_t>& quads,
+                                                            int s, int first, int n,
+                                                            const int* weights, int* counts)
+{
+    // The masked forms, all lanes set: the plain ones start from an undefined vector, which
+    // this compiler warns about.
+    const __mmask16 all = 0xffff;
+    const __m128i shift = _mm_cvtsi32_si128(s);
+    const __m512i lane = _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i one = _mm512_set1_epi32(1);
+    __m512i binLo[R], binHi[R], acc[R];
+    for (int r = 0; r < R; ++r) {
+        binLo[r] = _mm512_maskz_sll_epi32(all, _mm512_add_epi32(lane, _mm512_set1_epi32(first + 16 * r)), shift);
+        binHi[r] = _mm512_add_epi32(binLo[r], _mm512_set1_epi32((1 << s) - 1));
+        acc[r] = zero;
+    }
+    for (const std::uint32_t q : quads) {
+        const int a = int(q & 255), b = int(q >> 24);
+        const __m512i va = _mm512_set1_epi32(a), vb = _mm512_set1_epi32(b);
+        const __m512i w = _mm512_set1_epi32(weights[b - a]);
+        for (int r = 0; r < R; ++r) {
+            const __m512i span = _mm512_sub_epi32(_mm512_maskz_min_epi32(all, vb, binHi[r]), _mm512_maskz_max_epi32(all, va, binLo[r]));
+            const __m512i overlap = _mm512_maskz_max_epi32(all, _mm512_add_epi32(span, one), zero);
+            acc[r] = _mm512_add_epi32(acc[r], _mm512_maskz_srl_epi32(all, _mm512_mullo_epi32(overlap, w), shift));
+        }
+    }
+    for (int r = 0; r < R; ++r) {
+        const int left = n - 16 * r;
+        if (left <= 0)
+            break;
+        const __mmask16 m = left >= 16 ? __mmask16(0xffff) : __mmask16((1u << left) - 1);
+        int* out = counts + 16 * r;
+        _mm512_mask_storeu_epi32(out, m, _mm512_add_epi32(_mm512_maskz_loadu_epi32(m, out), acc[r]));
+    }
+}
+
+bool spreadLanesPresent()
+{
+    static const bool present = __builtin_cpu_supports("avx512f");
+    return present;
+}
+#endif
+
+// Whether the range builder took the lanes path for h, whose counts then hold the quads'.
+bool spreadRangesInLanes(const std::vector<std::uint32_t>& quads, Histogram1D& h)
+{
+#ifdef DRAVIK_SPREAD_LANES
+    if (!spreadLanesPresent() || !spreadLanesAllowed.load(std::memory_order_relaxed))
+        return false;
+    const int n = h.binCount(), s = h.shift();
+    const int* weights = spreadWeights().row(1024, s);
+    if (n <= 16)
+        spreadRangesAvx512<1>(quads, s, h.firstBin(), n, weights, h.counts());
+    else if (n <= 32)
+        spreadRangesAvx512<2>(quads, s, h.firstBin(), n, weights, h.counts());
+    else
+        return false;
+    return true;
+#else
+    (void)quads;
+    (void)h;
+    return false;
+#endif
+}
+
+// lo[k] = min(p[k], q[k]) and hi[k] = max(p[k], q[k]) for k < n.
+inline void minMaxBytes(const unsigned char* p, const unsigned char* q, unsigned char* lo,
+                        unsigned char* hi, std::size_t n)
+{
+    std::size_t k = 0;
+#ifdef __SSE2__
+    for (; k + 16 <= n; k += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + k), _mm_min_epu8(a, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + k), _mm_max_epu8(a, b));
+    }
+#endif
+    for (; k < n; ++k) {
+        lo[k] = std::min(p[k], q[k]);
+        hi[k] = std::max(p[k], q[k]);
+    }
+}
+
+// lo[k] = min(lo[k], lo[k + d]) and hi[k] = max(hi[k], hi[k + d]) for k < n, in place: each
+// k reads only k and beyond.
+inline void widenBytes(unsigned char* lo, unsigned char* hi, std::ptrdiff_t d, std::size_t n)
+{
+    std::size_t k = 0;
+#ifdef __SSE2__
+    for (; k + 16 <= n; k += 16) {
+        const __m128i* l = reinterpret_cast<const __m128i*>(lo + k);
+        const __m128i* h = reinterpret_cast<const __m128i*>(hi + k);
+        const __m128i nl = _mm_min_epu8(_mm_loadu_si128(l), _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + k + d)));
+        const __m128i nh = _mm_max_epu8(_mm_loadu_si128(h), _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + k + d)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + k), nl);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + k), nh);
+    }
+#endif
+    for (; k < n; ++k) {
+        lo[k] = std::min(lo[k], lo[k + d]);
+        hi[k] = std::max(hi[k], hi[k + d]);
+    }
+}
+
+// h's counts from the quads (range lo..hi), as every builder of interpolation ends.
+void spreadBuilt(const std::vector<std::uint32_t>& quads, int interpolation, Histogram1D& h)
+{
+    int* bins = h.counts() - h.firstBin();
+    // A position adds at most 2048 to a bin.
+    const bool plain = quads.size() < std::size_t(INT_MAX / 2048);
+    if (interpolation == 0 && plain && spreadRangesInLanes(quads, h))
+        return;
+    if (plain)
+        spreadQuads(quads, interpolation, h.shift(), bins, PlainAdd());
+    else
+        spreadQuads(quads, interpolation, h.shift(), bins, SaturatedAdd());
+}
+
 } // namespace
+
+bool useSpreadLanes(bool allowed)
+{
+    spreadLanesAllowed.store(allowed, std::memory_order_relaxed);
+#ifdef DRAVIK_SPREAD_LANES
+    return !allowed || spreadLanesPresent();
+#else
+    return !allowed;
+#endif
+}
 
 void spreadInterval(Histogram1D& h, int a, int b, int total)
 {
@@ -235,13 +382,71 @@ void buildBlockHistogram(const ChannelView& ch, IntPair lower, IntPair upper, in
     int lo = 0, hi = 0;
     collectQuads(ch, lower, upper, interpolation >= 2, quads, lo, hi);
     h.setRange(lo, hi, colourBits, 0);
+    spreadBuilt(quads, interpolation, h);
+}
 
-    int* bins = h.counts() - h.firstBin();
-    // A position adds at most 2048 to a bin.
-    if (quads.size() < std::size_t(INT_MAX / 2048))
-        spreadQuads(quads, interpolation, h.shift(), bins, PlainAdd());
-    else
-        spreadQuads(quads, interpolation, h.shift(), bins, SaturatedAdd());
+void buildRangeHistogramRow(const ChannelView& ch, int lx, int ux, int j0, int count, int res,
+                            int colourBits, Histogram1D* cells)
+{
+    const int y1 = ch.bounds.y1, y2 = ch.bounds.y2;
+    const std::ptrdiff_t s1 = ch.stride1;
+    const auto cellBy = [&](int k) {
+        const int j = j0 + k;
+        buildBlockHistogram(ch, {lx, std::max(y1, j * res)}, {ux, std::min(y2, (j + 1) * res)}, 0,
+                            colourBits, cells[k]);
+    };
+    if (lx >= ux || y1 >= y2 || s1 <= 0) {
+        for (int k = 0; k < count; ++k)
+            cellBy(k);
+        return;
+    }
+
+    // Each pair of pixel rows reduced once for the whole row of cells: over the bytes from
+    // pixel y1 to pixel y2, which hold this channel every s1 bytes (the others between are
+    // reduced alongside, cheaper than picking this channel's out), first column by column,
+    // then each column with the next one.
+    const std::size_t span = std::size_t(y2 - y1) * std::size_t(s1) + 1;
+    const std::size_t quadSpan = span - std::size_t(s1);
+    const int rows = ux - lx;
+    thread_local std::vector<unsigned char> lows, highs;
+    lows.resize(std::size_t(rows) * span);
+    highs.resize(std::size_t(rows) * span);
+    for (int r = 0; r < rows; ++r) {
+        const unsigned char* r0 = ch.at(lx + r, y1);
+        unsigned char* lo = lows.data() + std::size_t(r) * span;
+        unsigned char* hi = highs.data() + std::size_t(r) * span;
+        minMaxBytes(r0, r0 + ch.stride0, lo, hi, span);
+        widenBytes(lo, hi, s1, quadSpan);
+    }
+
+    thread_local std::vector<std::uint32_t> quads;
+    for (int k = 0; k < count; ++k) {
+        const int j = j0 + k;
+        const int ly = std::max(y1, j * res), uy = std::min(y2, (j + 1) * res);
+        if (ly >= uy) {
+            cellBy(k);
+            continue;
+        }
+        // The positions row after row, as the per-cell builder orders them.
+        const int n = uy - ly;
+        quads.resize(std::size_t(rows) * std::size_t(n));
+        std::uint32_t* out = quads.data();
+        int mn = 255, mx = 0;
+        for (int r = 0; r < rows; ++r, out += n) {
+            const std::size_t at = std::size_t(r) * span + std::size_t(ly - y1) * std::size_t(s1);
+            const unsigned char* lo = lows.data() + at;
+            const unsigned char* hi = highs.data() + at;
+            for (int y = 0; y < n; ++y) {
+                const int a = lo[std::ptrdiff_t(y) * s1], b = hi[std::ptrdiff_t(y) * s1];
+                out[y] = std::uint32_t(a) | std::uint32_t(b) << 24;
+                mn = std::min(mn, a);
+                mx = std::max(mx, b);
+            }
+        }
+        Histogram1D& h = cells[k];
+        h.setRange(mn, mx, colourBits, 0);
+        spreadBuilt(quads, 0, h);
+    }
 }
 
 } // namespace classification

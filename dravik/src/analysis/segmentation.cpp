@@ -244,6 +244,25 @@ void centredWindowSum(const HistogramView& src, int w, const Rect& out, Histogra
     }
 }
 
+// dst(x, y) = the sum of src(x, y - (w - 1) / 2 .. y + w / 2) for every (x, y) of out, for
+// windows short enough to sum at once (w <= kLongestDirectWindow): the same sums as
+// centredWindowSum over the transposed arrays, taken row by row so that the destination's
+// cells are written in the order they lie in memory.
+void centredRowWindowSum(const HistogramView& src, int w, const Rect& out, HistogramView dst, int bits)
+{
+    const std::ptrdiff_t s1 = src.stride(1), d1 = dst.stride(1);
+    const Histogram1D* operands[kLongestDirectWindow];
+    for (int x = out.x1; x <= out.x2 && out.y1 <= out.y2; ++x) {
+        const Histogram1D* in = &src(x, out.y1 - (w - 1) / 2);
+        Histogram1D* o = &dst(x, out.y1);
+        for (int y = out.y1; y <= out.y2; ++y, in += s1, o += d1) {
+            for (int k = 0; k < w; ++k)
+                operands[k] = in + k * s1;
+            sumHistograms(operands, w, bits, 0, *o);
+        }
+    }
+}
+
 HistogramView transposed(const HistogramView& a)
 {
     return a.transpose(1, 0);
@@ -285,6 +304,10 @@ bool Segmentation<N, V>::updateChannelBand(int c, int band, const HistogramBands
     for (int i = blocks.x1; i <= blocks.x2; ++i) {
         const int lx = std::max(b.x1, i * res), ux = std::min(b.x2, (i + 1) * res);
         Histogram1D* cell = &scratch.blocks(i, domain.y1);
+        if (m_head.interpolation == 0) {
+            buildRangeHistogramRow(channel, lx, ux, domain.y1, extent(domain).y, res, bits, cell);
+            continue;
+        }
         for (int j = domain.y1; j <= domain.y2; ++j, ++cell) {
             const int ly = std::max(b.y1, j * res), uy = std::min(b.y2, (j + 1) * res);
             buildBlockHistogram(channel, {lx, ly}, {ux, uy}, m_head.interpolation, bits, *cell);
@@ -298,8 +321,11 @@ bool Segmentation<N, V>::updateChannelBand(int c, int band, const HistogramBands
     HistogramView hc = m_histograms.extractComponent(Histogram1D(), c, N);
     HistogramView target = corvath::utility::viewOf(hc, {ca + home, domain.y1, cb + home, domain.y2});
     target.reindexSelf(blitz::TinyVector<int, 2>(ca, domain.y1));
-    centredWindowSum(transposed(scratch.sums), w2, corvath::utility::transpose(Rect{ca, r.y1, cb, r.y2}),
-                     transposed(target), bits);
+    if (w2 <= kLongestDirectWindow)
+        centredRowWindowSum(scratch.sums, w2, Rect{ca, r.y1, cb, r.y2}, target, bits);
+    else
+        centredWindowSum(transposed(scratch.sums), w2, corvath::utility::transpose(Rect{ca, r.y1, cb, r.y2}),
+                         transposed(target), bits);
 
     const std::ptrdiff_t step = hc.stride(1);
     for (int x = ca; x <= cb; ++x) {
