@@ -298,36 +298,45 @@ ModeTerms ModeTerms::of(const ModeRecord& r)
     return t;
 }
 
+namespace {
+
+// Every channel's mode terms, built from its mode records, for sums of single cells.
+template <int N>
+struct TermLists {
+    explicit TermLists(const std::array<std::vector<ModeRecord>, N>& modes)
+    {
+        for (int i = 0; i < N; ++i) {
+            for (const ModeRecord& r : modes[std::size_t(i)])
+                terms[std::size_t(i)].push_back(ModeTerms::of(r));
+            first[std::size_t(i)] = terms[std::size_t(i)].data();
+        }
+    }
+    std::array<std::vector<ModeTerms>, N> terms;
+    std::array<const ModeTerms*, N> first;
+};
+
+} // namespace
+
 template <int N, int V>
 LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char* lo,
                                                const unsigned char* hi) const
 {
-    std::array<std::vector<ModeTerms>, N> terms;
-    std::array<const ModeTerms*, N> first;
-    for (int i = 0; i < N; ++i) {
-        for (const ModeRecord& r : m_modes[i])
-            terms[i].push_back(ModeTerms::of(r));
-        first[i] = terms[i].data();
-    }
-    return cellSums<N>(m_histograms(cell.x, cell.y), first.data(), lo, hi);
+    const TermLists<N> lists(m_modes);
+    const ModeTerms* const* first = lists.first.data();
+    return cellSums<N>(m_histograms(cell.x, cell.y), first, lo, hi);
 }
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::tableCountSums(IntPair cell, const unsigned char* lo,
                                              const unsigned char* hi) const
 {
-    std::array<std::vector<ModeTerms>, N> terms;
-    std::array<const ModeTerms*, N> first;
-    for (int i = 0; i < N; ++i) {
-        for (const ModeRecord& r : m_modes[i])
-            terms[i].push_back(ModeTerms::of(r));
-        first[i] = terms[i].data();
-    }
+    const TermLists<N> lists(m_modes);
+    const ModeTerms* const* first = lists.first.data();
     const Rect d = domainOf(m_histograms);
     ModeTable<N> table;
     table.build(cell.x, &m_histograms(cell.x, d.y1), m_histograms.stride(1), d.y2 - d.y1 + 1,
-                first.data());
-    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first.data(), lo, hi);
+                first);
+    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first, lo, hi);
 }
 
 template <int N, int V>
