@@ -308,6 +308,17 @@ TEST_F(Analyse, LabelsAreTheSameOnOneAndOnEightThreads)
     ASSERT_EQ(m_session->outlineCount, other->outlineCount);
     for (int i = 0; i < other->outlineCount; ++i)
         ASSERT_EQ(m_session->outlines[i].count, other->outlines[i].count);
+
+    // On eight threads the level labels are made beside the segmentation for that analysis's
+    // region map only: a later region map of another level partitions anew.
+    classification::IiClassification& later = classificationOf(other);
+    later.currentLevel = 4;
+    later.buildRegionMap(ProgressRange());
+    Labels partition(later.levelLabels.shape());
+    partition.reindexSelf(later.levelLabels.base());
+    later.colourLevels().partition(4, partition, ProgressRange());
+    EXPECT_TRUE(blitz::all(partition == later.levelLabels));
+    EXPECT_EQ(later.regionCount, later.colourLevels().marker(4));
 }
 
 TEST_F(Analyse, ASubSessionWithItsOwnAnalysisKeepsOutsideThePatchOutOfEveryRegion)

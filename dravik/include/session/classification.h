@@ -175,6 +175,8 @@ public:
     // level label most of its pixels carry (when imageTol > 1; otherwise emptied). Pixels
     // outside the analysis mask are -1 in both.
     void buildRegionMap(ProgressRange progress);
+    // The labels of the current colour level over the image (the region map's first step).
+    void buildLevelLabels(ProgressRange progress);
 
     Segmentation<6, 0>& segmentation() { return m_segmentation; }
     SixChannelClassification& colourLevels() { return m_colourLevels; }
@@ -300,6 +302,9 @@ private:
     int m_envelopeState = 0;
     JobRecord m_envelopeJobs;
     bool m_fineLabelsCurrent = false;
+    // Set where the analysis made the level labels beside the segmentation; the region map
+    // then uses them once.
+    bool m_levelLabelsCurrent = false;
     // The last analysis's mask (a view of the caller's bytes); empty for none.
     Bytes m_analysisMask;
     Bytes m_framedWorking;

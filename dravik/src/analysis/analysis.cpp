@@ -116,6 +116,12 @@ void IiClassification::requireNewEnvelopes()
 void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask)
 {
     decltype(m_autoComplexCells)().swap(m_autoComplexCells);
+    // Level labels made beside the segmentation serve this analysis's region map only.
+    m_levelLabelsCurrent = false;
+    struct LevelLabelsUsed {
+        bool& current;
+        ~LevelLabelsUsed() { current = false; }
+    } levelLabelsUsed{m_levelLabelsCurrent};
     if (m_injectedLevels) {
         // Labels injected by a test are not the analysis's to overwrite.
         m_injectedLevels.reset();
@@ -171,6 +177,10 @@ bool IiClassification::levelsAndSegmentation(ProgressRange& progress)
         levels = boost::thread([&] {
             try {
                 m_colourLevels.ensureLevels(ProgressRange(&besideReporter, 0.f, 1.f));
+                // The level labels need only the levels: made here, they leave the region map
+                // after the flood less to do.
+                buildLevelLabels(ProgressRange(&besideReporter, 0.f, 1.f));
+                m_levelLabelsCurrent = true;
             } catch (...) {
                 besideFailure = std::current_exception();
                 besideFailed = true;
@@ -261,7 +271,7 @@ void IiClassification::buildFineLabels()
         clearOutsideMask(fineLabels, bounds, m_analysisMask);
 }
 
-void IiClassification::buildRegionMap(ProgressRange progress)
+void IiClassification::buildLevelLabels(ProgressRange progress)
 {
     const Rect r = imageRect();
     if (domainOf(levelLabels) != r || levelLabels.numElements() == 0) {
@@ -273,10 +283,19 @@ void IiClassification::buildRegionMap(ProgressRange progress)
         levelLabels.reference(viewOf(levelLabelsFramed, r));
     }
     const int level = std::max(currentLevel, 0);
-    regionCount = m_colourLevels.partition(level, levelLabels, progress.nextStep(0.3f));
+    regionCount = m_colourLevels.partition(level, levelLabels, progress);
     // Colours the patch shares with its surroundings still have a level region there.
     if (m_analysisMask.numElements() > 0)
         clearOutsideMask(levelLabels, r, m_analysisMask);
+}
+
+void IiClassification::buildRegionMap(ProgressRange progress)
+{
+    ProgressRange levelRange = progress.nextStep(0.3f);
+    if (!m_levelLabelsCurrent)
+        buildLevelLabels(levelRange);
+    m_levelLabelsCurrent = false;
+    const Rect r = imageRect();
 
     ProgressRange modesRange = progress.nextStep(0.7f);
     ProgressRange walkRange = progress.nextStep(1.0f);
