@@ -103,6 +103,14 @@ struct Document {
         waitIdle(thread);
         GmModel::destroy();
     }
+    // Whether the photograph opened; the benchmark is skipped when it did not.
+    bool openedFor(benchmark::State& state) const
+    {
+        if (!ok)
+            state.SkipWithError("the photograph did not open at divisor 8");
+        return ok;
+    }
+
     KsAppPreferences preferences;
     DravikThread thread;
     GmModel* model = nullptr;
@@ -139,10 +147,8 @@ void BM_SaveProject20MP(benchmark::State& state)
 {
     QTemporaryDir dir;
     Document document(twentyMegapixelPhoto(dir));
-    if (!document.ok) {
-        state.SkipWithError("the photograph did not open at divisor 8");
+    if (!document.openedFor(state))
         return;
-    }
     const QString path = dir.filePath(QStringLiteral("document.project"));
     for (auto _ : state)
         save(document.model, path);
@@ -154,10 +160,8 @@ void BM_LoadProject20MP(benchmark::State& state)
 {
     QTemporaryDir dir;
     Document document(twentyMegapixelPhoto(dir));
-    if (!document.ok) {
-        state.SkipWithError("the photograph did not open at divisor 8");
+    if (!document.openedFor(state))
         return;
-    }
     const QString path = dir.filePath(QStringLiteral("document.project"));
     save(document.model, path);
     timeLoads(state, document, [&] {
@@ -206,10 +210,8 @@ void saveCutout(benchmark::State& state, const QString& fileName, const QString&
 {
     QTemporaryDir dir;
     Document document(twentyMegapixelPhoto(dir));
-    if (!document.ok) {
-        state.SkipWithError("the photograph did not open at divisor 8");
+    if (!document.openedFor(state))
         return;
-    }
     FileHandler handler(nullptr);
     AnsweringPrompt prompt(dir.filePath(fileName), filter);
     if (!handler.fileSaveAsSlot()) {
@@ -240,10 +242,8 @@ void BM_FileHandlerSaveProject20MP(benchmark::State& state)
 {
     QTemporaryDir dir;
     Document document(twentyMegapixelPhoto(dir));
-    if (!document.ok) {
-        state.SkipWithError("the photograph did not open at divisor 8");
+    if (!document.openedFor(state))
         return;
-    }
     FileHandler handler(nullptr);
     AnsweringPrompt prompt(dir.filePath(QStringLiteral("document.okrp")), QString());
     handler.projectSaveAsSlot();
@@ -263,10 +263,8 @@ void BM_FileHandlerLoadProject20MP(benchmark::State& state)
 {
     QTemporaryDir dir;
     Document document(twentyMegapixelPhoto(dir));
-    if (!document.ok) {
-        state.SkipWithError("the photograph did not open at divisor 8");
+    if (!document.openedFor(state))
         return;
-    }
     FileHandler handler(nullptr);
     const QString path = dir.filePath(QStringLiteral("document.okrp"));
     AnsweringPrompt prompt(path, QString());
