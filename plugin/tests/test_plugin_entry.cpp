@@ -4,6 +4,7 @@
 
 #include "fake_application.h"
 #include "host_session.h"
+#include "log_order.h"
 #include "plugin_module.h"
 #include "scenario.h"
 
@@ -40,20 +41,6 @@ bool isZero(const Rect& r)
 bool isZero(const VRect& r)
 {
     return r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0;
-}
-
-// Each text must appear in the log after the one before it.
-void expectInOrder(const std::string& log, const std::vector<std::string>& texts)
-{
-    std::size_t at = 0;
-    for (const std::string& text : texts) {
-        const std::size_t found = log.find(text, at);
-        if (found == std::string::npos) {
-            ADD_FAILURE() << "\"" << text << "\" missing after offset " << at << " of the log:\n" << log;
-            return;
-        }
-        at = found + text.size();
-    }
 }
 
 int occurrences(const std::string& text, const std::string& part)

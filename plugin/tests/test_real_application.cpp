@@ -5,6 +5,7 @@
 
 #include "application_driver.h"
 #include "host_session.h"
+#include "log_order.h"
 #include "plugin_module.h"
 #include "scenario.h"
 
@@ -41,20 +42,6 @@ const char* const kChelsea = KESTRINE_TEST_DATA "/chelsea.png";
 
 // Far ahead (2100-01-01): the application asks nothing of the network during the run.
 const char* const kSuppressedChecks = "UpdateSupressUntil=4102444800\nNewsSupressUntil=4102444800\n";
-
-// Each text must appear in the log after the one before it.
-void expectInOrder(const std::string& log, const std::vector<std::string>& texts)
-{
-    std::size_t at = 0;
-    for (const std::string& text : texts) {
-        const std::size_t found = log.find(text, at);
-        if (found == std::string::npos) {
-            ADD_FAILURE() << "\"" << text << "\" missing after offset " << at << " of the plug-in log:\n" << log;
-            return;
-        }
-        at = found + text.size();
-    }
-}
 
 // Sets variables for the case and puts the earlier values back at its end.
 class EnvironmentOverride {
