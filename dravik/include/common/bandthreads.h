@@ -69,4 +69,13 @@ void runBands(int bands, const F& f)
             std::rethrow_exception(e);
 }
 
+// The rows 0 .. rows - 1 of a pass over rows x cols in bandCount(rows, cols) bands side by
+// side: f(first, end) for each band's rows.
+template <typename F>
+void runRowBands(int rows, int cols, const F& f)
+{
+    const int bands = bandCount(rows, cols);
+    runBands(bands, [&](int b) { f(bandStart(rows, bands, b), bandStart(rows, bands, b + 1)); });
+}
+
 } // namespace classification

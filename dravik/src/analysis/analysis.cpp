@@ -35,9 +35,8 @@ void copyLabels(const Labels& from, Labels& to)
 {
     const Rect r = domainOf(from);
     const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
-    const int bands = bandCount(rows, cols);
-    runBands(bands, [&](int b) {
-        for (int x = r.x1 + bandStart(rows, bands, b), end = r.x1 + bandStart(rows, bands, b + 1); x < end; ++x) {
+    runRowBands(rows, cols, [&](int first, int end) {
+        for (int x = r.x1 + first; x < r.x1 + end; ++x) {
             const int* f = &from(x, r.y1);
             int* t = &to(x, r.y1);
             if (from.stride(1) == 1 && to.stride(1) == 1) {
@@ -117,7 +116,6 @@ void IiClassification::analyse(ProgressRange progress, const Bytes* analysisMask
 {
     decltype(m_autoComplexCells)().swap(m_autoComplexCells);
     // Level labels made beside the segmentation serve this analysis's region map only.
-    m_levelLabelsCurrent = false;
     struct LevelLabelsUsed {
         bool& current;
         ~LevelLabelsUsed() { current = false; }
@@ -328,9 +326,8 @@ void IiClassification::buildRegionMap(ProgressRange progress)
             walkRange.report("", float(x - area.x1) / float(rows));
         const int chunkEnd = std::min(area.x2 + 1, (x | 511) + 1);
         const int chunkRows = chunkEnd - x;
-        const int bands = bandCount(chunkRows, cols);
-        runBands(bands, [&, x](int b) {
-            for (int i = x + bandStart(chunkRows, bands, b), end = x + bandStart(chunkRows, bands, b + 1); i < end; ++i) {
+        runRowBands(chunkRows, cols, [&, x](int first, int end) {
+            for (int i = x + first; i < x + end; ++i) {
                 int* l = &inside(i, area.y1);
                 for (int y = 0; y < cols; ++y, l += step)
                     if (*l >= 0 && *l < size)

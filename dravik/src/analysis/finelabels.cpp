@@ -50,9 +50,8 @@ void markSharedLabels(const Rect& r, const LabelArray& a, LabelArray w)
     const std::ptrdiff_t a0 = a.stride(0), a1 = a.stride(1), w0 = w.stride(0), w1 = w.stride(1);
     const int* aBase = &a(r.x1, r.y1);
     int* wBase = &w(r.x1, r.y1);
-    const int bands = bandCount(rows, cols);
-    runBands(bands, [&](int b) {
-        for (int x = bandStart(rows, bands, b), end = bandStart(rows, bands, b + 1); x < end; ++x) {
+    runRowBands(rows, cols, [&](int first, int end) {
+        for (int x = first; x < end; ++x) {
             const int* p = aBase + x * a0;
             int* q = wBase + x * w0;
             for (int y = 0; y < cols; ++y, p += a1, q += w1) {
