@@ -188,8 +188,9 @@ struct EveryLaneChoice {
 // Wide rows walk the filter a block of pixels at a time; noise makes each cursor jump far
 // from the pixel above, flat patches leave whole blocks unchanged, and the byte range's ends
 // test the comparisons at 0 and 255. Rows are not a multiple of any lane count, the values
-// fill all eight bits or (shifted) seven, and the largest window has the 255 values byte lanes
-// can count. Every instruction set this processor has must match the brute force. A
+// fill all eight bits or (shifted) seven, and the windows include one of the 255 values byte
+// lanes can count and the envelopes' disks at 6 and 24 MP (112 and 421 entries, the latter
+// always on the sliding histogram, whose byte counts are split over copies). Every instruction set this processor has must match the brute force. A
 // transposed copy reads the same windows through a strided view, one pixel at a time, and
 // must agree.
 TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
@@ -215,7 +216,8 @@ TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
     for (const auto choice : lanes.choices) {
         classification::usePercentileLanes(choice);
         SCOPED_TRACE(int(choice));
-        for (const Window& w : {classification::diskWindow(9), raggedWindow(), ones(-7, -8, 7, 8)}) {
+        for (const Window& w : {classification::diskWindow(9), raggedWindow(), ones(-7, -8, 7, 8),
+                                 classification::diskWindow(12), classification::diskWindow(23)}) {
             for (const Array2<unsigned char>& values : {source, sevenBits}) {
                 for (float p : {0.f, 0.16f, 0.5f, 1.f}) {
                     auto out = filled(values, (unsigned char)6);
