@@ -154,7 +154,7 @@ Rancour::Rancour(SixChannelImage destination, const RgbaView8& source, const Env
     halfHeight = int(half);
     halfBands = int(2 * split);
     const long rest = std::max(0L, rows - 2 * split * half);
-    bandCount = halfBands + int((rest + height - 1) / height);
+    bandCount = std::max(1, halfBands + int((rest + height - 1) / height));
 }
 
 int Rancour::jobCount() const { return channelJobs * bandCount; }
