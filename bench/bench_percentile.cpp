@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <map>
 #include <random>
 
 namespace {
@@ -70,25 +71,74 @@ void envelopeChannel(benchmark::State& state)
 }
 BENCHMARK(envelopeChannel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
-// All six envelopes of the 4-megapixel mosaic as the analysis computes them, on every
-// processor (argument 0) or on the given number of threads.
+// One band of 512 rows of the colour envelopes of one channel of a photo mosaic on one thread,
+// with the window a session gives an image of that size (arguments: megapixels, texture size;
+// 6 MP takes 11, a disk of 112 entries, 24 MP 22, a disk of 421) and instruction set as above.
+void envelopeBand(benchmark::State& state)
+{
+    const auto lanes = classification::PercentileLanes(state.range(2));
+    if (!classification::usePercentileLanes(lanes)) {
+        classification::usePercentileLanes(classification::PercentileLanes::automatic);
+        state.SkipWithError("this processor lacks the instructions");
+        return;
+    }
+    static std::map<int, testsupport::RgbaImage8> mosaics;
+    auto it = mosaics.find(int(state.range(0)));
+    if (it == mosaics.end())
+        it = mosaics.emplace(int(state.range(0)), benchsupport::photoMosaic(double(state.range(0)))).first;
+    testsupport::RgbaImage8& mosaic = it->second;
+    const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
+                                          blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
+    const classification::ByteChannel source = image.extractComponent((unsigned char)0, 1, 4);
+    classification::ByteChannel opening(mosaic.height, mosaic.width), closing(mosaic.height, mosaic.width);
+    classification::EnvelopeSettings settings;
+    settings.textureSize = int(state.range(1));
+    settings.percentile = 1.f / 6.f;
+    settings.maximumBits = 7;
+    const int first = mosaic.height / 3;
+    const corvath::utility::Rect rows{first, 0, first + 511, mosaic.width - 1};
+    for (auto _ : state)
+        classification::envelopeRows(source, opening, closing, rows, settings);
+    classification::usePercentileLanes(classification::PercentileLanes::automatic);
+    state.SetItemsProcessed(state.iterations() * 512 * mosaic.width);
+}
+BENCHMARK(envelopeBand)
+    ->Args({4, 8, 0})
+    ->Args({6, 11, 0})
+    ->Args({6, 11, 1})
+    ->Args({24, 22, 0})
+    ->Args({24, 22, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// All six envelopes of a photo mosaic as the analysis computes them (arguments: megapixels,
+// texture size as above, threads, 0 for every processor).
 void allEnvelopes(benchmark::State& state)
 {
-    static testsupport::RgbaImage8 mosaic = benchsupport::photoMosaic(4);
+    static std::map<int, testsupport::RgbaImage8> mosaics;
+    auto it = mosaics.find(int(state.range(0)));
+    if (it == mosaics.end())
+        it = mosaics.emplace(int(state.range(0)), benchsupport::photoMosaic(double(state.range(0)))).first;
+    testsupport::RgbaImage8& mosaic = it->second;
     const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
                                           blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
     classification::EnvelopeSettings settings;
-    settings.textureSize = 8;
+    settings.textureSize = int(state.range(1));
     settings.percentile = 1.f / 6.f;
     settings.maximumBits = 7;
-    platform::setProcessorCountOverride(unsigned(state.range(0)));
+    platform::setProcessorCountOverride(unsigned(state.range(2)));
     classification::JobRecord record;
     for (auto _ : state)
         benchmark::DoNotOptimize(classification::computeEnvelopes(image, settings, record));
     platform::setProcessorCountOverride(0);
     state.SetItemsProcessed(state.iterations() * mosaic.height * mosaic.width);
 }
-BENCHMARK(allEnvelopes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(allEnvelopes)
+    ->Args({4, 8, 0})
+    ->Args({4, 8, 1})
+    ->Args({6, 11, 8})
+    ->Args({24, 22, 8})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 template <typename S>
 void median3x3(benchmark::State& state)

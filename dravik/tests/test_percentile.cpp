@@ -4,11 +4,14 @@
 
 #include "photo_arrays.h"
 
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 using classification::BytePair;
@@ -185,8 +188,9 @@ struct EveryLaneChoice {
 // Wide rows walk the filter a block of pixels at a time; noise makes each cursor jump far
 // from the pixel above, flat patches leave whole blocks unchanged, and the byte range's ends
 // test the comparisons at 0 and 255. Rows are not a multiple of any lane count, the values
-// fill all eight bits or (shifted) seven, and the largest window has the 255 values byte lanes
-// can count. Every instruction set this processor has must match the brute force. A
+// fill all eight bits or (shifted) seven, and the windows include one of the 255 values byte
+// lanes can count and the envelopes' disks at 6 and 24 MP (112 and 421 entries, the latter
+// always on the sliding histogram, whose byte counts are split over copies). Every instruction set this processor has must match the brute force. A
 // transposed copy reads the same windows through a strided view, one pixel at a time, and
 // must agree.
 TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
@@ -212,7 +216,8 @@ TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
     for (const auto choice : lanes.choices) {
         classification::usePercentileLanes(choice);
         SCOPED_TRACE(int(choice));
-        for (const Window& w : {classification::diskWindow(9), raggedWindow(), ones(-7, -8, 7, 8)}) {
+        for (const Window& w : {classification::diskWindow(9), raggedWindow(), ones(-7, -8, 7, 8),
+                                 classification::diskWindow(12), classification::diskWindow(23)}) {
             for (const Array2<unsigned char>& values : {source, sevenBits}) {
                 for (float p : {0.f, 0.16f, 0.5f, 1.f}) {
                     auto out = filled(values, (unsigned char)6);
@@ -384,4 +389,34 @@ TEST(PercentileFilter, DestinationMustCoverTheOutput)
     Array2<unsigned char> small(blitz::Range(1, 8), blitz::Range(1, 7));
     EXPECT_THROW(classification::processOneChannelImageBody(small, photo, ones(-1, -1, 1, 1), 0, 255, 0.5f, nullptr, 0, 1),
                  std::invalid_argument);
+}
+
+// The envelope jobs' bands, the last handed out cut in halves, together give the whole
+// image's envelopes, for heights around the band sizes and any thread count.
+TEST(PercentileFilter, EnvelopeBandsCoverEveryRow)
+{
+    std::mt19937 rng(4);
+    for (int texture : {0, 22})
+        for (int height : {1, 65, 300, 1633, 4000}) {
+            classification::RgbaView8 source(height, 3);
+            for (auto it = source.begin(); it != source.end(); ++it)
+                *it = blitz::TinyVector<unsigned char, 4>(rng() % 256, rng() % 256, rng() % 256, 255);
+            classification::EnvelopeSettings settings;
+            settings.textureSize = texture;
+            const classification::ByteChannel green = source.extractComponent((unsigned char)0, 1, 4);
+            classification::ByteChannel opening(height, 3), closing(height, 3);
+            classification::envelopeBody(green, opening, closing, settings);
+            for (int threads : {1, 3, 8, 12}) {
+                platform::setProcessorCountOverride(unsigned(threads));
+                classification::SixChannelImage six(height, 3);
+                six = classification::SixChannelPixel(7);
+                const classification::Rancour work(six, source, settings);
+                for (int job = 0; job < work.jobCount(); ++job)
+                    work(job);
+                platform::setProcessorCountOverride(0);
+                SCOPED_TRACE(std::to_string(texture) + " " + std::to_string(height) + " " + std::to_string(threads));
+                EXPECT_TRUE(blitz::all(six.extractComponent((unsigned char)0, 1, 6) == opening));
+                EXPECT_TRUE(blitz::all(six.extractComponent((unsigned char)0, 4, 6) == closing));
+            }
+        }
 }

@@ -65,6 +65,8 @@ struct Rancour {
     Rect bounds;
     int bandHeight = 256;
     int bandCount = 1;
+    int halfBands = 0;  // the first bands, of halfHeight rows each
+    int halfHeight = 128;
 };
 
 // The six-channel analysis image of source (over its rectangle), the jobs taken by one worker

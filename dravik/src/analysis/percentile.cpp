@@ -93,8 +93,29 @@ void store(D& d, const int (&v)[K])
             d[k] = static_cast<typename D::T_numtype>(v[k]);
 }
 
+// A byte histogram kept in this many copies, the window's runs taking them in turn, the count of
+// a bin being their sum: neighbouring runs mostly move the same few bins, and with one copy every
+// update waits for the store of the one before.
+constexpr int byteCopies = 2;
+constexpr int byteBins = 256;
+
+// The counts of a histogram kept in C copies of `bins` bins each.
+template <int C>
+struct Bins {
+    const int* h;
+    int bins;
+    int operator[](int b) const
+    {
+        int sum = h[b];
+        for (int c = 1; c < C; ++c)
+            sum += h[b + c * bins];
+        return sum;
+    }
+};
+
 // Steps the cursor to the lower-rank order statistic.
-inline void moveCursor(Cursor& c, const int* hist, int lower)
+template <typename H>
+inline void moveCursor(Cursor& c, const H& hist, int lower)
 {
     if (c.atOrBelow >= lower) {
         while (c.atOrBelow - hist[c.bin] >= lower)
@@ -109,7 +130,8 @@ inline void moveCursor(Cursor& c, const int* hist, int lower)
 // distinct value lies `gap` above it.
 inline int interpolated(int gap, float fraction) { return int(float(gap) * fraction + 0.5f); }
 
-inline int cursorValue(const Cursor& c, const int* hist, const Rank& rank)
+template <typename H>
+inline int cursorValue(const Cursor& c, const H& hist, const Rank& rank)
 {
     if (c.atOrBelow >= rank.upper)
         return c.bin;
@@ -178,19 +200,30 @@ inline Lanes loadLanes(const unsigned char* p)
     return v;
 }
 
-// The envelopes' disk has nine runs; a fixed count lets the compiler unroll the slide.
+// The envelopes' disk has nine runs at 4 MP; a fixed count lets the compiler unroll the slide.
 constexpr int diskRuns = 9;
 
 // One step of the histogram along a row, from a block's leaving and entering values (run i's
-// at i * laneCount); R is the run count when fixed, 0 when given at run time.
+// at i * laneCount), run i moving copy i % byteCopies; R is the run count when fixed, 0 when
+// given at run time.
 template <int R>
 inline void slide(int* hist, const unsigned char* lefts, const unsigned char* rights, int runs)
 {
     const int count = R > 0 ? R : runs;
-#pragma GCC unroll 16
-    for (int i = 0; i < count; ++i) {
-        --hist[lefts[i * laneCount]];
-        ++hist[rights[i * laneCount]];
+    int i = 0;
+    for (; i + byteCopies <= count; i += byteCopies) {
+#pragma GCC unroll 4
+        for (int c = 0; c < byteCopies; ++c) {
+            int* h = hist + c * byteBins;
+            --h[lefts[(i + c) * laneCount]];
+            ++h[rights[(i + c) * laneCount]];
+        }
+    }
+#pragma GCC unroll 4
+    for (int c = 0; i < count; ++i, ++c) {
+        int* h = hist + c * byteBins;
+        --h[lefts[i * laneCount]];
+        ++h[rights[i * laneCount]];
     }
 }
 
@@ -567,10 +600,14 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
         }
     }
 
-    // One bin per value of the sample type; only the bins of the window's values are ever
-    // non-zero, so a row clears just those.
-    std::vector<int> histogram(std::size_t(std::numeric_limits<S>::max()) + 1, 0);
+    // One bin per value of the sample type, in copies for bytes. With one copy only the bins
+    // of the window's values are ever non-zero, so a row clears just those; copies may hold
+    // negative counts that sum to the true ones, and are cleared whole.
+    constexpr int copies = std::is_same_v<S, unsigned char> ? byteCopies : 1;
+    constexpr int bins = int(std::numeric_limits<S>::max()) + 1;
+    std::vector<int> histogram(std::size_t(copies) * std::size_t(bins), 0);
     int* hist = histogram.data();
+    const Bins<copies> counts{hist, bins};
     const std::ptrdiff_t* all = offsets.all.data();
     const std::ptrdiff_t* leaving = offsets.leaving.data();
     const std::ptrdiff_t* entering = offsets.entering.data();
@@ -604,9 +641,9 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
         Cursor cursors[K];
         int values[K];
         for (int k = 0; k < K; ++k) {
-            cursors[k] = {0, hist[0]};
-            moveCursor(cursors[k], hist, ranks[k].lower);
-            values[k] = cursorValue(cursors[k], hist, ranks[k]);
+            cursors[k] = {0, counts[0]};
+            moveCursor(cursors[k], counts, ranks[k].lower);
+            values[k] = cursorValue(cursors[k], counts, ranks[k]);
         }
         store(*drow, values);
         remember(cursors, out.y1);
@@ -663,8 +700,8 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
                     for (int k = 0; k < K; ++k) {
                         const std::size_t at = std::size_t(k) * std::size_t(width) + column + std::size_t(j);
                         cursors[k] = {aboveBins[at], aboveCounts[at] + changes[k][j]};
-                        moveCursor(cursors[k], hist, ranks[k].lower);
-                        values[k] = cursorValue(cursors[k], hist, ranks[k]);
+                        moveCursor(cursors[k], counts, ranks[k].lower);
+                        values[k] = cursorValue(cursors[k], counts, ranks[k]);
                         aboveBins[at] = cursors[k].bin;
                         aboveCounts[at] = cursors[k].atOrBelow;
                     }
@@ -679,21 +716,26 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
             // Each run of a window row loses its left neighbour and gains its last element.
             for (int i = 0; i < runs; ++i) {
                 const int out = p[leaving[i]], in = p[entering[i]];
-                --hist[out];
-                ++hist[in];
+                int* h = hist + (i % copies) * bins;
+                --h[out];
+                ++h[in];
                 for (int k = 0; k < K; ++k)
                     cursors[k].atOrBelow += int(in <= cursors[k].bin) - int(out <= cursors[k].bin);
             }
             for (int k = 0; k < K; ++k) {
-                moveCursor(cursors[k], hist, ranks[k].lower);
-                values[k] = cursorValue(cursors[k], hist, ranks[k]);
+                moveCursor(cursors[k], counts, ranks[k].lower);
+                values[k] = cursorValue(cursors[k], counts, ranks[k]);
             }
             store(*d, values);
             remember(cursors, y);
         }
-        const S* last = row + std::ptrdiff_t(out.y2 - out.y1) * s1;
-        for (int i = 0; i < n; ++i)
-            hist[last[all[i]]] = 0;
+        if constexpr (copies > 1) {
+            std::fill(histogram.begin(), histogram.end(), 0);
+        } else {
+            const S* last = row + std::ptrdiff_t(out.y2 - out.y1) * s1;
+            for (int i = 0; i < n; ++i)
+                hist[last[all[i]]] = 0;
+        }
         reportRow(ui, x, out, progressLow, progressHigh);
     }
     return out;

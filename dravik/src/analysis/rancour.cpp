@@ -133,7 +133,9 @@ Rancour::Rancour(SixChannelImage destination, const RgbaView8& source, const Env
     // Bands keep every processor busy; they are tall enough that the rows their windows
     // read twice stay a small share. Their number is rounded up so that the jobs of all
     // channels fill whole rounds of the processors: a last round with idle processors would
-    // cost as long as a full one.
+    // cost as long as a full one. Bands differ in cost with their content, so the bands
+    // handed out last (the first ones) are cut in halves: the processors then run out of
+    // work closer together.
     const int minimumHeight = std::max(64, 8 * std::max(settings.textureSize, 0));
     const long rows = bounds.isEmpty() ? 0 : long(bounds.x2) - bounds.x1 + 1;
     const long threads = std::max(1L, long(platform::processorCount()));
@@ -143,7 +145,16 @@ Rancour::Rancour(SixChannelImage destination, const RgbaView8& source, const Env
     long height = std::max(long(minimumHeight), (rows + count - 1) / count);
     height = std::min(height, std::max(1L, rows));
     bandHeight = int(height);
-    bandCount = int(std::max(1L, (rows + bandHeight - 1) / bandHeight));
+    const long whole = std::max(1L, (rows + height - 1) / height);
+    // Halves no lower than half the least height, one round of jobs' worth of bands.
+    const long half = (height + 1) / 2;
+    const long split = threads > 1 && whole > 1 && half >= std::max(32L, long(minimumHeight) / 2)
+                           ? std::min(whole - 1, (threads + channelJobs - 1) / channelJobs)
+                           : 0;
+    halfHeight = int(half);
+    halfBands = int(2 * split);
+    const long rest = std::max(0L, rows - 2 * split * half);
+    bandCount = std::max(1, halfBands + int((rest + height - 1) / height));
 }
 
 int Rancour::jobCount() const { return channelJobs * bandCount; }
@@ -154,8 +165,10 @@ void Rancour::operator()(int job) const
         return;
     const std::size_t j = std::size_t(job % channelJobs);
     const int band = job / channelJobs;
-    const int first = bounds.x1 + band * bandHeight;
-    const Rect rows{first, bounds.y1, std::min(bounds.x2, first + bandHeight - 1), bounds.y2};
+    const int first = band < halfBands ? bounds.x1 + band * halfHeight
+                                       : bounds.x1 + halfBands * halfHeight + (band - halfBands) * bandHeight;
+    const int height = band < halfBands ? halfHeight : bandHeight;
+    const Rect rows{first, bounds.y1, std::min(bounds.x2, first + height - 1), bounds.y2};
     envelopeRows(sources[j], openings[j], closings[j], rows, settings);
 }
 
