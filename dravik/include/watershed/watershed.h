@@ -114,6 +114,24 @@ public:
         return true;
     }
 
+    // Like peek, but past the front's block into the next one, and held to the last record
+    // when fewer are queued: a record queued lately still has its rows to ask for.
+    bool peekNear(const BlockChain& c, int ahead, Record& r) const
+    {
+        if (c.tailBlock < 0)
+            return false;
+        std::int32_t block = c.headBlock;
+        int at = c.head + ahead;
+        if (at >= kBlock && block != c.tailBlock) {
+            block = m_nextBlock[std::size_t(block)];
+            at -= kBlock;
+        }
+        if (block == c.tailBlock && at >= c.tail)
+            at = c.tail - 1;
+        r = m_records[std::size_t(block) * kBlock + std::size_t(at)];
+        return true;
+    }
+
     // Frees every block; the chains must be reset by their owner.
     void release()
     {
@@ -403,7 +421,7 @@ public:
             return true;
         }
         Record r;
-        if (!m_pool.peek(l.chain, ahead, r))
+        if (!m_pool.peekNear(l.chain, ahead, r))
             return false;
         to = r.to;
         return true;
