@@ -1,4 +1,5 @@
 #include "session/undo.h"
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +171,35 @@ TEST(UndoModifyStatus, LongRunsAreSplitAtTheirLimit)
     EXPECT_TRUE(blitz::all(status == 2));
     stack.redo(dirty);
     EXPECT_TRUE(blitz::all(status == 4));
+}
+
+TEST(UndoModifyStatus, BandsOfRowsJoinIntoTheRunsOfOneWalk)
+{
+    // Stripes of rows: long runs that cross rows and the bands' borders, each stripe with
+    // stretches of random masks between.
+    const int rows = 640, cols = 512;
+    Bytes status = randomStatus(rows, cols, 11);
+    Bytes change(rows, cols);
+    std::mt19937 rng(3);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j)
+            change(i, j) = (i / 37) % 3 == 0 ? static_cast<unsigned char>(rng() % 4) : (i / 37) % 3 == 1 ? 0 : 1;
+    std::vector<std::uint32_t> runs[2];
+    for (const unsigned threads : {1u, 8u}) {
+        platform::setProcessorCountOverride(threads);
+        runs[threads == 8] = IiUndoModifyStatus(change, status).runs();
+    }
+    platform::setProcessorCountOverride(0);
+    EXPECT_EQ(runs[0], runs[1]);
+    // Neighbouring entries differ in mask unless the first is full.
+    for (std::size_t k = 1; k < runs[1].size(); ++k)
+        if ((runs[1][k - 1] >> 8) != IiUndoModifyStatus::maxRunLength)
+            EXPECT_NE(runs[1][k - 1] & 0xFF, runs[1][k] & 0xFF) << k;
+    const Bytes before = status.copy();
+    DirtyArea dirty;
+    auto record = commit(status, change);
+    record->undo(dirty);
+    EXPECT_TRUE(same(status, before));
 }
 
 TEST(UndoModifyStatus, WorksOnViewsOfALargerArray)
