@@ -1,4 +1,5 @@
 #include "session/undo.h"
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +171,47 @@ TEST(UndoModifyStatus, LongRunsAreSplitAtTheirLimit)
     EXPECT_TRUE(blitz::all(status == 2));
     stack.redo(dirty);
     EXPECT_TRUE(blitz::all(status == 4));
+}
+
+TEST(UndoModifyStatus, BandsOfRowsJoinIntoTheRunsOfOneWalk)
+{
+    // Stripes of rows: long runs that cross rows and the bands' borders, and stripes of random
+    // masks; the rows' length is no multiple of sixteen, so each ends in a part of one.
+    const int rows = 640, cols = 509;
+    Bytes status = randomStatus(rows, cols, 11);
+    Bytes change(rows, cols);
+    std::mt19937 rng(3);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j)
+            change(i, j) = (i / 37) % 3 == 0 ? static_cast<unsigned char>(rng() % 4) : (i / 37) % 3 == 1 ? 0 : 1;
+    std::vector<std::uint32_t> runs[2];
+    for (const unsigned threads : {1u, 8u}) {
+        platform::setProcessorCountOverride(threads);
+        runs[threads == 8] = IiUndoModifyStatus(change, status).runs();
+    }
+    platform::setProcessorCountOverride(0);
+    // One plain walk over the pixels makes the same entries.
+    std::vector<std::uint32_t> walked;
+    std::uint32_t length = 0;
+    unsigned mask = 0;
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            const unsigned d = change(i, j) ? (change(i, j) ^ status(i, j)) : 0;
+            if (length > 0 && d != mask) {
+                walked.push_back((length << 8) | mask);
+                length = 0;
+            }
+            mask = d;
+            ++length;
+        }
+    walked.push_back((length << 8) | mask);
+    EXPECT_EQ(runs[0], walked);
+    EXPECT_EQ(runs[1], walked);
+    const Bytes before = status.copy();
+    DirtyArea dirty;
+    auto record = commit(status, change);
+    record->undo(dirty);
+    EXPECT_TRUE(same(status, before));
 }
 
 TEST(UndoModifyStatus, WorksOnViewsOfALargerArray)

@@ -114,6 +114,24 @@ public:
         return true;
     }
 
+    // Like peek, but past the front's block into the next one, and held to the last record
+    // when fewer are queued: a record queued lately still has its rows to ask for.
+    bool peekNear(const BlockChain& c, int ahead, Record& r) const
+    {
+        if (c.tailBlock < 0)
+            return false;
+        std::int32_t block = c.headBlock;
+        int at = c.head + ahead;
+        if (at >= kBlock && block != c.tailBlock) {
+            block = m_nextBlock[std::size_t(block)];
+            at -= kBlock;
+        }
+        if (block == c.tailBlock && at >= c.tail)
+            at = c.tail - 1;
+        r = m_records[std::size_t(block) * kBlock + std::size_t(at)];
+        return true;
+    }
+
     // Frees every block; the chains must be reset by their owner.
     void release()
     {
@@ -295,7 +313,15 @@ public:
     {
         const std::ptrdiff_t d = std::ptrdiff_t(to) - std::ptrdiff_t(from);
         // Rows lie more than one element apart (a frame surrounds the candidates).
-        const std::uint8_t side = d == 1 ? 2 : d == -1 ? 3 : d > 0 ? 0 : 1;
+        pushOnSide(to, d == 1 ? 2 : d == -1 ? 3 : d > 0 ? 0 : 1, origin, height, queued);
+    }
+
+    // The same for a flood that knows the side of the step: 0 the next row (to = from +
+    // rowStride), 1 the row before, 2 the next element, 3 the element before.
+    static constexpr bool kTakesSides = true;
+    DRAVIK_FLOOD_INLINE void pushOnSide(PixelOffset to, std::uint8_t side, const Origin& origin, int height,
+                                        int queued)
+    {
         const auto step = std::uint32_t(origin.step) + 1;
         std::uint32_t& claim = claimOf(to);
         if (height >= origin.priority) {
@@ -403,7 +429,7 @@ public:
             return true;
         }
         Record r;
-        if (!m_pool.peek(l.chain, ahead, r))
+        if (!m_pool.peekNear(l.chain, ahead, r))
             return false;
         to = r.to;
         return true;
@@ -522,6 +548,17 @@ struct FourNeighbours {
         f(PixelOffset(q - 1));
         f(PixelOffset(q + 1));
     }
+    // The same with each neighbour's side as RunQueue numbers them, known here at no cost.
+    static constexpr bool kHasSides = true;
+    template <typename F>
+    static DRAVIK_FLOOD_INLINE void forEachOnSide(PixelOffset p, std::ptrdiff_t row, F&& f)
+    {
+        const std::ptrdiff_t q = std::ptrdiff_t(p);
+        f(PixelOffset(q - row), std::uint8_t(1));
+        f(PixelOffset(q + row), std::uint8_t(0));
+        f(PixelOffset(q - 1), std::uint8_t(3));
+        f(PixelOffset(q + 1), std::uint8_t(2));
+    }
 };
 
 // Heights of auto-complex: one byte per lattice element (the gradient's lower height), element
@@ -592,6 +629,20 @@ struct CandidateArea {
     int columns = 0;
 };
 
+namespace detail {
+// Whether the queue takes the side of a step from the neighbourhood, which knows it.
+template <typename Queue, typename Neighbours>
+constexpr auto takesSides(int) -> decltype(bool(Queue::kTakesSides && Neighbours::kHasSides))
+{
+    return Queue::kTakesSides && Neighbours::kHasSides;
+}
+template <typename Queue, typename Neighbours>
+constexpr bool takesSides(long)
+{
+    return false;
+}
+} // namespace detail
+
 // The policies:
 // - Queue: Origin (what a popped record hands on), seedOrigin(height), priorityOf(origin,
 //   height), mayOvertake(priority, queued priority), push(from, to, origin, height, queued
@@ -627,7 +678,18 @@ public:
     // what origin allows.
     DRAVIK_FLOOD_INLINE void pushNeighbours(PixelOffset p, const typename Queue::Origin& origin)
     {
-        Neighbours::forEach(p, m_row, [&](PixelOffset q) DRAVIK_FLOOD_LAMBDA { pushIfDifferentRegion(p, q, origin); });
+        if constexpr (detail::takesSides<Queue, Neighbours>(0))
+            Neighbours::forEachOnSide(p, m_row, [&](PixelOffset q, std::uint8_t side) DRAVIK_FLOOD_LAMBDA {
+                pushIfDifferentRegion(p, q, origin, [&](int height, int queued) DRAVIK_FLOOD_LAMBDA {
+                    m_queue->pushOnSide(q, side, origin, height, queued);
+                });
+            });
+        else
+            Neighbours::forEach(p, m_row, [&](PixelOffset q) DRAVIK_FLOOD_LAMBDA {
+                pushIfDifferentRegion(p, q, origin, [&](int height, int queued) DRAVIK_FLOOD_LAMBDA {
+                    m_queue->push(p, q, origin, height, queued);
+                });
+            });
     }
 
     // Queues the step from p to its neighbour q when their labels differ. Without contacts a
@@ -636,6 +698,17 @@ public:
     // records left out would change nothing when they left the queue, so the regions are the
     // same.
     DRAVIK_FLOOD_INLINE void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin)
+    {
+        pushIfDifferentRegion(p, q, origin, [&](int height, int queued) DRAVIK_FLOOD_LAMBDA {
+            m_queue->push(p, q, origin, height, queued);
+        });
+    }
+
+private:
+    // push(height, queued) queues the step.
+    template <typename Push>
+    DRAVIK_FLOOD_INLINE void pushIfDifferentRegion(PixelOffset p, PixelOffset q, const typename Queue::Origin& origin,
+                                                   Push&& push)
     {
         const std::int32_t l = label(q);
         if constexpr (Regions::kKeepsContacts) {
@@ -647,14 +720,16 @@ public:
             const int priority = Queue::priorityOf(origin, height);
             if (Queue::mayOvertake(priority, -2 - l)) {
                 label(q) = Label(std::min(l, -2 - priority));
-                m_queue->push(p, q, origin, height, -2 - l);
+                push(height, -2 - l);
             }
         }
     }
 
+public:
+
     // Takes the front record: an unlabelled target joins the source's region and queues its
     // own neighbours; a target of another region is a contact between the two.
-    void popStep()
+    DRAVIK_FLOOD_INLINE void popStep()
     {
         PixelOffset from, to;
         const typename Queue::Origin origin = m_queue->pop(from, to);
@@ -780,7 +855,7 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::fl
 
     const float a = progress.at(progress.position);
     const float b = 0.05f * progress.lo + 0.95f * progress.hi;
-    std::size_t pops = 0, most = 0;
+    std::size_t pops = 0;
     float reported = 0.f;
 
     const std::size_t n = m_candidates.size();
@@ -809,9 +884,11 @@ void WatershedQueue<Queue, Neighbours, Heights, Regions, LabelStride, Label>::fl
                 m_queue->prefetch(ahead);
             }
             popStep();
-            const std::size_t queued = m_queue->size();
-            most = std::max(most, pops + queued);
             if (++pops % 32768 == 0 && progress.parent) {
+                // Every pop adds one to pops and takes one from the queue, and nothing else
+                // leaves it, so their sum (the records pushed so far) is the most it has been.
+                const std::size_t queued = m_queue->size();
+                const std::size_t most = pops - 1 + queued;
                 reported = std::max(reported, 1.f - float(queued) / float(most));
                 progress.parent->progress(
                     (1.f - reported) * a + reported * b,

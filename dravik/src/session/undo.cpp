@@ -1,5 +1,14 @@
 #include "session/undo.h"
+#include "common/bandthreads.h"
 
+#include <boost/thread/thread.hpp>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <exception>
 #include <stdexcept>
 
 namespace classification {
@@ -19,6 +28,44 @@ void forEachRow(const blitz::Array<T, 2>& a, F f)
         f(base + r * rowStride, colStride, cols);
 }
 
+// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own, and
+// rethrows the first failure in band order once all have ended. A thread that cannot start
+// fails the whole, so that an allocation failure is never hidden from the caller.
+template <typename F>
+void runAllBands(int bands, const F& f)
+{
+    if (bands <= 1) {
+        f(0);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
+    const auto guarded = [&f, &failures](int b) {
+        try {
+            f(b);
+        } catch (...) {
+            failures[std::size_t(b)] = std::current_exception();
+        }
+    };
+    std::vector<boost::thread> threads;
+    std::exception_ptr notStarted;
+    try {
+        threads.reserve(std::size_t(bands - 1));
+        for (int b = 1; b < bands; ++b)
+            threads.emplace_back([&guarded, b] { guarded(b); });
+    } catch (...) {
+        notStarted = std::current_exception();
+    }
+    if (!notStarted)
+        guarded(0);
+    for (boost::thread& t : threads)
+        t.join();
+    if (notStarted)
+        std::rethrow_exception(notStarted);
+    for (const std::exception_ptr& e : failures)
+        if (e)
+            std::rethrow_exception(e);
+}
+
 } // namespace
 
 IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& change,
@@ -30,27 +77,85 @@ IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& cha
     if (change.numElements() == 0)
         return;
 
-    // Walk the change array row by row and step a cursor through the status view beside it.
+    // Bands of rows find their runs of equal masks side by side, each run whole whatever its
+    // length; joined band after band, a run that goes on across a border is one run, split
+    // into entries of at most maxRunLength from its start, as one walk over all rows makes
+    // them.
+    const int outer = change.ordering(1), inner = change.ordering(0);
+    const int rows = change.extent(outer), cols = change.extent(inner);
+    const long aRow = change.stride(outer), aCol = change.stride(inner);
     const long sRow = status.stride(status.ordering(1)), sCol = status.stride(status.ordering(0));
-    const unsigned char* sBase = status.dataFirst();
-    int row = 0;
-    std::uint32_t length = 0;
-    unsigned char mask = 0;
-    forEachRow(change, [&](unsigned char* a, long aStep, int cols) {
-        const unsigned char* s = sBase + row++ * sRow;
-        for (int c = 0; c < cols; ++c, a += aStep, s += sCol) {
-            // Every pixel the change touches is recorded, whatever its old status, so that
-            // undo restores it exactly.
-            const unsigned char d = *a ? static_cast<unsigned char>((*a ^ *s) & written) : 0;
-            if (length > 0 && (d != mask || length == maxRunLength)) {
-                m_runs.push_back((length << 8) | mask);
+    const unsigned char* const aBase = change.dataFirst();
+    const unsigned char* const sBase = status.dataFirst();
+    struct Run {
+        std::uint64_t length;
+        unsigned char mask;
+    };
+    const int bands = bandCount(rows, cols);
+    std::vector<std::vector<Run>> found(static_cast<std::size_t>(bands));
+    runAllBands(bands, [&](int b) {
+        std::vector<Run>& runs = found[std::size_t(b)];
+        std::uint64_t length = 0;
+        unsigned char mask = 0;
+        const auto add = [&](unsigned char d) {
+            if (d != mask && length > 0) {
+                runs.push_back({length, mask});
                 length = 0;
             }
             mask = d;
             ++length;
+        };
+        for (int r = bandStart(rows, bands, b); r < bandStart(rows, bands, b + 1); ++r) {
+            const unsigned char* a = aBase + r * aRow;
+            const unsigned char* s = sBase + r * sRow;
+            int c = 0;
+#ifdef __SSE2__
+            // Sixteen masks at a time; where all carry the open run's, it grows by sixteen.
+            if (aCol == 1 && sCol == 1) {
+                const __m128i zero = _mm_setzero_si128(), bits = _mm_set1_epi8(char(written));
+                alignas(16) unsigned char ds[16];
+                for (; c + 16 <= cols; c += 16, a += 16, s += 16) {
+                    const __m128i na = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+                    const __m128i ns = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+                    const __m128i d =
+                        _mm_andnot_si128(_mm_cmpeq_epi8(na, zero), _mm_and_si128(_mm_xor_si128(na, ns), bits));
+                    if (length > 0 && _mm_movemask_epi8(_mm_cmpeq_epi8(d, _mm_set1_epi8(char(mask)))) == 0xFFFF) {
+                        length += 16;
+                        continue;
+                    }
+                    _mm_store_si128(reinterpret_cast<__m128i*>(ds), d);
+                    for (const unsigned char one : ds)
+                        add(one);
+                }
+            }
+#endif
+            for (; c < cols; ++c, a += aCol, s += sCol)
+                // Every pixel the change touches is recorded, whatever its old status, so that
+                // undo restores it exactly.
+                add(*a ? static_cast<unsigned char>((*a ^ *s) & written) : 0);
         }
+        if (length > 0)
+            runs.push_back({length, mask});
     });
-    m_runs.push_back((length << 8) | mask);
+    Run open{0, 0};
+    const auto emit = [this](const Run& run) {
+        for (std::uint64_t left = run.length; left > 0;) {
+            const auto length = std::uint32_t(std::min<std::uint64_t>(left, maxRunLength));
+            m_runs.push_back((length << 8) | run.mask);
+            left -= length;
+        }
+    };
+    for (const std::vector<Run>& runs : found)
+        for (const Run& run : runs) {
+            if (open.length > 0 && run.mask == open.mask) {
+                open.length += run.length;
+                continue;
+            }
+            if (open.length > 0)
+                emit(open);
+            open = run;
+        }
+    emit(open);
 }
 
 void IiUndoModifyStatus::apply(DirtyArea& target)
