@@ -7,6 +7,7 @@
 #include "outline/outline.h"
 
 #include "common/bandthreads.h"
+#include "common/firsttouch.h"
 
 #include <algorithm>
 #include <climits>
@@ -66,6 +67,20 @@ template <typename Label>
 class CrackScan {
 public:
     CrackScan(const blitz::Array<Label, 2>& labels, const Rect& rect);
+    ~CrackScan()
+    {
+        // The chains' points are many pages: each band's go back on a thread of their own.
+        try {
+            runBands(int(m_bands.size()), [this](int k) {
+                Polyline& points = m_bands[std::size_t(k)].points;
+                corvath::utility::releaseInSlices(points.data(), points.capacity());
+            });
+        } catch (...) {
+            // Then the free does it all.
+        }
+    }
+    CrackScan(const CrackScan&) = delete;
+    CrackScan& operator=(const CrackScan&) = delete;
 
     // Calls onChain(labelA, labelB, points, count) for every chain, in scan order. The points
     // stay valid while this object lives.
@@ -511,6 +526,9 @@ void CrackScan<Label>::scan(OnChain&& onChain)
             }
         }
     }
+    // Every crack has been walked: the marks are done with.
+    corvath::utility::releaseInSlices(m_visited.get(), std::size_t(m_width) * std::size_t(m_vs0));
+    m_visited.reset();
     for (const Band& band : m_bands) {
         std::size_t first = 0;
         for (const Chain& chain : band.chains) {
