@@ -59,7 +59,8 @@ struct Cursor {
 
 // The scan runs in bands of lines side by side. A chain never reaches a line above its start
 // (every crack there was walked before the scan got to it), so a band needs of the bands above
-// only the line just above its top and the marks their chains left at and below its top. Every
+// only the line just above its top (from which side each of its cracks was walked decides the
+// turn at a diagonal junction) and the marks their chains left at and below its top. Every
 // band first runs on a guess of those; a band whose inputs then differ from its guess runs again
 // on them, until none does. Band 0 needs nothing, so band k is right after at most k + 1 runs,
 // and what the bands give in order is what one scan over all lines gives.
