@@ -453,6 +453,50 @@ TEST(RegionOutlines, AreTheSameOnOneAndOnEightThreads)
     }
 }
 
+TEST(RegionOutlines, LongChainsAndSaddlesAcrossScanBandsMatchOneBand)
+{
+    // Long along the second index, so that eight threads split the scan into eight bands of
+    // lines: two-label noise (saddles everywhere) in stretches, a thin region and a staircase
+    // touching itself only at corners across every band, and blobs between them.
+    for (unsigned seed = 1; seed <= 2; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        Labels labels = randomBlobs(200, 3000, seed);
+        for (int y = 0; y < 3000; ++y)
+            for (int x = 0; x < 200; ++x) {
+                if ((y / 170) % 2 == 0 && x < 120)
+                    labels(x, y) = 10 + int(rng() % 2);
+                if (x == 50 || x == 51)
+                    labels(x, y) = 7;
+                if (x == (y / 3) % 200 && x > 60)
+                    labels(x, y) = 8;
+            }
+        std::vector<BorderRecord> traced[2];
+        std::vector<FloatPolyline> outlines[2];
+        for (int k = 0; k < 2; ++k) {
+            platform::setProcessorCountOverride(k == 0 ? 1 : 8);
+            traceRegionBorders(labels, interior(labels), traced[k]);
+            outlines[k] = buildRegionOutlines(labels, 4, 1.f, 1.f, 2.f);
+        }
+        platform::setProcessorCountOverride(0);
+        expectExactCover(labels, traced[1]);
+        ASSERT_EQ(traced[0].size(), traced[1].size());
+        for (std::size_t i = 0; i < traced[0].size(); ++i) {
+            ASSERT_EQ(traced[0][i].labelA, traced[1][i].labelA) << i;
+            ASSERT_EQ(traced[0][i].labelB, traced[1][i].labelB) << i;
+            ASSERT_EQ(traced[0][i].points, traced[1][i].points) << i;
+        }
+        ASSERT_EQ(outlines[0].size(), outlines[1].size());
+        for (std::size_t i = 0; i < outlines[0].size(); ++i) {
+            ASSERT_EQ(outlines[0][i].size(), outlines[1][i].size());
+            for (std::size_t j = 0; j < outlines[0][i].size(); ++j) {
+                ASSERT_EQ(outlines[0][i][j].x, outlines[1][i][j].x);
+                ASSERT_EQ(outlines[0][i][j].y, outlines[1][i][j].y);
+            }
+        }
+    }
+}
+
 TEST(SelectionOutline, DiskGivesOneClosedOutlineOnItsBoundary)
 {
     // A patch bitmap in parent coordinates, viewed with a row step wider than the patch.

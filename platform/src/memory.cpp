@@ -85,6 +85,21 @@ void populatePages(void* block, std::size_t bytes) noexcept
         __atomic_fetch_or(reinterpret_cast<unsigned char*>(p), static_cast<unsigned char>(0), __ATOMIC_RELAXED);
 }
 
+void releasePages(void* block, std::size_t bytes) noexcept
+{
+#ifdef __linux__
+    const std::size_t page = pageSize();
+    const auto begin = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t end = (begin + bytes) / page * page;
+    if (end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
 void freeLarge(void* block, std::size_t bytes) noexcept
 {
     if (bytes < hugePage) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,26 @@ TEST(Allocator, PopulatingPagesKeepsWhatTheyHold)
     // A block that holds no whole page is left alone.
     char small[64] = {5};
     platform::populatePages(small + 1, sizeof small - 1);
+    EXPECT_EQ(small[0], 5);
+}
+
+TEST(Allocator, ReleasingPagesLeavesTheBytesAroundThemAlone)
+{
+    // Only whole pages inside the block go: the partial pages at its ends are shared with
+    // whatever lies beside it.
+    const std::size_t bytes = std::size_t(1) << 20;
+    std::vector<unsigned char> memory(bytes + 2, 7);
+    unsigned char* start = memory.data() + 1;
+    platform::releasePages(start + 100, bytes - 200);
+    EXPECT_EQ(start[99], 7);
+    EXPECT_EQ(start[bytes - 100], 7);
+    EXPECT_EQ(memory.front(), 7);
+    EXPECT_EQ(memory.back(), 7);
+    // What was released can be written again.
+    std::fill(start, start + bytes, static_cast<unsigned char>(3));
+    EXPECT_EQ(start[bytes / 2], 3);
+    char small[64] = {5};
+    platform::releasePages(small + 1, sizeof small - 1);
     EXPECT_EQ(small[0], 5);
 }
 

@@ -163,6 +163,8 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
 
     // W: a region's label where the pixel shares it with a neighbour, 0 elsewhere.
     LabelArray work(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
+    // Its frame is written on this thread, one page of it every row.
+    corvath::utility::prefault(work);
     fillOutsideRect(bounds, 0, work);
     markSharedLabels(bounds, regionLabels, work);
     resolveBoundaryLabels(bounds, 0, work);
@@ -176,6 +178,7 @@ int makeFineLabels(const LabelArray& regionLabels, const Rect& bounds, LabelArra
     fillOutsideRect(bounds, -2, work);
     int counter = 0;
     labelConnectedRegions(work, counter, corvath::utility::viewOf(fine, bounds));
+    corvath::utility::releaseInSlices(work.dataFirst(), std::size_t(work.numElements()));
     return counter;
 }
 
@@ -300,6 +303,7 @@ void regionMajorities(std::vector<int>& result, int n, const LabelArray& labels,
             }
         }
     });
+    corvath::utility::releaseInSlices(bucketed.get(), std::size_t(total));
     range.report("", 1.0f);
 }
 

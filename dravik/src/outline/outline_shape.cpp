@@ -232,29 +232,32 @@ std::vector<FloatPolyline> buildRegionOutlines(const blitz::Array<int, 2>& regio
     if (!(scaleFactor > 1.0f) || regionLabels.extent(0) < 3 || regionLabels.extent(1) < 3)
         return outlines;
 
-    // The chains are traced in order into one list; borders with the image edge are never
-    // stored. Each chain's conversion, simplification and smoothing depend on that chain
-    // alone, so they run on slices of the list side by side.
-    std::vector<Point> points;
-    std::vector<std::size_t> ends;
+    // The chains are traced in order; borders with the image edge are never kept. Each
+    // chain's conversion, simplification and smoothing depend on that chain alone, so they
+    // run on slices of the list side by side.
+    struct Kept {
+        const Point* points;
+        std::size_t count;
+    };
+    std::vector<Kept> kept;
+    std::size_t total = 0;
     detail::CrackScan<int> scan(regionLabels, corvath::utility::grow(corvath::utility::domainOf(regionLabels), -1));
-    scan.scan([&](int a, int b, const Polyline& chain) {
+    scan.scan([&](int a, int b, const Point* chain, std::size_t n) {
         if (a != -1 && b != -1) {
-            points.insert(points.end(), chain.begin(), chain.end());
-            ends.push_back(points.size());
+            kept.push_back({chain, n});
+            total += n;
         }
     });
 
-    outlines.resize(ends.size());
-    const int count = int(ends.size());
-    const int slices = count == 0 ? 1 : bandCount(count, int(points.size() / std::size_t(count)) + 1, 1, 1 << 15);
+    outlines.resize(kept.size());
+    const int count = int(kept.size());
+    const int slices = count == 0 ? 1 : bandCount(count, int(total / std::size_t(count)) + 1, 1, 1 << 15);
     runBands(slices, [&](int k) {
         std::vector<std::size_t> stack;
         FloatPolyline scratch;
         for (int i = bandStart(count, slices, k), end = bandStart(count, slices, k + 1); i < end; ++i) {
-            const std::size_t first = i == 0 ? 0 : ends[std::size_t(i) - 1];
             FloatPolyline& line = outlines[std::size_t(i)];
-            line = chainPoints(points.data() + first, ends[std::size_t(i)] - first, pointRule);
+            line = chainPoints(kept[std::size_t(i)].points, kept[std::size_t(i)].count, pointRule);
             if (simplifyTolerance != 0.f)
                 simplifyOne(line, simplifyTolerance, stack);
             if (smoothing != 0.f) {

@@ -11,7 +11,9 @@ void traceRegionBorders(const blitz::Array<unsigned char, 2>& labels, const Rect
     if (rect.isEmpty())
         return;
     CrackScan<unsigned char> scan(labels, rect);
-    scan.scan([&](unsigned char, unsigned char, const Polyline& points) { chains.emplace_back(points); });
+    scan.scan([&](unsigned char, unsigned char, const Point* points, std::size_t n) {
+        chains.emplace_back(points, points + n);
+    });
 }
 
 void traceRegionBorders(const blitz::Array<int, 2>& labels, const Rect& rect, std::vector<BorderRecord>& borders)
@@ -19,7 +21,9 @@ void traceRegionBorders(const blitz::Array<int, 2>& labels, const Rect& rect, st
     if (rect.isEmpty())
         return;
     CrackScan<int> scan(labels, rect);
-    scan.scan([&](int a, int b, const Polyline& points) { borders.push_back({a, b, points}); });
+    scan.scan([&](int a, int b, const Point* points, std::size_t n) {
+        borders.push_back({a, b, Polyline(points, points + n)});
+    });
 }
 
 } // namespace classification

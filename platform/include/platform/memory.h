@@ -20,6 +20,11 @@ void freeLarge(void* block, std::size_t bytes) noexcept;
 // it cannot back fault in on first use as usual.
 void populatePages(void* block, std::size_t bytes) noexcept;
 
+// Gives the whole pages inside a block that is about to be freed back to the system now, its
+// contents lost: threads that split a large block between them share the work of its free.
+// Best effort.
+void releasePages(void* block, std::size_t bytes) noexcept;
+
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
 struct LargeAllocator {
