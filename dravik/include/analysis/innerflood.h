@@ -62,8 +62,8 @@ private:
     static constexpr std::uintptr_t kLinkAt = kBlockBytes - sizeof(std::uint32_t*);
 
     void collectCandidates(const CandidateArea& area);
-    void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP);
-    void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP);
+    void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP, std::uint32_t cellP);
+    void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP, std::uint32_t cellP);
     bool floodPortable(const ProgressRange& progress, std::int64_t started);
     bool floodAvx2(const ProgressRange& progress, std::int64_t started);
     void push(std::uint32_t to, int priority);

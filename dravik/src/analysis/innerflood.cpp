@@ -92,8 +92,10 @@ DRAVIK_FLOOD_INLINE std::uint32_t PackedInnerFlood::pop()
 
 // Queues every neighbour of p that has no region yet and toward which no record of this
 // priority or a higher one heads; marks it with the priority and the side it came from.
-DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP)
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP,
+                                                          std::uint32_t cellP)
 {
+    m_cells[p] = cellP;
     for (int side = 0; side < 8; ++side) {
         const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
         const std::uint32_t c = m_cells[q];
@@ -109,12 +111,13 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int o
 
 // The same, the eight neighbours tested at once.
 __attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
-                                                                         unsigned lowerP)
+                                                                         unsigned lowerP, std::uint32_t cellP)
 {
-    const std::uint32_t* c = m_cells + p;
+    std::uint32_t* c = m_cells + p;
     const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - m_row - 1));
     const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - 1));
     const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + m_row - 1));
+    *c = cellP;
     // The queueing order: left, right, up, down, down-left, down-right, up-left, up-right.
     const __m256i midUp = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), up, 1);
     const __m256i fromMidUp = _mm256_permutevar8x32_epi32(midUp, _mm256_setr_epi32(0, 2, 5, 0, 0, 0, 4, 6));
