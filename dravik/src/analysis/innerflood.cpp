@@ -114,16 +114,12 @@ __attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushN
                                                                          unsigned lowerP, std::uint32_t cellP)
 {
     std::uint32_t* c = m_cells + p;
-    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - m_row - 1));
-    const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - 1));
-    const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + m_row - 1));
+    const std::ptrdiff_t r = m_row;
+    // One load per neighbour: a wide load over cells stored a moment ago would wait for
+    // those stores to reach the cache.
+    const __m256i cells = _mm256_setr_epi32(int(c[-1]), int(c[1]), int(c[-r]), int(c[r]), int(c[r - 1]), int(c[r + 1]),
+                                            int(c[-r - 1]), int(c[-r + 1]));
     *c = cellP;
-    // The queueing order: left, right, up, down, down-left, down-right, up-left, up-right.
-    const __m256i midUp = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), up, 1);
-    const __m256i fromMidUp = _mm256_permutevar8x32_epi32(midUp, _mm256_setr_epi32(0, 2, 5, 0, 0, 0, 4, 6));
-    const __m256i fromDown =
-        _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(down), _mm256_setr_epi32(0, 0, 0, 1, 0, 2, 0, 0));
-    const __m256i cells = _mm256_blend_epi32(fromMidUp, fromDown, 0x38);
 
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const __m256i lower = _mm256_and_si256(cells, byte);
