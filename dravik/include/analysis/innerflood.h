@@ -60,6 +60,7 @@ private:
     // Blocks of 4 KiB, aligned to their size: records, then the next block's address.
     static constexpr std::size_t kBlockBytes = 4096;
     static constexpr std::uintptr_t kLinkAt = kBlockBytes - sizeof(std::uint32_t*);
+    static constexpr std::ptrdiff_t kLastRecord = std::ptrdiff_t(kLinkAt / sizeof(std::uint32_t)) - 1;
 
     void collectCandidates(const CandidateArea& area);
     void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP, std::uint32_t cellP);
@@ -67,7 +68,6 @@ private:
     bool floodPortable(const ProgressRange& progress, std::int64_t started);
     bool floodAvx2(const ProgressRange& progress, std::int64_t started);
     void push(std::uint32_t to, int priority);
-    std::uint32_t pop();
     std::uint32_t* takeBlock();
     void giveBack(std::uint32_t* block) { m_free.push_back(block); }
 

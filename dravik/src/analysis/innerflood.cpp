@@ -41,6 +41,8 @@ std::uint32_t* PackedInnerFlood::takeBlock()
 {
     if (m_free.empty()) {
         void* chunk = ::operator new(kBlocksPerChunk * kBlockBytes, std::align_val_t(kBlockBytes));
+        // Zeroed: the flood's look-ahead reads words of a block that no record has written yet.
+        std::memset(chunk, 0, kBlocksPerChunk * kBlockBytes);
         m_chunks.push_back(chunk);
         // Reserved now, so that giving blocks back never allocates.
         m_free.reserve(m_chunks.size() * kBlocksPerChunk);
@@ -66,28 +68,6 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::push(std::uint32_t to, int priority)
     if (priority > m_level)
         m_level = priority;
     ++m_count;
-}
-
-// Removes the front record of the current level; the queue must not be empty.
-DRAVIK_FLOOD_INLINE std::uint32_t PackedInnerFlood::pop()
-{
-    List& l = m_lists[m_level];
-    const std::uint32_t r = *l.head++;
-    if (l.head == l.tail) {
-        giveBack(blockOf(l.head - 1));
-        l.head = l.tail = nullptr;
-    } else if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) == kLinkAt) {
-        std::uint32_t* next;
-        std::memcpy(&next, l.head, sizeof next);
-        giveBack(blockOf(l.head - 1));
-        l.head = next;
-    }
-    if (--m_count == 0)
-        m_level = 0;
-    else
-        while (!m_lists[m_level].head)
-            --m_level;
-    return r;
 }
 
 // Queues every neighbour of p that has no region yet and toward which no record of this
