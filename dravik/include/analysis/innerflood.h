@@ -79,6 +79,7 @@ private:
     std::int32_t m_labelLimit;
     bool m_avx2;
     std::ptrdiff_t m_side[8];  // to - from for each side, in the order neighbours are queued
+    alignas(32) std::int32_t m_sideOffsets[8];  // the same as lanes of a vector
 
     List m_lists[256];
     // Neither is of a type that the flood's stores to cells or to the bitmap may alias, so

@@ -16,6 +16,23 @@ constexpr int kLevels = 256;
 // How many records behind the front the flood asks for their pixels' rows.
 constexpr std::ptrdiff_t kPrefetchDistance = 48;
 
+// For each set of lanes, their indices in rising order: a permutation that packs those lanes
+// to the front of a vector.
+struct CompressTable {
+    alignas(32) std::int32_t lanes[256][8];
+    constexpr CompressTable() : lanes()
+    {
+        for (int m = 0; m < 256; ++m) {
+            int k = 0;
+            for (int i = 0; i < 8; ++i)
+                if (m >> i & 1)
+                    lanes[m][k++] = i;
+        }
+    }
+};
+constexpr CompressTable kCompressTable;
+constexpr const std::int32_t (&kCompress)[256][8] = kCompressTable.lanes;
+
 std::uint32_t* blockOf(const std::uint32_t* p)
 {
     return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t(4095));
@@ -29,6 +46,8 @@ PackedInnerFlood::PackedInnerFlood(std::uint32_t* cells, const unsigned char* up
       m_labelLimit(std::min(labelLimit, kMaxLabel)), m_avx2(vectorUnit && __builtin_cpu_supports("avx2")),
       m_side{-1, 1, -rowStride, rowStride, rowStride - 1, rowStride + 1, -rowStride - 1, -rowStride + 1}
 {
+    for (int side = 0; side < 8; ++side)
+        m_sideOffsets[side] = std::int32_t(m_side[side]);
 }
 
 PackedInnerFlood::~PackedInnerFlood()
@@ -119,16 +138,42 @@ __attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushN
     const __m256i marked = _mm256_or_si256(
         _mm256_or_si256(sides, lower),
         _mm256_slli_epi32(_mm256_add_epi32(priority, _mm256_set1_epi32(1)), 8));
-    alignas(32) std::uint32_t markedCells[8];
+    // Every neighbour's cell written back, the queued ones marked: no branch per neighbour.
+    alignas(32) std::uint32_t written[8];
     alignas(32) std::int32_t priorities[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(markedCells), marked);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(written), _mm256_blendv_epi8(cells, marked, queue));
     _mm256_store_si256(reinterpret_cast<__m256i*>(priorities), priority);
+    c[-1] = written[0];
+    c[1] = written[1];
+    c[-r] = written[2];
+    c[r] = written[3];
+    c[r - 1] = written[4];
+    c[r + 1] = written[5];
+    c[-r - 1] = written[6];
+    c[-r + 1] = written[7];
+    // The records of one priority go to their list together, in the order of their sides.
+    const __m256i to = _mm256_add_epi32(_mm256_set1_epi32(int(p)),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(m_sideOffsets)));
     do {
-        const int side = __builtin_ctz(mask);
-        mask &= mask - 1;
-        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
-        m_cells[q] = markedCells[side];
-        push(q, priorities[side]);
+        const int priorityQ = priorities[__builtin_ctz(mask)];
+        const unsigned group =
+            mask & unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(priority, _mm256_set1_epi32(priorityQ)))));
+        mask &= ~group;
+        List& l = m_lists[priorityQ];
+        const int k = __builtin_popcount(group);
+        if (l.tail && (reinterpret_cast<std::uintptr_t>(l.tail) & (kBlockBytes - 1)) + 8 * sizeof(std::uint32_t) <= kLinkAt) {
+            // Room for eight records before the link: the words past the k queued are
+            // written over by the next records.
+            const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress[group]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.tail), _mm256_permutevar8x32_epi32(to, order));
+            l.tail += k;
+            if (priorityQ > m_level)
+                m_level = priorityQ;
+            m_count += std::size_t(k);
+        } else {
+            for (unsigned g = group; g; g &= g - 1)
+                push(p + std::uint32_t(m_sideOffsets[__builtin_ctz(g)]), priorityQ);
+        }
     } while (mask);
 }
 
