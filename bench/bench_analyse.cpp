@@ -111,7 +111,7 @@ void analysisSteps(benchmark::State& state)
     clock.report(state);
     state.counters["peak_MB"] = benchsupport::peakMegabytes();
 }
-BENCHMARK(analysisSteps)->Args({4, 8, 0})->Args({12, 8, 0})->Args({4, 8, 1})->Args({24, 8, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(analysisSteps)->Args({4, 8, 0})->Args({12, 8, 0})->Args({4, 8, 1})->Args({6, 8, 1})->Args({24, 8, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

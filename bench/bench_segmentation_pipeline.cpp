@@ -1,6 +1,7 @@
 // The whole segmentation pipeline (stages 1 to 5) and its last three stages alone, on 4- and
 // 12-megapixel six-channel images made by tiling a real photograph. Peak memory is the
 // process's resident high-water mark after the runs.
+#include "analysis/innerflood.h"
 #include "analysis/segmentation.h"
 #include "platform/clock.h"
 #include "sixchannel.h"
@@ -137,6 +138,44 @@ void innerWatershedStage(benchmark::State& state)
         benchmark::DoNotOptimize(s.watershedInner(true, ProgressRange()));
 }
 
+// The inner watershed's packed flood alone, on the calling thread: its cells are set up again
+// outside the timing before each run.
+void packedInnerFlood(benchmark::State& state)
+{
+    const int rows = int(state.range(0)), cols = int(state.range(1));
+    Seg s;
+    setHead(s, int(state.range(2)), int(state.range(3)));
+    s.attachImage(tiledImage(rows, cols));
+    s.analyse(ProgressRange());
+    const Seg::GradientImage& g = s.gradient();
+    const std::ptrdiff_t row = g.extent(1);
+    const auto* upper = reinterpret_cast<const unsigned char*>(g.data());
+    std::vector<std::uint32_t> cells(std::size_t(g.numElements()), 0);
+    const int bias = classification::innerWatershedBias(s.head().imageTol, s.gradientScale());
+    classification::CandidateArea area;
+    area.first = classification::PixelOffset(2 * row + 2);
+    area.rows = rows;
+    area.columns = cols;
+    std::int32_t regions = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int x = 0; x < rows + 2; ++x)
+            for (int y = 0; y < cols + 2; ++y) {
+                const std::size_t at = std::size_t(x + 1) * std::size_t(row) + std::size_t(y + 1);
+                const bool ring = x == 0 || y == 0 || x == rows + 1 || y == cols + 1;
+                cells[at] = ring ? 0u : classification::PackedInnerFlood::unlabelledCell(upper[3 * at + 1]);
+            }
+        classification::LabelCounter counter;
+        counter.take();
+        state.ResumeTiming();
+        classification::PackedInnerFlood flood(cells.data(), upper, row, bias, counter);
+        benchmark::DoNotOptimize(flood.flood(area, ProgressRange()));
+        regions = counter.next();
+    }
+    state.counters["regions"] = double(regions);
+    state.SetItemsProcessed(state.iterations() * std::int64_t(rows) * cols);
+}
+
 // 4.2 megapixels with cells of 8, 12 megapixels with cells of 11.
 #define SIZES ->Args({2048, 2048, 8, 5})->Args({3000, 4000, 11, 11})
 
@@ -146,6 +185,7 @@ BENCHMARK(gradientStage) SIZES->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(gradientStageOneThread) SIZES->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(widthMapStage) SIZES->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(innerWatershedStage) SIZES->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(packedInnerFlood) SIZES->Args({4000, 6000, 16, 16})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 BENCHMARK_MAIN();

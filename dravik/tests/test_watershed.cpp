@@ -356,6 +356,33 @@ TEST(PackedInnerFlood, GivesTheDefinedRegionsOnEitherPath)
     }
 }
 
+// Fronts of more records than a queue block holds, on levels near each other: records go to
+// their lists in groups, up to a block's end and across it.
+TEST(PackedInnerFlood, KeepsTheOrderOverLongQueues)
+{
+    std::mt19937 rng(5);
+    for (int round = 0; round < 2; ++round) {
+        std::vector<unsigned char> field(301 * 297);
+        for (auto& v : field)
+            v = (unsigned char)(100 + rng() % (round ? 5 : 2));
+        field[150 * 297 + 148] = 200;
+        FloodCase f(301, 297, [&](int x, int y) { return field[std::size_t(x * 297 + y)]; });
+        for (int x = 1; x <= 301; ++x)
+            for (int y = 1; y <= 297; ++y)
+                f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] - 2 * round);
+        const int bias = 3 * round;
+        int expectedNext = 0;
+        const auto expected = referenceFlood(f, bias, expectedNext);
+        for (const bool vectorUnit : {true, false}) {
+            int next = 0;
+            const auto labels = packedFlood(f, bias, vectorUnit, next);
+            ASSERT_EQ(labels.size(), expected.size()) << "round " << round;
+            ASSERT_TRUE(blitz::all(labels == expected)) << "round " << round << ", vector " << vectorUnit;
+            EXPECT_EQ(next, expectedNext);
+        }
+    }
+}
+
 TEST(PackedInnerFlood, StopsWhenARegionWouldNeedALabelAboveTheLimit)
 {
     FloodCase f(7, 7, [](int x, int y) { return (x % 4 == 1 && y % 4 == 1) ? 90 : 0; });  // four peaks

@@ -60,14 +60,14 @@ private:
     // Blocks of 4 KiB, aligned to their size: records, then the next block's address.
     static constexpr std::size_t kBlockBytes = 4096;
     static constexpr std::uintptr_t kLinkAt = kBlockBytes - sizeof(std::uint32_t*);
+    static constexpr std::ptrdiff_t kLastRecord = std::ptrdiff_t(kLinkAt / sizeof(std::uint32_t)) - 1;
 
     void collectCandidates(const CandidateArea& area);
-    void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP);
-    void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP);
+    void pushNeighbours(std::uint32_t p, int origin, unsigned lowerP, std::uint32_t cellP);
+    void pushNeighboursAvx2(std::uint32_t p, int origin, unsigned lowerP, std::uint32_t cellP);
     bool floodPortable(const ProgressRange& progress, std::int64_t started);
     bool floodAvx2(const ProgressRange& progress, std::int64_t started);
     void push(std::uint32_t to, int priority);
-    std::uint32_t pop();
     std::uint32_t* takeBlock();
     void giveBack(std::uint32_t* block) { m_free.push_back(block); }
 
@@ -79,6 +79,7 @@ private:
     std::int32_t m_labelLimit;
     bool m_avx2;
     std::ptrdiff_t m_side[8];  // to - from for each side, in the order neighbours are queued
+    alignas(32) std::int32_t m_sideOffsets[8];  // the same as lanes of a vector
 
     List m_lists[256];
     // Neither is of a type that the flood's stores to cells or to the bitmap may alias, so

@@ -16,6 +16,23 @@ constexpr int kLevels = 256;
 // How many records behind the front the flood asks for their pixels' rows.
 constexpr std::ptrdiff_t kPrefetchDistance = 48;
 
+// For each set of lanes, their indices in rising order: a permutation that packs those lanes
+// to the front of a vector.
+struct CompressTable {
+    alignas(32) std::int32_t lanes[256][8];
+    constexpr CompressTable() : lanes()
+    {
+        for (int m = 0; m < 256; ++m) {
+            int k = 0;
+            for (int i = 0; i < 8; ++i)
+                if (m >> i & 1)
+                    lanes[m][k++] = i;
+        }
+    }
+};
+constexpr CompressTable kCompressTable;
+constexpr const std::int32_t (&kCompress)[256][8] = kCompressTable.lanes;
+
 std::uint32_t* blockOf(const std::uint32_t* p)
 {
     return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t(4095));
@@ -29,6 +46,8 @@ PackedInnerFlood::PackedInnerFlood(std::uint32_t* cells, const unsigned char* up
       m_labelLimit(std::min(labelLimit, kMaxLabel)), m_avx2(vectorUnit && __builtin_cpu_supports("avx2")),
       m_side{-1, 1, -rowStride, rowStride, rowStride - 1, rowStride + 1, -rowStride - 1, -rowStride + 1}
 {
+    for (int side = 0; side < 8; ++side)
+        m_sideOffsets[side] = std::int32_t(m_side[side]);
 }
 
 PackedInnerFlood::~PackedInnerFlood()
@@ -41,6 +60,8 @@ std::uint32_t* PackedInnerFlood::takeBlock()
 {
     if (m_free.empty()) {
         void* chunk = ::operator new(kBlocksPerChunk * kBlockBytes, std::align_val_t(kBlockBytes));
+        // Zeroed: the flood's look-ahead reads words of a block that no record has written yet.
+        std::memset(chunk, 0, kBlocksPerChunk * kBlockBytes);
         m_chunks.push_back(chunk);
         // Reserved now, so that giving blocks back never allocates.
         m_free.reserve(m_chunks.size() * kBlocksPerChunk);
@@ -68,32 +89,12 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::push(std::uint32_t to, int priority)
     ++m_count;
 }
 
-// Removes the front record of the current level; the queue must not be empty.
-DRAVIK_FLOOD_INLINE std::uint32_t PackedInnerFlood::pop()
-{
-    List& l = m_lists[m_level];
-    const std::uint32_t r = *l.head++;
-    if (l.head == l.tail) {
-        giveBack(blockOf(l.head - 1));
-        l.head = l.tail = nullptr;
-    } else if ((reinterpret_cast<std::uintptr_t>(l.head) & (kBlockBytes - 1)) == kLinkAt) {
-        std::uint32_t* next;
-        std::memcpy(&next, l.head, sizeof next);
-        giveBack(blockOf(l.head - 1));
-        l.head = next;
-    }
-    if (--m_count == 0)
-        m_level = 0;
-    else
-        while (!m_lists[m_level].head)
-            --m_level;
-    return r;
-}
-
 // Queues every neighbour of p that has no region yet and toward which no record of this
 // priority or a higher one heads; marks it with the priority and the side it came from.
-DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP)
+DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int origin, unsigned lowerP,
+                                                          std::uint32_t cellP)
 {
+    m_cells[p] = cellP;
     for (int side = 0; side < 8; ++side) {
         const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
         const std::uint32_t c = m_cells[q];
@@ -109,18 +110,15 @@ DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighbours(std::uint32_t p, int o
 
 // The same, the eight neighbours tested at once.
 __attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushNeighboursAvx2(std::uint32_t p, int origin,
-                                                                         unsigned lowerP)
+                                                                         unsigned lowerP, std::uint32_t cellP)
 {
-    const std::uint32_t* c = m_cells + p;
-    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - m_row - 1));
-    const __m128i mid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c - 1));
-    const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + m_row - 1));
-    // The queueing order: left, right, up, down, down-left, down-right, up-left, up-right.
-    const __m256i midUp = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), up, 1);
-    const __m256i fromMidUp = _mm256_permutevar8x32_epi32(midUp, _mm256_setr_epi32(0, 2, 5, 0, 0, 0, 4, 6));
-    const __m256i fromDown =
-        _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(down), _mm256_setr_epi32(0, 0, 0, 1, 0, 2, 0, 0));
-    const __m256i cells = _mm256_blend_epi32(fromMidUp, fromDown, 0x38);
+    std::uint32_t* c = m_cells + p;
+    const std::ptrdiff_t r = m_row;
+    // One load per neighbour: a wide load over cells stored a moment ago would wait for
+    // those stores to reach the cache.
+    const __m256i cells = _mm256_setr_epi32(int(c[-1]), int(c[1]), int(c[-r]), int(c[r]), int(c[r - 1]), int(c[r + 1]),
+                                            int(c[-r - 1]), int(c[-r + 1]));
+    *c = cellP;
 
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const __m256i lower = _mm256_and_si256(cells, byte);
@@ -140,16 +138,42 @@ __attribute__((target("avx2"))) DRAVIK_FLOOD_INLINE void PackedInnerFlood::pushN
     const __m256i marked = _mm256_or_si256(
         _mm256_or_si256(sides, lower),
         _mm256_slli_epi32(_mm256_add_epi32(priority, _mm256_set1_epi32(1)), 8));
-    alignas(32) std::uint32_t markedCells[8];
+    // Every neighbour's cell written back, the queued ones marked: no branch per neighbour.
+    alignas(32) std::uint32_t written[8];
     alignas(32) std::int32_t priorities[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(markedCells), marked);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(written), _mm256_blendv_epi8(cells, marked, queue));
     _mm256_store_si256(reinterpret_cast<__m256i*>(priorities), priority);
+    c[-1] = written[0];
+    c[1] = written[1];
+    c[-r] = written[2];
+    c[r] = written[3];
+    c[r - 1] = written[4];
+    c[r + 1] = written[5];
+    c[-r - 1] = written[6];
+    c[-r + 1] = written[7];
+    // The records of one priority go to their list together, in the order of their sides.
+    const __m256i to = _mm256_add_epi32(_mm256_set1_epi32(int(p)),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(m_sideOffsets)));
     do {
-        const int side = __builtin_ctz(mask);
-        mask &= mask - 1;
-        const auto q = std::uint32_t(std::ptrdiff_t(p) + m_side[side]);
-        m_cells[q] = markedCells[side];
-        push(q, priorities[side]);
+        const int priorityQ = priorities[__builtin_ctz(mask)];
+        const unsigned group =
+            mask & unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(priority, _mm256_set1_epi32(priorityQ)))));
+        mask &= ~group;
+        List& l = m_lists[priorityQ];
+        const int k = __builtin_popcount(group);
+        if (l.tail && (reinterpret_cast<std::uintptr_t>(l.tail) & (kBlockBytes - 1)) + 8 * sizeof(std::uint32_t) <= kLinkAt) {
+            // Room for eight records before the link: the words past the k queued are
+            // written over by the next records.
+            const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress[group]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.tail), _mm256_permutevar8x32_epi32(to, order));
+            l.tail += k;
+            if (priorityQ > m_level)
+                m_level = priorityQ;
+            m_count += std::size_t(k);
+        } else {
+            for (unsigned g = group; g; g &= g - 1)
+                push(p + std::uint32_t(m_sideOffsets[__builtin_ctz(g)]), priorityQ);
+        }
     } while (mask);
 }
 
