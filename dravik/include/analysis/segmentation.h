@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace classification {
@@ -144,6 +145,9 @@ int findBestSplit(std::vector<ModeRecord>& records, int first, int end);
 
 template <int N, int Variant>
 class HistogramUpdater;
+// The gradient stage's lookups of the modes of one row of cells.
+template <int N>
+class ModeTable;
 template <int N, int Variant>
 class GradientUpdater;
 
@@ -422,6 +426,10 @@ public:
     // Each band's extremes go to its slot of extremes.
     GradientUpdater(const Segmentation<N, Variant>& segmentation, blitz::Array<LevelPair, 2>& levels,
                     LevelExtremes* extremes);
+    // A copy shares the segmentation and the outputs but never the tables.
+    GradientUpdater(const GradientUpdater& other);
+    GradientUpdater& operator=(const GradientUpdater&) = delete;
+    ~GradientUpdater();
     // Band number `job` counted down from the last band; runs on the worker thread.
     void operator()(int job);
 
@@ -444,6 +452,8 @@ private:
     int m_bandCount;
     std::array<const ModeTerms*, N> m_terms;
     std::vector<CellAxis> m_columns;  // this thread's, the same for every row
+    // This thread's tables of the two cell rows in use, kept from band to band.
+    std::unique_ptr<std::array<ModeTable<N>, 2>> m_tables;
 };
 
 extern template class Segmentation<6, 0>;

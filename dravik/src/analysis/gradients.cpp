@@ -6,14 +6,20 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <vector>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace classification {
 
@@ -132,23 +138,23 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
     return {p, v};
 }
 
-// The lookups of one cell row, for every cell and channel: each bin's mode as k - firstRecord
-// for the mode k that cellSums' scan would stop at, and for every pair of modes a block's
-// smallest and largest values can fall in, the two terms cellSums would add for them. A lookup
-// then needs neither a scan over the modes nor a branch. A cell with a channel of more modes
-// than kMaxModes keeps the scan.
+} // namespace
+
+// The lookups of one cell row, for every cell and channel: for each byte value, the mode k
+// that cellSums' scan would stop at for it (as k - firstRecord), and for every pair of modes a
+// block's smallest and largest values can fall in, the two terms cellSums would add for them.
+// A lookup then needs neither a scan over the modes, nor a branch, nor the bin of the value. A
+// cell with a channel of more modes than kMaxModes keeps the scan.
 template <int N>
 class ModeTable {
 public:
     static constexpr int kMaxModes = 16;  // index k * modes + top stays within a byte
 
-    // Where one channel's lookups of one cell start: bytes[low + bin] is k * modes,
-    // bytes[high + bin] the mode itself, pairs[pairs + k * modes + top] the terms.
+    // Where one channel's lookups of one cell start: bytes[low + value] is k * modes,
+    // bytes[low + 256 + value] the mode k itself, pairs[pairs + k * modes + top] the terms.
     struct Channel {
         std::uint32_t low;
-        std::uint32_t high;
         std::uint32_t pairs;
-        std::int32_t shift;
     };
 
     int row() const { return m_row; }
@@ -166,7 +172,8 @@ public:
             for (int i = 0; i < N; ++i) {
                 const Histogram1D& h = cell[i];
                 const ModeTerms* r = terms[i] + h.firstRecord;
-                const int last = 255 >> h.shift();
+                const int shift = h.shift();
+                const int last = 255 >> shift;
                 // The modes the bins reach: up to the first whose valley is at or past the last
                 // bin (a cell's last mode's valley is at 256).
                 int modes = 1;
@@ -178,21 +185,21 @@ public:
                 }
                 Channel& ch = m_channels[std::size_t(c) * N + std::size_t(i)];
                 ch.low = std::uint32_t(bytesUsed);
-                ch.high = ch.low + std::uint32_t(last + 1);
                 ch.pairs = std::uint32_t(pairsUsed);
-                ch.shift = h.shift();
-                bytesUsed += std::size_t(2 * (last + 1));
+                bytesUsed += 512;
                 pairsUsed += std::size_t(modes * modes);
                 if (m_bytes.size() < bytesUsed)
                     m_bytes.resize(std::max(bytesUsed, 2 * m_bytes.size()));
                 if (m_pairs.size() < pairsUsed)
                     m_pairs.resize(std::max(pairsUsed, 2 * m_pairs.size()));
                 unsigned char* low = &m_bytes[ch.low];
-                unsigned char* high = &m_bytes[ch.high];
+                unsigned char* high = low + 256;
+                // Mode k takes the bins b..end, that is the values whose bin lies there.
                 for (int k = 0, b = 0; k < modes; ++k) {
                     const int end = std::min(std::max(r[k].valleyBin, b - 1), last);
-                    std::memset(low + b, k * modes, std::size_t(end + 1 - b));
-                    std::memset(high + b, k, std::size_t(end + 1 - b));
+                    const int v1 = std::min(b << shift, 256), v2 = std::min((end + 1) << shift, 256);
+                    std::memset(low + v1, k * modes, std::size_t(v2 - v1));
+                    std::memset(high + v1, k, std::size_t(v2 - v1));
                     b = end + 1;
                 }
                 LevelPair* pair = &m_pairs[ch.pairs];
@@ -223,6 +230,8 @@ private:
     std::vector<LevelPair> m_pairs;
 };
 
+namespace {
+
 // cellSums through a mode table: the same terms picked and added in the same order.
 template <int N>
 inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, const ModeTable<N>& table,
@@ -236,8 +245,8 @@ inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, co
     const LevelPair* pairs = table.pairs();
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
-        const int s = ch[i].shift;
-        const int index = bytes[ch[i].low + unsigned(lo[i] >> s)] + bytes[ch[i].high + unsigned(hi[i] >> s)];
+        const unsigned char* low = bytes + ch[i].low;
+        const int index = low[lo[i]] + low[256 + hi[i]];
         const LevelPair& t = pairs[ch[i].pairs + unsigned(index)];
         p += t.peak;
         v += t.valley;
@@ -264,7 +273,8 @@ inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB
     s00 = s01 = s10 = s11 = LevelPair{0.f, 0.f};
     const auto add = [](const Channel& c, const unsigned char* bytes, const LevelPair* pairs,
                         unsigned l, unsigned h, LevelPair& sum) {
-        const int index = bytes[c.low + (l >> c.shift)] + bytes[c.high + (h >> c.shift)];
+        const unsigned char* low = bytes + c.low;
+        const int index = low[l] + low[256 + h];
         const LevelPair& t = pairs[c.pairs + unsigned(index)];
         sum.peak += t.peak;
         sum.valley += t.valley;
@@ -277,6 +287,119 @@ inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB
         add(c11[i], bytesB, pairsB, l, h, s11);
     }
 }
+
+// The smallest and largest value of each channel over a pixel and the one after it along the
+// first index; a block's range joins two of them.
+#if defined(__SSE2__)
+template <int N>
+class ColumnRange {
+public:
+    static_assert(N <= 8, "a pixel's channels fit in one half of a vector register");
+    static constexpr int kBytes = 8;
+
+    // p: the pixel; step: bytes to the pixel after it along the first index.
+    ColumnRange(const unsigned char* p, std::ptrdiff_t step)
+    {
+        const __m128i a = pixel(p), b = pixel(p + step);
+        m_lo = _mm_min_epu8(a, b);
+        m_hi = _mm_max_epu8(a, b);
+    }
+
+    void join(const ColumnRange& other, unsigned char* lo, unsigned char* hi) const
+    {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lo), _mm_min_epu8(m_lo, other.m_lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(hi), _mm_max_epu8(m_hi, other.m_hi));
+    }
+
+private:
+    // Assembled in a register: a copy through memory would wait for its two narrower writes.
+    static __m128i pixel(const unsigned char* p)
+    {
+        std::uint64_t v;
+        if constexpr (N == 6) {
+            std::uint32_t first;
+            std::uint16_t rest;
+            std::memcpy(&first, p, 4);
+            std::memcpy(&rest, p + 4, 2);
+            v = first | std::uint64_t(rest) << 32;
+        } else {
+            v = 0;
+            for (int i = 0; i < N; ++i)
+                v |= std::uint64_t(p[i]) << (8 * i);
+        }
+        return _mm_cvtsi64_si128(static_cast<long long>(v));
+    }
+
+    __m128i m_lo;
+    __m128i m_hi;
+};
+#else
+template <int N>
+class ColumnRange {
+public:
+    static constexpr int kBytes = N;
+
+    ColumnRange(const unsigned char* p, std::ptrdiff_t step)
+    {
+        for (int i = 0; i < N; ++i) {
+            m_lo[i] = std::min(p[i], p[step + i]);
+            m_hi[i] = std::max(p[i], p[step + i]);
+        }
+    }
+
+    void join(const ColumnRange& other, unsigned char* lo, unsigned char* hi) const
+    {
+        for (int i = 0; i < N; ++i) {
+            lo[i] = std::min(m_lo[i], other.m_lo[i]);
+            hi[i] = std::max(m_hi[i], other.m_hi[i]);
+        }
+    }
+
+private:
+    unsigned char m_lo[N];
+    unsigned char m_hi[N];
+};
+#endif
+
+// std::log of both level sums of a block's corner in one cell, remembered by their bits:
+// the blocks of a cell mostly fall in the same modes, so most pairs of sums recur, and a pair
+// seen before takes the values std::log gave it then.
+class LogMemo {
+public:
+    LogMemo()
+    {
+        const float one = 1.f;
+        m_entries.fill(Entry{keyOf({one, one}), {std::log(one), std::log(one)}});
+    }
+
+    LevelPair operator()(const LevelPair& sums)
+    {
+        const std::uint64_t key = keyOf(sums);
+        Entry& e = m_entries[(key * 0x9E3779B97F4A7C15u) >> (64 - kBits)];
+        if (e.key != key) {
+            e.key = key;
+            e.logs = {std::log(sums.peak), std::log(sums.valley)};
+        }
+        return e.logs;
+    }
+
+private:
+    static constexpr int kBits = 12;
+    struct Entry {
+        std::uint64_t key;
+        LevelPair logs;
+    };
+
+    static std::uint64_t keyOf(const LevelPair& sums)
+    {
+        static_assert(sizeof(LevelPair) == sizeof(std::uint64_t), "two floats");
+        std::uint64_t k;
+        std::memcpy(&k, &sums, sizeof k);
+        return k;
+    }
+
+    std::array<Entry, std::size_t(1) << kBits> m_entries;
+};
 
 // 1 / count^2 in single precision.
 inline float inverseSquare(int count)
@@ -356,6 +479,24 @@ GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
 }
 
 template <int N, int V>
+GradientUpdater<N, V>::GradientUpdater(const GradientUpdater& other)
+    : m_segmentation(other.m_segmentation),
+      m_scale(other.m_scale),
+      m_halfScale(other.m_halfScale),
+      m_cells(other.m_cells),
+      m_levels(other.m_levels),
+      m_extremes(other.m_extremes),
+      m_levelStride(other.m_levelStride),
+      m_bandCount(other.m_bandCount),
+      m_terms(other.m_terms),
+      m_columns(other.m_columns)
+{
+}
+
+template <int N, int V>
+GradientUpdater<N, V>::~GradientUpdater() = default;
+
+template <int N, int V>
 void GradientUpdater<N, V>::operator()(int job)
 {
     const Segmentation<N, V>& s = *m_segmentation;
@@ -384,7 +525,9 @@ void GradientUpdater<N, V>::operator()(int job)
 
     // The mode tables of the two cell rows in use; the next row of cells replaces the one
     // that is no longer needed.
-    ModeTable<N> tables[2];
+    if (!m_tables)
+        m_tables = std::make_unique<std::array<ModeTable<N>, 2>>();
+    std::array<ModeTable<N>, 2>& tables = *m_tables;
     const int cellCount = d.y2 - d.y1 + 1;
     const auto tableOf = [&](int row, int keep) -> const ModeTable<N>& {
         for (ModeTable<N>& t : tables)
@@ -395,6 +538,7 @@ void GradientUpdater<N, V>::operator()(int job)
         return t;
     };
 
+    LogMemo logOf;
     for (int x = lower.x; x < upper.x; ++x) {
         const CellAxis ax = axisAt<CellAxis>(x, m_scale, m_halfScale, d.x1, d.x2);
         const float u = ax.weight;
@@ -404,16 +548,13 @@ void GradientUpdater<N, V>::operator()(int job)
         const ModeTable<N>& tableB = tableOf(ax.second, ax.first);
         const unsigned char* top = pixels + std::ptrdiff_t(x - bounds.x1) * p0;
         LevelPair* out = m_levels + std::ptrdiff_t(x - bounds.x1) * m_levelStride;
+        ColumnRange<N> column(top + std::ptrdiff_t(lower.y - bounds.y1) * p1, p0);
         for (int y = lower.y; y < upper.y; ++y) {
-            const unsigned char* a = top + std::ptrdiff_t(y - bounds.y1) * p1;
-            const unsigned char* b = a + p1;
-            const unsigned char* c = a + p0;
-            const unsigned char* e = c + p1;
-            unsigned char lo[N], hi[N];
-            for (int i = 0; i < N; ++i) {
-                lo[i] = std::min(std::min(a[i], b[i]), std::min(c[i], e[i]));
-                hi[i] = std::max(std::max(a[i], b[i]), std::max(c[i], e[i]));
-            }
+            // The block's range: its two columns' ranges, the second kept for the next block.
+            const ColumnRange<N> next(top + std::ptrdiff_t(y + 1 - bounds.y1) * p1, p0);
+            unsigned char lo[ColumnRange<N>::kBytes], hi[ColumnRange<N>::kBytes];
+            column.join(next, lo, hi);
+            column = next;
             const CellAxis& ay = m_columns[std::size_t(y - lower.y)];
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
@@ -428,11 +569,12 @@ void GradientUpdater<N, V>::operator()(int job)
                 s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
             }
             const float v = ay.weight;
+            const LevelPair l00 = logOf(s00), l01 = logOf(s01), l10 = logOf(s10), l11 = logOf(s11);
             LevelPair& level = out[y - bounds.y1];
-            level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
-                                  + (1.f - u) * (v * std::log(s10.peak) + (1.f - v) * std::log(s11.peak)));
-            level.valley = -0.5f * (u * (v * std::log(s00.valley) + (1.f - v) * std::log(s01.valley))
-                                    + (1.f - u) * (v * std::log(s10.valley) + (1.f - v) * std::log(s11.valley)));
+            level.peak = -0.5f * (u * (v * l00.peak + (1.f - v) * l01.peak)
+                                  + (1.f - u) * (v * l10.peak + (1.f - v) * l11.peak));
+            level.valley = -0.5f * (u * (v * l00.valley + (1.f - v) * l01.valley)
+                                    + (1.f - u) * (v * l10.valley + (1.f - v) * l11.valley));
             extremes.add(level);
         }
     }
