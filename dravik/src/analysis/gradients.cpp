@@ -21,6 +21,11 @@
 #include <emmintrin.h>
 #endif
 
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace classification {
 
 using corvath::utility::domainOf;
@@ -607,6 +612,27 @@ float LevelExtremes::scale() const
 
 namespace {
 
+// Gives the whole pages within [first, end) back to the system, their contents no longer
+// needed: the block's owner reads none of them again before it frees the block. Pages only
+// partly inside, and so any allocator's records beside the block, are left alone.
+void releasePages(const void* first, const void* end) noexcept
+{
+#ifdef __linux__
+    static const std::uintptr_t page = [] {
+        const long size = sysconf(_SC_PAGESIZE);
+        return size > 0 ? std::uintptr_t(size) : std::uintptr_t(4096);
+    }();
+    const std::uintptr_t a = (reinterpret_cast<std::uintptr_t>(first) + page - 1) / page * page;
+    const std::uintptr_t b = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    // A failure only leaves the pages to the block's own release.
+    if (b > a)
+        madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
+#else
+    (void)first;
+    (void)end;
+#endif
+}
+
 // The heights of the pixels that have four corners, from bands of rows of the level field:
 // each pixel takes the largest upper and the smallest lower height of its corners. Every
 // thread holds its own copy with its own rows of corner heights.
@@ -648,6 +674,11 @@ public:
                 out[1] = std::min(std::min(lo0[k], lo0[k + 1]), std::min(lo1[k], lo1[k + 1]));
             }
         }
+        // Rows first .. last - 1 of the level field are read by this band alone: their memory
+        // goes back here, beside the other bands, rather than all at once on the caller's
+        // thread when the field is freed.
+        if (last > first)
+            releasePages(&(*m_levels)(first, m_inner.y1 - 1), &(*m_levels)(last, m_inner.y1 - 1));
     }
 
 private:
@@ -728,12 +759,13 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
 
     blitz::Array<LevelPair, 2> levels;
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
-    for (int i = 0; i < N; ++i) {
+    // A channel per worker: the lists are millions of records, new memory each run.
+    runJobsOnWorkerThreads(m_gradientJobs, N - 1, [this](int i) {
         std::vector<ModeTerms>& terms = m_modeTerms[i];
         terms.clear();
         terms.reserve(m_modes[i].size());
         std::transform(m_modes[i].begin(), m_modes[i].end(), std::back_inserter(terms), ModeTerms::of);
-    }
+    });
     range.report(corvath::utility::timedBlockText(
                      kSourcePath, 256, "After array creation",
                      platform::counterSeconds(started, platform::counterNanoseconds())),
