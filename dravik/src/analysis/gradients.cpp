@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -98,32 +97,34 @@ namespace {
 
 // Adds the terms of the most significant valley that a block's range crosses: the modes from
 // k up to, not including, top (the mode that holds the block's largest value).
-inline void addCrossedValley(const ModeTerms* r, int k, int top, float& p, float& v)
+inline void addCrossedValley(const ModeRecord* r, int k, int top, float& p, float& v)
 {
     int best = k;
-    float bestRatio = r[k].ratio;
+    float bestRatio = ModeTerms::of(r[k]).ratio;
     for (int j = k + 1; j < top; ++j) {
-        if (r[j].ratio > bestRatio) {
+        const float ratio = ModeTerms::of(r[j]).ratio;
+        if (ratio > bestRatio) {
             best = j;
-            bestRatio = r[j].ratio;
+            bestRatio = ratio;
         }
     }
-    p += r[best].lowerTerm;
-    v += r[best].valleyTerm;
+    const ModeTerms t = ModeTerms::of(r[best]);
+    p += t.lowerTerm;
+    v += t.valleyTerm;
 }
 
 // The lookup of one block in one cell, for each channel over the cell's modes in that
 // channel's terms.
 template <int N>
 inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
-                          const ModeTerms* const* terms, const unsigned char* lo,
+                          const ModeRecord* const* records, const unsigned char* lo,
                           const unsigned char* hi)
 {
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
         const Histogram1D& h = cell[i];
         const int s = h.shift();
-        const ModeTerms* r = terms[i];
+        const ModeRecord* r = records[i];
         // The mode that holds the block's smallest value; a cell's last mode ends at 256.
         int k = h.firstRecord;
         const int l = lo[i] >> s;
@@ -131,8 +132,9 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
             ++k;
         const int t = hi[i] >> s;
         if (r[k].valleyBin >= t) {
-            p += r[k].peakTerm;
-            v += r[k].peakTerm;
+            const float peakTerm = ModeTerms::of(r[k]).peakTerm;
+            p += peakTerm;
+            v += peakTerm;
         } else {
             int top = k + 1;
             while (r[top].valleyBin < t)
@@ -166,7 +168,7 @@ public:
 
     template <typename Cell>
     void build(int row, const Cell* cells, std::ptrdiff_t stride, int count,
-               const ModeTerms* const* terms)
+               const ModeRecord* const* records)
     {
         m_row = row;
         m_channels.resize(std::size_t(count) * N);
@@ -176,18 +178,23 @@ public:
             const Cell& cell = cells[std::ptrdiff_t(c) * stride];
             for (int i = 0; i < N; ++i) {
                 const Histogram1D& h = cell[i];
-                const ModeTerms* r = terms[i] + h.firstRecord;
+                const ModeRecord* m = records[i] + h.firstRecord;
                 const int shift = h.shift();
                 const int last = 255 >> shift;
                 // The modes the bins reach: up to the first whose valley is at or past the last
                 // bin (a cell's last mode's valley is at 256).
                 int modes = 1;
-                while (modes <= kMaxModes && r[modes - 1].valleyBin < last)
+                while (modes <= kMaxModes && m[modes - 1].valleyBin < last)
                     ++modes;
                 if (modes > kMaxModes) {
                     m_usable[std::size_t(c)] = 0;
                     break;
                 }
+                // Their terms, worked out here on the workers rather than for every record
+                // of the image beforehand.
+                ModeTerms r[kMaxModes];
+                for (int k = 0; k < modes; ++k)
+                    r[k] = ModeTerms::of(m[k]);
                 Channel& ch = m_channels[std::size_t(c) * N + std::size_t(i)];
                 ch.low = std::uint32_t(bytesUsed);
                 ch.pairs = std::uint32_t(pairsUsed);
@@ -240,11 +247,11 @@ namespace {
 // cellSums through a mode table: the same terms picked and added in the same order.
 template <int N>
 inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, const ModeTable<N>& table,
-                           int c, const ModeTerms* const* terms, const unsigned char* lo,
+                           int c, const ModeRecord* const* records, const unsigned char* lo,
                            const unsigned char* hi)
 {
     if (!table.usable(c))
-        return cellSums<N>(cell, terms, lo, hi);
+        return cellSums<N>(cell, records, lo, hi);
     const typename ModeTable<N>::Channel* ch = table.channels(c);
     const unsigned char* bytes = table.bytes();
     const LevelPair* pairs = table.pairs();
@@ -426,45 +433,32 @@ ModeTerms ModeTerms::of(const ModeRecord& r)
     return t;
 }
 
-namespace {
-
-// Every channel's mode terms, built from its mode records, for sums of single cells.
-template <int N>
-struct TermLists {
-    explicit TermLists(const std::array<std::vector<ModeRecord>, N>& modes)
-    {
-        for (int i = 0; i < N; ++i) {
-            for (const ModeRecord& r : modes[std::size_t(i)])
-                terms[std::size_t(i)].push_back(ModeTerms::of(r));
-            first[std::size_t(i)] = terms[std::size_t(i)].data();
-        }
-    }
-    std::array<std::vector<ModeTerms>, N> terms;
-    std::array<const ModeTerms*, N> first;
-};
-
-} // namespace
+template <int N, int V>
+std::array<const ModeRecord*, N> Segmentation<N, V>::modeLists() const
+{
+    std::array<const ModeRecord*, N> lists;
+    for (int i = 0; i < N; ++i)
+        lists[std::size_t(i)] = m_modes[std::size_t(i)].data();
+    return lists;
+}
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char* lo,
                                                const unsigned char* hi) const
 {
-    const TermLists<N> lists(m_modes);
-    const ModeTerms* const* first = lists.first.data();
-    return cellSums<N>(m_histograms(cell.x, cell.y), first, lo, hi);
+    return cellSums<N>(m_histograms(cell.x, cell.y), modeLists().data(), lo, hi);
 }
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::tableCountSums(IntPair cell, const unsigned char* lo,
                                              const unsigned char* hi) const
 {
-    const TermLists<N> lists(m_modes);
-    const ModeTerms* const* first = lists.first.data();
+    const std::array<const ModeRecord*, N> first = modeLists();
     const Rect d = domainOf(m_histograms);
     ModeTable<N> table;
     table.build(cell.x, &m_histograms(cell.x, d.y1), m_histograms.stride(1), d.y2 - d.y1 + 1,
-                first);
-    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first, lo, hi);
+                first.data());
+    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first.data(), lo, hi);
 }
 
 template <int N, int V>
@@ -477,10 +471,9 @@ GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
       m_levels(levels.numElements() ? levels.data() : nullptr),
       m_extremes(extremes),
       m_levelStride(levels.stride(0)),
-      m_bandCount(segmentation.m_bandCursor.bandCount())
+      m_bandCount(segmentation.m_bandCursor.bandCount()),
+      m_records(segmentation.modeLists())
 {
-    for (int i = 0; i < N; ++i)
-        m_terms[i] = segmentation.m_modeTerms[i].data();
 }
 
 template <int N, int V>
@@ -493,7 +486,7 @@ GradientUpdater<N, V>::GradientUpdater(const GradientUpdater& other)
       m_extremes(other.m_extremes),
       m_levelStride(other.m_levelStride),
       m_bandCount(other.m_bandCount),
-      m_terms(other.m_terms),
+      m_records(other.m_records),
       m_columns(other.m_columns)
 {
 }
@@ -539,7 +532,7 @@ void GradientUpdater<N, V>::operator()(int job)
             if (t.row() == row)
                 return t;
         ModeTable<N>& t = tables[tables[0].row() == keep ? 1 : 0];
-        t.build(row, cells + std::ptrdiff_t(row - d.x1) * c0, c1, cellCount, m_terms.data());
+        t.build(row, cells + std::ptrdiff_t(row - d.x1) * c0, c1, cellCount, m_records.data());
         return t;
     };
 
@@ -568,10 +561,10 @@ void GradientUpdater<N, V>::operator()(int job)
             if (tableA.usable(ca) && tableA.usable(cb) && tableB.usable(ca) && tableB.usable(cb)) {
                 fourTableSums<N>(tableA, tableB, ca, cb, lo, hi, s00, s01, s10, s11);
             } else {
-                s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
-                s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
-                s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
-                s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+                s00 = tableSums<N>(rowA[ya], tableA, ca, m_records.data(), lo, hi);
+                s01 = tableSums<N>(rowA[yb], tableA, cb, m_records.data(), lo, hi);
+                s10 = tableSums<N>(rowB[ya], tableB, ca, m_records.data(), lo, hi);
+                s11 = tableSums<N>(rowB[yb], tableB, cb, m_records.data(), lo, hi);
             }
             const float v = ay.weight;
             const LevelPair l00 = logOf(s00), l01 = logOf(s01), l10 = logOf(s10), l11 = logOf(s11);
@@ -759,13 +752,6 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
 
     blitz::Array<LevelPair, 2> levels;
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
-    // A channel per worker: the lists are millions of records, new memory each run.
-    runJobsOnWorkerThreads(m_gradientJobs, N - 1, [this](int i) {
-        std::vector<ModeTerms>& terms = m_modeTerms[i];
-        terms.clear();
-        terms.reserve(m_modes[i].size());
-        std::transform(m_modes[i].begin(), m_modes[i].end(), std::back_inserter(terms), ModeTerms::of);
-    });
     range.report(corvath::utility::timedBlockText(
                      kSourcePath, 256, "After array creation",
                      platform::counterSeconds(started, platform::counterNanoseconds())),
@@ -808,8 +794,6 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
     }
     range.report(std::string(), 0.9f);
     levels.free();
-    for (std::vector<ModeTerms>& terms : m_modeTerms)
-        std::vector<ModeTerms>().swap(terms);
 
     // The bounds' first and last rows and columns and the margin copy the nearest pixel that
     // has four corners.
@@ -824,6 +808,7 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
 
 template class GradientUpdater<6, 0>;
 template bool Segmentation<6, 0>::updateGradients(bool, ProgressRange);
+template std::array<const ModeRecord*, 6> Segmentation<6, 0>::modeLists() const;
 template LevelPair Segmentation<6, 0>::inverseCountSums(IntPair, const unsigned char*,
                                                         const unsigned char*) const;
 template LevelPair Segmentation<6, 0>::tableCountSums(IntPair, const unsigned char*,
