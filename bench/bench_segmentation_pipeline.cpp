@@ -1,6 +1,6 @@
-// The whole segmentation pipeline (stages 1 to 5), its last three stages and each stage alone, on 4- and
-// 12-megapixel six-channel images made by tiling a real photograph. Peak memory is the
-// process's resident high-water mark after the runs.
+// The whole segmentation pipeline (stages 1 to 5), its last three stages and each stage
+// alone, on 4- and 12-megapixel six-channel images made by tiling a real photograph. Peak
+// memory is the process's resident high-water mark after the runs.
 #include "analysis/segmentation.h"
 #include "platform/clock.h"
 #include "sixchannel.h"
