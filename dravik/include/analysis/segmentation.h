@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace classification {
@@ -66,8 +67,8 @@ struct ModeRecord {
     const Histogram1D* cell = nullptr;
 };
 
-// What the gradient stage reads of a mode record, its divisions done once per record rather
-// than once per pixel block: the same single-precision values.
+// What the gradient stage reads of a mode record, its divisions done once per lookup table
+// rather than once per pixel block: the same single-precision values.
 struct ModeTerms {
     std::int32_t valleyBin = 256;
     float ratio = 0.f;       // lowerPeak / valleyCount
@@ -144,6 +145,9 @@ int findBestSplit(std::vector<ModeRecord>& records, int first, int end);
 
 template <int N, int Variant>
 class HistogramUpdater;
+// The gradient stage's lookups of the modes of one row of cells.
+template <int N>
+class ModeTable;
 template <int N, int Variant>
 class GradientUpdater;
 
@@ -349,6 +353,8 @@ private:
 
 
     void checkHistogramSettings() const;
+    // The first record of every channel's mode list.
+    std::array<const ModeRecord*, N> modeLists() const;
     // Stages 4 and 5 over the range's next two shares; with more than one processor the
     // width map runs on a thread of its own beside the inner watershed.
     bool lastTwoStages(bool upstreamChanged, ProgressRange& range);
@@ -383,8 +389,7 @@ private:
     float m_gradientScale = 1.f;
     BandCursor m_bandCursor;
     JobRecord m_gradientJobs;  // one job per band
-    // The workers' inputs and outputs besides the gradient image, for one run of the stage.
-    std::array<std::vector<ModeTerms>, N> m_modeTerms;
+    // The workers' outputs besides the gradient image, for one run of the stage.
     std::vector<LevelExtremes> m_bandExtremes;
 
     blitz::Array<unsigned char, 2> m_widthMap;
@@ -422,6 +427,10 @@ public:
     // Each band's extremes go to its slot of extremes.
     GradientUpdater(const Segmentation<N, Variant>& segmentation, blitz::Array<LevelPair, 2>& levels,
                     LevelExtremes* extremes);
+    // A copy shares the segmentation and the outputs but never the tables.
+    GradientUpdater(const GradientUpdater& other);
+    GradientUpdater& operator=(const GradientUpdater&) = delete;
+    ~GradientUpdater();
     // Band number `job` counted down from the last band; runs on the worker thread.
     void operator()(int job);
 
@@ -442,8 +451,10 @@ private:
     LevelExtremes* m_extremes;
     std::ptrdiff_t m_levelStride;
     int m_bandCount;
-    std::array<const ModeTerms*, N> m_terms;
+    std::array<const ModeRecord*, N> m_records;  // every channel's mode list
     std::vector<CellAxis> m_columns;  // this thread's, the same for every row
+    // This thread's tables of the two cell rows in use, kept from band to band.
+    std::unique_ptr<std::array<ModeTable<N>, 2>> m_tables;
 };
 
 extern template class Segmentation<6, 0>;

@@ -6,14 +6,24 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <limits>
+#include <memory>
 #include <vector>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace classification {
 
@@ -87,32 +97,34 @@ namespace {
 
 // Adds the terms of the most significant valley that a block's range crosses: the modes from
 // k up to, not including, top (the mode that holds the block's largest value).
-inline void addCrossedValley(const ModeTerms* r, int k, int top, float& p, float& v)
+inline void addCrossedValley(const ModeRecord* r, int k, int top, float& p, float& v)
 {
     int best = k;
-    float bestRatio = r[k].ratio;
+    float bestRatio = ModeTerms::of(r[k]).ratio;
     for (int j = k + 1; j < top; ++j) {
-        if (r[j].ratio > bestRatio) {
+        const float ratio = ModeTerms::of(r[j]).ratio;
+        if (ratio > bestRatio) {
             best = j;
-            bestRatio = r[j].ratio;
+            bestRatio = ratio;
         }
     }
-    p += r[best].lowerTerm;
-    v += r[best].valleyTerm;
+    const ModeTerms t = ModeTerms::of(r[best]);
+    p += t.lowerTerm;
+    v += t.valleyTerm;
 }
 
 // The lookup of one block in one cell, for each channel over the cell's modes in that
 // channel's terms.
 template <int N>
 inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
-                          const ModeTerms* const* terms, const unsigned char* lo,
+                          const ModeRecord* const* records, const unsigned char* lo,
                           const unsigned char* hi)
 {
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
         const Histogram1D& h = cell[i];
         const int s = h.shift();
-        const ModeTerms* r = terms[i];
+        const ModeRecord* r = records[i];
         // The mode that holds the block's smallest value; a cell's last mode ends at 256.
         int k = h.firstRecord;
         const int l = lo[i] >> s;
@@ -120,8 +132,9 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
             ++k;
         const int t = hi[i] >> s;
         if (r[k].valleyBin >= t) {
-            p += r[k].peakTerm;
-            v += r[k].peakTerm;
+            const float peakTerm = ModeTerms::of(r[k]).peakTerm;
+            p += peakTerm;
+            v += peakTerm;
         } else {
             int top = k + 1;
             while (r[top].valleyBin < t)
@@ -132,30 +145,30 @@ inline LevelPair cellSums(const corvath::utility::Vec<Histogram1D, N>& cell,
     return {p, v};
 }
 
-// The lookups of one cell row, for every cell and channel: each bin's mode as k - firstRecord
-// for the mode k that cellSums' scan would stop at, and for every pair of modes a block's
-// smallest and largest values can fall in, the two terms cellSums would add for them. A lookup
-// then needs neither a scan over the modes nor a branch. A cell with a channel of more modes
-// than kMaxModes keeps the scan.
+} // namespace
+
+// The lookups of one cell row, for every cell and channel: for each byte value, the mode k
+// that cellSums' scan would stop at for it (as k - firstRecord), and for every pair of modes a
+// block's smallest and largest values can fall in, the two terms cellSums would add for them.
+// A lookup then needs neither a scan over the modes, nor a branch, nor the bin of the value. A
+// cell with a channel of more modes than kMaxModes keeps the scan.
 template <int N>
 class ModeTable {
 public:
     static constexpr int kMaxModes = 16;  // index k * modes + top stays within a byte
 
-    // Where one channel's lookups of one cell start: bytes[low + bin] is k * modes,
-    // bytes[high + bin] the mode itself, pairs[pairs + k * modes + top] the terms.
+    // Where one channel's lookups of one cell start: bytes[low + value] is k * modes,
+    // bytes[low + 256 + value] the mode k itself, pairs[pairs + k * modes + top] the terms.
     struct Channel {
         std::uint32_t low;
-        std::uint32_t high;
         std::uint32_t pairs;
-        std::int32_t shift;
     };
 
     int row() const { return m_row; }
 
     template <typename Cell>
     void build(int row, const Cell* cells, std::ptrdiff_t stride, int count,
-               const ModeTerms* const* terms)
+               const ModeRecord* const* records)
     {
         m_row = row;
         m_channels.resize(std::size_t(count) * N);
@@ -165,34 +178,40 @@ public:
             const Cell& cell = cells[std::ptrdiff_t(c) * stride];
             for (int i = 0; i < N; ++i) {
                 const Histogram1D& h = cell[i];
-                const ModeTerms* r = terms[i] + h.firstRecord;
-                const int last = 255 >> h.shift();
+                const ModeRecord* m = records[i] + h.firstRecord;
+                const int shift = h.shift();
+                const int last = 255 >> shift;
                 // The modes the bins reach: up to the first whose valley is at or past the last
                 // bin (a cell's last mode's valley is at 256).
                 int modes = 1;
-                while (modes <= kMaxModes && r[modes - 1].valleyBin < last)
+                while (modes <= kMaxModes && m[modes - 1].valleyBin < last)
                     ++modes;
                 if (modes > kMaxModes) {
                     m_usable[std::size_t(c)] = 0;
                     break;
                 }
+                // Their terms, worked out here on the workers rather than for every record
+                // of the image beforehand.
+                ModeTerms r[kMaxModes];
+                for (int k = 0; k < modes; ++k)
+                    r[k] = ModeTerms::of(m[k]);
                 Channel& ch = m_channels[std::size_t(c) * N + std::size_t(i)];
                 ch.low = std::uint32_t(bytesUsed);
-                ch.high = ch.low + std::uint32_t(last + 1);
                 ch.pairs = std::uint32_t(pairsUsed);
-                ch.shift = h.shift();
-                bytesUsed += std::size_t(2 * (last + 1));
+                bytesUsed += 512;
                 pairsUsed += std::size_t(modes * modes);
                 if (m_bytes.size() < bytesUsed)
                     m_bytes.resize(std::max(bytesUsed, 2 * m_bytes.size()));
                 if (m_pairs.size() < pairsUsed)
                     m_pairs.resize(std::max(pairsUsed, 2 * m_pairs.size()));
                 unsigned char* low = &m_bytes[ch.low];
-                unsigned char* high = &m_bytes[ch.high];
+                unsigned char* high = low + 256;
+                // Mode k takes the bins b..end, that is the values whose bin lies there.
                 for (int k = 0, b = 0; k < modes; ++k) {
                     const int end = std::min(std::max(r[k].valleyBin, b - 1), last);
-                    std::memset(low + b, k * modes, std::size_t(end + 1 - b));
-                    std::memset(high + b, k, std::size_t(end + 1 - b));
+                    const int v1 = std::min(b << shift, 256), v2 = std::min((end + 1) << shift, 256);
+                    std::memset(low + v1, k * modes, std::size_t(v2 - v1));
+                    std::memset(high + v1, k, std::size_t(v2 - v1));
                     b = end + 1;
                 }
                 LevelPair* pair = &m_pairs[ch.pairs];
@@ -223,21 +242,23 @@ private:
     std::vector<LevelPair> m_pairs;
 };
 
+namespace {
+
 // cellSums through a mode table: the same terms picked and added in the same order.
 template <int N>
 inline LevelPair tableSums(const corvath::utility::Vec<Histogram1D, N>& cell, const ModeTable<N>& table,
-                           int c, const ModeTerms* const* terms, const unsigned char* lo,
+                           int c, const ModeRecord* const* records, const unsigned char* lo,
                            const unsigned char* hi)
 {
     if (!table.usable(c))
-        return cellSums<N>(cell, terms, lo, hi);
+        return cellSums<N>(cell, records, lo, hi);
     const typename ModeTable<N>::Channel* ch = table.channels(c);
     const unsigned char* bytes = table.bytes();
     const LevelPair* pairs = table.pairs();
     float p = 0.f, v = 0.f;
     for (int i = 0; i < N; ++i) {
-        const int s = ch[i].shift;
-        const int index = bytes[ch[i].low + unsigned(lo[i] >> s)] + bytes[ch[i].high + unsigned(hi[i] >> s)];
+        const unsigned char* low = bytes + ch[i].low;
+        const int index = low[lo[i]] + low[256 + hi[i]];
         const LevelPair& t = pairs[ch[i].pairs + unsigned(index)];
         p += t.peak;
         v += t.valley;
@@ -264,7 +285,8 @@ inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB
     s00 = s01 = s10 = s11 = LevelPair{0.f, 0.f};
     const auto add = [](const Channel& c, const unsigned char* bytes, const LevelPair* pairs,
                         unsigned l, unsigned h, LevelPair& sum) {
-        const int index = bytes[c.low + (l >> c.shift)] + bytes[c.high + (h >> c.shift)];
+        const unsigned char* low = bytes + c.low;
+        const int index = low[l] + low[256 + h];
         const LevelPair& t = pairs[c.pairs + unsigned(index)];
         sum.peak += t.peak;
         sum.valley += t.valley;
@@ -277,6 +299,119 @@ inline void fourTableSums(const ModeTable<N>& tableA, const ModeTable<N>& tableB
         add(c11[i], bytesB, pairsB, l, h, s11);
     }
 }
+
+// The smallest and largest value of each channel over a pixel and the one after it along the
+// first index; a block's range joins two of them.
+#if defined(__SSE2__)
+template <int N>
+class ColumnRange {
+public:
+    static_assert(N <= 8, "a pixel's channels fit in one half of a vector register");
+    static constexpr int kBytes = 8;
+
+    // p: the pixel; step: bytes to the pixel after it along the first index.
+    ColumnRange(const unsigned char* p, std::ptrdiff_t step)
+    {
+        const __m128i a = pixel(p), b = pixel(p + step);
+        m_lo = _mm_min_epu8(a, b);
+        m_hi = _mm_max_epu8(a, b);
+    }
+
+    void join(const ColumnRange& other, unsigned char* lo, unsigned char* hi) const
+    {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lo), _mm_min_epu8(m_lo, other.m_lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(hi), _mm_max_epu8(m_hi, other.m_hi));
+    }
+
+private:
+    // Assembled in a register: a copy through memory would wait for its two narrower writes.
+    static __m128i pixel(const unsigned char* p)
+    {
+        std::uint64_t v;
+        if constexpr (N == 6) {
+            std::uint32_t first;
+            std::uint16_t rest;
+            std::memcpy(&first, p, 4);
+            std::memcpy(&rest, p + 4, 2);
+            v = first | std::uint64_t(rest) << 32;
+        } else {
+            v = 0;
+            for (int i = 0; i < N; ++i)
+                v |= std::uint64_t(p[i]) << (8 * i);
+        }
+        return _mm_cvtsi64_si128(static_cast<long long>(v));
+    }
+
+    __m128i m_lo;
+    __m128i m_hi;
+};
+#else
+template <int N>
+class ColumnRange {
+public:
+    static constexpr int kBytes = N;
+
+    ColumnRange(const unsigned char* p, std::ptrdiff_t step)
+    {
+        for (int i = 0; i < N; ++i) {
+            m_lo[i] = std::min(p[i], p[step + i]);
+            m_hi[i] = std::max(p[i], p[step + i]);
+        }
+    }
+
+    void join(const ColumnRange& other, unsigned char* lo, unsigned char* hi) const
+    {
+        for (int i = 0; i < N; ++i) {
+            lo[i] = std::min(m_lo[i], other.m_lo[i]);
+            hi[i] = std::max(m_hi[i], other.m_hi[i]);
+        }
+    }
+
+private:
+    unsigned char m_lo[N];
+    unsigned char m_hi[N];
+};
+#endif
+
+// std::log of both level sums of a block's corner in one cell, remembered by their bits:
+// the blocks of a cell mostly fall in the same modes, so most pairs of sums recur, and a pair
+// seen before takes the values std::log gave it then.
+class LogMemo {
+public:
+    LogMemo()
+    {
+        const float one = 1.f;
+        m_entries.fill(Entry{keyOf({one, one}), {std::log(one), std::log(one)}});
+    }
+
+    LevelPair operator()(const LevelPair& sums)
+    {
+        const std::uint64_t key = keyOf(sums);
+        Entry& e = m_entries[(key * 0x9E3779B97F4A7C15u) >> (64 - kBits)];
+        if (e.key != key) {
+            e.key = key;
+            e.logs = {std::log(sums.peak), std::log(sums.valley)};
+        }
+        return e.logs;
+    }
+
+private:
+    static constexpr int kBits = 12;
+    struct Entry {
+        std::uint64_t key;
+        LevelPair logs;
+    };
+
+    static std::uint64_t keyOf(const LevelPair& sums)
+    {
+        static_assert(sizeof(LevelPair) == sizeof(std::uint64_t), "two floats");
+        std::uint64_t k;
+        std::memcpy(&k, &sums, sizeof k);
+        return k;
+    }
+
+    std::array<Entry, std::size_t(1) << kBits> m_entries;
+};
 
 // 1 / count^2 in single precision.
 inline float inverseSquare(int count)
@@ -298,45 +433,32 @@ ModeTerms ModeTerms::of(const ModeRecord& r)
     return t;
 }
 
-namespace {
-
-// Every channel's mode terms, built from its mode records, for sums of single cells.
-template <int N>
-struct TermLists {
-    explicit TermLists(const std::array<std::vector<ModeRecord>, N>& modes)
-    {
-        for (int i = 0; i < N; ++i) {
-            for (const ModeRecord& r : modes[std::size_t(i)])
-                terms[std::size_t(i)].push_back(ModeTerms::of(r));
-            first[std::size_t(i)] = terms[std::size_t(i)].data();
-        }
-    }
-    std::array<std::vector<ModeTerms>, N> terms;
-    std::array<const ModeTerms*, N> first;
-};
-
-} // namespace
+template <int N, int V>
+std::array<const ModeRecord*, N> Segmentation<N, V>::modeLists() const
+{
+    std::array<const ModeRecord*, N> lists;
+    for (int i = 0; i < N; ++i)
+        lists[std::size_t(i)] = m_modes[std::size_t(i)].data();
+    return lists;
+}
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::inverseCountSums(IntPair cell, const unsigned char* lo,
                                                const unsigned char* hi) const
 {
-    const TermLists<N> lists(m_modes);
-    const ModeTerms* const* first = lists.first.data();
-    return cellSums<N>(m_histograms(cell.x, cell.y), first, lo, hi);
+    return cellSums<N>(m_histograms(cell.x, cell.y), modeLists().data(), lo, hi);
 }
 
 template <int N, int V>
 LevelPair Segmentation<N, V>::tableCountSums(IntPair cell, const unsigned char* lo,
                                              const unsigned char* hi) const
 {
-    const TermLists<N> lists(m_modes);
-    const ModeTerms* const* first = lists.first.data();
+    const std::array<const ModeRecord*, N> first = modeLists();
     const Rect d = domainOf(m_histograms);
     ModeTable<N> table;
     table.build(cell.x, &m_histograms(cell.x, d.y1), m_histograms.stride(1), d.y2 - d.y1 + 1,
-                first);
-    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first, lo, hi);
+                first.data());
+    return tableSums<N>(m_histograms(cell.x, cell.y), table, cell.y - d.y1, first.data(), lo, hi);
 }
 
 template <int N, int V>
@@ -349,11 +471,28 @@ GradientUpdater<N, V>::GradientUpdater(const Segmentation<N, V>& segmentation,
       m_levels(levels.numElements() ? levels.data() : nullptr),
       m_extremes(extremes),
       m_levelStride(levels.stride(0)),
-      m_bandCount(segmentation.m_bandCursor.bandCount())
+      m_bandCount(segmentation.m_bandCursor.bandCount()),
+      m_records(segmentation.modeLists())
 {
-    for (int i = 0; i < N; ++i)
-        m_terms[i] = segmentation.m_modeTerms[i].data();
 }
+
+template <int N, int V>
+GradientUpdater<N, V>::GradientUpdater(const GradientUpdater& other)
+    : m_segmentation(other.m_segmentation),
+      m_scale(other.m_scale),
+      m_halfScale(other.m_halfScale),
+      m_cells(other.m_cells),
+      m_levels(other.m_levels),
+      m_extremes(other.m_extremes),
+      m_levelStride(other.m_levelStride),
+      m_bandCount(other.m_bandCount),
+      m_records(other.m_records),
+      m_columns(other.m_columns)
+{
+}
+
+template <int N, int V>
+GradientUpdater<N, V>::~GradientUpdater() = default;
 
 template <int N, int V>
 void GradientUpdater<N, V>::operator()(int job)
@@ -384,17 +523,20 @@ void GradientUpdater<N, V>::operator()(int job)
 
     // The mode tables of the two cell rows in use; the next row of cells replaces the one
     // that is no longer needed.
-    ModeTable<N> tables[2];
+    if (!m_tables)
+        m_tables = std::make_unique<std::array<ModeTable<N>, 2>>();
+    std::array<ModeTable<N>, 2>& tables = *m_tables;
     const int cellCount = d.y2 - d.y1 + 1;
     const auto tableOf = [&](int row, int keep) -> const ModeTable<N>& {
         for (ModeTable<N>& t : tables)
             if (t.row() == row)
                 return t;
         ModeTable<N>& t = tables[tables[0].row() == keep ? 1 : 0];
-        t.build(row, cells + std::ptrdiff_t(row - d.x1) * c0, c1, cellCount, m_terms.data());
+        t.build(row, cells + std::ptrdiff_t(row - d.x1) * c0, c1, cellCount, m_records.data());
         return t;
     };
 
+    LogMemo logOf;
     for (int x = lower.x; x < upper.x; ++x) {
         const CellAxis ax = axisAt<CellAxis>(x, m_scale, m_halfScale, d.x1, d.x2);
         const float u = ax.weight;
@@ -404,16 +546,13 @@ void GradientUpdater<N, V>::operator()(int job)
         const ModeTable<N>& tableB = tableOf(ax.second, ax.first);
         const unsigned char* top = pixels + std::ptrdiff_t(x - bounds.x1) * p0;
         LevelPair* out = m_levels + std::ptrdiff_t(x - bounds.x1) * m_levelStride;
+        ColumnRange<N> column(top + std::ptrdiff_t(lower.y - bounds.y1) * p1, p0);
         for (int y = lower.y; y < upper.y; ++y) {
-            const unsigned char* a = top + std::ptrdiff_t(y - bounds.y1) * p1;
-            const unsigned char* b = a + p1;
-            const unsigned char* c = a + p0;
-            const unsigned char* e = c + p1;
-            unsigned char lo[N], hi[N];
-            for (int i = 0; i < N; ++i) {
-                lo[i] = std::min(std::min(a[i], b[i]), std::min(c[i], e[i]));
-                hi[i] = std::max(std::max(a[i], b[i]), std::max(c[i], e[i]));
-            }
+            // The block's range: its two columns' ranges, the second kept for the next block.
+            const ColumnRange<N> next(top + std::ptrdiff_t(y + 1 - bounds.y1) * p1, p0);
+            unsigned char lo[ColumnRange<N>::kBytes], hi[ColumnRange<N>::kBytes];
+            column.join(next, lo, hi);
+            column = next;
             const CellAxis& ay = m_columns[std::size_t(y - lower.y)];
             const std::ptrdiff_t ya = std::ptrdiff_t(ay.first - d.y1) * c1;
             const std::ptrdiff_t yb = std::ptrdiff_t(ay.second - d.y1) * c1;
@@ -422,17 +561,18 @@ void GradientUpdater<N, V>::operator()(int job)
             if (tableA.usable(ca) && tableA.usable(cb) && tableB.usable(ca) && tableB.usable(cb)) {
                 fourTableSums<N>(tableA, tableB, ca, cb, lo, hi, s00, s01, s10, s11);
             } else {
-                s00 = tableSums<N>(rowA[ya], tableA, ca, m_terms.data(), lo, hi);
-                s01 = tableSums<N>(rowA[yb], tableA, cb, m_terms.data(), lo, hi);
-                s10 = tableSums<N>(rowB[ya], tableB, ca, m_terms.data(), lo, hi);
-                s11 = tableSums<N>(rowB[yb], tableB, cb, m_terms.data(), lo, hi);
+                s00 = tableSums<N>(rowA[ya], tableA, ca, m_records.data(), lo, hi);
+                s01 = tableSums<N>(rowA[yb], tableA, cb, m_records.data(), lo, hi);
+                s10 = tableSums<N>(rowB[ya], tableB, ca, m_records.data(), lo, hi);
+                s11 = tableSums<N>(rowB[yb], tableB, cb, m_records.data(), lo, hi);
             }
             const float v = ay.weight;
+            const LevelPair l00 = logOf(s00), l01 = logOf(s01), l10 = logOf(s10), l11 = logOf(s11);
             LevelPair& level = out[y - bounds.y1];
-            level.peak = -0.5f * (u * (v * std::log(s00.peak) + (1.f - v) * std::log(s01.peak))
-                                  + (1.f - u) * (v * std::log(s10.peak) + (1.f - v) * std::log(s11.peak)));
-            level.valley = -0.5f * (u * (v * std::log(s00.valley) + (1.f - v) * std::log(s01.valley))
-                                    + (1.f - u) * (v * std::log(s10.valley) + (1.f - v) * std::log(s11.valley)));
+            level.peak = -0.5f * (u * (v * l00.peak + (1.f - v) * l01.peak)
+                                  + (1.f - u) * (v * l10.peak + (1.f - v) * l11.peak));
+            level.valley = -0.5f * (u * (v * l00.valley + (1.f - v) * l01.valley)
+                                    + (1.f - u) * (v * l10.valley + (1.f - v) * l11.valley));
             extremes.add(level);
         }
     }
@@ -464,6 +604,27 @@ float LevelExtremes::scale() const
 }
 
 namespace {
+
+// Gives the whole pages within [first, end) back to the system, their contents no longer
+// needed: the block's owner reads none of them again before it frees the block. Pages only
+// partly inside, and so any allocator's records beside the block, are left alone.
+void releasePages(const void* first, const void* end) noexcept
+{
+#ifdef __linux__
+    static const std::uintptr_t page = [] {
+        const long size = sysconf(_SC_PAGESIZE);
+        return size > 0 ? std::uintptr_t(size) : std::uintptr_t(4096);
+    }();
+    const std::uintptr_t a = (reinterpret_cast<std::uintptr_t>(first) + page - 1) / page * page;
+    const std::uintptr_t b = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    // A failure only leaves the pages to the block's own release.
+    if (b > a)
+        madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
+#else
+    (void)first;
+    (void)end;
+#endif
+}
 
 // The heights of the pixels that have four corners, from bands of rows of the level field:
 // each pixel takes the largest upper and the smallest lower height of its corners. Every
@@ -506,6 +667,11 @@ public:
                 out[1] = std::min(std::min(lo0[k], lo0[k + 1]), std::min(lo1[k], lo1[k + 1]));
             }
         }
+        // Rows first .. last - 1 of the level field are read by this band alone: their memory
+        // goes back here, beside the other bands, rather than all at once on the caller's
+        // thread when the field is freed.
+        if (last > first)
+            releasePages(&(*m_levels)(first, m_inner.y1 - 1), &(*m_levels)(last, m_inner.y1 - 1));
     }
 
 private:
@@ -586,12 +752,6 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
 
     blitz::Array<LevelPair, 2> levels;
     fitArrayToRect(levels, Rect{b.x1, b.y1, b.x2 - 1, b.y2 - 1});
-    for (int i = 0; i < N; ++i) {
-        std::vector<ModeTerms>& terms = m_modeTerms[i];
-        terms.clear();
-        terms.reserve(m_modes[i].size());
-        std::transform(m_modes[i].begin(), m_modes[i].end(), std::back_inserter(terms), ModeTerms::of);
-    }
     range.report(corvath::utility::timedBlockText(
                      kSourcePath, 256, "After array creation",
                      platform::counterSeconds(started, platform::counterNanoseconds())),
@@ -634,8 +794,6 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
     }
     range.report(std::string(), 0.9f);
     levels.free();
-    for (std::vector<ModeTerms>& terms : m_modeTerms)
-        std::vector<ModeTerms>().swap(terms);
 
     // The bounds' first and last rows and columns and the margin copy the nearest pixel that
     // has four corners.
@@ -650,6 +808,7 @@ bool Segmentation<N, V>::updateGradients(bool upstreamChanged, ProgressRange ran
 
 template class GradientUpdater<6, 0>;
 template bool Segmentation<6, 0>::updateGradients(bool, ProgressRange);
+template std::array<const ModeRecord*, 6> Segmentation<6, 0>::modeLists() const;
 template LevelPair Segmentation<6, 0>::inverseCountSums(IntPair, const unsigned char*,
                                                         const unsigned char*) const;
 template LevelPair Segmentation<6, 0>::tableCountSums(IntPair, const unsigned char*,

@@ -25,10 +25,11 @@ void splitModes(const Histogram1D& h, float featureTol, std::vector<ModeRecord>&
     const int first = h.firstBin(), last = h.lastBin();
     const int* count = h.counts() - first;
     const auto append = [&out](int peak, int valley) {
-        ModeRecord r;
+        // Made in place: a record built aside and copied in would be read back whole before
+        // its narrower writes had landed.
+        ModeRecord& r = out.emplace_back();
         r.peakBin = peak;
         r.valleyBin = valley;
-        out.push_back(r);
     };
     int peak = first;
     int valley = -1;  // bins are never negative
@@ -92,6 +93,13 @@ void splitRows(HistogramView& hc, int x1, int x2, int y1, int y2, float featureT
     for (int x = x1; x <= x2; ++x)
         for (int y = y1; y <= y2; ++y) {
             Histogram1D& h = hc(x, y);
+            // The cells lie a whole cell of every channel apart: fetched ahead, their
+            // histograms are there when the split reaches them.
+            if (y + 4 <= y2) {
+                const char* ahead = reinterpret_cast<const char*>(&hc(x, y + 4));
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + 64);
+            }
             const int first = int(out.size());
             splitModes(h, featureTol, out);
             const int end = int(out.size());
