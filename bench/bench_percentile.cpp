@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <map>
 #include <random>
 
@@ -42,32 +43,56 @@ void diskPercentilePair(benchmark::State& state)
 }
 BENCHMARK(diskPercentilePair)->Arg(9)->Arg(17)->Arg(33)->Unit(benchmark::kMillisecond);
 
+// Chooses the filters' instruction set (classification::PercentileLanes: 0 the widest this
+// processor has, 1 the portable histogram, 2 AVX2, 3 AVX-512); false, with the benchmark
+// skipped, where this processor lacks it.
+bool chooseLanes(benchmark::State& state, std::int64_t choice)
+{
+    if (classification::usePercentileLanes(classification::PercentileLanes(choice)))
+        return true;
+    classification::usePercentileLanes(classification::PercentileLanes::automatic);
+    state.SkipWithError("this processor lacks the instructions");
+    return false;
+}
+
+// A photo mosaic of this many megapixels, made once per process.
+classification::RgbaView8 mosaicOf(std::int64_t megapixels)
+{
+    static std::map<std::int64_t, testsupport::RgbaImage8> mosaics;
+    auto it = mosaics.find(megapixels);
+    if (it == mosaics.end())
+        it = mosaics.emplace(megapixels, benchsupport::photoMosaic(double(megapixels))).first;
+    testsupport::RgbaImage8& mosaic = it->second;
+    return classification::RgbaView8(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
+                                     blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
+}
+
+// The settings a session gives an image whose envelopes use this texture size.
+classification::EnvelopeSettings envelopeSettings(std::int64_t textureSize)
+{
+    classification::EnvelopeSettings settings;
+    settings.textureSize = int(textureSize);
+    settings.percentile = 1.f / 6.f;
+    settings.maximumBits = 7;
+    return settings;
+}
+
 // The colour envelopes of one channel of a 4-megapixel photo mosaic on one thread, with the
 // settings a session gives an image of that size (disk of 9, t = 1/6, 7 bits): the pair and
 // the two single percentiles that follow it, on real picture content with its flat areas.
-// The argument is the instruction set (classification::PercentileLanes: 0 the widest this
-// processor has, 1 the portable histogram, 2 AVX2, 3 AVX-512).
+// The argument is the instruction set.
 void envelopeChannel(benchmark::State& state)
 {
-    const auto lanes = classification::PercentileLanes(state.range(0));
-    if (!classification::usePercentileLanes(lanes)) {
-        classification::usePercentileLanes(classification::PercentileLanes::automatic);
-        state.SkipWithError("this processor lacks the instructions");
+    if (!chooseLanes(state, state.range(0)))
         return;
-    }
-    static testsupport::RgbaImage8 mosaic = benchsupport::photoMosaic(4);
-    const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
-                                          blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
+    const classification::RgbaView8 image = mosaicOf(4);
     const classification::ByteChannel source = image.extractComponent((unsigned char)0, 1, 4);
-    classification::ByteChannel opening(mosaic.height, mosaic.width), closing(mosaic.height, mosaic.width);
-    classification::EnvelopeSettings settings;
-    settings.textureSize = 8;
-    settings.percentile = 1.f / 6.f;
-    settings.maximumBits = 7;
+    classification::ByteChannel opening(image.shape()), closing(image.shape());
+    const classification::EnvelopeSettings settings = envelopeSettings(8);
     for (auto _ : state)
         classification::envelopeBody(source, opening, closing, settings);
     classification::usePercentileLanes(classification::PercentileLanes::automatic);
-    state.SetItemsProcessed(state.iterations() * mosaic.height * mosaic.width);
+    state.SetItemsProcessed(state.iterations() * image.numElements());
 }
 BENCHMARK(envelopeChannel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
@@ -76,31 +101,18 @@ BENCHMARK(envelopeChannel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 // 6 MP takes 11, a disk of 112 entries, 24 MP 22, a disk of 421) and instruction set as above.
 void envelopeBand(benchmark::State& state)
 {
-    const auto lanes = classification::PercentileLanes(state.range(2));
-    if (!classification::usePercentileLanes(lanes)) {
-        classification::usePercentileLanes(classification::PercentileLanes::automatic);
-        state.SkipWithError("this processor lacks the instructions");
+    if (!chooseLanes(state, state.range(2)))
         return;
-    }
-    static std::map<int, testsupport::RgbaImage8> mosaics;
-    auto it = mosaics.find(int(state.range(0)));
-    if (it == mosaics.end())
-        it = mosaics.emplace(int(state.range(0)), benchsupport::photoMosaic(double(state.range(0)))).first;
-    testsupport::RgbaImage8& mosaic = it->second;
-    const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
-                                          blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
+    const classification::RgbaView8 image = mosaicOf(state.range(0));
     const classification::ByteChannel source = image.extractComponent((unsigned char)0, 1, 4);
-    classification::ByteChannel opening(mosaic.height, mosaic.width), closing(mosaic.height, mosaic.width);
-    classification::EnvelopeSettings settings;
-    settings.textureSize = int(state.range(1));
-    settings.percentile = 1.f / 6.f;
-    settings.maximumBits = 7;
-    const int first = mosaic.height / 3;
-    const corvath::utility::Rect rows{first, 0, first + 511, mosaic.width - 1};
+    classification::ByteChannel opening(image.shape()), closing(image.shape());
+    const classification::EnvelopeSettings settings = envelopeSettings(state.range(1));
+    const int first = image.extent(0) / 3;
+    const corvath::utility::Rect rows{first, 0, first + 511, image.extent(1) - 1};
     for (auto _ : state)
         classification::envelopeRows(source, opening, closing, rows, settings);
     classification::usePercentileLanes(classification::PercentileLanes::automatic);
-    state.SetItemsProcessed(state.iterations() * 512 * mosaic.width);
+    state.SetItemsProcessed(state.iterations() * 512 * image.extent(1));
 }
 BENCHMARK(envelopeBand)
     ->Args({4, 8, 0})
@@ -114,23 +126,14 @@ BENCHMARK(envelopeBand)
 // texture size as above, threads, 0 for every processor).
 void allEnvelopes(benchmark::State& state)
 {
-    static std::map<int, testsupport::RgbaImage8> mosaics;
-    auto it = mosaics.find(int(state.range(0)));
-    if (it == mosaics.end())
-        it = mosaics.emplace(int(state.range(0)), benchsupport::photoMosaic(double(state.range(0)))).first;
-    testsupport::RgbaImage8& mosaic = it->second;
-    const classification::RgbaView8 image(reinterpret_cast<blitz::TinyVector<unsigned char, 4>*>(mosaic.samples.data()),
-                                          blitz::shape(mosaic.height, mosaic.width), blitz::neverDeleteData);
-    classification::EnvelopeSettings settings;
-    settings.textureSize = int(state.range(1));
-    settings.percentile = 1.f / 6.f;
-    settings.maximumBits = 7;
+    const classification::RgbaView8 image = mosaicOf(state.range(0));
+    const classification::EnvelopeSettings settings = envelopeSettings(state.range(1));
     platform::setProcessorCountOverride(unsigned(state.range(2)));
     classification::JobRecord record;
     for (auto _ : state)
         benchmark::DoNotOptimize(classification::computeEnvelopes(image, settings, record));
     platform::setProcessorCountOverride(0);
-    state.SetItemsProcessed(state.iterations() * mosaic.height * mosaic.width);
+    state.SetItemsProcessed(state.iterations() * image.numElements());
 }
 BENCHMARK(allEnvelopes)
     ->Args({4, 8, 0})

@@ -422,26 +422,23 @@ TEST(RegionOutlines, EveryRuleWithPassesOnKeepsClosedOutlinesClosed)
     }
 }
 
-TEST(RegionOutlines, AreTheSameOnOneAndOnEightThreads)
+// Borders and outlines of labels traced on one thread and on eight: the same records and
+// points, in the same order; eight holds the eight-thread borders.
+void expectSameOnOneAndEightThreads(const Labels& labels, int smoothing, std::vector<BorderRecord>& eight)
 {
-    // Wide enough along the first index for eight bands of the scan's start marks, with
-    // chains enough for eight slices of the conversion.
-    Labels labels = randomNoise(700, 260, 3, 5);
-    const Labels blobs = randomBlobs(700, 260, 8);
-    labels(Range(0, 349), Range::all()) = blobs(Range(0, 349), Range::all());
     std::vector<BorderRecord> traced[2];
     std::vector<FloatPolyline> outlines[2];
     for (int k = 0; k < 2; ++k) {
         platform::setProcessorCountOverride(k == 0 ? 1 : 8);
         traceRegionBorders(labels, interior(labels), traced[k]);
-        outlines[k] = buildRegionOutlines(labels, 3, 1.f, 1.f, 2.f);
+        outlines[k] = buildRegionOutlines(labels, smoothing, 1.f, 1.f, 2.f);
     }
     platform::setProcessorCountOverride(0);
     ASSERT_EQ(traced[0].size(), traced[1].size());
     for (std::size_t i = 0; i < traced[0].size(); ++i) {
-        ASSERT_EQ(traced[0][i].labelA, traced[1][i].labelA);
-        ASSERT_EQ(traced[0][i].labelB, traced[1][i].labelB);
-        ASSERT_EQ(traced[0][i].points, traced[1][i].points);
+        ASSERT_EQ(traced[0][i].labelA, traced[1][i].labelA) << i;
+        ASSERT_EQ(traced[0][i].labelB, traced[1][i].labelB) << i;
+        ASSERT_EQ(traced[0][i].points, traced[1][i].points) << i;
     }
     ASSERT_EQ(outlines[0].size(), outlines[1].size());
     for (std::size_t i = 0; i < outlines[0].size(); ++i) {
@@ -451,6 +448,18 @@ TEST(RegionOutlines, AreTheSameOnOneAndOnEightThreads)
             ASSERT_EQ(outlines[0][i][j].y, outlines[1][i][j].y);
         }
     }
+    eight = std::move(traced[1]);
+}
+
+TEST(RegionOutlines, AreTheSameOnOneAndOnEightThreads)
+{
+    // Wide enough along the first index for eight bands of the scan's start marks, with
+    // chains enough for eight slices of the conversion.
+    Labels labels = randomNoise(700, 260, 3, 5);
+    const Labels blobs = randomBlobs(700, 260, 8);
+    labels(Range(0, 349), Range::all()) = blobs(Range(0, 349), Range::all());
+    std::vector<BorderRecord> traced;
+    expectSameOnOneAndEightThreads(labels, 3, traced);
 }
 
 TEST(RegionOutlines, LongChainsAndSaddlesAcrossScanBandsMatchOneBand)
@@ -471,29 +480,9 @@ TEST(RegionOutlines, LongChainsAndSaddlesAcrossScanBandsMatchOneBand)
                 if (x == (y / 3) % 200 && x > 60)
                     labels(x, y) = 8;
             }
-        std::vector<BorderRecord> traced[2];
-        std::vector<FloatPolyline> outlines[2];
-        for (int k = 0; k < 2; ++k) {
-            platform::setProcessorCountOverride(k == 0 ? 1 : 8);
-            traceRegionBorders(labels, interior(labels), traced[k]);
-            outlines[k] = buildRegionOutlines(labels, 4, 1.f, 1.f, 2.f);
-        }
-        platform::setProcessorCountOverride(0);
-        expectExactCover(labels, traced[1]);
-        ASSERT_EQ(traced[0].size(), traced[1].size());
-        for (std::size_t i = 0; i < traced[0].size(); ++i) {
-            ASSERT_EQ(traced[0][i].labelA, traced[1][i].labelA) << i;
-            ASSERT_EQ(traced[0][i].labelB, traced[1][i].labelB) << i;
-            ASSERT_EQ(traced[0][i].points, traced[1][i].points) << i;
-        }
-        ASSERT_EQ(outlines[0].size(), outlines[1].size());
-        for (std::size_t i = 0; i < outlines[0].size(); ++i) {
-            ASSERT_EQ(outlines[0][i].size(), outlines[1][i].size());
-            for (std::size_t j = 0; j < outlines[0][i].size(); ++j) {
-                ASSERT_EQ(outlines[0][i][j].x, outlines[1][i][j].x);
-                ASSERT_EQ(outlines[0][i][j].y, outlines[1][i][j].y);
-            }
-        }
+        std::vector<BorderRecord> traced;
+        ASSERT_NO_FATAL_FAILURE(expectSameOnOneAndEightThreads(labels, 4, traced));
+        expectExactCover(labels, traced);
     }
 }
 

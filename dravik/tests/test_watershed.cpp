@@ -327,6 +327,20 @@ blitz::Array<std::int32_t, 2> packedFlood(const FloodCase& f, int bias, bool vec
     return labels;
 }
 
+// The packed flood on both paths gives the reference flood's labels and next label.
+void expectPackedFloodAsReference(const FloodCase& f, int bias)
+{
+    int expectedNext = 0;
+    const auto expected = referenceFlood(f, bias, expectedNext);
+    for (const bool vectorUnit : {true, false}) {
+        int next = 0;
+        const auto labels = packedFlood(f, bias, vectorUnit, next);
+        ASSERT_EQ(labels.size(), expected.size());
+        ASSERT_TRUE(blitz::all(labels == expected)) << "vector " << vectorUnit;
+        EXPECT_EQ(next, expectedNext);
+    }
+}
+
 } // namespace
 
 // Both the vector and the portable path, on fields with many ties and many seeds.
@@ -344,15 +358,8 @@ TEST(PackedInnerFlood, GivesTheDefinedRegionsOnEitherPath)
             for (int y = 1; y <= 47; ++y)
                 f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] * (round % 4) / 4);
         const int bias = round * 23 % 256;  // up to 255: priorities reach the top level
-        int expectedNext = 0;
-        const auto expected = referenceFlood(f, bias, expectedNext);
-        for (const bool vectorUnit : {true, false}) {
-            int next = 0;
-            const auto labels = packedFlood(f, bias, vectorUnit, next);
-            ASSERT_EQ(labels.size(), expected.size()) << "round " << round;
-            ASSERT_TRUE(blitz::all(labels == expected)) << "round " << round << ", vector " << vectorUnit;
-            EXPECT_EQ(next, expectedNext);
-        }
+        SCOPED_TRACE(round);
+        ASSERT_NO_FATAL_FAILURE(expectPackedFloodAsReference(f, bias));
     }
 }
 
@@ -371,15 +378,8 @@ TEST(PackedInnerFlood, KeepsTheOrderOverLongQueues)
             for (int y = 1; y <= 297; ++y)
                 f.heights(x, y)[1] = (unsigned char)(f.heights(x, y)[0] - 2 * round);
         const int bias = 3 * round;
-        int expectedNext = 0;
-        const auto expected = referenceFlood(f, bias, expectedNext);
-        for (const bool vectorUnit : {true, false}) {
-            int next = 0;
-            const auto labels = packedFlood(f, bias, vectorUnit, next);
-            ASSERT_EQ(labels.size(), expected.size()) << "round " << round;
-            ASSERT_TRUE(blitz::all(labels == expected)) << "round " << round << ", vector " << vectorUnit;
-            EXPECT_EQ(next, expectedNext);
-        }
+        SCOPED_TRACE(round);
+        ASSERT_NO_FATAL_FAILURE(expectPackedFloodAsReference(f, bias));
     }
 }
 

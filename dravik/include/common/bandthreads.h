@@ -31,11 +31,15 @@ inline int bandStart(int rows, int bands, int b)
     return int(std::int64_t(rows) * b / bands);
 }
 
-// Runs f(0) .. f(bands - 1) and returns once all have ended. Bands whose thread cannot be
-// started run on the calling thread. An exception of a band is kept, and the one of the
-// lowest band is rethrown after the join.
+// What runBands does when a band's thread cannot be started: run the band on the calling
+// thread, or run no band there and rethrow that failure after the join (for callers whose
+// every allocation failure must reach their own caller).
+enum class ThreadStartFailure { runHere, rethrow };
+
+// Runs f(0) .. f(bands - 1) and returns once all have ended. An exception of a band is kept,
+// and the one of the lowest band is rethrown after the join.
 template <typename F>
-void runBands(int bands, const F& f)
+void runBands(int bands, const F& f, ThreadStartFailure onStartFailure = ThreadStartFailure::runHere)
 {
     if (bands <= 1) {
         if (bands == 1)
@@ -51,19 +55,26 @@ void runBands(int bands, const F& f)
         }
     };
     std::vector<boost::thread> threads;
+    std::exception_ptr notStarted;
     int started = 1;
     try {
         threads.reserve(std::size_t(bands - 1));
         for (; started < bands; ++started)
             threads.emplace_back([&guarded, b = started] { guarded(b); });
     } catch (...) {
-        // Too few threads: the rest run here.
+        // Too few threads: the rest run here, unless the caller wants the failure.
+        if (onStartFailure == ThreadStartFailure::rethrow)
+            notStarted = std::current_exception();
     }
-    guarded(0);
-    for (int b = started; b < bands; ++b)
-        guarded(b);
+    if (!notStarted) {
+        guarded(0);
+        for (int b = started; b < bands; ++b)
+            guarded(b);
+    }
     for (boost::thread& t : threads)
         t.join();
+    if (notStarted)
+        std::rethrow_exception(notStarted);
     for (const std::exception_ptr& e : failures)
         if (e)
             std::rethrow_exception(e);

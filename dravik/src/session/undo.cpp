@@ -1,14 +1,11 @@
 #include "session/undo.h"
 #include "common/bandthreads.h"
 
-#include <boost/thread/thread.hpp>
-
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
 
 namespace classification {
@@ -26,44 +23,6 @@ void forEachRow(const blitz::Array<T, 2>& a, F f)
     T* base = const_cast<T*>(a.dataFirst());
     for (int r = 0; r < rows; ++r)
         f(base + r * rowStride, colStride, cols);
-}
-
-// Runs f(0) .. f(bands - 1), band 0 on this thread and each other on a thread of its own, and
-// rethrows the first failure in band order once all have ended. A thread that cannot start
-// fails the whole, so that an allocation failure is never hidden from the caller.
-template <typename F>
-void runAllBands(int bands, const F& f)
-{
-    if (bands <= 1) {
-        f(0);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
-    const auto guarded = [&f, &failures](int b) {
-        try {
-            f(b);
-        } catch (...) {
-            failures[std::size_t(b)] = std::current_exception();
-        }
-    };
-    std::vector<boost::thread> threads;
-    std::exception_ptr notStarted;
-    try {
-        threads.reserve(std::size_t(bands - 1));
-        for (int b = 1; b < bands; ++b)
-            threads.emplace_back([&guarded, b] { guarded(b); });
-    } catch (...) {
-        notStarted = std::current_exception();
-    }
-    if (!notStarted)
-        guarded(0);
-    for (boost::thread& t : threads)
-        t.join();
-    if (notStarted)
-        std::rethrow_exception(notStarted);
-    for (const std::exception_ptr& e : failures)
-        if (e)
-            std::rethrow_exception(e);
 }
 
 } // namespace
@@ -93,7 +52,7 @@ IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& cha
     };
     const int bands = bandCount(rows, cols);
     std::vector<std::vector<Run>> found(static_cast<std::size_t>(bands));
-    runAllBands(bands, [&](int b) {
+    const auto findRuns = [&](int b) {
         std::vector<Run>& runs = found[std::size_t(b)];
         std::uint64_t length = 0;
         unsigned char mask = 0;
@@ -136,7 +95,10 @@ IiUndoModifyStatus::IiUndoModifyStatus(const blitz::Array<unsigned char, 2>& cha
         }
         if (length > 0)
             runs.push_back({length, mask});
-    });
+    };
+    // A thread that cannot start fails the record: no allocation failure is hidden from the
+    // caller.
+    runBands(bands, findRuns, ThreadStartFailure::rethrow);
     Run open{0, 0};
     const auto emit = [this](const Run& run) {
         for (std::uint64_t left = run.length; left > 0;) {
