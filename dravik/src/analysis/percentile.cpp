@@ -206,16 +206,16 @@ inline Lanes loadLanes(const unsigned char* p)
 constexpr int diskRuns = 9;
 
 // One step of the histogram along a row, from a block's leaving and entering values (run i's
-// at i * laneCount), run i moving copy i % C; R is the run count when fixed, 0 when given at
-// run time.
-template <int R, int C = byteCopies>
+// at i * laneCount), run i moving copy i % byteCopies; R is the run count when fixed, 0 when
+// given at run time.
+template <int R>
 inline void slide(int* hist, const unsigned char* lefts, const unsigned char* rights, int runs)
 {
     const int count = R > 0 ? R : runs;
     int i = 0;
-    for (; i + C <= count; i += C) {
+    for (; i + byteCopies <= count; i += byteCopies) {
 #pragma GCC unroll 4
-        for (int c = 0; c < C; ++c) {
+        for (int c = 0; c < byteCopies; ++c) {
             int* h = hist + c * byteBins;
             --h[lefts[(i + c) * laneCount]];
             ++h[rights[(i + c) * laneCount]];
@@ -522,9 +522,6 @@ EdgeRuns edgeRuns(const std::vector<std::pair<int, int>>& cells, std::ptrdiff_t 
 
 // The union of a row's window and the next row's, and what it holds beyond each row's own
 // window, as offsets from the first row's pixel (contiguous rows only).
-// The union's histogram copies: its runs, moved once for two rows, are the paired rows' cost.
-constexpr int pairCopies = 4;
-
 struct PairWindow {
     Offsets both;
     EdgeRuns first, second;
@@ -563,7 +560,7 @@ struct PairRows {
     D* second = nullptr;
     std::ptrdiff_t d1 = 1;
     int width = 0;  // at least laneCount
-    int* hist = nullptr;  // pairCopies copies
+    int* hist = nullptr;  // byteCopies copies
     const PairWindow* window = nullptr;
     const Offsets* own = nullptr;  // the first row's window, for the step down from the row above
     const Rank* ranks = nullptr;
@@ -608,10 +605,7 @@ __attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int edgeAtOrBelow(_
 // A row's own count in bin b: the union's less its edge's.
 __attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int ownBin(const int* h, __m512i e, __mmask64 valid, int b)
 {
-    int sum = h[b];
-    for (int c = 1; c < pairCopies; ++c)
-        sum += h[b + c * byteBins];
-    return sum - edgeEqual(e, valid, b);
+    return h[b] + h[b + byteBins] - edgeEqual(e, valid, b);
 }
 
 // moveCursor and cursorValue on a row's own counts.
@@ -715,7 +709,7 @@ __attribute__((target("avx512bw,avx512vbmi,popcnt"))) void pairRowsAvx512(const 
                     cursors[k] = {0, ownBin(hist, e, ev, 0)};
             } else {
                 if (slides[j] != 0)
-                    slide<0, pairCopies>(hist, lefts + j, rights + j, runs);
+                    slide<0>(hist, lefts + j, rights + j, runs);
                 for (int k = 0; k < K; ++k) {
                     const std::size_t at = std::size_t(k) * std::size_t(width) + column;
                     cursors[k] = {a.aboveBins[at], a.aboveCounts[at] + changes[k][j]};
@@ -733,7 +727,7 @@ __attribute__((target("avx512bw,avx512vbmi,popcnt"))) void pairRowsAvx512(const 
         y = y0 + laneCount;
     }
     // Left empty, as the single rows leave it.
-    std::fill(hist, hist + pairCopies * byteBins, 0);
+    std::fill(hist, hist + byteCopies * byteBins, 0);
 }
 
 // Whether the paired rows may run: AVX-512 unless another instruction set is forced.
@@ -887,9 +881,7 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
     // negative counts that sum to the true ones, and are cleared whole.
     constexpr int copies = std::is_same_v<S, unsigned char> ? byteCopies : 1;
     constexpr int bins = int(std::numeric_limits<S>::max()) + 1;
-    // (Paired byte rows take pairCopies.)
-    constexpr int allocated = std::is_same_v<S, unsigned char> ? std::max(copies, pairCopies) : copies;
-    std::vector<int> histogram(std::size_t(allocated) * std::size_t(bins), 0);
+    std::vector<int> histogram(std::size_t(copies) * std::size_t(bins), 0);
     int* hist = histogram.data();
     const Bins<copies> counts{hist, bins};
     const std::ptrdiff_t* all = offsets.all.data();
