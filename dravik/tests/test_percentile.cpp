@@ -258,7 +258,8 @@ TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
 // other row's edge gathered into a vector: output heights of one to five rows (the first row
 // and an odd last one go alone), widths around one block of sixteen (the last block moved
 // back), and windows whose edge just fills, or just overflows, one 64-byte vector or the
-// 256-byte gather buffer (one run of 49 cells; sixteen or seventeen single cells).
+// 256-byte gather buffer (one run of 49 cells; sixteen or seventeen single cells), and a
+// window whose two-row union has fewer runs than itself.
 TEST(PercentileFilter, PairedRowsMatchBruteForce)
 {
     const auto sparseRow = [](int cells) {
@@ -268,13 +269,18 @@ TEST(PercentileFilter, PairedRowsMatchBruteForce)
             w(0, 2 * c) = 1;
         return w;
     };
+    // Rows of alternating cells: the union of two rows' windows has fewer runs than one.
+    Window interleaved(blitz::Range(0, 3), blitz::Range(0, 4));
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 5; ++c)
+            interleaved(r, c) = (r + c) % 2 == 0 ? 1 : 0;
     std::mt19937 rng(23);
     const EveryLaneChoice lanes;
     for (const auto choice : lanes.choices) {
         classification::usePercentileLanes(choice);
         SCOPED_TRACE(int(choice));
         for (const Window& w : {classification::diskWindow(23), ones(-1, -24, 1, 24), ones(-1, -25, 1, 25),
-                                 sparseRow(16), sparseRow(17)}) {
+                                 sparseRow(16), sparseRow(17), interleaved}) {
             for (int height : {1, 2, 3, 4, 5})
                 for (int width : {15, 16, 17, 40}) {
                     SCOPED_TRACE(std::to_string(height) + " x " + std::to_string(width));

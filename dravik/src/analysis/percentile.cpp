@@ -464,7 +464,6 @@ __attribute__((target("avx2"))) void laneRowsAvx2(const LaneRows& a)
     }
 }
 
-
 // Two rows filtered from one histogram of the union of their windows, for windows too large
 // for the lanes: the slide along the row then moves the union's runs once for both rows,
 // about half the histogram updates per pixel. What the union holds beyond one row's window
@@ -521,7 +520,7 @@ EdgeRuns edgeRuns(const std::vector<std::pair<int, int>>& cells, std::ptrdiff_t 
 }
 
 // The union of a row's window and the next row's, and what it holds beyond each row's own
-// window, as offsets from the first row's pixel (contiguous rows only).
+// window, as offsets from the first row's pixel (rows contiguous in storage).
 struct PairWindow {
     Offsets both;
     EdgeRuns first, second;
@@ -910,8 +909,10 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
         if (byRows && width >= laneCount && pairLanes())
             pairWindowOf = pairWindow(window, source.stride(0));
         if (pairWindowOf.fits) {
-            leftValues.resize(pairWindowOf.both.leaving.size());
-            rightValues.resize(pairWindowOf.both.leaving.size());
+            // The union may have fewer runs than the window (merged where rows interleave).
+            const std::size_t most = std::max(std::size_t(runs), pairWindowOf.both.leaving.size());
+            leftValues.resize(most);
+            rightValues.resize(most);
             pair.s0 = source.stride(0);
             pair.d1 = d1;
             pair.width = width;
