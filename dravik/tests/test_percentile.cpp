@@ -254,6 +254,55 @@ TEST(PercentileFilter, WideRowsOfNoiseFlatPatchesAndExtremesMatchBruteForce)
     }
 }
 
+// Large windows filter rows in pairs from one histogram, each row's own counts read past the
+// other row's edge gathered into a vector: output heights of one to five rows (the first row
+// and an odd last one go alone), widths around one block of sixteen (the last block moved
+// back), and windows whose edge just fills, or just overflows, one 64-byte vector or the
+// 256-byte gather buffer (one run of 49 cells; sixteen or seventeen single cells), and a
+// window whose two-row union has fewer runs than itself.
+TEST(PercentileFilter, PairedRowsMatchBruteForce)
+{
+    const auto sparseRow = [](int cells) {
+        Window w(blitz::Range(0, 0), blitz::Range(0, 2 * cells - 2));
+        w = 0;
+        for (int c = 0; c < cells; ++c)
+            w(0, 2 * c) = 1;
+        return w;
+    };
+    // Rows of alternating cells: the union of two rows' windows has fewer runs than one.
+    Window interleaved(blitz::Range(0, 3), blitz::Range(0, 4));
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 5; ++c)
+            interleaved(r, c) = (r + c) % 2 == 0 ? 1 : 0;
+    std::mt19937 rng(23);
+    const EveryLaneChoice lanes;
+    for (const auto choice : lanes.choices) {
+        classification::usePercentileLanes(choice);
+        SCOPED_TRACE(int(choice));
+        for (const Window& w : {classification::diskWindow(23), ones(-1, -24, 1, 24), ones(-1, -25, 1, 25),
+                                 sparseRow(16), sparseRow(17), interleaved}) {
+            for (int height : {1, 2, 3, 4, 5})
+                for (int width : {15, 16, 17, 40}) {
+                    SCOPED_TRACE(std::to_string(height) + " x " + std::to_string(width));
+                    Array2<unsigned char> source(blitz::Range(w.lbound(0), w.ubound(0) + height - 1),
+                                                 blitz::Range(w.lbound(1), w.ubound(1) + width - 1));
+                    for (auto& v : source)
+                        v = static_cast<unsigned char>(rng() % 3 == 0 ? 128 : rng());
+                    auto out = filled(source, (unsigned char)6);
+                    Rect r = classification::processOneChannelImageBody(out, source, w, 0, 255, 0.3f, nullptr, 0, 1);
+                    expectMatches(source, w, r, 0.3f, [&](int x, int y) { return int(out(x, y)); }, 6);
+                    Array2<BytePair> pairs(source.shape());
+                    pairs.reindexSelf(source.base());
+                    pairs = BytePair(6, 6);
+                    r = classification::Rancour::processTwoChannelImage(pairs, source, w, 0, 255, 1.f / 6.f, 5.f / 6.f,
+                                                                        nullptr, 0, 1);
+                    expectMatches(source, w, r, 1.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[0]); }, 6);
+                    expectMatches(source, w, r, 5.f / 6.f, [&](int x, int y) { return int(pairs(x, y)[1]); }, 6);
+                }
+        }
+    }
+}
+
 TEST(PercentileFilter, SmallCasesByHand)
 {
     Array2<unsigned char> s(1, 4), out(1, 4);

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -462,6 +464,279 @@ __attribute__((target("avx2"))) void laneRowsAvx2(const LaneRows& a)
     }
 }
 
+// Two rows filtered from one histogram of the union of their windows, for windows too large
+// for the lanes: the slide along the row then moves the union's runs once for both rows,
+// about half the histogram updates per pixel. What the union holds beyond one row's window
+// (the other row's top or bottom edge) is read into one vector per pixel, and that row's
+// counts are the union's less the matches in it.
+
+// A block's edge values, gathered into the bytes of one vector per pixel. Each run of edge
+// cells along a storage row is copied with the laneCount - 1 bytes after it into a buffer
+// of edgeBuffer bytes, once per block; pixel j's cell i then lies at index[i] + j there.
+constexpr int edgeLimit = 64;    // cells
+constexpr int edgeBuffer = 256;  // bytes, what two two-register byte permutes reach
+
+struct EdgeRuns {
+    std::vector<std::ptrdiff_t> offsets;  // of each run's first cell from the first row's pixel
+    std::vector<int> starts;              // where each run's copy starts in the buffer
+    std::vector<std::uint64_t> masks;     // the bytes each copy takes
+    unsigned char index[edgeLimit] = {};
+    std::uint64_t valid = 0;  // which bytes hold a cell
+    bool fits = true;
+};
+
+// cells: row and column from the first row's pixel, in storage order.
+EdgeRuns edgeRuns(const std::vector<std::pair<int, int>>& cells, std::ptrdiff_t s0)
+{
+    EdgeRuns e;
+    if (cells.size() > std::size_t(edgeLimit)) {
+        e.fits = false;
+        return e;
+    }
+    int used = 0, length = 0;
+    const auto close = [&] {
+        if (length == 0)
+            return;
+        const int bytes = length + laneCount - 1;
+        e.fits = e.fits && bytes <= 64;
+        e.masks.push_back(bytes >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << bytes) - 1);
+        used += bytes;
+        length = 0;
+    };
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const auto [r, c] = cells[i];
+        if (i == 0 || cells[i - 1].first != r || cells[i - 1].second + 1 != c) {
+            close();
+            e.offsets.push_back(r * s0 + c);
+            e.starts.push_back(used);
+        }
+        e.index[i] = static_cast<unsigned char>(std::min(used + length, 255));
+        ++length;
+        e.valid |= std::uint64_t(1) << i;
+    }
+    close();
+    e.fits = e.fits && used <= edgeBuffer;
+    return e;
+}
+
+// The union of a row's window and the next row's, and what it holds beyond each row's own
+// window, as offsets from the first row's pixel (rows contiguous in storage).
+struct PairWindow {
+    Offsets both;
+    EdgeRuns first, second;
+    bool fits = false;  // each edge fits one vector
+};
+
+PairWindow pairWindow(const blitz::Array<int, 2>& window, std::ptrdiff_t s0)
+{
+    PairWindow w;
+    const Rect d = domainOf(window);
+    const auto inside = [&](int r, int c) { return r >= d.x1 && r <= d.x2 && window(r, c) != 0; };
+    blitz::Array<int, 2> both(blitz::Range(d.x1, d.x2 + 1), blitz::Range(d.y1, d.y2));
+    std::vector<std::pair<int, int>> first, second;
+    for (int r = d.x1; r <= d.x2 + 1; ++r)
+        for (int c = d.y1; c <= d.y2; ++c) {
+            const bool mine = inside(r, c), next = inside(r - 1, c);
+            both(r, c) = mine || next;
+            if (next && !mine)
+                first.push_back({r, c});
+            if (mine && !next)
+                second.push_back({r, c});
+        }
+    w.first = edgeRuns(first, s0);
+    w.second = edgeRuns(second, s0);
+    w.fits = w.first.fits && w.second.fits;
+    if (w.fits)
+        w.both = windowOffsets(both, s0, 1);
+    return w;
+}
+
+template <int K, typename D>
+struct PairRows {
+    const unsigned char* source = nullptr;  // the first row's first output pixel
+    std::ptrdiff_t s0 = 0;
+    D* first = nullptr;  // the two rows' first output pixels
+    D* second = nullptr;
+    std::ptrdiff_t d1 = 1;
+    int width = 0;  // at least laneCount
+    int* hist = nullptr;  // byteCopies copies
+    const PairWindow* window = nullptr;
+    const Offsets* own = nullptr;  // the first row's window, for the step down from the row above
+    const Rank* ranks = nullptr;
+    int* aboveBins = nullptr;  // per percentile, `width` each
+    int* aboveCounts = nullptr;
+    Lanes* leftValues = nullptr;  // the union's run count each
+    Lanes* rightValues = nullptr;
+};
+
+// A block's edge values in four registers.
+struct EdgeBlock {
+    __m512i r0, r1, r2, r3;
+};
+
+__attribute__((target("avx512bw,avx512vbmi"))) inline EdgeBlock edgeBlock(const unsigned char* p, const EdgeRuns& e,
+                                                                          unsigned char* buffer)
+{
+    for (std::size_t g = 0; g < e.offsets.size(); ++g)
+        _mm512_mask_storeu_epi8(buffer + e.starts[g], e.masks[g], _mm512_maskz_loadu_epi8(e.masks[g], p + e.offsets[g]));
+    return {_mm512_load_si512(buffer), _mm512_load_si512(buffer + 64), _mm512_load_si512(buffer + 128),
+            _mm512_load_si512(buffer + 192)};
+}
+
+// Pixel j's edge values, from the indices of pixel 0 moved on by j.
+__attribute__((target("avx512bw,avx512vbmi"))) inline __m512i edgeValues(const EdgeBlock& b, __m512i index)
+{
+    const __m512i low = _mm512_permutex2var_epi8(b.r0, index, b.r1);
+    const __m512i high = _mm512_permutex2var_epi8(b.r2, index, b.r3);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+}
+
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int edgeEqual(__m512i e, __mmask64 valid, int b)
+{
+    return int(_mm_popcnt_u64(_mm512_mask_cmpeq_epu8_mask(valid, e, _mm512_set1_epi8(static_cast<char>(b)))));
+}
+
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int edgeAtOrBelow(__m512i e, __mmask64 valid, int b)
+{
+    return int(_mm_popcnt_u64(_mm512_mask_cmple_epu8_mask(valid, e, _mm512_set1_epi8(static_cast<char>(b)))));
+}
+
+// A row's own count in bin b: the union's less its edge's.
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int ownBin(const int* h, __m512i e, __mmask64 valid, int b)
+{
+    return h[b] + h[b + byteBins] - edgeEqual(e, valid, b);
+}
+
+// moveCursor and cursorValue on a row's own counts.
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline int ownValue(Cursor& c, const int* h, __m512i e,
+                                                                 __mmask64 valid, const Rank& rank)
+{
+    if (c.atOrBelow >= rank.lower) {
+        for (;;) {
+            const int here = ownBin(h, e, valid, c.bin);
+            if (c.atOrBelow - here < rank.lower)
+                break;
+            c.atOrBelow -= here;
+            --c.bin;
+        }
+    } else {
+        while (c.atOrBelow < rank.lower)
+            c.atOrBelow += ownBin(h, e, valid, ++c.bin);
+    }
+    if (c.atOrBelow >= rank.upper)
+        return c.bin;
+    int next = c.bin + 1;
+    while (ownBin(h, e, valid, next) == 0)
+        ++next;
+    return c.bin + interpolated(next - c.bin, rank.fraction);
+}
+
+// Both rows' pixel: the first row's cursor starts where the row above left it, the second's
+// where the first's ended, its count there moved by the two edges.
+template <int K>
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) inline void pairPixel(const int* hist, __m512i e, __mmask64 ev,
+                                                                             __m512i f, __mmask64 fv,
+                                                                             const Rank* ranks, Cursor (&c)[K],
+                                                                             int (&first)[K], int (&second)[K])
+{
+    for (int k = 0; k < K; ++k) {
+        first[k] = ownValue(c[k], hist, e, ev, ranks[k]);
+        c[k].atOrBelow += edgeAtOrBelow(e, ev, c[k].bin) - edgeAtOrBelow(f, fv, c[k].bin);
+        second[k] = ownValue(c[k], hist, f, fv, ranks[k]);
+    }
+}
+
+template <int K, typename D>
+__attribute__((target("avx512bw,avx512vbmi,popcnt"))) void pairRowsAvx512(const PairRows<K, D>& a)
+{
+    const PairWindow& w = *a.window;
+    int* hist = a.hist;
+    const int width = a.width;
+    const unsigned char* row = a.source;
+    for (const std::ptrdiff_t o : w.both.all)
+        ++hist[row[o]];
+    const int runs = int(w.both.leaving.size());
+    const std::ptrdiff_t* leaving = w.both.leaving.data();
+    const std::ptrdiff_t* entering = w.both.entering.data();
+    const std::ptrdiff_t* above = a.own->above.data();
+    const std::ptrdiff_t* below = a.own->below.data();
+    const int steps = int(a.own->above.size());
+    const __mmask64 ev = w.first.valid, fv = w.second.valid;
+    const __m512i firstIndex = _mm512_loadu_si512(w.first.index), secondIndex = _mm512_loadu_si512(w.second.index);
+    // Bytes past the copies are read but never counted; cleared, they are at least defined.
+    alignas(64) unsigned char firstBuffer[edgeBuffer] = {}, secondBuffer[edgeBuffer] = {};
+
+    Cursor cursors[K];
+    int first[K], second[K];
+    // Blocks of laneCount pixels, the last moved back to end at the row's end, its pixels
+    // already done skipped. The first pixel has no slide and walks up from the bottom bin.
+    for (int y = 0; y < width;) {
+        const int y0 = std::min(y, width - laneCount);
+        const unsigned char* p = row + y0;
+        const EdgeBlock eb = edgeBlock(p, w.first, firstBuffer), fb = edgeBlock(p, w.second, secondBuffer);
+        Lanes level[K], change[K], moved{};
+        for (int k = 0; k < K; ++k) {
+            const int* bins = a.aboveBins + std::size_t(k) * std::size_t(width) + std::size_t(y0);
+            for (int j = 0; j < laneCount; ++j)
+                level[k][j] = static_cast<unsigned char>(bins[j]);
+            change[k] = Lanes{};
+        }
+        for (int i = 0; i < runs; ++i) {
+            const Lanes left = loadLanes(p + leaving[i]), right = loadLanes(p + entering[i]);
+            a.leftValues[i] = left;
+            a.rightValues[i] = right;
+            moved |= (Lanes)(left != right);
+        }
+        for (int i = 0; i < steps; ++i) {
+            const Lanes gone = loadLanes(p + above[i]), come = loadLanes(p + below[i]);
+            for (int k = 0; k < K; ++k)
+                change[k] += (Lanes)(gone <= level[k]) - (Lanes)(come <= level[k]);
+        }
+        const unsigned char* lefts = reinterpret_cast<const unsigned char*>(a.leftValues);
+        const unsigned char* rights = reinterpret_cast<const unsigned char*>(a.rightValues);
+        unsigned char slides[laneCount];
+        std::memcpy(slides, &moved, sizeof slides);
+        signed char changes[K][laneCount];
+        std::memcpy(changes, change, sizeof changes);
+        for (int j = y - y0; j < laneCount; ++j) {
+            const std::size_t column = std::size_t(y0 + j);
+            const __m512i step = _mm512_set1_epi8(static_cast<char>(j));
+            const __m512i e = edgeValues(eb, _mm512_add_epi8(firstIndex, step));
+            const __m512i f = edgeValues(fb, _mm512_add_epi8(secondIndex, step));
+            if (column == 0) {
+                for (int k = 0; k < K; ++k)
+                    cursors[k] = {0, ownBin(hist, e, ev, 0)};
+            } else {
+                if (slides[j] != 0)
+                    slide<0>(hist, lefts + j, rights + j, runs);
+                for (int k = 0; k < K; ++k) {
+                    const std::size_t at = std::size_t(k) * std::size_t(width) + column;
+                    cursors[k] = {a.aboveBins[at], a.aboveCounts[at] + changes[k][j]};
+                }
+            }
+            pairPixel(hist, e, ev, f, fv, a.ranks, cursors, first, second);
+            for (int k = 0; k < K; ++k) {
+                const std::size_t at = std::size_t(k) * std::size_t(width) + column;
+                a.aboveBins[at] = cursors[k].bin;
+                a.aboveCounts[at] = cursors[k].atOrBelow;
+            }
+            store(a.first[std::ptrdiff_t(column) * a.d1], first);
+            store(a.second[std::ptrdiff_t(column) * a.d1], second);
+        }
+        y = y0 + laneCount;
+    }
+    // Left empty, as the single rows leave it.
+    std::fill(hist, hist + byteCopies * byteBins, 0);
+}
+
+// Whether the paired rows may run: AVX-512 unless another instruction set is forced.
+bool pairLanes()
+{
+    const int forced = forcedLanes.load(std::memory_order_relaxed);
+    return (forced == int(PercentileLanes::automatic) || forced == int(PercentileLanes::avx512)) &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("popcnt");
+}
 #endif
 
 // The kernel for K percentiles of values below 1 << bits on rows of `width` pixels, or null
@@ -625,6 +900,33 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
         aboveBins.resize(std::size_t(K) * std::size_t(width));
         aboveCounts.resize(std::size_t(K) * std::size_t(width));
     }
+#ifdef DRAVIK_PERCENTILE_LANES
+    // Rows in pairs on one histogram, where the lanes are AVX-512: the first row (no row above
+    // to start from) and a last odd one go alone.
+    PairWindow pairWindowOf;
+    PairRows<K, D> pair;
+    if constexpr (std::is_same_v<S, unsigned char>) {
+        if (byRows && width >= laneCount && pairLanes())
+            pairWindowOf = pairWindow(window, source.stride(0));
+        if (pairWindowOf.fits) {
+            // The union may have fewer runs than the window (merged where rows interleave).
+            const std::size_t most = std::max(std::size_t(runs), pairWindowOf.both.leaving.size());
+            leftValues.resize(most);
+            rightValues.resize(most);
+            pair.s0 = source.stride(0);
+            pair.d1 = d1;
+            pair.width = width;
+            pair.hist = hist;
+            pair.window = &pairWindowOf;
+            pair.own = &offsets;
+            pair.ranks = ranks;
+            pair.aboveBins = aboveBins.data();
+            pair.aboveCounts = aboveCounts.data();
+            pair.leftValues = leftValues.data();
+            pair.rightValues = rightValues.data();
+        }
+    }
+#endif
     const auto remember = [&](const Cursor (&c)[K], int y) {
         if (byRows)
             for (int k = 0; k < K; ++k) {
@@ -634,6 +936,20 @@ Rect percentileFilter(blitz::Array<D, 2>& destination, const blitz::Array<S, 2>&
     };
 
     for (int x = out.x1; x <= out.x2; ++x) {
+#ifdef DRAVIK_PERCENTILE_LANES
+        if constexpr (std::is_same_v<S, unsigned char>) {
+            if (pairWindowOf.fits && x > out.x1 && x < out.x2) {
+                pair.source = &source(x, out.y1);
+                pair.first = &destination(x, out.y1);
+                pair.second = &destination(x + 1, out.y1);
+                pairRowsAvx512(pair);
+                reportRow(ui, x, out, progressLow, progressHigh);
+                ++x;
+                reportRow(ui, x, out, progressLow, progressHigh);
+                continue;
+            }
+        }
+#endif
         const S* row = &source(x, out.y1);
         D* drow = &destination(x, out.y1);
         for (int i = 0; i < n; ++i)
