@@ -5,6 +5,7 @@
 #include "session/progress.h"
 #include "session/scale.h"
 #include "session/session.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -120,6 +121,7 @@ DvLibrary* DvInit(void)
 {
     NewHandlerOff handlerOff;
     try {
+        platform::tuneHeapForLargeBlocks();
         auto record = std::make_unique<DvLibrary>();
         registerHandle(record.get(), HandleKind::Library, record.get());
         DvLibrary* library = record.release();
