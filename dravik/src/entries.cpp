@@ -193,6 +193,9 @@ DvResult DvEndSession(DvSession* session)
     return onSession(session, [](DvInSession& s) -> DvResult {
         DvInProgress reporter(DvProgressCallback, "End Session", false);
         delete &s;
+        // A session's arrays, freed on many threads, leave holes in their arenas that would
+        // stay resident until the next session happened to fill them.
+        platform::returnFreeHeap();
         return DvOk;
     });
 }

@@ -115,6 +115,13 @@ void tuneHeapForLargeBlocks() noexcept
 #endif
 }
 
+void returnFreeHeap() noexcept
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 void freeLarge(void* block, std::size_t bytes) noexcept
 {
     if (bytes < hugePage) {

@@ -33,6 +33,10 @@ void releasePages(void* block, std::size_t bytes) noexcept;
 // arena. Once per process is enough; later calls change nothing.
 void tuneHeapForLargeBlocks() noexcept;
 
+// Gives the heap's free pages back to the system, wherever they lie in it: for when a large
+// working set has just been freed as a whole. Best effort.
+void returnFreeHeap() noexcept;
+
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
 struct LargeAllocator {
