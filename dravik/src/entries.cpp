@@ -5,6 +5,7 @@
 #include "session/progress.h"
 #include "session/scale.h"
 #include "session/session.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -120,6 +121,7 @@ DvLibrary* DvInit(void)
 {
     NewHandlerOff handlerOff;
     try {
+        platform::tuneHeapForLargeBlocks();
         auto record = std::make_unique<DvLibrary>();
         registerHandle(record.get(), HandleKind::Library, record.get());
         DvLibrary* library = record.release();
@@ -191,6 +193,9 @@ DvResult DvEndSession(DvSession* session)
     return onSession(session, [](DvInSession& s) -> DvResult {
         DvInProgress reporter(DvProgressCallback, "End Session", false);
         delete &s;
+        // A session's arrays, freed on many threads, leave holes in their arenas that would
+        // stay resident until the next session happened to fill them.
+        platform::returnFreeHeap();
         return DvOk;
     });
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #ifdef __linux__
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -97,6 +98,27 @@ void releasePages(void* block, std::size_t bytes) noexcept
 #else
     (void)block;
     (void)bytes;
+#endif
+}
+
+void tuneHeapForLargeBlocks() noexcept
+{
+#if defined(__GLIBC__)
+    static const bool tuned = [] {
+        // The C library's own ceiling for the mapping bound, so the heap serves what it would
+        // serve anyway once warmed up; setting either bound stops the library moving both.
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 4 << 20);
+        return true;
+    }();
+    (void)tuned;
+#endif
+}
+
+void returnFreeHeap() noexcept
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
 #endif
 }
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <exception>
 #include <thread>
+#include <vector>
 
 namespace classification {
 
@@ -30,23 +31,30 @@ using corvath::utility::viewOf;
 // the work arrays' arithmetic inside int.
 constexpr std::int64_t largestTexture = 1 << 16;
 
-// to = from over their common domain (the same rectangle), in bands of rows side by side.
-void copyLabels(const Labels& from, Labels& to)
+// Row x of `to` over from's columns: from's labels, those over `inside`'s columns (0 <= label <
+// majority's size) replaced by majority[label]. Both arrays have the same domain.
+void relabelRow(const Labels& from, Labels& to, int x, int y1, int y2, const Rect& inside,
+                const std::vector<int>& majority)
 {
-    const Rect r = domainOf(from);
-    const int rows = r.x2 - r.x1 + 1, cols = r.y2 - r.y1 + 1;
-    runRowBands(rows, cols, [&](int first, int end) {
-        for (int x = r.x1 + first; x < r.x1 + end; ++x) {
-            const int* f = &from(x, r.y1);
-            int* t = &to(x, r.y1);
-            if (from.stride(1) == 1 && to.stride(1) == 1) {
-                std::copy(f, f + cols, t);
-            } else {
-                for (int c = 0; c < cols; ++c)
-                    t[c * to.stride(1)] = f[c * from.stride(1)];
-            }
-        }
-    });
+    const std::ptrdiff_t fStep = from.stride(1), tStep = to.stride(1);
+    const int* f = &from(x, y1);
+    int* t = &to(x, y1);
+    const int size = int(majority.size());
+    const auto copy = [&](int count) {
+        for (; count > 0; --count, f += fStep, t += tStep)
+            *t = *f;
+    };
+    const int first = std::max(y1, inside.y1), last = std::min(y2, inside.y2);
+    if (x < inside.x1 || x > inside.x2 || first > last) {
+        copy(y2 - y1 + 1);
+        return;
+    }
+    copy(first - y1);
+    for (int y = first; y <= last; ++y, f += fStep, t += tStep) {
+        const int l = *f;
+        *t = l >= 0 && l < size ? majority[std::size_t(l)] : l;
+    }
+    copy(y2 - last);
 }
 
 // Every element of labels over r becomes -1 where mask is 0 or absent.
@@ -302,22 +310,24 @@ void IiClassification::buildRegionMap(ProgressRange progress)
         return;
     }
     // Rebuilt from the fine labels every time, so no level's relabelling is ever relabelled.
-    // The storage is kept when it fits: sub-sessions view it.
+    // The votes read the fine labels themselves: the region labels' storage is not needed
+    // until their buckets are freed, which keeps the two from adding to the peak together.
     const Rect framed = domainOf(fineLabels);
+    const Rect area = intersect(framed, r);
+    std::vector<int> majority;
+    regionMajorities(majority, std::max(fineLabelCount, 0), viewOf(fineLabels, area), levelLabels, modesRange);
+
+    // The storage is kept when it fits: sub-sessions view it.
     if (domainOf(regionLabels) != framed || regionLabels.numElements() == 0) {
         regionLabels.resize(blitz::Range(framed.x1, framed.x2), blitz::Range(framed.y1, framed.y2));
         corvath::utility::prefault(regionLabels);
     }
-    copyLabels(fineLabels, regionLabels);
+    // The frame's rows beyond the image are copied as they are.
+    for (int x = framed.x1; x <= framed.x2; ++x)
+        if (x < area.x1 || x > area.x2)
+            relabelRow(fineLabels, regionLabels, x, framed.y1, framed.y2, area, majority);
 
-    const Rect area = intersect(framed, r);
-    Labels inside = viewOf(regionLabels, area);
-    std::vector<int> majority;
-    regionMajorities(majority, std::max(fineLabelCount, 0), inside, levelLabels, modesRange);
-
-    const int rows = area.x2 - area.x1 + 1, cols = area.y2 - area.y1 + 1;
-    const std::ptrdiff_t step = inside.stride(1);
-    const int size = int(majority.size());
+    const int rows = area.x2 - area.x1 + 1, cols = framed.y2 - framed.y1 + 1;
     // Rows up to each reporting row (every 512th first index) are relabelled in bands side by
     // side, so that the reports come as they would from one pass, each after the rows above
     // it and before its own.
@@ -327,12 +337,8 @@ void IiClassification::buildRegionMap(ProgressRange progress)
         const int chunkEnd = std::min(area.x2 + 1, (x | 511) + 1);
         const int chunkRows = chunkEnd - x;
         runRowBands(chunkRows, cols, [&, x](int first, int end) {
-            for (int i = x + first; i < x + end; ++i) {
-                int* l = &inside(i, area.y1);
-                for (int y = 0; y < cols; ++y, l += step)
-                    if (*l >= 0 && *l < size)
-                        *l = majority[std::size_t(*l)];
-            }
+            for (int i = x + first; i < x + end; ++i)
+                relabelRow(fineLabels, regionLabels, i, framed.y1, framed.y2, area, majority);
         });
         x = chunkEnd;
     }

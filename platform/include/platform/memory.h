@@ -25,6 +25,18 @@ void populatePages(void* block, std::size_t bytes) noexcept;
 // Best effort.
 void releasePages(void* block, std::size_t bytes) noexcept;
 
+// Sets the heap up for a process that frees arrays of many megabytes all the time: blocks below
+// the largest size the C library would map on its own come from the heap, so that an array
+// freed is reused by the next of its size without faulting fresh pages in, while free space at
+// the heap's top goes back to the system at once instead of sitting resident. Left alone, the
+// library raises both bounds as big blocks are freed and keeps up to 64 MB of freed memory per
+// arena. Once per process is enough; later calls change nothing.
+void tuneHeapForLargeBlocks() noexcept;
+
+// Gives the heap's free pages back to the system, wherever they lie in it: for when a large
+// working set has just been freed as a whole. Best effort.
+void returnFreeHeap() noexcept;
+
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
 struct LargeAllocator {
