@@ -4,6 +4,7 @@
 
 #include "common/border.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 
 #include <algorithm>
 #include <array>
@@ -18,11 +19,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 namespace classification {
@@ -605,27 +601,6 @@ float LevelExtremes::scale() const
 
 namespace {
 
-// Gives the whole pages within [first, end) back to the system, their contents no longer
-// needed: the block's owner reads none of them again before it frees the block. Pages only
-// partly inside, and so any allocator's records beside the block, are left alone.
-void releasePages(const void* first, const void* end) noexcept
-{
-#ifdef __linux__
-    static const std::uintptr_t page = [] {
-        const long size = sysconf(_SC_PAGESIZE);
-        return size > 0 ? std::uintptr_t(size) : std::uintptr_t(4096);
-    }();
-    const std::uintptr_t a = (reinterpret_cast<std::uintptr_t>(first) + page - 1) / page * page;
-    const std::uintptr_t b = reinterpret_cast<std::uintptr_t>(end) / page * page;
-    // A failure only leaves the pages to the block's own release.
-    if (b > a)
-        madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
-#else
-    (void)first;
-    (void)end;
-#endif
-}
-
 // The heights of the pixels that have four corners, from bands of rows of the level field:
 // each pixel takes the largest upper and the smallest lower height of its corners. Every
 // thread holds its own copy with its own rows of corner heights.
@@ -670,8 +645,11 @@ public:
         // Rows first .. last - 1 of the level field are read by this band alone: their memory
         // goes back here, beside the other bands, rather than all at once on the caller's
         // thread when the field is freed.
-        if (last > first)
-            releasePages(&(*m_levels)(first, m_inner.y1 - 1), &(*m_levels)(last, m_inner.y1 - 1));
+        if (last > first) {
+            const LevelPair* from = &(*m_levels)(first, m_inner.y1 - 1);
+            const LevelPair* to = &(*m_levels)(last, m_inner.y1 - 1);
+            platform::releasePages(const_cast<LevelPair*>(from), std::size_t(to - from) * sizeof(LevelPair));
+        }
     }
 
 private:
