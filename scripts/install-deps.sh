@@ -10,6 +10,7 @@ packages=(
   qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick
+  openbox wmctrl x11-utils
   qttools5-dev-tools
 )
 
