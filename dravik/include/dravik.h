@@ -197,8 +197,9 @@ DvResult DvGetVariable(DvSession* session, DvVariable* variable, const char* nam
 
 // Replaces the cut-out's pixels inside the area by the generated mask. The area is in session
 // (status-image) coordinates, clipped to the session image and mapped to full resolution by
-// the factor between the cut-out and the status image; null is the whole image. On any
-// non-zero result the cut-out is left unchanged.
+// the factor between the cut-out and the status image; null is the whole image. A status
+// image whose size is not the cut-out's reduced by that factor (1, 2, 4 or 8, rounded up) is
+// refused with the bad-image code. On any non-zero result the cut-out is left unchanged.
 DvResult DvGenerateMask(DvSession* session, const DvArea* area, DvImageDesc cutOut,
                         DvImageDesc source, DvImage* status, const DvForcedEdge* edges,
                         int edgeCount, float bandFactor, float level, const DvMaskPatch* patches,

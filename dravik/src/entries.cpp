@@ -392,6 +392,11 @@ DvResult DvGenerateMask(DvSession* session, const DvArea* area, DvImageDesc cutO
             return DvRefused;
         const int factor = resolutionFactor(cutOut.width, cutOut.height, statusImage.width,
                                             statusImage.height);
+        // A status image that is no reduction of the cut-out would map the area onto pixels
+        // outside it.
+        if (!factorRelatesSizes(cutOut.width, cutOut.height, statusImage.width, statusImage.height,
+                                factor))
+            return DvBadImage;
         // The area is in session coordinates: clipped to the status image, which has the
         // session's size; the body maps it to full resolution with the factor.
         const classification::Rect rect = maskArea(area, statusImage.width, statusImage.height);

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using classification::Bytes;
@@ -196,6 +198,41 @@ TEST_F(MarkedSession, AnAreaLimitedCallLeavesTheStatusAndTheUndoCountAsTheyWere)
         EXPECT_EQ(undoCount(), before);
         EXPECT_EQ(cut.samples, cutBefore);
     }
+}
+
+TEST_F(MarkedSession, OnlyACutOutTheStatusImageIsAReductionOfIsWritten)
+{
+    // The area, in status-image pixels, over the Unassigned band: filled and blended there.
+    const DvArea area{10, 10, 20, 20};
+    // Cut-outs of which no factor makes the 64 x 48 status image: refused, nothing written.
+    for (const auto [w, h] : {std::pair{192, 144}, {96, 72}, {32, 24}, {128, 48}, {65, 49}}) {
+        auto source = pictureFrom<std::uint8_t>(testsupport::syntheticPhoto(w, h, 3), DvPixelRgba8, 255);
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        EXPECT_EQ(generate(cut, source, &area), DvBadImage) << w << "x" << h;
+        EXPECT_EQ(cut.samples, source.samples) << w << "x" << h;
+    }
+    // Reductions by 2, 4 and 8, exact or rounded up: written, and only over the area's pixels.
+    for (const auto [w, h, f] : {std::tuple{128, 96, 2}, {127, 95, 2}, {256, 192, 4}, {505, 377, 8}}) {
+        auto source = pictureFrom<std::uint8_t>(testsupport::syntheticPhoto(w, h, 3), DvPixelRgba8, 255);
+        auto cut = source;
+        cut.desc.data = cut.samples.data();
+        for (std::size_t i = 3; i < cut.samples.size(); i += 4)
+            cut.samples[i] = 9;
+        ASSERT_EQ(generate(cut, source, &area), DvOk) << w << "x" << h;
+        int inside = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool in = x >= 10 * f && x < 30 * f && y >= 10 * f && y < 30 * f;
+                const int alpha = cut.samples[(std::size_t(y) * w + x) * 4 + 3];
+                if (!in) {
+                    ASSERT_EQ(alpha, 9) << w << "x" << h << " at " << x << "," << y;
+                }
+                inside += in && alpha != 9;
+            }
+        EXPECT_GT(inside, 0) << w << "x" << h;
+    }
+    EXPECT_FALSE(pendingBitsLeft());
 }
 
 TEST_F(MarkedSession, NothingIsWrittenWithoutSegmentationOrWithAnEmptyExclusivePatch)

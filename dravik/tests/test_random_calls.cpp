@@ -436,9 +436,19 @@ private:
     {
         const DvImage* status = anyImage();
         const int type = chance(70) ? DvPixelRgba8 : std::initializer_list<int>{2, 3, 0, 9}.begin()[pick(4)];
-        // The full-resolution images: the session's size, or a multiple of it.
+        // The full-resolution images: the session's size, or a multiple of it, rounded up now
+        // and then; sometimes a size that no factor reduces to the session's.
+        const int sw = m_image.desc.width, sh = m_image.desc.height;
         const int factor = chance(70) ? 1 : 1 << pick(4);
-        const int w = std::min(m_image.desc.width * factor, 512), h = std::min(m_image.desc.height * factor, 512);
+        int w = std::min(sw * factor - (chance(30) ? pick(factor) : 0), 512);
+        int h = std::min(sh * factor - (chance(30) ? pick(factor) : 0), 512);
+        if (chance(15)) {
+            w = std::max(1, w + pick(5) - 2);
+            h = std::max(1, h + pick(5) - 2);
+        } else if (chance(5)) {
+            w = 1 + pick(std::min(9 * sw, 512));
+            h = 1 + pick(std::min(9 * sh, 512));
+        }
         Picture source = picture(type, w, h);
         Picture cut = picture(type, w, h);
         cut.desc.stride = source.desc.stride;
@@ -474,19 +484,58 @@ private:
         const Bytes statusBefore = statusBytes(m_status);
         const Bytes cutBefore = cut.bytes;
         const int steps = undoCount(m_session);
-        const int r = DvGenerateMask(m_session, chance(50) ? nullptr : &a, cut.desc, sourceDesc,
+        const bool usedArea = chance(50);
+        const int r = DvGenerateMask(m_session, usedArea ? &a : nullptr, cut.desc, sourceDesc,
                                      const_cast<DvImage*>(status), edges.data(), int(edges.size()), anyFloat(),
                                      anyFloat(), patches.data(), int(patches.size()));
         expectDocumented(r, {0, 1, 9, 10}, "DvGenerateMask");
+        // The factor that reduces the cut-out's size to the status image's, 0 when none does.
+        int related = 0;
+        for (int f : {8, 4, 2, 1})
+            if ((w + f - 1) / f == sw && (h + f - 1) / f == sh)
+                related = f;
         if (r != DvOk) {
             EXPECT_TRUE(cut.bytes == cutBefore) << "a failed generation wrote the cut-out";
             EXPECT_TRUE(statusBytes(m_status) == statusBefore) << "a failed generation changed the statuses";
             EXPECT_EQ(undoCount(m_session), steps);
         } else {
+            ASSERT_NE(related, 0) << "a cut-out of " << w << "x" << h << " over a status image of " << sw << "x"
+                                  << sh << " was written";
             for (int y = 0; y < m_status->height; ++y)
                 for (int x = 0; x < m_status->width; ++x)
                     ASSERT_EQ(m_status->data[std::size_t(y) * m_status->stride + x] & 0xC0, 0);
+            expectWrittenOnlyInside(cut, cutBefore, usedArea ? &a : nullptr, related);
         }
+    }
+
+    // Every pixel of the cut-out outside the area, mapped to full resolution by the factor, is
+    // as it was.
+    void expectWrittenOnlyInside(const Picture& cut, const Bytes& before, const DvArea* area, int factor)
+    {
+        const long long sw = m_image.desc.width, sh = m_image.desc.height;
+        long long left = 0, top = 0, right = sw - 1, bottom = sh - 1;
+        if (area) {
+            left = std::max<long long>(left, area->left);
+            top = std::max<long long>(top, area->top);
+            right = std::min<long long>(right, (long long)area->left + area->width - 1);
+            bottom = std::min<long long>(bottom, (long long)area->top + area->height - 1);
+        }
+        left *= factor;
+        top *= factor;
+        right = (right + 1) * factor - 1;
+        bottom = (bottom + 1) * factor - 1;
+        const DvImageDesc& d = cut.desc;
+        const std::size_t bpp = d.pixelType == DvPixelRgba8 ? 4 : 8;
+        const std::size_t offset = std::size_t(static_cast<const unsigned char*>(d.data) - cut.bytes.data());
+        for (int y = 0; y < d.height; ++y)
+            for (int x = 0; x < d.width; ++x) {
+                if (x >= left && x <= right && y >= top && y <= bottom)
+                    continue;
+                const std::size_t at = offset + std::size_t(y) * d.stride + std::size_t(x) * bpp;
+                ASSERT_TRUE(std::equal(before.begin() + long(at), before.begin() + long(at + bpp),
+                                       cut.bytes.begin() + long(at)))
+                    << "pixel " << x << "," << y << " outside the area was written (factor " << factor << ")";
+            }
     }
 
     void subSessions()

@@ -105,6 +105,10 @@ SelectMasks selectMasks(unsigned char newValue, unsigned char matchTarget, int m
 // session, from the ratio of the sizes less one: heights, or widths where the heights
 // cannot decide.
 int resolutionFactor(int fullWidth, int fullHeight, int statusWidth, int statusHeight);
+// Whether reducing the full-resolution size by the factor (rounding up, as the scaling entry's
+// callers size their destination) gives the status image's size. Any other pair has no pixel
+// mapping between the two images.
+bool factorRelatesSizes(int fullWidth, int fullHeight, int statusWidth, int statusHeight, int factor);
 // The area of a mask generation in session coordinates (absent: the whole image), clipped to
 // the width x height session image.
 classification::Rect maskArea(const DvArea* area, int width, int height);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -276,6 +277,14 @@ int resolutionFactor(int fullWidth, int fullHeight, int statusWidth, int statusH
     if (r > 3.6f && r < 4.4f)
         return 4;
     return 8;
+}
+
+bool factorRelatesSizes(int fullWidth, int fullHeight, int statusWidth, int statusHeight, int factor)
+{
+    if (factor < 1)
+        return false;
+    const auto reduced = [factor](int full) { return (std::int64_t(full) + factor - 1) / factor; };
+    return reduced(fullWidth) == statusWidth && reduced(fullHeight) == statusHeight;
 }
 
 Rect maskArea(const DvArea* area, int width, int height)
