@@ -101,7 +101,13 @@ void BrushingTool::fitToolsToImage(const KsSourceImage* image)
     if (!image)
         return;
     const int side = std::min(image->width(), image->height());
-    setBrushSize(side / 10);
+    // Strokes are painted in working pixels: a tenth of the working image's smaller side is
+    // the same share of the photo at every resolution.
+    const GmModel* model = GmModel::existingInstance();
+    const int divisor = model ? std::max(1, model->resolution()) : 1;
+    const int workingSide = std::min((image->width() + divisor - 1) / divisor,
+                                     (image->height() + divisor - 1) / divisor);
+    setBrushSize(workingSide / 10);
     CleanTool::setStrength(side / 50);
 }
 

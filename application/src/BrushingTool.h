@@ -38,7 +38,8 @@ public:
     // Sets the spin box (clamped to 1..400; the slider follows) and has the canvas refresh the
     // brush outline.
     static void setBrushSize(int size);
-    // A new image: the brush size and the clean tool's strength fitted to its smaller side.
+    // A new image: the brush size fitted to the smaller side of its working image (at the
+    // model's divisor), the clean tool's strength to the image's smaller side.
     static void fitToolsToImage(const KsSourceImage* image);
     // The size slider's position for a size, and the size for a position.
     static int sliderForSize(int size);

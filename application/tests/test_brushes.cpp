@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -222,6 +223,24 @@ TEST_F(BrushTest, ANewImageAndAResolutionChangeFitTheLimits)
     SizedImage large(2000, 1500);
     BrushingTool::fitToolsToImage(large.image());
     EXPECT_EQ(CommandHooks::cleanLevel(), 20);
+}
+
+TEST_F(BrushTest, ANewImagesBrushIsTheSameShareOfItsWorkingImageAtEveryResolution)
+{
+    // As the model installs an image: the divisor for its pixel count first, then the fit.
+    const auto share = [](int width, int height) {
+        SizedImage image(width, height);
+        GmModel::instance()->chooseResolutionForPixelCount(qint64(width) * height);
+        BrushingTool::fitToolsToImage(image.image());
+        const int divisor = GmModel::instance()->resolution();
+        return double(size()) / std::min((width + divisor - 1) / divisor, (height + divisor - 1) / divisor);
+    };
+    const double large = share(3000, 2000);
+    EXPECT_EQ(GmModel::instance()->resolution(), 2);
+    EXPECT_EQ(size(), 100) << "a tenth of the 1500 x 1000 working image";
+    const double small = share(370, 318);
+    EXPECT_EQ(GmModel::instance()->resolution(), 1);
+    EXPECT_NEAR(large, small, 0.005);
 }
 
 TEST(CleanToolTest, WithoutItsPageTheLevelIsClamped)
