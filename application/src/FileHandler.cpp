@@ -24,6 +24,8 @@
 #include <QStatusBar>
 #include <QVariant>
 
+#include <memory>
+
 namespace {
 
 FileHandler* g_fileHandler = nullptr;
@@ -250,6 +252,14 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
         return false;
     if (engineStarting())
         return false;
+    // The cut-out copy is made here: failing in the model, it would take the caller's image
+    // with it.
+    std::unique_ptr<KsSourceImage> copy;
+    if (!cutout) {
+        copy = std::make_unique<KsSourceImage>(*image);
+        if (!copy->isValid())
+            return false;
+    }
 
     const QString& name = image->fileName();
     // An image made from data or handed over by a host names no folder.
@@ -269,7 +279,8 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
         m_mainWindow->activateWindow();
     }
 
-    if (!model->setImage(1, 1, image, cutout))
+    // Given valid images the model refuses none; it owns them from here on.
+    if (!model->setImage(1, 1, image, cutout ? cutout : copy.release()))
         return false;
     if (m_mainWindow)
         m_mainWindow->switchToWorkspaceTab();

@@ -79,6 +79,19 @@ bool keepsImages()
     return mode >= 1 && mode <= 4;
 }
 
+// The images a host launch made are its own until the hand-back: the model never deletes them.
+bool heldByLaunch(const KsSourceImage* image)
+{
+    KsApp* app = KsApp::instance();
+    return app && image && (image == app->sourceImage() || image == app->outputImage());
+}
+
+void deleteUnlessLaunchHolds(KsSourceImage* image)
+{
+    if (!heldByLaunch(image))
+        delete image;
+}
+
 // What the canvas draws of a patch or forced edge: its shape and the engine's outline of it.
 QRectF boundsOf(const ArrowTarget* target)
 {
@@ -249,20 +262,21 @@ void GmModel::submit(DravikCommand* command)
 bool GmModel::setImage(int flag, int loadState, KsSourceImage* source, KsSourceImage* output)
 {
     m_loadState = loadState;
-    if (!m_source) {
-        if (!source || !source->isValid()) {
-            // Refused images are the model's all the same: nobody else would delete them.
-            if (output != source)
-                delete output;
-            delete source;
-            m_source = nullptr;
-            m_output = nullptr;
-            return false;
-        }
+    if (!m_source && source && source->isValid()) {
         m_source = source;
         m_output = output ? output : new KsSourceImage(*source);
     }
+    // Images not kept (refused, or new ones while a launch's are held) are the model's all the
+    // same: nobody else would delete them.
+    if (output && output != source && output != m_source && output != m_output)
+        deleteUnlessLaunchHolds(output);
+    if (source && source != m_source && source != m_output)
+        deleteUnlessLaunchHolds(source);
     if (!m_source || !m_source->isValid() || !m_output || !m_output->isValid()) {
+        // An output that is not valid (or a copy that failed) takes the source with it.
+        if (m_output != m_source)
+            deleteUnlessLaunchHolds(m_output);
+        deleteUnlessLaunchHolds(m_source);
         m_source = nullptr;
         m_output = nullptr;
         return false;

@@ -71,8 +71,10 @@ public:
 
     // Installs an image: (1, 1, source, output) for an opened file, (0, 2, none, none) for a
     // loaded project onto the images already held. Takes ownership of the images, also when
-    // it refuses them; output may be null (a copy of the source is made). Starts the engine
-    // and opens a session. False, with no image held, when the source is not valid.
+    // it refuses them or keeps the ones it holds (a host launch's, kept across closeImage),
+    // and deletes what it does not keep; a host launch's own images stay the launch's. Output
+    // may be null (a copy of the source is made). Starts the engine and opens a session.
+    // False, with no image held, when the source or the output is not valid.
     bool setImage(int flag, int loadState, KsSourceImage* source, KsSourceImage* output);
     // Ends the session and the engine library. Stand-alone the images go with the session;
     // launched by a host or to edit a file in place they stay for the hand-back.

@@ -179,6 +179,20 @@ TEST_F(ModelSessionTest, AnInvalidSourceLeavesTheModelEmpty)
     EXPECT_FALSE(m_thread->isBusy());
 }
 
+TEST_F(ModelSessionTest, ASourceRefusedForItsOutputIsDeletedWithIt)
+{
+    LogCapture log;
+    ScriptedPrompt prompts;
+    QPointer<KsSourceImage> source = new KsSourceImage(photoPath);
+    QPointer<KsSourceImage> output = new KsSourceImage(QStringLiteral("/nonexistent/file.png"));
+    ASSERT_TRUE(source->isValid());
+    EXPECT_FALSE(m_model->setImage(1, 1, source, output));
+    EXPECT_EQ(m_model->source(), nullptr);
+    EXPECT_EQ(m_model->output(), nullptr);
+    EXPECT_TRUE(source.isNull());
+    EXPECT_TRUE(output.isNull());
+}
+
 TEST_F(ModelSessionTest, SetStatusIsOneUndoStepThatUndoAndRedoFollow)
 {
     open();
@@ -479,6 +493,30 @@ TEST_P(HostLaunch, ClosingKeepsTheImagesForTheHandBack)
     EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
     EXPECT_EQ(m_model->loadState(), 0);
     // The application object takes the model with it; the images are the hand-back's.
+    app.reset();
+    delete source.data();
+    delete output.data();
+}
+
+TEST_P(HostLaunch, ANewImageWhileTheLaunchsAreHeldIsDeleted)
+{
+    auto app = std::make_unique<KsApp>(GetParam());
+    open();
+    QPointer<KsSourceImage> source = m_model->source();
+    QPointer<KsSourceImage> output = m_model->output();
+    EXPECT_TRUE(m_model->closeImage());
+    ASSERT_TRUE(idle());
+    // A dropped image, say: the launch's images stay the document's.
+    QPointer<KsSourceImage> dropped = new KsSourceImage(photoPath);
+    QPointer<KsSourceImage> droppedOutput = new KsSourceImage(*dropped);
+    EXPECT_TRUE(m_model->setImage(1, 1, dropped, droppedOutput));
+    EXPECT_EQ(m_model->source(), source.data());
+    EXPECT_EQ(m_model->output(), output.data());
+    EXPECT_TRUE(dropped.isNull());
+    EXPECT_TRUE(droppedOutput.isNull());
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(m_model->closeImage());
+    ASSERT_TRUE(idle());
     app.reset();
     delete source.data();
     delete output.data();
