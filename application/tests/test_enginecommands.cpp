@@ -2,6 +2,7 @@
 // photograph: brush strokes, whole-image selections, cleaning, auto-fill, analysis and the
 // cut-out.
 
+#include "BlendingStuff.h"
 #include "Brushing.h"
 #include "CommandHooks.h"
 #include "DravikCommand.h"
@@ -31,6 +32,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 using testsupport::waitUntil;
 
@@ -90,6 +92,23 @@ protected:
     }
 
     int lastResult() const { return m_results.isEmpty() ? -1 : m_results.last().second; }
+    // Working pixels with the class bit.
+    int classCount(int bit) const
+    {
+        int n = 0;
+        for (const char s : statusBytes())
+            n += (uchar(s) & bit) != 0;
+        return n;
+    }
+    QByteArray cutoutBytes() const
+    {
+        const DvImageDesc pixels = m_model->output()->fullResolutionPixels();
+        QByteArray bytes;
+        for (int y = 0; y < pixels.height; ++y)
+            bytes.append(static_cast<const char*>(pixels.data) + std::size_t(y) * pixels.stride,
+                         pixels.width * (pixels.pixelType == DvPixelRgba8 ? 4 : 8));
+        return bytes;
+    }
 
     QList<QPair<QString, int>> m_results;
     QList<QPair<int, int>> m_undoStack;
@@ -370,6 +389,60 @@ TEST_P(CutoutTest, TheCutoutFollowsTheStrokesAndStampsTheChangeCounter)
     m_model->autoFillImageSlot();
     ASSERT_TRUE(idle());
     EXPECT_NE(DvCmdGenerateMask::cutoutStamp(), m_thread->changeCounter());
+}
+
+
+// The Blend Mask Width is the band factor of what lays Blend automatically: a Keep or Delete
+// stroke that meets the other class, and the auto-fill that completes a cut-out's missing
+// class. Over Keep and Delete already marked, a cut-out fills nothing and the width is moot.
+TEST_F(EngineCommandTest, TheBlendMaskWidthSizesTheBandOfAStrokeAgainstTheOtherClassAndOfACutoutsFill)
+{
+    open();
+    analyse();
+    std::vector<int> bands;
+    for (const float width : {0.0f, 0.15f, 0.75f, 1.5f}) {
+        m_model->blending()->options().autoBlendWidth = width;
+        auto keep = stroke({200, 150}, {240, 160}, 9);
+        submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 0, 0));
+        auto remove = stroke({200, 180}, {240, 190}, 9);
+        submit(new DvCmdSelect(m_model, remove.get(), 1, 4, 1, 0));
+        bands.push_back(classCount(8));
+        if (width == 0.75f) {
+            // Changed after the strokes, the width leaves the cut-out as it was.
+            m_model->generateMaskSlot();
+            ASSERT_TRUE(idle());
+            const QByteArray medium = cutoutBytes();
+            m_model->blending()->options().autoBlendWidth = 1.5f;
+            m_model->revertMask();
+            m_model->generateMaskSlot();
+            ASSERT_TRUE(idle());
+            EXPECT_EQ(cutoutBytes(), medium);
+        }
+        submit(new DvCmdUndo(m_model));
+        submit(new DvCmdUndo(m_model));
+        ASSERT_EQ(m_model->statusArray()->statusesPresent() & (2 | 4 | 8), 0);
+    }
+    EXPECT_EQ(bands[0], 0);
+    EXPECT_LT(bands[0], bands[1]);
+    EXPECT_LT(bands[1], bands[2]);
+    EXPECT_LT(bands[2], bands[3]);
+
+    // Keep only: the cut-out fills the rest as Delete, with a band as wide as the width says.
+    std::vector<QByteArray> cutouts;
+    for (const float width : {0.0f, 1.5f}) {
+        m_model->blending()->options().autoBlendWidth = width;
+        auto keep = stroke({200, 150}, {240, 160}, 9);
+        submit(new DvCmdSelect(m_model, keep.get(), 1, 2, 1, 0));
+        m_model->revertMask();
+        m_model->generateMaskSlot();
+        ASSERT_TRUE(idle());
+        ASSERT_EQ(lastResult(), DvOk);
+        EXPECT_EQ(classCount(8) != 0, width != 0.0f);
+        cutouts.push_back(cutoutBytes());
+        submit(new DvCmdUndo(m_model));
+        submit(new DvCmdUndo(m_model));
+    }
+    EXPECT_NE(cutouts[0], cutouts[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Photographs, CutoutTest, ::testing::Values("chelsea.png", "chelsea16.png"));

@@ -2,6 +2,7 @@
 // sub-sessions and their outlines, protection, forced edges, strokes and auto-fill inside a
 // patch with undo, a patch's preview and its snapshot, and deleting patches.
 
+#include "BlendingStuff.h"
 #include "BrushRegion.h"
 #include "DvCmdAutoFill.h"
 #include "DvCmdGenerateMask.h"
@@ -271,6 +272,35 @@ TEST_F(PatchEngineTest, AStrokeInsideAPatchWithItsOwnAnalysisIsUndoneWhole)
     submit(new DvCmdUndo(m_model));
     EXPECT_EQ(statusBytes(), before);
     EXPECT_EQ(m_model->undoCount(), undoBefore);
+}
+
+TEST_F(PatchEngineTest, AStrokeInsideTheActivePatchBlendsAsWideAsThePatchsOwnWidth)
+{
+    open();
+    analyse();
+    // A Complex Hair patch over the cat, active while the strokes are made.
+    GmRegion* patch = rectPatch({150, 100, 200, 150});
+    patch->blending().options().isChoices = true;
+    patch->beginSubSession();
+    ASSERT_TRUE(idle());
+    m_model->setActiveRegion(patch, 0);
+    std::vector<int> bands;
+    for (const float width : {0.0f, 1.5f}) {
+        patch->blending().options().autoBlendWidth = width;
+        m_model->blending()->options().autoBlendWidth = 1.5f - width;
+        auto keep = stroke({200, 150}, {240, 160}, 9);
+        submit(new DvCmdSelect(m_model, keep.get(), 1, kKeep, 0, 0));
+        auto drop = stroke({200, 180}, {240, 190}, 9);
+        submit(new DvCmdSelect(m_model, drop.get(), 1, kDelete, 1, 0));
+        int band = 0;
+        for (const char s : statusBytes())
+            band += (uchar(s) & 8) != 0;
+        bands.push_back(band);
+        submit(new DvCmdUndo(m_model));
+        submit(new DvCmdUndo(m_model));
+    }
+    EXPECT_EQ(bands[0], 0) << "the image's width does not reach into the active patch";
+    EXPECT_GT(bands[1], 0);
 }
 
 TEST_F(PatchEngineTest, AStrokeInAPatchThatWantsItsOwnAnalysisWaitsForIt)
