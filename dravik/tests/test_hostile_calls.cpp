@@ -194,12 +194,14 @@ TEST_F(Hostile, MaskAreaOfAReducedSessionMapsByTheScalingFactor)
             EXPECT_EQ(alpha != 77, inside) << x << ", " << y;
         }
 
-    // A cut-out smaller than the status image is at factor 1: the area is what it covers.
+    // A cut-out smaller than the status image is no reduction of it: refused, left as it was.
     testsupport::RgbaImage8 small = opaquePhoto(4, 4);
     CutOut smallCut = cutOutOf(small);
+    const std::vector<unsigned char> smallBefore = smallCut.pixels;
     EXPECT_EQ(DvGenerateMask(m_session, nullptr, smallCut.desc, describe(small), m_status, nullptr, 0, 1.f,
                              0.5f, nullptr, 0),
-              DvOk);
+              DvBadImage);
+    EXPECT_EQ(smallCut.pixels, smallBefore);
 }
 
 TEST_F(Hostile, SubSessionWithItsOwnAnalysisNeverBorrowsItsParents)
