@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
@@ -438,9 +439,22 @@ bool FileHandler::saveCutoutAs(const QString& defaultName)
 bool FileHandler::saveCutout()
 {
     showStatus(tr("Saving cut-out %1...", "[ks3]").arg(QFileInfo(m_cutoutPath).fileName()));
+    if (!GmModel::instance()->output())
+        return false;
+    // The engine writes the cut-out on its worker: a cut-out still being made is waited for,
+    // and one that did not finish is not saved.
+    QPointer<FileHandler> self(this);
+    const bool complete = GmModel::instance()->waitForCutout();
+    if (!self)
+        return false;
     KsSourceImage* cutout = GmModel::instance()->output();
     if (!cutout)
         return false;
+    if (!complete) {
+        showStatus(tr("Cut-out not saved to %1: the cut-out was not finished", "[ks3]")
+                       .arg(QFileInfo(m_cutoutPath).fileName()));
+        return false;
+    }
     cutout->setFileName(m_cutoutPath);
     cutout->setFileKind(m_cutoutFormat);
     bool saved = false;

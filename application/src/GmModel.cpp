@@ -32,6 +32,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QIcon>
 #include <QKeySequence>
 #include <QVariantList>
@@ -340,6 +341,64 @@ void GmModel::openSession(int flag)
     for (ArrowTarget* target : arrowTargets())
         target->submitToEngine();
     emit tellImageChanged(m_source);
+}
+
+bool GmModel::cutoutPending() const
+{
+    const DravikThread* thread = DravikThread::instance();
+    if (!thread)
+        return false;
+    if (qobject_cast<DvCmdGenerateMask*>(thread->currentCommand()))
+        return true;
+    for (DravikCommand* command : thread->queue())
+        if (qobject_cast<DvCmdGenerateMask*>(command))
+            return true;
+    return false;
+}
+
+bool GmModel::waitForCutout()
+{
+    DravikThread* thread = DravikThread::instance();
+    if (!thread || !cutoutPending())
+        return true;
+    if (m_waitingForCutout)
+        return false;
+    m_waitingForCutout = true;
+    bool complete = true;
+    QEventLoop loop;
+    const auto interrupted = [&complete](DravikCommand* command) {
+        if (qobject_cast<DvCmdGenerateMask*>(command))
+            complete = false;
+    };
+    connect(thread, &DravikThread::commandCancelling, &loop, interrupted);
+    connect(thread, &DravikThread::commandDiscarded, &loop, interrupted);
+    connect(thread, &DravikThread::commandFinished, &loop, [&complete](DravikCommand* command) {
+        // A cancelled or failed cut-out may have written part of the output.
+        if (qobject_cast<DvCmdGenerateMask*>(command) && command->hasExecuted() && command->result() != DvOk)
+            complete = false;
+    });
+    connect(thread, &DravikThread::stateChanged, &loop, [this, &loop] {
+        if (!cutoutPending())
+            loop.quit();
+    });
+    connect(thread, &QObject::destroyed, &loop, &QEventLoop::quit);
+
+    QPointer<KsMainWindow> window = KsMainWindow::instance();
+    const bool wasEnabled = window && window->isEnabled();
+    if (window)
+        window->setEnabled(false);
+    const bool gui = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (gui)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    loop.exec();
+    if (gui)
+        QApplication::restoreOverrideCursor();
+    // A close or a session start begun meanwhile keeps the window disabled while it drains.
+    const DravikThread* after = DravikThread::instance();
+    if (window && wasEnabled && after && after->isAccepting())
+        window->setEnabled(true);
+    m_waitingForCutout = false;
+    return complete;
 }
 
 void GmModel::endWaitForClosure()

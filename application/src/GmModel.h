@@ -88,6 +88,14 @@ public:
     void setStatusImage(DvImage* record);
     // Nothing the user made would be lost by discarding the document.
     bool isUnmodified() const;
+    // A cut-out command runs or waits: the engine writes, or is about to write, the output
+    // image's pixels on its worker.
+    bool cutoutPending() const;
+    // Runs the event loop, with the main window disabled and the wait cursor shown, until no
+    // cut-out command runs or waits. False when the output cannot be trusted afterwards (a
+    // cut-out was cancelled, discarded or failed meanwhile) or when this would wait inside
+    // another such wait.
+    bool waitForCutout();
     // 0 no image, 1 image opened, 2 project loaded onto the image.
     int loadState() const { return m_loadState; }
 
@@ -304,6 +312,7 @@ private:
     QMetaObject::Connection m_closureConnection;
     // The main window is disabled and the wait cursor shown until the queue has drained.
     bool m_waitingForClosure = false;
+    bool m_waitingForCutout = false;
     // Commands whose results arrive after they are submitted: a close in between must still
     // end what they make.
     QPointer<DravikCommand> m_pendingInit;

@@ -121,7 +121,10 @@ void ImageReceiver::possiblyFinished()
     if (gone == m_getters.size()) {
         m_finished = true;
         cancelSlot();
-        emit finished();
+        if (m_handingOn)
+            m_finishDeferred = true;
+        else
+            emit finished();
     }
 }
 
@@ -137,6 +140,13 @@ void ImageReceiver::cancelSlot()
     }
     if (!m_emitted) {
         m_emitted = true;
+        // The main window asks about unsaved changes first, running the event loop: the last
+        // fetch may end meanwhile. The receiver, and the progress dialog whose Cancel may have
+        // brought us here, stay until the image has been taken.
+        m_handingOn = true;
         emit bestImage(m_best);
+        m_handingOn = false;
+        if (m_finishDeferred)
+            emit finished();
     }
 }

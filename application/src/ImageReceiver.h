@@ -42,7 +42,8 @@ public:
     QProgressDialog* progressDialog() const { return m_progress; }
 
 signals:
-    void bestImage(const NamedImage& image);
+    // By value: a receiver may ask questions before it takes the image.
+    void bestImage(NamedImage image);
     void finished();
 
 public slots:
@@ -61,6 +62,9 @@ private:
     // Addresses taken so far: a drop often names one address both as text and as a URL.
     QList<QUrl> m_seen;
     bool m_emitted = false;
+    // The best image is being handed on; the end of the last fetch meanwhile waits for it.
+    bool m_handingOn = false;
+    bool m_finishDeferred = false;
     bool m_warned = false;
     bool m_finished = false;
 };

@@ -29,6 +29,16 @@ namespace {
 KsApp* g_app = nullptr;
 KsApp::StartUpHook g_startUpHook;
 
+// Whether a window is open that keeps the run going, decided as Qt decides that the last
+// window has closed.
+bool windowLeftOpen()
+{
+    for (const QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible() && !widget->parentWidget() && widget->testAttribute(Qt::WA_QuitOnClose))
+            return true;
+    return false;
+}
+
 } // namespace
 
 KsApp::KsApp(LaunchMode mode) : m_launchMode(mode)
@@ -135,6 +145,11 @@ int KsApp::run()
 {
     connect(m_application, &QGuiApplication::lastWindowClosed, m_application,
             &QCoreApplication::quit);
+    // The window may have closed already: a close asked for while a large photo was still
+    // loading drains the engine during the start-up's last events (the splash screen waits
+    // for the window), and Qt announces the last window closed only inside the loop.
+    if (!windowLeftOpen())
+        QMetaObject::invokeMethod(m_application, &QCoreApplication::quit, Qt::QueuedConnection);
     m_result = QCoreApplication::exec();
     return m_result;
 }

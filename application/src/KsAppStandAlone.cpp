@@ -271,6 +271,13 @@ void KsAppStandAlone::handBack()
 {
     // Runs in the destructor: whatever fails here is logged, never thrown.
     try {
+        // A loop that ended otherwise may leave a cut-out being made on the engine's worker,
+        // which writes the very pixels handed back.
+        GmModel* model = GmModel::existingInstance();
+        if (launchMode() != LaunchStandalone && model && !model->waitForCutout()) {
+            Klogger::stream() << "Hand-back: the cut-out was not finished, nothing written" << Klogger::endl;
+            return;
+        }
         switch (launchMode()) {
         case LaunchTunnel:
             handBackTunnel();

@@ -1543,7 +1543,7 @@ void KsMainWindow::runStartUpChecks()
         app->runStartUpChecks();
 }
 
-void KsMainWindow::receivedImageSlot(const NamedImage& image)
+void KsMainWindow::receivedImageSlot(NamedImage image)
 {
     if (!okToClose(tr("Unsaved changes", "[all]")))
         return;

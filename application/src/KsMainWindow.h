@@ -248,8 +248,9 @@ public slots:
     void subWindowEscapeSlot();
 
     // An image dropped on the canvas: once the current work may be dropped, it becomes the
-    // document and the fallback tool becomes current.
-    void receivedImageSlot(const NamedImage& image);
+    // document and the fallback tool becomes current. By value: the question may run the
+    // event loop, and the sender may be gone when it returns.
+    void receivedImageSlot(NamedImage image);
 
 signals:
     // Workspace Settings ended with OK.

@@ -12,12 +12,14 @@
 #include "Texts.h"
 
 #include "CutoutDocument.h"
+#include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QTimer>
 #include <QSettings>
 
@@ -25,6 +27,7 @@
 
 #include <tiffio.h>
 
+#include <atomic>
 #include <functional>
 
 using namespace testsupport;
@@ -38,6 +41,18 @@ const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 FileHandler* handler()
 {
     return FileHandler::instance();
+}
+
+// The image's alpha, one byte a pixel, row by row.
+QByteArray alphaBytes(KsSourceImage& image)
+{
+    const DvImageDesc pixels = image.fullResolutionPixels();
+    QByteArray bytes;
+    bytes.reserve(pixels.width * pixels.height);
+    for (int y = 0; y < pixels.height; ++y)
+        for (int x = 0; x < pixels.width; ++x)
+            bytes.append(char(qRound(alphaAt(image, QPoint(x, y)) * 255)));
+    return bytes;
 }
 
 QStringList texts(const ScriptedPrompt& prompt)
@@ -305,6 +320,49 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
     // Only the question after the stroke: the close itself asked nothing.
     EXPECT_EQ(texts(prompt), QStringList{QStringLiteral("You have made unsaved changes that will be lost.\n"
                                                         "Do you wish to discard these changes?")});
+}
+
+TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("waited.png"));
+    std::atomic<bool> release{false};
+    QByteArray before;
+    QByteArray made;
+    QByteArray written;
+    bool saved = false;
+    bool waitedDisabled = false;
+    bool waitCursor = false;
+    int stamp = -1;
+    int counter = -2;
+    run([&] {
+        changeMarks();
+        before = alphaBytes(*GmModel::instance()->output());
+        // The new cut-out waits behind a held command when Save As is chosen.
+        worker()->submit(new HoldCommand(&release));
+        GmModel::instance()->generateMaskSlot();
+        QTimer::singleShot(50, mainWindow(), [&] {
+            waitedDisabled = !mainWindow()->isEnabled();
+            waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            release = true;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        stamp = handler()->cutoutSavedStamp();
+        counter = worker()->changeCounter();
+        ASSERT_TRUE(engineIdle());
+        made = alphaBytes(*GmModel::instance()->output());
+        KsSourceImage back(path);
+        ASSERT_TRUE(back.isValid());
+        written = alphaBytes(back);
+    });
+    ASSERT_TRUE(saved);
+    EXPECT_TRUE(waitedDisabled);
+    EXPECT_TRUE(waitCursor);
+    ASSERT_TRUE(made != before);
+    EXPECT_TRUE(written == made);
+    EXPECT_EQ(stamp, counter);
+    EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
 TEST_F(CutoutSaveTest, WithoutACutoutImageNothingIsAsked)

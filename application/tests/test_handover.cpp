@@ -1,6 +1,9 @@
 // The host launches run in this process: the image-editor plug-in's hand-over through two
 // shared mappings, the XML control file and the edit in place, each from the command line to
 // the hand-back in the destructor. Each case runs in its own process.
+#include "DravikThread.h"
+#include "DvCmdGenerateMask.h"
+#include "GmModel.h"
 #include "HandOverPixels.h"
 #include "KsApp.h"
 #include "KsSourceImage.h"
@@ -9,18 +12,23 @@
 #include "platform/shared_memory.h"
 #include "RunLog.h"
 #include "ProgramRun.h"
+#include "Wait.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -290,6 +298,58 @@ TEST_F(HandOver, AnExceptionAfterStartUpWritesNothingBack)
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), 12);
     EXPECT_EQ(result.bytes(), rgba8(1));
     EXPECT_TRUE(runLogHas(QStringLiteral("Nothing handed back: the run ended on an error")));
+}
+
+// A cut-out held on the worker until released; it then writes the second pattern into the
+// handed-over output, as the engine writes the cut-out.
+class HeldCutout : public DvCmdGenerateMask {
+public:
+    HeldCutout(std::atomic<bool>* release, KsSourceImage* output)
+        : DvCmdGenerateMask(GmModel::instance()), m_release(release), m_output(output)
+    {
+    }
+    bool prepare() override { return true; }
+    void execute() override
+    {
+        while (!m_release->load())
+            QThread::msleep(1);
+        for (int i = 0; i < kWidth * kHeight; ++i)
+            for (int c = 0; c < 4; ++c)
+                m_output->view8().data[i * 4 + bgraIndex(c)] = patternByte(i, c, 2);
+    }
+    void finish() override {}
+
+private:
+    std::atomic<bool>* m_release;
+    KsSourceImage* m_output;
+};
+
+TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
+{
+    Mapping source(rgba8(1));
+    Mapping result(rgba8(1));
+    std::atomic<bool> release{false};
+    // Never left held for good, whatever the hand-back does.
+    std::thread fallback([&release] {
+        for (int i = 0; i < 500 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        release = true;
+    });
+    KsApp::setStartUpHook([&](QWidget*) {
+        ASSERT_TRUE(testsupport::waitUntil([] {
+            return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
+        }));
+        DravikThread::instance()->submit(new HeldCutout(&release, KsApp::instance()->outputImage()));
+        // The loop ends otherwise, with the cut-out still being made; it is let go only once
+        // an event loop runs again.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&release] {
+            QTimer::singleShot(50, QCoreApplication::instance(), [&release] { release = true; });
+        });
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    });
+    EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), int(HandBackApply));
+    fallback.join();
+    EXPECT_EQ(result.bytes(), rgba8(2));
 }
 
 TEST_F(HandOver, ATitleLikeAQtOptionStaysTheTitle)

@@ -534,6 +534,28 @@ TEST_F(MainWindowTest, ClosingDuringALongCommandWaitsDisabledForTheQueueToDrain)
     EXPECT_EQ(KsMainWindow::instance(), nullptr);
 }
 
+TEST_F(MainWindowTest, ClosingWhileThePhotoIsStillLoadingEndsTheRun)
+{
+    bool engineStarting = false;
+    bool closedBeforeTheLoop = false;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        engineStarting = worker()->isBusy();
+        QPointer<QWidget> guard(window);
+        // Ctrl+Q while the engine still starts on the photo: the close waits for it, and the
+        // start-up's last events (the splash screen waits for the window) let it drain.
+        window->close();
+        closedBeforeTheLoop = waitUntil([&] { return guard.isNull() || !guard->isVisible(); }, 60000);
+        QTimer::singleShot(30000, QCoreApplication::instance(), [] {
+            ADD_FAILURE() << "the run did not end";
+            QCoreApplication::exit(99);
+        });
+    });
+    EXPECT_EQ(runMain({"kestrine3", testsupport::chelseaPath.toStdString()}), 0);
+    EXPECT_TRUE(engineStarting);
+    EXPECT_TRUE(closedBeforeTheLoop);
+    EXPECT_EQ(KsMainWindow::instance(), nullptr);
+}
+
 TEST_F(MainWindowTest, ACommandWhoseCompletionIsStillQueuedFinishesBeforeTheWindowGoes)
 {
     bool windowUpAtFinish = false;

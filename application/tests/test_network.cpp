@@ -17,6 +17,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QMimeData>
 #include <QPointer>
@@ -25,6 +27,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -438,6 +441,53 @@ TEST_F(NetworkTest, CancelHandsOnTheBestSoFarOnceAndTheReceiverOutlivesItsGetter
     EXPECT_EQ(m_server.count("GET", "/slow.png"), 1);
     EXPECT_EQ(run.handedOn.size(), 1);
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(NetworkTest, TheLastFetchEndingWhileTheImageIsTakenLeavesTheReceiverUntilItIsTaken)
+{
+    ScriptedPrompt prompt;
+    HttpResponder::Answer slow;
+    slow.contentType = "image/png";
+    slow.body = HttpResponder::pngBytes(40, 30);
+    slow.delay = 300;
+    m_server.answer("/slow.png", slow);
+    QMimeData data;
+    data.setUrls({localPng("small.png", 10, 10), QUrl(m_server.url("/slow.png"))});
+    auto* receiver = new ImageReceiver(&data);
+    QPointer<ImageReceiver> watched(receiver);
+    QPointer<QProgressDialog> dialog;
+    bool keptWhileAsking = false;
+    QSize taken;
+    QRgb pixel = 0;
+    // As the main window does: it asks about unsaved changes, in a nested loop, before it
+    // reads the image; the last fetch ends meanwhile.
+    QObject::connect(receiver, &ImageReceiver::bestImage, receiver, [&](const NamedImage& image) {
+        QEventLoop question;
+        QElapsedTimer sinceAnswer;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &question, [&] {
+            if (!sinceAnswer.isValid() && m_server.count("GET", "/slow.png") == 1)
+                sinceAnswer.start();
+            if (watched.isNull() || (sinceAnswer.isValid() && sinceAnswer.elapsed() > 1500))
+                question.quit();
+        });
+        poll.start(20);
+        question.exec();
+        keptWhileAsking = !watched.isNull() && !dialog.isNull();
+        taken = image.size();
+        pixel = image.pixel(0, 0);
+    });
+    QObject::connect(receiver, &ImageReceiver::finished, receiver, &QObject::deleteLater);
+    receiver->start();
+    dialog = receiver->progressDialog();
+    clickCancel(dialog);
+    EXPECT_TRUE(keptWhileAsking);
+    EXPECT_EQ(taken, QSize(10, 10));
+    EXPECT_EQ(pixel, QColor(Qt::red).rgba());
+    EXPECT_EQ(m_server.count("GET", "/slow.png"), 1);
+    // Once the image is taken the receiver goes, with its dialog.
+    ASSERT_TRUE(waitDeleted(watched, 10000));
+    EXPECT_TRUE(dialog.isNull());
 }
 
 TEST_F(NetworkTest, CancelWithNothingFoundWarnsOnlyOnce)
