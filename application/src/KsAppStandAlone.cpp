@@ -325,8 +325,8 @@ void KsAppStandAlone::failHandBack(const QString& target, const QString& reason)
     Klogger::stream() << "Hand-back: cannot write " << target << ": " << reason << Klogger::endl;
     if (m_handBackFailed)
         *m_handBackFailed = true;
-    // The caller only sees the exit status; the user is told here, with the window already
-    // gone, so that the work is not taken for handed back.
+    // The caller sees only the exit status, so the user is told here, after the event loop has
+    // ended, that the work did not reach its destination.
     try {
         Prompt::warning(mainWindow(), productName(),
                         tr("Could not hand the cut-out back to\n%1\n\n%2", "[ks3]").arg(target, reason));
