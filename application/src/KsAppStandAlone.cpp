@@ -4,7 +4,9 @@
 #include "HandOverPixels.h"
 #include "KsMainWindow.h"
 #include "KsSourceImage.h"
+#include "Prompt.h"
 #include "SourceImageFiles.h"
+#include "Texts.h"
 #include "Tunnelry.h"
 
 #include "platform/handover.h"
@@ -72,8 +74,8 @@ QString describe(const std::exception& error)
 
 } // namespace
 
-KsAppStandAlone::KsAppStandAlone(LaunchMode mode)
-    : KsApp(mode), m_uncaughtAtStart(std::uncaught_exceptions())
+KsAppStandAlone::KsAppStandAlone(LaunchMode mode, bool* handBackFailed)
+    : KsApp(mode), m_uncaughtAtStart(std::uncaught_exceptions()), m_handBackFailed(handBackFailed)
 {
 }
 
@@ -155,23 +157,27 @@ bool KsAppStandAlone::swapsBytes() const
 }
 
 platform::SharedMemoryView KsAppStandAlone::mapHandOver(platform::SharedMemoryHandle handle,
-                                                        const char* which) const
+                                                        const char* which, QString* reason) const
 {
-    if (handle == platform::kNoSharedMemory) {
-        Klogger::stream() << "Hand-over: the " << which << " handle names no open descriptor" << Klogger::endl;
-        return {};
-    }
+    const auto refuse = [reason](const QString& why) {
+        Klogger::stream() << "Hand-over: " << why << Klogger::endl;
+        if (reason)
+            *reason = why;
+        return platform::SharedMemoryView();
+    };
+    if (handle == platform::kNoSharedMemory)
+        return refuse(QStringLiteral("the %1 handle names no open descriptor").arg(QLatin1String(which)));
     platform::SharedMemoryView view(handle);
     if (!view) {
-        Klogger::stream() << "Hand-over: cannot map the " << which << " mapping: "
-                          << QString::fromLocal8Bit(std::strerror(errno)) << Klogger::endl;
-        return {};
+        return refuse(QStringLiteral("cannot map the %1 mapping: %2")
+                          .arg(QLatin1String(which), QString::fromLocal8Bit(std::strerror(errno))));
     }
     const std::uint64_t needed = platform::handOverBytes(bytesPerPixel(), m_width, m_height);
     if (view.size() < needed) {
-        Klogger::stream() << "Hand-over: the " << which << " mapping holds " << quint64(view.size())
-                          << " bytes, " << quint64(needed) << " needed" << Klogger::endl;
-        return {};
+        return refuse(QStringLiteral("the %1 mapping holds %2 bytes, %3 needed")
+                          .arg(QLatin1String(which))
+                          .arg(quint64(view.size()))
+                          .arg(quint64(needed)));
     }
     return view;
 }
@@ -276,6 +282,9 @@ void KsAppStandAlone::handBack()
         GmModel* model = GmModel::existingInstance();
         if (launchMode() != LaunchStandalone && model && !model->waitForCutout()) {
             Klogger::stream() << "Hand-back: the cut-out was not finished, nothing written" << Klogger::endl;
+            // The user applied a result that never came: the caller must not take it as written.
+            if (handBackStatus() == HandBackApply)
+                failHandBack(handBackTarget(), tr("The cut-out was not finished.", "[ks3]"));
             return;
         }
         switch (launchMode()) {
@@ -293,12 +302,46 @@ void KsAppStandAlone::handBack()
         }
     } catch (const std::bad_alloc&) {
         Klogger::stream() << "Hand-back failed: out of memory" << Klogger::endl;
+        failHandBack(handBackTarget(), tr("Out of memory", "[ks3]"));
     } catch (const std::exception& error) {
         Klogger::stream() << "Hand-back failed: " << describe(error) << Klogger::endl;
+        failHandBack(handBackTarget(), describe(error));
     } catch (const QString& text) {
         Klogger::stream() << "Hand-back failed: " << text << Klogger::endl;
+        failHandBack(handBackTarget(), text);
     } catch (...) {
         Klogger::stream() << "Hand-back failed" << Klogger::endl;
+        failHandBack(handBackTarget(), tr("Unexpected error", "[ks3]"));
+    }
+}
+
+QString KsAppStandAlone::handBackTarget() const
+{
+    switch (launchMode()) {
+    case LaunchTunnel:
+        return tr("the image editor's document \"%1\"", "[ks3]").arg(m_title);
+    case LaunchXmlTunnel:
+        return m_outputPath;
+    case LaunchAperture:
+        return m_editedImage ? m_editedImage->fileName() : QString();
+    case LaunchStandalone:
+        break;
+    }
+    return QString();
+}
+
+void KsAppStandAlone::failHandBack(const QString& target, const QString& reason)
+{
+    Klogger::stream() << "Hand-back: cannot write " << target << ": " << reason << Klogger::endl;
+    if (m_handBackFailed)
+        *m_handBackFailed = true;
+    // The caller sees only the exit status, so the user is told here, after the event loop has
+    // ended, that the work did not reach its destination.
+    try {
+        Prompt::warning(mainWindow(), productName(),
+                        tr("Could not hand the cut-out back to\n%1\n\n%2", "[ks3]").arg(target, reason));
+    } catch (...) {
+        Klogger::stream() << "Hand-back: the user could not be told" << Klogger::endl;
     }
 }
 
@@ -313,9 +356,12 @@ void KsAppStandAlone::handBackTunnel()
         Klogger::stream() << "Hand-back: no image was handed over, nothing written" << Klogger::endl;
         return;
     }
-    const platform::SharedMemoryView result = mapHandOver(m_resultHandle, "result");
-    if (!result)
+    QString reason;
+    const platform::SharedMemoryView result = mapHandOver(m_resultHandle, "result", &reason);
+    if (!result) {
+        failHandBack(handBackTarget(), reason);
         return;
+    }
     if (m_bits == 8)
         handoverpixels::copy8(output, result.data(), m_width, m_height);
     else
@@ -329,21 +375,25 @@ void KsAppStandAlone::handBackXmlTunnel()
         Klogger::stream() << "Hand-back: nothing written to " << m_outputPath << Klogger::endl;
         return;
     }
+    // The earlier file at the path stays as it was until the whole PNG is written.
     QSaveFile file(m_outputPath);
     if (!file.open(QIODevice::WriteOnly)) {
-        Klogger::stream() << "Hand-back: cannot write " << m_outputPath << ": " << file.errorString() << Klogger::endl;
+        failHandBack(m_outputPath, file.errorString());
         return;
     }
+    QString reason;
     {
         DeviceBuffer buffer(file);
         std::ostream out(&buffer);
         files::writePng(out, files::Pixels8{int(m_width), int(m_height), m_output8.get(), m_width * 4});
         out.flush();
-        if (!out)
+        if (!out) {
+            reason = file.errorString();
             file.cancelWriting();
+        }
     }
     if (!file.commit()) {
-        Klogger::stream() << "Hand-back: cannot write " << m_outputPath << ": " << file.errorString() << Klogger::endl;
+        failHandBack(m_outputPath, reason.isEmpty() ? file.errorString() : reason);
         return;
     }
     Klogger::stream() << "Hand-back: cut-out written to " << m_outputPath << Klogger::endl;
@@ -360,8 +410,9 @@ void KsAppStandAlone::handBackAperture()
         Klogger::stream() << "Hand-back: no image was opened, nothing written" << Klogger::endl;
         return;
     }
-    if (!m_editedImage->save()) {
-        Klogger::stream() << "Hand-back: nothing written to " << m_editedImage->fileName() << Klogger::endl;
+    QString reason;
+    if (!m_editedImage->save(&reason)) {
+        failHandBack(m_editedImage->fileName(), reason);
         return;
     }
     Klogger::stream() << "Hand-back: saved " << m_editedImage->fileName() << Klogger::endl;

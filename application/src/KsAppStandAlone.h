@@ -17,7 +17,9 @@
 class KsAppStandAlone : public KsApp {
     Q_OBJECT
 public:
-    explicit KsAppStandAlone(LaunchMode mode);
+    // When given, handBackFailed is set once the destructor's hand-back could not deliver the
+    // result: the caller's exit status must then say so, since the object is gone by then.
+    explicit KsAppStandAlone(LaunchMode mode, bool* handBackFailed = nullptr);
     // Hands the result back (unless an exception is on its way out), then deletes the main
     // window and the model, closes the inherited handles and frees the images and pixels.
     ~KsAppStandAlone() override;
@@ -35,14 +37,21 @@ private:
     void handBackTunnel();
     void handBackXmlTunnel();
     void handBackAperture();
+    // Where the result goes, as the user knows it: the output file, or the host's document.
+    QString handBackTarget() const;
+    // Logs the failure, tells the user and marks the run as failed for its exit status.
+    void failHandBack(const QString& target, const QString& reason);
 
-    // A view of the whole mapping when it holds the hand-over's image; empty (and logged)
-    // when it cannot be mapped or is too small for the command line's geometry.
-    platform::SharedMemoryView mapHandOver(platform::SharedMemoryHandle handle, const char* which) const;
+    // A view of the whole mapping when it holds the hand-over's image; empty (and logged, the
+    // reason also in `reason` when given) when it cannot be mapped or is too small for the
+    // command line's geometry.
+    platform::SharedMemoryView mapHandOver(platform::SharedMemoryHandle handle, const char* which,
+                                           QString* reason = nullptr) const;
     unsigned bytesPerPixel() const;
     bool swapsBytes() const;
 
     const int m_uncaughtAtStart;
+    bool* const m_handBackFailed;
 
     platform::SharedMemoryHandle m_resultHandle = platform::kNoSharedMemory;
     platform::SharedMemoryHandle m_sourceHandle = platform::kNoSharedMemory;

@@ -681,32 +681,38 @@ QVariant KsSourceImage::toVariant() const
     return map;
 }
 
-bool KsSourceImage::save()
+bool KsSourceImage::save(QString* reason)
 {
-    if (!m_valid)
+    const auto fail = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
         return false;
+    };
+    if (!m_valid)
+        return fail(tr("There is no image to save.", "[ks3]"));
     if (m_format == Samples16Half) {
         KsSourceImage copy(*this, FullRange{});
         if (!copy.isValid()) {
             qWarning("No image present to save.");
-            return false;
+            return fail(tr("There is no image to save.", "[ks3]"));
         }
         copy.m_fileName = m_fileName;
         copy.m_fileKind = m_fileKind;
-        return copy.save();
+        return copy.save(reason);
     }
     if (m_fileKind != FilePng && m_fileKind != FileTiff)
-        return false;
+        return fail(tr("Only PNG and TIFF files can keep the transparency of a cut-out.", "[ks3]"));
     const bool wide = m_format == Samples16;
     if (wide ? !m_view16.data : (m_format != Samples8 || !m_view8.data))
-        return false;
+        return fail(tr("There is no image to save.", "[ks3]"));
     if (!wide)
         updatePixmap();
 
     const QString temporary = createTemporaryBeside(m_fileName);
     if (temporary.isEmpty()) {
-        qWarning("KsSourceImage::save: cannot write beside %s: %s", qUtf8Printable(m_fileName), std::strerror(errno));
-        return false;
+        const int error = errno;
+        qWarning("KsSourceImage::save: cannot write beside %s: %s", qUtf8Printable(m_fileName), std::strerror(error));
+        return fail(QString::fromLocal8Bit(std::strerror(error)));
     }
     const std::string path = localPath(temporary);
     try {
@@ -724,12 +730,13 @@ bool KsSourceImage::save()
     } catch (const std::exception& e) {
         qWarning("KsSourceImage::save: cannot write %s: %s", qUtf8Printable(m_fileName), e.what());
         ::unlink(path.c_str());
-        return false;
+        return fail(QString::fromLocal8Bit(e.what()));
     }
     if (!syncFile(temporary) || ::rename(path.c_str(), localPath(m_fileName).c_str()) != 0) {
-        qWarning("KsSourceImage::save: cannot replace %s: %s", qUtf8Printable(m_fileName), std::strerror(errno));
+        const int error = errno;
+        qWarning("KsSourceImage::save: cannot replace %s: %s", qUtf8Printable(m_fileName), std::strerror(error));
         ::unlink(path.c_str());
-        return false;
+        return fail(QString::fromLocal8Bit(std::strerror(error)));
     }
     return true;
 }

@@ -49,10 +49,16 @@ int kestrineMain(int argc, char** argv)
     }
     const LaunchMode mode = launchModeFor(argc, argv);
     try {
-        KsAppStandAlone app(mode);
-        app.init(argc, argv);
-        const int loopResult = app.run();
-        return mode == LaunchTunnel ? int(app.handBackStatus()) : loopResult;
+        bool handBackFailed = false;
+        int exitCode = 0;
+        {
+            KsAppStandAlone app(mode, &handBackFailed);
+            app.init(argc, argv);
+            const int loopResult = app.run();
+            exitCode = mode == LaunchTunnel ? int(app.handBackStatus()) : loopResult;
+        }
+        // The hand-back ran in the destructor, after the status was chosen.
+        return handBackFailed ? kExitHandBackFailed : exitCode;
     } catch (const std::bad_alloc&) {
         logEscapedException("out of memory");
         return 11;

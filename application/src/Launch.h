@@ -12,11 +12,16 @@ enum LaunchMode {
 // Written by the main window's close check; the exit code of a "--tn" launch.
 enum HandBackStatus { HandBackApply = 0, HandBackDiscarded = 1, HandBackNothing = 2 };
 
+// The exit code of a host launch whose applied result could not be written, copied or saved
+// back: the caller must not take what lies at the destination for the result. Apart from the
+// hand-back statuses, 11 and 12 (escaped exceptions) and 255 (crash).
+constexpr int kExitHandBackFailed = 13;
+
 // The mode of a command line; arguments are compared exactly and counted exactly.
 LaunchMode launchModeFor(int argc, const char* const* argv);
 
 // The program: "--about" alone shows the About box and returns 0; otherwise builds the
 // application for the launch mode, runs it and returns the exit code (the hand-back status
 // for "--tn", else the event loop's result; 11 when memory ran out, 12 for any other
-// exception).
+// exception; kExitHandBackFailed when the result could not be handed back).
 int kestrineMain(int argc, char** argv);

@@ -208,12 +208,76 @@ TEST_F(ControlFileLaunch, AMalformedControlFileOrAMissingImageEndsWithTwelve)
     EXPECT_FALSE(QFile::exists(scratchPath("job/out.png")));
 }
 
-TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsLoggedNotFatal)
+// A folder that refuses new files even to this user; false when it would take them anyway
+// (as it does for root, whom permissions do not stop).
+bool makeReadOnlyFolder(const QString& path)
 {
-    writeFile(m_control, "<tunnel><image id='imageIn' src='in.png'/></tunnel>");
+    if (!QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner))
+        return false;
+    QFile probe(path + QStringLiteral("/probe"));
+    if (probe.open(QIODevice::WriteOnly)) {
+        probe.close();
+        probe.remove();
+        return false;
+    }
+    return true;
+}
+
+// A name that fits the file system, but leaves no room for a temporary name beside it.
+QString longestName(const QString& suffix)
+{
+    return QString(250 - suffix.size(), QLatin1Char('n')) + suffix;
+}
+
+TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsToldAndEndsWithItsOwnCode)
+{
+    ASSERT_TRUE(QDir().mkpath(scratchPath("job/folder.png")));
+    const QString longName = longestName(QStringLiteral(".png"));
+    const QByteArray earlier("an earlier result");
+    writeFile(scratchPath("job/") + longName, earlier);
+    // No "imageOut" names the control file's folder itself; then a folder, a path in a folder
+    // that does not exist, and an earlier file that the write must leave as it was.
+    const QStringList outputs = {QString(), QStringLiteral("folder.png"), QStringLiteral("missing/out.png"), longName};
+    for (const QString& output : outputs) {
+        SCOPED_TRACE(output.toStdString());
+        testsupport::ScriptedPrompt prompt;
+        writeFile(m_control, "<tunnel><image id='imageIn' src='in.png'/>"
+                                 + (output.isEmpty() ? QByteArray()
+                                                     : "<image id='imageOut' src='" + output.toUtf8() + "'/>")
+                                 + "</tunnel>");
+        onStart([](KsApp&) {});
+        EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), kExitHandBackFailed);
+        const QString path = scratchPath("job") + "/" + output;
+        ASSERT_EQ(prompt.messages().size(), 1);
+        EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+        EXPECT_TRUE(prompt.messages()[0].text.contains(path)) << prompt.messages()[0].text.toStdString();
+        EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + path + ": "));
+    }
+    EXPECT_TRUE(QFileInfo(scratchPath("job/folder.png")).isDir());
+    EXPECT_FALSE(QFile::exists(scratchPath("job/missing")));
+    EXPECT_EQ(fileBytes(scratchPath("job/") + longName), earlier);
+    EXPECT_EQ(QDir(scratchPath("job")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"control.xml", "in.png", longName}));
+}
+
+TEST_F(ControlFileLaunch, AReadOnlyOutputFolderKeepsTheEarlierFile)
+{
+    const QString folder = scratchPath("job/locked");
+    const QByteArray earlier("an earlier result");
+    writeFile(folder + "/out.png", earlier);
+    writeFile(m_control, "<tunnel><image id='imageIn' src='in.png'/><image id='imageOut' src='locked/out.png'/></tunnel>");
+    if (!makeReadOnlyFolder(folder)) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        GTEST_SKIP() << "this user can write into a read-only folder (root), so it cannot fail the write";
+    }
+    testsupport::ScriptedPrompt prompt;
     onStart([](KsApp&) {});
-    EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
-    EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + scratchPath("job") + "/"));
+    const int code = runMain({"p", "--xmltn", local(m_control)});
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(code, kExitHandBackFailed);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.contains(folder + "/out.png")) << prompt.messages()[0].text.toStdString();
+    EXPECT_EQ(fileBytes(folder + "/out.png"), earlier);
 }
 
 TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
@@ -317,6 +381,71 @@ TEST_F(EditInPlace, ApplyRewritesTheFileWithTheOutputAlpha)
         }
     EXPECT_EQ(wrong, 0);
     EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: saved ") + m_path));
+}
+
+TEST_F(EditInPlace, AFileThatCannotBeSavedBackIsToldAndEndsWithItsOwnCode)
+{
+    // What happens to the file's place while it is being edited: its folder is moved away, the
+    // file gives way to a folder; and a name that leaves no room for a temporary file beside it.
+    struct Case {
+        const char* name;
+        QString path;
+        std::function<void()> spoil;
+    };
+    const QString moved = scratchPath("moved/photo.png");
+    const QString replaced = scratchPath("replaced/photo.png");
+    const QString longName = scratchPath("long/") + longestName(QStringLiteral(".png"));
+    const Case cases[] = {
+        {"folder moved away", moved,
+         [] { ASSERT_TRUE(QDir().rename(scratchPath("moved"), scratchPath("moved-away"))); }},
+        {"file replaced by a folder", replaced,
+         [replaced] {
+             ASSERT_TRUE(QFile::remove(replaced));
+             ASSERT_TRUE(QDir().mkpath(replaced));
+         }},
+        {"name too long for a temporary file", longName, [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir().mkpath(QFileInfo(c.path).absolutePath());
+        ASSERT_TRUE(QFile::copy(m_path, c.path));
+        testsupport::ScriptedPrompt prompt;
+        onStart([&](KsApp& app) {
+            writeAlpha(app);
+            c.spoil();
+        });
+        EXPECT_EQ(runMain({"p", "--aperture", local(c.path)}), kExitHandBackFailed);
+        ASSERT_EQ(prompt.messages().size(), 1);
+        EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+        EXPECT_TRUE(prompt.messages()[0].text.contains(c.path)) << prompt.messages()[0].text.toStdString();
+        EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + c.path + ": "));
+    }
+    // The files as they were, and no temporary file beside them.
+    EXPECT_EQ(fileBytes(scratchPath("moved-away/photo.png")), m_before);
+    EXPECT_TRUE(QFileInfo(replaced).isDir());
+    EXPECT_EQ(fileBytes(longName), m_before);
+    EXPECT_EQ(QDir(scratchPath("long")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(QDir(scratchPath("replaced")).entryList(QDir::Files | QDir::Hidden).size(), 0);
+}
+
+TEST_F(EditInPlace, AReadOnlyFolderKeepsTheFileAsItWas)
+{
+    const QString folder = scratchPath("locked");
+    const QString path = folder + "/photo.png";
+    QDir().mkpath(folder);
+    ASSERT_TRUE(QFile::copy(m_path, path));
+    if (!makeReadOnlyFolder(folder)) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        GTEST_SKIP() << "this user can write into a read-only folder (root), so it cannot fail the save";
+    }
+    testsupport::ScriptedPrompt prompt;
+    onStart(writeAlpha);
+    const int code = runMain({"p", "--aperture", local(path)});
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(code, kExitHandBackFailed);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.contains(path)) << prompt.messages()[0].text.toStdString();
+    EXPECT_EQ(fileBytes(path), m_before);
 }
 
 TEST_F(EditInPlace, AnUnreadableFileGivesNoImageAndWritesNothing)

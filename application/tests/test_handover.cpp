@@ -12,6 +12,7 @@
 #include "platform/shared_memory.h"
 #include "RunLog.h"
 #include "ProgramRun.h"
+#include "ScriptedPrompt.h"
 #include "Wait.h"
 
 #include <QCoreApplication>
@@ -350,6 +351,46 @@ TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), int(HandBackApply));
     fallback.join();
     EXPECT_EQ(result.bytes(), rgba8(2));
+}
+
+TEST_F(HandOver, ACutOutThatCannotBeCopiedBackIsToldAndEndsWithItsOwnCode)
+{
+    // What the host may do to the result mapping while the program runs: shrink it below the
+    // image, or leave a descriptor that maps nothing in its place.
+    struct Spoiler {
+        const char* name;
+        std::function<void(int)> spoil;
+        std::size_t bytesLeft;
+        const char* reason;
+    };
+    const Spoiler spoilers[] = {
+        {"shrunk", [](int fd) { ASSERT_EQ(ftruncate(fd, 16), 0); }, 16, "the result mapping holds 16 bytes, 12288 needed"},
+        {"unmappable",
+         [](int fd) {
+             const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+             ASSERT_EQ(dup2(null, fd), fd);
+             close(null);
+         },
+         rgba8(1).size(), "cannot map the result mapping"},
+    };
+    for (const Spoiler& spoiler : spoilers) {
+        SCOPED_TRACE(spoiler.name);
+        testsupport::ScriptedPrompt prompt;
+        Mapping source(rgba8(1));
+        Mapping result(rgba8(1));
+        onStart([&](KsApp& app) {
+            std::memset(app.outputImage()->view8().data, 0, kWidth * kHeight * 4);
+            spoiler.spoil(result.given());
+        });
+        EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), kExitHandBackFailed);
+        ASSERT_EQ(prompt.messages().size(), 1);
+        EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+        EXPECT_TRUE(prompt.messages()[0].text.contains(QStringLiteral("\"T\""))) << prompt.messages()[0].text.toStdString();
+        EXPECT_TRUE(prompt.messages()[0].text.contains(QLatin1String(spoiler.reason))) << prompt.messages()[0].text.toStdString();
+        // Whatever the host left there is untouched.
+        const std::vector<std::uint8_t> layer = rgba8(1);
+        EXPECT_EQ(result.bytes(), std::vector<std::uint8_t>(layer.begin(), layer.begin() + spoiler.bytesLeft));
+    }
 }
 
 TEST_F(HandOver, ATitleLikeAQtOptionStaysTheTitle)

@@ -124,7 +124,8 @@ TEST_F(SessionTest, ExitCodesDecideTheCopyBack)
     };
     const Outcome outcomes[] = {
         {"exit:1", -128, false}, {"exit:2", 2, false}, {"exit:12", 12, true},
-        {"exit:255", -1, true},  {"segv", -1, true},
+        // 13: the application could not hand its result back and wrote nothing.
+        {"exit:13", 13, true},   {"exit:255", -1, true},  {"segv", -1, true},
     };
     for (const Outcome& outcome : outcomes) {
         for (int16_t mode : {kImageModeRGB, kImageModeCMYK64}) {
