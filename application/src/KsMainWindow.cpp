@@ -939,9 +939,10 @@ void KsMainWindow::createTools()
     connect(m_zoomTool, &ZoomTool::zoomToRectSignal, m_imageView, &ImageView::minCheckedMoveImageViewportToSlot);
     connect(m_zoomTool, &ZoomTool::actualPixelsSignal, m_imageView, &ImageView::zoomTo100PercentSlot);
     connect(m_zoomTool, &ZoomTool::fitScreenSignal, m_imageView, &ImageView::fitImageOnScreenSlot);
+    // A click steps from the view's own zoom, not from the navigator's rounded and clamped box.
+    connect(m_zoomTool, &ZoomTool::zoomInSignal, m_imageView, &ImageView::zoomInSlot);
+    connect(m_zoomTool, &ZoomTool::zoomOutSignal, m_imageView, &ImageView::zoomOutSlot);
     if (m_navigatorWindow) {
-        connect(m_zoomTool, &ZoomTool::zoomInSignal, m_navigatorWindow, &NavigatorWindow::zoomInSlot);
-        connect(m_zoomTool, &ZoomTool::zoomOutSignal, m_navigatorWindow, &NavigatorWindow::zoomOutSlot);
         connect(m_navigatorWindow, &NavigatorWindow::zoomInEnabled, m_zoomTool, &ZoomTool::zoomInEnabledSlot);
         connect(m_navigatorWindow, &NavigatorWindow::zoomOutEnabled, m_zoomTool, &ZoomTool::zoomOutEnabledSlot);
     }
