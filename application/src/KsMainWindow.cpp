@@ -551,9 +551,11 @@ void KsMainWindow::createActions()
     }
     if (distributor.latestNews && !KsApp::newsUrl().isEmpty()) {
         m_latestNewsAction = new QAction(tr("Latest &News", "[all]"), this);
-        // Offered once the news check has found news.
-        m_latestNewsAction->setEnabled(false);
-        if (KsApp* app = KsApp::instance()) {
+        // Offered from the start: only the news check's answer withdraws it, so with no
+        // network or a suppressed check the news page can still be asked for.
+        KsApp* app = KsApp::instance();
+        m_latestNewsAction->setEnabled(app && app->newsAvailable());
+        if (app) {
             connect(m_latestNewsAction, &QAction::triggered, app, &KsApp::checkForNewsSlot);
             connect(app, &KsApp::newsAvailability, m_latestNewsAction.data(), &QAction::setEnabled);
         }

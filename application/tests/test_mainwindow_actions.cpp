@@ -10,6 +10,7 @@
 #include "DvCmdDespeckleSelection.h"
 #include "DvCmdGenerateMask.h"
 #include "DvCmdSelect.h"
+#include "Identity.h"
 #include "ForcedEdge.h"
 #include "GmAction.h"
 #include "GmModel.h"
@@ -36,6 +37,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -43,6 +45,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -326,6 +329,23 @@ TEST_F(MainWindowActionsTest, WithoutAnImageOnlyTheFileAndHelpActionsAreOffered)
     EXPECT_EQ(runMain({"kestrine3"}), 0);
     EXPECT_EQ(off, withState(expectedOff, ":off"));
     EXPECT_EQ(on, withState(expectedOn, ":on"));
+}
+
+TEST_F(MainWindowActionsTest, LatestNewsIsOfferedFromTheStartWithoutWaitingForTheNewsCheck)
+{
+    // A check that sends nothing today: only the application's own flag can decide.
+    QSettings(organizationName(), applicationName())
+        .setValue(QStringLiteral("NewsSupressUntil"), quint64(QDateTime::currentSecsSinceEpoch() + 86400));
+    bool flag = false;
+    QString news;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        flag = KsApp::instance()->newsAvailable();
+        news = enabledStates({QStringLiteral("Latest &News")}).first();
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(news, QStringLiteral("Latest &News:on"));
 }
 
 TEST_F(MainWindowActionsTest, TheZoomKeysAndTheSecondRedoKeyWork)
