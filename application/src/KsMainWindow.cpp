@@ -2,6 +2,7 @@
 
 #include "ArrowTool.h"
 #include "BackgroundPicker.h"
+#include "Browser.h"
 #include "CleanTool.h"
 #include "ColourDisplay.h"
 #include "ColourWorkspace.h"
@@ -77,7 +78,6 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -1497,12 +1497,12 @@ void KsMainWindow::helpSlot()
         g_helpLogged = true;
         Klogger::stream() << "Help is at hand: " << address << Klogger::endl;
     }
-    QDesktopServices::openUrl(QUrl(address));
+    Browser::openOnDesktop(QUrl(address), this);
 }
 
 void KsMainWindow::tutorialsSlot()
 {
-    QDesktopServices::openUrl(QUrl(KsApp::tutorialsUrl()));
+    Browser::openOnDesktop(QUrl(KsApp::tutorialsUrl()), this);
 }
 
 void KsMainWindow::readControlFile()
@@ -2010,8 +2010,7 @@ void KsMainWindow::revertAllSlot()
 
 void KsMainWindow::homePageSlot()
 {
-    // A missing browser is not worth a message.
-    QDesktopServices::openUrl(QUrl(KsApp::distributorBaseUrl()));
+    Browser::openOnDesktop(QUrl(KsApp::distributorBaseUrl()), this);
 }
 
 // ---- Tools --------------------------------------------------------------------------------

@@ -777,6 +777,33 @@ TEST_F(MainWindowActionsTest, HomePageOpensTheDistributorsAddress)
     EXPECT_TRUE(expected.startsWith(QStringLiteral("http://")));
 }
 
+TEST_F(MainWindowActionsTest, WithoutABrowserTheWebCommandsGiveTheAddressToCopy)
+{
+    // The offscreen platform starts no browser.
+    ScriptedPrompt prompt;
+    QStringList addresses;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        addresses << KsApp::helpUrl() + QStringLiteral("/About_Kestrine.htm") << KsApp::tutorialsUrl()
+                  << KsApp::distributorBaseUrl() << KsApp::updateCheckUrl();
+        for (const char* text : {"Kestrine 3 &Help", "&Tutorials", "Home Page", "&Check for Updates"}) {
+            QAction* command = action(QString::fromLatin1(text));
+            ASSERT_NE(command, nullptr) << text;
+            command->trigger();
+        }
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    ASSERT_EQ(prompt.messages().size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        const Prompt::Message& message = prompt.messages().at(i);
+        EXPECT_EQ(message.kind, Prompt::Warning);
+        EXPECT_EQ(message.title, QStringLiteral("Kestrine 3 - No Web Browser"));
+        EXPECT_TRUE(message.text.contains(QUrl(addresses.at(i)).toDisplayString().toHtmlEscaped()))
+            << message.text.toStdString();
+        EXPECT_TRUE(message.selectableText);
+    }
+}
+
 // ---- Save and Apply in a host launch ------------------------------------------------------------
 
 // The document as the host's launch sets it up: the handed-over images, analysed, with a Keep
