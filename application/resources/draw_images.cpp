@@ -574,14 +574,15 @@ void drawSmallPictures()
 
 void drawBackgroundPictures()
 {
-    // Four 8 x 8 squares, so that the texture tiles into an even checkerboard.
-    QImage board(16, 16, QImage::Format_ARGB32);
-    board.fill(Qt::white);
-    {
-        QPainter p(&board);
-        p.fillRect(0, 0, 8, 8, QColor(204, 204, 204));
-        p.fillRect(8, 8, 8, 8, QColor(204, 204, 204));
-    }
+    // Four 8 x 8 squares, so that the texture tiles into an even checkerboard. Two tones, black
+    // and white: read as a bitmap, the swatch's colour paints the black squares.
+    QImage board(16, 16, QImage::Format_Mono);
+    board.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    board.fill(0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if ((x < 8) == (y < 8))
+                board.setPixel(x, y, 1);
     save(board, "background_checker");
 
     // A quarter-circle arrow with a head at either end: one pointing left at the front swatch,
