@@ -1,6 +1,6 @@
-// Draws the application's pictures (tool icons, cursor pictures, slider handles and small
-// button icons) into images/. Run by hand through draw_images.sh when a picture changes; the
-// PNGs it writes are committed, so that the build never needs this program.
+// Draws the application's pictures (tool icons, cursor pictures, slider handles, small button
+// icons and the splash screen) into images/. Run by hand through draw_images.sh when a picture
+// changes; the PNGs it writes are committed, so that the build never needs this program.
 //
 // Cursor pictures are pairs: the data picture is black where the cursor is black and white
 // elsewhere, the mask picture black where the cursor is opaque. Both are opaque 32 x 32.
@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -574,14 +575,15 @@ void drawSmallPictures()
 
 void drawBackgroundPictures()
 {
-    // Four 8 x 8 squares, so that the texture tiles into an even checkerboard.
-    QImage board(16, 16, QImage::Format_ARGB32);
-    board.fill(Qt::white);
-    {
-        QPainter p(&board);
-        p.fillRect(0, 0, 8, 8, QColor(204, 204, 204));
-        p.fillRect(8, 8, 8, 8, QColor(204, 204, 204));
-    }
+    // Four 8 x 8 squares, so that the texture tiles into an even checkerboard. Two tones, black
+    // and white: read as a bitmap, the swatch's colour paints the black squares.
+    QImage board(16, 16, QImage::Format_Mono);
+    board.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    board.fill(0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if ((x < 8) == (y < 8))
+                board.setPixel(x, y, 1);
     save(board, "background_checker");
 
     // A quarter-circle arrow with a head at either end: one pointing left at the front swatch,
@@ -841,17 +843,22 @@ void drawCommandIcons()
 
 // A stylised falcon's wing above the product's name, 64 x 40: as wide as the palette's two
 // columns.
+QPainterPath wingPath()
+{
+    QPainterPath w;
+    w.moveTo(14, 24);
+    w.cubicTo(22, 8, 36, 2, 50, 3);
+    w.cubicTo(40, 8, 34, 14, 31, 21);
+    w.cubicTo(26, 19, 20, 21, 14, 24);
+    return w;
+}
+
 void brandLogo(const char* name, const QColor& wing, const QColor& text)
 {
     drawIcon(name, 64, 40, [&](QPainter& p) {
-        QPainterPath w;
-        w.moveTo(14, 24);
-        w.cubicTo(22, 8, 36, 2, 50, 3);
-        w.cubicTo(40, 8, 34, 14, 31, 21);
-        w.cubicTo(26, 19, 20, 21, 14, 24);
         p.setPen(Qt::NoPen);
         p.setBrush(wing);
-        p.drawPath(w);
+        p.drawPath(wingPath());
         QFont font;
         font.setPixelSize(11);
         font.setBold(true);
@@ -909,6 +916,64 @@ void drawPalettePictures()
     screenMode("scrn-mode-full-13x12", false, false);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The splash screen, 480 x 300: the brand's wing and name on a pale sky, a cut-out corner over
+// the background picker's checkerboard, and the three mask colours as a stripe along the foot.
+
+void drawSplash()
+{
+    const QColor brand(40, 95, 180);
+    QImage image(480, 300, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient sky(0, 0, 0, 300);
+        sky.setColorAt(0, QColor(235, 240, 250));
+        sky.setColorAt(1, Qt::white);
+        p.fillRect(image.rect(), sky);
+
+        // A leaf cut out of its picture: the checkerboard shows where the picture has gone.
+        const QRectF corner(310, 160, 140, 100);
+        checker(p, corner, 10);
+        QPainterPath leaf;
+        leaf.moveTo(330, 244);
+        leaf.cubicTo(338, 190, 392, 172, 432, 176);
+        leaf.cubicTo(428, 220, 384, 250, 330, 244);
+        p.setPen(QPen(kKeep.darker(140), 1.5));
+        p.setBrush(kKeep);
+        p.drawPath(leaf);
+        p.setPen(QPen(kKeep.darker(160), 1.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(334, 240), QPointF(420, 186));
+        p.setPen(patchPen());
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(corner);
+
+        // The wing, four times the logo's, and the name beneath it.
+        p.save();
+        p.translate(10, 10);
+        p.scale(4, 4);
+        p.setPen(Qt::NoPen);
+        p.setBrush(brand);
+        p.drawPath(wingPath());
+        p.restore();
+        QFont name;
+        name.setPixelSize(46);
+        name.setBold(true);
+        p.setFont(name);
+        p.setPen(brand);
+        p.drawText(QRectF(40, 112, 260, 56), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Kestrine 3"));
+
+        const QColor stripe[] = {kKeep, kDelete, kBlend};
+        for (int i = 0; i < 3; ++i)
+            p.fillRect(QRectF(i * 160, 288, 160, 12), stripe[i]);
+        p.setPen(QPen(brand, 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(0.5, 0.5, 479, 299));
+    }
+    save(image, "splash");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -930,5 +995,6 @@ int main(int argc, char** argv)
     drawColourWorkspacePictures();
     drawCommandIcons();
     drawPalettePictures();
+    drawSplash();
     return g_failures == 0 ? 0 : 1;
 }

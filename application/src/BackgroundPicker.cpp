@@ -5,6 +5,7 @@
 #include "MouseClickFilter.h"
 #include "Texts.h"
 
+#include <QBitmap>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -86,7 +87,7 @@ BackgroundPicker::BackgroundPicker(QWidget* parent)
         QColor(Qt::blue)));
     m_swatches.push_back(std::make_unique<BackgroundSwatch>(
         QStringLiteral("BackgroundPicker/Secondary Background"), tr("Secondary Background"),
-        QColor(Qt::gray), QPixmap(QStringLiteral(":images/background_checker.png"))));
+        QColor(Qt::gray), QBitmap(QStringLiteral(":images/background_checker.png"))));
 
     setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
 

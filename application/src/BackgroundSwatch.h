@@ -1,6 +1,7 @@
 #pragma once
 // One swatch of the background picker: a persistent named colour ("Colors/" + key name) with
-// an optional backdrop picture that is tiled in place of the plain colour.
+// an optional backdrop picture that is tiled in place of the plain colour. A two-tone backdrop
+// (a bitmap) takes the colour on its set bits and leaves the others clear.
 
 #include "GmColor.h"
 

@@ -1,5 +1,8 @@
 #include "Browser.h"
 
+#include "Prompt.h"
+#include "Texts.h"
+
 #include <QDesktopServices>
 
 namespace {
@@ -31,6 +34,21 @@ QUrl Browser::linkTarget(const QUrl& url)
     if (!url.isRelative())
         return url;
     return QUrl(helpRoot() + QLatin1Char('/') + url.toString());
+}
+
+bool Browser::openOnDesktop(const QUrl& address, QWidget* parent)
+{
+    if (QDesktopServices::openUrl(address))
+        return true;
+    // Qt has logged why; the user would otherwise see nothing happen at all.
+    const QString text = QStringLiteral("<p>")
+                         + tr("No web browser could be started to open this address. You can copy it and "
+                              "open it yourself:",
+                              "[all]")
+                         + QStringLiteral("</p><p>") + address.toDisplayString().toHtmlEscaped()
+                         + QStringLiteral("</p>");
+    Prompt::warningToCopy(parent, QStringLiteral("%1 - %2").arg(productName(), tr("No Web Browser", "[all]")), text);
+    return false;
 }
 
 void Browser::setSource(const QUrl& name)

@@ -21,6 +21,9 @@ public:
     static QString helpRoot();
     // What a link opens: a relative address under the help root, any other unchanged.
     static QUrl linkTarget(const QUrl& url);
+    // Opens the address in the desktop's browser; when none can be started, tells the user
+    // the address in a message over parent, to be copied. False when nothing was opened.
+    static bool openOnDesktop(const QUrl& address, QWidget* parent);
 
 public slots:
     // An empty source is the browser's own; any other opens on the desktop.

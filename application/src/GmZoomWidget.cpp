@@ -58,6 +58,16 @@ int g_washStep = 15;
 
 enum ViewMode { NoView = -1, SourceView = 0, WorkspaceView = 1, CutoutView = 2 };
 
+// What shows behind the cut-out. A two-tone backdrop paints only its dark squares, in the
+// swatch's colour; its light squares are white, not whatever lay there before.
+void fillBackground(QPainter& painter, const QRectF& area)
+{
+    const QBrush brush = GmZoomWidget::backgroundBrush();
+    if (brush.style() == Qt::TexturePattern)
+        painter.fillRect(area, Qt::white);
+    painter.fillRect(area, brush);
+}
+
 // The pixels of an image smaller by the divisor that cover an area in image coordinates,
 // within the image.
 QRect coveringPixels(const QRectF& area, int divisor, const QSize& size)
@@ -855,11 +865,11 @@ void GmZoomWidget::paintImageLayer(QPainter& painter, GmModel* model, const QRec
     case WorkspaceView:
         // Filled in image coordinates, a pattern stays with the image as it is zoomed and
         // scrolled.
-        painter.fillRect(pixels, backgroundBrush());
+        fillBackground(painter, pixels);
         drawCovering(painter, source->workingPixmap(), model->resolution(), area);
         break;
     case CutoutView:
-        painter.fillRect(pixels, backgroundBrush());
+        fillBackground(painter, pixels);
         if (KsSourceImage* output = model->output())
             drawCovering(painter, output->pixmap(), 1, area);
         break;
@@ -925,7 +935,7 @@ void GmZoomWidget::paintPatchPreview(QPainter& painter, GmModel* model, const QR
     painter.save();
     painter.setClipRegion(m_previewRegion, Qt::IntersectClip);
     painter.setPen(cosmeticPen(Qt::white));
-    painter.fillRect(area, backgroundBrush());
+    fillBackground(painter, area);
     drawCovering(painter, output->pixmap(), 1, area);
     painter.restore();
 }
@@ -1008,7 +1018,7 @@ void GmZoomWidget::paintPreviewRect(QPainter& painter, GmModel* model, const QRe
     if (!area.isEmpty() && output) {
         painter.save();
         painter.setClipRect(bounds, Qt::IntersectClip);
-        painter.fillRect(area, backgroundBrush());
+        fillBackground(painter, area);
         drawCovering(painter, output->pixmap(), 1, area);
         painter.restore();
     }

@@ -16,9 +16,10 @@ ImageReceiver::ImageReceiver(const QMimeData* data, QObject* parent) : QObject(p
         return;
     if (data->hasImage())
         m_best = NamedImage(qvariant_cast<QImage>(data->imageData()), QUrl());
-    // Qt reports dropped URLs as text too; only real text is read as an address.
+    // Qt reports dropped URLs as text too; only real text is read as an address. Read as it
+    // stands: a word or a file name is no host, so it must not be made into a web address.
     if (data->hasFormat(QStringLiteral("text/plain")))
-        addUrl(QUrl::fromUserInput(data->text().trimmed()));
+        addUrl(QUrl(data->text().trimmed(), QUrl::TolerantMode));
     if (data->hasUrls())
         for (const QUrl& url : data->urls())
             addUrl(url);
@@ -73,8 +74,7 @@ void ImageReceiver::addUrl(const QUrl& url)
         return;
     }
     if (isNetworkUrl(url)) {
-        const QUrl decoded =
-            QUrl::fromUserInput(QUrl::fromPercentEncoding(url.toString().toUtf8()));
+        const QUrl decoded(QUrl::fromPercentEncoding(url.toString().toUtf8()), QUrl::TolerantMode);
         auto* getter = new NetworkImageGetter(decoded);
         m_getters.append(getter);
         connect(getter, &NetworkImageGetter::imageReceived, this, &ImageReceiver::imageReceivedSlot);

@@ -316,7 +316,7 @@ void KsApp::runStartUpChecks()
 
 void KsApp::checkForUpdateSlot()
 {
-    QDesktopServices::openUrl(QUrl(updateCheckUrl()));
+    Browser::openOnDesktop(QUrl(updateCheckUrl()), mainWindow());
 }
 
 void KsApp::checkForNewsSlot()

@@ -2,6 +2,7 @@
 
 #include "ArrowTool.h"
 #include "BackgroundPicker.h"
+#include "Browser.h"
 #include "CleanTool.h"
 #include "ColourDisplay.h"
 #include "ColourWorkspace.h"
@@ -77,7 +78,6 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -551,9 +551,11 @@ void KsMainWindow::createActions()
     }
     if (distributor.latestNews && !KsApp::newsUrl().isEmpty()) {
         m_latestNewsAction = new QAction(tr("Latest &News", "[all]"), this);
-        // Offered once the news check has found news.
-        m_latestNewsAction->setEnabled(false);
-        if (KsApp* app = KsApp::instance()) {
+        // Offered from the start: only the news check's answer withdraws it, so with no
+        // network or a suppressed check the news page can still be asked for.
+        KsApp* app = KsApp::instance();
+        m_latestNewsAction->setEnabled(app && app->newsAvailable());
+        if (app) {
             connect(m_latestNewsAction, &QAction::triggered, app, &KsApp::checkForNewsSlot);
             connect(app, &KsApp::newsAvailability, m_latestNewsAction.data(), &QAction::setEnabled);
         }
@@ -939,9 +941,10 @@ void KsMainWindow::createTools()
     connect(m_zoomTool, &ZoomTool::zoomToRectSignal, m_imageView, &ImageView::minCheckedMoveImageViewportToSlot);
     connect(m_zoomTool, &ZoomTool::actualPixelsSignal, m_imageView, &ImageView::zoomTo100PercentSlot);
     connect(m_zoomTool, &ZoomTool::fitScreenSignal, m_imageView, &ImageView::fitImageOnScreenSlot);
+    // A click steps from the view's own zoom, not from the navigator's rounded and clamped box.
+    connect(m_zoomTool, &ZoomTool::zoomInSignal, m_imageView, &ImageView::zoomInSlot);
+    connect(m_zoomTool, &ZoomTool::zoomOutSignal, m_imageView, &ImageView::zoomOutSlot);
     if (m_navigatorWindow) {
-        connect(m_zoomTool, &ZoomTool::zoomInSignal, m_navigatorWindow, &NavigatorWindow::zoomInSlot);
-        connect(m_zoomTool, &ZoomTool::zoomOutSignal, m_navigatorWindow, &NavigatorWindow::zoomOutSlot);
         connect(m_navigatorWindow, &NavigatorWindow::zoomInEnabled, m_zoomTool, &ZoomTool::zoomInEnabledSlot);
         connect(m_navigatorWindow, &NavigatorWindow::zoomOutEnabled, m_zoomTool, &ZoomTool::zoomOutEnabledSlot);
     }
@@ -1494,12 +1497,12 @@ void KsMainWindow::helpSlot()
         g_helpLogged = true;
         Klogger::stream() << "Help is at hand: " << address << Klogger::endl;
     }
-    QDesktopServices::openUrl(QUrl(address));
+    Browser::openOnDesktop(QUrl(address), this);
 }
 
 void KsMainWindow::tutorialsSlot()
 {
-    QDesktopServices::openUrl(QUrl(KsApp::tutorialsUrl()));
+    Browser::openOnDesktop(QUrl(KsApp::tutorialsUrl()), this);
 }
 
 void KsMainWindow::readControlFile()
@@ -2007,8 +2010,7 @@ void KsMainWindow::revertAllSlot()
 
 void KsMainWindow::homePageSlot()
 {
-    // A missing browser is not worth a message.
-    QDesktopServices::openUrl(QUrl(KsApp::distributorBaseUrl()));
+    Browser::openOnDesktop(QUrl(KsApp::distributorBaseUrl()), this);
 }
 
 // ---- Tools --------------------------------------------------------------------------------

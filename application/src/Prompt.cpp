@@ -9,7 +9,7 @@ class QtDialogs : public Prompt::Handler {
 public:
     QMessageBox::StandardButton message(QWidget* parent, const Prompt::Message& m) override
     {
-        if (!m.buttonTexts.isEmpty())
+        if (!m.buttonTexts.isEmpty() || m.selectableText)
             return messageWithButtonTexts(parent, m);
         switch (m.kind) {
         case Prompt::Information:
@@ -53,6 +53,8 @@ public:
         for (const auto& named : m.buttonTexts)
             if (QAbstractButton* button = box.button(named.first))
                 button->setText(named.second);
+        if (m.selectableText)
+            box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         if (m.defaultButton != QMessageBox::NoButton)
             box.setDefaultButton(m.defaultButton);
         return QMessageBox::StandardButton(box.exec());
@@ -138,6 +140,13 @@ QMessageBox::StandardButton Prompt::informationWithCheckBox(QWidget* parent, con
     Message message{Information, title, text, QMessageBox::Ok, QMessageBox::Ok};
     message.checkBoxText = checkBoxText;
     return g_handler->messageWithCheckBox(parent, message, checked);
+}
+
+QMessageBox::StandardButton Prompt::warningToCopy(QWidget* parent, const QString& title, const QString& text)
+{
+    Message message{Warning, title, text, QMessageBox::Ok, QMessageBox::Ok};
+    message.selectableText = true;
+    return ask(parent, message);
 }
 
 QMessageBox::StandardButton

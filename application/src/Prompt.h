@@ -27,6 +27,8 @@ public:
         // Texts that replace the standard texts of some of the buttons ("Remind Me Later" on
         // Cancel); each button keeps its role.
         QList<QPair<QMessageBox::StandardButton, QString>> buttonTexts = {};
+        // Whether the user can select the text and copy it (an address to open elsewhere).
+        bool selectableText = false;
     };
 
     enum FileKind { OpenFile, SaveFile };
@@ -87,6 +89,8 @@ public:
     static QMessageBox::StandardButton informationWithCheckBox(QWidget* parent, const QString& title,
                                                                const QString& text,
                                                                const QString& checkBoxText, bool& checked);
+    // A warning with an OK button whose text the user can select and copy.
+    static QMessageBox::StandardButton warningToCopy(QWidget* parent, const QString& title, const QString& text);
     // A message whose buttons carry texts of their own; the answer is the standard button
     // behind the text chosen.
     static QMessageBox::StandardButton

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QSettings>
 
@@ -34,6 +35,13 @@ QRect square(int x0, int y0, int x1, int y1)
 QImage picture(const char* name)
 {
     return QImage(QStringLiteral(":images/%1.png").arg(name)).convertToFormat(QImage::Format_ARGB32);
+}
+
+// What the checkerboard shows at a widget point: the swatch's colour on its dark squares, white
+// on its light ones.
+QColor checkerAt(const QImage& board, QPoint at, const QColor& colour)
+{
+    return qGray(board.pixel(at.x() % 16, at.y() % 16)) < 128 ? colour : QColor(Qt::white);
 }
 
 QImage rendered(BackgroundPicker& picker)
@@ -175,13 +183,13 @@ TEST_F(BackgroundPickerTest, WidgetSizesHelpAndPictures)
         "using the swap arrow.</p><p><a href=\"" + Browser::helpRoot()
         + "/4-Kestrine_Tools/About_Kestrine_Tools.htm\">Learn More</a></p>"));
 
-    // Our pictures: an even grey and white board, and the arrow.
+    // Our pictures: an even two-tone board, and the arrow.
     const QImage board = picture("background_checker");
     ASSERT_EQ(board.size(), QSize(16, 16));
-    EXPECT_EQ(board.pixelColor(0, 0), board.pixelColor(8, 8));
+    EXPECT_EQ(board.pixelColor(0, 0), QColor(Qt::black));
+    EXPECT_EQ(board.pixelColor(8, 8), QColor(Qt::black));
     EXPECT_EQ(board.pixelColor(8, 0), QColor(Qt::white));
     EXPECT_EQ(board.pixelColor(0, 8), QColor(Qt::white));
-    EXPECT_NE(board.pixelColor(0, 0), QColor(Qt::white));
     EXPECT_EQ(picture("background_swap").size(), QSize(16, 16));
 }
 
@@ -313,12 +321,13 @@ TEST_F(BackgroundPickerTest, PaintsFramedSwatchesFrontOnTopAndTheArrowTopRight)
     for (const QPoint frame : {QPoint(0, 16), QPoint(16, 0), QPoint(32, 16), QPoint(16, 32),
                                QPoint(32, 40), QPoint(40, 32)})
         EXPECT_EQ(image.pixelColor(frame), white) << frame.x() << "," << frame.y();
-    // The back swatch's own frame and its checkerboard, tiled from the widget's corner.
+    // The back swatch's own frame and its checkerboard in its colour, tiled from the widget's
+    // corner.
     const QImage board = picture("background_checker");
+    const QColor gray(Qt::gray);
     EXPECT_EQ(image.pixelColor(48, 40), white);
     for (const QPoint inside : {QPoint(33, 33), QPoint(40, 20), QPoint(47, 47), QPoint(20, 44)})
-        EXPECT_EQ(image.pixelColor(inside), board.pixelColor(inside.x() % 16, inside.y() % 16))
-            << inside.x() << "," << inside.y();
+        EXPECT_EQ(image.pixelColor(inside), checkerAt(board, inside, gray)) << inside.x() << "," << inside.y();
 
     // The arrow's solid pixels, its top right corner at (48, 0).
     const QImage arrow = picture("background_swap");
@@ -336,10 +345,31 @@ TEST_F(BackgroundPickerTest, PaintsFramedSwatchesFrontOnTopAndTheArrowTopRight)
     picker.doubleClickEvent(nullptr);
     image = rendered(picker);
     for (const QPoint inside : {QPoint(16, 16), QPoint(8, 3), QPoint(24, 24), QPoint(1, 30)})
-        EXPECT_EQ(image.pixelColor(inside), board.pixelColor(inside.x() % 16, inside.y() % 16))
-            << inside.x() << "," << inside.y();
+        EXPECT_EQ(image.pixelColor(inside), checkerAt(board, inside, gray)) << inside.x() << "," << inside.y();
     EXPECT_EQ(image.pixelColor(0, 16), white);
     // Blue now shows only where the front square leaves the back one.
     EXPECT_EQ(image.pixelColor(40, 40), blue);
-    EXPECT_EQ(image.pixelColor(31, 31), board.pixelColor(15, 15));
+    EXPECT_EQ(image.pixelColor(31, 31), gray);
+}
+
+TEST_F(BackgroundPickerTest, AChosenSecondaryColourPaintsTheCheckerboard)
+{
+    ScriptedPrompt prompt;
+    const QColor chosen(200, 30, 120);
+    prompt.answerColor(chosen);
+    BackgroundPicker picker;
+    picker.resize(50, 50);
+    picker.doubleClickEvent(nullptr);
+    const QMouseEvent click(QEvent::MouseButtonRelease, QPointF(10, 10), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+    picker.singleClickEvent(&click);
+    ASSERT_EQ(prompt.colorRequests(), 1);
+    ASSERT_EQ(picker.swatch(0)->keyName(), "BackgroundPicker/Secondary Background");
+    EXPECT_EQ(picker.swatch(0)->color(), chosen);
+
+    const QImage image = rendered(picker);
+    const QImage board = picture("background_checker");
+    for (const QPoint inside : {QPoint(3, 3), QPoint(12, 3), QPoint(20, 12), QPoint(24, 24)})
+        EXPECT_EQ(image.pixelColor(inside), checkerAt(board, inside, chosen)) << inside.x() << "," << inside.y();
+    EXPECT_EQ(image.pixelColor(3, 3), chosen);
 }

@@ -1,6 +1,8 @@
 // The canvas over a photograph opened through the model and the engine, at workspace divisors
 // 1 and 2: where presses land, and what the Source, Workspace and Cut-out views show.
 
+#include "BackgroundPicker.h"
+#include "BackgroundSwatch.h"
 #include "DravikThread.h"
 #include "DvCmdSetStatus.h"
 #include "GmAction.h"
@@ -13,11 +15,13 @@
 #include "NoTool.h"
 
 #include "RecordingTool.h"
+#include "ScriptedPrompt.h"
 #include "ShownView.h"
 #include "Wait.h"
 #include "WidgetInput.h"
 
 #include <QAction>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -139,6 +143,26 @@ protected:
         m_model->signalDirtyOutputImageSlot();
     }
 
+    // Makes a square of the cut-out fully transparent, as the engine leaves deleted pixels.
+    void clearCutout(const QRect& square)
+    {
+        KsSourceImage* output = m_model->output();
+        for (int y = square.top(); y <= square.bottom(); ++y) {
+            for (int x = square.left(); x <= square.right(); ++x) {
+                if (output->masterKind() == KsSourceImage::Master16Bit) {
+                    const KsSourceImage::View16& v = output->view16();
+                    auto* p = reinterpret_cast<std::uint16_t*>(reinterpret_cast<char*>(v.data) + y * v.bytesPerLine) + x * 4;
+                    p[0] = p[1] = p[2] = p[3] = 0;
+                } else {
+                    const KsSourceImage::View8& v = output->view8();
+                    std::uint8_t* p = v.data + y * v.bytesPerLine + x * 4;
+                    p[0] = p[1] = p[2] = p[3] = 0;
+                }
+            }
+        }
+        m_model->signalDirtyOutputImageSlot();
+    }
+
     std::unique_ptr<KsAppPreferences> m_preferences;
     std::unique_ptr<DravikThread> m_thread;
     GmModel* m_model = nullptr;
@@ -193,6 +217,31 @@ TEST_P(CanvasPhotoTest, EachViewShowsItsImage)
     const QImage cutout = canvas()->grab().toImage();
     EXPECT_EQ(shown(cutout, {305, 205}), magenta);
     EXPECT_TRUE(near(shown(cutout, {100, 100}), original.pixel(100, 100), 0));
+}
+
+TEST_P(CanvasPhotoTest, TheCheckerboardBehindTheCutoutTakesTheChosenSecondaryColour)
+{
+    testsupport::ScriptedPrompt prompt;
+    const QColor chosen(200, 30, 120);
+    prompt.answerColor(chosen);
+    BackgroundPicker picker;
+    picker.resize(50, 50);
+    GmZoomWidget::setBackgroundBrushHook([&picker] { return picker.primaryBrush(); });
+    picker.doubleClickEvent(nullptr);
+    const QMouseEvent click(QEvent::MouseButtonRelease, QPointF(10, 10), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+    picker.singleClickEvent(&click);
+    ASSERT_EQ(picker.swatch(0)->color(), chosen);
+
+    // A hole in the cut-out, on whole squares of the 16-pixel checkerboard.
+    clearCutout(QRect(320, 224, 32, 32));
+    m_view->cutoutAction()->trigger();
+    const QImage cutout = canvas()->grab().toImage();
+    GmZoomWidget::setBackgroundBrushHook(nullptr);
+    EXPECT_EQ(shown(cutout, {324, 228}), chosen.rgb()) << text(shown(cutout, {324, 228}));
+    EXPECT_EQ(shown(cutout, {347, 251}), chosen.rgb()) << text(shown(cutout, {347, 251}));
+    EXPECT_EQ(shown(cutout, {332, 228}), qRgb(255, 255, 255)) << text(shown(cutout, {332, 228}));
+    EXPECT_EQ(shown(cutout, {324, 236}), qRgb(255, 255, 255)) << text(shown(cutout, {324, 236}));
 }
 
 TEST_P(CanvasPhotoTest, ShiftF6TogglesTheWashOverEveryView)

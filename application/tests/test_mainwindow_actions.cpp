@@ -10,6 +10,7 @@
 #include "DvCmdDespeckleSelection.h"
 #include "DvCmdGenerateMask.h"
 #include "DvCmdSelect.h"
+#include "Identity.h"
 #include "ForcedEdge.h"
 #include "GmAction.h"
 #include "GmModel.h"
@@ -36,6 +37,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -43,6 +45,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -326,6 +329,23 @@ TEST_F(MainWindowActionsTest, WithoutAnImageOnlyTheFileAndHelpActionsAreOffered)
     EXPECT_EQ(runMain({"kestrine3"}), 0);
     EXPECT_EQ(off, withState(expectedOff, ":off"));
     EXPECT_EQ(on, withState(expectedOn, ":on"));
+}
+
+TEST_F(MainWindowActionsTest, LatestNewsIsOfferedFromTheStartWithoutWaitingForTheNewsCheck)
+{
+    // A check that sends nothing today: only the application's own flag can decide.
+    QSettings(organizationName(), applicationName())
+        .setValue(QStringLiteral("NewsSupressUntil"), quint64(QDateTime::currentSecsSinceEpoch() + 86400));
+    bool flag = false;
+    QString news;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        flag = KsApp::instance()->newsAvailable();
+        news = enabledStates({QStringLiteral("Latest &News")}).first();
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(news, QStringLiteral("Latest &News:on"));
 }
 
 TEST_F(MainWindowActionsTest, TheZoomKeysAndTheSecondRedoKeyWork)
@@ -755,6 +775,33 @@ TEST_F(MainWindowActionsTest, HomePageOpensTheDistributorsAddress)
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened.first(), QUrl(expected));
     EXPECT_TRUE(expected.startsWith(QStringLiteral("http://")));
+}
+
+TEST_F(MainWindowActionsTest, WithoutABrowserTheWebCommandsGiveTheAddressToCopy)
+{
+    // The offscreen platform starts no browser.
+    ScriptedPrompt prompt;
+    QStringList addresses;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        addresses << KsApp::helpUrl() + QStringLiteral("/About_Kestrine.htm") << KsApp::tutorialsUrl()
+                  << KsApp::distributorBaseUrl() << KsApp::updateCheckUrl();
+        for (const char* text : {"Kestrine 3 &Help", "&Tutorials", "Home Page", "&Check for Updates"}) {
+            QAction* command = action(QString::fromLatin1(text));
+            ASSERT_NE(command, nullptr) << text;
+            command->trigger();
+        }
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    ASSERT_EQ(prompt.messages().size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        const Prompt::Message& message = prompt.messages().at(i);
+        EXPECT_EQ(message.kind, Prompt::Warning);
+        EXPECT_EQ(message.title, QStringLiteral("Kestrine 3 - No Web Browser"));
+        EXPECT_TRUE(message.text.contains(QUrl(addresses.at(i)).toDisplayString().toHtmlEscaped()))
+            << message.text.toStdString();
+        EXPECT_TRUE(message.selectableText);
+    }
 }
 
 // ---- Save and Apply in a host launch ------------------------------------------------------------

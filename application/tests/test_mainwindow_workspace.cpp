@@ -26,9 +26,11 @@
 #include "ToolPalette.h"
 #include "ToolPaletteButton.h"
 #include "ZoomTool.h"
+#include "KsSourceImage.h"
 
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
+#include "ScratchFiles.h"
 #include "Wait.h"
 #include "WidgetInput.h"
 
@@ -365,6 +367,37 @@ TEST_F(MainWindowWorkspaceTest, ARectanglePatchShowsThePanelsAndHandsOverToTheSe
     EXPECT_TRUE(colourWorkspaceShown);
     EXPECT_TRUE(patchPropertiesShown);
     EXPECT_EQ(toolAfter, QStringLiteral("Select Tool"));
+}
+
+TEST_F(MainWindowWorkspaceTest, AZoomToolClickStepsFromTheViewsZoomBelowTheNavigatorsLimit)
+{
+    // A long strip, fitted far below the navigator box's smallest value (6.25 %).
+    QImage strip(12000, 60, QImage::Format_RGB32);
+    strip.fill(Qt::darkCyan);
+    const QString path = testsupport::scratchPath(QStringLiteral("strip.png"));
+    ASSERT_TRUE(strip.save(path, "PNG"));
+    double fitted = 0.0, zoomedIn = 0.0;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        KsMainWindow* main = mainWindow();
+        ASSERT_TRUE(testsupport::showForInput(main));
+        ASSERT_TRUE(GmModel::instance()->setImage(1, 1, new KsSourceImage(path), nullptr) && engineIdle());
+        main->imageView()->fitImageOnScreenSlot();
+        QTest::qWait(30);
+        GmZoomWidget* canvas = main->imageView()->canvas();
+        fitted = canvas->zoom();
+        main->zoomTool()->action()->trigger();
+        const QPoint centre = canvas->imageRect().center();
+        testsupport::mousePress(canvas, centre);
+        testsupport::mouseRelease(canvas, centre);
+        QTest::qWait(30);
+        zoomedIn = canvas->zoom();
+        main->setPromptOnDiscard(false);
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    ASSERT_GT(fitted, 0.0);
+    ASSERT_LT(fitted, 0.0625);
+    EXPECT_DOUBLE_EQ(zoomedIn, fitted * 1.25);
 }
 
 TEST_F(MainWindowWorkspaceTest, EscapeInTheFloatingPanelsReachesTheCurrentTool)

@@ -419,6 +419,35 @@ TEST_F(NetworkTest, AnImageAndAnAddressSearchForALargerOne)
     EXPECT_EQ(run.handedOn[0].size(), QSize(40, 30));
 }
 
+TEST_F(NetworkTest, DroppedTextWithoutAHostIsNoWebAddress)
+{
+    ScriptedPrompt prompt;
+    QImage carried(20, 20, QImage::Format_RGB32);
+    carried.fill(Qt::green);
+    for (const QString& text : {QStringLiteral("cat"), QStringLiteral("photo.jpg")}) {
+        QMimeData data;
+        data.setImageData(carried);
+        data.setText(text);
+        ReceiverRun run(&data);
+        EXPECT_EQ(run.receiver->getterCount(), 0) << text.toStdString();
+        EXPECT_EQ(run.receiver->progressDialog(), nullptr) << text.toStdString();
+        ASSERT_TRUE(run.done());
+        ASSERT_EQ(run.handedOn.size(), 1);
+        EXPECT_EQ(run.handedOn[0].size(), QSize(20, 20));
+    }
+    // A web address given as text is still fetched.
+    m_server.servePng("/big.png", 40, 30);
+    QMimeData data;
+    data.setImageData(carried);
+    data.setText(m_server.url("/big.png"));
+    ReceiverRun run(&data);
+    EXPECT_EQ(run.receiver->getterCount(), 1);
+    ASSERT_TRUE(run.done());
+    ASSERT_EQ(run.handedOn.size(), 1);
+    EXPECT_EQ(run.handedOn[0].size(), QSize(40, 30));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
 TEST_F(NetworkTest, CancelHandsOnTheBestSoFarOnceAndTheReceiverOutlivesItsGetters)
 {
     ScriptedPrompt prompt;

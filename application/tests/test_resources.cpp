@@ -65,6 +65,19 @@ TEST(ResourcesTest, EveryPictureLoadsUnderBothSpellings)
     }
 }
 
+TEST(ResourcesTest, TheSplashScreenHasAnOpaquePicture)
+{
+    const QImage splash(QStringLiteral(":/images/splash.png"));
+    ASSERT_FALSE(splash.isNull());
+    EXPECT_EQ(splash.size(), QSize(480, 300));
+    const QImage argb = splash.convertToFormat(QImage::Format_ARGB32);
+    int transparent = 0;
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            transparent += qAlpha(argb.pixel(x, y)) < 255 ? 1 : 0;
+    EXPECT_EQ(transparent, 0);
+}
+
 TEST(ResourcesTest, CursorPicturesAre32By32BlackAndWhite)
 {
     for (const char* name : kPictures) {
