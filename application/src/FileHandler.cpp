@@ -634,9 +634,9 @@ bool FileHandler::loadProject(QFile& file)
     }
 
     // The whole document is read and checked before the open one is given up; the model
-    // replaces it only when all of it is usable.
-    // Qt's reader trusts the counts, the nesting and the types it finds: only a document that
-    // the check takes for one of ours reaches it, and it must end where the check ended.
+    // replaces it only when all of it is usable. Qt's reader trusts the counts, the nesting and
+    // the types it finds: only a document that the stream check takes for one of ours reaches
+    // it, and its reading must end where the check ended.
     const qint64 start = file.pos();
     const qint64 length = checkedDocumentLength(file);
     if (length < 0)
