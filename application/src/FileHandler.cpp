@@ -8,6 +8,7 @@
 #include "KsApp.h"
 #include "KsMainWindow.h"
 #include "KsSourceImage.h"
+#include "ProjectStreamCheck.h"
 #include "Prompt.h"
 #include "Texts.h"
 
@@ -566,6 +567,13 @@ bool FileHandler::loadProject(const QString& path)
     if (fileName.isEmpty())
         return false;
     showStatus(tr("Loading Project %1...", "[ks3]").arg(QFileInfo(fileName).fileName()));
+    // A FIFO or a device would hold the open or feed bytes without end, and a folder is no
+    // project: only a regular file is opened.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        refuseFormat(fileName);
+        return false;
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         Prompt::warning(m_mainWindow, productName(), tr("Could not open file\n%1", "[ks3]").arg(fileName));
@@ -589,12 +597,34 @@ bool FileHandler::loadProject(const QString& path)
     return true;
 }
 
+void FileHandler::refuseFormat(const QString& fileName) const
+{
+    Prompt::warning(m_mainWindow, productName(), tr("File is not of the correct format \n%1", "[ks3,lmr]").arg(fileName));
+}
+
+qint64 FileHandler::checkedDocumentLength(QFile& file)
+{
+    const qint64 start = file.pos();
+    const qint64 left = file.size() - start;
+    if (left <= 0)
+        return -1;
+    // Mapped, so that the image blobs are not copied; read only where the file cannot be mapped.
+    if (uchar* bytes = file.map(start, left)) {
+        const qint64 length = ProjectStreamCheck::valueLength(reinterpret_cast<const char*>(bytes), left);
+        file.unmap(bytes);
+        return length;
+    }
+    const QByteArray rest = file.read(left);
+    if (!file.seek(start))
+        return -1;
+    return ProjectStreamCheck::valueLength(rest.constData(), rest.size());
+}
+
 bool FileHandler::loadProject(QFile& file)
 {
     const QString fileName = file.fileName();
     const auto refuse = [this, &fileName] {
-        Prompt::warning(m_mainWindow, productName(),
-                        tr("File is not of the correct format \n%1", "[ks3,lmr]").arg(fileName));
+        refuseFormat(fileName);
         return false;
     };
 
@@ -629,10 +659,17 @@ bool FileHandler::loadProject(QFile& file)
     }
 
     // The whole document is read and checked before the open one is given up; the model
-    // replaces it only when all of it is usable.
+    // replaces it only when all of it is usable. Qt's reader trusts the counts, the nesting and
+    // the types it finds: only a document that the stream check takes for one of ours reaches
+    // it, and its reading must end where the check ended.
+    const qint64 start = file.pos();
+    const qint64 length = checkedDocumentLength(file);
+    if (length < 0)
+        return refuse();
     QVariant document;
     in >> document;
-    if (in.status() != QDataStream::Ok || document.userType() != QMetaType::QVariantMap)
+    if (in.status() != QDataStream::Ok || file.pos() != start + length
+        || document.userType() != QMetaType::QVariantMap)
         return refuse();
     m_stampWhenSessionOpens = true;
     if (!model->loadFromVariant(document)) {

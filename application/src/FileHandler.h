@@ -108,6 +108,11 @@ signals:
 private:
     // The main window's close check; true without a window.
     bool discardCheck() const;
+    // "File is not of the correct format" for the file.
+    void refuseFormat(const QString& fileName) const;
+    // The length of the document value that follows the container's header, as the stream
+    // check finds it; -1 when it is not a document of ours. The file stays where it was.
+    static qint64 checkedDocumentLength(QFile& file);
     QString openImageDialog(QWidget* parent, const QString& filter) const;
     bool addRecentFile(const QString& path);
     // Writes the project path through a temporary file, so that a failed save leaves the old

@@ -168,6 +168,13 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     m_valid = false;
     m_master = Master16Bit;
     m_format = Samples16;
+    // A FIFO or a device would hold the reader or feed it bytes without end, and a folder is no
+    // image: only a regular file is read.
+    const QFileInfo file(fileName);
+    if (file.exists() && !file.isFile()) {
+        warnCannotOpen(fileName, QString());
+        return;
+    }
     bool tooLarge = false;
     if (readOwnFormat(fileName, tooLarge)) {
         m_valid = true;

@@ -42,6 +42,8 @@
 #include <atomic>
 #include <functional>
 
+#include <sys/stat.h>
+
 using testsupport::chelseaPath;
 using testsupport::closeSoon;
 using testsupport::keepStroke;
@@ -324,6 +326,51 @@ TEST_F(FileHandlerTest, AProjectPathNamingNoProjectIsRefused)
     EXPECT_EQ(after, before);
     ASSERT_EQ(prompt.messages().size(), 2);
     EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("File is not of the correct format \n") + project);
+}
+
+// A FIFO would hold the open until a writer comes, a folder is no file: neither is opened.
+TEST_F(FileHandlerTest, AFifoOrAFolderNamedAsAProjectIsRefusedUnopened)
+{
+    ScriptedPrompt prompt;
+    const QString fifo = scratchPath(QStringLiteral("pipe.okrp"));
+    const QString folder = scratchPath(QStringLiteral("folder.okrp"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QList<bool> loaded;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        loaded << handler()->loadProject(fifo) << handler()->loadProject(folder);
+        after = GmModel::instance()->source();
+    });
+    EXPECT_EQ(loaded, (QList<bool>{false, false}));
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("File is not of the correct format \n") + fifo);
+    EXPECT_EQ(prompt.messages()[1].text, QStringLiteral("File is not of the correct format \n") + folder);
+}
+
+TEST_F(FileHandlerTest, AFifoOrAFolderIsNoImage)
+{
+    ScriptedPrompt prompt;
+    const QString fifo = scratchPath(QStringLiteral("pipe.png"));
+    const QString folder = scratchPath(QStringLiteral("folder.png"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QList<bool> loaded;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        loaded << handler()->loadImage(fifo) << handler()->loadImage(folder);
+        after = GmModel::instance()->source();
+    });
+    EXPECT_EQ(loaded, (QList<bool>{false, false}));
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Sorry - could not open file ") + fifo);
+    EXPECT_EQ(prompt.messages()[1].text, QStringLiteral("Sorry - could not open file ") + folder);
 }
 
 TEST_F(FileHandlerTest, AFileOpenEventForAnImageOpensItAndIsHandled)

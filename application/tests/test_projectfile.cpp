@@ -29,6 +29,8 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 using namespace testsupport;
 
 namespace {
@@ -329,6 +331,131 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 kNotAProject + QStringLiteral("%1")}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+// Files made to harm the reader: each is refused with the format message, over work that was
+// never saved, and that work stays as it was.
+struct Hostile {
+    const char* name;
+    std::function<QByteArray()> bytes;  // made on the open document
+};
+
+void PrintTo(const Hostile& hostile, std::ostream* out)
+{
+    *out << hostile.name;
+}
+
+QByteArray seed(const char* name)
+{
+    QFile file(QStringLiteral(PROJECT_SEEDS "/%1").arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray encoded(const std::function<void(QDataStream&)>& write)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    write(out);
+    return bytes;
+}
+
+// The open document with one more entry: its map is the last value of the file, so the entry
+// goes at the end and the map's count (after the header, the type and the null flag) grows.
+QByteArray openDocumentWith(const QString& key, const QByteArray& value)
+{
+    QByteArray bytes = openDocument();
+    const int countAt = 10 + 5;
+    QDataStream count(&bytes, QIODevice::ReadWrite);
+    count.device()->seek(countAt);
+    quint32 entries = 0;
+    count >> entries;
+    count.device()->seek(countAt);
+    count << entries + 1;
+    return bytes + encoded([&key](QDataStream& out) { out << key; }) + value;
+}
+
+// Lists inside lists, far deeper than a stack takes when each level is read by recursion.
+QByteArray deeplyNested()
+{
+    return encoded([](QDataStream& out) {
+        out << FileHandler::projectMagic << FileHandler::projectVersion << quint16(0);
+        for (int i = 0; i < 200000; ++i)
+            out << quint32(QMetaType::QVariantList) << qint8(0) << quint32(1);
+        out << QVariant(1);
+    });
+}
+
+// An icon whose stored form names a FIFO: opening it waits for a writer that never comes.
+QByteArray iconNamingAFifo()
+{
+    const QString fifo = scratchPath(QStringLiteral("icon.fifo"));
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+        return QByteArray();
+    return openDocumentWith(QStringLiteral("icon"), encoded([&fifo](QDataStream& out) {
+        out << quint32(QMetaType::QIcon) << qint8(0) << QStringLiteral("QPixmapIconEngine") << qint32(1);
+        // A null pixmap, the file's name, an empty size, the mode and the state.
+        out << qint32(0) << fifo << qint32(0) << qint32(0) << quint32(0) << quint32(0);
+    }));
+}
+
+// A picture of 16000 x 16000 pixels, as the seeds hold it, of the given type.
+QByteArray hugePicture(QMetaType::Type type)
+{
+    const QByteArray stored = seed("foreign_pixmap_huge.okrp");
+    const int png = stored.indexOf("\x89PNG");
+    if (png < 0)
+        return QByteArray();
+    return encoded([type](QDataStream& out) { out << quint32(type) << qint8(0) << qint32(1); }) + stored.mid(png);
+}
+
+class HostileProjectTest : public ProjectFileTest, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileProjectTest, IsRefusedAndTheUnsavedWorkStays)
+{
+    ScriptedPrompt prompt;
+    const QString bad = scratchPath(QStringLiteral("hostile.okrp"));
+    bool made = false;
+    bool modified = false;
+    bool loaded = true;
+    bool untouched = false;
+    bool stillModified = false;
+    run([&] {
+        const QByteArray bytes = GetParam().bytes();
+        made = !bytes.isEmpty();
+        writeScratchFile(QStringLiteral("hostile.okrp"), bytes);
+        modified = !GmModel::instance()->isUnmodified();
+        const DocumentState before = DocumentState::now();
+        // Asked whether the work may go, the user lets it go; the file is refused all the same.
+        prompt.answer(QMessageBox::Discard);
+        handler()->loadFile(bad);
+        engineIdle();
+        loaded = handler()->projectPath() == bad;
+        untouched = DocumentState::now() == before;
+        stillModified = !GmModel::instance()->isUnmodified();
+    });
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(modified);
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(untouched);
+    EXPECT_TRUE(stillModified);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages()[1].kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages()[1].text, kNotAProject + bad);
+    EXPECT_TRUE(recentProjectsStored().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileProjectTest,
+    ::testing::Values(
+        Hostile{"NestedBeyondAnyStack", deeplyNested},
+        Hostile{"ListClaimingBillions", [] { return seed("count_list.okrp"); }},
+        Hostile{"StringListClaimingBillions", [] { return seed("count_stringlist.okrp"); }},
+        Hostile{"PolygonClaimingBillions", [] { return seed("count_polygon.okrp"); }},
+        Hostile{"IconNamingAFifo", iconNamingAFifo},
+        Hostile{"HugePixmap", [] { return openDocumentWith(QStringLiteral("pixmap"), hugePicture(QMetaType::QPixmap)); }},
+        Hostile{"HugePictureOutsideTheImages",
+                [] { return openDocumentWith(QStringLiteral("preview"), hugePicture(QMetaType::QImage)); }}),
+    [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
 
 TEST_F(ProjectFileTest, EveryReadableVersionLoads)
 {

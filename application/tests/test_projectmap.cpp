@@ -9,6 +9,7 @@
 #include "GmRegion.h"
 #include "PixelState.h"
 #include "PolyRegion.h"
+#include "ProjectStreamCheck.h"
 #include "RectRegion.h"
 
 #include "EngineDocument.h"
@@ -32,9 +33,9 @@ class ProjectMapTest : public testsupport::EngineDocument {
 protected:
     // A document on the photograph at divisor 2 with marks, three patches, a forced edge and
     // settings changed from their defaults.
-    void buildDocument()
+    void buildDocument(const char* photo = "chelsea.png")
     {
-        open(2);
+        open(2, photo);
         m_model->segmentation()->edos().width().setCurrent(5);
         analyse();
         m_model->blending()->options().autoBlendWidth = 0.5f;
@@ -181,6 +182,22 @@ TEST_F(ProjectMapTest, ASavedDocumentComesBackEqualInAFreshModel)
     EXPECT_TRUE(m_model->patches()[1]->hasOwnSegmentation());
     EXPECT_EQ(m_model->segmentation()->edos().width().applied(), 5);
     EXPECT_EQ(m_model->forcedEdges().first()->width(), 7);
+}
+
+// The check made before a project is read takes every value a document holds, to the last
+// byte: the source's pixels as PNG bytes (from a PNG file) or as a picture (from a JPEG).
+TEST_F(ProjectMapTest, ASavedDocumentPassesTheStreamCheckWhole)
+{
+    for (const char* photo : {"chelsea.png", "fruits.jpg"}) {
+        buildDocument(photo);
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_5_15);
+        out << QVariant(m_model->saveToVariant());
+        EXPECT_EQ(ProjectStreamCheck::valueLength(bytes.constData(), bytes.size()), bytes.size()) << photo;
+        m_model->closeImage();
+        ASSERT_TRUE(idle());
+    }
 }
 
 TEST_F(ProjectMapTest, LoadingOverAnOpenDocumentReplacesIt)

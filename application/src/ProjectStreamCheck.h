@@ -1,0 +1,22 @@
+#pragma once
+// A walk over the document value of a project file, made before Qt's data stream reads it.
+// Qt's reader trusts what it finds: it reserves room for a list's claimed count before it
+// reads one element, follows nesting without a bound, and builds any value type it knows (an
+// icon that names a file opens that file). The walk follows the value as the project's stream
+// version encodes it and takes only what our documents hold: maps, lists, strings, string
+// lists, byte arrays, bools, ints, doubles, points, rectangles, polygons, colours, painter
+// paths, and PNG pictures under the keys that hold pictures. It allocates nothing and reads no
+// byte outside those it is given.
+
+#include <QtGlobal>
+
+class ProjectStreamCheck {
+public:
+    // Lists and maps inside one another; our documents nest a few levels.
+    static constexpr int maxNesting = 64;
+
+    // The length of the value encoded at the start of the bytes, or -1 when it is not one of
+    // ours: a type no document holds, a count that the bytes left cannot hold, a picture that
+    // claims more pixels than its data can carry, deeper nesting, or bytes that end inside it.
+    static qint64 valueLength(const char* data, qint64 size);
+};
