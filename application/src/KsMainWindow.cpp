@@ -96,6 +96,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <utility>
@@ -1221,7 +1222,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         setPanelsFloating(false, force);
         menuBar()->show();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window);
+        changeWindowFlags(Qt::Window);
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
         if (m_normalGeometry.isValid())
@@ -1235,7 +1236,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         setPanelsFloating(true, force);
         menuBar()->show();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        changeWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         setWindowState(windowed);
         setGeometry(availableScreenGeometry());
         setUpdatesEnabled(true);
@@ -1245,7 +1246,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         setPanelsFloating(true, force);
         menuBar()->hide();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window);
+        changeWindowFlags(Qt::Window);
         setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
         setUpdatesEnabled(true);
         show();
@@ -1269,6 +1270,21 @@ void KsMainWindow::rememberStandardGeometry()
     const QRect normal = normalGeometry();
     if (normal.isValid())
         m_normalGeometry = normal;
+}
+
+void KsMainWindow::changeWindowFlags(Qt::WindowFlags flags)
+{
+    if (windowFlags() == flags)
+        return;
+    // QWidget::setWindowFlags hides a shown window and maps it anew: a window manager then
+    // takes it in as a new window, stacks it over the floating panels it no longer counts as
+    // its own, and drops the state changes and key presses that come meanwhile.
+    if (isVisible() && windowHandle()) {
+        overrideWindowFlags(flags);
+        windowHandle()->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
 }
 
 void KsMainWindow::setPanelsFloating(bool full, bool force)

@@ -287,6 +287,8 @@ private:
     void setPanelsFloating(bool full, bool force);
     // The maximised flag and normal geometry Standard mode goes back to.
     void rememberStandardGeometry();
+    // The screen modes' window flags, given to the shown window in place.
+    void changeWindowFlags(Qt::WindowFlags flags);
     QRect availableScreenGeometry() const;
     void fillRecentMenu(QMenu* menu, QSignalMapper* mapper, const QStringList& paths);
 
