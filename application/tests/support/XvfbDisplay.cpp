@@ -52,12 +52,14 @@ bool XvfbDisplay::startWindowManager()
     // mapped unmanaged. wmctrl names it once it has.
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 30000 && m_manager.state() == QProcess::Running) {
+    while (timer.elapsed() < 60000) {
         QString answer;
         if (runTool(QStringLiteral("wmctrl"), {QStringLiteral("-m")}, &answer)
             && answer.contains(QLatin1String("Openbox")))
             return true;
-        QThread::msleep(100);
+        // Waiting on the process also notices when it has given up.
+        if (m_manager.waitForFinished(100) || m_manager.state() != QProcess::Running)
+            break;
     }
     m_error = QStringLiteral("openbox did not take over the display: ")
               + QString::fromLocal8Bit(m_manager.readAll());
