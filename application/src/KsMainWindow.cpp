@@ -1153,6 +1153,8 @@ QRect KsMainWindow::availableScreenGeometry() const
 
 void KsMainWindow::restoreWindowState()
 {
+    // Until the full-screen modes or the user put the panels to use.
+    m_defaultPlacesFollowWindow = true;
     QSettings settings;
     if (settings.value(QLatin1String(kPersistVersionKey), -1).toInt() != kPersistVersion) {
         useDefaultLayout();
@@ -1216,6 +1218,8 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         return;
     if (m_screenMode == 0 && mode != 0)
         rememberStandardGeometry();
+    if (mode != 0)
+        m_defaultPlacesFollowWindow = false;
     const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (mode) {
     case 0:
@@ -1382,7 +1386,11 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
     };
 
     int left = work.left() + 8 + gap;
-    if (m_toolPalette && m_toolPalette->state().position == QPoint(-1, -1)) {
+    // While the places follow the window the palette's is still the one given here.
+    m_paletteDefaultPlaced = m_toolPalette
+                             && (m_toolPalette->state().position == QPoint(-1, -1)
+                                 || (m_paletteDefaultPlaced && m_defaultPlacesFollowWindow));
+    if (m_paletteDefaultPlaced) {
         const QPoint position(work.left() + 8, top);
         m_toolPalette->setSavedPosition(position);
         if (m_toolPalette->isFloating())
@@ -1411,6 +1419,34 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
                                                                   columnWidth, top, work.bottom(), gap);
     for (int i = 0; i < column.size(); ++i)
         place(column.at(i), stacked.at(i), unplaced(column.at(i)));
+}
+
+void KsMainWindow::followWindowWithDefaultPlaces()
+{
+    if (!m_defaultPlacesFollowWindow)
+        return;
+    // A panel with a native window of its own has been placed by the window manager and may
+    // have been moved by the user: the places are in use from then on.
+    const auto opened = [](const QWidget* window) { return window && window->testAttribute(Qt::WA_WState_Created); };
+    if (opened(m_colourWorkspace) || opened(m_patchProperties) || (m_toolPalette && m_toolPalette->isFloating())) {
+        m_defaultPlacesFollowWindow = false;
+        return;
+    }
+    setDefaultSubWindowStateSlot();
+}
+
+void KsMainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // Under a window manager the window's place, its tool bar's and its frame are known only
+    // once the manager has taken it in, after the first default layout.
+    followWindowWithDefaultPlaces();
+}
+
+void KsMainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    followWindowWithDefaultPlaces();
 }
 
 void KsMainWindow::syncResolutionMenuSlot(int index)

@@ -294,3 +294,32 @@ TEST_F(ProgramUnderWindowManager, ThreePressesOfFBringBackTheMaximisedStandardWi
     });
     EXPECT_TRUE(back) << "standard mode was at " << qPrintable(describe(standard)) << "; " << qPrintable(windowReport());
 }
+
+TEST_F(ProgramUnderWindowManager, PatchPropertiesOpensBelowColorWorkspaceNotUnderIt)
+{
+    ASSERT_TRUE(pressKey("F9")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Patch Properties")); }))
+        << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("C")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Color Workspace")); }))
+        << qPrintable(windowReport());
+
+    const QRect screen(QPoint(0, 0), m_display->screenSize());
+    QRect colours;
+    QRect patch;
+    // The frames come with the manager's decoration once it has taken the windows in.
+    const bool apart = pollUntil([&] {
+        const QMap<QString, qulonglong> shown = panels();
+        const qulonglong colourWindow = shown.value(QStringLiteral("Color Workspace"));
+        const qulonglong patchWindow = shown.value(QStringLiteral("Patch Properties"));
+        if (m_display->frameExtents(colourWindow).isNull() || m_display->frameExtents(patchWindow).isNull())
+            return false;
+        colours = m_display->frameGeometry(colourWindow);
+        patch = m_display->frameGeometry(patchWindow);
+        // One above the other, at the same left edge, where the program put them.
+        return !colours.intersects(patch) && colours.bottom() < patch.top() && colours.left() == patch.left()
+               && screen.contains(colours) && screen.contains(patch);
+    });
+    EXPECT_TRUE(apart) << "Color Workspace at " << qPrintable(describe(colours)) << ", Patch Properties at "
+                       << qPrintable(describe(patch));
+}
