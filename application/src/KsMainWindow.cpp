@@ -96,6 +96,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <utility>
@@ -1155,6 +1156,8 @@ QRect KsMainWindow::availableScreenGeometry() const
 
 void KsMainWindow::restoreWindowState()
 {
+    // Until the full-screen modes or the user put the panels to use.
+    m_defaultPlacesFollowWindow = true;
     QSettings settings;
     if (settings.value(QLatin1String(kPersistVersionKey), -1).toInt() != kPersistVersion) {
         useDefaultLayout();
@@ -1218,13 +1221,15 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         return;
     if (m_screenMode == 0 && mode != 0)
         rememberStandardGeometry();
+    if (mode != 0)
+        m_defaultPlacesFollowWindow = false;
     const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (mode) {
     case 0:
         setPanelsFloating(false, force);
         menuBar()->show();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window);
+        changeWindowFlags(Qt::Window);
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
         if (m_normalGeometry.isValid())
@@ -1238,7 +1243,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         setPanelsFloating(true, force);
         menuBar()->show();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        changeWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         setWindowState(windowed);
         setGeometry(availableScreenGeometry());
         setUpdatesEnabled(true);
@@ -1248,7 +1253,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         setPanelsFloating(true, force);
         menuBar()->hide();
         setUpdatesEnabled(false);
-        setWindowFlags(Qt::Window);
+        changeWindowFlags(Qt::Window);
         setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
         setUpdatesEnabled(true);
         show();
@@ -1272,6 +1277,21 @@ void KsMainWindow::rememberStandardGeometry()
     const QRect normal = normalGeometry();
     if (normal.isValid())
         m_normalGeometry = normal;
+}
+
+void KsMainWindow::changeWindowFlags(Qt::WindowFlags flags)
+{
+    if (windowFlags() == flags)
+        return;
+    // QWidget::setWindowFlags hides a shown window and maps it anew: a window manager then
+    // takes it in as a new window, stacks it over the floating panels it no longer counts as
+    // its own, and drops the state changes and key presses that come meanwhile.
+    if (isVisible() && windowHandle()) {
+        overrideWindowFlags(flags);
+        windowHandle()->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
 }
 
 void KsMainWindow::setPanelsFloating(bool full, bool force)
@@ -1369,7 +1389,11 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
     };
 
     int left = work.left() + 8 + gap;
-    if (m_toolPalette && m_toolPalette->state().position == QPoint(-1, -1)) {
+    // While the places follow the window the palette's is still the one given here.
+    m_paletteDefaultPlaced = m_toolPalette
+                             && (m_toolPalette->state().position == QPoint(-1, -1)
+                                 || (m_paletteDefaultPlaced && m_defaultPlacesFollowWindow));
+    if (m_paletteDefaultPlaced) {
         const QPoint position(work.left() + 8, top);
         m_toolPalette->setSavedPosition(position);
         if (m_toolPalette->isFloating())
@@ -1398,6 +1422,34 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
                                                                   columnWidth, top, work.bottom(), gap);
     for (int i = 0; i < column.size(); ++i)
         place(column.at(i), stacked.at(i), unplaced(column.at(i)));
+}
+
+void KsMainWindow::followWindowWithDefaultPlaces()
+{
+    if (!m_defaultPlacesFollowWindow)
+        return;
+    // A panel with a native window of its own has been placed by the window manager and may
+    // have been moved by the user: the places are in use from then on.
+    const auto opened = [](const QWidget* window) { return window && window->testAttribute(Qt::WA_WState_Created); };
+    if (opened(m_colourWorkspace) || opened(m_patchProperties) || (m_toolPalette && m_toolPalette->isFloating())) {
+        m_defaultPlacesFollowWindow = false;
+        return;
+    }
+    setDefaultSubWindowStateSlot();
+}
+
+void KsMainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // Under a window manager the window's place, its tool bar's and its frame are known only
+    // once the manager has taken it in, after the first default layout.
+    followWindowWithDefaultPlaces();
+}
+
+void KsMainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    followWindowWithDefaultPlaces();
 }
 
 void KsMainWindow::syncResolutionMenuSlot(int index)

@@ -261,6 +261,9 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     // Asks, then ends the engine session and stays disabled until the worker has drained.
     void closeEvent(QCloseEvent* event) override;
+    // The default floating places follow the window (see followWindowWithDefaultPlaces).
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // Construction steps in their order; several are filled by later work.
@@ -288,6 +291,11 @@ private:
     void setPanelsFloating(bool full, bool force);
     // The maximised flag and normal geometry Standard mode goes back to.
     void rememberStandardGeometry();
+    // The screen modes' window flags, given to the shown window in place.
+    void changeWindowFlags(Qt::WindowFlags flags);
+    // Works the default floating places out again for where the window now stands, until a
+    // panel has floated or opened.
+    void followWindowWithDefaultPlaces();
     QRect availableScreenGeometry() const;
     void fillRecentMenu(QMenu* menu, QSignalMapper* mapper, const QStringList& paths);
 
@@ -433,4 +441,7 @@ private:
     int m_tabHideState = 0;
     bool m_maximized = true;
     QRect m_normalGeometry;
+    // The last default layout gave the palette its place (the panels beside it leave its room).
+    bool m_paletteDefaultPlaced = false;
+    bool m_defaultPlacesFollowWindow = false;
 };

@@ -1,6 +1,8 @@
 // The program as a user starts it: on a real (virtual) X display with a photograph, the whole
 // window comes up, a screenshot of it is kept, F goes through the three screen modes (a picture
-// of each), and Ctrl+Q ends the run cleanly with the version in its log.
+// of each), and Ctrl+Q ends the run cleanly with the version in its log. Then the same under a
+// window manager, as on a desktop, which owns the frames, the stacking and the placement: the
+// screen modes and the floating panels as the user sees them there.
 
 #include "Identity.h"
 
@@ -15,11 +17,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeySequence>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -43,6 +48,138 @@ qulonglong mainWindowOf(const testsupport::XvfbDisplay& display, qint64 pid)
     return display.waitForWindow(pid, 30000, QStringLiteral("^Kestrine 3"));
 }
 
+// The program's update and news checks wait until tomorrow: a run of the whole program asks
+// nothing of the network.
+void postponeNetworkChecks()
+{
+    QSettings settings(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("OrlenthTech/Kestrine3.conf"),
+                       QSettings::IniFormat);
+    const quint64 tomorrow = quint64(QDateTime::currentSecsSinceEpoch() + 86400);
+    settings.setValue(QStringLiteral("UpdateSupressUntil"), tomorrow);
+    settings.setValue(QStringLiteral("NewsSupressUntil"), tomorrow);
+}
+
+QString describe(const QRect& r)
+{
+    return QStringLiteral("(%1, %2, %3 x %4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Polls the condition (which runs X tools, so no event loop is needed) until it holds or the
+// time is up.
+template <typename Condition>
+bool pollUntil(Condition condition, int milliseconds = 30000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QThread::msleep(200);
+    }
+    return true;
+}
+
+const QStringList mainPanels{QStringLiteral("Tools"), QStringLiteral("Navigator"), QStringLiteral("Edge Finding"),
+                             QStringLiteral("Edge Blending"), QStringLiteral("Tip")};
+
+// The program with a photograph on a display of its own run by a window manager, its main
+// window up and settled in the standard mode (maximised, as a first start has it).
+class ProgramUnderWindowManager : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "smoke-test";
+        static char* argv[] = {name, nullptr};
+        m_application = std::make_unique<QCoreApplication>(argc, argv);
+        m_display = std::make_unique<testsupport::XvfbDisplay>(testsupport::XvfbDisplay::WindowManager::Openbox,
+                                                               QSize(1600, 1000));
+        ASSERT_TRUE(m_display->isRunning()) << qPrintable(m_display->error());
+        ASSERT_TRUE(m_tmp.isValid());
+        QProcessEnvironment environment = m_display->environment();
+        environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
+        postponeNetworkChecks();
+        m_program.setProcessEnvironment(environment);
+        m_program.setProcessChannelMode(QProcess::MergedChannels);
+        m_program.start(QStringLiteral(KESTRINE_PROGRAM), {photoPath});
+        ASSERT_TRUE(m_program.waitForStarted(10000));
+        m_window = m_display->waitForWindow(m_program.processId(), 30000, QStringLiteral("^Kestrine 3: fruits.jpg"));
+        ASSERT_NE(m_window, 0u) << m_program.readAll().constData();
+        ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    }
+
+    void TearDown() override
+    {
+        if (m_program.state() == QProcess::NotRunning)
+            return;
+        if (m_window != 0)
+            m_display->sendKeys(m_window, QKeySequence(QStringLiteral("Ctrl+Q")));
+        if (!m_program.waitForFinished(30000)) {
+            m_program.kill();
+            m_program.waitForFinished(5000);
+        }
+    }
+
+    bool pressKey(const char* key) const { return m_display->sendKeys(m_window, QKeySequence(QString::fromLatin1(key))); }
+
+    bool isMaximised() const
+    {
+        const QStringList states = m_display->windowStates(m_window);
+        return states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT"))
+               && states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ"));
+    }
+
+    // The visible windows of the program other than the main one, by title.
+    QMap<QString, qulonglong> panels() const
+    {
+        QMap<QString, qulonglong> byName;
+        for (qulonglong window : m_display->visibleWindows(m_program.processId()))
+            if (window != m_window)
+                byName.insert(m_display->windowName(window), window);
+        return byName;
+    }
+
+    // Empty when every main panel floats, visible above the main window and inside the screen;
+    // otherwise what is wrong.
+    QString panelFault() const
+    {
+        const QMap<QString, qulonglong> shown = panels();
+        const QList<qulonglong> stacking = m_display->stackingOrder();
+        const QRect screen(QPoint(0, 0), m_display->screenSize());
+        QStringList faults;
+        for (const QString& name : mainPanels) {
+            const qulonglong panel = shown.value(name);
+            if (panel == 0) {
+                faults << name + QStringLiteral(" is not a visible window");
+                continue;
+            }
+            if (stacking.indexOf(panel) < stacking.indexOf(m_window))
+                faults << name + QStringLiteral(" is below the main window");
+            const QRect frame = m_display->frameGeometry(panel);
+            if (!screen.contains(frame))
+                faults << name + QStringLiteral(" is at ") + describe(frame) + QStringLiteral(", off the screen");
+        }
+        return faults.join(QStringLiteral("; "));
+    }
+
+    QString windowReport() const
+    {
+        QStringList stacking;
+        for (qulonglong window : m_display->stackingOrder())
+            stacking << m_display->windowName(window);
+        return QStringLiteral("main window at %1, states [%2]; stacking from the bottom: %3")
+            .arg(describe(m_display->windowGeometry(m_window)),
+                 m_display->windowStates(m_window).join(QStringLiteral(", ")),
+                 stacking.join(QStringLiteral(" | ")));
+    }
+
+    std::unique_ptr<QCoreApplication> m_application;
+    std::unique_ptr<testsupport::XvfbDisplay> m_display;
+    QTemporaryDir m_tmp;
+    testsupport::ChildProcess m_program;
+    qulonglong m_window = 0;
+};
+
 } // namespace
 
 TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
@@ -60,15 +197,7 @@ TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
     QProcessEnvironment environment = display.environment();
     // The run's log goes to a folder of its own.
     environment.insert(QStringLiteral("TMPDIR"), tmp.path());
-    // The program's update and news checks wait until tomorrow: a run of the whole program
-    // asks nothing of the network.
-    {
-        QSettings settings(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("OrlenthTech/Kestrine3.conf"),
-                           QSettings::IniFormat);
-        const quint64 tomorrow = quint64(QDateTime::currentSecsSinceEpoch() + 86400);
-        settings.setValue(QStringLiteral("UpdateSupressUntil"), tomorrow);
-        settings.setValue(QStringLiteral("NewsSupressUntil"), tomorrow);
-    }
+    postponeNetworkChecks();
     testsupport::ChildProcess program;
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::MergedChannels);
@@ -132,4 +261,74 @@ TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.constData();
     EXPECT_EQ(program.exitCode(), 0) << output.constData();
     EXPECT_TRUE(logText(tmp.path()).contains(versionLine())) << qPrintable(logText(tmp.path()));
+}
+
+TEST_F(ProgramUnderWindowManager, BothFullScreenModesShowEveryPanelAboveTheWindowAndOnTheScreen)
+{
+    const QRect screen(QPoint(0, 0), m_display->screenSize());
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    // Full Screen with Menu: the frameless window over the whole screen, the panels over it.
+    const bool withMenu = pollUntil([&] {
+        return m_display->frameExtents(m_window).isNull() && m_display->windowGeometry(m_window) == screen
+               && panelFault().isEmpty();
+    });
+    EXPECT_TRUE(withMenu) << qPrintable(panelFault() + QStringLiteral("; ") + windowReport());
+
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    const bool full = pollUntil([&] {
+        return m_display->windowStates(m_window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"))
+               && panelFault().isEmpty();
+    });
+    EXPECT_TRUE(full) << qPrintable(panelFault() + QStringLiteral("; ") + windowReport());
+}
+
+TEST_F(ProgramUnderWindowManager, ThreePressesOfFBringBackTheMaximisedStandardWindow)
+{
+    const QRect standard = m_display->windowGeometry(m_window);
+    const QRect screen(QPoint(0, 0), m_display->screenSize());
+    // Each press once the mode before it is on screen, as a user sees it.
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] {
+        return m_display->frameExtents(m_window).isNull() && m_display->windowGeometry(m_window) == screen;
+    })) << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] {
+        return m_display->windowStates(m_window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"));
+    })) << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    // Back in the standard mode: maximised where it was, the panels docked again.
+    const bool back = pollUntil([&] {
+        return isMaximised() && m_display->windowGeometry(m_window) == standard && !panels().contains(QStringLiteral("Tools"))
+               && !panels().contains(QStringLiteral("Navigator"));
+    });
+    EXPECT_TRUE(back) << "standard mode was at " << qPrintable(describe(standard)) << "; " << qPrintable(windowReport());
+}
+
+TEST_F(ProgramUnderWindowManager, PatchPropertiesOpensBelowColorWorkspaceNotUnderIt)
+{
+    ASSERT_TRUE(pressKey("F9")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Patch Properties")); }))
+        << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("C")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Color Workspace")); }))
+        << qPrintable(windowReport());
+
+    const QRect screen(QPoint(0, 0), m_display->screenSize());
+    QRect colours;
+    QRect patch;
+    // The frames come with the manager's decoration once it has taken the windows in.
+    const bool apart = pollUntil([&] {
+        const QMap<QString, qulonglong> shown = panels();
+        const qulonglong colourWindow = shown.value(QStringLiteral("Color Workspace"));
+        const qulonglong patchWindow = shown.value(QStringLiteral("Patch Properties"));
+        if (m_display->frameExtents(colourWindow).isNull() || m_display->frameExtents(patchWindow).isNull())
+            return false;
+        colours = m_display->frameGeometry(colourWindow);
+        patch = m_display->frameGeometry(patchWindow);
+        // One above the other, at the same left edge, where the program put them.
+        return !colours.intersects(patch) && colours.bottom() < patch.top() && colours.left() == patch.left()
+               && screen.contains(colours) && screen.contains(patch);
+    });
+    EXPECT_TRUE(apart) << "Color Workspace at " << qPrintable(describe(colours)) << ", Patch Properties at "
+                       << qPrintable(describe(patch));
 }

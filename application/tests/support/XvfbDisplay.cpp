@@ -5,13 +5,14 @@
 
 namespace testsupport {
 
-XvfbDisplay::XvfbDisplay()
+XvfbDisplay::XvfbDisplay(WindowManager manager, const QSize& screen)
 {
     // "-displayfd 1": the server picks a free display and writes its number to its standard
     // output once it accepts connections.
     m_server.setProgram(QStringLiteral("Xvfb"));
     m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                           QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                           QStringLiteral("-nolisten"),
                            QStringLiteral("tcp")});
     m_server.setProcessChannelMode(QProcess::SeparateChannels);
     m_server.start();
@@ -34,10 +35,46 @@ XvfbDisplay::XvfbDisplay()
         return;
     }
     m_display = QStringLiteral(":%1").arg(number);
+    if (manager == WindowManager::Openbox)
+        m_managerReady = startWindowManager();
+}
+
+bool XvfbDisplay::startWindowManager()
+{
+    m_manager.setProcessEnvironment(environment());
+    m_manager.setProcessChannelMode(QProcess::MergedChannels);
+    m_manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!m_manager.waitForStarted(10000)) {
+        m_error = QStringLiteral("openbox did not start: ") + m_manager.errorString();
+        return false;
+    }
+    // The manager takes the display over a moment after it starts: until then windows would be
+    // mapped unmanaged. wmctrl names it once it has.
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 60000) {
+        QString answer;
+        if (runTool(QStringLiteral("wmctrl"), {QStringLiteral("-m")}, &answer)
+            && answer.contains(QLatin1String("Openbox")))
+            return true;
+        // Waiting on the process also notices when it has given up.
+        if (m_manager.waitForFinished(100) || m_manager.state() != QProcess::Running)
+            break;
+    }
+    m_error = QStringLiteral("openbox did not take over the display: ")
+              + QString::fromLocal8Bit(m_manager.readAll());
+    return false;
 }
 
 XvfbDisplay::~XvfbDisplay()
 {
+    if (m_manager.state() != QProcess::NotRunning) {
+        m_manager.terminate();
+        if (!m_manager.waitForFinished(5000)) {
+            m_manager.kill();
+            m_manager.waitForFinished(5000);
+        }
+    }
     if (m_server.state() != QProcess::NotRunning) {
         m_server.terminate();
         if (!m_server.waitForFinished(5000)) {
@@ -59,18 +96,24 @@ QProcessEnvironment XvfbDisplay::environment() const
 
 bool XvfbDisplay::xdotool(const QStringList& arguments, QString* output, int timeoutMs) const
 {
+    return runTool(QStringLiteral("xdotool"), arguments, output, timeoutMs);
+}
+
+bool XvfbDisplay::runTool(const QString& program, const QStringList& arguments, QString* output,
+                          int timeoutMs) const
+{
     QProcess process;
     process.setProcessEnvironment(environment());
-    process.start(QStringLiteral("xdotool"), arguments);
+    process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished(1000);
-        m_error = QStringLiteral("xdotool %1: no answer").arg(arguments.join(QLatin1Char(' ')));
+        m_error = QStringLiteral("%1 %2: no answer").arg(program, arguments.join(QLatin1Char(' ')));
         return false;
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        m_error = QStringLiteral("xdotool %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                       QString::fromLocal8Bit(process.readAllStandardError()));
+        m_error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')),
+                                                  QString::fromLocal8Bit(process.readAllStandardError()));
         return false;
     }
     if (output)
@@ -138,6 +181,110 @@ QString XvfbDisplay::xdotoolKeys(const QKeySequence& keys)
     }
     names << key;
     return names.join(QLatin1Char('+'));
+}
+
+QList<qulonglong> XvfbDisplay::visibleWindows(qint64 pid) const
+{
+    QString found;
+    // No match is an error to xdotool: no windows.
+    xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid)},
+            &found);
+    QList<qulonglong> windows;
+    for (const QString& line : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const qulonglong window = line.trimmed().toULongLong(&ok);
+        if (ok)
+            windows.append(window);
+    }
+    return windows;
+}
+
+QString XvfbDisplay::windowName(qulonglong window) const
+{
+    QString name;
+    xdotool({QStringLiteral("getwindowname"), QString::number(window)}, &name);
+    return name;
+}
+
+namespace {
+
+// The value of one line of xprop's answer, after "=" or "#" ("... = a, b" or "... # 0x1, 0x2"),
+// as its comma-separated items.
+QStringList xpropItems(const QString& answer, QChar mark)
+{
+    const int at = answer.indexOf(mark);
+    if (at < 0)
+        return {};
+    QStringList items = answer.mid(at + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString& item : items)
+        item = item.trimmed();
+    items.removeAll(QString());
+    return items;
+}
+
+} // namespace
+
+QList<qulonglong> XvfbDisplay::stackingOrder() const
+{
+    QString answer;
+    runTool(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")}, &answer);
+    QList<qulonglong> windows;
+    for (const QString& item : xpropItems(answer, QLatin1Char('#'))) {
+        bool ok = false;
+        const qulonglong window = item.toULongLong(&ok, 0);
+        if (ok)
+            windows.append(window);
+    }
+    return windows;
+}
+
+QRect XvfbDisplay::windowGeometry(qulonglong window) const
+{
+    QString answer;
+    if (!runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)}, &answer))
+        return QRect();
+    int x = 0, y = 0, width = 0, height = 0;
+    for (const QString& line : answer.split(QLatin1Char('\n'))) {
+        const QString key = line.section(QLatin1Char(':'), 0, 0).trimmed();
+        const int value = line.section(QLatin1Char(':'), 1).trimmed().toInt();
+        if (key == QLatin1String("Absolute upper-left X"))
+            x = value;
+        else if (key == QLatin1String("Absolute upper-left Y"))
+            y = value;
+        else if (key == QLatin1String("Width"))
+            width = value;
+        else if (key == QLatin1String("Height"))
+            height = value;
+    }
+    return QRect(x, y, width, height);
+}
+
+QMargins XvfbDisplay::frameExtents(qulonglong window) const
+{
+    QString answer;
+    runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_FRAME_EXTENTS")},
+            &answer);
+    const QStringList items = xpropItems(answer, QLatin1Char('='));
+    if (items.size() != 4)
+        return QMargins();
+    // left, right, top, bottom
+    return QMargins(items.at(0).toInt(), items.at(2).toInt(), items.at(1).toInt(), items.at(3).toInt());
+}
+
+QStringList XvfbDisplay::windowStates(qulonglong window) const
+{
+    QString answer;
+    runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_STATE")},
+            &answer);
+    return xpropItems(answer, QLatin1Char('='));
+}
+
+QSize XvfbDisplay::screenSize() const
+{
+    QString answer;
+    xdotool({QStringLiteral("getdisplaygeometry")}, &answer);
+    const QStringList size = answer.split(QLatin1Char(' '));
+    return size.size() == 2 ? QSize(size.at(0).toInt(), size.at(1).toInt()) : QSize();
 }
 
 } // namespace testsupport
