@@ -41,6 +41,19 @@ XvfbDisplay::XvfbDisplay(WindowManager manager, const QSize& screen)
 
 bool XvfbDisplay::startWindowManager()
 {
+    // A loaded machine now and then has the manager give up on a display that has only just
+    // opened: it is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(500);
+        if (startWindowManagerOnce())
+            return true;
+    }
+    return false;
+}
+
+bool XvfbDisplay::startWindowManagerOnce()
+{
     m_manager.setProcessEnvironment(environment());
     m_manager.setProcessChannelMode(QProcess::MergedChannels);
     m_manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
@@ -63,6 +76,10 @@ bool XvfbDisplay::startWindowManager()
     }
     m_error = QStringLiteral("openbox did not take over the display: ")
               + QString::fromLocal8Bit(m_manager.readAll());
+    if (m_manager.state() != QProcess::NotRunning) {
+        m_manager.kill();
+        m_manager.waitForFinished(5000);
+    }
     return false;
 }
 
@@ -123,8 +140,10 @@ bool XvfbDisplay::runTool(const QString& program, const QStringList& arguments, 
 
 qulonglong XvfbDisplay::waitForWindow(qint64 pid, int timeoutMs, const QString& titlePattern) const
 {
-    QStringList search{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                       QString::number(pid)};
+    // "--all": without it xdotool takes a window that meets any one of the conditions, so the
+    // title would not narrow the program's windows at all (its splash screen among them).
+    QStringList search{QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                       QStringLiteral("--pid"), QString::number(pid)};
     if (!titlePattern.isEmpty())
         search << QStringLiteral("--name") << titlePattern;
     QElapsedTimer timer;

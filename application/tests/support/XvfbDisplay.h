@@ -73,6 +73,7 @@ public:
 
 private:
     bool startWindowManager();
+    bool startWindowManagerOnce();
 
     ChildProcess m_server;
     ChildProcess m_manager;
