@@ -188,6 +188,32 @@ protected:
         runMain({"kestrine3"});
     }
 
+    // A FIFO would hold the open until a writer comes, a folder is no file: neither is opened, and
+    // the open document stays and the message names each.
+    void expectFifoAndFolderRefused(const QString& suffix,
+                                    const std::function<bool(FileHandler*, const QString&)>& load,
+                                    const QString& message)
+    {
+        ScriptedPrompt prompt;
+        const QString fifo = scratchPath(QStringLiteral("pipe.") + suffix);
+        const QString folder = scratchPath(QStringLiteral("folder.") + suffix);
+        ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QList<bool> loaded;
+        const KsSourceImage* before = nullptr;
+        const KsSourceImage* after = nullptr;
+        runWithPhoto([&] {
+            before = GmModel::instance()->source();
+            loaded << load(handler(), fifo) << load(handler(), folder);
+            after = GmModel::instance()->source();
+        });
+        EXPECT_EQ(loaded, (QList<bool>{false, false}));
+        EXPECT_EQ(after, before);
+        ASSERT_EQ(prompt.messages().size(), 2);
+        EXPECT_EQ(prompt.messages()[0].text, message + fifo);
+        EXPECT_EQ(prompt.messages()[1].text, message + folder);
+    }
+
     // With the photograph open and the engine held as the setup leaves it, the installation
     // of another file is refused and leaves the document alone.
     void expectRefusedWhile(const std::function<void()>& holdEngine)
@@ -328,49 +354,18 @@ TEST_F(FileHandlerTest, AProjectPathNamingNoProjectIsRefused)
     EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("File is not of the correct format \n") + project);
 }
 
-// A FIFO would hold the open until a writer comes, a folder is no file: neither is opened.
 TEST_F(FileHandlerTest, AFifoOrAFolderNamedAsAProjectIsRefusedUnopened)
 {
-    ScriptedPrompt prompt;
-    const QString fifo = scratchPath(QStringLiteral("pipe.okrp"));
-    const QString folder = scratchPath(QStringLiteral("folder.okrp"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    QList<bool> loaded;
-    const KsSourceImage* before = nullptr;
-    const KsSourceImage* after = nullptr;
-    runWithPhoto([&] {
-        before = GmModel::instance()->source();
-        loaded << handler()->loadProject(fifo) << handler()->loadProject(folder);
-        after = GmModel::instance()->source();
-    });
-    EXPECT_EQ(loaded, (QList<bool>{false, false}));
-    EXPECT_EQ(after, before);
-    ASSERT_EQ(prompt.messages().size(), 2);
-    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("File is not of the correct format \n") + fifo);
-    EXPECT_EQ(prompt.messages()[1].text, QStringLiteral("File is not of the correct format \n") + folder);
+    expectFifoAndFolderRefused(
+        QStringLiteral("okrp"), [](FileHandler* handler, const QString& path) { return handler->loadProject(path); },
+        QStringLiteral("File is not of the correct format \n"));
 }
 
 TEST_F(FileHandlerTest, AFifoOrAFolderIsNoImage)
 {
-    ScriptedPrompt prompt;
-    const QString fifo = scratchPath(QStringLiteral("pipe.png"));
-    const QString folder = scratchPath(QStringLiteral("folder.png"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    QList<bool> loaded;
-    const KsSourceImage* before = nullptr;
-    const KsSourceImage* after = nullptr;
-    runWithPhoto([&] {
-        before = GmModel::instance()->source();
-        loaded << handler()->loadImage(fifo) << handler()->loadImage(folder);
-        after = GmModel::instance()->source();
-    });
-    EXPECT_EQ(loaded, (QList<bool>{false, false}));
-    EXPECT_EQ(after, before);
-    ASSERT_EQ(prompt.messages().size(), 2);
-    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Sorry - could not open file ") + fifo);
-    EXPECT_EQ(prompt.messages()[1].text, QStringLiteral("Sorry - could not open file ") + folder);
+    expectFifoAndFolderRefused(
+        QStringLiteral("png"), [](FileHandler* handler, const QString& path) { return handler->loadImage(path); },
+        QStringLiteral("Sorry - could not open file "));
 }
 
 TEST_F(FileHandlerTest, AFileOpenEventForAnImageOpensItAndIsHandled)
