@@ -18,6 +18,7 @@
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
+#include "StreamRoundTrip.h"
 #include "Wait.h"
 
 #include <QAction>
@@ -34,6 +35,8 @@
 using namespace testsupport;
 
 namespace {
+
+using testsupport::encoded;
 
 const QString kFilter = QStringLiteral("Kestrine Project (*.okrp)");
 const QString kNotAProject = QStringLiteral("File is not of the correct format \n");
@@ -348,15 +351,6 @@ QByteArray seed(const char* name)
 {
     QFile file(QStringLiteral(PROJECT_SEEDS "/%1").arg(QLatin1String(name)));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray encoded(const std::function<void(QDataStream&)>& write)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_5_15);
-    write(out);
-    return bytes;
 }
 
 // The open document with one more entry: its map is the last value of the file, so the entry

@@ -5,6 +5,7 @@
 
 #include "Brushing.h"
 #include "ProjectStreamCheck.h"
+#include "StreamRoundTrip.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -25,21 +26,14 @@
 
 namespace {
 
+using testsupport::encoded;
+
 // Magic, version and image fingerprint come before the document.
 constexpr int kHeaderBytes = 10;
 
 qint64 checked(const QByteArray& bytes)
 {
     return ProjectStreamCheck::valueLength(bytes.constData(), bytes.size());
-}
-
-QByteArray encoded(const std::function<void(QDataStream&)>& write)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_5_15);
-    write(out);
-    return bytes;
 }
 
 QByteArray encoded(const QVariant& value)

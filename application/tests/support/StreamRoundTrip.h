@@ -5,6 +5,8 @@
 #include <QDataStream>
 #include <QVariant>
 
+#include <functional>
+
 namespace testsupport {
 
 inline QVariant throughStream(const QVariant& value)
@@ -18,6 +20,16 @@ inline QVariant throughStream(const QVariant& value)
     QVariant read;
     in >> read;
     return read;
+}
+
+// The bytes that the writer puts on a stream of the version projects are written with.
+inline QByteArray encoded(const std::function<void(QDataStream&)>& write)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    write(out);
+    return bytes;
 }
 
 } // namespace testsupport
