@@ -1240,7 +1240,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         show();
         break;
     case 1:
-        setPanelsFloating(true, force);
+        floatPanels(force);
         menuBar()->show();
         setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -1250,7 +1250,7 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         show();
         break;
     default:
-        setPanelsFloating(true, force);
+        floatPanels(force);
         menuBar()->hide();
         setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window);
@@ -1294,6 +1294,20 @@ void KsMainWindow::changeWindowFlags(Qt::WindowFlags flags)
     }
 }
 
+void KsMainWindow::floatPanels(bool force)
+{
+    QList<GmSubWindow*> docked;
+    for (GmSubWindow* window : defaultColumn())
+        if (!window->isWindow())
+            docked.append(window);
+    setPanelsFloating(true, force);
+    // Only their first time afloat: after that each goes back to where it last floated.
+    if (!m_columnRestacked && !docked.isEmpty()) {
+        m_columnRestacked = true;
+        restackFloatedColumn(docked);
+    }
+}
+
 void KsMainWindow::setPanelsFloating(bool full, bool force)
 {
     const QDockWidget::DockWidgetFeatures features =
@@ -1312,11 +1326,15 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
                     palette->move(saved);
             }
         } else {
-            if (palette->isFloating() && !force)
-                palette->setSavedPosition(palette->pos());
+            const bool floated = palette->isFloating() && !force;
+            const QPoint floatingPlace = floated ? palette->pos() : palette->state().position;
             palette->setAllowedAreas(Qt::LeftDockWidgetArea);
             palette->setFeatures(features);
             palette->setFloating(palette->state().floating);
+            // Docking records the palette's place in the window; the full-screen modes bring it
+            // back where it floated, not over the tool bar.
+            if (floated)
+                palette->setSavedPosition(floatingPlace);
         }
     }
     if (m_dock) {
@@ -1363,22 +1381,64 @@ void KsMainWindow::tabPressed(bool backtab)
     activateWindow();
 }
 
+int KsMainWindow::defaultPanelTop() const
+{
+    if (m_optionsToolBar)
+        return m_optionsToolBar->mapToGlobal(m_optionsToolBar->rect().bottomLeft()).y() + 12;
+    return availableScreenGeometry().top();
+}
+
+int KsMainWindow::decorationGap()
+{
+    int gap = frameGeometry().height() - geometry().height();
+    for (GmSubWindow* window : subWindows())
+        gap = std::max(gap, window->frameGeometry().height() - window->geometry().height());
+    // A frameless or full-screen window and panels the manager has not framed yet show none:
+    // the title bars that come still need their room.
+    if (gap > 0)
+        m_decorationGap = gap;
+    return m_decorationGap;
+}
+
+QList<GmSubWindow*> KsMainWindow::defaultColumn() const
+{
+    QList<GmSubWindow*> column;
+    for (GmSubWindow* window : {static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
+                                static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)})
+        if (window)
+            column.append(window);
+    return column;
+}
+
+QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const
+{
+    const QRect work = availableScreenGeometry();
+    int columnWidth = 0;
+    QList<int> heights;
+    for (GmSubWindow* window : column) {
+        columnWidth = std::max(columnWidth, window->sizeHint().width());
+        heights.append(window->isWindow() && window->isVisible() ? window->height() : window->sizeHint().height());
+    }
+    return WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth, columnWidth, top,
+                                            work.bottom(), gap);
+}
+
+namespace {
+
+// A panel the user has placed keeps its place.
+bool unplaced(const QObject* window)
+{
+    return QSettings().value(subWindowKey(window)).toByteArray().size() <= 1;
+}
+
+} // namespace
+
 void KsMainWindow::setDefaultSubWindowStateSlot()
 {
     const QRect work = availableScreenGeometry();
-    int top = work.top();
-    if (m_optionsToolBar)
-        top = m_optionsToolBar->mapToGlobal(m_optionsToolBar->rect().bottomLeft()).y() + 12;
-    const QList<GmSubWindow*> windows = subWindows();
-    int gap = frameGeometry().height() - geometry().height();
-    for (GmSubWindow* window : windows)
-        gap = std::max(gap, window->frameGeometry().height() - window->geometry().height());
+    const int top = defaultPanelTop();
+    const int gap = decorationGap();
 
-    QSettings settings;
-    // A panel the user has placed keeps its place.
-    const auto unplaced = [&settings](const QObject* window) {
-        return settings.value(subWindowKey(window)).toByteArray().size() <= 1;
-    };
     const auto place = [](GmSubWindow* window, const QRect& rect, bool applyNow) {
         window->setDefaultPosition(rect.topLeft());
         window->setDefaultSize(rect.size());
@@ -1407,21 +1467,39 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
         place(m_patchProperties, QRect(QPoint(left, top + below), m_patchProperties->sizeHint()), true);
     }
 
-    QList<GmSubWindow*> column;
-    for (GmSubWindow* window : {static_cast<GmSubWindow*>(m_navigatorWindow), static_cast<GmSubWindow*>(m_edgeFinder),
-                                static_cast<GmSubWindow*>(m_blendingWindow), static_cast<GmSubWindow*>(m_tipWindow)})
-        if (window)
-            column.append(window);
-    int columnWidth = 0;
-    QList<int> heights;
-    for (GmSubWindow* window : column) {
-        columnWidth = std::max(columnWidth, window->sizeHint().width());
-        heights.append(window->isWindow() && window->isVisible() ? window->height() : window->sizeHint().height());
-    }
-    const QList<QRect> stacked = WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth,
-                                                                  columnWidth, top, work.bottom(), gap);
+    const QList<GmSubWindow*> column = defaultColumn();
+    const QList<QRect> stacked = defaultColumnPlaces(column, top, gap);
     for (int i = 0; i < column.size(); ++i)
         place(column.at(i), stacked.at(i), unplaced(column.at(i)));
+}
+
+void KsMainWindow::restackFloatedColumn(const QList<GmSubWindow*>& floated)
+{
+    // The column's places were worked out from the panels' docked sizes, some before the photo
+    // was in (the navigator's height follows its shape): floating, each has its own size now,
+    // and the default places are given again from those so that none covers the one below.
+    for (GmSubWindow* window : floated) {
+        // A panel whose content follows its width (the navigator's) settles its size over a
+        // few layout passes; the places need the size it ends with.
+        for (int pass = 0; pass < 4 && window->isWindow() && window->layout(); ++pass) {
+            const QSize before = window->size();
+            window->layout()->activate();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            if (window->size() == before)
+                break;
+        }
+    }
+    // The title bar's height came from the maximised window, which shows no borders: a framed
+    // panel's borders need a little more.
+    const int borders = 4;
+    const QList<GmSubWindow*> column = defaultColumn();
+    const QList<QRect> stacked = defaultColumnPlaces(column, defaultPanelTop(), decorationGap() + borders);
+    for (int i = 0; i < column.size(); ++i) {
+        GmSubWindow* window = column.at(i);
+        window->setDefaultPosition(stacked.at(i).topLeft());
+        if (floated.contains(window) && window->isWindow() && unplaced(window))
+            window->move(stacked.at(i).topLeft());
+    }
 }
 
 void KsMainWindow::followWindowWithDefaultPlaces()

@@ -289,6 +289,16 @@ private:
     void useDefaultLayout();
     // The palette and the panels floating (full) or back in their docks.
     void setPanelsFloating(bool full, bool force);
+    // The full-screen modes' floating panels; the first time, the column of panels is stacked
+    // again from the sizes they take afloat.
+    void floatPanels(bool force);
+    void restackFloatedColumn(const QList<GmSubWindow*>& floated);
+    // The default layout's parts: the top line under the tool bar, the room a title bar takes,
+    // the column of panels at the right and its places.
+    int defaultPanelTop() const;
+    int decorationGap();
+    QList<GmSubWindow*> defaultColumn() const;
+    QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const;
     // The maximised flag and normal geometry Standard mode goes back to.
     void rememberStandardGeometry();
     // The screen modes' window flags, given to the shown window in place.
@@ -444,4 +454,7 @@ private:
     // The last default layout gave the palette its place (the panels beside it leave its room).
     bool m_paletteDefaultPlaced = false;
     bool m_defaultPlacesFollowWindow = false;
+    bool m_columnRestacked = false;
+    // The last title-bar height seen; a frameless or full-screen window shows none.
+    int m_decorationGap = 0;
 };

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -127,6 +128,33 @@ protected:
         const QStringList states = m_display->windowStates(m_window);
         return states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT"))
                && states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ"));
+    }
+
+    // Full Screen with Menu on screen: the frameless window over the whole screen.
+    bool inFullScreenWithMenu() const
+    {
+        return m_display->frameExtents(m_window).isNull()
+               && m_display->windowGeometry(m_window) == QRect(QPoint(0, 0), m_display->screenSize());
+    }
+
+    bool inFullScreen() const
+    {
+        return m_display->windowStates(m_window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"));
+    }
+
+    // The frames of the main panels shown as windows, once the manager has framed each (the
+    // palette draws its own title and has no frame).
+    QMap<QString, QRect> framedPanels() const
+    {
+        QMap<QString, QRect> frames;
+        const QMap<QString, qulonglong> shown = panels();
+        for (const QString& name : mainPanels) {
+            const qulonglong panel = shown.value(name);
+            const bool framed = name == QStringLiteral("Tools") || !m_display->frameExtents(panel).isNull();
+            if (panel != 0 && framed)
+                frames.insert(name, m_display->frameGeometry(panel));
+        }
+        return frames;
     }
 
     // The visible windows of the program other than the main one, by title.
@@ -269,36 +297,24 @@ TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
 
 TEST_F(ProgramUnderWindowManager, BothFullScreenModesShowEveryPanelAboveTheWindowAndOnTheScreen)
 {
-    const QRect screen(QPoint(0, 0), m_display->screenSize());
     ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
     // Full Screen with Menu: the frameless window over the whole screen, the panels over it.
-    const bool withMenu = pollUntil([&] {
-        return m_display->frameExtents(m_window).isNull() && m_display->windowGeometry(m_window) == screen
-               && panelFault().isEmpty();
-    });
+    const bool withMenu = pollUntil([&] { return inFullScreenWithMenu() && panelFault().isEmpty(); });
     EXPECT_TRUE(withMenu) << qPrintable(panelFault() + QStringLiteral("; ") + windowReport());
 
     ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
-    const bool full = pollUntil([&] {
-        return m_display->windowStates(m_window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"))
-               && panelFault().isEmpty();
-    });
+    const bool full = pollUntil([&] { return inFullScreen() && panelFault().isEmpty(); });
     EXPECT_TRUE(full) << qPrintable(panelFault() + QStringLiteral("; ") + windowReport());
 }
 
 TEST_F(ProgramUnderWindowManager, ThreePressesOfFBringBackTheMaximisedStandardWindow)
 {
     const QRect standard = m_display->windowGeometry(m_window);
-    const QRect screen(QPoint(0, 0), m_display->screenSize());
     // Each press once the mode before it is on screen, as a user sees it.
     ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([&] {
-        return m_display->frameExtents(m_window).isNull() && m_display->windowGeometry(m_window) == screen;
-    })) << qPrintable(windowReport());
+    ASSERT_TRUE(pollUntil([&] { return inFullScreenWithMenu(); })) << qPrintable(windowReport());
     ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([&] {
-        return m_display->windowStates(m_window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"));
-    })) << qPrintable(windowReport());
+    ASSERT_TRUE(pollUntil([&] { return inFullScreen(); })) << qPrintable(windowReport());
     ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
     // Back in the standard mode: maximised where it was, the panels docked again.
     const bool back = pollUntil([&] {
@@ -335,4 +351,49 @@ TEST_F(ProgramUnderWindowManager, PatchPropertiesOpensBelowColorWorkspaceNotUnde
     });
     EXPECT_TRUE(apart) << "Color Workspace at " << qPrintable(describe(colours)) << ", Patch Properties at "
                        << qPrintable(describe(patch));
+}
+
+TEST_F(ProgramUnderWindowManager, TheFloatingPanelsOfFullScreenWithMenuCoverNoneOfEachOther)
+{
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    // The navigator takes the photograph's shape only afloat: the column is stacked from the
+    // sizes the panels end with.
+    QMap<QString, QRect> frames;
+    QString overlap;
+    const bool apart = pollUntil([&] {
+        frames = framedPanels();
+        if (!inFullScreenWithMenu() || frames.size() != mainPanels.size())
+            return false;
+        overlap.clear();
+        for (auto a = frames.cbegin(); a != frames.cend(); ++a)
+            for (auto b = std::next(a); b != frames.cend(); ++b)
+                if (a.value().intersects(b.value()))
+                    overlap = a.key() + QStringLiteral(" at ") + describe(a.value()) + QStringLiteral(" covers ")
+                              + b.key() + QStringLiteral(" at ") + describe(b.value());
+        return overlap.isEmpty();
+    });
+    EXPECT_TRUE(apart) << qPrintable(overlap.isEmpty() ? windowReport() : overlap);
+}
+
+TEST_F(ProgramUnderWindowManager, ThePaletteFloatsWhereItFloatedBeforeWhenFullScreenComesAgain)
+{
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    QRect first;
+    ASSERT_TRUE(pollUntil([&] {
+        first = framedPanels().value(QStringLiteral("Tools"));
+        return inFullScreenWithMenu() && !first.isNull();
+    })) << qPrintable(windowReport());
+    // Round the cycle: Full Screen, the docked standard mode, Full Screen with Menu again.
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return inFullScreen(); })) << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return isMaximised() && !panels().contains(QStringLiteral("Tools")); }))
+        << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    QRect again;
+    const bool same = pollUntil([&] {
+        again = framedPanels().value(QStringLiteral("Tools"));
+        return inFullScreenWithMenu() && again == first;
+    });
+    EXPECT_TRUE(same) << "first at " << qPrintable(describe(first)) << ", then at " << qPrintable(describe(again));
 }
