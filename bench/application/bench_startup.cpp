@@ -85,6 +85,20 @@ std::string writePhoto()
     return ok == 1.0 ? path : std::string();
 }
 
+// The program's main on the photograph, offscreen, its settings and the run's log beside the
+// photograph written for the benchmarks.
+void runProgramOn(const std::string& photo)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string folder = g_photo.substr(0, g_photo.rfind('/'));
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    setenv("TMPDIR", folder.c_str(), 1);
+    std::string program = "kestrine3";
+    std::string path = photo;
+    char* argv[] = {program.data(), path.data(), nullptr};
+    kestrineMain(2, argv);
+}
+
 // Waits for the canvas's first paint with the photograph in the model.
 class FirstPaint : public QObject {
 public:
@@ -114,11 +128,6 @@ private:
 double startToFirstPaint()
 {
     return inChild([] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        // Settings and the run's log stay beside the photograph.
-        const std::string folder = g_photo.substr(0, g_photo.rfind('/'));
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-        setenv("TMPDIR", folder.c_str(), 1);
         double seconds = -1;
         const Clock::time_point start = Clock::now();
         KsApp::setStartUpHook([&](QWidget* window) {
@@ -130,10 +139,7 @@ double startToFirstPaint()
             new FirstPaint(main->imageView()->canvas(), start, &seconds);
             main->imageView()->canvas()->update();
         });
-        std::string program = "kestrine3";
-        std::string photo = g_photo;
-        char* argv[] = {program.data(), photo.data(), nullptr};
-        kestrineMain(2, argv);
+        runProgramOn(g_photo);
         return seconds;
     });
 }
@@ -161,10 +167,6 @@ BENCHMARK(BM_StartToFirstPaint20MP)->UseManualTime()->Unit(benchmark::kMilliseco
 double startToEdges(const std::string& photo)
 {
     return inChild([&photo] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        const std::string folder = g_photo.substr(0, g_photo.rfind('/'));
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-        setenv("TMPDIR", folder.c_str(), 1);
         double seconds = -1;
         const Clock::time_point start = Clock::now();
         KsApp::setStartUpHook([&](QWidget* window) {
@@ -176,10 +178,7 @@ double startToEdges(const std::string& photo)
                                  QTimer::singleShot(0, window, &QWidget::close);
                              });
         });
-        std::string program = "kestrine3";
-        std::string path = photo;
-        char* argv[] = {program.data(), path.data(), nullptr};
-        kestrineMain(2, argv);
+        runProgramOn(photo);
         return seconds;
     });
 }
