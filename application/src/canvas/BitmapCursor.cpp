@@ -1,4 +1,4 @@
-#include "BitmapCursor.h"
+#include "canvas/BitmapCursor.h"
 
 #include <QBitmap>
 #include <QImage>

@@ -12,8 +12,8 @@
 // What the main window provides (background brush, colour-workspace state, drop handling,
 // menu actions) comes through process-wide hooks; without them the defaults below hold.
 
-#include "ImageCoordinates.h"
-#include "ImageView.h"
+#include "canvas/ImageView.h"
+#include "document/ImageCoordinates.h"
 
 #include <QBrush>
 #include <QColor>

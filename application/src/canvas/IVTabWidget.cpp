@@ -1,4 +1,4 @@
-#include "IVTabWidget.h"
+#include "canvas/IVTabWidget.h"
 
 #include <QStackedWidget>
 #include <QTabBar>

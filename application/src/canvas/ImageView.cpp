@@ -1,12 +1,12 @@
-#include "ImageView.h"
+#include "canvas/ImageView.h"
 
-#include "CommandHooks.h"
-#include "GmAction.h"
-#include "GmZoomWidget.h"
-#include "IVTabWidget.h"
-#include "KsWorkspace.h"
-#include "TabFilter.h"
-#include "Texts.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/IVTabWidget.h"
+#include "canvas/KsWorkspace.h"
+#include "canvas/TabFilter.h"
+#include "document/GmAction.h"
+#include "document/Texts.h"
+#include "engine/CommandHooks.h"
 
 #include <QActionGroup>
 #include <QTabBar>

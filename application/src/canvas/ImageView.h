@@ -5,7 +5,7 @@
 // the current tab and move it to a tab they can work in (ensureTabAllows). The last view
 // built is the process's image view; it also answers the engine commands' tab requests.
 
-#include "ImageCoordinates.h"
+#include "document/ImageCoordinates.h"
 
 #include <QList>
 #include <QVector>

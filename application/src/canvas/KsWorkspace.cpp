@@ -1,10 +1,10 @@
-#include "KsWorkspace.h"
+#include "canvas/KsWorkspace.h"
 
-#include "GmModel.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsSourceImage.h"
-#include "TabFilter.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "canvas/TabFilter.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
 
 #include <QEvent>
 #include <QScrollBar>

@@ -6,7 +6,7 @@
 // A zoom resizes the canvas; the image point to keep (the anchor) is applied once the scroll
 // bars know the new size, at the latest when the viewport's layout request arrives.
 
-#include "ImageCoordinates.h"
+#include "document/ImageCoordinates.h"
 
 #include <QPointF>
 #include <QScrollArea>

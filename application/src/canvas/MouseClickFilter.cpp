@@ -1,4 +1,4 @@
-#include "MouseClickFilter.h"
+#include "canvas/MouseClickFilter.h"
 
 #include <QApplication>
 #include <QMouseEvent>

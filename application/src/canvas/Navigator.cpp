@@ -1,10 +1,10 @@
-#include "Navigator.h"
+#include "canvas/Navigator.h"
 
-#include "BitmapCursor.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "KsSourceImage.h"
-#include "Shape.h"
+#include "canvas/BitmapCursor.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "document/Shape.h"
 
 #include <QMouseEvent>
 #include <QPainter>

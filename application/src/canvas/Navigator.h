@@ -4,7 +4,7 @@
 // centres the view on the pressed point (rectCenterChanged). The thumbnail is scaled once per
 // image and widget size and kept; a paint only draws it.
 
-#include "ImageCoordinates.h"
+#include "document/ImageCoordinates.h"
 
 #include <QPixmap>
 #include <QPoint>

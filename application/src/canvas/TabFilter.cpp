@@ -1,4 +1,4 @@
-#include "TabFilter.h"
+#include "canvas/TabFilter.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
-#include "AxisWidget.h"
+#include "colour/AxisWidget.h"
 
-#include "ColourDisplay.h"
-#include "ColourWorkspace.h"
+#include "colour/ColourDisplay.h"
+#include "colour/ColourWorkspace.h"
 
 #include <QFontMetrics>
 #include <QPainter>

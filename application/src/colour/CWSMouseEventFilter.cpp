@@ -1,6 +1,6 @@
-#include "CWSMouseEventFilter.h"
+#include "colour/CWSMouseEventFilter.h"
 
-#include "ColourDisplay.h"
+#include "colour/ColourDisplay.h"
 
 #include <QMouseEvent>
 #include <QWidget>

@@ -1,9 +1,9 @@
-#include "ColourDisplay.h"
+#include "colour/ColourDisplay.h"
 
-#include "GmColor.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

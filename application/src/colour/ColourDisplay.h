@@ -9,8 +9,8 @@
 // and row y the vertical value (row 0 holds value 0, shown at the bottom); masks are 256 x 256
 // Format_Mono images, index 1 = selected.
 
-#include "ColourMapModelSource.h"
-#include "ColourMapRenderer.h"
+#include "colour/ColourMapModelSource.h"
+#include "colour/ColourMapRenderer.h"
 
 #include <colourSpace>
 

@@ -1,8 +1,8 @@
-#include "ColourMapModelSource.h"
+#include "colour/ColourMapModelSource.h"
 
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsSourceImage.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsSourceImage.h"
 
 ColourMapRenderer::Inputs ColourMapModelSource::inputs()
 {

@@ -3,7 +3,7 @@
 // status array's snapshot (never the engine's own bytes, which a running command may be
 // writing) and the active patch's mask, all at the working resolution. GUI thread only.
 
-#include "ColourMapRenderer.h"
+#include "colour/ColourMapRenderer.h"
 
 #include <QImage>
 

@@ -1,4 +1,4 @@
-#include "ColourMapRenderer.h"
+#include "colour/ColourMapRenderer.h"
 
 #include <colourSpace>
 

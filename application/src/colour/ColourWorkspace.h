@@ -5,9 +5,9 @@
 // statuses and the active patch, passes the selection on to the status array's highlight, and
 // shows itself when a patch becomes active or the Color Sampler is chosen.
 
-#include "GmSubWindow.h"
-#include "GmRegion.h"
-#include "KsSourceImage.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "panels/GmSubWindow.h"
 
 #include "ui_ColourWorkspace.h"
 

@@ -1,11 +1,11 @@
-#include "ColourWorkspaceSelectTool.h"
+#include "colour/ColourWorkspaceSelectTool.h"
 
-#include "BitmapCursor.h"
-#include "ColourDisplay.h"
-#include "ColourWorkspace.h"
-#include "GmModel.h"
-#include "KsApp.h"
-#include "Texts.h"
+#include "canvas/BitmapCursor.h"
+#include "colour/ColourDisplay.h"
+#include "colour/ColourWorkspace.h"
+#include "document/GmModel.h"
+#include "document/Texts.h"
+#include "shell/KsApp.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -3,7 +3,7 @@
 // the colour workspace's display, which selects that colour's bin (Shift adds, Alt removes).
 // Its options strip carries a Resolution slider that moves with the panel's.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <QPointer>
 

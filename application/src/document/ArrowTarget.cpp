@@ -1,11 +1,11 @@
-#include "ArrowTarget.h"
+#include "document/ArrowTarget.h"
 
-#include "BrushRegion.h"
-#include "ForcedEdge.h"
-#include "GmColor.h"
-#include "KsAppPreferences.h"
-#include "PolyRegion.h"
-#include "RectRegion.h"
+#include "document/BrushRegion.h"
+#include "document/ForcedEdge.h"
+#include "document/GmColor.h"
+#include "document/KsAppPreferences.h"
+#include "document/PolyRegion.h"
+#include "document/RectRegion.h"
 
 #include <QVariantMap>
 

@@ -1,6 +1,6 @@
-#include "BlendingOptions.h"
+#include "document/BlendingOptions.h"
 
-#include "GmColor.h"
+#include "document/GmColor.h"
 
 #include <QCoreApplication>
 

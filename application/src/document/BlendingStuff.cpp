@@ -1,4 +1,4 @@
-#include "BlendingStuff.h"
+#include "document/BlendingStuff.h"
 
 #include <QVariantMap>
 

@@ -2,7 +2,7 @@
 // The holder of an image's or a patch's blending options, as projects store it: the options
 // map under "bos_".
 
-#include "BlendingOptions.h"
+#include "document/BlendingOptions.h"
 
 #include <QVariant>
 

@@ -1,6 +1,6 @@
-#include "BrushRegion.h"
+#include "document/BrushRegion.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include <QVariantMap>
 

@@ -1,8 +1,8 @@
 #pragma once
 // A patch marked with a brush: its shape is a copy of the stroke.
 
-#include "Brushing.h"
-#include "GmRegion.h"
+#include "document/Brushing.h"
+#include "document/GmRegion.h"
 
 class BrushRegion : public GmRegion {
     Q_OBJECT

@@ -1,8 +1,8 @@
-#include "Brushing.h"
+#include "document/Brushing.h"
 
-#include "GmModel.h"
-#include "PixelState.h"
-#include "ResolutionMapping.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "document/ResolutionMapping.h"
 
 #include <QBitmap>
 #include <QDataStream>

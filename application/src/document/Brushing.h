@@ -8,7 +8,7 @@
 // and the pen is the brush size in working pixels. Its painted area (the bounding reduced
 // rectangle) is in working coordinates; boundingRect() gives it in image coordinates.
 
-#include "Shape.h"
+#include "document/Shape.h"
 
 #include <QColor>
 #include <QImage>

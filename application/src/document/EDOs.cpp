@@ -1,4 +1,4 @@
-#include "EDOs.h"
+#include "document/EDOs.h"
 
 #include <QVariantMap>
 

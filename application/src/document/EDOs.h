@@ -3,7 +3,7 @@
 // width in image coordinates. The analysis command reads the applied values; the edge-finding
 // panel edits the current ones.
 
-#include "GmValue.h"
+#include "document/GmValue.h"
 
 #include <QObject>
 #include <QVariant>

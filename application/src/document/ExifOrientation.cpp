@@ -1,6 +1,6 @@
-#include "ExifOrientation.h"
+#include "document/ExifOrientation.h"
 
-#include "JpegExifReader.h"
+#include "document/JpegExifReader.h"
 
 #include <QFile>
 

@@ -1,9 +1,9 @@
-#include "ForcedEdge.h"
+#include "document/ForcedEdge.h"
 
-#include "DravikThread.h"
-#include "DvCmdSelect.h"
-#include "GmModel.h"
-#include "PixelState.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdSelect.h"
 
 #include <QBrush>
 #include <QPen>

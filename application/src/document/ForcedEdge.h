@@ -2,8 +2,8 @@
 // A line the user draws to tell the engine that an edge runs there: its pixels get the
 // forced-edge status bit and the cut-out blends across it over its feather width.
 
-#include "ArrowTarget.h"
-#include "Polygon.h"
+#include "document/ArrowTarget.h"
+#include "document/Polygon.h"
 
 #include "dravik.h"
 

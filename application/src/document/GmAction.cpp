@@ -1,4 +1,4 @@
-#include "GmAction.h"
+#include "document/GmAction.h"
 
 GmAction::GmAction(const QString& text, QObject* parent) : QAction(text, parent) {}
 

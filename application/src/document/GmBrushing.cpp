@@ -1,7 +1,7 @@
-#include "GmBrushing.h"
+#include "document/GmBrushing.h"
 
-#include "Brushing.h"
-#include "GmModel.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
 
 GmBrushing::GmBrushing(Brushing* brushing, QObject* parent) : QObject(parent), m_brushing(brushing)
 {

@@ -1,6 +1,6 @@
-#include "GmColor.h"
+#include "document/GmColor.h"
 
-#include "Prompt.h"
+#include "document/Prompt.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,8 +3,8 @@
 // and everything made on the image. Created on first use; every view, tool and panel reaches
 // it through instance() and follows it through its signals. It never calls the engine itself.
 
-#include "EDOs.h"
-#include "ImageCoordinates.h"
+#include "document/EDOs.h"
+#include "document/ImageCoordinates.h"
 
 #include "dravik.h"
 

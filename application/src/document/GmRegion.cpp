@@ -1,12 +1,12 @@
-#include "GmRegion.h"
+#include "document/GmRegion.h"
 
-#include "DravikThread.h"
-#include "DvCmdBeginSubSession.h"
-#include "DvCmdEndSession.h"
-#include "DvCmdProtect.h"
-#include "GmModel.h"
-#include "PixelState.h"
-#include "Shape.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "document/Shape.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdBeginSubSession.h"
+#include "engine/DvCmdEndSession.h"
+#include "engine/DvCmdProtect.h"
 
 #include "dravik.h"
 

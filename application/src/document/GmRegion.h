@@ -4,10 +4,10 @@
 // may be protected (the engine keeps its pixels) and may be previewed alone. The concrete
 // kinds (RectRegion, PolyRegion, BrushRegion) add the shape.
 
-#include "ArrowTarget.h"
-#include "BlendingStuff.h"
-#include "DravikCommand.h"
-#include "SegmentationStuff.h"
+#include "document/ArrowTarget.h"
+#include "document/BlendingStuff.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikCommand.h"
 
 #include <QList>
 #include <QPointer>

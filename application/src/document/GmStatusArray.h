@@ -4,8 +4,8 @@
 // every status change, the classes present, the trimap export, a status image waiting to be
 // sent, and the colour workspace's highlight with its two workers.
 
-#include "Set1DThread.h"
-#include "Set2DThread.h"
+#include "document/Set1DThread.h"
+#include "document/Set2DThread.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "GmValue.h"
+#include "document/GmValue.h"
 
 #include <QVariantList>
 

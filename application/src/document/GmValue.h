@@ -2,7 +2,7 @@
 // The one implementation of GmValueB: four values of one type, in the order current, applied,
 // default, stored. Instantiated for int (GmValue.cpp).
 
-#include "GmValueB.h"
+#include "document/GmValueB.h"
 
 #include <QVariant>
 

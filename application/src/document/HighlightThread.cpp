@@ -1,4 +1,4 @@
-#include "HighlightThread.h"
+#include "document/HighlightThread.h"
 
 #include <QtDebug>
 

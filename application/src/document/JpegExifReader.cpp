@@ -1,4 +1,4 @@
-#include "JpegExifReader.h"
+#include "document/JpegExifReader.h"
 
 #include <climits>
 #include <cmath>

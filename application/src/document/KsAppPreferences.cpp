@@ -1,6 +1,6 @@
-#include "KsAppPreferences.h"
+#include "document/KsAppPreferences.h"
 
-#include "GmColor.h"
+#include "document/GmColor.h"
 
 #include <QCoreApplication>
 

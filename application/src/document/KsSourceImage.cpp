@@ -1,11 +1,11 @@
-#include "KsSourceImage.h"
+#include "document/KsSourceImage.h"
 
-#include "ExifOrientation.h"
-#include "GmModel.h"
-#include "NamedImage.h"
-#include "Prompt.h"
-#include "SourceImageFiles.h"
-#include "Texts.h"
+#include "document/ExifOrientation.h"
+#include "document/GmModel.h"
+#include "document/NamedImage.h"
+#include "document/Prompt.h"
+#include "document/SourceImageFiles.h"
+#include "document/Texts.h"
 
 #include <QFile>
 #include <QFileInfo>

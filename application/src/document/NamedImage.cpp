@@ -1,4 +1,4 @@
-#include "NamedImage.h"
+#include "document/NamedImage.h"
 
 NamedImage::NamedImage(const QImage& image, const QUrl& url) : QImage(image), m_url(url) {}
 

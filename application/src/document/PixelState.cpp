@@ -1,6 +1,6 @@
-#include "PixelState.h"
+#include "document/PixelState.h"
 
-#include "BlendingOptions.h"
+#include "document/BlendingOptions.h"
 
 #include <QtGlobal>
 

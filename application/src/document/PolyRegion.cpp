@@ -1,6 +1,6 @@
-#include "PolyRegion.h"
+#include "document/PolyRegion.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include <QVariantMap>
 

@@ -1,8 +1,8 @@
 #pragma once
 // A patch marked with a closed polygon.
 
-#include "GmRegion.h"
-#include "Polygon.h"
+#include "document/GmRegion.h"
+#include "document/Polygon.h"
 
 class PolyRegion : public GmRegion {
     Q_OBJECT

@@ -1,6 +1,6 @@
-#include "Polygon.h"
+#include "document/Polygon.h"
 
-#include "ResolutionMapping.h"
+#include "document/ResolutionMapping.h"
 
 #include <QPainter>
 #include <QVariantMap>

@@ -2,7 +2,7 @@
 // A run of vertices in image coordinates: a closed polygon (a polygon patch) or an open
 // polyline (a forced edge).
 
-#include "Shape.h"
+#include "document/Shape.h"
 
 #include <QPolygonF>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "ProjectStreamCheck.h"
+#include "document/ProjectStreamCheck.h"
 
 #include <QMetaType>
 

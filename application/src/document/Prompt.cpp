@@ -1,4 +1,4 @@
-#include "Prompt.h"
+#include "document/Prompt.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "RectRegion.h"
+#include "document/RectRegion.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include <QVariantMap>
 

@@ -1,8 +1,8 @@
 #pragma once
 // A patch marked with a rectangle.
 
-#include "GmRegion.h"
-#include "Rectangle.h"
+#include "document/GmRegion.h"
+#include "document/Rectangle.h"
 
 class RectRegion : public GmRegion {
     Q_OBJECT

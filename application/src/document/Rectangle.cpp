@@ -1,6 +1,6 @@
-#include "Rectangle.h"
+#include "document/Rectangle.h"
 
-#include "ResolutionMapping.h"
+#include "document/ResolutionMapping.h"
 
 #include <QPainter>
 #include <QVariantMap>

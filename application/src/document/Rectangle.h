@@ -2,7 +2,7 @@
 // A rectangle in image coordinates with an anchor corner and a free corner: the shape of a
 // rectangle patch and of the zoom and preview rubber bands.
 
-#include "Shape.h"
+#include "document/Shape.h"
 
 #include <QVariant>
 

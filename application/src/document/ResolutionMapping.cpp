@@ -1,7 +1,7 @@
-#include "ResolutionMapping.h"
+#include "document/ResolutionMapping.h"
 
-#include "GmModel.h"
-#include "KsSourceImage.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
 
 #include <cmath>
 

@@ -1,10 +1,10 @@
-#include "SegmentationStuff.h"
+#include "document/SegmentationStuff.h"
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
-#include "DvCmdAnalyseImage.h"
-#include "GmModel.h"
-#include "Rectangle.h"
+#include "document/GmModel.h"
+#include "document/Rectangle.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdAnalyseImage.h"
 
 #include <QVariantMap>
 

@@ -2,7 +2,7 @@
 // The segmentation record of the image or of one patch: its edge-detection options, its
 // engine sessions and the outline of the regions its analysis found.
 
-#include "EDOs.h"
+#include "document/EDOs.h"
 
 #include <QMetaType>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "Set1DThread.h"
+#include "document/Set1DThread.h"
 
 #include <array>
 

@@ -2,7 +2,7 @@
 // Highlights the pixels whose value in one channel is among the selected values (a histogram
 // selection of the colour workspace).
 
-#include "HighlightThread.h"
+#include "document/HighlightThread.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "Set2DThread.h"
+#include "document/Set2DThread.h"
 
 #include <QtDebug>
 

@@ -2,7 +2,7 @@
 // Highlights the pixels whose values in two channels form a selected pair (a colour-map
 // selection of the colour workspace).
 
-#include "HighlightThread.h"
+#include "document/HighlightThread.h"
 
 class Set2DThread : public HighlightThread {
     Q_OBJECT

@@ -1,8 +1,8 @@
-#include "Shape.h"
+#include "document/Shape.h"
 
-#include "GmModel.h"
-#include "PixelState.h"
-#include "ResolutionMapping.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "document/ResolutionMapping.h"
 #include "dravik.h"
 
 #include <QPainter>

@@ -3,9 +3,9 @@
 // canvas, edited through handles, tested against the mouse, and rasterised into a one-byte
 // mask at the working resolution for the engine (kept in the shape's PixelState).
 
-#include "ImageCoordinates.h"
-#include "ShapeHit.h"
-#include "ShapeOutline.h"
+#include "document/ImageCoordinates.h"
+#include "document/ShapeHit.h"
+#include "document/ShapeOutline.h"
 
 #include <QBrush>
 #include <QPen>

@@ -1,4 +1,4 @@
-#include "SourceImageFiles.h"
+#include "document/SourceImageFiles.h"
 
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/png.hpp>

@@ -1,4 +1,4 @@
-#include "StatusPixelCursor.h"
+#include "document/StatusPixelCursor.h"
 
 void StatusPixelCursor::begin(const QRect& rect, const QImage* status)
 {

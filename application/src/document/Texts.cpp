@@ -1,4 +1,4 @@
-#include "Texts.h"
+#include "document/Texts.h"
 
 #include <QCoreApplication>
 

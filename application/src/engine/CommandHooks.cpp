@@ -1,4 +1,4 @@
-#include "CommandHooks.h"
+#include "engine/CommandHooks.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,6 +1,6 @@
-#include "DravikThread.h"
+#include "engine/DravikThread.h"
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 #include "platform/crash_guard.h"

@@ -1,11 +1,11 @@
-#include "DvCmdAnalyseImage.h"
+#include "engine/DvCmdAnalyseImage.h"
 
-#include "DravikThread.h"
-#include "DvCmdEndSession.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "PixelState.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/PixelState.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdEndSession.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -3,7 +3,7 @@
 // edge-detection options: the segmentation that Local and Global brushes, cleaning, auto-fill
 // and the cut-out work from. A patch's first analysis begins the sub-session it runs in.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,10 +1,10 @@
-#include "DvCmdAutoFill.h"
+#include "engine/DvCmdAutoFill.h"
 
-#include "BlendingStuff.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmStatusArray.h"
-#include "SegmentationStuff.h"
+#include "document/BlendingStuff.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/GmStatusArray.h"
+#include "document/SegmentationStuff.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -3,7 +3,7 @@
 // region with the class that borders it most (fill value 0). Over the whole image, or inside a
 // patch in the patch's sub-session, as one step of the image's undo stack.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

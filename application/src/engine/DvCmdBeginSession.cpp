@@ -1,6 +1,6 @@
-#include "DvCmdBeginSession.h"
+#include "engine/DvCmdBeginSession.h"
 
-#include "SegmentationStuff.h"
+#include "document/SegmentationStuff.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -2,8 +2,8 @@
 // Begins the engine session on the working image and hands the engine's suggested
 // edge-detection values to the model.
 
-#include "DravikCommand.h"
-#include "GmModel.h"
+#include "document/GmModel.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

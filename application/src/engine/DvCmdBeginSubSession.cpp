@@ -1,10 +1,10 @@
-#include "DvCmdBeginSubSession.h"
+#include "engine/DvCmdBeginSubSession.h"
 
-#include "DravikThread.h"
-#include "DvCmdEndSession.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "PixelState.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/PixelState.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdEndSession.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -3,7 +3,7 @@
 // Without an analysis of its own (flag 0) the sub-session borrows the image's; its outline is
 // the patch's border. A sub-session the engine refuses deletes the patch.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,7 +1,7 @@
-#include "DvCmdDeleteStatusImage.h"
+#include "engine/DvCmdDeleteStatusImage.h"
 
-#include "GmModel.h"
-#include "GmStatusArray.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
 
 #include "dravik.h"
 

@@ -2,7 +2,7 @@
 // Takes the engine's status image away from the status array when a session closes. The
 // record itself stays on the engine library until that is finished.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvImage;
 

@@ -1,9 +1,9 @@
-#include "DvCmdDespeckleSelection.h"
+#include "engine/DvCmdDespeckleSelection.h"
 
-#include "CommandHooks.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/SegmentationStuff.h"
+#include "engine/CommandHooks.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>

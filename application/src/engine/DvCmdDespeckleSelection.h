@@ -2,7 +2,7 @@
 // Cleans small islands out of the mask: for each class asked for (Unassigned, Keep, Delete,
 // Blend) the class is selected over the whole image and despeckled, all as one undo step.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,11 +1,11 @@
-#include "DvCmdEndSession.h"
+#include "engine/DvCmdEndSession.h"
 
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "KsSourceImage.h"
-#include "PixelState.h"
-#include "SegmentationStuff.h"
-#include "Shape.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "document/PixelState.h"
+#include "document/SegmentationStuff.h"
+#include "document/Shape.h"
 
 #include "dravik.h"
 

@@ -3,7 +3,7 @@
 // deletes), or two given handles together with the images of a closed document, which it
 // deletes once the engine no longer reads them.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include <QPointer>
 

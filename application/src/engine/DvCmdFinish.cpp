@@ -1,6 +1,6 @@
-#include "DvCmdFinish.h"
+#include "engine/DvCmdFinish.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include "dravik.h"
 

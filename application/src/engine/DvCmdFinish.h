@@ -1,7 +1,7 @@
 #pragma once
 // Shuts the engine library of the closed image down.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvLibrary;
 

@@ -1,15 +1,15 @@
-#include "DvCmdGenerateMask.h"
+#include "engine/DvCmdGenerateMask.h"
 
-#include "BlendingStuff.h"
-#include "DravikThread.h"
-#include "ForcedEdge.h"
-#include "GmColor.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmStatusArray.h"
-#include "KsSourceImage.h"
-#include "PixelState.h"
-#include "SegmentationStuff.h"
+#include "document/BlendingStuff.h"
+#include "document/ForcedEdge.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/GmStatusArray.h"
+#include "document/KsSourceImage.h"
+#include "document/PixelState.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikThread.h"
 
 #include <QCoreApplication>
 

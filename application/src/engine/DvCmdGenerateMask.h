@@ -4,7 +4,7 @@
 // preview). Every patch and forced edge travels with it; patches whose earlier preview still
 // holds are marked decided so that the engine keeps their pixels.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,6 +1,6 @@
-#include "DvCmdInit.h"
+#include "engine/DvCmdInit.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include "dravik.h"
 

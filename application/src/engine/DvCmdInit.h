@@ -1,7 +1,7 @@
 #pragma once
 // Starts the engine library for an image; the model keeps the handle until DvCmdFinish.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvLibrary;
 

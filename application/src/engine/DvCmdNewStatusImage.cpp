@@ -1,6 +1,6 @@
-#include "DvCmdNewStatusImage.h"
+#include "engine/DvCmdNewStatusImage.h"
 
-#include "GmModel.h"
+#include "document/GmModel.h"
 
 #include <QCoreApplication>
 

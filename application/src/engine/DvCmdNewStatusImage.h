@@ -1,7 +1,7 @@
 #pragma once
 // Creates the engine's status image for the working image and hands it to the model.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

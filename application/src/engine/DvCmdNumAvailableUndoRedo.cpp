@@ -1,7 +1,7 @@
-#include "DvCmdNumAvailableUndoRedo.h"
+#include "engine/DvCmdNumAvailableUndoRedo.h"
 
-#include "GmModel.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/SegmentationStuff.h"
 
 #include "dravik.h"
 

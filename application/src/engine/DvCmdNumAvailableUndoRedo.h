@@ -2,7 +2,7 @@
 // Reads the image session's undo and redo counts into the model. Run synchronously by the
 // engine worker's owner after a command that changes the undo stack; never queued.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvSession;
 

@@ -1,10 +1,10 @@
-#include "DvCmdProtect.h"
+#include "engine/DvCmdProtect.h"
 
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmStatusArray.h"
-#include "PixelState.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/GmStatusArray.h"
+#include "document/PixelState.h"
+#include "document/SegmentationStuff.h"
 
 #include <QCoreApplication>
 

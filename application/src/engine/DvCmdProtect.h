@@ -2,7 +2,7 @@
 // Protects a patch: the engine sets the protection bit on every pixel of the patch's filled
 // mask, which later selections then leave alone. Not undoable.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

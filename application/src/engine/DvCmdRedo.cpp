@@ -1,7 +1,7 @@
-#include "DvCmdRedo.h"
+#include "engine/DvCmdRedo.h"
 
-#include "GmModel.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/SegmentationStuff.h"
 
 #include "dravik.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Applies again the last undone step of the image session's statuses.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvSession;
 

@@ -1,14 +1,14 @@
-#include "DvCmdSelect.h"
+#include "engine/DvCmdSelect.h"
 
-#include "BlendingStuff.h"
-#include "Brushing.h"
-#include "CommandHooks.h"
-#include "ForcedEdge.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmStatusArray.h"
-#include "PixelState.h"
-#include "SegmentationStuff.h"
+#include "document/BlendingStuff.h"
+#include "document/Brushing.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/GmStatusArray.h"
+#include "document/PixelState.h"
+#include "document/SegmentationStuff.h"
+#include "engine/CommandHooks.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -4,7 +4,7 @@
 // edge's line, or the whole image when one class is cleared everywhere. Inside a patch the
 // change runs in the patch's sub-session and is recorded in the image's undo step.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include "dravik.h"
 

@@ -1,8 +1,8 @@
-#include "DvCmdSetStatus.h"
+#include "engine/DvCmdSetStatus.h"
 
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/SegmentationStuff.h"
 
 #include "dravik.h"
 

@@ -2,7 +2,7 @@
 // Writes a whole status image (a project's, or the colour workspace's class assignments) into
 // the engine's status image as one undo step.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include <QImage>
 

@@ -1,7 +1,7 @@
-#include "DvCmdUndo.h"
+#include "engine/DvCmdUndo.h"
 
-#include "GmModel.h"
-#include "SegmentationStuff.h"
+#include "document/GmModel.h"
+#include "document/SegmentationStuff.h"
 
 #include "dravik.h"
 

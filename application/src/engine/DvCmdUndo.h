@@ -1,7 +1,7 @@
 #pragma once
 // Takes back the last undo step of the image session's statuses.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 struct DvSession;
 

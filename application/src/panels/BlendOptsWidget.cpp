@@ -1,9 +1,9 @@
-#include "BlendOptsWidget.h"
+#include "panels/BlendOptsWidget.h"
 
-#include "BlendingStuff.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "KsAppPreferences.h"
+#include "document/BlendingStuff.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsAppPreferences.h"
 
 #include <QPainter>
 #include <QStyleOption>

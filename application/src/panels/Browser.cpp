@@ -1,7 +1,7 @@
-#include "Browser.h"
+#include "panels/Browser.h"
 
-#include "Prompt.h"
-#include "Texts.h"
+#include "document/Prompt.h"
+#include "document/Texts.h"
 
 #include <QDesktopServices>
 

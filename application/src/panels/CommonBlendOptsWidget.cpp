@@ -1,12 +1,12 @@
-#include "CommonBlendOptsWidget.h"
+#include "panels/CommonBlendOptsWidget.h"
 
-#include "BlendingStuff.h"
-#include "Browser.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "ImageBlendingWindow.h"
-#include "KsSourceImage.h"
-#include "Texts.h"
+#include "document/BlendingStuff.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/ImageBlendingWindow.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -10,8 +10,8 @@
 // Width choices: None 0.0, Thin 0.15, Medium 0.75, Thick 1.5. Ratio position p (0..8) stands
 // for the ratio 1 - p / 8: position 0 ("5:0") is Feather only, 8 ("0:5") Smart only.
 
-#include "BlendOptsWidget.h"
-#include "PersistentWidget.h"
+#include "panels/BlendOptsWidget.h"
+#include "panels/PersistentWidget.h"
 
 #include <QStringList>
 #include <QVector>

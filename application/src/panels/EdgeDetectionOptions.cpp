@@ -1,15 +1,15 @@
-#include "EdgeDetectionOptions.h"
+#include "panels/EdgeDetectionOptions.h"
 
-#include "Browser.h"
-#include "EDOs.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "ImageEdgeFinder.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "SegmentationStuff.h"
-#include "Texts.h"
-#include "ToolPaletteButton.h"
+#include "document/EDOs.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/ImageEdgeFinder.h"
+#include "panels/ToolPaletteButton.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -6,7 +6,7 @@
 // preference "PersistOptions" on, its controls start from the previous run and win over the
 // model's values. A patch's panel binds the widget to the patch's own record.
 
-#include "PersistentWidget.h"
+#include "panels/PersistentWidget.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "EmptyOptionsWidget.h"
+#include "panels/EmptyOptionsWidget.h"
 
 #include <QPointer>
 #include <QVBoxLayout>

@@ -1,6 +1,6 @@
-#include "FakeDock.h"
+#include "panels/FakeDock.h"
 
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
 #include <QSplitter>
 #include <QVBoxLayout>

@@ -1,10 +1,10 @@
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
-#include "FakeDock.h"
-#include "GmModel.h"
-#include "GmSubWindowLayout.h"
-#include "TitleButton.h"
-#include "TitleWidget.h"
+#include "document/GmModel.h"
+#include "panels/FakeDock.h"
+#include "panels/GmSubWindowLayout.h"
+#include "panels/TitleButton.h"
+#include "panels/TitleWidget.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,7 +6,7 @@
 // title bar; floating resizable ones a size grip. Escape is announced, Backspace deletes the
 // active patch, other keys travel on to the parent.
 
-#include "FakeDock.h"
+#include "panels/FakeDock.h"
 
 #include <QByteArray>
 #include <QPoint>

@@ -1,4 +1,4 @@
-#include "GmSubWindowLayout.h"
+#include "panels/GmSubWindowLayout.h"
 
 GmSubWindowLayout::GmSubWindowLayout(QWidget* parent) : QVBoxLayout(parent) {}
 

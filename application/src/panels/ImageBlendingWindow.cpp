@@ -1,6 +1,6 @@
-#include "ImageBlendingWindow.h"
+#include "panels/ImageBlendingWindow.h"
 
-#include "CommonBlendOptsWidget.h"
+#include "panels/CommonBlendOptsWidget.h"
 
 ImageBlendingWindow::ImageBlendingWindow(QWidget* parent, QWidget* actionHost, const QString& shortcut)
     : GmSubWindow(title(false), title(true), actionHost, shortcut, parent),

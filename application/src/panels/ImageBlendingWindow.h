@@ -2,7 +2,7 @@
 // The "Edge Blending" panel: the image's blend mask width and Feather/Smart ratio, kept
 // between runs with the workspace preference "PersistOptions". Disabled until an image arrives.
 
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
 class CommonBlendOptsWidget;
 

@@ -1,7 +1,7 @@
-#include "ImageEdgeFinder.h"
+#include "panels/ImageEdgeFinder.h"
 
-#include "EdgeDetectionOptions.h"
-#include "GmModel.h"
+#include "document/GmModel.h"
+#include "panels/EdgeDetectionOptions.h"
 
 #include <QCoreApplication>
 

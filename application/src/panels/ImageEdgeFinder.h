@@ -2,7 +2,7 @@
 // The "Edge Finding" panel: the image's edge-finding options, persistable between runs. It is
 // disabled until an image arrives. While it exists it tells the model whether it is shown.
 
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
 class EdgeDetectionOptions;
 class SegmentationStuff;

@@ -1,6 +1,6 @@
-#include "KsAppStyle.h"
+#include "panels/KsAppStyle.h"
 
-#include "ShowMenuActionWhatsThis.h"
+#include "panels/ShowMenuActionWhatsThis.h"
 
 #include <QApplication>
 #include <QMenu>

@@ -4,7 +4,7 @@
 // tool-button pop-up delay, left and middle clicks that set a slider's position directly, tool
 // tips on inactive windows too, and the tip window's help for every menu.
 
-#include "ProxyStyle.h"
+#include "panels/ProxyStyle.h"
 
 #include <QPixmap>
 

@@ -1,9 +1,9 @@
-#include "NavigatorWindow.h"
+#include "panels/NavigatorWindow.h"
 
-#include "Browser.h"
-#include "Navigator.h"
-#include "Slider.h"
-#include "Texts.h"
+#include "canvas/Navigator.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/Slider.h"
 
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>

@@ -4,8 +4,8 @@
 // the user moves it, asks the view for its zoom (requestZoomTo). The zoom-in and zoom-out
 // enabled signals change only at the zoom limits, 6.25 % and 1600 %.
 
-#include "GmSubWindow.h"
-#include "ImageCoordinates.h"
+#include "document/ImageCoordinates.h"
+#include "panels/GmSubWindow.h"
 
 class Navigator;
 class QDoubleSpinBox;

@@ -1,7 +1,7 @@
-#include "ParameterStack.h"
+#include "panels/ParameterStack.h"
 
-#include "KsAppPreferences.h"
-#include "PersistentWidget.h"
+#include "document/KsAppPreferences.h"
+#include "panels/PersistentWidget.h"
 
 #include <QFrame>
 #include <QGridLayout>

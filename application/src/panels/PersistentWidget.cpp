@@ -1,4 +1,4 @@
-#include "PersistentWidget.h"
+#include "panels/PersistentWidget.h"
 
 #include <QRegularExpression>
 

@@ -1,3 +1,3 @@
-#include "ProxyStyle.h"
+#include "panels/ProxyStyle.h"
 
 ProxyStyle::ProxyStyle(QStyle* base) : QProxyStyle(base) {}

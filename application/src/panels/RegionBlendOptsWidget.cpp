@@ -1,14 +1,14 @@
-#include "RegionBlendOptsWidget.h"
+#include "panels/RegionBlendOptsWidget.h"
 
-#include "BlendingStuff.h"
-#include "Browser.h"
-#include "GmAction.h"
-#include "GmColor.h"
-#include "GmModel.h"
-#include "KsMainWindow.h"
-#include "PipetteTool.h"
-#include "Prompt.h"
-#include "Texts.h"
+#include "document/BlendingStuff.h"
+#include "document/GmAction.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/Prompt.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "shell/KsMainWindow.h"
+#include "tools/PipetteTool.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

@@ -5,7 +5,7 @@
 // is on the Feather/Smart ratio does not apply: enableStandardBlending says so. Changes edit
 // the record in focus; the override colours are those of the record last shown.
 
-#include "BlendOptsWidget.h"
+#include "panels/BlendOptsWidget.h"
 
 #include <QPointer>
 

@@ -1,15 +1,15 @@
-#include "RegionalProperties.h"
+#include "panels/RegionalProperties.h"
 
-#include "Browser.h"
-#include "CommonBlendOptsWidget.h"
-#include "EDOs.h"
-#include "EdgeDetectionOptions.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "ImageView.h"
-#include "RegionBlendOptsWidget.h"
-#include "SegmentationStuff.h"
-#include "Texts.h"
+#include "canvas/ImageView.h"
+#include "document/EDOs.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/SegmentationStuff.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/CommonBlendOptsWidget.h"
+#include "panels/EdgeDetectionOptions.h"
+#include "panels/RegionBlendOptsWidget.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -4,7 +4,7 @@
 // none. It shows itself when a patch becomes ready unless the user closed it, only in the
 // Workspace tab, and a restored state never makes it visible.
 
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
 class CommonBlendOptsWidget;
 class EdgeDetectionOptions;

@@ -1,6 +1,6 @@
-#include "ShowMenuActionWhatsThis.h"
+#include "panels/ShowMenuActionWhatsThis.h"
 
-#include "TipWindow.h"
+#include "panels/TipWindow.h"
 
 #include <QCoreApplication>
 #include <QMenu>

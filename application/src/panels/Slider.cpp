@@ -1,4 +1,4 @@
-#include "Slider.h"
+#include "panels/Slider.h"
 
 #include <QBoxLayout>
 #include <QIcon>

@@ -1,7 +1,7 @@
-#include "TipWindow.h"
+#include "panels/TipWindow.h"
 
-#include "Browser.h"
-#include "CommandHooks.h"
+#include "engine/CommandHooks.h"
+#include "panels/Browser.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,7 +4,7 @@
 // with its shortcut here (What's This requests never pop up). Others put their own tips in
 // with setTipHtml. The static operations do nothing while no tip window exists.
 
-#include "GmSubWindow.h"
+#include "panels/GmSubWindow.h"
 
 #include <QKeySequence>
 #include <QPointer>

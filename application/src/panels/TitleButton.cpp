@@ -1,4 +1,4 @@
-#include "TitleButton.h"
+#include "panels/TitleButton.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,6 +1,6 @@
-#include "TitleWidget.h"
+#include "panels/TitleWidget.h"
 
-#include "TitleButton.h"
+#include "panels/TitleButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

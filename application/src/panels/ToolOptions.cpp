@@ -1,8 +1,8 @@
-#include "ToolOptions.h"
+#include "panels/ToolOptions.h"
 
-#include "GmAction.h"
-#include "GmTool.h"
-#include "TipWindow.h"
+#include "document/GmAction.h"
+#include "panels/TipWindow.h"
+#include "tools/GmTool.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

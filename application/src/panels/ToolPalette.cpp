@@ -1,6 +1,6 @@
-#include "ToolPalette.h"
+#include "panels/ToolPalette.h"
 
-#include "ToolPaletteButton.h"
+#include "panels/ToolPaletteButton.h"
 
 #include <QAction>
 #include <QCloseEvent>

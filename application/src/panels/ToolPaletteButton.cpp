@@ -1,4 +1,4 @@
-#include "ToolPaletteButton.h"
+#include "panels/ToolPaletteButton.h"
 
 #include <QAction>
 #include <QApplication>

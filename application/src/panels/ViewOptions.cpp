@@ -1,11 +1,11 @@
-#include "ViewOptions.h"
+#include "panels/ViewOptions.h"
 
-#include "Browser.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "ImageEdgeFinder.h"
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/ImageEdgeFinder.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

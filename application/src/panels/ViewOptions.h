@@ -5,7 +5,7 @@
 // goes to the model. The latest strip is the process-wide instance through which the status
 // colours read the opacity.
 
-#include "PersistentWidget.h"
+#include "panels/PersistentWidget.h"
 
 #include <QMap>
 #include <QPointer>

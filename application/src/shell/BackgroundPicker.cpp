@@ -1,9 +1,9 @@
-#include "BackgroundPicker.h"
+#include "shell/BackgroundPicker.h"
 
-#include "BackgroundSwatch.h"
-#include "Browser.h"
-#include "MouseClickFilter.h"
-#include "Texts.h"
+#include "canvas/MouseClickFilter.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "shell/BackgroundSwatch.h"
 
 #include <QBitmap>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "BackgroundSwatch.h"
+#include "shell/BackgroundSwatch.h"
 
 BackgroundSwatch::BackgroundSwatch(const QString& keyName, const QString& description,
                                    const QColor& defaultColor, const QPixmap& backdrop,

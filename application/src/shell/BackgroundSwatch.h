@@ -3,7 +3,7 @@
 // an optional backdrop picture that is tiled in place of the plain colour. A two-tone backdrop
 // (a bitmap) takes the colour on its set bits and leaves the others clear.
 
-#include "GmColor.h"
+#include "document/GmColor.h"
 
 #include <QPixmap>
 

@@ -1,6 +1,6 @@
-#include "CrashGuard.h"
+#include "shell/CrashGuard.h"
 
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include "platform/crash_guard.h"
 

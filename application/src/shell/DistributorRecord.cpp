@@ -1,6 +1,6 @@
-#include "DistributorRecord.h"
+#include "shell/DistributorRecord.h"
 
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include <QCoreApplication>
 #include <QDir>

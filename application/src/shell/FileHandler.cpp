@@ -1,16 +1,16 @@
-#include "FileHandler.h"
+#include "shell/FileHandler.h"
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
-#include "DvCmdBeginSession.h"
-#include "DvCmdInit.h"
-#include "GmModel.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "ProjectStreamCheck.h"
-#include "Prompt.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/ProjectStreamCheck.h"
+#include "document/Prompt.h"
+#include "document/Texts.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdBeginSession.h"
+#include "engine/DvCmdInit.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
 
 #include <QApplication>
 #include <QByteArray>

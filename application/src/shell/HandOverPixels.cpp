@@ -1,4 +1,4 @@
-#include "HandOverPixels.h"
+#include "shell/HandOverPixels.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "HttpRequest.h"
+#include "shell/HttpRequest.h"
 
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

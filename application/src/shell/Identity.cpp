@@ -1,4 +1,4 @@
-#include "Identity.h"
+#include "shell/Identity.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "ImageReceiver.h"
+#include "shell/ImageReceiver.h"
 
-#include "KsMainWindow.h"
-#include "NetworkImageGetter.h"
-#include "Prompt.h"
+#include "document/Prompt.h"
+#include "shell/KsMainWindow.h"
+#include "shell/NetworkImageGetter.h"
 
 #include <QDropEvent>
 #include <QImage>

@@ -4,7 +4,7 @@
 // addresses in their queries), shows progress while fetches run, and hands on the one with the
 // most pixels once. Deletes itself after its last fetch has ended.
 
-#include "NamedImage.h"
+#include "document/NamedImage.h"
 
 #include <QList>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "KestrineResources.h"
+#include "shell/KestrineResources.h"
 
 #include <QtGlobal>
 

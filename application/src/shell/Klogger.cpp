@@ -1,8 +1,8 @@
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
-#include "Identity.h"
-#include "Prompt.h"
-#include "Texts.h"
+#include "document/Prompt.h"
+#include "document/Texts.h"
+#include "shell/Identity.h"
 
 #include "platform/files.h"
 

@@ -1,9 +1,9 @@
-#include "KsAboutBox.h"
+#include "shell/KsAboutBox.h"
 
-#include "DistributorRecord.h"
-#include "Identity.h"
-#include "KsApp.h"
-#include "Texts.h"
+#include "document/Texts.h"
+#include "shell/DistributorRecord.h"
+#include "shell/Identity.h"
+#include "shell/KsApp.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -3,8 +3,8 @@
 // application, the settings store and the preferences, builds the main window, runs the event
 // loop and, at the end, deletes every Qt object before the Qt application itself.
 
-#include "Klogger.h"
-#include "Launch.h"
+#include "shell/Klogger.h"
+#include "shell/Launch.h"
 
 #include <QLocale>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "KsAppPrefsDialog.h"
+#include "shell/KsAppPrefsDialog.h"
 
-#include "GmColor.h"
-#include "KsAppPreferences.h"
+#include "document/GmColor.h"
+#include "document/KsAppPreferences.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,13 +1,13 @@
-#include "KsAppStandAlone.h"
+#include "shell/KsAppStandAlone.h"
 
-#include "GmModel.h"
-#include "HandOverPixels.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "Prompt.h"
-#include "SourceImageFiles.h"
-#include "Texts.h"
-#include "Tunnelry.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/Prompt.h"
+#include "document/SourceImageFiles.h"
+#include "document/Texts.h"
+#include "shell/HandOverPixels.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Tunnelry.h"
 
 #include "platform/handover.h"
 

@@ -4,7 +4,7 @@
 // In the host modes it owns the images it hands to the model and the pixels under them; the
 // model only refers to them, so it goes before them.
 
-#include "KsApp.h"
+#include "shell/KsApp.h"
 
 #include "platform/shared_memory.h"
 

@@ -1,11 +1,11 @@
-#include "KsApplication.h"
+#include "shell/KsApplication.h"
 
-#include "FileHandler.h"
-#include "Klogger.h"
-#include "KsMainWindow.h"
-#include "Prompt.h"
-#include "Texts.h"
-#include "Tunnelry.h"
+#include "document/Prompt.h"
+#include "document/Texts.h"
+#include "shell/FileHandler.h"
+#include "shell/Klogger.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Tunnelry.h"
 
 #include <QFileOpenEvent>
 #include <QSplashScreen>

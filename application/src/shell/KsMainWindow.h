@@ -5,8 +5,8 @@
 // status. It registers itself process-wide first thing, before any child exists, and is
 // deleted when closed.
 
-#include "ImageView.h"
-#include "NamedImage.h"
+#include "canvas/ImageView.h"
+#include "document/NamedImage.h"
 
 #include <QList>
 #include <QMainWindow>

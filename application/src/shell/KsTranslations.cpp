@@ -1,6 +1,6 @@
-#include "KsTranslations.h"
+#include "shell/KsTranslations.h"
 
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include <QCoreApplication>
 #include <QTranslator>

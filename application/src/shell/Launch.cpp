@@ -1,8 +1,8 @@
-#include "Launch.h"
+#include "shell/Launch.h"
 
-#include "KestrineResources.h"
-#include "KsAboutBox.h"
-#include "KsAppStandAlone.h"
+#include "shell/KestrineResources.h"
+#include "shell/KsAboutBox.h"
+#include "shell/KsAppStandAlone.h"
 
 #include <QString>
 

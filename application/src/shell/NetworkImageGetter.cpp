@@ -1,6 +1,6 @@
-#include "NetworkImageGetter.h"
+#include "shell/NetworkImageGetter.h"
 
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include <QImageReader>
 #include <QNetworkAccessManager>

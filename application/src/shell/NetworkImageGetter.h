@@ -5,7 +5,7 @@
 // limit is never held: the transfer is aborted as soon as its announced or received size
 // passes it.
 
-#include "NamedImage.h"
+#include "document/NamedImage.h"
 
 #include <QByteArray>
 #include <QImage>

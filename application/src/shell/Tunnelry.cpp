@@ -1,4 +1,4 @@
-#include "Tunnelry.h"
+#include "shell/Tunnelry.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "WindowLayoutRules.h"
+#include "shell/WindowLayoutRules.h"
 
 #include <cmath>
 

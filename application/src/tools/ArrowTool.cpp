@@ -1,13 +1,13 @@
-#include "ArrowTool.h"
+#include "tools/ArrowTool.h"
 
-#include "ArrowTarget.h"
-#include "ForcedEdge.h"
-#include "ForcedEdgeTool.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "ParameterStack.h"
-#include "Shape.h"
-#include "Texts.h"
+#include "document/ArrowTarget.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/Shape.h"
+#include "document/Texts.h"
+#include "panels/ParameterStack.h"
+#include "tools/ForcedEdgeTool.h"
 
 #include <QMouseEvent>
 #include <QSpinBox>

@@ -3,8 +3,8 @@
 // active one by its handles and body, zooms onto it on a double-click, and shows the active
 // forced edge's feather width. One per process; it registers itself as the select tool.
 
-#include "GmTool.h"
-#include "ShapeHit.h"
+#include "document/ShapeHit.h"
+#include "tools/GmTool.h"
 
 #include <QCursor>
 #include <QPointer>

@@ -1,16 +1,16 @@
-#include "BrushingTool.h"
+#include "tools/BrushingTool.h"
 
-#include "Brushing.h"
-#include "CleanTool.h"
-#include "CommandHooks.h"
-#include "GmBrushing.h"
-#include "GmModel.h"
-#include "GmZoomWidget.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "ParameterStack.h"
-#include "PersistentWidget.h"
-#include "Texts.h"
+#include "canvas/GmZoomWidget.h"
+#include "document/Brushing.h"
+#include "document/GmBrushing.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/Texts.h"
+#include "engine/CommandHooks.h"
+#include "panels/ParameterStack.h"
+#include "panels/PersistentWidget.h"
+#include "tools/CleanTool.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

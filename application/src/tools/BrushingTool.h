@@ -7,7 +7,7 @@
 // options bar holds them, built by the first brushing tool and kept until the last one is
 // destroyed; each tool adds its own page to the bar's page stack.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <QPointer>
 

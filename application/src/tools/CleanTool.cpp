@@ -1,12 +1,12 @@
-#include "CleanTool.h"
+#include "tools/CleanTool.h"
 
-#include "BrushingTool.h"
-#include "CommandHooks.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsSourceImage.h"
-#include "ParameterStack.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsSourceImage.h"
+#include "document/Texts.h"
+#include "engine/CommandHooks.h"
+#include "panels/ParameterStack.h"
+#include "tools/BrushingTool.h"
 
 #include <QHBoxLayout>
 #include <QImage>

@@ -3,7 +3,7 @@
 // islands up to the tool's Strength in size. The tool only reads the class under the click;
 // the despeckle command reads the Strength when it is built.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 class ParameterStack;
 

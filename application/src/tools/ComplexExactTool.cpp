@@ -1,7 +1,7 @@
-#include "ComplexExactTool.h"
+#include "tools/ComplexExactTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 ComplexExactTool::ComplexExactTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Blend Exact Brush"), tr("Blend Exact Brush", "[ks3]"), QIcon(QStringLiteral(":images/tool_complex_exact.png")),

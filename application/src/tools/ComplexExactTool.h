@@ -1,7 +1,7 @@
 #pragma once
 // The Blend Exact Brush: marks Blend over only the painted pixels.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class ComplexExactTool : public SelectTool {
     Q_OBJECT

@@ -1,7 +1,7 @@
-#include "ComplexGlobalTool.h"
+#include "tools/ComplexGlobalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 ComplexGlobalTool::ComplexGlobalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Blend Global Brush"), tr("Blend Global Brush"), QIcon(QStringLiteral(":images/tool_complex_global.png")),

@@ -1,7 +1,7 @@
 #pragma once
 // The Blend Global Brush: marks Blend over similar regions anywhere in the image.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class ComplexGlobalTool : public SelectTool {
     Q_OBJECT

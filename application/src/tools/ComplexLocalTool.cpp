@@ -1,7 +1,7 @@
-#include "ComplexLocalTool.h"
+#include "tools/ComplexLocalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 ComplexLocalTool::ComplexLocalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Blend Local Brush"), tr("Blend Local Brush"), QIcon(QStringLiteral(":images/tool_complex_local.png")),

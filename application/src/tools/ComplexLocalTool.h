@@ -1,7 +1,7 @@
 #pragma once
 // The Blend Local Brush: marks Blend over neighbouring similar regions as far as the Strength allows.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class ComplexLocalTool : public SelectTool {
     Q_OBJECT

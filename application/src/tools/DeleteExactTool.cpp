@@ -1,7 +1,7 @@
-#include "DeleteExactTool.h"
+#include "tools/DeleteExactTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 DeleteExactTool::DeleteExactTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Delete Exact Brush"), tr("Delete Exact Brush", "[ks3, glisa]"), QIcon(QStringLiteral(":images/tool_delete_exact.png")),

@@ -1,7 +1,7 @@
 #pragma once
 // The Delete Exact Brush: marks Delete over only the painted pixels.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class DeleteExactTool : public SelectTool {
     Q_OBJECT

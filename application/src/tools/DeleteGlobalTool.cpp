@@ -1,7 +1,7 @@
-#include "DeleteGlobalTool.h"
+#include "tools/DeleteGlobalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 DeleteGlobalTool::DeleteGlobalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Delete Global Brush"), tr("Delete Global Brush"), QIcon(QStringLiteral(":images/tool_delete_global.png")),

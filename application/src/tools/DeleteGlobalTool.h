@@ -1,7 +1,7 @@
 #pragma once
 // The Delete Global Brush: marks Delete over similar regions anywhere in the image.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class DeleteGlobalTool : public SelectTool {
     Q_OBJECT

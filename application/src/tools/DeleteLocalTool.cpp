@@ -1,7 +1,7 @@
-#include "DeleteLocalTool.h"
+#include "tools/DeleteLocalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 DeleteLocalTool::DeleteLocalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Delete Local Brush"), tr("Delete Local Brush", "[ks3, glisa]"), QIcon(QStringLiteral(":images/tool_delete_local.png")),

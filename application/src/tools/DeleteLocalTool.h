@@ -1,7 +1,7 @@
 #pragma once
 // The Delete Local Brush: marks Delete over neighbouring similar regions as far as the Strength allows.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class DeleteLocalTool : public SelectTool {
     Q_OBJECT

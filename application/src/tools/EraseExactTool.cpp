@@ -1,7 +1,7 @@
-#include "EraseExactTool.h"
+#include "tools/EraseExactTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 EraseExactTool::EraseExactTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Erase Exact Brush"), tr("Erase Exact Brush", "[ks3,glisa]"), QIcon(QStringLiteral(":images/tool_erase_exact.png")),

@@ -1,7 +1,7 @@
 #pragma once
 // The Erase Exact Brush: marks Unassigned (erases marks) over only the painted pixels.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class EraseExactTool : public SelectTool {
     Q_OBJECT

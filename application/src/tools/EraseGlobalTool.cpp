@@ -1,7 +1,7 @@
-#include "EraseGlobalTool.h"
+#include "tools/EraseGlobalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 EraseGlobalTool::EraseGlobalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Erase Global Brush"), tr("Erase Global Brush"), QIcon(QStringLiteral(":images/tool_erase_global.png")),

@@ -1,7 +1,7 @@
 #pragma once
 // The Erase Global Brush: marks Unassigned (erases marks) over similar regions anywhere in the image.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class EraseGlobalTool : public SelectTool {
     Q_OBJECT

@@ -1,7 +1,7 @@
-#include "EraseLocalTool.h"
+#include "tools/EraseLocalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 EraseLocalTool::EraseLocalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Erase Local Brush"), tr("Erase Local Brush"), QIcon(QStringLiteral(":images/tool_erase_local.png")),

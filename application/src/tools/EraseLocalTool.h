@@ -1,7 +1,7 @@
 #pragma once
 // The Erase Local Brush: marks Unassigned (erases marks) over neighbouring similar regions as far as the Strength allows.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class EraseLocalTool : public SelectTool {
     Q_OBJECT

@@ -1,9 +1,9 @@
-#include "ForcedEdgeTool.h"
+#include "tools/ForcedEdgeTool.h"
 
-#include "ForcedEdge.h"
-#include "GmModel.h"
-#include "ParameterStack.h"
-#include "Texts.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/Texts.h"
+#include "panels/ParameterStack.h"
 
 #include <QHBoxLayout>
 

@@ -3,7 +3,7 @@
 // it. A finished line is sent to the engine and becomes the active forced edge. The tool owns
 // the "Feather Width" options page; the select tool builds a second page of its own.
 
-#include "PolygonTool.h"
+#include "tools/PolygonTool.h"
 
 #include <QPointer>
 

@@ -1,12 +1,12 @@
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
-#include "DravikThread.h"
-#include "GmAction.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "KsSourceImage.h"
-#include "KsMainWindow.h"
-#include "ToolOptions.h"
+#include "document/GmAction.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "engine/DravikThread.h"
+#include "panels/ToolOptions.h"
+#include "shell/KsMainWindow.h"
 
 #include <QActionGroup>
 #include <QKeySequence>

@@ -8,8 +8,8 @@
 // Services of the main window come through process-wide hooks; without them the defaults
 // below hold (tests, and before the main window installs its own).
 
-#include "ImageCoordinates.h"
-#include "ImageView.h"
+#include "canvas/ImageView.h"
+#include "document/ImageCoordinates.h"
 
 #include <QColor>
 #include <QCursor>

@@ -1,7 +1,7 @@
-#include "KeepExactTool.h"
+#include "tools/KeepExactTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 KeepExactTool::KeepExactTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Keep Exact Brush"), tr("Keep Exact Brush", "[ks3]"), QIcon(QStringLiteral(":images/tool_keep_exact.png")),

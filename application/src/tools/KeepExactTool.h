@@ -1,7 +1,7 @@
 #pragma once
 // The Keep Exact Brush: marks Keep over only the painted pixels.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class KeepExactTool : public SelectTool {
     Q_OBJECT

@@ -1,7 +1,7 @@
-#include "KeepGlobalTool.h"
+#include "tools/KeepGlobalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 KeepGlobalTool::KeepGlobalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Keep Global Brush"), tr("Keep Global Brush", "[ks3]"), QIcon(QStringLiteral(":images/tool_keep_global.png")),

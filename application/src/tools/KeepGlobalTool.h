@@ -1,7 +1,7 @@
 #pragma once
 // The Keep Global Brush: marks Keep over similar regions anywhere in the image.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class KeepGlobalTool : public SelectTool {
     Q_OBJECT

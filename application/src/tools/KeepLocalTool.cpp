@@ -1,7 +1,7 @@
-#include "KeepLocalTool.h"
+#include "tools/KeepLocalTool.h"
 
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 KeepLocalTool::KeepLocalTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget, ToolOptions* toolOptions)
     : SelectTool(QStringLiteral("Keep Local Brush"), tr("Keep Local Brush", "[ks3]"), QIcon(QStringLiteral(":images/tool_keep_local.png")),

@@ -1,7 +1,7 @@
 #pragma once
 // The Keep Local Brush: marks Keep over neighbouring similar regions as far as the Strength allows.
 
-#include "SelectTool.h"
+#include "tools/SelectTool.h"
 
 class KeepLocalTool : public SelectTool {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "NoTool.h"
+#include "tools/NoTool.h"
 
 #include <QLabel>
 

@@ -2,7 +2,7 @@
 // The placeholder tool, current when no real tool is: always available, usable in every tab,
 // it handles no mouse input. The one built registers itself as the fallback tool.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 class NoTool : public GmTool {
     Q_OBJECT

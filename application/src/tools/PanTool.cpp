@@ -1,10 +1,10 @@
-#include "PanTool.h"
+#include "tools/PanTool.h"
 
-#include "BitmapCursor.h"
-#include "Browser.h"
-#include "EmptyOptionsWidget.h"
-#include "GmModel.h"
-#include "Texts.h"
+#include "canvas/BitmapCursor.h"
+#include "document/GmModel.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
+#include "panels/EmptyOptionsWidget.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

@@ -4,7 +4,7 @@
 // main window makes it the Space bar's temporary tool), so the canvas keeps drawing patches
 // and forced edges as that tool would.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <QPoint>
 #include <QPointer>

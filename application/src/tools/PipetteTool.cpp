@@ -1,8 +1,8 @@
-#include "PipetteTool.h"
+#include "tools/PipetteTool.h"
 
-#include "BitmapCursor.h"
-#include "GmAction.h"
-#include "GmModel.h"
+#include "canvas/BitmapCursor.h"
+#include "document/GmAction.h"
+#include "document/GmModel.h"
 
 #include <QLabel>
 #include <QMouseEvent>

@@ -3,7 +3,7 @@
 // back to the tool that was current before. Choosing a pipette from a pipette returns to the
 // tool before the first one.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <QPointer>
 

@@ -1,7 +1,7 @@
-#include "PolygonTool.h"
+#include "tools/PolygonTool.h"
 
-#include "BitmapCursor.h"
-#include "Polygon.h"
+#include "canvas/BitmapCursor.h"
+#include "document/Polygon.h"
 
 #include <QMouseEvent>
 

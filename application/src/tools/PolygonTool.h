@@ -4,7 +4,7 @@
 // Escape steps back one vertex or, with too few left, abandons it. The subclass decides what
 // object holds the polygon and what finishing or abandoning it means.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <memory>
 

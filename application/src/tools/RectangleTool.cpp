@@ -1,6 +1,6 @@
-#include "RectangleTool.h"
+#include "tools/RectangleTool.h"
 
-#include "Rectangle.h"
+#include "document/Rectangle.h"
 
 #include <QMouseEvent>
 

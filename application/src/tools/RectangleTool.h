@@ -4,7 +4,7 @@
 // corner, and the release finishes it. A click without a move finishes at the release point
 // too, with no rectangle begun (previousButtonState tells the two apart).
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 namespace ks {
 class Rectangle;

@@ -1,11 +1,11 @@
-#include "RegionBrushTool.h"
+#include "tools/RegionBrushTool.h"
 
-#include "BrushRegion.h"
-#include "Brushing.h"
-#include "GmBrushing.h"
-#include "GmColor.h"
-#include "KsAppPreferences.h"
-#include "Texts.h"
+#include "document/BrushRegion.h"
+#include "document/Brushing.h"
+#include "document/GmBrushing.h"
+#include "document/GmColor.h"
+#include "document/KsAppPreferences.h"
+#include "document/Texts.h"
 
 RegionBrushTool::RegionBrushTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget,
                                  ToolOptions* toolOptions)

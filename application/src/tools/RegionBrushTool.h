@@ -3,7 +3,7 @@
 // stroke. The patch is handed to the engine as a sub-session on release; a stroke that painted
 // nothing makes none.
 
-#include "BrushingTool.h"
+#include "tools/BrushingTool.h"
 
 class RegionBrushTool : public BrushingTool {
     Q_OBJECT

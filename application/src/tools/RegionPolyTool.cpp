@@ -1,9 +1,9 @@
-#include "RegionPolyTool.h"
+#include "tools/RegionPolyTool.h"
 
-#include "EmptyOptionsWidget.h"
-#include "GmModel.h"
-#include "PolyRegion.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/PolyRegion.h"
+#include "document/Texts.h"
+#include "panels/EmptyOptionsWidget.h"
 
 RegionPolyTool::RegionPolyTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget,
                                ToolOptions* toolOptions)

@@ -3,7 +3,7 @@
 // at the first click; a double-click hands it to the engine as a sub-session, or deletes it
 // when fewer than three distinct corners were set.
 
-#include "PolygonTool.h"
+#include "tools/PolygonTool.h"
 
 #include <QPointer>
 

@@ -1,9 +1,9 @@
-#include "RegionRectTool.h"
+#include "tools/RegionRectTool.h"
 
-#include "EmptyOptionsWidget.h"
-#include "GmModel.h"
-#include "RectRegion.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/RectRegion.h"
+#include "document/Texts.h"
+#include "panels/EmptyOptionsWidget.h"
 
 RegionRectTool::RegionRectTool(QActionGroup* actionGroup, QWidget* menuWidget, QWidget* barWidget,
                                ToolOptions* toolOptions)

@@ -3,7 +3,7 @@
 // list as soon as the drag begins, so the canvas shows it while it grows; on release it is
 // handed to the engine as a sub-session, or deleted when it has no area.
 
-#include "RectangleTool.h"
+#include "tools/RectangleTool.h"
 
 #include <QPointer>
 

@@ -3,7 +3,7 @@
 // and a reach (0 Exact, 1 Local, 2 Global). A finished stroke becomes one selection command;
 // the brush's "Protect Mask" boxes say which marked statuses the stroke may overwrite.
 
-#include "BrushingTool.h"
+#include "tools/BrushingTool.h"
 
 
 #include <QCheckBox>

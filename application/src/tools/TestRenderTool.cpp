@@ -1,15 +1,15 @@
-#include "TestRenderTool.h"
+#include "tools/TestRenderTool.h"
 
-#include "DravikThread.h"
-#include "DvCmdGenerateMask.h"
-#include "EmptyOptionsWidget.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmStatusArray.h"
-#include "Rectangle.h"
-#include "SegmentationStuff.h"
-#include "Shape.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/GmStatusArray.h"
+#include "document/Rectangle.h"
+#include "document/SegmentationStuff.h"
+#include "document/Shape.h"
+#include "document/Texts.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdGenerateMask.h"
+#include "panels/EmptyOptionsWidget.h"
 
 #include <QPointer>
 

@@ -3,7 +3,7 @@
 // rendered by the engine and shown in place of the mask. The rectangle is the model's
 // test-render rectangle. The last tool built serves the patches' preview requests.
 
-#include "RectangleTool.h"
+#include "tools/RectangleTool.h"
 
 class GmRegion;
 class QRectF;

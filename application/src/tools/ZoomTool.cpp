@@ -1,10 +1,10 @@
-#include "ZoomTool.h"
+#include "tools/ZoomTool.h"
 
-#include "BitmapCursor.h"
-#include "Browser.h"
-#include "GmModel.h"
-#include "Rectangle.h"
-#include "Texts.h"
+#include "canvas/BitmapCursor.h"
+#include "document/GmModel.h"
+#include "document/Rectangle.h"
+#include "document/Texts.h"
+#include "panels/Browser.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

@@ -4,7 +4,7 @@
 // limit (the navigator window's enabled signals) the tool shows the unavailable cursor and a
 // click asks nothing. Like the hand it stands in for the tool it replaced.
 
-#include "RectangleTool.h"
+#include "tools/RectangleTool.h"
 
 #include <QPointer>
 

@@ -2,17 +2,17 @@
 // rectangles, tool input, pen pressure, the background colour, the context menu and the patch
 // preview's area.
 
-#include "ForcedEdge.h"
-#include "GmAction.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsAppPreferences.h"
-#include "KsWorkspace.h"
-#include "NoTool.h"
-#include "PixelState.h"
-#include "RectRegion.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "canvas/KsWorkspace.h"
+#include "document/ForcedEdge.h"
+#include "document/GmAction.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsAppPreferences.h"
+#include "document/PixelState.h"
+#include "document/RectRegion.h"
+#include "tools/NoTool.h"
 
 #include "ModelImage.h"
 #include "PopupMenuCloser.h"

@@ -1,13 +1,13 @@
 // The image view: three tabs over one page, their actions and keys, the tab a tool needs, and
 // the engine commands' tab requests.
 
-#include "CommandHooks.h"
-#include "GmAction.h"
-#include "GmTool.h"
-#include "IVTabWidget.h"
-#include "ImageView.h"
-#include "KsWorkspace.h"
-#include "NoTool.h"
+#include "canvas/IVTabWidget.h"
+#include "canvas/ImageView.h"
+#include "canvas/KsWorkspace.h"
+#include "document/GmAction.h"
+#include "engine/CommandHooks.h"
+#include "tools/GmTool.h"
+#include "tools/NoTool.h"
 
 #include "ModelImage.h"
 #include "RecordingTool.h"

@@ -1,7 +1,7 @@
 // The click filter: a release turns into a single click only after the double-click interval,
 // a double click never also gives a single click, and the watched widget still sees every event.
 
-#include "MouseClickFilter.h"
+#include "canvas/MouseClickFilter.h"
 
 #include "Wait.h"
 #include "WidgetInput.h"

@@ -1,6 +1,6 @@
 // The compiled-in pictures and the bitmap cursors built from them.
 
-#include "BitmapCursor.h"
+#include "canvas/BitmapCursor.h"
 
 #include <QBitmap>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The workspace scroll area: zooming about the viewport's centre and about a point, showing a
 // rectangle, scrolling, what it reports as visible, and the tab-key filter.
 
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsWorkspace.h"
-#include "TabFilter.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "canvas/KsWorkspace.h"
+#include "canvas/TabFilter.h"
 
 #include "ModelImage.h"
 #include "ShownView.h"

@@ -3,11 +3,11 @@
 // in the model, the background menu, and the highlight the status array computes from the
 // display's signals.
 
-#include "ColourDisplay.h"
-#include "GmColor.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
+#include "colour/ColourDisplay.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
 
 #include "ModelImage.h"
 #include "PopupMenuCloser.h"

@@ -2,7 +2,7 @@
 // brute-force count, patch and status restrictions, the cell image, the histogram's columns,
 // lazy rebuilds and the background choices.
 
-#include "ColourMapRenderer.h"
+#include "colour/ColourMapRenderer.h"
 
 #include "WorkingPhoto.h"
 

@@ -1,10 +1,10 @@
 // Blending settings: defaults, map and stream round trips, the optional keys of older
 // projects, and the override colours that the record owns.
 
-#include "BlendingOptions.h"
-#include "BlendingStuff.h"
-#include "GmColor.h"
 #include "StreamRoundTrip.h"
+#include "document/BlendingOptions.h"
+#include "document/BlendingStuff.h"
+#include "document/GmColor.h"
 
 #include <QByteArray>
 #include <QDataStream>

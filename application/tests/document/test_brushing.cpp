@@ -1,11 +1,11 @@
 // Brush strokes at the working resolution: dabs and segments, drawing, rasterising, the
 // project map, repaint announcements and the model's brushing list.
 
-#include "Brushing.h"
-#include "GmBrushing.h"
-#include "GmModel.h"
-#include "PixelState.h"
-#include "ResolutionMapping.h"
+#include "document/Brushing.h"
+#include "document/GmBrushing.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "document/ResolutionMapping.h"
 
 #include "ModelImage.h"
 #include "StreamRoundTrip.h"

@@ -2,8 +2,8 @@
 // not), the scripted colour dialog, the change slots' signals, and the seven colours of the
 // preferences across a restart.
 
-#include "GmColor.h"
-#include "KsAppPreferences.h"
+#include "document/GmColor.h"
+#include "document/KsAppPreferences.h"
 
 #include "ScriptedPrompt.h"
 #include "StreamRoundTrip.h"

@@ -1,8 +1,8 @@
 // EXIF orientation: the section reader over hand-made and damaged blocks, the transform of
 // every orientation on exact pixels, and a real photograph turned end to end.
 
-#include "ExifOrientation.h"
-#include "JpegExifReader.h"
+#include "document/ExifOrientation.h"
+#include "document/JpegExifReader.h"
 
 #include "ExifBlock.h"
 #include "ScratchFiles.h"

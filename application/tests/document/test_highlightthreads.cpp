@@ -2,9 +2,9 @@
 // against a brute-force highlight, status and patch restrictions, the null rectangle, aborts
 // (at a chosen pixel and from the owner's thread) and the finished() hand-over.
 
-#include "HighlightThread.h"
-#include "Set1DThread.h"
-#include "Set2DThread.h"
+#include "document/HighlightThread.h"
+#include "document/Set1DThread.h"
+#include "document/Set2DThread.h"
 
 #include "LogCapture.h"
 #include "Wait.h"

@@ -2,15 +2,15 @@
 // patches, a forced edge, settings and marks comes back equal in a fresh model, also over an
 // open document; a map that cannot be used is refused and leaves the open document as it was.
 
-#include "BrushRegion.h"
-#include "DvCmdSelect.h"
-#include "ForcedEdge.h"
-#include "GmColor.h"
-#include "GmRegion.h"
-#include "PixelState.h"
-#include "PolyRegion.h"
-#include "ProjectStreamCheck.h"
-#include "RectRegion.h"
+#include "document/BrushRegion.h"
+#include "document/ForcedEdge.h"
+#include "document/GmColor.h"
+#include "document/GmRegion.h"
+#include "document/PixelState.h"
+#include "document/PolyRegion.h"
+#include "document/ProjectStreamCheck.h"
+#include "document/RectRegion.h"
+#include "engine/DvCmdSelect.h"
 
 #include "EngineDocument.h"
 #include "LogCapture.h"

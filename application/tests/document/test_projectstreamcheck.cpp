@@ -3,9 +3,9 @@
 // refused), the nesting bound, counts against the bytes left, and the types and pictures
 // that no document holds.
 
-#include "Brushing.h"
-#include "ProjectStreamCheck.h"
 #include "StreamRoundTrip.h"
+#include "document/Brushing.h"
+#include "document/ProjectStreamCheck.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,7 +1,7 @@
 // The file-name prompts of the prompt seam, answered from a script: what the dialog is asked
 // with, the name and filter handed back, and a cancel that leaves the caller's filter alone.
 
-#include "Prompt.h"
+#include "document/Prompt.h"
 
 #include "ScriptedPrompt.h"
 

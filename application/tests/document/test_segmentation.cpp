@@ -1,10 +1,10 @@
 // The segmentation record: its saved map, the meta-type's copy, the pending analysis and the
 // outline that follows the analysis session.
 
-#include "DravikCommand.h"
-#include "GmModel.h"
-#include "SegmentationStuff.h"
-#include "Shape.h"
+#include "document/GmModel.h"
+#include "document/SegmentationStuff.h"
+#include "document/Shape.h"
+#include "engine/DravikCommand.h"
 
 #include "ModelImage.h"
 

@@ -1,11 +1,11 @@
 // Coordinates, rectangles, polygons, raster masks and their result snapshot, and engine outlines.
 
-#include "BlendingOptions.h"
-#include "GmModel.h"
-#include "PixelState.h"
-#include "Polygon.h"
-#include "Rectangle.h"
-#include "ResolutionMapping.h"
+#include "document/BlendingOptions.h"
+#include "document/GmModel.h"
+#include "document/PixelState.h"
+#include "document/Polygon.h"
+#include "document/Rectangle.h"
+#include "document/ResolutionMapping.h"
 
 #include "LogCapture.h"
 #include "ModelImage.h"

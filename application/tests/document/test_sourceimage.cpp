@@ -1,9 +1,9 @@
 // The source image: file reading by kind, the 8-bit display form, the working image at the
 // model's divisor, the project map, and PNG / TIFF saving with transparency.
 
-#include "GmModel.h"
-#include "KsSourceImage.h"
-#include "NamedImage.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/NamedImage.h"
 
 #include "ExifBlock.h"
 #include "LogCapture.h"

@@ -1,11 +1,11 @@
 // The status array over a status record in the test's own memory: colours by class and
 // opacity, classes present, snapshot, trimap, highlight runs and the pixel cursor.
 
-#include "GmColor.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
-#include "StatusPixelCursor.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
+#include "document/StatusPixelCursor.h"
 
 #include "ModelImage.h"
 #include "Wait.h"

@@ -1,8 +1,8 @@
 // Actions whose tool tip shows the shortcut, the help-link paragraph, the log time stamp and
 // the translation contexts that the shared lookups use.
 
-#include "GmAction.h"
-#include "Texts.h"
+#include "document/GmAction.h"
+#include "document/Texts.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 // Four-state values and the edge-detection options: the operation table, list and map
 // round trips, and reading what an untrusted project may hold.
 
-#include "EDOs.h"
-#include "GmValue.h"
 #include "StreamRoundTrip.h"
+#include "document/EDOs.h"
+#include "document/GmValue.h"
 
 #include <QByteArray>
 #include <QDataStream>

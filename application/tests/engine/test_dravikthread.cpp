@@ -1,8 +1,8 @@
 // The engine worker with scripted commands: ordering of prepare, execute and finish, cancels,
 // library faults and the undo-count refresh, and the progress callback over the real engine.
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
 
 #include "LogCapture.h"
 #include "Wait.h"

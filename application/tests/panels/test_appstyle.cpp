@@ -2,8 +2,8 @@
 // sliders that jump to a left or middle click, tighter layouts, its hints, and its installation
 // over the application's own style.
 
-#include "KsAppStyle.h"
 #include "WidgetInput.h"
+#include "panels/KsAppStyle.h"
 
 #include <QApplication>
 #include <QGroupBox>

@@ -3,24 +3,24 @@
 // blending types and their speed warning, the palette and smoothness sliders, the override
 // colours, and the two panels' answers to the sub-window framework.
 
-#include "BlendingStuff.h"
-#include "CommonBlendOptsWidget.h"
-#include "EDOs.h"
-#include "DravikCommand.h"
-#include "EdgeDetectionOptions.h"
-#include "GmAction.h"
-#include "GmColor.h"
-#include "GmModel.h"
-#include "ImageBlendingWindow.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "PipetteTool.h"
-#include "RegionBlendOptsWidget.h"
-#include "RegionalProperties.h"
-#include "SegmentationStuff.h"
+#include "document/BlendingStuff.h"
+#include "document/EDOs.h"
+#include "document/GmAction.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikCommand.h"
+#include "panels/CommonBlendOptsWidget.h"
+#include "panels/EdgeDetectionOptions.h"
+#include "panels/ImageBlendingWindow.h"
+#include "panels/RegionBlendOptsWidget.h"
+#include "panels/RegionalProperties.h"
+#include "tools/PipetteTool.h"
 
+#include "ModelFixture.h"
 #include "ScriptedPrompt.h"
-#include "support/ModelFixture.h"
 
 #include <QAction>
 #include <QCheckBox>

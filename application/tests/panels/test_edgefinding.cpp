@@ -2,18 +2,18 @@
 // across resolution divisors, the settings carried between runs, the button states, the
 // radio codes, the advanced switch and the image's arrival and departure.
 
-#include "DravikCommand.h"
-#include "EDOs.h"
-#include "EdgeDetectionOptions.h"
-#include "GmModel.h"
-#include "ImageEdgeFinder.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "SegmentationStuff.h"
-#include "ToolPaletteButton.h"
+#include "document/EDOs.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikCommand.h"
+#include "panels/EdgeDetectionOptions.h"
+#include "panels/ImageEdgeFinder.h"
+#include "panels/ToolPaletteButton.h"
 
+#include "ModelFixture.h"
 #include "dravik.h"
-#include "support/ModelFixture.h"
 
 #include <QAction>
 #include <QButtonGroup>

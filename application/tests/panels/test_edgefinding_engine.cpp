@@ -2,17 +2,17 @@
 // session shows the engine's suggestion and is analysed; Apply replaces an analysis still on
 // its way; a patch with its own edge finding takes the panel out of use.
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
-#include "EDOs.h"
-#include "EdgeDetectionOptions.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "ImageEdgeFinder.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "RectRegion.h"
-#include "SegmentationStuff.h"
+#include "document/EDOs.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/RectRegion.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
+#include "panels/EdgeDetectionOptions.h"
+#include "panels/ImageEdgeFinder.h"
 
 #include "HoldCommand.h"
 #include "Wait.h"

@@ -1,9 +1,9 @@
 // The parameter stack (named rows of slider and spin box that persist under a group) and the
 // nudge slider.
 
-#include "KsAppPreferences.h"
-#include "ParameterStack.h"
-#include "Slider.h"
+#include "document/KsAppPreferences.h"
+#include "panels/ParameterStack.h"
+#include "panels/Slider.h"
 
 #include "WidgetInput.h"
 #include "Wait.h"

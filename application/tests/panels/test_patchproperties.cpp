@@ -3,15 +3,15 @@
 // surviving later image changes, the panel's pages and visibility, a patch analysed on its
 // own, and protection from the panel.
 
-#include "BlendingStuff.h"
-#include "CommonBlendOptsWidget.h"
-#include "EdgeDetectionOptions.h"
-#include "GmRegion.h"
-#include "ImageBlendingWindow.h"
-#include "ImageView.h"
-#include "PixelState.h"
-#include "RectRegion.h"
-#include "RegionalProperties.h"
+#include "canvas/ImageView.h"
+#include "document/BlendingStuff.h"
+#include "document/GmRegion.h"
+#include "document/PixelState.h"
+#include "document/RectRegion.h"
+#include "panels/CommonBlendOptsWidget.h"
+#include "panels/EdgeDetectionOptions.h"
+#include "panels/ImageBlendingWindow.h"
+#include "panels/RegionalProperties.h"
 
 #include "EngineDocument.h"
 #include "ModelImage.h"

@@ -1,7 +1,7 @@
 // Option controls that remember their value: the key they store under, what they load, and
 // that they write only when destroyed with persist on.
 
-#include "PersistentWidget.h"
+#include "panels/PersistentWidget.h"
 
 #include <QSettings>
 #include <QStringList>

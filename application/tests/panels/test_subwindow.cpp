@@ -2,17 +2,17 @@
 // the dock column, and panels docked into it or floating. Offscreen has no window manager, so
 // the checks are of flags, geometry and visibility, never of frames.
 
-#include "DravikThread.h"
-#include "FakeDock.h"
-#include "GmModel.h"
-#include "GmSubWindow.h"
-#include "GmSubWindowLayout.h"
 #include "ModelImage.h"
-#include "RectRegion.h"
-#include "TitleButton.h"
-#include "TitleWidget.h"
 #include "Wait.h"
 #include "WidgetInput.h"
+#include "document/GmModel.h"
+#include "document/RectRegion.h"
+#include "engine/DravikThread.h"
+#include "panels/FakeDock.h"
+#include "panels/GmSubWindow.h"
+#include "panels/GmSubWindowLayout.h"
+#include "panels/TitleButton.h"
+#include "panels/TitleWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -2,15 +2,15 @@
 // tool-tip and What's This events, links into the help pages, the engine commands' tips, and
 // the menu help that the application style hooks into every menu.
 
-#include "Browser.h"
-#include "CommandHooks.h"
-#include "KsAppStyle.h"
 #include "LogCapture.h"
-#include "ShowMenuActionWhatsThis.h"
-#include "TipWindow.h"
 #include "UrlCatcher.h"
 #include "Wait.h"
 #include "WidgetInput.h"
+#include "engine/CommandHooks.h"
+#include "panels/Browser.h"
+#include "panels/KsAppStyle.h"
+#include "panels/ShowMenuActionWhatsThis.h"
+#include "panels/TipWindow.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,14 +2,14 @@
 // link, suppression against the user's wish and the state blob; and the tool options strip
 // that shows the current tool's widget, icon and help.
 
-#include "GmAction.h"
-#include "GmTool.h"
-#include "NoTool.h"
-#include "TipWindow.h"
-#include "Browser.h"
-#include "ToolOptions.h"
-#include "ToolPalette.h"
-#include "ToolPaletteButton.h"
+#include "document/GmAction.h"
+#include "panels/Browser.h"
+#include "panels/TipWindow.h"
+#include "panels/ToolOptions.h"
+#include "panels/ToolPalette.h"
+#include "panels/ToolPaletteButton.h"
+#include "tools/GmTool.h"
+#include "tools/NoTool.h"
 
 #include "LogCapture.h"
 #include "ModelImage.h"

@@ -1,7 +1,7 @@
 // The palette's button: a quick second click runs only the double-click action and leaves the
 // check state alone; the menu triangle appears only for a choice of actions.
 
-#include "ToolPaletteButton.h"
+#include "panels/ToolPaletteButton.h"
 
 #include "WidgetInput.h"
 

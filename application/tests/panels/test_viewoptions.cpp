@@ -2,11 +2,12 @@
 // resolution selector against the model in both directions, the show-edges box and what is
 // kept in the settings.
 
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
-#include "ViewOptions.h"
-#include "support/ModelFixture.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
+#include "panels/ViewOptions.h"
+
+#include "ModelFixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // A program that crashes on purpose under the crash guard, the way its first argument says.
 // Built without the undefined-behaviour checks, which would otherwise stop it first.
-#include "CrashGuard.h"
-#include "Klogger.h"
+#include "shell/CrashGuard.h"
+#include "shell/Klogger.h"
 
 #include "platform/crash_guard.h"
 

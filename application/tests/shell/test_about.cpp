@@ -1,12 +1,12 @@
 // The About box (offscreen, and once as a real window of the program under Xvfb), the help and
 // tutorial addresses, and the addresses of the maker's pages.
-#include "DistributorRecord.h"
-#include "Identity.h"
-#include "KsAboutBox.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "Launch.h"
 #include "XvfbDisplay.h"
+#include "shell/DistributorRecord.h"
+#include "shell/Identity.h"
+#include "shell/KsAboutBox.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Launch.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // single and double clicks do, the colours that persist (and the order that does not), and
 // what it paints.
 
-#include "BackgroundPicker.h"
-#include "BackgroundSwatch.h"
-#include "Browser.h"
+#include "panels/Browser.h"
+#include "shell/BackgroundPicker.h"
+#include "shell/BackgroundSwatch.h"
 
 #include "ScriptedPrompt.h"
 #include "Wait.h"

@@ -1,16 +1,16 @@
 // The XML control file: its reader, the "--xmltn" launch that reads a PNG and writes the
 // cut-out as a PNG, a control file arriving as a file-open event, and the edit in place
 // ("--aperture") that saves the applied cut-out into the image's own file.
-#include "KsApp.h"
-#include "KsApplication.h"
-#include "KsSourceImage.h"
-#include "Launch.h"
-#include "ScriptedPrompt.h"
-#include "SourceImageFiles.h"
-#include "Tunnelry.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
 #include "ScratchFiles.h"
+#include "ScriptedPrompt.h"
+#include "document/KsSourceImage.h"
+#include "document/SourceImageFiles.h"
+#include "shell/KsApp.h"
+#include "shell/KsApplication.h"
+#include "shell/Launch.h"
+#include "shell/Tunnelry.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The crash guard in a real process: a program that crashes on purpose must leave a dump
 // beside its run log, tell the user, and exit with 255; a crash inside the handling and a
 // deliberate abort end by their signal instead.
-#include "CrashGuard.h"
+#include "shell/CrashGuard.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,13 +3,13 @@
 // the question before a renamed file is replaced, Save without a dialog, write failures, and
 // the saved stamp that the close check reads. Each case runs in its own process.
 
-#include "DravikThread.h"
-#include "FileHandler.h"
-#include "GmModel.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/Texts.h"
+#include "engine/DravikThread.h"
+#include "shell/FileHandler.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
 
 #include "CutoutDocument.h"
 #include "HoldCommand.h"

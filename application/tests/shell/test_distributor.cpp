@@ -1,7 +1,7 @@
 // The distributor customisation: what a reseller's file switches, and how a faulty file is
 // refused as a whole with its errors in the log.
-#include "DistributorRecord.h"
 #include "RunLog.h"
+#include "shell/DistributorRecord.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The host launches run in this process: the image-editor plug-in's hand-over through two
 // shared mappings, the XML control file and the edit in place, each from the command line to
 // the hand-back in the destructor. Each case runs in its own process.
-#include "DravikThread.h"
-#include "DvCmdGenerateMask.h"
-#include "GmModel.h"
-#include "HandOverPixels.h"
-#include "KsApp.h"
-#include "KsSourceImage.h"
-#include "Launch.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdGenerateMask.h"
+#include "shell/HandOverPixels.h"
+#include "shell/KsApp.h"
+#include "shell/Launch.h"
 
 #include "platform/shared_memory.h"
 #include "RunLog.h"

@@ -1,6 +1,6 @@
 // The run log on its own: whole lines from several threads, the folder it refuses, and the
 // cleanup of old logs.
-#include "Klogger.h"
+#include "shell/Klogger.h"
 
 #include "platform/files.h"
 

@@ -3,9 +3,9 @@
 // and body requests with the size limit, and the receiver that picks the largest candidate of
 // a drop.
 
-#include "HttpRequest.h"
-#include "ImageReceiver.h"
-#include "NetworkImageGetter.h"
+#include "shell/HttpRequest.h"
+#include "shell/ImageReceiver.h"
+#include "shell/NetworkImageGetter.h"
 
 #include "HttpResponder.h"
 #include "RunLog.h"

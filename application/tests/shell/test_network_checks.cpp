@@ -3,11 +3,11 @@
 // prompts and what their answers store, and the news availability. Each case runs in its own
 // process.
 
-#include "DistributorRecord.h"
-#include "HttpRequest.h"
-#include "Identity.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
+#include "shell/DistributorRecord.h"
+#include "shell/HttpRequest.h"
+#include "shell/Identity.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
 
 #include "HttpResponder.h"
 #include "MainWindowRun.h"

@@ -3,14 +3,14 @@
 // image becomes the document and the fallback tool becomes current. Each case runs in its own
 // process.
 
-#include "GmModel.h"
-#include "GmTool.h"
-#include "GmZoomWidget.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "ArrowTool.h"
-#include "NoTool.h"
+#include "canvas/GmZoomWidget.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
+#include "tools/ArrowTool.h"
+#include "tools/GmTool.h"
+#include "tools/NoTool.h"
 
 #include "HttpResponder.h"
 #include "MainWindowRun.h"

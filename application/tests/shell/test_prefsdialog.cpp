@@ -2,9 +2,9 @@
 // the options and the colours, the remembered tab, and the colours' buttons, which the dialog
 // only borrows. exec() runs for real; a zero-delay timer acts in the dialog and closes it.
 
-#include "GmColor.h"
-#include "KsAppPreferences.h"
-#include "KsAppPrefsDialog.h"
+#include "document/GmColor.h"
+#include "document/KsAppPreferences.h"
+#include "shell/KsAppPrefsDialog.h"
 
 #include "ScriptedPrompt.h"
 

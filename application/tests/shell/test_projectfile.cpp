@@ -4,15 +4,15 @@
 // before a renamed file is replaced, and a save cut short by a file-size limit. Each case
 // runs in its own process.
 
-#include "DravikThread.h"
-#include "FileHandler.h"
-#include "GmModel.h"
-#include "GmRegion.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "RectRegion.h"
-#include "Texts.h"
+#include "document/GmModel.h"
+#include "document/GmRegion.h"
+#include "document/KsSourceImage.h"
+#include "document/RectRegion.h"
+#include "document/Texts.h"
+#include "engine/DravikThread.h"
+#include "shell/FileHandler.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
 
 #include "CutoutDocument.h"
 #include "MainWindowRun.h"

@@ -1,8 +1,8 @@
 // The recent-files and recent-projects lists: at most five canonical paths, newest first,
 // stored in the settings and announced on every change, never for a file that is missing.
 
-#include "FileHandler.h"
 #include "ScratchFiles.h"
+#include "shell/FileHandler.h"
 
 #include <QDir>
 #include <QFile>

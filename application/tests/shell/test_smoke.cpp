@@ -4,7 +4,7 @@
 // window manager, as on a desktop, which owns the frames, the stacking and the placement: the
 // screen modes and the floating panels as the user sees them there.
 
-#include "Identity.h"
+#include "shell/Identity.h"
 
 #include "XvfbDisplay.h"
 

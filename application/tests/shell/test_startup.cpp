@@ -1,18 +1,18 @@
 // The program's process entry run in this process: launch modes, exit codes, the run log it
 // writes, and the problem report the main window makes about an earlier crash. Each case runs
 // in its own process with fresh temporary and settings folders.
-#include "Browser.h"
-#include "GmColor.h"
-#include "GmModel.h"
-#include "Identity.h"
-#include "KsAppPreferences.h"
-#include "KsApplication.h"
-#include "KsApp.h"
-#include "KsAppStyle.h"
-#include "KsMainWindow.h"
-#include "Launch.h"
-#include "ScriptedPrompt.h"
 #include "ProgramRun.h"
+#include "ScriptedPrompt.h"
+#include "document/GmColor.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "panels/Browser.h"
+#include "panels/KsAppStyle.h"
+#include "shell/Identity.h"
+#include "shell/KsApp.h"
+#include "shell/KsApplication.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Launch.h"
 
 #include <QApplication>
 #include <QCoreApplication>

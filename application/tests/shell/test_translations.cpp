@@ -1,10 +1,10 @@
 // Translations: the language taken from the locale name, the two files looked for in the
 // translation folder with one log line each, and their removal at the end.
-#include "Identity.h"
-#include "KsApp.h"
-#include "KsTranslations.h"
 #include "RunLog.h"
-#include "Texts.h"
+#include "document/Texts.h"
+#include "shell/Identity.h"
+#include "shell/KsApp.h"
+#include "shell/KsTranslations.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The layout arithmetic of the main window, apart from any window.
 
-#include "WindowLayoutRules.h"
+#include "shell/WindowLayoutRules.h"
 
 #include <gtest/gtest.h>
 

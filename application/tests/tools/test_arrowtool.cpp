@@ -2,16 +2,16 @@
 // lie under the pointer, the cursors, dragging handles and bodies, the zoom of a double-click,
 // and the forced edges sent again when the tool is left.
 
-#include "ArrowTool.h"
-#include "DravikThread.h"
-#include "ForcedEdge.h"
-#include "GmModel.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsAppPreferences.h"
-#include "NoTool.h"
-#include "ParameterStack.h"
-#include "RectRegion.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/RectRegion.h"
+#include "engine/DravikThread.h"
+#include "panels/ParameterStack.h"
+#include "tools/ArrowTool.h"
+#include "tools/NoTool.h"
 
 #include "HoldCommand.h"
 #include "ModelImage.h"

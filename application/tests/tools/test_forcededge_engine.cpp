@@ -1,11 +1,11 @@
 // A forced edge drawn through the window on a photograph, with the real engine at divisors 1
 // and 2: the line's pixels get the forced-edge bit, without any analysis of the image.
 
-#include "ForcedEdge.h"
-#include "ForcedEdgeTool.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "NoTool.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/ForcedEdge.h"
+#include "tools/ForcedEdgeTool.h"
+#include "tools/NoTool.h"
 
 #include "EngineDocument.h"
 #include "ShownView.h"

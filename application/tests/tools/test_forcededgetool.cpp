@@ -2,16 +2,16 @@
 // stepping back and abandoning a line, the line's feather width, and the select tool's copy
 // of the "Feather Width" page.
 
-#include "ArrowTool.h"
-#include "DravikThread.h"
-#include "ForcedEdge.h"
-#include "ForcedEdgeTool.h"
-#include "GmModel.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsAppPreferences.h"
-#include "NoTool.h"
-#include "ParameterStack.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "engine/DravikThread.h"
+#include "panels/ParameterStack.h"
+#include "tools/ArrowTool.h"
+#include "tools/ForcedEdgeTool.h"
+#include "tools/NoTool.h"
 
 #include "HoldCommand.h"
 #include "ModelImage.h"

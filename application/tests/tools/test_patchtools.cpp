@@ -2,17 +2,17 @@
 // engine: what a drag, a polygon or a stroke leaves in the model, what is cancelled, where the
 // tools can be used; and the outline hit test of a brushed patch.
 
-#include "BrushRegion.h"
-#include "Brushing.h"
-#include "BrushingTool.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "NoTool.h"
-#include "PolyRegion.h"
-#include "RectRegion.h"
-#include "RegionBrushTool.h"
-#include "RegionPolyTool.h"
-#include "RegionRectTool.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/BrushRegion.h"
+#include "document/Brushing.h"
+#include "document/PolyRegion.h"
+#include "document/RectRegion.h"
+#include "tools/BrushingTool.h"
+#include "tools/NoTool.h"
+#include "tools/RegionBrushTool.h"
+#include "tools/RegionPolyTool.h"
+#include "tools/RegionRectTool.h"
 
 #include "EngineDocument.h"
 #include "ShownView.h"

@@ -1,11 +1,11 @@
 // The pipette through the canvas on a photograph at workspace divisors 1 and 2: the colour it
 // picks and the tool it hands control back to.
 
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsSourceImage.h"
-#include "NoTool.h"
-#include "PipetteTool.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/KsSourceImage.h"
+#include "tools/NoTool.h"
+#include "tools/PipetteTool.h"
 
 #include "EngineDocument.h"
 #include "RecordingTool.h"

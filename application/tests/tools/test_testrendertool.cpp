@@ -2,12 +2,12 @@
 // click, a flat drag and a real drag submit, the area the engine renders, Escape and
 // deactivation, and the preview of a patch.
 
-#include "DvCmdGenerateMask.h"
-#include "DvCmdSelect.h"
-#include "NoTool.h"
-#include "RectRegion.h"
-#include "Rectangle.h"
-#include "TestRenderTool.h"
+#include "document/RectRegion.h"
+#include "document/Rectangle.h"
+#include "engine/DvCmdGenerateMask.h"
+#include "engine/DvCmdSelect.h"
+#include "tools/NoTool.h"
+#include "tools/TestRenderTool.h"
 
 #include "EngineDocument.h"
 #include "HoldCommand.h"

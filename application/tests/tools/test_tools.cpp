@@ -2,17 +2,17 @@
 // actions that follow the image, the hand-over when the current tool goes or becomes unusable,
 // button tracking, help texts and the default Escape handling.
 
-#include "DravikThread.h"
-#include "ForcedEdge.h"
-#include "GmAction.h"
-#include "GmModel.h"
-#include "GmTool.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "NoTool.h"
-#include "RectRegion.h"
-#include "Rectangle.h"
-#include "ToolOptions.h"
+#include "document/ForcedEdge.h"
+#include "document/GmAction.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/RectRegion.h"
+#include "document/Rectangle.h"
+#include "engine/DravikThread.h"
+#include "panels/ToolOptions.h"
+#include "tools/GmTool.h"
+#include "tools/NoTool.h"
 
 #include "EngineDocument.h"
 #include "ModelImage.h"
