@@ -17,8 +17,8 @@
 #include "document/Rectangle.h"
 #include "document/SegmentationStuff.h"
 #include "document/Shape.h"
+#include "engine/CommandHooks.h"
 #include "panels/ViewOptions.h"
-#include "shell/KsMainWindow.h"
 #include "tools/BrushingTool.h"
 #include "tools/GmTool.h"
 
@@ -713,7 +713,7 @@ void GmZoomWidget::dragEnterEvent(QDragEnterEvent* event)
     const QMimeData* data = event->mimeData();
     if (data && (data->hasUrls() || data->hasImage() || data->hasText())) {
         event->acceptProposedAction();
-        if (KsMainWindow* window = KsMainWindow::instance())
+        if (QWidget* window = CommandHooks::mainWindow())
             window->raise();
     }
 }

@@ -27,8 +27,6 @@
 #include "engine/DvCmdNumAvailableUndoRedo.h"
 #include "engine/DvCmdProtect.h"
 #include "engine/DvCmdSelect.h"
-#include "shell/KsApp.h"
-#include "shell/KsMainWindow.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -75,16 +73,13 @@ bool keepsOptions()
 // Started by a host or to edit a file in place: the images stay for the hand-back.
 bool keepsImages()
 {
-    const KsApp* app = KsApp::instance();
-    const int mode = app ? int(app->launchMode()) : 0;
-    return mode >= 1 && mode <= 4;
+    return CommandHooks::launchKeepsImages();
 }
 
 // The images a host launch made are its own until the hand-back: the model never deletes them.
 bool heldByLaunch(const KsSourceImage* image)
 {
-    KsApp* app = KsApp::instance();
-    return app && image && (image == app->sourceImage() || image == app->outputImage());
+    return image && CommandHooks::heldByLaunch(image);
 }
 
 void deleteUnlessLaunchHolds(KsSourceImage* image)
@@ -308,7 +303,7 @@ void GmModel::openSession(int flag)
         if (thread->isBusy() || !thread->isQueueEmpty()) {
             if (!m_waitingForClosure) {
                 m_waitingForClosure = true;
-                if (KsMainWindow* window = KsMainWindow::instance())
+                if (QWidget* window = CommandHooks::mainWindow())
                     window->setEnabled(false);
                 if (qobject_cast<QApplication*>(QCoreApplication::instance()))
                     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -383,7 +378,7 @@ bool GmModel::waitForCutout()
     });
     connect(thread, &QObject::destroyed, &loop, &QEventLoop::quit);
 
-    QPointer<KsMainWindow> window = KsMainWindow::instance();
+    QPointer<QWidget> window = CommandHooks::mainWindow();
     const bool wasEnabled = window && window->isEnabled();
     if (window)
         window->setEnabled(false);
@@ -408,7 +403,7 @@ void GmModel::endWaitForClosure()
     m_waitingForClosure = false;
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         QApplication::restoreOverrideCursor();
-    if (KsMainWindow* window = KsMainWindow::instance())
+    if (QWidget* window = CommandHooks::mainWindow())
         window->setEnabled(true);
 }
 
@@ -518,7 +513,7 @@ void GmModel::changeResolution(int divisor)
     }
     if (m_statusArray->statusesPresent() & kMarkClasses) {
         const QMessageBox::StandardButton answer = Prompt::question(
-            KsMainWindow::instance(), tr("Confirm change of resolution"),
+            CommandHooks::mainWindow(), tr("Confirm change of resolution"),
             tr("<p>When changing resolution, the image will be reverted, and masks laid down in the "
                "workspace will be lost.</p><p>Do you wish to continue?</p>"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);

@@ -8,6 +8,9 @@ CommandHooks::StrengthHook g_brushStrength;
 CommandHooks::CleanLevelHook g_cleanLevel;
 CommandHooks::TipHook g_tip;
 CommandHooks::TabHook g_tab;
+CommandHooks::MainWindowHook g_mainWindow;
+CommandHooks::LaunchKeepsImagesHook g_launchKeepsImages;
+CommandHooks::HeldByLaunchHook g_heldByLaunch;
 int g_despeckleLevel = 3;
 
 } // namespace
@@ -16,6 +19,9 @@ void CommandHooks::setBrushStrengthHook(StrengthHook hook) { g_brushStrength = s
 void CommandHooks::setCleanLevelHook(CleanLevelHook hook) { g_cleanLevel = std::move(hook); }
 void CommandHooks::setTipHook(TipHook hook) { g_tip = std::move(hook); }
 void CommandHooks::setTabHook(TabHook hook) { g_tab = std::move(hook); }
+void CommandHooks::setMainWindowHook(MainWindowHook hook) { g_mainWindow = std::move(hook); }
+void CommandHooks::setLaunchKeepsImagesHook(LaunchKeepsImagesHook hook) { g_launchKeepsImages = std::move(hook); }
+void CommandHooks::setHeldByLaunchHook(HeldByLaunchHook hook) { g_heldByLaunch = std::move(hook); }
 
 int CommandHooks::brushStrength()
 {
@@ -42,6 +48,21 @@ void CommandHooks::ensureTab(int tab)
 {
     if (g_tab)
         g_tab(tab);
+}
+
+QWidget* CommandHooks::mainWindow()
+{
+    return g_mainWindow ? g_mainWindow() : nullptr;
+}
+
+bool CommandHooks::launchKeepsImages()
+{
+    return g_launchKeepsImages && g_launchKeepsImages();
+}
+
+bool CommandHooks::heldByLaunch(const KsSourceImage* image)
+{
+    return g_heldByLaunch && g_heldByLaunch(image);
 }
 
 int CommandHooks::despeckleLevel()

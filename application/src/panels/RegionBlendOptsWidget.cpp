@@ -6,8 +6,8 @@
 #include "document/GmModel.h"
 #include "document/Prompt.h"
 #include "document/Texts.h"
+#include "engine/CommandHooks.h"
 #include "panels/Browser.h"
-#include "shell/KsMainWindow.h"
 #include "tools/PipetteTool.h"
 
 #include <QCheckBox>
@@ -399,7 +399,7 @@ void RegionBlendOptsWidget::showSpeedWarning(const QString& name)
         return;
     bool dontTellAgain = false;
     Prompt::informationWithCheckBox(
-        KsMainWindow::instance(), name,
+        CommandHooks::mainWindow(), name,
         tr("<p>%1 is much slower than the other types of blending.</p><p>We suggest working with the other "
            "types first and only use %1 locally where the quality of the mask is poor.</p>")
             .arg(name),

@@ -4,6 +4,7 @@
 #include "document/KsAppPreferences.h"
 #include "document/Prompt.h"
 #include "document/Texts.h"
+#include "engine/CommandHooks.h"
 #include "panels/Browser.h"
 #include "panels/KsAppStyle.h"
 #include "shell/DistributorRecord.h"
@@ -44,6 +45,17 @@ bool windowLeftOpen()
 KsApp::KsApp(LaunchMode mode) : m_launchMode(mode)
 {
     g_app = this;
+    // The model asks the launch of the moment through these; with no application they answer
+    // as one started on its own.
+    CommandHooks::setLaunchKeepsImagesHook([] {
+        const KsApp* app = KsApp::instance();
+        const int mode = app ? int(app->launchMode()) : 0;
+        return mode >= 1 && mode <= 4;
+    });
+    CommandHooks::setHeldByLaunchHook([](const KsSourceImage* image) {
+        KsApp* app = KsApp::instance();
+        return app && (image == app->sourceImage() || image == app->outputImage());
+    });
 }
 
 KsApp::~KsApp()

@@ -18,6 +18,7 @@
 #include "document/Prompt.h"
 #include "document/RectRegion.h"
 #include "document/Texts.h"
+#include "engine/CommandHooks.h"
 #include "engine/DravikThread.h"
 #include "panels/FakeDock.h"
 #include "panels/GmSubWindow.h"
@@ -85,8 +86,10 @@ KsMainWindow* g_mainWindow = nullptr;
 
 KsMainWindow::KsMainWindow() : QMainWindow(nullptr)
 {
-    // The tools and prompts reach the window through this while it is being built.
+    // The tools and prompts reach the window through this while it is being built; the layers
+    // below the shell through the hook, which answers the same.
     g_mainWindow = this;
+    CommandHooks::setMainWindowHook([] { return static_cast<QWidget*>(KsMainWindow::instance()); });
 
     setWindowTitle(productName());
     setAttribute(Qt::WA_DeleteOnClose, true);

@@ -4,9 +4,9 @@
 #include "document/GmModel.h"
 #include "document/GmRegion.h"
 #include "document/KsSourceImage.h"
+#include "engine/CommandHooks.h"
 #include "engine/DravikThread.h"
 #include "panels/ToolOptions.h"
-#include "shell/KsMainWindow.h"
 
 #include <QActionGroup>
 #include <QKeySequence>
@@ -112,7 +112,7 @@ bool GmTool::toolHasBeenInstalled()
 QActionGroup* GmTool::sharedActionGroup()
 {
     if (!g_sharedActionGroup)
-        g_sharedActionGroup = new QActionGroup(KsMainWindow::instance());
+        g_sharedActionGroup = new QActionGroup(CommandHooks::mainWindow());
     return g_sharedActionGroup;
 }
 
