@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# A lower layer of the application that includes an upper one fails the run before any build.
+./scripts/check-layers.sh
+
 ./scripts/install-deps.sh
 
 jobs=$(nproc)

@@ -12,7 +12,7 @@ if(GIT_FOUND)
 endif()
 file(WRITE "${OUTPUT}.new"
   "// Written by the build from the source tree's git revision.\n"
-  "#include \"Identity.h\"\n\n"
+  "#include \"shell/Identity.h\"\n\n"
   "QString sourceRevision()\n{\n    return QStringLiteral(\"${revision}\");\n}\n")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${OUTPUT}.new" "${OUTPUT}")
 file(REMOVE "${OUTPUT}.new")

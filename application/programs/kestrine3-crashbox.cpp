@@ -1,7 +1,7 @@
 // Started by the crash guard of a program that has crashed, with the text to show as its one
 // argument. A separate process, since nothing may be trusted in the crashed one. The text
 // always goes to standard error; a message box follows when there is a screen to show it on.
-#include "Prompt.h"
+#include "document/Prompt.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 // The program's entry: everything runs under the crash guard.
-#include "CrashGuard.h"
-#include "Launch.h"
+#include "shell/CrashGuard.h"
+#include "shell/Launch.h"
 
 int main(int argc, char** argv)
 {

@@ -3,9 +3,9 @@
 // area is recomputed and the union of its old and new areas repainted. Brush sizes in working
 // pixels.
 
-#include "BrushingTool.h"
-#include "KeepExactTool.h"
-#include "NoTool.h"
+#include "tools/BrushingTool.h"
+#include "tools/KeepExactTool.h"
+#include "tools/NoTool.h"
 
 #include "canvasscene.h"
 #include "qtbench.h"

@@ -2,8 +2,8 @@
 // image with a status overlay, two patches and a forced edge: the whole view at three zooms,
 // and a 50 x 50 dirty rectangle.
 
-#include "ForcedEdge.h"
-#include "RectRegion.h"
+#include "document/ForcedEdge.h"
+#include "document/RectRegion.h"
 
 #include "canvasscene.h"
 #include "qtbench.h"

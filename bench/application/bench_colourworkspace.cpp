@@ -2,9 +2,9 @@
 // 2048 x 2048): one highlight run per channel or pair on its worker thread, a rebuild of the
 // colour table, and how long an abort takes to stop a run under way.
 
-#include "ColourMapRenderer.h"
-#include "Set1DThread.h"
-#include "Set2DThread.h"
+#include "colour/ColourMapRenderer.h"
+#include "document/Set1DThread.h"
+#include "document/Set2DThread.h"
 
 #include <colourSpace>
 

@@ -1,8 +1,8 @@
 // A command that does nothing, from submit to the end of its finish: the cost the worker adds
 // to every engine operation (thread start, queued completion, log lines).
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
 #include "qtbench.h"
 
 #include <QCoreApplication>

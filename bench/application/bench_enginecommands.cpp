@@ -2,15 +2,15 @@
 // image from submit to the end of its finish (status refresh and undo counts included) less
 // the engine's own time, and a whole-image cut-out of a 20-megapixel photograph at divisor 2.
 
-#include "Brushing.h"
-#include "DravikThread.h"
-#include "DvCmdGenerateMask.h"
-#include "DvCmdSelect.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "SegmentationStuff.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdGenerateMask.h"
+#include "engine/DvCmdSelect.h"
 #include "qtbench.h"
 
 #include <QApplication>

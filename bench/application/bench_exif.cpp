@@ -1,8 +1,8 @@
 // EXIF orientation: reading the value from a large JPEG (only the sections before the scan
 // are read) and turning a 20-megapixel image upright.
 
-#include "ExifOrientation.h"
-#include "JpegExifReader.h"
+#include "document/ExifOrientation.h"
+#include "document/JpegExifReader.h"
 
 #include "ExifBlock.h"
 #include "benchsupport.h"

@@ -5,19 +5,19 @@
 // handler, with its container, its checks and its safe replacement of the file, and the
 // handler's cut-out saves as PNG and TIFF.
 
-#include "BrushRegion.h"
-#include "Brushing.h"
-#include "DravikThread.h"
-#include "DvCmdSelect.h"
-#include "FileHandler.h"
-#include "ForcedEdge.h"
-#include "GmModel.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "PolyRegion.h"
-#include "Prompt.h"
-#include "RectRegion.h"
+#include "document/BrushRegion.h"
+#include "document/Brushing.h"
+#include "document/ForcedEdge.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/PolyRegion.h"
+#include "document/Prompt.h"
+#include "document/RectRegion.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdSelect.h"
 #include "qtbench.h"
+#include "shell/FileHandler.h"
 
 #include <QApplication>
 #include <QDataStream>

@@ -2,11 +2,11 @@
 // working image (paint, convert, hand over), and a 500-segment brush stroke of size 40 (paint
 // every segment, then take the mask for the engine).
 
-#include "Brushing.h"
-#include "GmModel.h"
-#include "KsSourceImage.h"
-#include "PixelState.h"
-#include "Polygon.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/PixelState.h"
+#include "document/Polygon.h"
 #include "qtbench.h"
 
 #include <QGuiApplication>

@@ -2,8 +2,8 @@
 // display form and its pixmap), the 16 -> 8 bit conversion alone, saving a 16-bit TIFF and
 // building the project map.
 
-#include "KsSourceImage.h"
-#include "SourceImageFiles.h"
+#include "document/KsSourceImage.h"
+#include "document/SourceImageFiles.h"
 
 #include "benchsupport.h"
 #include "qtbench.h"

@@ -3,16 +3,16 @@
 // palette built. Each run is a fresh process (the program holds one application per process),
 // so every iteration forks a child that runs main and reports its time through a pipe.
 
-#include "DravikCommand.h"
-#include "DravikThread.h"
-#include "DvCmdAnalyseImage.h"
-#include "GmModel.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
-#include "Launch.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdAnalyseImage.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Launch.h"
 
 #include "benchsupport.h"
 

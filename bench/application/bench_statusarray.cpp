@@ -1,7 +1,7 @@
 // The status array's refresh after a status-changing command on a 4-megapixel working image:
 // the classes present and the snapshot copy; and the recolouring of an opacity change.
 
-#include "GmStatusArray.h"
+#include "document/GmStatusArray.h"
 
 #include "dravik.h"
 

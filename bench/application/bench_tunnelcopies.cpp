@@ -3,7 +3,7 @@
 // cut-out back (the view, the copy), at 8 and 16 bits a sample; 16 bits with and without the
 // byte swap of a foreign byte order.
 
-#include "HandOverPixels.h"
+#include "shell/HandOverPixels.h"
 
 #include "platform/handover.h"
 #include "platform/shared_memory.h"

@@ -2,12 +2,12 @@
 // The canvas benchmarks' scene: a 4-megapixel enlarged photograph placed in the model without
 // the engine, a status overlay over it and an image view whose viewport is 1600 x 1000.
 
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "GmZoomWidget.h"
-#include "ImageView.h"
-#include "KsSourceImage.h"
-#include "KsWorkspace.h"
+#include "canvas/GmZoomWidget.h"
+#include "canvas/ImageView.h"
+#include "canvas/KsWorkspace.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsSourceImage.h"
 
 #include "benchsupport.h"
 

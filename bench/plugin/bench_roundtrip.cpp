@@ -11,8 +11,8 @@
 #include "plugin_module.h"
 #include "scenario.h"
 
-#include "HandOverPixels.h"
 #include "XvfbDisplay.h"
+#include "shell/HandOverPixels.h"
 
 #include "tunnelry/win_photoshop_shim.h"
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the EXIF section reader: it must neither crash nor read outside
 // its input, and must always report an orientation from 0 to 8.
 
-#include "JpegExifReader.h"
+#include "document/JpegExifReader.h"
 
 #include <cstdlib>
 

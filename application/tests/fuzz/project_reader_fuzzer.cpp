@@ -3,7 +3,7 @@
 // allocate beyond the run's limit, and Qt's reading of a checked document must end where the
 // check ended.
 
-#include "ProjectStreamCheck.h"
+#include "document/ProjectStreamCheck.h"
 
 #include <QBitmap>
 #include <QBuffer>

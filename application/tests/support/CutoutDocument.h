@@ -3,13 +3,13 @@
 // Delete stroke and cut out; files in the scratch folder; the cut-out's alpha; a lowered
 // file-size limit that makes writes fail (tests run as root, so permission bits would not).
 
-#include "Brushing.h"
-#include "DvCmdSelect.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsApp.h"
-#include "KsSourceImage.h"
-#include "SegmentationStuff.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DvCmdSelect.h"
+#include "shell/KsApp.h"
 
 #include "MainWindowRun.h"
 #include "ScratchFiles.h"

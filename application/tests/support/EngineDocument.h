@@ -3,14 +3,14 @@
 // working resolution divisor: the worker, the preferences, opening, waiting, analysing and
 // painting strokes, and the status bytes.
 
-#include "Brushing.h"
-#include "DravikCommand.h"
-#include "DravikThread.h"
-#include "GmModel.h"
-#include "GmStatusArray.h"
-#include "KsAppPreferences.h"
-#include "KsSourceImage.h"
-#include "SegmentationStuff.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
+#include "document/GmStatusArray.h"
+#include "document/KsAppPreferences.h"
+#include "document/KsSourceImage.h"
+#include "document/SegmentationStuff.h"
+#include "engine/DravikCommand.h"
+#include "engine/DravikThread.h"
 
 #include "Wait.h"
 

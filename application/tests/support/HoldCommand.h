@@ -2,7 +2,7 @@
 // An engine command that holds the worker until the test releases it, so that what is
 // submitted meanwhile waits in the queue.
 
-#include "DravikCommand.h"
+#include "engine/DravikCommand.h"
 
 #include <QThread>
 

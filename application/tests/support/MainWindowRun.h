@@ -3,13 +3,13 @@
 // the photograph as the document, and the image-editor plug-in's hand-over of the photograph
 // through two memory files.
 
-#include "Brushing.h"
-#include "DravikThread.h"
-#include "DvCmdSelect.h"
-#include "GmModel.h"
-#include "KsApp.h"
-#include "KsMainWindow.h"
-#include "KsSourceImage.h"
+#include "document/Brushing.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "engine/DravikThread.h"
+#include "engine/DvCmdSelect.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
 
 #include "ProgramRun.h"
 #include "Wait.h"

@@ -3,8 +3,8 @@
 // panels and strips that read both. A derived fixture deletes its widgets before calling
 // TearDown, since they may still talk to the model while they go.
 
-#include "GmModel.h"
-#include "KsAppPreferences.h"
+#include "document/GmModel.h"
+#include "document/KsAppPreferences.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>

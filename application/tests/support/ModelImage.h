@@ -2,8 +2,8 @@
 // Puts a plain image of a given size into the document model at a resolution divisor,
 // without starting the engine, and takes it out again (with the model) at the end.
 
-#include "GmModel.h"
-#include "KsSourceImage.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
 
 #include <QImage>
 #include <QList>

@@ -4,8 +4,8 @@
 // distributor file is read from a folder of the test's own (empty unless a test writes one),
 // never from the build folder beside the program. Called by the shared test mains.
 
-#include "DistributorRecord.h"
-#include "Identity.h"
+#include "shell/DistributorRecord.h"
+#include "shell/Identity.h"
 
 #include <QString>
 

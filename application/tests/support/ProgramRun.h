@@ -2,8 +2,8 @@
 // Runs the program's own main in the test process, with a body that runs once the main window
 // is up and then ends the run.
 
-#include "KsApp.h"
-#include "Launch.h"
+#include "shell/KsApp.h"
+#include "shell/Launch.h"
 
 #include <QCoreApplication>
 #include <QTimer>

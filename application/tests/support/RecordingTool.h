@@ -4,7 +4,7 @@
 // clears the widget's object name, so that a log line shows whether the options strip has
 // shown the widget since.
 
-#include "GmTool.h"
+#include "tools/GmTool.h"
 
 #include <QLabel>
 #include <QStringList>

@@ -2,8 +2,8 @@
 // The lines of this run's log file, for tests that check what the program logged (before its
 // Qt message handler is installed, lines go straight into the file).
 
-#include "Klogger.h"
 #include "LogFileLines.h"
+#include "shell/Klogger.h"
 
 namespace testsupport {
 

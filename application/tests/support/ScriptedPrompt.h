@@ -2,7 +2,7 @@
 // Answers the program's prompts from a script and records what was asked, so that tests never
 // block on a modal dialog. Installed for its lifetime.
 
-#include "Prompt.h"
+#include "document/Prompt.h"
 
 #include <QList>
 #include <QPair>

@@ -2,8 +2,8 @@
 // An image view shown for input with its workspace's viewport at an exact size, and a recorder
 // of the areas a widget repaints.
 
-#include "ImageView.h"
-#include "KsWorkspace.h"
+#include "canvas/ImageView.h"
+#include "canvas/KsWorkspace.h"
 
 #include "Wait.h"
 #include "WidgetInput.h"

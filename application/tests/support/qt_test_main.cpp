@@ -1,9 +1,9 @@
 // The main of every GUI test binary: an offscreen QApplication with its settings and runtime
 // folders in a fresh scratch folder, and the program's settings names and pictures.
 
-#include "KestrineResources.h"
 #include "OfflineWeb.h"
 #include "ScratchFolder.h"
+#include "shell/KestrineResources.h"
 
 #include <QApplication>
 

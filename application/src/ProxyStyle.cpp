@@ -1,3 +1,0 @@
-#include "ProxyStyle.h"
-
-ProxyStyle::ProxyStyle(QStyle* base) : QProxyStyle(base) {}

@@ -1,0 +1,309 @@
+#include "document/ProjectStreamCheck.h"
+
+#include <QMetaType>
+
+#include <cstring>
+
+namespace {
+
+// Which picture, if any, a value may be: pictures sit only under the keys that hold them.
+enum class Picture { None, Image, Bitmap };
+
+// A PNG's pixels come out of deflate data, which expands at most about 1032 times; a picture
+// that claims more pixel bytes than its data can carry would only be allocated to fail.
+constexpr double kMaxInflation = 1032.0;
+constexpr double kInflationSlack = 4096.0;
+
+constexpr quint32 kNullLength = 0xFFFFFFFFu;
+
+// The smallest encodings: a variant is a type id and a null flag, a string its length.
+constexpr qint64 kMinVariant = 5;
+constexpr qint64 kMinString = 4;
+constexpr qint64 kPointF = 16;
+constexpr qint64 kPathElement = 20;
+
+class Walk {
+public:
+    Walk(const char* data, qint64 size) : m_at(reinterpret_cast<const uchar*>(data)), m_left(size > 0 ? size : 0) {}
+
+    qint64 left() const { return m_left; }
+
+    bool variant(int depth, Picture picture)
+    {
+        quint32 type = 0;
+        quint8 null = 0;
+        if (!u32(type) || !u8(null) || null > 1)
+            return false;
+        switch (type) {
+        case QMetaType::UnknownType:
+            return true;
+        case QMetaType::Bool:
+            return skip(1);
+        case QMetaType::Int:
+            return skip(4);
+        case QMetaType::Double:
+            return skip(8);
+        case QMetaType::QPointF:
+            return skip(kPointF);
+        case QMetaType::QRectF:
+            return skip(2 * kPointF);
+        case QMetaType::QColor:
+            return colour();
+        case QMetaType::QString:
+            return string(nullptr, nullptr);
+        case QMetaType::QByteArray:
+            return bytes();
+        case QMetaType::QStringList:
+            return stringList();
+        case QMetaType::QPolygonF:
+            return polygon();
+        case QMetaType::QVariantList:
+            return list(depth + 1);
+        case QMetaType::QVariantMap:
+            return map(depth + 1);
+        case QMetaType::QImage:
+            return picture == Picture::Image && png();
+        case QMetaType::QBitmap:
+            return picture == Picture::Bitmap && png();
+        case QMetaType::User:
+            return painterPath();
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool skip(qint64 n)
+    {
+        if (n < 0 || n > m_left)
+            return false;
+        m_at += n;
+        m_left -= n;
+        return true;
+    }
+    bool u8(quint8& value)
+    {
+        if (m_left < 1)
+            return false;
+        value = m_at[0];
+        return skip(1);
+    }
+    bool u32(quint32& value)
+    {
+        if (m_left < 4)
+            return false;
+        value = quint32(m_at[0]) << 24 | quint32(m_at[1]) << 16 | quint32(m_at[2]) << 8 | quint32(m_at[3]);
+        return skip(4);
+    }
+    bool i32(qint32& value)
+    {
+        quint32 bits = 0;
+        if (!u32(bits))
+            return false;
+        value = qint32(bits);
+        return true;
+    }
+    // A count of elements of at least the given size each, checked against the bytes left.
+    bool count(quint32& n, qint64 elementSize)
+    {
+        return u32(n) && qint64(n) <= m_left / elementSize;
+    }
+
+    // UTF-16 in an even number of bytes; the bytes are handed back for the map keys.
+    bool string(const uchar** text, quint32* length)
+    {
+        quint32 n = 0;
+        if (!u32(n))
+            return false;
+        if (n == kNullLength)
+            n = 0;
+        if (n % 2 != 0 || qint64(n) > m_left)
+            return false;
+        if (text)
+            *text = m_at;
+        if (length)
+            *length = n;
+        return skip(n);
+    }
+    bool bytes()
+    {
+        quint32 n = 0;
+        if (!u32(n))
+            return false;
+        return n == kNullLength || skip(n);
+    }
+    bool stringList()
+    {
+        quint32 n = 0;
+        if (!count(n, kMinString))
+            return false;
+        for (quint32 i = 0; i < n; ++i) {
+            if (!string(nullptr, nullptr))
+                return false;
+        }
+        return true;
+    }
+    bool polygon()
+    {
+        quint32 n = 0;
+        return count(n, kPointF) && skip(qint64(n) * kPointF);
+    }
+    // Spec, alpha, three components and padding; a spec beyond the known ones is no colour.
+    bool colour()
+    {
+        quint8 spec = 0;
+        return u8(spec) && spec <= 5 && skip(10);
+    }
+    bool list(int depth)
+    {
+        quint32 n = 0;
+        if (depth > ProjectStreamCheck::maxNesting || !count(n, kMinVariant))
+            return false;
+        for (quint32 i = 0; i < n; ++i) {
+            if (!variant(depth, Picture::None))
+                return false;
+        }
+        return true;
+    }
+    bool map(int depth)
+    {
+        quint32 n = 0;
+        if (depth > ProjectStreamCheck::maxNesting || !count(n, kMinString + kMinVariant))
+            return false;
+        for (quint32 i = 0; i < n; ++i) {
+            const uchar* key = nullptr;
+            quint32 keyLength = 0;
+            if (!string(&key, &keyLength) || !variant(depth, pictureUnder(key, keyLength)))
+                return false;
+        }
+        return true;
+    }
+
+    static bool keyIs(const uchar* key, quint32 length, const char* name)
+    {
+        const std::size_t n = std::strlen(name);
+        if (length != 2 * n)
+            return false;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (key[2 * i] != 0 || key[2 * i + 1] != uchar(name[i]))
+                return false;
+        }
+        return true;
+    }
+    // The status image and an image's display pixels are pictures, a brushing's mask a bitmap.
+    static Picture pictureUnder(const uchar* key, quint32 length)
+    {
+        if (keyIs(key, length, "statusArray_") || keyIs(key, length, "imageImage_"))
+            return Picture::Image;
+        if (keyIs(key, length, "Bitmap"))
+            return Picture::Bitmap;
+        return Picture::None;
+    }
+
+    // The only type registered by name that a document holds.
+    bool painterPath()
+    {
+        static const char name[] = "QPainterPath";
+        quint32 n = 0;
+        if (!u32(n) || n == kNullLength || qint64(n) > m_left)
+            return false;
+        // Qt looks the name up as a C string: up to its first zero.
+        const void* zero = std::memchr(m_at, 0, n);
+        const std::size_t nameLength = zero ? std::size_t(static_cast<const uchar*>(zero) - m_at) : n;
+        if (nameLength != sizeof(name) - 1 || std::memcmp(m_at, name, nameLength) != 0)
+            return false;
+        skip(n);
+
+        qint32 elements = 0;
+        if (!i32(elements) || elements < 0)
+            return false;
+        if (elements == 0)
+            return true;
+        if (qint64(elements) > (m_left - 8) / kPathElement)
+            return false;
+        for (qint32 i = 0; i < elements; ++i) {
+            qint32 kind = 0;
+            if (!i32(kind) || kind < 0 || kind > 3 || !skip(kPathElement - 4))
+                return false;
+        }
+        qint32 subpathStart = 0;
+        qint32 fillRule = 0;
+        return i32(subpathStart) && subpathStart >= 0 && subpathStart < elements && i32(fillRule)
+               && (fillRule == 0 || fillRule == 1);
+    }
+
+    // A picture is a marker (0 for none), then a PNG file, which Qt's image reader reads
+    // exactly up to the end of its IEND chunk.
+    bool png()
+    {
+        quint32 marker = 0;
+        if (!u32(marker))
+            return false;
+        if (marker == 0)
+            return true;
+        static const uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (m_left < 8 || std::memcmp(m_at, signature, 8) != 0)
+            return false;
+        skip(8);
+
+        double pixelBytes = 0;
+        double dataBytes = 0;
+        for (bool first = true;; first = false) {
+            quint32 length = 0;
+            if (!u32(length) || length > 0x7FFFFFFFu || m_left < 4 + qint64(length) + 4)
+                return false;
+            const uchar* type = m_at;
+            const uchar* body = m_at + 4;
+            if (first != (std::memcmp(type, "IHDR", 4) == 0))
+                return false;
+            if (first) {
+                if (length != 13 || !headerPixelBytes(body, pixelBytes))
+                    return false;
+            } else if (std::memcmp(type, "IDAT", 4) == 0) {
+                dataBytes += length;
+            }
+            skip(4 + qint64(length) + 4);
+            if (std::memcmp(type, "IEND", 4) == 0)
+                break;
+        }
+        return pixelBytes <= kMaxInflation * dataBytes + kInflationSlack;
+    }
+    static bool headerPixelBytes(const uchar* header, double& pixelBytes)
+    {
+        const auto be32 = [](const uchar* p) {
+            return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+        };
+        const quint32 width = be32(header);
+        const quint32 height = be32(header + 4);
+        const int depth = header[8];
+        int channels = 0;
+        switch (header[9]) {
+        case 0: channels = 1; break;  // grey
+        case 2: channels = 3; break;  // RGB
+        case 3: channels = 1; break;  // palette
+        case 4: channels = 2; break;  // grey and alpha
+        case 6: channels = 4; break;  // RGBA
+        default: return false;
+        }
+        if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu
+            || (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16))
+            return false;
+        pixelBytes = double(width) * double(height) * channels * depth / 8.0;
+        return true;
+    }
+
+    const uchar* m_at;
+    qint64 m_left;
+};
+
+} // namespace
+
+qint64 ProjectStreamCheck::valueLength(const char* data, qint64 size)
+{
+    if (!data || size <= 0)
+        return -1;
+    Walk walk(data, size);
+    if (!walk.variant(0, Picture::None))
+        return -1;
+    return size - walk.left();
+}

@@ -1,0 +1,74 @@
+#pragma once
+// Makes the cut-out: the engine writes the mask generated from the statuses into the output
+// image's alpha, over the whole image, over a test-render rectangle, or inside one patch (its
+// preview). Every patch and forced edge travels with it; patches whose earlier preview still
+// holds are marked decided so that the engine keeps their pixels.
+
+#include "engine/DravikCommand.h"
+
+#include "dravik.h"
+
+#include <QImage>
+#include <QList>
+#include <QPointer>
+#include <QRect>
+
+#include <atomic>
+#include <vector>
+
+class GmRegion;
+
+class DvCmdGenerateMask : public DravikCommand {
+    Q_OBJECT
+public:
+    // area: a rectangle in working coordinates (a test render), or an empty one for the whole
+    // image.
+    explicit DvCmdGenerateMask(GmModel* model, const QRect& area = QRect());
+    // The preview of one patch.
+    DvCmdGenerateMask(GmModel* model, GmRegion* patch);
+    // The test-render rectangle in working coordinates; empty for the whole image or a patch.
+    const QRect& area() const { return m_area; }
+    // The patch of the preview form; null for the other forms or once the patch is gone.
+    GmRegion* patch() const;
+
+    bool prepare() override;
+    void execute() override;
+    void finish() override;
+    bool refreshesUndoRedo() const override { return true; }
+
+    // The change counter at which the last whole-image cut-out was made: written on the
+    // worker, read on the GUI thread, which regenerates the cut-out when the two differ.
+    static int cutoutStamp() { return s_cutoutStamp.load(); }
+    static void setCutoutStamp(int stamp) { s_cutoutStamp.store(stamp); }
+
+    bool isWholeImage() const { return !m_forPatch && m_area.isEmpty(); }
+
+    // The records handed to the engine, as prepare built them.
+    const std::vector<DvForcedEdge>& edgeRecords() const { return m_edges; }
+    const std::vector<DvMaskPatch>& patchRecords() const { return m_patches; }
+
+public slots:
+    void refreshOutputTab();
+
+private:
+    void clearDecidedBits();
+    void buildRecords();
+
+    static std::atomic<int> s_cutoutStamp;
+
+    QRect m_area;
+    QPointer<GmRegion> m_patch;
+    bool m_forPatch = false;
+    DvArea m_engineArea{};
+    float m_bandFactor = 0.0f;
+    float m_level = 0.0f;
+    DvSession* m_session = nullptr;
+    DvImage* m_image = nullptr;
+    DvImageDesc m_cutout{};
+    DvImageDesc m_source{};
+    // The records and the memory they point into, held while the engine reads them.
+    std::vector<std::vector<DvOutlinePoint>> m_edgePoints;
+    std::vector<DvForcedEdge> m_edges;
+    QList<QImage> m_patchMasks;
+    std::vector<DvMaskPatch> m_patches;
+};

@@ -1,0 +1,3 @@
+#include "panels/ProxyStyle.h"
+
+ProxyStyle::ProxyStyle(QStyle* base) : QProxyStyle(base) {}

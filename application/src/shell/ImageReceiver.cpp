@@ -1,0 +1,152 @@
+#include "shell/ImageReceiver.h"
+
+#include "document/Prompt.h"
+#include "shell/KsMainWindow.h"
+#include "shell/NetworkImageGetter.h"
+
+#include <QDropEvent>
+#include <QImage>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QUrlQuery>
+
+ImageReceiver::ImageReceiver(const QMimeData* data, QObject* parent) : QObject(parent)
+{
+    if (!data)
+        return;
+    if (data->hasImage())
+        m_best = NamedImage(qvariant_cast<QImage>(data->imageData()), QUrl());
+    // Qt reports dropped URLs as text too; only real text is read as an address. Read as it
+    // stands: a word or a file name is no host, so it must not be made into a web address.
+    if (data->hasFormat(QStringLiteral("text/plain")))
+        addUrl(QUrl(data->text().trimmed(), QUrl::TolerantMode));
+    if (data->hasUrls())
+        for (const QUrl& url : data->urls())
+            addUrl(url);
+}
+
+ImageReceiver::~ImageReceiver()
+{
+    if (m_progress) {
+        disconnect(m_progress.data(), &QProgressDialog::canceled, this, &ImageReceiver::cancelSlot);
+        delete m_progress.data();
+    }
+}
+
+void ImageReceiver::receiveMimeData(QDropEvent* event)
+{
+    const QMimeData* data = event->mimeData();
+    if (!data || !(data->hasUrls() || data->hasImage() || data->hasText()))
+        return;
+    event->setDropAction(event->proposedAction());
+    event->accept();
+    if (data->hasUrls() || data->hasImage())
+        create(data);
+}
+
+ImageReceiver* ImageReceiver::create(const QMimeData* data)
+{
+    auto* receiver = new ImageReceiver(data);
+    if (KsMainWindow* window = KsMainWindow::instance())
+        connect(receiver, &ImageReceiver::bestImage, window, &KsMainWindow::receivedImageSlot);
+    connect(receiver, &ImageReceiver::finished, receiver, &QObject::deleteLater);
+    receiver->start();
+    return receiver;
+}
+
+bool ImageReceiver::isNetworkUrl(const QUrl& url)
+{
+    return !url.host().isEmpty()
+           && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("ftp"));
+}
+
+void ImageReceiver::addUrl(const QUrl& url)
+{
+    if (!url.isValid() || m_seen.contains(url))
+        return;
+    m_seen.append(url);
+    const QUrlQuery query(url);
+    if (!query.isEmpty()) {
+        // An image search's result page names the image itself in its query.
+        for (const auto& item : query.queryItems(QUrl::FullyDecoded))
+            if (item.second.contains(QLatin1Char('.')) && item.second.contains(QLatin1Char(':')))
+                addUrl(QUrl::fromEncoded(item.second.toUtf8()));
+        return;
+    }
+    if (isNetworkUrl(url)) {
+        const QUrl decoded(QUrl::fromPercentEncoding(url.toString().toUtf8()), QUrl::TolerantMode);
+        auto* getter = new NetworkImageGetter(decoded);
+        m_getters.append(getter);
+        connect(getter, &NetworkImageGetter::imageReceived, this, &ImageReceiver::imageReceivedSlot);
+        connect(getter, &NetworkImageGetter::finished, getter, &QObject::deleteLater);
+        connect(getter, &QObject::destroyed, this, &ImageReceiver::possiblyFinished);
+        getter->start();
+        return;
+    }
+    if (!url.toLocalFile().isEmpty())
+        imageReceivedSlot(NamedImage(QImage(url.toLocalFile()), url));
+}
+
+void ImageReceiver::imageReceivedSlot(const NamedImage& image)
+{
+    if (image.isNull())
+        return;
+    const qint64 pixels = qint64(image.width()) * image.height();
+    const qint64 bestPixels = m_best.isNull() ? 0 : qint64(m_best.width()) * m_best.height();
+    if (pixels > bestPixels)
+        m_best = image;
+}
+
+void ImageReceiver::start()
+{
+    if (!m_getters.isEmpty()) {
+        const QString label = m_best.isNull() ? tr("Loading images from the Internet")
+                                              : tr("Searching for larger image");
+        m_progress = new QProgressDialog(label, tr("Cancel"), 0, m_getters.size(), KsMainWindow::instance());
+        connect(m_progress.data(), &QProgressDialog::canceled, this, &ImageReceiver::cancelSlot);
+    }
+    possiblyFinished();
+}
+
+void ImageReceiver::possiblyFinished()
+{
+    if (m_finished)
+        return;
+    int gone = 0;
+    for (const QPointer<NetworkImageGetter>& getter : m_getters)
+        if (!getter)
+            ++gone;
+    if (m_progress)
+        m_progress->setValue(gone);
+    if (gone == m_getters.size()) {
+        m_finished = true;
+        cancelSlot();
+        if (m_handingOn)
+            m_finishDeferred = true;
+        else
+            emit finished();
+    }
+}
+
+void ImageReceiver::cancelSlot()
+{
+    if (m_best.isNull()) {
+        // Once per drop: a cancel with nothing found and the fetches' end say the same.
+        if (!m_warned) {
+            m_warned = true;
+            Prompt::warning(KsMainWindow::instance(), tr("Image dropped"), tr("Image could not be opened"));
+        }
+        return;
+    }
+    if (!m_emitted) {
+        m_emitted = true;
+        // The main window asks about unsaved changes first, running the event loop: the last
+        // fetch may end meanwhile. The receiver, and the progress dialog whose Cancel may have
+        // brought us here, stay until the image has been taken.
+        m_handingOn = true;
+        emit bestImage(m_best);
+        m_handingOn = false;
+        if (m_finishDeferred)
+            emit finished();
+    }
+}

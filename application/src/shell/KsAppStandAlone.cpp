@@ -1,0 +1,419 @@
+#include "shell/KsAppStandAlone.h"
+
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/Prompt.h"
+#include "document/SourceImageFiles.h"
+#include "document/Texts.h"
+#include "shell/HandOverPixels.h"
+#include "shell/KsMainWindow.h"
+#include "shell/Tunnelry.h"
+
+#include "platform/handover.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <new>
+#include <streambuf>
+
+namespace files = sourceimagefiles;
+
+namespace {
+
+// A decimal argument; 0 when it does not parse.
+qint64 decimal(const QString& text)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    return ok ? value : 0;
+}
+
+// Every image is also held as one 8-bit ARGB QImage, which Qt 5 caps at 2 GiB.
+bool fitsOneImage(qint64 width, qint64 height)
+{
+    return width > 0 && height > 0 && width <= INT_MAX / 4 && height <= INT_MAX / (width * 4);
+}
+
+std::string localPath(const QString& fileName)
+{
+    return QFile::encodeName(fileName).toStdString();
+}
+
+// Lets the PNG writer stream straight into a file device.
+class DeviceBuffer : public std::streambuf {
+public:
+    explicit DeviceBuffer(QIODevice& device) : m_device(device) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (c == traits_type::eof())
+            return traits_type::not_eof(c);
+        const char byte = char(c);
+        return m_device.write(&byte, 1) == 1 ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        const qint64 written = m_device.write(s, n);
+        return written < 0 ? 0 : std::streamsize(written);
+    }
+
+private:
+    QIODevice& m_device;
+};
+
+QString describe(const std::exception& error)
+{
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+KsAppStandAlone::KsAppStandAlone(LaunchMode mode, bool* handBackFailed)
+    : KsApp(mode), m_uncaughtAtStart(std::uncaught_exceptions()), m_handBackFailed(handBackFailed)
+{
+}
+
+KsAppStandAlone::~KsAppStandAlone()
+{
+    // An exception on its way out means the run did not end the way the user decided: the
+    // caller gets its own pixels back, never a half-made result.
+    if (std::uncaught_exceptions() > m_uncaughtAtStart) {
+        if (launchedByHost())
+            Klogger::stream() << "Nothing handed back: the run ended on an error" << Klogger::endl;
+    } else {
+        handBack();
+    }
+    // The window and the model refer to the images; they go before them.
+    delete mainWindow();
+    GmModel::destroy();
+    platform::closeSharedMemory(m_sourceHandle);
+    platform::closeSharedMemory(m_resultHandle);
+    m_sourceHandle = m_resultHandle = platform::kNoSharedMemory;
+    m_outputImage.reset();
+    m_editedImage.reset();
+    m_sourceImage.reset();
+}
+
+KsSourceImage* KsAppStandAlone::sourceImage()
+{
+    return m_sourceImage.get();
+}
+
+KsSourceImage* KsAppStandAlone::outputImage()
+{
+    return m_outputImage.get();
+}
+
+void KsAppStandAlone::init(int& argc, char** argv)
+{
+    // Taken before the Qt application strips the options it knows from the argument vector: a
+    // document titled "-reverse" must stay the title.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    // Checked before the start-up opens descriptors of its own, so that a handle naming a
+    // closed descriptor can never be mistaken for one of them.
+    if (launchMode() == LaunchTunnel) {
+        m_resultHandle = platform::inheritedHandle(arguments.value(2).toStdString());
+        m_sourceHandle = platform::inheritedHandle(arguments.value(3).toStdString());
+        // Programs started later (the help pages' browser) never see the host's memory.
+        for (platform::SharedMemoryHandle handle : {m_resultHandle, m_sourceHandle})
+            if (handle != platform::kNoSharedMemory)
+                platform::setCloseOnExec(handle);
+    }
+
+    KsApp::init(argc, argv);
+    switch (launchMode()) {
+    case LaunchTunnel:
+        takeTunnel(arguments);
+        break;
+    case LaunchXmlTunnel:
+        takeXmlTunnel(arguments.value(2));
+        break;
+    case LaunchAperture:
+        takeAperture(arguments.value(2));
+        break;
+    case LaunchStandalone:
+        break;
+    }
+    createMainWindow();
+}
+
+unsigned KsAppStandAlone::bytesPerPixel() const
+{
+    return platform::handOverBytesPerPixel(m_bits);
+}
+
+bool KsAppStandAlone::swapsBytes() const
+{
+    return m_byteOrder != QLatin1String(platform::kHandOverLittleEndian);
+}
+
+platform::SharedMemoryView KsAppStandAlone::mapHandOver(platform::SharedMemoryHandle handle,
+                                                        const char* which, QString* reason) const
+{
+    const auto refuse = [reason](const QString& why) {
+        Klogger::stream() << "Hand-over: " << why << Klogger::endl;
+        if (reason)
+            *reason = why;
+        return platform::SharedMemoryView();
+    };
+    if (handle == platform::kNoSharedMemory)
+        return refuse(QStringLiteral("the %1 handle names no open descriptor").arg(QLatin1String(which)));
+    platform::SharedMemoryView view(handle);
+    if (!view) {
+        return refuse(QStringLiteral("cannot map the %1 mapping: %2")
+                          .arg(QLatin1String(which), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const std::uint64_t needed = platform::handOverBytes(bytesPerPixel(), m_width, m_height);
+    if (view.size() < needed) {
+        return refuse(QStringLiteral("the %1 mapping holds %2 bytes, %3 needed")
+                          .arg(QLatin1String(which))
+                          .arg(quint64(view.size()))
+                          .arg(quint64(needed)));
+    }
+    return view;
+}
+
+void KsAppStandAlone::takeTunnel(const QStringList& arguments)
+{
+    m_width = decimal(arguments.value(4));
+    m_height = decimal(arguments.value(5));
+    m_bits = int(decimal(arguments.value(6)));
+    m_byteOrder = arguments.value(7);
+    m_title = arguments.value(8);
+
+    Klogger::stream() << "Hand-over: " << m_width << " x " << m_height << ", " << m_bits << " bits, \""
+                      << m_byteOrder << "\", \"" << m_title << "\"" << Klogger::endl;
+    if (bytesPerPixel() == 0) {
+        Klogger::stream() << "Hand-over: unsupported bit depth; no image" << Klogger::endl;
+        return;
+    }
+    if (!fitsOneImage(m_width, m_height)) {
+        Klogger::stream() << "Hand-over: unusable geometry; no image" << Klogger::endl;
+        return;
+    }
+    const platform::SharedMemoryView source = mapHandOver(m_sourceHandle, "source");
+    const platform::SharedMemoryView result = mapHandOver(m_resultHandle, "result");
+    if (!source || !result)
+        return;
+
+    const std::size_t pixels = std::size_t(m_width) * std::size_t(m_height);
+    if (m_bits == 8) {
+        m_source8.reset(new std::uint8_t[pixels * 4]);
+        m_output8.reset(new std::uint8_t[pixels * 4]);
+        handoverpixels::copy8(source.data(), m_source8.get(), m_width, m_height);
+        handoverpixels::copy8(result.data(), m_output8.get(), m_width, m_height);
+        m_sourceImage.reset(new KsSourceImage(
+            KsSourceImage::View8{int(m_width), int(m_height), m_source8.get(), m_width * 4}, m_title));
+        m_outputImage.reset(new KsSourceImage(
+            KsSourceImage::View8{int(m_width), int(m_height), m_output8.get(), m_width * 4}, m_title));
+    } else {
+        m_source16.reset(new std::uint16_t[pixels * 4]);
+        m_output16.reset(new std::uint16_t[pixels * 4]);
+        handoverpixels::copy16(source.data(), reinterpret_cast<std::uint8_t*>(m_source16.get()), m_width,
+                               m_height, swapsBytes());
+        handoverpixels::copy16(result.data(), reinterpret_cast<std::uint8_t*>(m_output16.get()), m_width,
+                               m_height, swapsBytes());
+        m_sourceImage.reset(new KsSourceImage(
+            KsSourceImage::View16{int(m_width), int(m_height), m_source16.get(), m_width * 8}, m_title));
+        m_outputImage.reset(new KsSourceImage(
+            KsSourceImage::View16{int(m_width), int(m_height), m_output16.get(), m_width * 8}, m_title));
+    }
+}
+
+void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
+{
+    // Throws the text that ends the run when the file cannot be opened.
+    if (!Tunnelry::create(controlFile)->read())
+        throw QStringLiteral("Unable to read XML control file: ") + controlFile;
+    const QString input = Tunnelry::inputPath();
+    m_outputPath = Tunnelry::outputPath();
+
+    std::ifstream in(localPath(input), std::ios::binary);
+    if (!in)
+        throw QStringLiteral("Unable to open image: ") + input;
+    const files::Dimensions size = files::pngDimensions(in);
+    if (!fitsOneImage(size.width, size.height))
+        throw QStringLiteral("Unusable image size %1 x %2: ").arg(size.width).arg(size.height) + input;
+    in.clear();
+    in.seekg(0);
+    m_width = size.width;
+    m_height = size.height;
+    const std::size_t bytes = std::size_t(m_width) * std::size_t(m_height) * 4;
+    m_source8.reset(new std::uint8_t[bytes]);
+    files::readPng(in, files::Pixels8{int(m_width), int(m_height), m_source8.get(), m_width * 4});
+    m_output8.reset(new std::uint8_t[bytes]);
+    std::memcpy(m_output8.get(), m_source8.get(), bytes);
+    m_sourceImage.reset(new KsSourceImage(
+        KsSourceImage::View8{int(m_width), int(m_height), m_source8.get(), m_width * 4}, input));
+    m_outputImage.reset(new KsSourceImage(
+        KsSourceImage::View8{int(m_width), int(m_height), m_output8.get(), m_width * 4}, m_outputPath));
+}
+
+void KsAppStandAlone::takeAperture(const QString& imageFile)
+{
+    // The file reader tells the user itself when it cannot read the file.
+    std::unique_ptr<KsSourceImage> source(new KsSourceImage(imageFile));
+    if (!source->isValid())
+        return;
+    std::unique_ptr<KsSourceImage> edited(new KsSourceImage(*source));
+    if (!edited->isValid())
+        return;
+    // Writes into the output image land in the edited copy, which is what gets saved.
+    m_outputImage.reset(new KsSourceImage(*edited, 0));
+    m_editedImage = std::move(edited);
+    m_sourceImage = std::move(source);
+}
+
+void KsAppStandAlone::handBack()
+{
+    // Runs in the destructor: whatever fails here is logged, never thrown.
+    try {
+        // A loop that ended otherwise may leave a cut-out being made on the engine's worker,
+        // which writes the very pixels handed back.
+        GmModel* model = GmModel::existingInstance();
+        if (launchMode() != LaunchStandalone && model && !model->waitForCutout()) {
+            Klogger::stream() << "Hand-back: the cut-out was not finished, nothing written" << Klogger::endl;
+            // The user applied a result that never came: the caller must not take it as written.
+            if (handBackStatus() == HandBackApply)
+                failHandBack(handBackTarget(), tr("The cut-out was not finished.", "[ks3]"));
+            return;
+        }
+        switch (launchMode()) {
+        case LaunchTunnel:
+            handBackTunnel();
+            break;
+        case LaunchXmlTunnel:
+            handBackXmlTunnel();
+            break;
+        case LaunchAperture:
+            handBackAperture();
+            break;
+        case LaunchStandalone:
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        Klogger::stream() << "Hand-back failed: out of memory" << Klogger::endl;
+        failHandBack(handBackTarget(), tr("Out of memory", "[ks3]"));
+    } catch (const std::exception& error) {
+        Klogger::stream() << "Hand-back failed: " << describe(error) << Klogger::endl;
+        failHandBack(handBackTarget(), describe(error));
+    } catch (const QString& text) {
+        Klogger::stream() << "Hand-back failed: " << text << Klogger::endl;
+        failHandBack(handBackTarget(), text);
+    } catch (...) {
+        Klogger::stream() << "Hand-back failed" << Klogger::endl;
+        failHandBack(handBackTarget(), tr("Unexpected error", "[ks3]"));
+    }
+}
+
+QString KsAppStandAlone::handBackTarget() const
+{
+    switch (launchMode()) {
+    case LaunchTunnel:
+        return tr("the image editor's document \"%1\"", "[ks3]").arg(m_title);
+    case LaunchXmlTunnel:
+        return m_outputPath;
+    case LaunchAperture:
+        return m_editedImage ? m_editedImage->fileName() : QString();
+    case LaunchStandalone:
+        break;
+    }
+    return QString();
+}
+
+void KsAppStandAlone::failHandBack(const QString& target, const QString& reason)
+{
+    Klogger::stream() << "Hand-back: cannot write " << target << ": " << reason << Klogger::endl;
+    if (m_handBackFailed)
+        *m_handBackFailed = true;
+    // The caller sees only the exit status, so the user is told here, after the event loop has
+    // ended, that the work did not reach its destination.
+    try {
+        Prompt::warning(mainWindow(), productName(),
+                        tr("Could not hand the cut-out back to\n%1\n\n%2", "[ks3]").arg(target, reason));
+    } catch (...) {
+        Klogger::stream() << "Hand-back: the user could not be told" << Klogger::endl;
+    }
+}
+
+void KsAppStandAlone::handBackTunnel()
+{
+    if (handBackStatus() != HandBackApply) {
+        Klogger::stream() << "Hand-back: status " << int(handBackStatus()) << ", nothing written" << Klogger::endl;
+        return;
+    }
+    const std::uint8_t* output = m_bits == 8 ? m_output8.get() : reinterpret_cast<std::uint8_t*>(m_output16.get());
+    if (!output) {
+        Klogger::stream() << "Hand-back: no image was handed over, nothing written" << Klogger::endl;
+        return;
+    }
+    QString reason;
+    const platform::SharedMemoryView result = mapHandOver(m_resultHandle, "result", &reason);
+    if (!result) {
+        failHandBack(handBackTarget(), reason);
+        return;
+    }
+    if (m_bits == 8)
+        handoverpixels::copy8(output, result.data(), m_width, m_height);
+    else
+        handoverpixels::copy16(output, result.data(), m_width, m_height, swapsBytes());
+    Klogger::stream() << "Hand-back: cut-out written" << Klogger::endl;
+}
+
+void KsAppStandAlone::handBackXmlTunnel()
+{
+    if (handBackStatus() != HandBackApply || !m_output8 || m_width <= 0 || m_height <= 0) {
+        Klogger::stream() << "Hand-back: nothing written to " << m_outputPath << Klogger::endl;
+        return;
+    }
+    // The earlier file at the path stays as it was until the whole PNG is written.
+    QSaveFile file(m_outputPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        failHandBack(m_outputPath, file.errorString());
+        return;
+    }
+    QString reason;
+    {
+        DeviceBuffer buffer(file);
+        std::ostream out(&buffer);
+        files::writePng(out, files::Pixels8{int(m_width), int(m_height), m_output8.get(), m_width * 4});
+        out.flush();
+        if (!out) {
+            reason = file.errorString();
+            file.cancelWriting();
+        }
+    }
+    if (!file.commit()) {
+        failHandBack(m_outputPath, reason.isEmpty() ? file.errorString() : reason);
+        return;
+    }
+    Klogger::stream() << "Hand-back: cut-out written to " << m_outputPath << Klogger::endl;
+}
+
+void KsAppStandAlone::handBackAperture()
+{
+    // Only what the user applied goes back into the file; a discarded edit leaves it alone.
+    if (handBackStatus() != HandBackApply) {
+        Klogger::stream() << "Hand-back: status " << int(handBackStatus()) << ", file left as it was" << Klogger::endl;
+        return;
+    }
+    if (!m_editedImage) {
+        Klogger::stream() << "Hand-back: no image was opened, nothing written" << Klogger::endl;
+        return;
+    }
+    QString reason;
+    if (!m_editedImage->save(&reason)) {
+        failHandBack(m_editedImage->fileName(), reason);
+        return;
+    }
+    Klogger::stream() << "Hand-back: saved " << m_editedImage->fileName() << Klogger::endl;
+}

@@ -1,0 +1,184 @@
+// The check over a project's document bytes before Qt reads them: the fuzz corpus (a real
+// project passes to its last byte and Qt reads it to the same end; the hostile files are
+// refused), the nesting bound, counts against the bytes left, and the types and pictures
+// that no document holds.
+
+#include "StreamRoundTrip.h"
+#include "document/Brushing.h"
+#include "document/ProjectStreamCheck.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPolygonF>
+#include <QUrl>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using testsupport::encoded;
+
+// Magic, version and image fingerprint come before the document.
+constexpr int kHeaderBytes = 10;
+
+qint64 checked(const QByteArray& bytes)
+{
+    return ProjectStreamCheck::valueLength(bytes.constData(), bytes.size());
+}
+
+QByteArray encoded(const QVariant& value)
+{
+    return encoded([&value](QDataStream& out) { out << value; });
+}
+
+// Lists (or maps with an empty key) inside one another, `levels` deep around an int.
+QByteArray nested(int levels, QMetaType::Type container)
+{
+    return encoded([&](QDataStream& out) {
+        for (int i = 0; i < levels; ++i) {
+            out << quint32(container) << qint8(0) << quint32(1);
+            if (container == QMetaType::QVariantMap)
+                out << QString(QLatin1String(""));
+        }
+        out << QVariant(7);
+    });
+}
+
+void registerPath()
+{
+    qRegisterMetaType<QPainterPath>("QPainterPath");
+    qRegisterMetaTypeStreamOperators<QPainterPath>("QPainterPath");
+}
+
+TEST(ProjectStreamCheck, EverySeedOfTheFuzzCorpusIsCheckedAndOnlyOursAreRead)
+{
+    registerPath();
+    const QDir seeds(QStringLiteral(PROJECT_SEEDS));
+    const QStringList names = seeds.entryList(QDir::Files);
+    ASSERT_GE(names.size(), 8);
+    int real = 0;
+    for (const QString& name : names) {
+        QFile file(seeds.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QByteArray document = file.readAll().mid(kHeaderBytes);
+        const qint64 length = checked(document);
+        if (!name.startsWith(QLatin1String("real_"))) {
+            EXPECT_EQ(length, -1) << name.toStdString();
+            continue;
+        }
+        ++real;
+        ASSERT_EQ(length, document.size()) << name.toStdString();
+        QBuffer buffer;
+        buffer.setData(document);
+        buffer.open(QIODevice::ReadOnly);
+        QDataStream in(&buffer);
+        in.setVersion(QDataStream::Qt_5_15);
+        QVariant value;
+        in >> value;
+        EXPECT_EQ(in.status(), QDataStream::Ok) << name.toStdString();
+        EXPECT_EQ(buffer.pos(), length) << name.toStdString();
+        EXPECT_EQ(value.userType(), int(QMetaType::QVariantMap)) << name.toStdString();
+    }
+    EXPECT_GE(real, 1);
+}
+
+TEST(ProjectStreamCheck, NestingIsBoundedForListsAndMaps)
+{
+    for (QMetaType::Type container : {QMetaType::QVariantList, QMetaType::QVariantMap}) {
+        const QByteArray deepest = nested(ProjectStreamCheck::maxNesting, container);
+        EXPECT_EQ(checked(deepest), deepest.size()) << container;
+        EXPECT_EQ(checked(nested(ProjectStreamCheck::maxNesting + 1, container)), -1) << container;
+        EXPECT_EQ(checked(nested(10000, container)), -1) << container;
+    }
+}
+
+// Each value claims one element (or byte) more than it holds, and then about two billion.
+TEST(ProjectStreamCheck, ACountBeyondTheBytesLeftIsRefused)
+{
+    struct Case {
+        QVariant value;
+        quint32 oneMore;
+    };
+    const QVariant one = 1;
+    const QList<Case> cases{
+        {QVariant(QVariantList{one, one}), 3},
+        {QVariant(QStringList{QStringLiteral("a"), QStringLiteral("b")}), 3},
+        {QVariant(QPolygonF(QVector<QPointF>{QPointF(1, 2), QPointF(3, 4)})), 3},
+        {QVariant(QVariantMap{{QStringLiteral("a"), one}, {QStringLiteral("b"), one}}), 3},
+        {QVariant(QStringLiteral("text")), 10},
+        {QVariant(QByteArray("bytes")), 6},
+    };
+    // The count follows the type and the null flag.
+    const int countAt = 5;
+    for (const Case& c : cases) {
+        const QByteArray whole = encoded(c.value);
+        ASSERT_EQ(checked(whole), whole.size()) << c.value.typeName();
+        for (const quint32 claim : {c.oneMore, quint32(0x7FFFFFF0)}) {
+            QByteArray bytes = whole;
+            QDataStream patch(&bytes, QIODevice::ReadWrite);
+            patch.device()->seek(countAt);
+            patch << claim;
+            EXPECT_EQ(checked(bytes), -1) << c.value.typeName() << " claiming " << claim;
+        }
+    }
+}
+
+TEST(ProjectStreamCheck, APainterPathIsReadOnlyWithinItsBytes)
+{
+    registerPath();
+    QPainterPath path(QPointF(1, 2));
+    path.lineTo(3, 4);
+    const QByteArray whole = encoded(QVariant::fromValue(path));
+    ASSERT_EQ(checked(whole), whole.size());
+    // The element count follows the type, the flag and the type's name.
+    const int countAt = 4 + 1 + 4 + 13;
+    QByteArray bytes = whole;
+    QDataStream patch(&bytes, QIODevice::ReadWrite);
+    patch.device()->seek(countAt);
+    patch << qint32(0x7FFFFFF0);
+    EXPECT_EQ(checked(bytes), -1);
+}
+
+// Types that no document holds are refused before Qt builds them, whatever their content.
+TEST(ProjectStreamCheck, TypesNoDocumentHoldsAreRefused)
+{
+    QImage small(4, 4, QImage::Format_ARGB32);
+    small.fill(Qt::red);
+    for (const QVariant& value : QVariantList{QVariant(QIcon(QPixmap::fromImage(small))), QVariant(QPixmap::fromImage(small)),
+                                  QVariant(QSize(1, 2)), QVariant(QUrl(QStringLiteral("file:///tmp"))),
+                                  QVariant(qlonglong(5)), QVariant(1.5f)})
+        EXPECT_EQ(checked(encoded(value)), -1) << value.typeName();
+    // A picture is one of ours only where a document keeps its pictures.
+    EXPECT_EQ(checked(encoded(QVariant(small))), -1);
+    EXPECT_EQ(checked(encoded(QVariantList{small})), -1);
+    EXPECT_EQ(checked(encoded(QVariantMap{{QStringLiteral("preview"), small}})), -1);
+    const QByteArray status = encoded(QVariantMap{{QStringLiteral("statusArray_"), small}});
+    EXPECT_EQ(checked(status), status.size());
+}
+
+// A PNG whose header claims far more pixels than its compressed data can carry.
+TEST(ProjectStreamCheck, APictureClaimingMorePixelsThanItsDataCarriesIsRefused)
+{
+    QImage small(16, 16, QImage::Format_ARGB32);
+    small.fill(Qt::blue);
+    QByteArray bytes = encoded(QVariantMap{{QStringLiteral("imageImage_"), small}});
+    ASSERT_EQ(checked(bytes), bytes.size());
+    const int header = bytes.indexOf("IHDR");
+    ASSERT_GT(header, 0);
+    QDataStream patch(&bytes, QIODevice::ReadWrite);
+    patch.device()->seek(header + 4);
+    patch << quint32(30000) << quint32(30000);
+    EXPECT_EQ(checked(bytes), -1);
+}
+
+} // namespace

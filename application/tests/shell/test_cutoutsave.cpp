@@ -1,0 +1,385 @@
+// Saving the cut-out from the started program: the Save As dialog and its names, the formats
+// (the selected filter decides), TIFF with straight alpha, the warning for other suffixes and
+// the question before a renamed file is replaced, Save without a dialog, write failures, and
+// the saved stamp that the close check reads. Each case runs in its own process.
+
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "document/Texts.h"
+#include "engine/DravikThread.h"
+#include "shell/FileHandler.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
+
+#include "CutoutDocument.h"
+#include "HoldCommand.h"
+#include "MainWindowRun.h"
+#include "ProgramRun.h"
+#include "ScriptedPrompt.h"
+#include "Wait.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+
+#include <atomic>
+#include <functional>
+
+using namespace testsupport;
+
+namespace {
+
+const QString kPngFilter = QStringLiteral("Portable Network Graphics (*.png)");
+const QString kTiffFilter = QStringLiteral("Tagged Image File Format (*.tif)");
+const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
+FileHandler* handler()
+{
+    return FileHandler::instance();
+}
+
+// The image's alpha, one byte a pixel, row by row.
+QByteArray alphaBytes(KsSourceImage& image)
+{
+    const DvImageDesc pixels = image.fullResolutionPixels();
+    QByteArray bytes;
+    bytes.reserve(pixels.width * pixels.height);
+    for (int y = 0; y < pixels.height; ++y)
+        for (int x = 0; x < pixels.width; ++x)
+            bytes.append(char(qRound(alphaAt(image, QPoint(x, y)) * 255)));
+    return bytes;
+}
+
+QStringList texts(const ScriptedPrompt& prompt)
+{
+    QStringList list;
+    for (const Prompt::Message& message : prompt.messages())
+        list << message.text;
+    return list;
+}
+
+class CutoutSaveTest : public ::testing::Test {
+protected:
+    void TearDown() override { KsApp::setStartUpHook(nullptr); }
+
+    // Runs the body on the started program with the photograph cut out. Unless the case
+    // watches the close check itself, the window then goes without asking.
+    void run(const std::function<void()>& body, bool quietClose = true)
+    {
+        runOnCutOutDocument(body, quietClose);
+    }
+};
+
+TEST_F(CutoutSaveTest, TheTiffFilterWritesTiffWithStraightAlpha)
+{
+    ScriptedPrompt prompt;
+    const QString typed = scratchPath(QStringLiteral("out/result"));
+    QDir().mkpath(scratchPath(QStringLiteral("out")));
+    bool saved = false;
+    QString path;
+    int format = 0;
+    double kept = -1;
+    double deleted = -1;
+    run([&] {
+        prompt.answerFileName(typed, kTiffFilter);
+        windowAction(QStringLiteral("Save &As..."))->trigger();
+        saved = QFileInfo::exists(typed + QStringLiteral(".tif"));
+        path = handler()->cutoutPath();
+        format = handler()->cutoutFormat();
+        KsSourceImage back(path);
+        ASSERT_TRUE(back.isValid());
+        kept = alphaAt(back, keptPoint);
+        deleted = alphaAt(back, deletedPoint);
+    });
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(path, typed + QStringLiteral(".tif"));
+    EXPECT_EQ(format, int(FileHandler::CutoutTiff));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+
+    // The dialog as it was opened: beside the photograph, PNG first and selected.
+    ASSERT_EQ(prompt.fileRequests().size(), 1);
+    const Prompt::FileRequest& request = prompt.fileRequests()[0];
+    EXPECT_EQ(request.kind, Prompt::SaveFile);
+    EXPECT_EQ(request.caption, QStringLiteral("Save As"));
+    EXPECT_EQ(request.directory, QStringLiteral(KESTRINE_TEST_DATA "/chelseaCutout"));
+    EXPECT_EQ(request.filter, kPngFilter + QStringLiteral(";;") + kTiffFilter);
+    EXPECT_EQ(request.selectedFilter, kPngFilter);
+    EXPECT_EQ(QSettings().value(QStringLiteral("FileHandling/LastImageDir")).toString(), scratchPath("out"));
+
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    ASSERT_TRUE(tiff);
+    uint16_t samples = 0;
+    uint16_t extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const int hasExtra = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    EXPECT_EQ(samples, 4);
+    ASSERT_TRUE(hasExtra);
+    ASSERT_EQ(extraCount, 1);
+    EXPECT_EQ(extra[0], EXTRASAMPLE_UNASSALPHA);
+    TIFFClose(tiff);
+    EXPECT_DOUBLE_EQ(kept, 1.0);
+    EXPECT_DOUBLE_EQ(deleted, 0.0);
+}
+
+TEST_F(CutoutSaveTest, ThePngFilterWritesPngWhateverTheSuffix)
+{
+    ScriptedPrompt prompt;
+    const QString typed = scratchPath(QStringLiteral("result"));
+    const QString upper = scratchPath(QStringLiteral("result.TIFF"));
+    run([&] {
+        prompt.answerFileName(typed, kPngFilter);
+        EXPECT_TRUE(handler()->fileSaveAsSlot());
+        prompt.answerFileName(upper, kPngFilter);
+        EXPECT_TRUE(handler()->fileSaveAsSlot());
+    });
+    const QImage png(typed + QStringLiteral(".png"));
+    ASSERT_FALSE(png.isNull());
+    EXPECT_TRUE(png.hasAlphaChannel());
+    EXPECT_EQ(qAlpha(png.pixel(keptPoint)), 255);
+    EXPECT_EQ(qAlpha(png.pixel(deletedPoint)), 0);
+    EXPECT_EQ(fileBytes(upper).left(8), kPngSignature);
+    // The second Save As started at the first one's file.
+    ASSERT_EQ(prompt.fileRequests().size(), 2);
+    EXPECT_EQ(prompt.fileRequests()[1].directory, typed + QStringLiteral(".png"));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(CutoutSaveTest, AJpegNameIsReplacedByAPngNameAfterAWarning)
+{
+    ScriptedPrompt prompt;
+    bool saved = false;
+    run([&] {
+        prompt.answerFileName(scratchPath(QStringLiteral("result.jpg")), kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+    });
+    EXPECT_TRUE(saved);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Save As"));
+    EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages()[0].text,
+              QStringLiteral("<p>To preserve the transparency of the background, cut-outs can be saved only in PNG or "
+                             "TIF format.</p><p>The filename: <font color=blue>result.jpg</font> will be replaced by "
+                             "<font color=blue>result.png</font></p>"));
+    EXPECT_EQ(fileBytes(scratchPath(QStringLiteral("result.png"))).left(8), kPngSignature);
+    EXPECT_FALSE(QFileInfo::exists(scratchPath(QStringLiteral("result.jpg"))));
+}
+
+TEST_F(CutoutSaveTest, ARenamedNameThatExistsIsReplacedOnlyWhenTheUserSaysSo)
+{
+    ScriptedPrompt prompt;
+    const QString existing = writeScratchFile(QStringLiteral("result.png"), "keep me");
+    bool savedAfterNo = true;
+    QString pathAfterNo = QStringLiteral("unset");
+    bool savedAfterYes = false;
+    run([&] {
+        prompt.answerFileName(scratchPath(QStringLiteral("result")), kPngFilter);
+        prompt.answer(QMessageBox::No);
+        savedAfterNo = handler()->fileSaveAsSlot();
+        pathAfterNo = handler()->cutoutPath();
+
+        prompt.answerFileName(scratchPath(QStringLiteral("result.jpg")), kPngFilter);
+        prompt.answer(QMessageBox::Ok);
+        prompt.answer(QMessageBox::Yes);
+        savedAfterYes = handler()->fileSaveAsSlot();
+    });
+    EXPECT_FALSE(savedAfterNo);
+    EXPECT_TRUE(pathAfterNo.isEmpty());
+    EXPECT_TRUE(savedAfterYes);
+    ASSERT_EQ(prompt.messages().size(), 3);
+    const QString question = QStringLiteral("%1 already exists. Do you want to replace it?").arg(existing);
+    EXPECT_EQ(prompt.messages()[0].kind, Prompt::Question);
+    EXPECT_EQ(prompt.messages()[0].text, question);
+    EXPECT_EQ(prompt.messages()[0].defaultButton, QMessageBox::No);
+    EXPECT_EQ(prompt.messages()[2].text, question);
+    EXPECT_EQ(fileBytes(existing).left(8), kPngSignature);
+}
+
+TEST_F(CutoutSaveTest, SaveWritesAgainWithoutADialogUntilAnotherImageOpens)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("again.png"));
+    int requestsAfterSave = -1;
+    bool rewritten = false;
+    bool askedAfterOpen = false;
+    run([&] {
+        QAction* save = windowAction(QStringLiteral("&Save"));
+        ASSERT_TRUE(save);
+        prompt.answerFileName(path, kPngFilter);
+        save->trigger();
+        ASSERT_TRUE(QFile::remove(path));
+        save->trigger();
+        rewritten = QFileInfo::exists(path);
+        // The window's own Save runs the same sequence.
+        ASSERT_TRUE(QFile::remove(path));
+        mainWindow()->fileSaveSlot();
+        rewritten = rewritten && QFileInfo::exists(path);
+        requestsAfterSave = prompt.fileRequests().size();
+
+        ASSERT_TRUE(handler()->loadImage(chelseaPath));
+        ASSERT_TRUE(engineIdle());
+        ASSERT_TRUE(handler()->cutoutPath().isEmpty());
+        prompt.cancelFileName();
+        EXPECT_FALSE(handler()->fileSaveSlot());
+        askedAfterOpen = prompt.fileRequests().size() == 2;
+    });
+    EXPECT_EQ(requestsAfterSave, 1);
+    EXPECT_TRUE(rewritten);
+    EXPECT_TRUE(askedAfterOpen);
+}
+
+TEST_F(CutoutSaveTest, AWriteFailureWarnsAndKeepsTheNameForTheNextSave)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("missing/result.png"));
+    bool saved = true;
+    QString kept;
+    int stamp = -1;
+    bool savedLater = false;
+    run([&] {
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        kept = handler()->cutoutPath();
+        stamp = handler()->cutoutSavedStamp();
+        QDir().mkpath(scratchPath(QStringLiteral("missing")));
+        savedLater = handler()->fileSaveSlot();
+    });
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(kept, path);
+    EXPECT_EQ(stamp, 0);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].title, productName());
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path);
+    EXPECT_TRUE(savedLater);
+    EXPECT_EQ(fileBytes(path).left(8), kPngSignature);
+}
+
+TEST_F(CutoutSaveTest, AWriteCutShortBySizeLimitLeavesTheOldFileAndIsNotMarkedSaved)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("limited.png"));
+    QByteArray before;
+    bool limited = false;
+    bool saved = true;
+    int stamp = -1;
+    int counter = -2;
+    run([&] {
+        prompt.answerFileName(path, kPngFilter);
+        ASSERT_TRUE(handler()->fileSaveAsSlot());
+        before = fileBytes(path);
+        changeMarks();
+        {
+            FileSizeLimit limit(1024);
+            limited = limit.isSet();
+            saved = handler()->fileSaveSlot();
+        }
+        stamp = handler()->cutoutSavedStamp();
+        counter = worker()->changeCounter();
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_FALSE(saved);
+    EXPECT_NE(stamp, counter);
+    EXPECT_EQ(fileBytes(path), before);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path);
+}
+
+TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
+{
+    ScriptedPrompt prompt;
+    int stamp = -1;
+    int counter = -2;
+    bool closesQuietly = false;
+    int messagesAfterStroke = -1;
+    run(
+        [&] {
+            prompt.answerFileName(scratchPath(QStringLiteral("saved.png")), kPngFilter);
+            ASSERT_TRUE(windowAction(QStringLiteral("&Save")));
+            windowAction(QStringLiteral("&Save"))->trigger();
+            stamp = handler()->cutoutSavedStamp();
+            counter = worker()->changeCounter();
+            closesQuietly = mainWindow()->okToClose(QStringLiteral("Unsaved changes")) && prompt.messages().isEmpty();
+
+            changeMarks();
+            prompt.answer(QMessageBox::Cancel);
+            EXPECT_FALSE(mainWindow()->okToClose(QStringLiteral("Unsaved changes")));
+            messagesAfterStroke = prompt.messages().size();
+            // Saved again: the window's own close asks nothing.
+            windowAction(QStringLiteral("&Save"))->trigger();
+        },
+        false);
+    EXPECT_EQ(stamp, counter);
+    EXPECT_GT(stamp, 0);
+    EXPECT_TRUE(closesQuietly);
+    EXPECT_EQ(messagesAfterStroke, 1);
+    // Only the question after the stroke: the close itself asked nothing.
+    EXPECT_EQ(texts(prompt), QStringList{QStringLiteral("You have made unsaved changes that will be lost.\n"
+                                                        "Do you wish to discard these changes?")});
+}
+
+TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("waited.png"));
+    std::atomic<bool> release{false};
+    QByteArray before;
+    QByteArray made;
+    QByteArray written;
+    bool saved = false;
+    bool waitedDisabled = false;
+    bool waitCursor = false;
+    int stamp = -1;
+    int counter = -2;
+    run([&] {
+        changeMarks();
+        before = alphaBytes(*GmModel::instance()->output());
+        // The new cut-out waits behind a held command when Save As is chosen.
+        worker()->submit(new HoldCommand(&release));
+        GmModel::instance()->generateMaskSlot();
+        QTimer::singleShot(50, mainWindow(), [&] {
+            waitedDisabled = !mainWindow()->isEnabled();
+            waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            release = true;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        stamp = handler()->cutoutSavedStamp();
+        counter = worker()->changeCounter();
+        ASSERT_TRUE(engineIdle());
+        made = alphaBytes(*GmModel::instance()->output());
+        KsSourceImage back(path);
+        ASSERT_TRUE(back.isValid());
+        written = alphaBytes(back);
+    });
+    ASSERT_TRUE(saved);
+    EXPECT_TRUE(waitedDisabled);
+    EXPECT_TRUE(waitCursor);
+    ASSERT_TRUE(made != before);
+    EXPECT_TRUE(written == made);
+    EXPECT_EQ(stamp, counter);
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(CutoutSaveTest, WithoutACutoutImageNothingIsAsked)
+{
+    ScriptedPrompt prompt;
+    bool saved = true;
+    bool savedAs = true;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        saved = handler()->fileSaveSlot();
+        savedAs = handler()->fileSaveAsSlot();
+        closeSoon(window);
+    });
+    runMain({"kestrine3"});
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(savedAs);
+    EXPECT_TRUE(prompt.fileRequests().isEmpty());
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+} // namespace

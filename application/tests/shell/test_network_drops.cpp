@@ -1,0 +1,180 @@
+// Drops on the canvas of the running program: addresses of local files and of a scripted
+// server on the loopback interface, images carried by the drop and plain text. The largest
+// image becomes the document and the fallback tool becomes current. Each case runs in its own
+// process.
+
+#include "canvas/GmZoomWidget.h"
+#include "document/GmModel.h"
+#include "document/KsSourceImage.h"
+#include "shell/KsApp.h"
+#include "shell/KsMainWindow.h"
+#include "tools/ArrowTool.h"
+#include "tools/GmTool.h"
+#include "tools/NoTool.h"
+
+#include "HttpResponder.h"
+#include "MainWindowRun.h"
+#include "ProgramRun.h"
+#include "ScriptedPrompt.h"
+#include "Wait.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QImage>
+#include <QMimeData>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using testsupport::closeSoon;
+using testsupport::engineIdle;
+using testsupport::HttpResponder;
+using testsupport::mainWindow;
+using testsupport::ScriptedPrompt;
+using testsupport::waitUntil;
+
+namespace {
+
+QUrl localPng(const QString& name, int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    const QString path = QDir(qEnvironmentVariable("KESTRINE_TEST_SCRATCH")).filePath(name);
+    image.save(path, "PNG");
+    return QUrl::fromLocalFile(path);
+}
+
+// Drops the data on the canvas as the window system would; true when the drop was accepted.
+bool dropOnCanvas(QMimeData* data)
+{
+    GmZoomWidget* canvas = mainWindow()->imageView()->canvas();
+    if (!canvas)
+        return false;
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    drop.setAccepted(false);
+    // Straight to the widget: the application holds back drops while no drag is running.
+    static_cast<QObject*>(canvas)->event(&drop);
+    return drop.isAccepted();
+}
+
+QSize documentSize()
+{
+    const KsSourceImage* source = GmModel::instance()->source();
+    return source ? QSize(source->width(), source->height()) : QSize();
+}
+
+// Runs the body in the program's window, then closes it.
+void inWindow(const std::function<void()>& body)
+{
+    KsApp::setStartUpHook([body](QWidget* window) {
+        body();
+        closeSoon(window);
+    });
+    testsupport::runMain({"kestrine3"});
+    KsApp::setStartUpHook(nullptr);
+}
+
+TEST(NetworkDrops, AWebImageLargerThanTheLocalOneBecomesTheDocument)
+{
+    ScriptedPrompt prompt;
+    QSize opened;
+    QString name;
+    bool fallbackTool = false;
+    QStringList requests;
+    inWindow([&] {
+        // A document worked on with the Select tool: the drop replaces it and starts over.
+        ASSERT_TRUE(testsupport::openPhoto());
+        ASSERT_TRUE(mainWindow()->arrowTool()->installSlot());
+        HttpResponder server;
+        server.servePng("/big.png", 64, 48);
+        QMimeData data;
+        data.setUrls({QUrl(server.url("/big.png")), localPng("small.png", 32, 24)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return documentSize() == QSize(64, 48); }));
+        ASSERT_TRUE(engineIdle());
+        opened = documentSize();
+        name = GmModel::instance()->source()->fileName();
+        // The fallback tool came back, and gave way to the first brush once the edges were
+        // being found, as it does after every new image.
+        fallbackTool = GmTool::currentTool() == mainWindow()->deleteLocalBrush();
+        requests = server.requests();
+    });
+    EXPECT_EQ(opened, QSize(64, 48));
+    EXPECT_EQ(name, QStringLiteral("big.png"));
+    EXPECT_TRUE(fallbackTool);
+    EXPECT_EQ(requests, (QStringList{"HEAD /big.png", "GET /big.png"}));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST(NetworkDrops, OfTwoLocalImagesOfOneSizeTheFirstIsOpened)
+{
+    ScriptedPrompt prompt;
+    QString name;
+    inWindow([&] {
+        QMimeData data;
+        data.setUrls({localPng("first.png", 30, 20), localPng("second.png", 20, 30)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
+        ASSERT_TRUE(engineIdle());
+        name = GmModel::instance()->source()->fileName();
+    });
+    EXPECT_EQ(name, QStringLiteral("first.png"));
+}
+
+TEST(NetworkDrops, AnImageSearchResultFetchesOnlyTheImageItNames)
+{
+    ScriptedPrompt prompt;
+    QStringList requests;
+    QSize opened;
+    inWindow([&] {
+        HttpResponder server;
+        server.servePng("/big.png", 64, 48);
+        QMimeData data;
+        data.setUrls({QUrl(QStringLiteral("http://search.example/?imgurl=%1&x=1").arg(server.url("/big.png")))});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return documentSize() == QSize(64, 48); }));
+        ASSERT_TRUE(engineIdle());
+        opened = documentSize();
+        requests = server.requests();
+    });
+    EXPECT_EQ(opened, QSize(64, 48));
+    EXPECT_EQ(requests, (QStringList{"HEAD /big.png", "GET /big.png"}));
+}
+
+TEST(NetworkDrops, ASecureAddressAloneSendsNothingAndWarnsOnce)
+{
+    ScriptedPrompt prompt;
+    int requests = -1;
+    inWindow([&] {
+        HttpResponder server;
+        QMimeData data;
+        data.setUrls({QUrl(QStringLiteral("https://127.0.0.1:%1/big.png").arg(server.port()))});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        waitUntil([] { return false; }, 300);
+        requests = server.count();
+    });
+    EXPECT_EQ(requests, 0);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Image dropped"));
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Image could not be opened"));
+}
+
+TEST(NetworkDrops, TextAloneIsAcceptedAndLoadsNothing)
+{
+    ScriptedPrompt prompt;
+    bool accepted = false;
+    bool noDocument = false;
+    inWindow([&] {
+        QMimeData data;
+        data.setText(QStringLiteral("a caption, not an address"));
+        accepted = dropOnCanvas(&data);
+        waitUntil([] { return false; }, 200);
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(accepted);
+    EXPECT_TRUE(noDocument);
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+} // namespace
