@@ -73,6 +73,16 @@ protected:
         flushDeferredDeletes();
     }
 
+    // "/slow.png", a 40 x 30 picture that comes after the delay.
+    void serveSlowPng(int delay)
+    {
+        HttpResponder::Answer slow;
+        slow.contentType = "image/png";
+        slow.body = HttpResponder::pngBytes(40, 30);
+        slow.delay = delay;
+        m_server.answer("/slow.png", slow);
+    }
+
     // A news request whose receiver answers as told and records what it was offered.
     struct Offers {
         QStringList bodies;
@@ -451,11 +461,7 @@ TEST_F(NetworkTest, DroppedTextWithoutAHostIsNoWebAddress)
 TEST_F(NetworkTest, CancelHandsOnTheBestSoFarOnceAndTheReceiverOutlivesItsGetters)
 {
     ScriptedPrompt prompt;
-    HttpResponder::Answer slow;
-    slow.contentType = "image/png";
-    slow.body = HttpResponder::pngBytes(40, 30);
-    slow.delay = 600;
-    m_server.answer("/slow.png", slow);
+    serveSlowPng(600);
     QMimeData data;
     data.setUrls({localPng("small.png", 10, 10), QUrl(m_server.url("/slow.png"))});
     ReceiverRun run(&data);
@@ -475,11 +481,7 @@ TEST_F(NetworkTest, CancelHandsOnTheBestSoFarOnceAndTheReceiverOutlivesItsGetter
 TEST_F(NetworkTest, TheLastFetchEndingWhileTheImageIsTakenLeavesTheReceiverUntilItIsTaken)
 {
     ScriptedPrompt prompt;
-    HttpResponder::Answer slow;
-    slow.contentType = "image/png";
-    slow.body = HttpResponder::pngBytes(40, 30);
-    slow.delay = 300;
-    m_server.answer("/slow.png", slow);
+    serveSlowPng(300);
     QMimeData data;
     data.setUrls({localPng("small.png", 10, 10), QUrl(m_server.url("/slow.png"))});
     auto* receiver = new ImageReceiver(&data);
