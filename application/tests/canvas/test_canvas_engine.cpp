@@ -21,7 +21,9 @@
 #include "WidgetInput.h"
 
 #include <QAction>
+#include <QColor>
 #include <QMouseEvent>
+#include <QRgba64>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -124,39 +126,27 @@ protected:
     }
 
     // Paints a magenta square into the cut-out's own pixels, as the engine writes them.
-    void paintCutout(const QRect& square)
-    {
-        KsSourceImage* output = m_model->output();
-        for (int y = square.top(); y <= square.bottom(); ++y) {
-            for (int x = square.left(); x <= square.right(); ++x) {
-                if (output->masterKind() == KsSourceImage::Master16Bit) {
-                    const KsSourceImage::View16& v = output->view16();
-                    auto* p = reinterpret_cast<std::uint16_t*>(reinterpret_cast<char*>(v.data) + y * v.bytesPerLine) + x * 4;
-                    p[0] = 65535, p[1] = 0, p[2] = 65535, p[3] = 65535;
-                } else {
-                    const KsSourceImage::View8& v = output->view8();
-                    std::uint8_t* p = v.data + y * v.bytesPerLine + x * 4;
-                    p[0] = 255, p[1] = 0, p[2] = 255, p[3] = 255;
-                }
-            }
-        }
-        m_model->signalDirtyOutputImageSlot();
-    }
+    void paintCutout(const QRect& square) { fillCutout(square, QColor(255, 0, 255, 255)); }
 
     // Makes a square of the cut-out fully transparent, as the engine leaves deleted pixels.
-    void clearCutout(const QRect& square)
+    void clearCutout(const QRect& square) { fillCutout(square, QColor(0, 0, 0, 0)); }
+
+    // Writes one straight-alpha colour into a square of the cut-out's own pixels.
+    void fillCutout(const QRect& square, const QColor& colour)
     {
         KsSourceImage* output = m_model->output();
+        const QRgba64 wide = colour.rgba64();
         for (int y = square.top(); y <= square.bottom(); ++y) {
             for (int x = square.left(); x <= square.right(); ++x) {
                 if (output->masterKind() == KsSourceImage::Master16Bit) {
                     const KsSourceImage::View16& v = output->view16();
                     auto* p = reinterpret_cast<std::uint16_t*>(reinterpret_cast<char*>(v.data) + y * v.bytesPerLine) + x * 4;
-                    p[0] = p[1] = p[2] = p[3] = 0;
+                    p[0] = wide.red(), p[1] = wide.green(), p[2] = wide.blue(), p[3] = wide.alpha();
                 } else {
                     const KsSourceImage::View8& v = output->view8();
                     std::uint8_t* p = v.data + y * v.bytesPerLine + x * 4;
-                    p[0] = p[1] = p[2] = p[3] = 0;
+                    p[0] = std::uint8_t(colour.red()), p[1] = std::uint8_t(colour.green());
+                    p[2] = std::uint8_t(colour.blue()), p[3] = std::uint8_t(colour.alpha());
                 }
             }
         }

@@ -475,51 +475,65 @@ TEST_F(ModelSessionTest, DirtySlotsAnnounceTheWholeImage)
     EXPECT_EQ(dirty.last(), QRectF(1, 2, 3, 4));
 }
 
-class HostLaunch : public ModelSessionTest, public ::testing::WithParamInterface<LaunchMode> {};
+class HostLaunch : public ModelSessionTest, public ::testing::WithParamInterface<LaunchMode> {
+protected:
+    // A host's launch with its document open, then closed: the images stay for the hand-back.
+    void openAndClose()
+    {
+        m_app = std::make_unique<KsApp>(GetParam());
+        open();
+        m_source = m_model->source();
+        m_output = m_model->output();
+        EXPECT_TRUE(m_model->closeImage());
+        ASSERT_TRUE(idle());
+    }
+    // A case cut short still lets the application go before the document's own tear-down.
+    void TearDown() override
+    {
+        m_app.reset();
+        ModelSessionTest::TearDown();
+    }
+    // The application object takes the model with it; the images are the hand-back's.
+    void endLaunch()
+    {
+        m_app.reset();
+        delete m_source.data();
+        delete m_output.data();
+    }
+
+    std::unique_ptr<KsApp> m_app;
+    QPointer<KsSourceImage> m_source;
+    QPointer<KsSourceImage> m_output;
+};
 
 TEST_P(HostLaunch, ClosingKeepsTheImagesForTheHandBack)
 {
-    auto app = std::make_unique<KsApp>(GetParam());
-    open();
-    QPointer<KsSourceImage> source = m_model->source();
-    QPointer<KsSourceImage> output = m_model->output();
-    EXPECT_TRUE(m_model->closeImage());
-    ASSERT_TRUE(idle());
+    ASSERT_NO_FATAL_FAILURE(openAndClose());
     EXPECT_EQ(m_finished, (QStringList{"Ending Session...", "Deleting Status Image...", "Finishing..."}));
-    ASSERT_FALSE(source.isNull());
-    ASSERT_FALSE(output.isNull());
-    EXPECT_EQ(m_model->source(), source.data());
+    ASSERT_FALSE(m_source.isNull());
+    ASSERT_FALSE(m_output.isNull());
+    EXPECT_EQ(m_model->source(), m_source.data());
     EXPECT_EQ(m_model->library(), nullptr);
     EXPECT_EQ(m_model->statusArray()->engineStatusImage(), nullptr);
     EXPECT_EQ(m_model->loadState(), 0);
-    // The application object takes the model with it; the images are the hand-back's.
-    app.reset();
-    delete source.data();
-    delete output.data();
+    endLaunch();
 }
 
 TEST_P(HostLaunch, ANewImageWhileTheLaunchsAreHeldIsDeleted)
 {
-    auto app = std::make_unique<KsApp>(GetParam());
-    open();
-    QPointer<KsSourceImage> source = m_model->source();
-    QPointer<KsSourceImage> output = m_model->output();
-    EXPECT_TRUE(m_model->closeImage());
-    ASSERT_TRUE(idle());
+    ASSERT_NO_FATAL_FAILURE(openAndClose());
     // A dropped image, say: the launch's images stay the document's.
     QPointer<KsSourceImage> dropped = new KsSourceImage(photoPath);
     QPointer<KsSourceImage> droppedOutput = new KsSourceImage(*dropped);
     EXPECT_TRUE(m_model->setImage(1, 1, dropped, droppedOutput));
-    EXPECT_EQ(m_model->source(), source.data());
-    EXPECT_EQ(m_model->output(), output.data());
+    EXPECT_EQ(m_model->source(), m_source.data());
+    EXPECT_EQ(m_model->output(), m_output.data());
     EXPECT_TRUE(dropped.isNull());
     EXPECT_TRUE(droppedOutput.isNull());
     ASSERT_TRUE(idle());
     EXPECT_TRUE(m_model->closeImage());
     ASSERT_TRUE(idle());
-    app.reset();
-    delete source.data();
-    delete output.data();
+    endLaunch();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, HostLaunch, ::testing::Values(LaunchTunnel, LaunchXmlTunnel, LaunchAperture));
