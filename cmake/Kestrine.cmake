@@ -16,10 +16,14 @@ endif()
 
 set(KESTRINE_TEST_DATA "${PROJECT_SOURCE_DIR}/tests/data")
 
-# kestrine_library(NAME [STATIC] SOURCES ... PUBLIC_INCLUDE ... LIBS ...)
+# kestrine_library(NAME [SHARED] SOURCES ... PUBLIC_INCLUDE ... LIBS ...): static unless SHARED.
 function(kestrine_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_INCLUDE;LIBS;DEFINES" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "SHARED" "" "SOURCES;PUBLIC_INCLUDE;LIBS;DEFINES" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${ARG_SOURCES})
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
   target_include_directories(${name} PUBLIC ${ARG_PUBLIC_INCLUDE})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   if(ARG_DEFINES)
