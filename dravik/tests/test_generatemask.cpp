@@ -430,6 +430,74 @@ TEST_F(MarkedSession, AnExclusivePatchWithABitmapChangesOnlyItsOwnPixels)
     }
 }
 
+TEST_F(MarkedSession, AMattingPatchWritesEveryPixelOfItsBitmapAndNoOtherOnEveryScale)
+{
+    // Working columns Keep | Blend | Delete under a patch whose bitmap leaves a one-pixel
+    // border of its rectangle empty, as the program's shapes rasterise.
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = x < 24 ? 2 : x < 40 ? 8 : 4;
+    const auto marks = snapshot();
+    constexpr int left = 12, top = 8, width = 40, height = 32;
+    std::vector<unsigned char> bits(std::size_t(width) * height, 0);
+    for (int y = 1; y < height - 1; ++y)
+        for (int x = 1; x < width - 1; ++x)
+            bits[std::size_t(y) * width + x] = 1;
+    const auto inBitmap = [](int x, int y) {
+        return x > left && x < left + width - 1 && y > top && y < top + height - 1;
+    };
+    // Green is 40 all over the source, so no pass writes this colour.
+    const std::uint8_t sentinel[4] = {0, 255, 0, 9};
+
+    for (const int f : {1, 2, 8})
+        for (const bool exclusive : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "factor " << f << (exclusive ? ", exclusive" : ""));
+            std::copy(marks.begin(), marks.end(), m_status->data);
+            DvMaskPatch patch{};
+            patch.area = {left, top, {width, height, unsigned(width), DvPixelStatus, bits.data()}};
+            patch.exclusive = exclusive ? 1 : 0;
+            patch.method = 1;
+            patch.valueA = patch.valueB = 0.5f;
+            patch.level = 0.4f;
+
+            // Red over Keep, blue over Delete, a ramp between them over Blend.
+            const int fw = W * f, fh = H * f;
+            Picture<std::uint8_t> source;
+            source.samples.resize(std::size_t(fw) * fh * 4);
+            for (int y = 0; y < fh; ++y)
+                for (int x = 0; x < fw; ++x) {
+                    const float t = std::clamp((float(x) + 0.5f - 24.f * f) / (16.f * f), 0.f, 1.f);
+                    std::uint8_t* p = &source.samples[(std::size_t(y) * fw + x) * 4];
+                    p[0] = std::uint8_t(200.f - 160.f * t);
+                    p[1] = 40;
+                    p[2] = std::uint8_t(40.f + 160.f * t);
+                    p[3] = 255;
+                }
+            source.desc = {fw, fh, unsigned(fw * 4), DvPixelRgba8, source.samples.data()};
+            Picture<std::uint8_t> cut = source;
+            cut.desc.data = cut.samples.data();
+            for (std::size_t i = 0; i < cut.samples.size(); i += 4)
+                std::copy(sentinel, sentinel + 4, &cut.samples[i]);
+
+            ASSERT_EQ(generate(cut, source, nullptr, nullptr, 0, &patch, 1), DvOk);
+            int partial = 0;
+            for (int y = 0; y < fh; ++y)
+                for (int x = 0; x < fw; ++x) {
+                    const std::uint8_t* p = &cut.samples[(std::size_t(y) * fw + x) * 4];
+                    const bool untouched = std::equal(p, p + 4, sentinel);
+                    if (inBitmap(x / f, y / f)) {
+                        ASSERT_FALSE(untouched) << "not written at " << x << "," << y;
+                        partial += p[3] > 0 && p[3] < 255;
+                    } else if (exclusive) {
+                        ASSERT_TRUE(untouched) << "written at " << x << "," << y;
+                    }
+                }
+            // Solved, not given up and covered with the source.
+            EXPECT_GT(partial, 0);
+            EXPECT_FALSE(pendingBitsLeft());
+        }
+}
+
 TEST_F(MarkedSession, MattingAndCorePatchesTogetherReportProgressThatOnlyRises)
 {
     // Two matting patches around a mask-core patch: each matting patch's share ends at its

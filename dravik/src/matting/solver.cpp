@@ -38,7 +38,7 @@ struct AxisMap {
     std::vector<int> lower;    // the lower status neighbour, clamped into the rectangle
     std::vector<int> upper;    // the upper status neighbour, clamped likewise
     std::vector<float> weight; // the lower neighbour's bilinear weight
-    std::vector<int> nearest;  // trunc((x + 0.5) / s), clamped: the status under a neighbour
+    std::vector<int> nearest;  // floor((x + 0.5) / s), clamped: the status pixel x belongs to
 };
 
 AxisMap mapAxis(int lo, int hi, float s, int r1, int r2)
@@ -57,7 +57,9 @@ AxisMap mapAxis(int lo, int hi, float s, int r1, int r2)
         m.lower[k] = a;
         m.upper[k] = b;
         m.weight[k] = a == b ? 1.f : (float(b) + 0.5f) - u;
-        m.nearest[k] = std::clamp(int((float(x) + 0.5f) / s), r1, r2);
+        // The mask core's rule, in its arithmetic, so that the two passes part the
+        // full-resolution pixels between them without a gap or an overlap.
+        m.nearest[k] = std::clamp(int(std::floor((double(x) + 0.5) / double(s))), r1, r2);
     }
     return m;
 }
@@ -75,14 +77,18 @@ struct StatusGrid {
     int lx, ly;
 
     unsigned char at(int sx, int sy) const { return *elementAt(status, sx, sy); }
-    // The status of a full-resolution pixel: that of its lower neighbour.
+    // The class of a full-resolution pixel, as the Keep-border transfer reads it: that of its
+    // lower neighbour.
     unsigned char of(int x, int y) const
     {
         return at(mx.lower[std::size_t(x - lx)], my.lower[std::size_t(y - ly)]);
     }
+    // Whether the pixel is the solver's to write: decided by the status pixel it lies in, the
+    // rule by which the mask core takes its own, so that along a patch's edges every pixel is
+    // written by one of the two and none past the patch.
     bool open(int x, int y) const
     {
-        const unsigned char s = of(x, y);
+        const unsigned char s = at(mx.nearest[std::size_t(x - lx)], my.nearest[std::size_t(y - ly)]);
         return (s & 128) && !(s & 64);
     }
     ClassWeights weights(int x, int y) const
