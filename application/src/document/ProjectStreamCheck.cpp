@@ -1,6 +1,7 @@
 #include "document/ProjectStreamCheck.h"
 
 #include <QMetaType>
+#include <QPainterPath>
 
 #include <cstring>
 
@@ -221,11 +222,34 @@ private:
             return true;
         if (qint64(elements) > (m_left - 8) / kPathElement)
             return false;
+        // Qt checks the order of the elements only in debug builds, and its drawing takes a
+        // curve's two further points from the elements after it: a path is one of ours only in
+        // the order Qt's own calls build, a MoveTo first and each CurveTo followed by its two
+        // CurveToData, which follow nothing else.
+        int curveDataOwed = 0;
         for (qint32 i = 0; i < elements; ++i) {
             qint32 kind = 0;
-            if (!i32(kind) || kind < 0 || kind > 3 || !skip(kPathElement - 4))
+            if (!i32(kind) || !skip(kPathElement - 4))
                 return false;
+            switch (kind) {
+            case QPainterPath::MoveToElement:
+            case QPainterPath::LineToElement:
+            case QPainterPath::CurveToElement:
+                if (curveDataOwed != 0 || (i == 0 && kind != QPainterPath::MoveToElement))
+                    return false;
+                curveDataOwed = kind == QPainterPath::CurveToElement ? 2 : 0;
+                break;
+            case QPainterPath::CurveToDataElement:
+                if (curveDataOwed == 0)
+                    return false;
+                --curveDataOwed;
+                break;
+            default:
+                return false;
+            }
         }
+        if (curveDataOwed != 0)
+            return false;
         qint32 subpathStart = 0;
         qint32 fillRule = 0;
         return i32(subpathStart) && subpathStart >= 0 && subpathStart < elements && i32(fillRule)

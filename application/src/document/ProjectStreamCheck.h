@@ -17,6 +17,7 @@ public:
 
     // The length of the value encoded at the start of the bytes, or -1 when it is not one of
     // ours: a type no document holds, a count that the bytes left cannot hold, a picture that
-    // claims more pixels than its data can carry, deeper nesting, or bytes that end inside it.
+    // claims more pixels than its data can carry, a painter path whose elements are in an order
+    // Qt never builds, deeper nesting, or bytes that end inside it.
     static qint64 valueLength(const char* data, qint64 size);
 };

@@ -571,12 +571,12 @@ bool FileHandler::loadProject(const QString& path)
     // project: only a regular file is opened.
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile()) {
-        refuseFormat(fileName);
+        refuseOpen(fileName);
         return false;
     }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        Prompt::warning(m_mainWindow, productName(), tr("Could not open file\n%1", "[ks3]").arg(fileName));
+        refuseOpen(fileName);
         return false;
     }
     const bool loaded = loadProject(file);
@@ -602,6 +602,11 @@ void FileHandler::refuseFormat(const QString& fileName) const
     Prompt::warning(m_mainWindow, productName(), tr("File is not of the correct format \n%1", "[ks3,lmr]").arg(fileName));
 }
 
+void FileHandler::refuseOpen(const QString& fileName) const
+{
+    Prompt::warning(m_mainWindow, productName(), tr("Could not open file\n%1", "[ks3]").arg(fileName));
+}
+
 qint64 FileHandler::checkedDocumentLength(QFile& file)
 {
     const qint64 start = file.pos();
@@ -623,8 +628,12 @@ qint64 FileHandler::checkedDocumentLength(QFile& file)
 bool FileHandler::loadProject(QFile& file)
 {
     const QString fileName = file.fileName();
-    const auto refuse = [this, &fileName] {
-        refuseFormat(fileName);
+    // A file whose bytes cannot be read is one that cannot be opened, not one of another format.
+    const auto refuse = [this, &file, &fileName] {
+        if (file.error() == QFileDevice::ReadError)
+            refuseOpen(fileName);
+        else
+            refuseFormat(fileName);
         return false;
     };
 

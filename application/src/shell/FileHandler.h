@@ -108,8 +108,10 @@ signals:
 private:
     // The main window's close check; true without a window.
     bool discardCheck() const;
-    // "File is not of the correct format" for the file.
+    // "File is not of the correct format" for a project file that was read and refused.
     void refuseFormat(const QString& fileName) const;
+    // "Could not open file" for a project file that cannot be opened or read.
+    void refuseOpen(const QString& fileName) const;
     // The length of the document value that follows the container's header, as the stream
     // check finds it; -1 when it is not a document of ours. The file stays where it was.
     static qint64 checkedDocumentLength(QFile& file);

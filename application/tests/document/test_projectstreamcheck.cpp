@@ -149,6 +149,41 @@ TEST(ProjectStreamCheck, APainterPathIsReadOnlyWithinItsBytes)
     EXPECT_EQ(checked(bytes), -1);
 }
 
+// Qt's drawing reads a curve's two control points from the elements after its CurveTo; in a
+// release build nothing checks that they are there.
+TEST(ProjectStreamCheck, APainterPathInAnOrderQtNeverBuildsIsRefused)
+{
+    registerPath();
+    QPainterPath path(QPointF(1, 2));
+    path.lineTo(3, 4);
+    path.lineTo(5, 6);
+    path.cubicTo(7, 8, 9, 10, 11, 12);
+    ASSERT_EQ(path.elementCount(), 6);
+    const QByteArray whole = encoded(QVariant::fromValue(path));
+    ASSERT_EQ(checked(whole), whole.size());
+    // Qt writes an empty path as no elements at all.
+    const QByteArray empty = encoded(QVariant::fromValue(QPainterPath(QPointF(1, 2))));
+    EXPECT_EQ(checked(empty), empty.size());
+
+    // The elements follow the count, each a type and two coordinates.
+    constexpr int firstElementAt = 4 + 1 + 4 + 13 + 4;
+    const auto withTypes = [&whole](int element, const QList<QPainterPath::ElementType>& types) {
+        QByteArray bytes = whole;
+        QDataStream patch(&bytes, QIODevice::ReadWrite);
+        for (int i = 0; i < types.size(); ++i) {
+            patch.device()->seek(firstElementAt + 20 * (element + i));
+            patch << qint32(types[i]);
+        }
+        return bytes;
+    };
+    // A path that ends in a CurveTo without its two data elements.
+    const QByteArray endsInACurve =
+        withTypes(3, {QPainterPath::LineToElement, QPainterPath::LineToElement, QPainterPath::CurveToElement});
+    EXPECT_EQ(checked(endsInACurve), -1);
+    // A path that begins with a LineTo.
+    EXPECT_EQ(checked(withTypes(0, {QPainterPath::LineToElement})), -1);
+}
+
 // Types that no document holds are refused before Qt builds them, whatever their content.
 TEST(ProjectStreamCheck, TypesNoDocumentHoldsAreRefused)
 {

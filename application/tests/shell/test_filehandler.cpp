@@ -358,7 +358,7 @@ TEST_F(FileHandlerTest, AFifoOrAFolderNamedAsAProjectIsRefusedUnopened)
 {
     expectFifoAndFolderRefused(
         QStringLiteral("okrp"), [](FileHandler* handler, const QString& path) { return handler->loadProject(path); },
-        QStringLiteral("File is not of the correct format \n"));
+        QStringLiteral("Could not open file\n"));
 }
 
 TEST_F(FileHandlerTest, AFifoOrAFolderIsNoImage)

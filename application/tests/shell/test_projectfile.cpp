@@ -298,6 +298,34 @@ TEST_P(RefusedProjectTest, IsReportedAndLeavesTheDocument)
     EXPECT_EQ(lastImageDir(), QString::fromLocal8Bit(qgetenv("KESTRINE_TEST_SCRATCH")));
 }
 
+// A folder, or a file whose bytes cannot be read (a process's own memory gives an I/O error at
+// address zero, whoever runs the test), cannot be opened and is reported so with its path; a
+// file that was read and refused keeps the format message. The document stays as it was.
+TEST_F(ProjectFileTest, AProjectThatCannotBeOpenedIsNotCalledOfTheWrongFormat)
+{
+    ScriptedPrompt prompt;
+    const QString folder = scratchPath(QStringLiteral("folder.okrp"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString unreadable = QStringLiteral("/proc/self/mem");
+    const QString malformed = writeScratchFile(QStringLiteral("malformed.okrp"), "not a project");
+    bool untouched = false;
+    run([&] {
+        saveAsCut(prompt);
+        const DocumentState before = DocumentState::now();
+        for (const QString& path : {folder, unreadable, malformed}) {
+            prompt.answerFileName(path);
+            windowAction(QStringLiteral("&Load Project..."))->trigger();
+            engineIdle();
+        }
+        untouched = DocumentState::now() == before;
+    });
+    EXPECT_TRUE(untouched);
+    ASSERT_EQ(prompt.messages().size(), 3);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not open file\n") + folder);
+    EXPECT_EQ(prompt.messages()[1].text, QStringLiteral("Could not open file\n") + unreadable);
+    EXPECT_EQ(prompt.messages()[2].text, kNotAProject + malformed);
+}
+
 QVariant documentWithCorruptImage()
 {
     QVariantMap document = GmModel::instance()->saveToVariant();
