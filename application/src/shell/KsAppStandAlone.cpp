@@ -1,5 +1,6 @@
 #include "shell/KsAppStandAlone.h"
 
+#include "document/DeviceStreamBuffer.h"
 #include "document/GmModel.h"
 #include "document/KsSourceImage.h"
 #include "document/Prompt.h"
@@ -19,7 +20,6 @@
 #include <exception>
 #include <fstream>
 #include <new>
-#include <streambuf>
 
 namespace files = sourceimagefiles;
 
@@ -43,29 +43,6 @@ std::string localPath(const QString& fileName)
 {
     return QFile::encodeName(fileName).toStdString();
 }
-
-// Lets the PNG writer stream straight into a file device.
-class DeviceBuffer : public std::streambuf {
-public:
-    explicit DeviceBuffer(QIODevice& device) : m_device(device) {}
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (c == traits_type::eof())
-            return traits_type::not_eof(c);
-        const char byte = char(c);
-        return m_device.write(&byte, 1) == 1 ? c : traits_type::eof();
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override
-    {
-        const qint64 written = m_device.write(s, n);
-        return written < 0 ? 0 : std::streamsize(written);
-    }
-
-private:
-    QIODevice& m_device;
-};
 
 QString describe(const std::exception& error)
 {
@@ -383,7 +360,7 @@ void KsAppStandAlone::handBackXmlTunnel()
     }
     QString reason;
     {
-        DeviceBuffer buffer(file);
+        DeviceStreamBuffer buffer(file);
         std::ostream out(&buffer);
         files::writePng(out, files::Pixels8{int(m_width), int(m_height), m_output8.get(), m_width * 4});
         out.flush();
