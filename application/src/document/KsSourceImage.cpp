@@ -7,9 +7,9 @@
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
 #include "document/Texts.h"
+#include "document/UserFiles.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
 #include <QVariantMap>
@@ -131,10 +131,9 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     m_valid = false;
     m_master = Master16Bit;
     m_format = Samples16;
-    // A FIFO or a device would hold the reader or feed it bytes without end, and a folder is no
-    // image: only a regular file is read.
-    const QFileInfo file(fileName);
-    if (file.exists() && !file.isFile()) {
+    QString why;
+    if (!userfiles::mayOpen(fileName, &why)) {
+        qWarning("KsSourceImage: %s not read: %s", qUtf8Printable(fileName), qUtf8Printable(why));
         warnCannotOpen(fileName, QString());
         return;
     }

@@ -6,6 +6,7 @@
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
 #include "document/Texts.h"
+#include "document/UserFiles.h"
 #include "shell/HandOverPixels.h"
 #include "shell/KsMainWindow.h"
 #include "shell/Tunnelry.h"
@@ -214,6 +215,11 @@ void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
     const QString input = Tunnelry::inputPath();
     m_outputPath = Tunnelry::outputPath();
 
+    QString why;
+    if (!userfiles::mayOpen(input, &why)) {
+        qWarning("Control file input %s not read: %s", qUtf8Printable(input), qUtf8Printable(why));
+        throw QStringLiteral("Unable to open image: ") + input;
+    }
     std::ifstream in(localPath(input), std::ios::binary);
     if (!in)
         throw QStringLiteral("Unable to open image: ") + input;
