@@ -1,28 +1,25 @@
 #include "document/KsSourceImage.h"
 
+#include "document/DeviceStreamBuffer.h"
 #include "document/ExifOrientation.h"
 #include "document/GmModel.h"
 #include "document/NamedImage.h"
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
 #include "document/Texts.h"
+#include "document/UserFiles.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
+#include <QSaveFile>
 #include <QVariantMap>
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <istream>
 #include <ostream>
 #include <streambuf>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace files = sourceimagefiles;
 
@@ -111,40 +108,6 @@ void copyRows(const Sample* from, qint64 fromBytesPerLine, Sample* to, qint64 to
                     reinterpret_cast<const char*>(from) + y * fromBytesPerLine, rowBytes);
 }
 
-// A file name beside `target` that nobody else holds, created with the permissions a new file
-// gets (or the target's own when it exists); empty when the folder cannot take one.
-QString createTemporaryBeside(const QString& target)
-{
-    const QFileInfo info(target);
-    struct stat existing {};
-    const bool exists = ::stat(QFile::encodeName(target).constData(), &existing) == 0;
-    static int counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                             + QStringLiteral(".%1-%2.part").arg(::getpid()).arg(++counter);
-        const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            if (exists)
-                ::fchmod(fd, existing.st_mode & 07777);
-            ::close(fd);
-            return name;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return QString();
-}
-
-bool syncFile(const QString& name)
-{
-    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 // --- construction ---------------------------------------------------------------------------
@@ -168,10 +131,9 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     m_valid = false;
     m_master = Master16Bit;
     m_format = Samples16;
-    // A FIFO or a device would hold the reader or feed it bytes without end, and a folder is no
-    // image: only a regular file is read.
-    const QFileInfo file(fileName);
-    if (file.exists() && !file.isFile()) {
+    QString why;
+    if (!userfiles::mayOpen(fileName, &why)) {
+        qWarning("KsSourceImage: %s not read: %s", qUtf8Printable(fileName), qUtf8Printable(why));
         warnCannotOpen(fileName, QString());
         return;
     }
@@ -715,35 +677,44 @@ bool KsSourceImage::save(QString* reason)
     if (!wide)
         updatePixmap();
 
-    const QString temporary = createTemporaryBeside(m_fileName);
-    if (temporary.isEmpty()) {
-        const int error = errno;
-        qWarning("KsSourceImage::save: cannot write beside %s: %s", qUtf8Printable(m_fileName), std::strerror(error));
-        return fail(QString::fromLocal8Bit(std::strerror(error)));
+    // QSaveFile writes beside the file a link finally names and replaces that file, keeping
+    // its permissions: the link stays, the earlier file stays whole until the new one is.
+    QSaveFile file(m_fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning("KsSourceImage::save: cannot write beside %s: %s", qUtf8Printable(m_fileName),
+                 qUtf8Printable(file.errorString()));
+        return fail(file.errorString());
     }
-    const std::string path = localPath(temporary);
+    QString why;
     try {
+        DeviceStreamBuffer buffer(file);
+        std::ostream out(&buffer);
         if (m_fileKind == FilePng) {
             if (wide)
-                files::writePng(path, pixels(m_view16));
+                files::writePng(out, pixels(m_view16));
             else
-                files::writePng(path, pixels(m_view8));
+                files::writePng(out, pixels(m_view8));
         } else {
             if (wide)
-                files::writeTiff(path, pixels(m_view16));
+                files::writeTiff(out, pixels(m_view16));
             else
-                files::writeTiff(path, pixels(m_view8));
+                files::writeTiff(out, pixels(m_view8));
         }
+        out.flush();
+        if (!out)
+            why = file.errorString();
     } catch (const std::exception& e) {
-        qWarning("KsSourceImage::save: cannot write %s: %s", qUtf8Printable(m_fileName), e.what());
-        ::unlink(path.c_str());
-        return fail(QString::fromLocal8Bit(e.what()));
+        // The device's own reason (a full disk) says more than the writer's.
+        why = file.error() != QFileDevice::NoError ? file.errorString() : QString::fromLocal8Bit(e.what());
     }
-    if (!syncFile(temporary) || ::rename(path.c_str(), localPath(m_fileName).c_str()) != 0) {
-        const int error = errno;
-        qWarning("KsSourceImage::save: cannot replace %s: %s", qUtf8Printable(m_fileName), std::strerror(error));
-        ::unlink(path.c_str());
-        return fail(QString::fromLocal8Bit(std::strerror(error)));
+    if (!why.isEmpty()) {
+        qWarning("KsSourceImage::save: cannot write %s: %s", qUtf8Printable(m_fileName), qUtf8Printable(why));
+        return fail(why);
+    }
+    if (!file.commit()) {
+        qWarning("KsSourceImage::save: cannot replace %s: %s", qUtf8Printable(m_fileName),
+                 qUtf8Printable(file.errorString()));
+        return fail(file.errorString());
     }
     return true;
 }

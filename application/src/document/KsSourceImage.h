@@ -101,8 +101,9 @@ public:
     quint32 checksum() const;
     QVariant toVariant() const;
     // Writes the file by its kind (PNG or TIFF, transparency kept) through a temporary file
-    // beside it, so that a failed write leaves any earlier file untouched. When it fails, the
-    // reason (for the user) goes to `reason` when one is given.
+    // beside it, so that a failed write leaves any earlier file untouched. A symbolic link is
+    // followed: the file it names is replaced and the link kept. When it fails, the reason (for
+    // the user) goes to `reason` when one is given.
     bool save(QString* reason = nullptr);
 
     // The engine's descriptor of a QImage: pixel type 0 for Indexed8, 1 for 32-bit RGB and ARGB,

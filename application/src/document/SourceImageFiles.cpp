@@ -5,6 +5,7 @@
 #include <boost/gil/extension/io/tiff.hpp>
 
 #include <tiffio.h>
+#include <tiffio.hxx>
 
 #include <cstring>
 #include <fstream>
@@ -100,13 +101,14 @@ struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
-// Rows go out as R, G, B, A through one row buffer.
+// Rows go out as R, G, B, A through one row buffer. The stream must be able to seek: the
+// directory's place is written into the header at the end.
 template <typename Sample>
-void writeTiffRows(const std::string& path, const Pixels<Sample>& from)
+void writeTiffRows(std::ostream& out, const Pixels<Sample>& from)
 {
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "w"));
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFStreamOpen("image", &out));
     if (!tiff)
-        throw std::runtime_error("cannot create " + path);
+        throw std::runtime_error("cannot start a TIFF file");
     TIFF* t = tiff.get();
     const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(from.width));
@@ -135,10 +137,10 @@ void writeTiffRows(const std::string& path, const Pixels<Sample>& from)
             d[3] = s[3];
         }
         if (TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) < 0)
-            throw std::runtime_error("cannot write " + path);
+            throw std::runtime_error("cannot write the TIFF rows");
     }
     if (!TIFFFlush(t))
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write the TIFF directory");
 }
 
 // The PNG writer does not look at what its file device answers: through a stream whose
@@ -229,14 +231,14 @@ void writePng(std::ostream& out, const Pixels16& from)
     writePng16(out, from, swap);
 }
 
-void writeTiff(const std::string& path, const Pixels8& from)
+void writeTiff(std::ostream& out, const Pixels8& from)
 {
-    writeTiffRows(path, from);
+    writeTiffRows(out, from);
 }
 
-void writeTiff(const std::string& path, const Pixels16& from)
+void writeTiff(std::ostream& out, const Pixels16& from)
 {
-    writeTiffRows(path, from);
+    writeTiffRows(out, from);
 }
 
 int pngCompressionLevel()

@@ -46,9 +46,9 @@ void writePng(const std::string& path, const Pixels8& from);
 void writePng(const std::string& path, const Pixels16& from);
 void writePng(std::ostream& out, const Pixels8& from);
 void writePng(std::ostream& out, const Pixels16& from);
-// Alpha is written as unassociated (straight), as it is held.
-void writeTiff(const std::string& path, const Pixels8& from);
-void writeTiff(const std::string& path, const Pixels16& from);
+// Alpha is written as unassociated (straight), as it is held. The stream must be able to seek.
+void writeTiff(std::ostream& out, const Pixels8& from);
+void writeTiff(std::ostream& out, const Pixels16& from);
 
 // The zlib level of the PNG writer (run-length strategy, SUB filter).
 int pngCompressionLevel();

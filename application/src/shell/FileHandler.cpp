@@ -5,6 +5,7 @@
 #include "document/ProjectStreamCheck.h"
 #include "document/Prompt.h"
 #include "document/Texts.h"
+#include "document/UserFiles.h"
 #include "engine/DravikCommand.h"
 #include "engine/DravikThread.h"
 #include "engine/DvCmdBeginSession.h"
@@ -567,10 +568,9 @@ bool FileHandler::loadProject(const QString& path)
     if (fileName.isEmpty())
         return false;
     showStatus(tr("Loading Project %1...", "[ks3]").arg(QFileInfo(fileName).fileName()));
-    // A FIFO or a device would hold the open or feed bytes without end, and a folder is no
-    // project: only a regular file is opened.
-    const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile()) {
+    QString why;
+    if (!userfiles::mayOpen(fileName, &why)) {
+        qWarning("FileHandler: project %s not read: %s", qUtf8Printable(fileName), qUtf8Printable(why));
         refuseOpen(fileName);
         return false;
     }

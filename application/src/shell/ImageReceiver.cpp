@@ -1,6 +1,7 @@
 #include "shell/ImageReceiver.h"
 
 #include "document/Prompt.h"
+#include "document/UserFiles.h"
 #include "shell/KsMainWindow.h"
 #include "shell/NetworkImageGetter.h"
 
@@ -83,8 +84,16 @@ void ImageReceiver::addUrl(const QUrl& url)
         getter->start();
         return;
     }
-    if (!url.toLocalFile().isEmpty())
-        imageReceivedSlot(NamedImage(QImage(url.toLocalFile()), url));
+    const QString path = url.toLocalFile();
+    if (path.isEmpty())
+        return;
+    // Read here on the GUI thread: a FIFO would hold the program for good.
+    QString why;
+    if (!userfiles::mayOpen(path, &why)) {
+        qWarning("ImageReceiver: %s not read: %s", qUtf8Printable(path), qUtf8Printable(why));
+        return;
+    }
+    imageReceivedSlot(NamedImage(QImage(path), url));
 }
 
 void ImageReceiver::imageReceivedSlot(const NamedImage& image)

@@ -1,10 +1,12 @@
 #include "shell/KsAppStandAlone.h"
 
+#include "document/DeviceStreamBuffer.h"
 #include "document/GmModel.h"
 #include "document/KsSourceImage.h"
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
 #include "document/Texts.h"
+#include "document/UserFiles.h"
 #include "shell/HandOverPixels.h"
 #include "shell/KsMainWindow.h"
 #include "shell/Tunnelry.h"
@@ -19,7 +21,6 @@
 #include <exception>
 #include <fstream>
 #include <new>
-#include <streambuf>
 
 namespace files = sourceimagefiles;
 
@@ -43,29 +44,6 @@ std::string localPath(const QString& fileName)
 {
     return QFile::encodeName(fileName).toStdString();
 }
-
-// Lets the PNG writer stream straight into a file device.
-class DeviceBuffer : public std::streambuf {
-public:
-    explicit DeviceBuffer(QIODevice& device) : m_device(device) {}
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (c == traits_type::eof())
-            return traits_type::not_eof(c);
-        const char byte = char(c);
-        return m_device.write(&byte, 1) == 1 ? c : traits_type::eof();
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override
-    {
-        const qint64 written = m_device.write(s, n);
-        return written < 0 ? 0 : std::streamsize(written);
-    }
-
-private:
-    QIODevice& m_device;
-};
 
 QString describe(const std::exception& error)
 {
@@ -237,6 +215,11 @@ void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
     const QString input = Tunnelry::inputPath();
     m_outputPath = Tunnelry::outputPath();
 
+    QString why;
+    if (!userfiles::mayOpen(input, &why)) {
+        qWarning("Control file input %s not read: %s", qUtf8Printable(input), qUtf8Printable(why));
+        throw QStringLiteral("Unable to open image: ") + input;
+    }
     std::ifstream in(localPath(input), std::ios::binary);
     if (!in)
         throw QStringLiteral("Unable to open image: ") + input;
@@ -383,7 +366,7 @@ void KsAppStandAlone::handBackXmlTunnel()
     }
     QString reason;
     {
-        DeviceBuffer buffer(file);
+        DeviceStreamBuffer buffer(file);
         std::ostream out(&buffer);
         files::writePng(out, files::Pixels8{int(m_width), int(m_height), m_output8.get(), m_width * 4});
         out.flush();

@@ -488,6 +488,40 @@ TEST(SourceImageSave, FailedSaveLeavesNoFileAndKeepsTheOldOne)
     EXPECT_FALSE(image.save());
 }
 
+// A link the user saves through, in another folder than its file: the file gets the image, the
+// link stays a link, and no temporary file is left in either folder.
+TEST(SourceImageSave, ASaveThroughALinkReplacesTheFileItNamesAndKeepsTheLink)
+{
+    ScriptedPrompt prompt;
+    KsSourceImage image(NamedImage(redBlueHalf(), QUrl()));
+    const QString target = writeScratchFile(QStringLiteral("photos/photo.png"), QByteArray("old contents"));
+    const QString link = scratchPath(QStringLiteral("links/photo.png"));
+    ASSERT_TRUE(QDir().mkpath(scratchPath(QStringLiteral("links"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../photos/photo.png"), link));
+    // A link whose file is not there yet names the file to create.
+    const QString dangling = scratchPath(QStringLiteral("links/new.tif"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../photos/new.tif"), dangling));
+
+    image.setFileName(link);
+    image.setFileKind(KsSourceImage::FilePng);
+    ASSERT_TRUE(image.save());
+    image.setFileName(dangling);
+    image.setFileKind(KsSourceImage::FileTiff);
+    ASSERT_TRUE(image.save());
+
+    for (const QString& path : {link, dangling}) {
+        EXPECT_TRUE(QFileInfo(path).isSymLink()) << path.toStdString();
+        KsSourceImage back(path);
+        ASSERT_TRUE(back.isValid()) << path.toStdString();
+        expectSamePixels(back.qImage(), redBlueHalf());
+    }
+    EXPECT_EQ(QDir(scratchPath(QStringLiteral("photos"))).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{QStringLiteral("new.tif"), QStringLiteral("photo.png")}));
+    EXPECT_EQ(QDir(scratchPath(QStringLiteral("links"))).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("new.tif"), QStringLiteral("photo.png")}));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
 // --- the model's frame -------------------------------------------------------------------------
 
 TEST(ModelFrame, ResolutionForPixelCounts)

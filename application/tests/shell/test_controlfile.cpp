@@ -383,6 +383,17 @@ TEST_F(EditInPlace, ApplyRewritesTheFileWithTheOutputAlpha)
     EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: saved ") + m_path));
 }
 
+TEST_F(EditInPlace, ApplyThroughALinkRewritesTheFileItNames)
+{
+    const QString link = scratchPath("photo-link.png");
+    ASSERT_TRUE(QFile::link(m_path, link));
+    onStart(writeAlpha);
+    EXPECT_EQ(runMain({"p", "--aperture", local(link)}), 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), m_path);
+    EXPECT_NE(fileBytes(m_path), m_before);
+}
+
 TEST_F(EditInPlace, AFileThatCannotBeSavedBackIsToldAndEndsWithItsOwnCode)
 {
     // What happens to the file's place while it is being edited: its folder is moved away, the

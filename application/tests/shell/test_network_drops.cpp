@@ -18,6 +18,7 @@
 #include "ScriptedPrompt.h"
 #include "Wait.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDropEvent>
 #include <QImage>
@@ -25,7 +26,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::closeSoon;
 using testsupport::engineIdle;
@@ -155,6 +162,57 @@ TEST(NetworkDrops, ASecureAddressAloneSendsNothingAndWarnsOnce)
         requests = server.count();
     });
     EXPECT_EQ(requests, 0);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Image dropped"));
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Image could not be opened"));
+}
+
+// A FIFO named like a picture. Should the drop open it, a writer waiting on the other end hands
+// it a picture, so that the mistake shows as a new document rather than as a program held for
+// good.
+TEST(NetworkDrops, ADroppedFifoIsRefusedAndTheDocumentKept)
+{
+    ScriptedPrompt prompt;
+    const QString fifo = QDir(qEnvironmentVariable("KESTRINE_TEST_SCRATCH")).filePath(QStringLiteral("pipe.png"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray picture;
+    {
+        QBuffer buffer(&picture);
+        QImage image(64, 48, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        ASSERT_TRUE(image.save(&buffer, "PNG"));
+    }
+    // Small enough for the pipe's buffer, so that the writer never waits for the bytes to go.
+    ASSERT_LT(picture.size(), PIPE_BUF);
+    std::thread writer([&fifo, &picture] {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        ssize_t ignored = ::write(fd, picture.constData(), std::size_t(picture.size()));
+        (void)ignored;
+        ::close(fd);
+    });
+
+    bool accepted = false;
+    QString before;
+    QString after;
+    inWindow([&] {
+        ASSERT_TRUE(testsupport::openPhoto());
+        before = GmModel::instance()->source()->fileName();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(fifo)});
+        accepted = dropOnCanvas(&data);
+        ASSERT_TRUE(engineIdle());
+        after = GmModel::instance()->source()->fileName();
+    });
+    // The writer waits for a reader while the drop left the FIFO alone: this one lets it end.
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    if (reader >= 0)
+        ::close(reader);
+
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(after, before);
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Image dropped"));
     EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Image could not be opened"));
