@@ -13,6 +13,7 @@
 #include "document/Rectangle.h"
 #include "document/SegmentationStuff.h"
 #include "document/Shape.h"
+#include "document/Texts.h"
 #include "engine/CommandHooks.h"
 #include "engine/DravikThread.h"
 #include "engine/DvCmdAutoFill.h"
@@ -33,6 +34,9 @@
 #include <QEventLoop>
 #include <QIcon>
 #include <QKeySequence>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QVariantList>
 #include <QtMath>
 
@@ -338,17 +342,67 @@ void GmModel::openSession(int flag)
     emit tellImageChanged(m_source);
 }
 
+namespace {
+
+bool isCutout(const DravikCommand* command)
+{
+    return qobject_cast<const DvCmdGenerateMask*>(command) != nullptr;
+}
+
+bool cancellable(const DravikCommand* command)
+{
+    return command->isCancellable() && !command->uncancellable();
+}
+
+// The wait's dialog stays until the wait ends: Escape and the window's close button ask for
+// a cancel as its button does, and nothing else closes it.
+class CutoutWaitDialog : public QProgressDialog {
+public:
+    using QProgressDialog::QProgressDialog;
+    void reject() override {}
+};
+
+} // namespace
+
 bool GmModel::cutoutPending() const
 {
     const DravikThread* thread = DravikThread::instance();
     if (!thread)
         return false;
-    if (qobject_cast<DvCmdGenerateMask*>(thread->currentCommand()))
+    if (isCutout(thread->currentCommand()))
         return true;
-    for (DravikCommand* command : thread->queue())
-        if (qobject_cast<DvCmdGenerateMask*>(command))
+    for (const DravikCommand* command : thread->queue())
+        if (isCutout(command))
             return true;
     return false;
+}
+
+bool GmModel::cutoutCancellable() const
+{
+    const DravikThread* thread = DravikThread::instance();
+    if (!thread)
+        return false;
+    const DravikCommand* current = thread->currentCommand();
+    if (isCutout(current) && cancellable(current) && !thread->isCancelRequested())
+        return true;
+    for (const DravikCommand* command : thread->queue())
+        if (isCutout(command) && cancellable(command))
+            return true;
+    return false;
+}
+
+void GmModel::cancelCutouts()
+{
+    DravikThread* thread = DravikThread::instance();
+    if (!thread)
+        return;
+    if (isCutout(thread->currentCommand()))
+        thread->cancelCommand(thread->currentCommand());
+    // A cancelled command that waits leaves the queue at once.
+    const QList<DravikCommand*> queued = thread->queue();
+    for (DravikCommand* command : queued)
+        if (isCutout(command))
+            thread->cancelCommand(command);
 }
 
 bool GmModel::waitForCutout()
@@ -359,41 +413,92 @@ bool GmModel::waitForCutout()
     if (m_waitingForCutout)
         return false;
     m_waitingForCutout = true;
-    bool complete = true;
+    // Each cut-out tells how it ended as it leaves the worker. The loop may also end from
+    // outside (an application quit, the worker gone), which completes nothing.
+    bool interrupted = false;
+    bool settled = false;
     QEventLoop loop;
-    const auto interrupted = [&complete](DravikCommand* command) {
-        if (qobject_cast<DvCmdGenerateMask*>(command))
-            complete = false;
+    const auto interrupt = [&interrupted](DravikCommand* command) {
+        if (isCutout(command))
+            interrupted = true;
     };
-    connect(thread, &DravikThread::commandCancelling, &loop, interrupted);
-    connect(thread, &DravikThread::commandDiscarded, &loop, interrupted);
-    connect(thread, &DravikThread::commandFinished, &loop, [&complete](DravikCommand* command) {
+    connect(thread, &DravikThread::commandCancelling, &loop, interrupt);
+    connect(thread, &DravikThread::commandDiscarded, &loop, interrupt);
+    connect(thread, &DravikThread::commandFinished, &loop, [&interrupted](DravikCommand* command) {
         // A cancelled or failed cut-out may have written part of the output.
-        if (qobject_cast<DvCmdGenerateMask*>(command) && command->hasExecuted() && command->result() != DvOk)
-            complete = false;
+        if (isCutout(command) && command->hasExecuted() && command->result() != DvOk)
+            interrupted = true;
     });
-    connect(thread, &DravikThread::stateChanged, &loop, [this, &loop] {
-        if (!cutoutPending())
+    const auto settle = [this, &loop, &settled] {
+        if (!cutoutPending()) {
+            settled = true;
             loop.quit();
-    });
+        }
+    };
+    connect(thread, &DravikThread::stateChanged, &loop, settle);
     connect(thread, &QObject::destroyed, &loop, &QEventLoop::quit);
 
-    QPointer<QWidget> window = CommandHooks::mainWindow();
-    const bool wasEnabled = window && window->isEnabled();
-    if (window)
-        window->setEnabled(false);
-    const bool gui = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (gui)
+    // Input goes only to the dialog, whose Cancel stops the cut-out; the wait's own end closes it.
+    std::unique_ptr<CutoutWaitDialog> dialog;
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
+        dialog.reset(new CutoutWaitDialog(CommandHooks::mainWindow()));
+        dialog->setWindowTitle(productName());
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->setAutoReset(false);
+        dialog->setAutoClose(false);
+        // Set directly: the dialog's own setValue would run the event loop from inside a slot.
+        auto* bar = new QProgressBar;
+        bar->setRange(0, 100);
+        dialog->setBar(bar);
+        // Cancel acts on the cut-outs alone (the other commands are the user's work), and the
+        // dialog's own reaction, which hides it, is dropped.
+        disconnect(dialog.get(), &QProgressDialog::canceled, dialog.get(), nullptr);
+        QPushButton* cancel = dialog->findChild<QPushButton*>();
+        // The worker is looked up each time: it may have gone by then.
+        const auto update = [this, bar, cancel, &dialog] {
+            const DravikThread* worker = DravikThread::instance();
+            const DravikCommand* current = worker ? worker->currentCommand() : nullptr;
+            if (isCutout(current) && !worker->isCancelRequested())
+                dialog->setLabelText(current->description());
+            if (cancel)
+                cancel->setEnabled(cutoutCancellable());
+            if (!isCutout(current))
+                bar->setValue(0);
+        };
+        connect(dialog.get(), &QProgressDialog::canceled, &loop, [this, update, settle, &dialog] {
+            if (!cutoutCancellable())
+                return;
+            cancelCutouts();
+            // A cut-out that only waited is gone at once; one that runs stops at its next
+            // progress report.
+            settle();
+            const DravikThread* worker = DravikThread::instance();
+            if (worker && worker->isCancelRequested())
+                dialog->setLabelText(tr("Canceling..."));
+            update();
+        });
+        connect(thread, &DravikThread::stateChanged, dialog.get(), update);
+        connect(thread, &DravikThread::commandProgress, bar, [bar](int percent) {
+            const DravikThread* worker = DravikThread::instance();
+            if (worker && isCutout(worker->currentCommand()))
+                bar->setValue(percent);
+        });
+        for (const DravikCommand* command : thread->queue())
+            if (isCutout(command)) {
+                dialog->setLabelText(command->description());
+                break;
+            }
+        update();
+        dialog->show();
+    }
     loop.exec();
-    if (gui)
+    if (dialog) {
+        dialog.reset();
         QApplication::restoreOverrideCursor();
-    // A close or a session start begun meanwhile keeps the window disabled while it drains.
-    const DravikThread* after = DravikThread::instance();
-    if (window && wasEnabled && after && after->isAccepting())
-        window->setEnabled(true);
+    }
     m_waitingForCutout = false;
-    return complete;
+    return settled && !interrupted;
 }
 
 void GmModel::endWaitForClosure()

@@ -91,10 +91,11 @@ public:
     // A cut-out command runs or waits: the engine writes, or is about to write, the output
     // image's pixels on its worker.
     bool cutoutPending() const;
-    // Runs the event loop, with the main window disabled and the wait cursor shown, until no
-    // cut-out command runs or waits. False when the output cannot be trusted afterwards (a
-    // cut-out was cancelled, discarded or failed meanwhile) or when this would wait inside
-    // another such wait.
+    // The one wait of everything that reads the cut-out: runs the event loop, with the wait
+    // cursor and a modal progress dialog whose Cancel stops the cut-outs, until no cut-out
+    // command runs or waits. True only when every cut-out that left the worker meanwhile
+    // completed; false when one was cancelled, discarded or failed, when the loop ended from
+    // outside with a cut-out still pending, or when this would wait inside another such wait.
     bool waitForCutout();
     // 0 no image, 1 image opened, 2 project loaded onto the image.
     int loadState() const { return m_loadState; }
@@ -278,6 +279,9 @@ private:
 
     void submit(DravikCommand* command);
     void endWaitForClosure();
+    // A cut-out runs without a cancel asked for, or waits, and may be cancelled.
+    bool cutoutCancellable() const;
+    void cancelCutouts();
     void clearRubberBand(ks::Rectangle*& band);
     void createPatchActions();
     void updatePatchActions(GmRegion* patch);

@@ -37,6 +37,8 @@ public:
     void setAccepting(bool accepting) { m_accepting = accepting; }
     bool isBusy() const { return m_busy; }
     bool isLibraryDead() const { return m_libraryDead; }
+    // A cancel of the running command was asked for.
+    bool isCancelRequested() const { return m_cancelRequested; }
     bool isQueueEmpty() const { return m_queue.isEmpty(); }
     DravikCommand* currentCommand() const { return m_current; }
     const QList<DravikCommand*>& queue() const { return m_queue; }

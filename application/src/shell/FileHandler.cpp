@@ -443,20 +443,12 @@ bool FileHandler::saveCutout()
     showStatus(tr("Saving cut-out %1...", "[ks3]").arg(QFileInfo(m_cutoutPath).fileName()));
     if (!GmModel::instance()->output())
         return false;
-    // The engine writes the cut-out on its worker: a cut-out still being made is waited for,
-    // and one that did not finish is not saved.
-    QPointer<FileHandler> self(this);
-    const bool complete = GmModel::instance()->waitForCutout();
-    if (!self)
+    if (!cutoutFinished(tr("Cut-out not saved to %1: the cut-out was not finished", "[ks3]")
+                            .arg(QFileInfo(m_cutoutPath).fileName())))
         return false;
     KsSourceImage* cutout = GmModel::instance()->output();
     if (!cutout)
         return false;
-    if (!complete) {
-        showStatus(tr("Cut-out not saved to %1: the cut-out was not finished", "[ks3]")
-                       .arg(QFileInfo(m_cutoutPath).fileName()));
-        return false;
-    }
     cutout->setFileName(m_cutoutPath);
     cutout->setFileKind(m_cutoutFormat);
     bool saved = false;
@@ -512,9 +504,24 @@ void FileHandler::projectSaveSlot()
     saveProjectFile();
 }
 
+bool FileHandler::cutoutFinished(const QString& refusal)
+{
+    QPointer<FileHandler> self(this);
+    const bool finished = GmModel::instance()->waitForCutout();
+    if (!self)
+        return false;
+    if (!finished)
+        showStatus(refusal);
+    return finished;
+}
+
 bool FileHandler::saveProjectFile()
 {
     showStatus(tr("Saving project %1...", "[ks3]").arg(QFileInfo(m_projectPath).fileName()));
+    // The project holds the cut-out too.
+    if (!cutoutFinished(tr("Project not saved to %1: the cut-out was not finished", "[ks3]")
+                            .arg(QFileInfo(m_projectPath).fileName())))
+        return false;
     QSaveFile file(m_projectPath);
     if (!file.open(QIODevice::WriteOnly)) {
         Prompt::warning(m_mainWindow, productName(), tr("Could not open file \n%1", "[ks3]").arg(m_projectPath));

@@ -59,7 +59,8 @@ public:
     virtual bool loadProject(const QString& path = QString());
     // Reads and checks the whole container, then replaces the document. Reports a refusal.
     bool loadProject(QFile& file);
-    // Writes the container; false when the device did not take all of it.
+    // Writes the container from the document as it is now (the cut-out waited for by the
+    // caller); false when the device did not take all of it.
     bool saveProject(QFileDevice& file);
 
     // The Save As dialog from the default name (or the last cut-out's file), then the write.
@@ -120,6 +121,10 @@ private:
     // Writes the project path through a temporary file, so that a failed save leaves the old
     // file as it was; marks the document saved only on success.
     bool saveProjectFile();
+    // The engine writes the cut-out on its worker: a cut-out still being made is waited for.
+    // False, with the refusal in the status bar, when it did not finish: the document is not
+    // saved then.
+    bool cutoutFinished(const QString& refusal);
     void setProjectPath(const QString& path);
     void showStatus(const QString& message) const;
     // A name the program changed after the dialog may name a file the user never chose to

@@ -12,6 +12,7 @@
 #include "shell/KsMainWindow.h"
 
 #include "CutoutDocument.h"
+#include "HeldCutout.h"
 #include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
@@ -20,6 +21,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QProgressDialog>
+#include <QStatusBar>
 #include <QTimer>
 #include <QSettings>
 
@@ -41,18 +44,6 @@ const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 FileHandler* handler()
 {
     return FileHandler::instance();
-}
-
-// The image's alpha, one byte a pixel, row by row.
-QByteArray alphaBytes(KsSourceImage& image)
-{
-    const DvImageDesc pixels = image.fullResolutionPixels();
-    QByteArray bytes;
-    bytes.reserve(pixels.width * pixels.height);
-    for (int y = 0; y < pixels.height; ++y)
-        for (int x = 0; x < pixels.width; ++x)
-            bytes.append(char(qRound(alphaAt(image, QPoint(x, y)) * 255)));
-    return bytes;
 }
 
 QStringList texts(const ScriptedPrompt& prompt)
@@ -331,7 +322,7 @@ TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
     QByteArray made;
     QByteArray written;
     bool saved = false;
-    bool waitedDisabled = false;
+    bool waitedModally = false;
     bool waitCursor = false;
     int stamp = -1;
     int counter = -2;
@@ -342,7 +333,7 @@ TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
         worker()->submit(new HoldCommand(&release));
         GmModel::instance()->generateMaskSlot();
         QTimer::singleShot(50, mainWindow(), [&] {
-            waitedDisabled = !mainWindow()->isEnabled();
+            waitedModally = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()) != nullptr;
             waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             release = true;
         });
@@ -357,12 +348,70 @@ TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
         written = alphaBytes(back);
     });
     ASSERT_TRUE(saved);
-    EXPECT_TRUE(waitedDisabled);
+    EXPECT_TRUE(waitedModally);
     EXPECT_TRUE(waitCursor);
     ASSERT_TRUE(made != before);
     EXPECT_TRUE(written == made);
     EXPECT_EQ(stamp, counter);
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(CutoutSaveTest, CancellingTheCutoutWhileSaveWaitsRefusesTheSave)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("cancelled.png"));
+    std::atomic<bool> release{false};
+    bool cancelled = false;
+    bool saved = true;
+    QString message;
+    int stampBefore = -1;
+    int stampAfter = -2;
+    run([&] {
+        stampBefore = handler()->cutoutSavedStamp();
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            cancelled = clickCancelOfCutoutWait();
+            // Without a Cancel to click, the cut-out still ends.
+            if (!cancelled)
+                release = true;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        message = mainWindow()->statusBar()->currentMessage();
+        stampAfter = handler()->cutoutSavedStamp();
+        release = true;
+    });
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_EQ(stampAfter, stampBefore);
+    EXPECT_EQ(message, QStringLiteral("Cut-out not saved to cancelled.png: the cut-out was not finished"));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(CutoutSaveTest, ALoopEndedFromOutsideWhileSaveWaitsIsNoFinishedCutout)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("quit.png"));
+    std::atomic<bool> release{false};
+    bool saved = true;
+    bool stillMaking = false;
+    int stampBefore = -1;
+    int stampAfter = -2;
+    run([&] {
+        stampBefore = handler()->cutoutSavedStamp();
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [] { QCoreApplication::exit(0); });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        stillMaking = GmModel::instance()->cutoutPending();
+        stampAfter = handler()->cutoutSavedStamp();
+        release = true;
+    });
+    EXPECT_TRUE(stillMaking);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_EQ(stampAfter, stampBefore);
 }
 
 TEST_F(CutoutSaveTest, WithoutACutoutImageNothingIsAsked)

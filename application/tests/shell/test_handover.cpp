@@ -10,6 +10,7 @@
 #include "shell/Launch.h"
 
 #include "platform/shared_memory.h"
+#include "HeldCutout.h"
 #include "RunLog.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
@@ -35,6 +36,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using testsupport::HeldCutout;
 using testsupport::onStart;
 using testsupport::runLogHas;
 using testsupport::runMain;
@@ -301,29 +303,15 @@ TEST_F(HandOver, AnExceptionAfterStartUpWritesNothingBack)
     EXPECT_TRUE(runLogHas(QStringLiteral("Nothing handed back: the run ended on an error")));
 }
 
-// A cut-out held on the worker until released; it then writes the second pattern into the
-// handed-over output, as the engine writes the cut-out.
-class HeldCutout : public DvCmdGenerateMask {
-public:
-    HeldCutout(std::atomic<bool>* release, KsSourceImage* output)
-        : DvCmdGenerateMask(GmModel::instance()), m_release(release), m_output(output)
-    {
-    }
-    bool prepare() override { return true; }
-    void execute() override
-    {
-        while (!m_release->load())
-            QThread::msleep(1);
+// Writes the second pattern into the handed-over output, as the engine writes the cut-out.
+std::function<void()> secondPatternInto(KsSourceImage* output)
+{
+    return [output] {
         for (int i = 0; i < kWidth * kHeight; ++i)
             for (int c = 0; c < 4; ++c)
-                m_output->view8().data[i * 4 + bgraIndex(c)] = patternByte(i, c, 2);
-    }
-    void finish() override {}
-
-private:
-    std::atomic<bool>* m_release;
-    KsSourceImage* m_output;
-};
+                output->view8().data[i * 4 + bgraIndex(c)] = patternByte(i, c, 2);
+    };
+}
 
 TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
 {
@@ -340,7 +328,8 @@ TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
         ASSERT_TRUE(testsupport::waitUntil([] {
             return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
         }));
-        DravikThread::instance()->submit(new HeldCutout(&release, KsApp::instance()->outputImage()));
+        DravikThread::instance()->submit(
+            new HeldCutout(&release, secondPatternInto(KsApp::instance()->outputImage())));
         // The loop ends otherwise, with the cut-out still being made; it is let go only once
         // an event loop runs again.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&release] {
@@ -351,6 +340,43 @@ TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), int(HandBackApply));
     fallback.join();
     EXPECT_EQ(result.bytes(), rgba8(2));
+}
+
+TEST_F(HandOver, ACutoutCancelledWhileTheHandBackWaitsHandsNothingBack)
+{
+    testsupport::ScriptedPrompt prompt;
+    Mapping source(rgba8(1));
+    Mapping result(rgba8(1));
+    std::atomic<bool> release{false};
+    // Never left held for good, whatever the hand-back does.
+    std::thread fallback([&release] {
+        for (int i = 0; i < 500 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        release = true;
+    });
+    bool cancelled = false;
+    KsApp::setStartUpHook([&](QWidget*) {
+        ASSERT_TRUE(testsupport::waitUntil([] {
+            return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
+        }));
+        DravikThread::instance()->submit(
+            new HeldCutout(&release, secondPatternInto(KsApp::instance()->outputImage())));
+        // The loop ends with the cut-out still being made; the user cancels it while the
+        // hand-back waits.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&cancelled] {
+            QTimer::singleShot(50, QCoreApplication::instance(),
+                               [&cancelled] { cancelled = testsupport::clickCancelOfCutoutWait(); });
+        });
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    });
+    EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), kExitHandBackFailed);
+    release = true;
+    fallback.join();
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(result.bytes(), rgba8(1));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.contains(QStringLiteral("The cut-out was not finished.")))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST_F(HandOver, ACutOutThatCannotBeCopiedBackIsToldAndEndsWithItsOwnCode)

@@ -15,6 +15,8 @@
 #include "shell/KsMainWindow.h"
 
 #include "CutoutDocument.h"
+#include "HeldCutout.h"
+#include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
@@ -22,12 +24,14 @@
 #include "Wait.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QTimer>
 #include <QDataStream>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 #include <sys/stat.h>
@@ -76,6 +80,23 @@ QByteArray openDocument()
     return container(FileHandler::projectMagic, FileHandler::projectVersion,
                      FileHandler::fingerprint(GmModel::instance()->source()),
                      QVariant(GmModel::instance()->saveToVariant()));
+}
+
+// The alpha of the cut-out that the project file holds.
+QByteArray savedCutoutAlpha(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QDataStream in(&file);
+    in.setVersion(QDataStream::Qt_5_15);
+    qint32 magic = 0;
+    qint32 version = 0;
+    quint16 print = 0;
+    QVariant document;
+    in >> magic >> version >> print >> document;
+    KsSourceImage cutout(document.toMap().value(QStringLiteral("blendImg_")));
+    return cutout.isValid() ? alphaBytes(cutout) : QByteArray();
 }
 
 // A rectangular patch with a sub-session of its own.
@@ -246,6 +267,63 @@ TEST_F(ProjectFileTest, SaveProjectWritesToTheProjectWithoutADialog)
     EXPECT_FALSE(first.isEmpty());
     EXPECT_FALSE(second.isEmpty());
     EXPECT_NE(first, second);
+}
+
+TEST_F(ProjectFileTest, SaveProjectWaitsForTheCutoutBeingMade)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    QString path;
+    QByteArray before;
+    QByteArray made;
+    QByteArray saved;
+    int stamp = -1;
+    int counter = -2;
+    run([&] {
+        changeMarks();
+        before = alphaBytes(*GmModel::instance()->output());
+        // The new cut-out waits behind a held command when the project is saved.
+        worker()->submit(new HoldCommand(&release));
+        GmModel::instance()->generateMaskSlot();
+        QTimer::singleShot(50, mainWindow(), [&] { release = true; });
+        path = saveAsCut(prompt);
+        stamp = handler()->projectSavedStamp();
+        counter = worker()->changeCounter();
+        ASSERT_TRUE(engineIdle());
+        made = alphaBytes(*GmModel::instance()->output());
+        saved = savedCutoutAlpha(path);
+    });
+    ASSERT_TRUE(made != before);
+    EXPECT_TRUE(saved == made);
+    EXPECT_EQ(stamp, counter);
+    EXPECT_TRUE(prompt.messages().isEmpty()) << prompt.messages().value(0).text.toStdString();
+}
+
+TEST_F(ProjectFileTest, SaveProjectIsRefusedWhenTheCutoutItWaitsForFails)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    QString path;
+    QByteArray before;
+    QString message;
+    int stampBefore = -1;
+    int stamp = -2;
+    run([&] {
+        path = saveAsCut(prompt);
+        before = fileBytes(path);
+        stampBefore = handler()->projectSavedStamp();
+        changeMarks();
+        worker()->submit(new HeldCutout(&release, {}, DvRefused));
+        QTimer::singleShot(50, mainWindow(), [&] { release = true; });
+        handler()->projectSaveSlot();
+        message = mainWindow()->statusBar()->currentMessage();
+        stamp = handler()->projectSavedStamp();
+        release = true;
+    });
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(stamp, stampBefore);
+    EXPECT_EQ(message, QStringLiteral("Project not saved to cut.okrp: the cut-out was not finished"));
+    EXPECT_TRUE(prompt.messages().isEmpty()) << prompt.messages().value(0).text.toStdString();
 }
 
 // A damaged or foreign file is refused with its message; the document, its project and the

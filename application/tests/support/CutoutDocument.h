@@ -107,6 +107,18 @@ inline double alphaAt(KsSourceImage& image, QPoint at)
     return -1;
 }
 
+// The image's alpha, one byte a pixel, row by row.
+inline QByteArray alphaBytes(KsSourceImage& image)
+{
+    const DvImageDesc pixels = image.fullResolutionPixels();
+    QByteArray bytes;
+    bytes.reserve(pixels.width * pixels.height);
+    for (int y = 0; y < pixels.height; ++y)
+        for (int x = 0; x < pixels.width; ++x)
+            bytes.append(char(qRound(alphaAt(image, QPoint(x, y)) * 255)));
+    return bytes;
+}
+
 // For its lifetime, files of this process cannot grow beyond the limit: a write past it fails
 // (the signal it would raise is ignored).
 class FileSizeLimit {
