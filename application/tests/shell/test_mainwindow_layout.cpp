@@ -28,6 +28,7 @@
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
+#include "ScriptedPrompt.h"
 #include "UrlCatcher.h"
 #include "Wait.h"
 
@@ -55,6 +56,7 @@ using testsupport::mainWindow;
 using testsupport::openPhoto;
 using testsupport::runLogHas;
 using testsupport::runMain;
+using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
 
 inline void PrintTo(const QRect& r, std::ostream* out)
@@ -505,6 +507,46 @@ TEST_F(MainWindowLayoutTest, TheResolutionMenuAndComboBoxFollowEachOther)
                   EXPECT_EQ(combo->currentIndex(), 1);
               }),
               0);
+}
+
+TEST_F(MainWindowLayoutTest, ARefusedResolutionLeavesTheMenuAndComboBoxAtTheResolutionInForce)
+{
+    ScriptedPrompt prompt;
+    QString inForce;
+    QStringList afterMenu;
+    QStringList afterCombo;
+    EXPECT_EQ(runWindow([&](KsMainWindow* window) {
+                  ASSERT_TRUE(openPhoto());
+                  // The window goes at the end without asking about the stroke.
+                  window->setPromptOnDiscard(false);
+                  testsupport::keepStroke();
+                  QComboBox* combo = window->viewOptions()->resolutionSelector();
+                  QActionGroup* group = window->resolutionGroup();
+                  ASSERT_NE(group, nullptr);
+                  inForce = QStringLiteral("1:%1").arg(GmModel::instance()->resolution());
+                  const auto shown = [&] {
+                      const QAction* checked = group->checkedAction();
+                      return QStringList{checked ? checked->text() : QString(), combo->currentText()};
+                  };
+                  ASSERT_EQ(shown(), (QStringList{inForce, inForce}));
+
+                  prompt.answer(QMessageBox::No);
+                  for (QAction* entry : group->actions())
+                      if (entry->text() == QStringLiteral("1:4"))
+                          entry->trigger();
+                  afterMenu = shown();
+
+                  prompt.answer(QMessageBox::No);
+                  combo->setCurrentIndex(combo->findText(QStringLiteral("1:2")));
+                  afterCombo = shown();
+              }),
+              0);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages().at(0).title, QStringLiteral("Confirm change of resolution"));
+    EXPECT_EQ(prompt.messages().at(1).title, QStringLiteral("Confirm change of resolution"));
+    EXPECT_EQ(inForce, QStringLiteral("1:1"));
+    EXPECT_EQ(afterMenu, (QStringList{inForce, inForce}));
+    EXPECT_EQ(afterCombo, (QStringList{inForce, inForce}));
 }
 
 TEST_F(MainWindowLayoutTest, TheWelcomeTipNamesTheProductAndImagesOpenThroughTheHandler)
