@@ -599,6 +599,10 @@ void KsMainWindow::connectViewSlots()
         const QComboBox* selector = m_viewOptions->resolutionSelector();
         connect(selector, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
                 [this, selector] { syncResolutionMenuSlot(selector->currentIndex()); });
+        // A resolution the model chooses itself (for a large image, from a project) reaches the
+        // selector without its signal; the menu follows it there.
+        connect(GmModel::instance(), &GmModel::resolutionChanged, this,
+                [this, selector] { syncResolutionMenuSlot(selector->currentIndex()); });
         connect(m_resolutionGroup, &QActionGroup::triggered, this, &KsMainWindow::syncResolutionComboSlot);
     }
 

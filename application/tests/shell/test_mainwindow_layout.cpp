@@ -37,12 +37,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalMapper>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -547,6 +549,27 @@ TEST_F(MainWindowLayoutTest, ARefusedResolutionLeavesTheMenuAndComboBoxAtTheReso
     EXPECT_EQ(inForce, QStringLiteral("1:1"));
     EXPECT_EQ(afterMenu, (QStringList{inForce, inForce}));
     EXPECT_EQ(afterCombo, (QStringList{inForce, inForce}));
+}
+
+TEST_F(MainWindowLayoutTest, TheResolutionChosenForALargePhotoShowsInTheMenuAndComboBox)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString large = folder.filePath(QStringLiteral("large.png"));
+    QImage photo(3000, 2000, QImage::Format_RGB32);
+    photo.fill(Qt::gray);
+    ASSERT_TRUE(photo.save(large));
+    QStringList shown;
+    EXPECT_EQ(runWindow([&](KsMainWindow* window) {
+                  ASSERT_TRUE(GmModel::instance()->setImage(1, 1, new KsSourceImage(large), nullptr));
+                  ASSERT_TRUE(engineIdle());
+                  const QAction* checked = window->resolutionGroup()->checkedAction();
+                  shown << QStringLiteral("1:%1").arg(GmModel::instance()->resolution())
+                        << (checked ? checked->text() : QString())
+                        << window->viewOptions()->resolutionSelector()->currentText();
+              }),
+              0);
+    EXPECT_EQ(shown, (QStringList{"1:2", "1:2", "1:2"}));
 }
 
 TEST_F(MainWindowLayoutTest, TheWelcomeTipNamesTheProductAndImagesOpenThroughTheHandler)
