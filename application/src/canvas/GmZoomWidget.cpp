@@ -282,6 +282,7 @@ void GmZoomWidget::setZoom(bool absolute, double value)
     if (!(zoom > 0.0))
         return;
     m_zoom = zoom;
+    m_fitFollowsView = false;
     // In screen coordinates the pointer survives the change of the image's placement.
     if (m_pointer.known && !m_pointer.global) {
         m_pointer.pos = mapToGlobal(m_pointer.pos + m_imageRect.topLeft());
@@ -314,6 +315,13 @@ void GmZoomWidget::fitImage()
     const QWidget* parent = parentWidget();
     const QSize room = parent ? parent->size() : size();
     zoomToFit(QSize(int(std::lround(room.width() * fitShare)), int(std::lround(room.height() * fitShare))));
+    m_fitFollowsView = true;
+}
+
+void GmZoomWidget::viewResized()
+{
+    if (m_fitFollowsView)
+        fitImage();
 }
 
 void GmZoomWidget::resizeEvent(QResizeEvent* event)

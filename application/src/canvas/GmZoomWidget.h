@@ -96,6 +96,10 @@ public:
     // Zooms so that the whole image fits the size, keeping its aspect ratio (1.0 without an
     // image).
     void zoomToFit(const QSize& size);
+    // The view the canvas lies in has its new size: an image fitted on opening, and not zoomed
+    // since, is fitted to it again, so that it does not stay as small as the view was when the
+    // image arrived (a window still growing to its final size).
+    void viewResized();
     // The image's size at the current zoom, each side truncated; zero without an image.
     QSize scaledImageSize() const;
     // The scaled image, at least as large as the viewport it lies in.
@@ -201,5 +205,7 @@ private:
     QPointer<GmRegion> m_previewPatch;
     QColor m_backgroundColour;
     bool m_imageChangePending = true;
+    // The zoom is still the fit made when the image arrived: nothing has zoomed since.
+    bool m_fitFollowsView = false;
     TabFilter* m_tabFilter;
 };

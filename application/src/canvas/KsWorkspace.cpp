@@ -179,6 +179,7 @@ void KsWorkspace::scrollContentsBy(int dx, int dy)
 
 void KsWorkspace::resizeEvent(QResizeEvent* event)
 {
+    m_canvas->viewResized();
     m_canvas->resize(m_canvas->sizeHint());
     QScrollArea::resizeEvent(event);
     if (hasImage())

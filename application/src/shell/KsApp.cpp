@@ -335,7 +335,7 @@ void KsApp::checkForNewsSlot()
 {
     if (!m_newsChecker)
         return;
-    QDesktopServices::openUrl(QUrl(newsUrl()));
+    Browser::openOnDesktop(QUrl(newsUrl()), mainWindow());
     m_newsChecker->kickOffTransfer(true);
 }
 

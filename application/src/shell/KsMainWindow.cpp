@@ -593,8 +593,16 @@ void KsMainWindow::connectViewSlots()
     GmZoomWidget::setBackgroundBrushHook([this] { return backgroundBrush(); });
 
     if (m_viewOptions && m_resolutionGroup) {
-        connect(m_viewOptions->resolutionSelector(), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-                &KsMainWindow::syncResolutionMenuSlot);
+        // The selector's own handler asks the model first; when the user refuses the change it
+        // has put the selector back before this runs, so the menu takes what the selector
+        // shows now rather than the choice that was refused.
+        const QComboBox* selector = m_viewOptions->resolutionSelector();
+        connect(selector, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                [this, selector] { syncResolutionMenuSlot(selector->currentIndex()); });
+        // A resolution the model chooses itself (for a large image, from a project) reaches the
+        // selector without its signal; the menu follows it there.
+        connect(GmModel::instance(), &GmModel::resolutionChanged, this,
+                [this, selector] { syncResolutionMenuSlot(selector->currentIndex()); });
         connect(m_resolutionGroup, &QActionGroup::triggered, this, &KsMainWindow::syncResolutionComboSlot);
     }
 

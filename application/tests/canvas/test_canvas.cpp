@@ -163,6 +163,29 @@ TEST(CanvasZoom, ANewImageFitsIntoMostOfTheViewportAlsoWhenItArrivedWhileHidden)
     EXPECT_DOUBLE_EQ(canvas->zoom(), 0.5);
 }
 
+TEST(CanvasZoom, AnImageOpenedWhileTheViewGrowsIsFittedToTheFinalViewUntilTheUserZooms)
+{
+    ModelImage image(2000, 1000, 1);
+    ImageView view;
+    ASSERT_TRUE(testsupport::showWithViewport(view, QSize(400, 300)));
+    GmZoomWidget* canvas = view.canvas();
+    canvas->setZoom(true, 1);
+
+    // The image arrives while the window is still on its way to its final size.
+    canvas->imageChangedSlot();
+    EXPECT_DOUBLE_EQ(canvas->zoom(), 0.17);
+    ASSERT_TRUE(testsupport::showWithViewport(view, QSize(700, 500)));
+    ASSERT_TRUE(testsupport::showWithViewport(view, viewport));
+    EXPECT_DOUBLE_EQ(canvas->zoom(), 0.425);
+    EXPECT_EQ(canvas->imageRect(), QRect(75, 187, 850, 425));
+
+    // A zoom of the user's own stays when the view changes size.
+    view.zoomInSlot();
+    const double zoomed = canvas->zoom();
+    ASSERT_TRUE(testsupport::showWithViewport(view, QSize(600, 400)));
+    EXPECT_DOUBLE_EQ(canvas->zoom(), zoomed);
+}
+
 TEST(CanvasRepaint, ADirtyRectangleRepaintsItsWidgetAreaGrownByTheHint)
 {
     ModelImage image(200, 150, 1);

@@ -804,6 +804,27 @@ TEST_F(MainWindowActionsTest, WithoutABrowserTheWebCommandsGiveTheAddressToCopy)
     }
 }
 
+TEST_F(MainWindowActionsTest, WithoutABrowserLatestNewsGivesTheAddressToCopy)
+{
+    // The offscreen platform starts no browser.
+    ScriptedPrompt prompt;
+    QString address;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        address = KsApp::newsUrl();
+        QAction* news = action(QStringLiteral("Latest &News"));
+        ASSERT_NE(news, nullptr);
+        news->trigger();
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const Prompt::Message& message = prompt.messages().first();
+    EXPECT_EQ(message.kind, Prompt::Warning);
+    EXPECT_EQ(message.title, QStringLiteral("Kestrine 3 - No Web Browser"));
+    EXPECT_TRUE(message.text.contains(QUrl(address).toDisplayString().toHtmlEscaped())) << message.text.toStdString();
+    EXPECT_TRUE(message.selectableText);
+}
+
 // ---- Save and Apply in a host launch ------------------------------------------------------------
 
 // The document as the host's launch sets it up: the handed-over images, analysed, with a Keep

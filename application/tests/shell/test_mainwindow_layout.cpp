@@ -28,6 +28,7 @@
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
+#include "ScriptedPrompt.h"
 #include "UrlCatcher.h"
 #include "Wait.h"
 
@@ -36,12 +37,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalMapper>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -55,6 +58,7 @@ using testsupport::mainWindow;
 using testsupport::openPhoto;
 using testsupport::runLogHas;
 using testsupport::runMain;
+using testsupport::ScriptedPrompt;
 using testsupport::waitUntil;
 
 inline void PrintTo(const QRect& r, std::ostream* out)
@@ -505,6 +509,67 @@ TEST_F(MainWindowLayoutTest, TheResolutionMenuAndComboBoxFollowEachOther)
                   EXPECT_EQ(combo->currentIndex(), 1);
               }),
               0);
+}
+
+TEST_F(MainWindowLayoutTest, ARefusedResolutionLeavesTheMenuAndComboBoxAtTheResolutionInForce)
+{
+    ScriptedPrompt prompt;
+    QString inForce;
+    QStringList afterMenu;
+    QStringList afterCombo;
+    EXPECT_EQ(runWindow([&](KsMainWindow* window) {
+                  ASSERT_TRUE(openPhoto());
+                  // The window goes at the end without asking about the stroke.
+                  window->setPromptOnDiscard(false);
+                  testsupport::keepStroke();
+                  QComboBox* combo = window->viewOptions()->resolutionSelector();
+                  QActionGroup* group = window->resolutionGroup();
+                  ASSERT_NE(group, nullptr);
+                  inForce = QStringLiteral("1:%1").arg(GmModel::instance()->resolution());
+                  const auto shown = [&] {
+                      const QAction* checked = group->checkedAction();
+                      return QStringList{checked ? checked->text() : QString(), combo->currentText()};
+                  };
+                  ASSERT_EQ(shown(), (QStringList{inForce, inForce}));
+
+                  prompt.answer(QMessageBox::No);
+                  for (QAction* entry : group->actions())
+                      if (entry->text() == QStringLiteral("1:4"))
+                          entry->trigger();
+                  afterMenu = shown();
+
+                  prompt.answer(QMessageBox::No);
+                  combo->setCurrentIndex(combo->findText(QStringLiteral("1:2")));
+                  afterCombo = shown();
+              }),
+              0);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    EXPECT_EQ(prompt.messages().at(0).title, QStringLiteral("Confirm change of resolution"));
+    EXPECT_EQ(prompt.messages().at(1).title, QStringLiteral("Confirm change of resolution"));
+    EXPECT_EQ(inForce, QStringLiteral("1:1"));
+    EXPECT_EQ(afterMenu, (QStringList{inForce, inForce}));
+    EXPECT_EQ(afterCombo, (QStringList{inForce, inForce}));
+}
+
+TEST_F(MainWindowLayoutTest, TheResolutionChosenForALargePhotoShowsInTheMenuAndComboBox)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString large = folder.filePath(QStringLiteral("large.png"));
+    QImage photo(3000, 2000, QImage::Format_RGB32);
+    photo.fill(Qt::gray);
+    ASSERT_TRUE(photo.save(large));
+    QStringList shown;
+    EXPECT_EQ(runWindow([&](KsMainWindow* window) {
+                  ASSERT_TRUE(GmModel::instance()->setImage(1, 1, new KsSourceImage(large), nullptr));
+                  ASSERT_TRUE(engineIdle());
+                  const QAction* checked = window->resolutionGroup()->checkedAction();
+                  shown << QStringLiteral("1:%1").arg(GmModel::instance()->resolution())
+                        << (checked ? checked->text() : QString())
+                        << window->viewOptions()->resolutionSelector()->currentText();
+              }),
+              0);
+    EXPECT_EQ(shown, (QStringList{"1:2", "1:2", "1:2"}));
 }
 
 TEST_F(MainWindowLayoutTest, TheWelcomeTipNamesTheProductAndImagesOpenThroughTheHandler)
