@@ -57,5 +57,5 @@ void Browser::setSource(const QUrl& name)
         QTextBrowser::setSource(name);
         return;
     }
-    QDesktopServices::openUrl(linkTarget(name));
+    openOnDesktop(linkTarget(name), this);
 }

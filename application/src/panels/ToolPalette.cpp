@@ -1,11 +1,11 @@
 #include "panels/ToolPalette.h"
 
+#include "panels/Browser.h"
 #include "panels/ToolPaletteButton.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDataStream>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLayout>
@@ -213,7 +213,7 @@ void ToolPalette::restoreState(const QByteArray& state)
 void ToolPalette::invokeHeaderLink()
 {
     if (!m_headerLink.isEmpty())
-        QDesktopServices::openUrl(QUrl(m_headerLink));
+        Browser::openOnDesktop(QUrl(m_headerLink), this);
 }
 
 void ToolPalette::slotTopLevelChanged(bool floating)

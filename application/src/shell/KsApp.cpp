@@ -15,7 +15,6 @@
 #include "shell/KsMainWindow.h"
 #include "shell/KsTranslations.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
@@ -364,7 +363,7 @@ bool KsApp::updateCheckerCallbackSlot(const QString& body, bool /*forced*/)
                                  "[all]")
                                   .arg(productNameNbsp())
                             + QStringLiteral("</p>"));
-    QDesktopServices::openUrl(QUrl(downloadPageUrl()));
+    Browser::openOnDesktop(QUrl(downloadPageUrl()), mainWindow());
     if (KsMainWindow* window = mainWindow())
         window->close();
     return true;
@@ -383,7 +382,7 @@ bool KsApp::newsCheckerCallbackSlot(const QString& /*body*/, bool forced)
                                 {{QMessageBox::Yes, tr("Yes", "[all]")},
                                  {QMessageBox::Cancel, tr("Remind Me Later", "[all]")}});
     if (answer == QMessageBox::Yes) {
-        QDesktopServices::openUrl(QUrl(newsUrl()));
+        Browser::openOnDesktop(QUrl(newsUrl()), mainWindow());
         return true;
     }
     if (m_newsChecker)

@@ -266,4 +266,28 @@ TEST(NetworkChecksWindow, DownloadNowOpensTheDownloadPageAndClosesTheWindow)
     EXPECT_TRUE(browser.urls().contains(QUrl(KsApp::downloadPageUrl())));
 }
 
+// Without a browser, Download Now still gives the user the page's address before it closes.
+TEST(NetworkChecksWindow, DownloadNowWithoutABrowserGivesTheAddressToCopy)
+{
+    // The offscreen platform starts no browser.
+    ScriptedPrompt prompt;
+    prompt.answer(QMessageBox::Ok);
+    prompt.answer(QMessageBox::Ok);
+    KsApp::setStartUpHook([&](QWidget* window) {
+        QPointer<QWidget> guarded(window);
+        QTimer::singleShot(0, [guarded] {
+            KsApp::instance()->updateCheckerCallbackSlot(QStringLiteral("<html>notuptodate</html>"), false);
+            if (guarded && guarded->isVisible())
+                guarded->close();
+        });
+    });
+    EXPECT_EQ(testsupport::runMain({"kestrine3"}), 0);
+    KsApp::setStartUpHook(nullptr);
+    ASSERT_EQ(prompt.messages().size(), 3);
+    const Prompt::Message& message = prompt.messages()[2];
+    EXPECT_EQ(message.title, QStringLiteral("Kestrine 3 - No Web Browser"));
+    EXPECT_TRUE(message.text.contains(QUrl(KsApp::downloadPageUrl()).toDisplayString().toHtmlEscaped()))
+        << message.text.toStdString();
+}
+
 } // namespace
