@@ -299,6 +299,8 @@ private:
     int decorationGap();
     QList<GmSubWindow*> defaultColumn() const;
     QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const;
+    // The window's own part of a screen mode: menu bar, flags, state and geometry; then shown.
+    void showInScreenMode(int mode);
     // The maximised flag and normal geometry Standard mode goes back to.
     void rememberStandardGeometry();
     // The screen modes' window flags, given to the shown window in place.

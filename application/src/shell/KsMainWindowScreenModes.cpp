@@ -102,12 +102,16 @@ void KsMainWindow::restoreWindowState()
         useDefaultLayout();
     } else {
         restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
-        restoreState(settings.value(QLatin1String(kChildStateKey)).toByteArray(), kPersistVersion);
         m_maximized = settings.value(QLatin1String(kMaximizedKey), true).toBool();
         m_normalGeometry = settings.value(QLatin1String(kNormalGeometryKey)).toRect();
         const int mode = settings.value(QLatin1String(kScreenModeKey), 0).toInt();
         // A mode this program does not know would leave the window in none.
         m_screenMode = mode >= 0 && mode <= 2 ? mode : 0;
+        // A window manager keeps a panel over the window it belongs to only when that window
+        // was on the screen before the panel: the window comes up in its mode first, and the
+        // palette and the panels float over it afterwards, as a change of mode in a run has it.
+        showInScreenMode(m_screenMode);
+        restoreState(settings.value(QLatin1String(kChildStateKey)).toByteArray(), kPersistVersion);
         for (GmSubWindow* window : subWindows())
             window->restoreState(settings.value(subWindowKey(window)).toByteArray());
         if (m_toolPalette)
@@ -162,12 +166,28 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         rememberStandardGeometry();
     if (mode != 0)
         m_defaultPlacesFollowWindow = false;
+    if (mode == 0)
+        setPanelsFloating(false, force);
+    else
+        floatPanels(force);
+    showInScreenMode(mode);
+    // Without the menu the way back has to be on screen.
+    if (mode == 2 && m_screenModeGroup && m_screenModeGroup->actions().size() > 2)
+        TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
+    if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
+        m_screenModeGroup->actions().at(mode)->setChecked(true);
+    m_screenMode = mode;
+    if (isVisible())
+        activateWindow();
+}
+
+void KsMainWindow::showInScreenMode(int mode)
+{
+    menuBar()->setVisible(mode != 2);
+    setUpdatesEnabled(false);
     const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (mode) {
     case 0:
-        setPanelsFloating(false, force);
-        menuBar()->show();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window);
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
@@ -175,37 +195,19 @@ void KsMainWindow::setScreenMode(int mode, bool force)
             setGeometry(WindowLayoutRules::keptInside(m_normalGeometry, availableScreenGeometry()));
         if (m_maximized)
             setWindowState(windowState() | Qt::WindowMaximized);
-        setUpdatesEnabled(true);
-        show();
         break;
     case 1:
-        floatPanels(force);
-        menuBar()->show();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         setWindowState(windowed);
         setGeometry(availableScreenGeometry());
-        setUpdatesEnabled(true);
-        show();
         break;
     default:
-        floatPanels(force);
-        menuBar()->hide();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window);
-        setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
-        setUpdatesEnabled(true);
-        show();
-        // Without the menu the way back has to be on screen.
-        if (m_screenModeGroup && m_screenModeGroup->actions().size() > 2)
-            TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
+        setWindowState(windowed | Qt::WindowFullScreen);
         break;
     }
-    if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
-        m_screenModeGroup->actions().at(mode)->setChecked(true);
-    m_screenMode = mode;
-    if (isVisible())
-        activateWindow();
+    setUpdatesEnabled(true);
+    show();
 }
 
 void KsMainWindow::rememberStandardGeometry()

@@ -97,16 +97,32 @@ protected:
                                                                QSize(1600, 1000));
         ASSERT_TRUE(m_display->isRunning()) << qPrintable(m_display->error());
         ASSERT_TRUE(m_tmp.isValid());
+        postponeNetworkChecks();
+        ASSERT_NO_FATAL_FAILURE(startProgram());
+        ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    }
+
+    // The program with the photograph, until its window shows the photograph. The settings are
+    // the test's own: a second start takes up the layout the first one left.
+    void startProgram()
+    {
         QProcessEnvironment environment = m_display->environment();
         environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
-        postponeNetworkChecks();
         m_program.setProcessEnvironment(environment);
         m_program.setProcessChannelMode(QProcess::MergedChannels);
         m_program.start(QStringLiteral(KESTRINE_PROGRAM), {photoPath});
         ASSERT_TRUE(m_program.waitForStarted(10000));
         m_window = m_display->waitForWindow(m_program.processId(), 30000, QStringLiteral("^Kestrine 3: fruits.jpg"));
         ASSERT_NE(m_window, 0u) << m_program.readAll().constData();
-        ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    }
+
+    // Ctrl+Q, as a user ends the run; the layout is kept on the way out.
+    void quitProgram()
+    {
+        ASSERT_TRUE(pressKey("Ctrl+Q")) << qPrintable(m_display->error());
+        ASSERT_TRUE(m_program.waitForFinished(30000)) << m_program.readAll().constData();
+        ASSERT_EQ(m_program.exitCode(), 0) << m_program.readAll().constData();
+        m_window = 0;
     }
 
     void TearDown() override
@@ -165,6 +181,23 @@ protected:
             if (window != m_window)
                 byName.insert(m_display->windowName(window), window);
         return byName;
+    }
+
+    // Empty when every main panel is a visible window stacked above the main window; otherwise
+    // which are not.
+    QString stackingFault() const
+    {
+        const QMap<QString, qulonglong> shown = panels();
+        const QList<qulonglong> stacking = m_display->stackingOrder();
+        QStringList faults;
+        for (const QString& name : mainPanels) {
+            const qulonglong panel = shown.value(name);
+            if (panel == 0)
+                faults << name + QStringLiteral(" is not a visible window");
+            else if (stacking.indexOf(panel) < stacking.indexOf(m_window))
+                faults << name + QStringLiteral(" is below the main window");
+        }
+        return faults.join(QStringLiteral("; "));
     }
 
     // Empty when every main panel floats, visible above the main window and inside the screen;
@@ -396,4 +429,17 @@ TEST_F(ProgramUnderWindowManager, ThePaletteFloatsWhereItFloatedBeforeWhenFullSc
         return inFullScreenWithMenu() && again == first;
     });
     EXPECT_TRUE(same) << "first at " << qPrintable(describe(first)) << ", then at " << qPrintable(describe(again));
+}
+
+TEST_F(ProgramUnderWindowManager, AStartInFullScreenWithMenuStacksEveryPanelAboveTheWindow)
+{
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return inFullScreenWithMenu() && stackingFault().isEmpty(); }))
+        << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
+    ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+    // The same settings: the run starts in the mode the last one ended in.
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    const bool above = pollUntil([&] { return inFullScreenWithMenu() && stackingFault().isEmpty(); });
+    EXPECT_TRUE(above) << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
 }
