@@ -341,6 +341,45 @@ int KsMainWindow::decorationGap()
     return m_decorationGap;
 }
 
+QMargins KsMainWindow::expectedPanelFrame()
+{
+    // The widest frame the manager has put round a panel so far.
+    for (GmSubWindow* window : subWindows()) {
+        const QRect frame = window->frameGeometry();
+        const QRect inside = window->geometry();
+        if (!window->isWindow() || frame == inside)
+            continue;
+        const QMargins seen(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                            frame.bottom() - inside.bottom());
+        m_panelFrame = m_panelFrame.isNull() ? seen
+                                             : QMargins(std::max(m_panelFrame.left(), seen.left()),
+                                                        std::max(m_panelFrame.top(), seen.top()),
+                                                        std::max(m_panelFrame.right(), seen.right()),
+                                                        std::max(m_panelFrame.bottom(), seen.bottom()));
+    }
+    if (!m_panelFrame.isNull())
+        return m_panelFrame;
+    // None yet: the title bar seen on the window, and a border's allowance on the other sides,
+    // rather a few pixels too many than a panel's edge under the screen's.
+    const int border = 8;
+    return QMargins(border, decorationGap(), border, border);
+}
+
+QRect KsMainWindow::placeOnScreen(const GmSubWindow* panel, const QRect& place)
+{
+    const QRect work = availableScreenGeometry();
+    if (!work.isValid())
+        return place;
+    // Qt moves a panel the manager has framed by its frame's corner, and one not framed yet by
+    // its inside's, the frame then coming round it.
+    const QRect frame = panel->frameGeometry();
+    const QRect inside = panel->geometry();
+    const QMargins around = panel->isWindow() && frame != inside
+                                ? QMargins(0, 0, frame.width() - inside.width(), frame.height() - inside.height())
+                                : expectedPanelFrame();
+    return WindowLayoutRules::keptInsideWithFrame(place, around, work);
+}
+
 QList<GmSubWindow*> KsMainWindow::defaultColumn() const
 {
     QList<GmSubWindow*> column;
@@ -351,7 +390,7 @@ QList<GmSubWindow*> KsMainWindow::defaultColumn() const
     return column;
 }
 
-QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const
+QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap)
 {
     const QRect work = availableScreenGeometry();
     int columnWidth = 0;
@@ -360,8 +399,13 @@ QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column
         columnWidth = std::max(columnWidth, window->sizeHint().width());
         heights.append(window->isWindow() && window->isVisible() ? window->height() : window->sizeHint().height());
     }
-    return WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth, columnWidth, top,
-                                            work.bottom(), gap);
+    // A panel reaches down as far as its frame; one that is taller than the work area on its
+    // own is shrunk to it.
+    QList<QRect> places = WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth, columnWidth, top,
+                                                           work.bottom() - expectedPanelFrame().bottom(), gap);
+    for (int i = 0; i < places.size(); ++i)
+        places[i] = placeOnScreen(column.at(i), places.at(i));
+    return places;
 }
 
 namespace {
@@ -402,10 +446,19 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
         left += m_toolPalette->sizeHint().width();
     }
     if (m_colourWorkspace && unplaced(m_colourWorkspace))
-        place(m_colourWorkspace, QRect(QPoint(left, top), m_colourWorkspace->sizeHint()), true);
+        place(m_colourWorkspace,
+              placeOnScreen(m_colourWorkspace, QRect(QPoint(left, top), m_colourWorkspace->sizeHint())), true);
     if (m_patchProperties && unplaced(m_patchProperties)) {
         const int below = m_colourWorkspace ? m_colourWorkspace->height() + 3 * gap : 0;
-        place(m_patchProperties, QRect(QPoint(left, top + below), m_patchProperties->sizeHint()), true);
+        QRect rect(QPoint(left, top + below), m_patchProperties->sizeHint());
+        // A screen too low for the two one above the other has them side by side where that
+        // fits: moved up, the one would cover the other's title bar.
+        if (m_colourWorkspace && placeOnScreen(m_patchProperties, rect) != rect) {
+            const QRect beside(QPoint(left + m_colourWorkspace->width() + gap, top), rect.size());
+            if (placeOnScreen(m_patchProperties, beside) == beside)
+                rect = beside;
+        }
+        place(m_patchProperties, placeOnScreen(m_patchProperties, rect), true);
     }
 
     const QList<GmSubWindow*> column = defaultColumn();
@@ -438,8 +491,12 @@ void KsMainWindow::restackFloatedColumn(const QList<GmSubWindow*>& floated)
     for (int i = 0; i < column.size(); ++i) {
         GmSubWindow* window = column.at(i);
         window->setDefaultPosition(stacked.at(i).topLeft());
-        if (floated.contains(window) && window->isWindow() && unplaced(window))
+        if (floated.contains(window) && window->isWindow() && unplaced(window)) {
             window->move(stacked.at(i).topLeft());
+            // Each keeps its own width; only one too tall for the screen is shortened.
+            if (stacked.at(i).height() < window->height())
+                window->resize(window->width(), stacked.at(i).height());
+        }
     }
 }
 
