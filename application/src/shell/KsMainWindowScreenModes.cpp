@@ -261,7 +261,10 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
             palette->setAllowedAreas(Qt::NoDockWidgetArea);
             palette->setFeatures(features);
             if (!palette->isFloating() || force) {
-                palette->setFloating(true);
+                // Floating it again would unmap and map it at once, which a window manager
+                // may take in as a window gone and then leave unmapped.
+                if (!palette->isFloating())
+                    palette->setFloating(true);
                 const QPoint saved = palette->state().position;
                 if (saved != QPoint(-1, -1))
                     palette->move(saved);
@@ -271,7 +274,8 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
             const QPoint floatingPlace = floated ? palette->pos() : palette->state().position;
             palette->setAllowedAreas(Qt::LeftDockWidgetArea);
             palette->setFeatures(features);
-            palette->setFloating(palette->state().floating);
+            if (palette->isFloating() != palette->state().floating)
+                palette->setFloating(palette->state().floating);
             // Docking records the palette's place in the window; the full-screen modes bring it
             // back where it floated, not over the tool bar.
             if (floated)
