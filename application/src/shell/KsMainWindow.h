@@ -297,8 +297,15 @@ private:
     // the column of panels at the right and its places.
     int defaultPanelTop() const;
     int decorationGap();
+    // A panel's place moved (and, too large, shrunk) so that the frame a window manager puts
+    // round it is inside the work area.
+    QRect placeOnScreen(const GmSubWindow* panel, const QRect& place);
+    // The frame round a panel the manager has not framed yet, as far as it can be foreseen.
+    QMargins expectedPanelFrame();
     QList<GmSubWindow*> defaultColumn() const;
-    QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const;
+    QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap);
+    // The window's own part of a screen mode: menu bar, flags, state and geometry; then shown.
+    void showInScreenMode(int mode);
     // The maximised flag and normal geometry Standard mode goes back to.
     void rememberStandardGeometry();
     // The screen modes' window flags, given to the shown window in place.
@@ -457,4 +464,6 @@ private:
     bool m_columnRestacked = false;
     // The last title-bar height seen; a frameless or full-screen window shows none.
     int m_decorationGap = 0;
+    // The widest frame seen round a floating panel; null until one has been framed.
+    QMargins m_panelFrame;
 };

@@ -102,12 +102,16 @@ void KsMainWindow::restoreWindowState()
         useDefaultLayout();
     } else {
         restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
-        restoreState(settings.value(QLatin1String(kChildStateKey)).toByteArray(), kPersistVersion);
         m_maximized = settings.value(QLatin1String(kMaximizedKey), true).toBool();
         m_normalGeometry = settings.value(QLatin1String(kNormalGeometryKey)).toRect();
         const int mode = settings.value(QLatin1String(kScreenModeKey), 0).toInt();
         // A mode this program does not know would leave the window in none.
         m_screenMode = mode >= 0 && mode <= 2 ? mode : 0;
+        // A window manager keeps a panel over the window it belongs to only when that window
+        // was on the screen before the panel: the window comes up in its mode first, and the
+        // palette and the panels float over it afterwards, as a change of mode in a run has it.
+        showInScreenMode(m_screenMode);
+        restoreState(settings.value(QLatin1String(kChildStateKey)).toByteArray(), kPersistVersion);
         for (GmSubWindow* window : subWindows())
             window->restoreState(settings.value(subWindowKey(window)).toByteArray());
         if (m_toolPalette)
@@ -162,12 +166,28 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         rememberStandardGeometry();
     if (mode != 0)
         m_defaultPlacesFollowWindow = false;
+    if (mode == 0)
+        setPanelsFloating(false, force);
+    else
+        floatPanels(force);
+    showInScreenMode(mode);
+    // Without the menu the way back has to be on screen.
+    if (mode == 2 && m_screenModeGroup && m_screenModeGroup->actions().size() > 2)
+        TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
+    if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
+        m_screenModeGroup->actions().at(mode)->setChecked(true);
+    m_screenMode = mode;
+    if (isVisible())
+        activateWindow();
+}
+
+void KsMainWindow::showInScreenMode(int mode)
+{
+    menuBar()->setVisible(mode != 2);
+    setUpdatesEnabled(false);
     const Qt::WindowStates windowed = windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (mode) {
     case 0:
-        setPanelsFloating(false, force);
-        menuBar()->show();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window);
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
@@ -175,37 +195,19 @@ void KsMainWindow::setScreenMode(int mode, bool force)
             setGeometry(WindowLayoutRules::keptInside(m_normalGeometry, availableScreenGeometry()));
         if (m_maximized)
             setWindowState(windowState() | Qt::WindowMaximized);
-        setUpdatesEnabled(true);
-        show();
         break;
     case 1:
-        floatPanels(force);
-        menuBar()->show();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         setWindowState(windowed);
         setGeometry(availableScreenGeometry());
-        setUpdatesEnabled(true);
-        show();
         break;
     default:
-        floatPanels(force);
-        menuBar()->hide();
-        setUpdatesEnabled(false);
         changeWindowFlags(Qt::Window);
-        setWindowState((windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
-        setUpdatesEnabled(true);
-        show();
-        // Without the menu the way back has to be on screen.
-        if (m_screenModeGroup && m_screenModeGroup->actions().size() > 2)
-            TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
+        setWindowState(windowed | Qt::WindowFullScreen);
         break;
     }
-    if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
-        m_screenModeGroup->actions().at(mode)->setChecked(true);
-    m_screenMode = mode;
-    if (isVisible())
-        activateWindow();
+    setUpdatesEnabled(true);
+    show();
 }
 
 void KsMainWindow::rememberStandardGeometry()
@@ -259,7 +261,10 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
             palette->setAllowedAreas(Qt::NoDockWidgetArea);
             palette->setFeatures(features);
             if (!palette->isFloating() || force) {
-                palette->setFloating(true);
+                // Floating it again would unmap and map it at once, which a window manager
+                // may take in as a window gone and then leave unmapped.
+                if (!palette->isFloating())
+                    palette->setFloating(true);
                 const QPoint saved = palette->state().position;
                 if (saved != QPoint(-1, -1))
                     palette->move(saved);
@@ -269,7 +274,8 @@ void KsMainWindow::setPanelsFloating(bool full, bool force)
             const QPoint floatingPlace = floated ? palette->pos() : palette->state().position;
             palette->setAllowedAreas(Qt::LeftDockWidgetArea);
             palette->setFeatures(features);
-            palette->setFloating(palette->state().floating);
+            if (palette->isFloating() != palette->state().floating)
+                palette->setFloating(palette->state().floating);
             // Docking records the palette's place in the window; the full-screen modes bring it
             // back where it floated, not over the tool bar.
             if (floated)
@@ -339,6 +345,45 @@ int KsMainWindow::decorationGap()
     return m_decorationGap;
 }
 
+QMargins KsMainWindow::expectedPanelFrame()
+{
+    // The widest frame the manager has put round a panel so far.
+    for (GmSubWindow* window : subWindows()) {
+        const QRect frame = window->frameGeometry();
+        const QRect inside = window->geometry();
+        if (!window->isWindow() || frame == inside)
+            continue;
+        const QMargins seen(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                            frame.bottom() - inside.bottom());
+        m_panelFrame = m_panelFrame.isNull() ? seen
+                                             : QMargins(std::max(m_panelFrame.left(), seen.left()),
+                                                        std::max(m_panelFrame.top(), seen.top()),
+                                                        std::max(m_panelFrame.right(), seen.right()),
+                                                        std::max(m_panelFrame.bottom(), seen.bottom()));
+    }
+    if (!m_panelFrame.isNull())
+        return m_panelFrame;
+    // None yet: the title bar seen on the window, and a border's allowance on the other sides,
+    // rather a few pixels too many than a panel's edge under the screen's.
+    const int border = 8;
+    return QMargins(border, decorationGap(), border, border);
+}
+
+QRect KsMainWindow::placeOnScreen(const GmSubWindow* panel, const QRect& place)
+{
+    const QRect work = availableScreenGeometry();
+    if (!work.isValid())
+        return place;
+    // Qt moves a panel the manager has framed by its frame's corner, and one not framed yet by
+    // its inside's, the frame then coming round it.
+    const QRect frame = panel->frameGeometry();
+    const QRect inside = panel->geometry();
+    const QMargins around = panel->isWindow() && frame != inside
+                                ? QMargins(0, 0, frame.width() - inside.width(), frame.height() - inside.height())
+                                : expectedPanelFrame();
+    return WindowLayoutRules::keptInsideWithFrame(place, around, work);
+}
+
 QList<GmSubWindow*> KsMainWindow::defaultColumn() const
 {
     QList<GmSubWindow*> column;
@@ -349,7 +394,7 @@ QList<GmSubWindow*> KsMainWindow::defaultColumn() const
     return column;
 }
 
-QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap) const
+QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap)
 {
     const QRect work = availableScreenGeometry();
     int columnWidth = 0;
@@ -358,8 +403,13 @@ QList<QRect> KsMainWindow::defaultColumnPlaces(const QList<GmSubWindow*>& column
         columnWidth = std::max(columnWidth, window->sizeHint().width());
         heights.append(window->isWindow() && window->isVisible() ? window->height() : window->sizeHint().height());
     }
-    return WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth, columnWidth, top,
-                                            work.bottom(), gap);
+    // A panel reaches down as far as its frame; one that is taller than the work area on its
+    // own is shrunk to it.
+    QList<QRect> places = WindowLayoutRules::stackedColumn(heights, work.right() - 26 - columnWidth, columnWidth, top,
+                                                           work.bottom() - expectedPanelFrame().bottom(), gap);
+    for (int i = 0; i < places.size(); ++i)
+        places[i] = placeOnScreen(column.at(i), places.at(i));
+    return places;
 }
 
 namespace {
@@ -400,10 +450,19 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
         left += m_toolPalette->sizeHint().width();
     }
     if (m_colourWorkspace && unplaced(m_colourWorkspace))
-        place(m_colourWorkspace, QRect(QPoint(left, top), m_colourWorkspace->sizeHint()), true);
+        place(m_colourWorkspace,
+              placeOnScreen(m_colourWorkspace, QRect(QPoint(left, top), m_colourWorkspace->sizeHint())), true);
     if (m_patchProperties && unplaced(m_patchProperties)) {
         const int below = m_colourWorkspace ? m_colourWorkspace->height() + 3 * gap : 0;
-        place(m_patchProperties, QRect(QPoint(left, top + below), m_patchProperties->sizeHint()), true);
+        QRect rect(QPoint(left, top + below), m_patchProperties->sizeHint());
+        // A screen too low for the two one above the other has them side by side where that
+        // fits: moved up, the one would cover the other's title bar.
+        if (m_colourWorkspace && placeOnScreen(m_patchProperties, rect) != rect) {
+            const QRect beside(QPoint(left + m_colourWorkspace->width() + gap, top), rect.size());
+            if (placeOnScreen(m_patchProperties, beside) == beside)
+                rect = beside;
+        }
+        place(m_patchProperties, placeOnScreen(m_patchProperties, rect), true);
     }
 
     const QList<GmSubWindow*> column = defaultColumn();
@@ -436,8 +495,12 @@ void KsMainWindow::restackFloatedColumn(const QList<GmSubWindow*>& floated)
     for (int i = 0; i < column.size(); ++i) {
         GmSubWindow* window = column.at(i);
         window->setDefaultPosition(stacked.at(i).topLeft());
-        if (floated.contains(window) && window->isWindow() && unplaced(window))
+        if (floated.contains(window) && window->isWindow() && unplaced(window)) {
             window->move(stacked.at(i).topLeft());
+            // Each keeps its own width; only one too tall for the screen is shortened.
+            if (stacked.at(i).height() < window->height())
+                window->resize(window->width(), stacked.at(i).height());
+        }
     }
 }
 

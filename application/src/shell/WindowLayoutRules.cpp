@@ -22,6 +22,11 @@ QRect WindowLayoutRules::keptInside(const QRect& rect, const QRect& area)
     return r;
 }
 
+QRect WindowLayoutRules::keptInsideWithFrame(const QRect& rect, const QMargins& frame, const QRect& area)
+{
+    return keptInside(rect.marginsAdded(frame), area).marginsRemoved(frame);
+}
+
 QRect WindowLayoutRules::insetByTenth(const QRect& area)
 {
     const int dx = int(std::floor(0.1 * area.width() + 0.5));

@@ -4,6 +4,7 @@
 // hiding states and the stacking of floating panels in columns.
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <QSize>
 
@@ -11,6 +12,8 @@ class WindowLayoutRules {
 public:
     // Shrinks the rectangle to the area's size where it is larger, then shifts it inside.
     static QRect keptInside(const QRect& rect, const QRect& area);
+    // The same for a window's inside with the frame round it: the frame is kept inside.
+    static QRect keptInsideWithFrame(const QRect& rect, const QMargins& frame, const QRect& area);
     // The area less a tenth of its width at the left and at the right and a tenth of its
     // height at the top and at the bottom, each rounded half up.
     static QRect insetByTenth(const QRect& area);

@@ -94,19 +94,37 @@ protected:
         static char* argv[] = {name, nullptr};
         m_application = std::make_unique<QCoreApplication>(argc, argv);
         m_display = std::make_unique<testsupport::XvfbDisplay>(testsupport::XvfbDisplay::WindowManager::Openbox,
-                                                               QSize(1600, 1000));
+                                                               screenSize());
         ASSERT_TRUE(m_display->isRunning()) << qPrintable(m_display->error());
         ASSERT_TRUE(m_tmp.isValid());
+        postponeNetworkChecks();
+        ASSERT_NO_FATAL_FAILURE(startProgram());
+        ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    }
+
+    virtual QSize screenSize() const { return QSize(1600, 1000); }
+
+    // The program with the photograph, until its window shows the photograph. The settings are
+    // the test's own: a second start takes up the layout the first one left.
+    void startProgram()
+    {
         QProcessEnvironment environment = m_display->environment();
         environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
-        postponeNetworkChecks();
         m_program.setProcessEnvironment(environment);
         m_program.setProcessChannelMode(QProcess::MergedChannels);
         m_program.start(QStringLiteral(KESTRINE_PROGRAM), {photoPath});
         ASSERT_TRUE(m_program.waitForStarted(10000));
         m_window = m_display->waitForWindow(m_program.processId(), 30000, QStringLiteral("^Kestrine 3: fruits.jpg"));
         ASSERT_NE(m_window, 0u) << m_program.readAll().constData();
-        ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    }
+
+    // Ctrl+Q, as a user ends the run; the layout is kept on the way out.
+    void quitProgram()
+    {
+        ASSERT_TRUE(pressKey("Ctrl+Q")) << qPrintable(m_display->error());
+        ASSERT_TRUE(m_program.waitForFinished(30000)) << m_program.readAll().constData();
+        ASSERT_EQ(m_program.exitCode(), 0) << m_program.readAll().constData();
+        m_window = 0;
     }
 
     void TearDown() override
@@ -167,6 +185,23 @@ protected:
         return byName;
     }
 
+    // Empty when every main panel is a visible window stacked above the main window; otherwise
+    // which are not.
+    QString stackingFault() const
+    {
+        const QMap<QString, qulonglong> shown = panels();
+        const QList<qulonglong> stacking = m_display->stackingOrder();
+        QStringList faults;
+        for (const QString& name : mainPanels) {
+            const qulonglong panel = shown.value(name);
+            if (panel == 0)
+                faults << name + QStringLiteral(" is not a visible window");
+            else if (stacking.indexOf(panel) < stacking.indexOf(m_window))
+                faults << name + QStringLiteral(" is below the main window");
+        }
+        return faults.join(QStringLiteral("; "));
+    }
+
     // Empty when every main panel floats, visible above the main window and inside the screen;
     // otherwise what is wrong.
     QString panelFault() const
@@ -190,6 +225,24 @@ protected:
         return faults.join(QStringLiteral("; "));
     }
 
+    // Empty when every visible panel window, frame included, is inside the screen; otherwise
+    // which are not, and where. Not empty either until the manager has framed each.
+    QString panelsOffScreen() const
+    {
+        const QRect screen(QPoint(0, 0), m_display->screenSize());
+        QStringList faults;
+        const QMap<QString, qulonglong> shown = panels();
+        for (auto panel = shown.cbegin(); panel != shown.cend(); ++panel) {
+            const bool framed = panel.key() == QStringLiteral("Tools") || !m_display->frameExtents(panel.value()).isNull();
+            const QRect frame = m_display->frameGeometry(panel.value());
+            if (!framed)
+                faults << panel.key() + QStringLiteral(" has no frame yet");
+            else if (!screen.contains(frame))
+                faults << panel.key() + QStringLiteral(" is at ") + describe(frame);
+        }
+        return faults.join(QStringLiteral("; "));
+    }
+
     QString windowReport() const
     {
         QStringList stacking;
@@ -206,6 +259,12 @@ protected:
     QTemporaryDir m_tmp;
     testsupport::ChildProcess m_program;
     qulonglong m_window = 0;
+};
+
+// The same on a smaller screen, where the panels' default places have less room.
+class ProgramOnASmallScreenUnderWindowManager : public ProgramUnderWindowManager {
+protected:
+    QSize screenSize() const override { return QSize(1280, 800); }
 };
 
 } // namespace
@@ -396,4 +455,38 @@ TEST_F(ProgramUnderWindowManager, ThePaletteFloatsWhereItFloatedBeforeWhenFullSc
         return inFullScreenWithMenu() && again == first;
     });
     EXPECT_TRUE(same) << "first at " << qPrintable(describe(first)) << ", then at " << qPrintable(describe(again));
+}
+
+TEST_F(ProgramUnderWindowManager, AStartInFullScreenWithMenuStacksEveryPanelAboveTheWindow)
+{
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return inFullScreenWithMenu() && stackingFault().isEmpty(); }))
+        << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
+    ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+    // The same settings: the run starts in the mode the last one ended in.
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    const bool above = pollUntil([&] { return inFullScreenWithMenu() && stackingFault().isEmpty(); });
+    EXPECT_TRUE(above) << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
+}
+
+TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceOpenInsideTheScreenApart)
+{
+    ASSERT_TRUE(pressKey("F9")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Patch Properties")); }))
+        << qPrintable(windowReport());
+    ASSERT_TRUE(pressKey("C")) << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Color Workspace")); }))
+        << qPrintable(windowReport());
+
+    QRect colours;
+    QRect patch;
+    const bool inside = pollUntil([&] {
+        const QMap<QString, qulonglong> shown = panels();
+        colours = m_display->frameGeometry(shown.value(QStringLiteral("Color Workspace")));
+        patch = m_display->frameGeometry(shown.value(QStringLiteral("Patch Properties")));
+        return panelsOffScreen().isEmpty() && !colours.intersects(patch);
+    });
+    EXPECT_TRUE(inside) << qPrintable(panelsOffScreen()) << "; Color Workspace at " << qPrintable(describe(colours))
+                        << ", Patch Properties at " << qPrintable(describe(patch));
 }
