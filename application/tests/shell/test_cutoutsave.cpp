@@ -13,7 +13,6 @@
 
 #include "CutoutDocument.h"
 #include "HeldCutout.h"
-#include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
@@ -327,11 +326,8 @@ TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
     int stamp = -1;
     int counter = -2;
     run([&] {
-        changeMarks();
-        before = alphaBytes(*GmModel::instance()->output());
         // The new cut-out waits behind a held command when Save As is chosen.
-        worker()->submit(new HoldCommand(&release));
-        GmModel::instance()->generateMaskSlot();
+        before = changeMarksAndHoldTheNewCutout(release);
         QTimer::singleShot(50, mainWindow(), [&] {
             waitedModally = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()) != nullptr;
             waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;

@@ -303,42 +303,65 @@ TEST_F(HandOver, AnExceptionAfterStartUpWritesNothingBack)
     EXPECT_TRUE(runLogHas(QStringLiteral("Nothing handed back: the run ended on an error")));
 }
 
-// Writes the second pattern into the handed-over output, as the engine writes the cut-out.
-std::function<void()> secondPatternInto(KsSourceImage* output)
-{
-    return [output] {
-        for (int i = 0; i < kWidth * kHeight; ++i)
-            for (int c = 0; c < 4; ++c)
-                output->view8().data[i * 4 + bgraIndex(c)] = patternByte(i, c, 2);
-    };
-}
+// A cut-out held on the engine until the case lets it go; let go, it writes the second
+// pattern into the handed-over output, as the engine writes the cut-out. Never left held for
+// good, whatever the hand-back does: it is let go after five seconds, and when the case ends.
+class HeldSecondPattern {
+public:
+    HeldSecondPattern()
+        : m_fallback([this] {
+              for (int i = 0; i < 500 && !m_release; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              m_release = true;
+          })
+    {
+    }
+    ~HeldSecondPattern()
+    {
+        letGo();
+        m_fallback.join();
+    }
+    HeldSecondPattern(const HeldSecondPattern&) = delete;
+    HeldSecondPattern& operator=(const HeldSecondPattern&) = delete;
+
+    // Submits the cut-out once the start-up's own engine work is done; false when it is not.
+    bool submit()
+    {
+        if (!testsupport::waitUntil([] {
+                return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
+            }))
+            return false;
+        KsSourceImage* output = KsApp::instance()->outputImage();
+        DravikThread::instance()->submit(new HeldCutout(&m_release, [output] {
+            for (int i = 0; i < kWidth * kHeight; ++i)
+                for (int c = 0; c < 4; ++c)
+                    output->view8().data[i * 4 + bgraIndex(c)] = patternByte(i, c, 2);
+        }));
+        return true;
+    }
+
+    void letGo() { m_release = true; }
+
+private:
+    std::atomic<bool> m_release{false};
+    std::thread m_fallback;
+};
 
 TEST_F(HandOver, TheHandBackWaitsForACutoutStillBeingMade)
 {
     Mapping source(rgba8(1));
     Mapping result(rgba8(1));
-    std::atomic<bool> release{false};
-    // Never left held for good, whatever the hand-back does.
-    std::thread fallback([&release] {
-        for (int i = 0; i < 500 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        release = true;
-    });
+    HeldSecondPattern cutout;
     KsApp::setStartUpHook([&](QWidget*) {
-        ASSERT_TRUE(testsupport::waitUntil([] {
-            return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
-        }));
-        DravikThread::instance()->submit(
-            new HeldCutout(&release, secondPatternInto(KsApp::instance()->outputImage())));
+        ASSERT_TRUE(cutout.submit());
         // The loop ends otherwise, with the cut-out still being made; it is let go only once
         // an event loop runs again.
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&release] {
-            QTimer::singleShot(50, QCoreApplication::instance(), [&release] { release = true; });
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&cutout] {
+            QTimer::singleShot(50, QCoreApplication::instance(), [&cutout] { cutout.letGo(); });
         });
         QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     });
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), int(HandBackApply));
-    fallback.join();
     EXPECT_EQ(result.bytes(), rgba8(2));
 }
 
@@ -347,20 +370,10 @@ TEST_F(HandOver, ACutoutCancelledWhileTheHandBackWaitsHandsNothingBack)
     testsupport::ScriptedPrompt prompt;
     Mapping source(rgba8(1));
     Mapping result(rgba8(1));
-    std::atomic<bool> release{false};
-    // Never left held for good, whatever the hand-back does.
-    std::thread fallback([&release] {
-        for (int i = 0; i < 500 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        release = true;
-    });
+    HeldSecondPattern cutout;
     bool cancelled = false;
     KsApp::setStartUpHook([&](QWidget*) {
-        ASSERT_TRUE(testsupport::waitUntil([] {
-            return !DravikThread::instance()->isBusy() && DravikThread::instance()->isQueueEmpty();
-        }));
-        DravikThread::instance()->submit(
-            new HeldCutout(&release, secondPatternInto(KsApp::instance()->outputImage())));
+        ASSERT_TRUE(cutout.submit());
         // The loop ends with the cut-out still being made; the user cancels it while the
         // hand-back waits.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&cancelled] {
@@ -370,8 +383,6 @@ TEST_F(HandOver, ACutoutCancelledWhileTheHandBackWaitsHandsNothingBack)
         QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     });
     EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little"), kExitHandBackFailed);
-    release = true;
-    fallback.join();
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(result.bytes(), rgba8(1));
     ASSERT_EQ(prompt.messages().size(), 1);

@@ -16,7 +16,6 @@
 
 #include "CutoutDocument.h"
 #include "HeldCutout.h"
-#include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
@@ -280,11 +279,8 @@ TEST_F(ProjectFileTest, SaveProjectWaitsForTheCutoutBeingMade)
     int stamp = -1;
     int counter = -2;
     run([&] {
-        changeMarks();
-        before = alphaBytes(*GmModel::instance()->output());
         // The new cut-out waits behind a held command when the project is saved.
-        worker()->submit(new HoldCommand(&release));
-        GmModel::instance()->generateMaskSlot();
+        before = changeMarksAndHoldTheNewCutout(release);
         QTimer::singleShot(50, mainWindow(), [&] { release = true; });
         path = saveAsCut(prompt);
         stamp = handler()->projectSavedStamp();

@@ -141,6 +141,13 @@ protected:
 
     bool pressKey(const char* key) const { return m_display->sendKeys(m_window, QKeySequence(QString::fromLatin1(key))); }
 
+    // Presses a panel's key and waits until the panel shows as a window of that title.
+    void openPanel(const char* key, const QString& title) const
+    {
+        ASSERT_TRUE(pressKey(key)) << qPrintable(m_display->error());
+        ASSERT_TRUE(pollUntil([&] { return panels().contains(title); })) << qPrintable(windowReport());
+    }
+
     bool isMaximised() const
     {
         const QStringList states = m_display->windowStates(m_window);
@@ -385,12 +392,8 @@ TEST_F(ProgramUnderWindowManager, ThreePressesOfFBringBackTheMaximisedStandardWi
 
 TEST_F(ProgramUnderWindowManager, PatchPropertiesOpensBelowColorWorkspaceNotUnderIt)
 {
-    ASSERT_TRUE(pressKey("F9")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Patch Properties")); }))
-        << qPrintable(windowReport());
-    ASSERT_TRUE(pressKey("C")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Color Workspace")); }))
-        << qPrintable(windowReport());
+    ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
+    ASSERT_NO_FATAL_FAILURE(openPanel("C", QStringLiteral("Color Workspace")));
 
     const QRect screen(QPoint(0, 0), m_display->screenSize());
     QRect colours;
@@ -472,12 +475,8 @@ TEST_F(ProgramUnderWindowManager, AStartInFullScreenWithMenuStacksEveryPanelAbov
 
 TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceOpenInsideTheScreenApart)
 {
-    ASSERT_TRUE(pressKey("F9")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Patch Properties")); }))
-        << qPrintable(windowReport());
-    ASSERT_TRUE(pressKey("C")) << qPrintable(m_display->error());
-    ASSERT_TRUE(pollUntil([this] { return panels().contains(QStringLiteral("Color Workspace")); }))
-        << qPrintable(windowReport());
+    ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
+    ASSERT_NO_FATAL_FAILURE(openPanel("C", QStringLiteral("Color Workspace")));
 
     QRect colours;
     QRect patch;

@@ -11,6 +11,7 @@
 #include "engine/DvCmdSelect.h"
 #include "shell/KsApp.h"
 
+#include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ScratchFiles.h"
 
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
@@ -117,6 +119,17 @@ inline QByteArray alphaBytes(KsSourceImage& image)
         for (int x = 0; x < pixels.width; ++x)
             bytes.append(char(qRound(alphaAt(image, QPoint(x, y)) * 255)));
     return bytes;
+}
+
+// Changes the marks and asks for the new cut-out, which waits behind a command held on the
+// engine until release is set. Returns the alpha of the cut-out from before.
+inline QByteArray changeMarksAndHoldTheNewCutout(std::atomic<bool>& release)
+{
+    changeMarks();
+    const QByteArray before = alphaBytes(*GmModel::instance()->output());
+    worker()->submit(new HoldCommand(&release));
+    GmModel::instance()->generateMaskSlot();
+    return before;
 }
 
 // For its lifetime, files of this process cannot grow beyond the limit: a write past it fails
