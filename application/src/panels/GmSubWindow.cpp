@@ -125,6 +125,13 @@ void GmSubWindow::setFloating(bool floating, bool quiet)
         if (m_dock)
             m_dock->removeSubWindow(this);
         setParent(m_homeParent, Qt::Tool);
+        // A panel taken out of a shown column gets its own window at once, where it sat in the
+        // column. Under a busy window manager that first place can come back to Qt after the
+        // panel has been given its floating one, and the panel's next resize then sends it
+        // there, to the screen's corner. Made when the panel shows, the window starts out
+        // where it floats.
+        if (testAttribute(Qt::WA_WState_Created))
+            destroy();
         m_titleWidget->hide();
         if (!m_resizable)
             m_layout->setSizeConstraint(QLayout::SetFixedSize);
