@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
+#include <random>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,19 +35,33 @@ HttpResponder::~HttpResponder() = default;
 
 quint16 HttpResponder::freePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    // Below the kernel's range for outgoing connections: between this call and the listen, the
+    // many loopback connections of tests running beside this one could otherwise take the port
+    // as their own end.
+    int low = 32768;
+    if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        int first = 0;
+        if (std::fscanf(range, "%d", &first) == 1 && first > 2048)
+            low = first;
+        std::fclose(range);
+    }
+    std::random_device seed;
+    std::mt19937 pick(seed());
+    std::uniform_int_distribution<int> ports(1024, low - 1);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return 0;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(quint16(ports(pick)));
+        const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        close(fd);
+        if (bound)
+            return ntohs(address.sin_port);
+    }
+    return 0;
 }
 
 bool HttpResponder::isListening() const
