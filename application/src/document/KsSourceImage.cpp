@@ -9,6 +9,7 @@
 #include "document/Texts.h"
 #include "document/UserFiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QSaveFile>
@@ -67,28 +68,6 @@ protected:
     }
 };
 
-// Appends a stream's bytes to a QByteArray.
-class WriteBuffer : public std::streambuf {
-public:
-    explicit WriteBuffer(QByteArray& bytes) : m_bytes(bytes) {}
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (c != traits_type::eof())
-            m_bytes.append(char(c));
-        return traits_type::not_eof(c);
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override
-    {
-        m_bytes.append(s, int(n));
-        return n;
-    }
-
-private:
-    QByteArray& m_bytes;
-};
-
 files::Pixels8 pixels(const KsSourceImage::View8& v)
 {
     return {v.width, v.height, v.data, v.bytesPerLine};
@@ -131,9 +110,7 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     m_valid = false;
     m_master = Master16Bit;
     m_format = Samples16;
-    QString why;
-    if (!userfiles::mayOpen(fileName, &why)) {
-        qWarning("KsSourceImage: %s not read: %s", qUtf8Printable(fileName), qUtf8Printable(why));
+    if (!userfiles::mayOpen(fileName, "Image")) {
         warnCannotOpen(fileName, QString());
         return;
     }
@@ -634,7 +611,9 @@ QVariant KsSourceImage::toVariant() const
         } else {
             QByteArray bytes;
             try {
-                WriteBuffer buffer(bytes);
+                QBuffer device(&bytes);
+                device.open(QIODevice::WriteOnly);
+                DeviceStreamBuffer buffer(device);
                 std::ostream out(&buffer);
                 if (m_master == Master16Bit)
                     files::writePng(out, pixels(m_view16));

@@ -4,14 +4,13 @@
 
 namespace userfiles {
 
-bool mayOpen(const QString& path, QString* why)
+bool mayOpen(const QString& path, const char* what)
 {
     const QFileInfo file(path);
     if (!file.exists() || file.isFile())
         return true;
-    if (why)
-        *why = file.isDir() ? QStringLiteral("it is a folder")
-                            : QStringLiteral("it is no regular file (a FIFO, a device or a socket)");
+    qWarning("%s %s not read: %s", what, qUtf8Printable(path),
+             file.isDir() ? "it is a folder" : "it is no regular file (a FIFO, a device or a socket)");
     return false;
 }
 

@@ -8,9 +8,10 @@
 
 namespace userfiles {
 
-// True when the file at `path` may be opened; otherwise false, with the reason (for the log)
-// in `why` when one is given. A path that names nothing passes: opening it fails, and the
-// opener reports that as it reports any file it cannot read.
-bool mayOpen(const QString& path, QString* why = nullptr);
+// True when the file at `path` may be opened; otherwise false, and the refusal is logged with
+// `what` the file was to be ("project", "dropped file") and the reason. A path that names
+// nothing passes: opening it fails, and the opener reports that as it reports any file it
+// cannot read.
+bool mayOpen(const QString& path, const char* what);
 
 } // namespace userfiles

@@ -575,9 +575,7 @@ bool FileHandler::loadProject(const QString& path)
     if (fileName.isEmpty())
         return false;
     showStatus(tr("Loading Project %1...", "[ks3]").arg(QFileInfo(fileName).fileName()));
-    QString why;
-    if (!userfiles::mayOpen(fileName, &why)) {
-        qWarning("FileHandler: project %s not read: %s", qUtf8Printable(fileName), qUtf8Printable(why));
+    if (!userfiles::mayOpen(fileName, "Project")) {
         refuseOpen(fileName);
         return false;
     }

@@ -88,11 +88,8 @@ void ImageReceiver::addUrl(const QUrl& url)
     if (path.isEmpty())
         return;
     // Read here on the GUI thread: a FIFO would hold the program for good.
-    QString why;
-    if (!userfiles::mayOpen(path, &why)) {
-        qWarning("ImageReceiver: %s not read: %s", qUtf8Printable(path), qUtf8Printable(why));
+    if (!userfiles::mayOpen(path, "Dropped file"))
         return;
-    }
     imageReceivedSlot(NamedImage(QImage(path), url));
 }
 

@@ -215,11 +215,8 @@ void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
     const QString input = Tunnelry::inputPath();
     m_outputPath = Tunnelry::outputPath();
 
-    QString why;
-    if (!userfiles::mayOpen(input, &why)) {
-        qWarning("Control file input %s not read: %s", qUtf8Printable(input), qUtf8Printable(why));
+    if (!userfiles::mayOpen(input, "Control file input"))
         throw QStringLiteral("Unable to open image: ") + input;
-    }
     std::ifstream in(localPath(input), std::ios::binary);
     if (!in)
         throw QStringLiteral("Unable to open image: ") + input;

@@ -60,13 +60,8 @@ QString Tunnelry::outputPath()
 
 bool Tunnelry::read()
 {
-    QString why;
-    if (!userfiles::mayOpen(m_path, &why)) {
-        qWarning("XML control file %s not read: %s", qUtf8Printable(m_path), qUtf8Printable(why));
-        throw QStringLiteral("Unable to open XML control file: ") + m_path;
-    }
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!userfiles::mayOpen(m_path, "XML control file") || !file.open(QIODevice::ReadOnly))
         throw QStringLiteral("Unable to open XML control file: ") + m_path;
     QDomDocument document(QStringLiteral("Tunnelry"));
     QString error;
