@@ -665,6 +665,7 @@ bool KsSourceImage::save(QString* reason)
         return fail(file.errorString());
     }
     QString why;
+    bool written = false;
     try {
         DeviceStreamBuffer buffer(file);
         std::ostream out(&buffer);
@@ -680,20 +681,14 @@ bool KsSourceImage::save(QString* reason)
                 files::writeTiff(out, pixels(m_view8));
         }
         out.flush();
-        if (!out)
-            why = file.errorString();
+        written = out && !buffer.failed();
     } catch (const std::exception& e) {
-        // The device's own reason (a full disk) says more than the writer's.
-        why = file.error() != QFileDevice::NoError ? file.errorString() : QString::fromLocal8Bit(e.what());
+        // The device's own reason (a full disk), when it has one, says more than the writer's.
+        why = QString::fromLocal8Bit(e.what());
     }
-    if (!why.isEmpty()) {
+    if (!userfiles::commit(file, written, &why)) {
         qWarning("KsSourceImage::save: cannot write %s: %s", qUtf8Printable(m_fileName), qUtf8Printable(why));
         return fail(why);
-    }
-    if (!file.commit()) {
-        qWarning("KsSourceImage::save: cannot replace %s: %s", qUtf8Printable(m_fileName),
-                 qUtf8Printable(file.errorString()));
-        return fail(file.errorString());
     }
     return true;
 }

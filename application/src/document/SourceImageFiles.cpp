@@ -5,7 +5,6 @@
 #include <boost/gil/extension/io/tiff.hpp>
 
 #include <tiffio.h>
-#include <tiffio.hxx>
 
 #include <cstring>
 #include <fstream>
@@ -101,12 +100,68 @@ struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
+// libtiff's own stream procedures answer a refused seek by padding the stream with zeros up to
+// the wanted place, counted from where the stream then says it ends: on a stream whose device
+// has failed (a full disk) that count can run past 2^63, and the write never ends. These
+// procedures only write and seek, and a refused seek fails the write.
+struct TiffStream {
+    std::ostream* out;
+    std::streamoff start;
+};
+
+tmsize_t tiffRead(thandle_t, void*, tmsize_t)
+{
+    return 0;
+}
+
+tmsize_t tiffWrite(thandle_t handle, void* data, tmsize_t size)
+{
+    std::ostream& out = *static_cast<TiffStream*>(handle)->out;
+    return out.write(static_cast<const char*>(data), std::streamsize(size)) ? size : tmsize_t(-1);
+}
+
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence)
+{
+    const TiffStream& stream = *static_cast<TiffStream*>(handle);
+    std::ostream& out = *stream.out;
+    if (whence == SEEK_SET)
+        out.seekp(stream.start + std::streamoff(offset), std::ios_base::beg);
+    else
+        out.seekp(std::streamoff(offset), whence == SEEK_CUR ? std::ios_base::cur : std::ios_base::end);
+    const std::streamoff at = out ? std::streamoff(out.tellp()) : -1;
+    return at < stream.start ? toff_t(-1) : toff_t(at - stream.start);
+}
+
+int tiffClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t tiffSize(thandle_t handle)
+{
+    std::ostream& out = *static_cast<TiffStream*>(handle)->out;
+    const std::streampos at = out.tellp();
+    const toff_t end = tiffSeek(handle, 0, SEEK_END);
+    out.seekp(at);
+    return end;
+}
+
+int tiffMap(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void tiffUnmap(thandle_t, void*, toff_t) {}
+
 // Rows go out as R, G, B, A through one row buffer. The stream must be able to seek: the
 // directory's place is written into the header at the end.
 template <typename Sample>
 void writeTiffRows(std::ostream& out, const Pixels<Sample>& from)
 {
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFStreamOpen("image", &out));
+    const std::streampos start = out.tellp();
+    TiffStream stream{&out, start == std::streampos(-1) ? 0 : std::streamoff(start)};
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpen("image", "wm", &stream, tiffRead, tiffWrite, tiffSeek,
+                                                          tiffClose, tiffSize, tiffMap, tiffUnmap));
     if (!tiff)
         throw std::runtime_error("cannot start a TIFF file");
     TIFF* t = tiff.get();

@@ -452,12 +452,15 @@ bool FileHandler::saveCutout()
     cutout->setFileName(m_cutoutPath);
     cutout->setFileKind(m_cutoutFormat);
     bool saved = false;
+    QString reason;
     {
         WaitCursor cursor;
-        saved = cutout->save();
+        saved = cutout->save(&reason);
     }
     if (!saved)
-        Prompt::warning(m_mainWindow, productName(), tr("Could not save cut-out to file\n%1", "[ks3]").arg(m_cutoutPath));
+        Prompt::warning(m_mainWindow, productName(),
+                        tr("Could not save cut-out to file\n%1", "[ks3]").arg(m_cutoutPath) + QStringLiteral("\n\n")
+                            + reason);
     return saved;
 }
 
@@ -528,12 +531,14 @@ bool FileHandler::saveProjectFile()
         return false;
     }
     // Until commit the old file stays in place; a failed write discards the temporary one.
-    if (!saveProject(file) || !file.commit()) {
-        file.cancelWriting();
+    const bool written = saveProject(file);
+    QString reason;
+    if (!userfiles::commit(file, written, &reason)) {
         qWarning("FileHandler: cannot save the project %s: %s", qUtf8Printable(m_projectPath),
-                 qUtf8Printable(file.errorString()));
+                 qUtf8Printable(reason));
         Prompt::warning(m_mainWindow, productName(),
-                        tr("Could not save project to file\n%1", "[ks3]").arg(m_projectPath));
+                        tr("Could not save project to file\n%1", "[ks3]").arg(m_projectPath) + QStringLiteral("\n\n")
+                            + reason);
         return false;
     }
     m_projectSavedStamp = changeCounter();

@@ -362,18 +362,16 @@ void KsAppStandAlone::handBackXmlTunnel()
         return;
     }
     QString reason;
+    bool written = false;
     {
         DeviceStreamBuffer buffer(file);
         std::ostream out(&buffer);
         files::writePng(out, files::Pixels8{int(m_width), int(m_height), m_output8.get(), m_width * 4});
         out.flush();
-        if (!out) {
-            reason = file.errorString();
-            file.cancelWriting();
-        }
+        written = out && !buffer.failed();
     }
-    if (!file.commit()) {
-        failHandBack(m_outputPath, reason.isEmpty() ? file.errorString() : reason);
+    if (!userfiles::commit(file, written, &reason)) {
+        failHandBack(m_outputPath, reason);
         return;
     }
     Klogger::stream() << "Hand-back: cut-out written to " << m_outputPath << Klogger::endl;

@@ -6,6 +6,7 @@
 #include "document/NamedImage.h"
 
 #include "ExifBlock.h"
+#include "FileSizeLimit.h"
 #include "LogCapture.h"
 #include "ScriptedPrompt.h"
 #include "ScratchFiles.h"
@@ -23,6 +24,7 @@
 
 #include <sys/stat.h>
 
+using testsupport::FileSizeLimit;
 using testsupport::LogCapture;
 using testsupport::ScriptedPrompt;
 
@@ -486,6 +488,49 @@ TEST(SourceImageSave, FailedSaveLeavesNoFileAndKeepsTheOldOne)
     // Nothing to write with: no file kind.
     image.setFileKind(KsSourceImage::FileNone);
     EXPECT_FALSE(image.save());
+}
+
+// A disk that fills up (a lowered file-size limit stands in for it) mid-file or in the last bytes,
+// which the writers leave to the file device's buffer: each writer fails with the system's
+// reason and leaves the earlier file as it was, with nothing beside it.
+TEST(SourceImageSave, AWriteCutShortFailsWithItsReasonAndKeepsTheEarlierFile)
+{
+    ScriptedPrompt prompt;
+    LogCapture log;
+    KsSourceImage narrow(NamedImage(QImage(dataFile("chelsea.png")), QUrl()));
+    KsSourceImage wide(dataFile("chelsea.png"));
+    ASSERT_EQ(narrow.sampleFormat(), KsSourceImage::Samples8);
+    ASSERT_EQ(wide.sampleFormat(), KsSourceImage::Samples16);
+    const QString folder = scratchPath(QStringLiteral("limited"));
+    const QString target = folder + QStringLiteral("/photo");
+    const QByteArray earlier("the earlier file");
+    for (KsSourceImage* image : {&narrow, &wide}) {
+        for (int kind : {KsSourceImage::FilePng, KsSourceImage::FileTiff}) {
+            const QString whole = scratchPath(QStringLiteral("whole"));
+            image->setFileName(whole);
+            image->setFileKind(kind);
+            ASSERT_TRUE(image->save());
+            const qint64 size = QFileInfo(whole).size();
+            image->setFileName(target);
+            for (qint64 limit : {size / 2, size - 100, size - 1}) {
+                SCOPED_TRACE(testing::Message() << image->sampleFormat() << " " << kind << ": " << limit << " of "
+                                                << size << " bytes");
+                writeScratchFile(QStringLiteral("limited/photo"), earlier);
+                QString reason;
+                bool saved = true;
+                {
+                    FileSizeLimit lowered{rlim_t(limit)};
+                    ASSERT_TRUE(lowered.isSet());
+                    saved = image->save(&reason);
+                }
+                EXPECT_FALSE(saved);
+                EXPECT_EQ(reason.toStdString(), "File too large");
+                EXPECT_EQ(fileBytes(target), earlier);
+                EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo")});
+            }
+        }
+    }
+    EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
 // A link the user saves through, in another folder than its file: the file gets the image, the

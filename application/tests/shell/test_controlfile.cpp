@@ -1,6 +1,7 @@
 // The XML control file: its reader, the "--xmltn" launch that reads a PNG and writes the
 // cut-out as a PNG, a control file arriving as a file-open event, and the edit in place
 // ("--aperture") that saves the applied cut-out into the image's own file.
+#include "FileSizeLimit.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
 #include "ScratchFiles.h"
@@ -22,10 +23,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+using testsupport::FileSizeLimit;
 using testsupport::onStart;
 using testsupport::runLogHas;
 using testsupport::runMain;
@@ -280,6 +283,36 @@ TEST_F(ControlFileLaunch, AReadOnlyOutputFolderKeepsTheEarlierFile)
     EXPECT_EQ(fileBytes(folder + "/out.png"), earlier);
 }
 
+// A disk that fills up (a lowered file-size limit stands in for it) mid-file or in the last
+// bytes, which are still in the file device's buffer when the file is to replace the earlier one.
+TEST_F(ControlFileLaunch, AnOutputCutShortIsToldWithItsReasonAndKeepsTheEarlierFile)
+{
+    const QString path = scratchPath("job/out.png");
+    onStart([](KsApp&) {});
+    ASSERT_EQ(runMain({"p", "--xmltn", local(m_control)}), 0);
+    const qint64 size = QFileInfo(path).size();
+    const QByteArray earlier("an earlier result");
+    for (qint64 limit : {size / 2, size - 100}) {
+        SCOPED_TRACE(testing::Message() << limit << " of " << size << " bytes");
+        writeFile(path, earlier);
+        testsupport::ScriptedPrompt prompt;
+        onStart([](KsApp&) {});
+        int code = 0;
+        {
+            FileSizeLimit lowered{rlim_t(limit)};
+            ASSERT_TRUE(lowered.isSet());
+            code = runMain({"p", "--xmltn", local(m_control)});
+        }
+        EXPECT_EQ(code, kExitHandBackFailed);
+        EXPECT_EQ(prompt.messages().size(), 1);
+        EXPECT_EQ(prompt.messages().value(0).text.toStdString(),
+                  QStringLiteral("Could not hand the cut-out back to\n%1\n\nFile too large").arg(path).toStdString());
+        EXPECT_EQ(fileBytes(path), earlier);
+        EXPECT_EQ(QDir(scratchPath("job")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                  (QStringList{"control.xml", "in.png", "out.png"}));
+    }
+}
+
 TEST(ControlFileEvent, AnUnreadableControlFileWarnsAndCountsAsHandled)
 {
     testsupport::ScriptedPrompt prompt;
@@ -437,6 +470,54 @@ TEST_F(EditInPlace, AFileThatCannotBeSavedBackIsToldAndEndsWithItsOwnCode)
     EXPECT_EQ(fileBytes(longName), m_before);
     EXPECT_EQ(QDir(scratchPath("long")).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_EQ(QDir(scratchPath("replaced")).entryList(QDir::Files | QDir::Hidden).size(), 0);
+}
+
+// A disk that fills up (a lowered file-size limit stands in for it) mid-file or in the last
+// bytes, which are still in the file device's buffer when the file is to be replaced.
+TEST_F(EditInPlace, AFileCutShortIsToldWithItsReasonAndKeptAsItWas)
+{
+    const QString folder = scratchPath("limited");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString png = folder + "/photo.png";
+    ASSERT_TRUE(QFile::copy(m_path, png));
+    // The photograph as a 16-bit TIFF too.
+    const QString tiff = folder + "/photo.tif";
+    {
+        int width = 0;
+        int height = 0;
+        std::vector<std::uint16_t> samples = pixels16(m_path, width, height);
+        std::ofstream out(local(tiff), std::ios::binary);
+        sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels16{width, height, samples.data(), width * 8});
+        ASSERT_TRUE(out.flush());
+    }
+    for (const QString& path : {png, tiff}) {
+        const QByteArray original = fileBytes(path);
+        // The size of the file that the applied edit writes.
+        const QString whole = scratchPath("whole.") + QFileInfo(path).suffix();
+        ASSERT_TRUE(QFile::copy(path, whole));
+        onStart(writeAlpha);
+        ASSERT_EQ(runMain({"p", "--aperture", local(whole)}), 0);
+        const qint64 size = QFileInfo(whole).size();
+        for (qint64 limit : {size / 2, size - 100}) {
+            SCOPED_TRACE(testing::Message() << path.toStdString() << ": " << limit << " of " << size << " bytes");
+            testsupport::ScriptedPrompt prompt;
+            onStart(writeAlpha);
+            int code = 0;
+            {
+                FileSizeLimit lowered{rlim_t(limit)};
+                ASSERT_TRUE(lowered.isSet());
+                code = runMain({"p", "--aperture", local(path)});
+            }
+            EXPECT_EQ(code, kExitHandBackFailed);
+            EXPECT_EQ(prompt.messages().size(), 1);
+            EXPECT_EQ(prompt.messages().value(0).text.toStdString(),
+                      QStringLiteral("Could not hand the cut-out back to\n%1\n\nFile too large").arg(path).toStdString());
+            EXPECT_EQ(fileBytes(path), original);
+            EXPECT_TRUE(runLogHas(QStringLiteral("Hand-back: cannot write ") + path + ": File too large"));
+        }
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"photo.png", "photo.tif"}));
 }
 
 TEST_F(EditInPlace, AReadOnlyFolderKeepsTheFileAsItWas)

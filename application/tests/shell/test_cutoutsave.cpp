@@ -244,7 +244,8 @@ TEST_F(CutoutSaveTest, AWriteFailureWarnsAndKeepsTheNameForTheNextSave)
     EXPECT_EQ(stamp, 0);
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_EQ(prompt.messages()[0].title, productName());
-    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path);
+    EXPECT_EQ(prompt.messages()[0].text,
+              QStringLiteral("Could not save cut-out to file\n") + path + QStringLiteral("\n\nNo such file or directory"));
     EXPECT_TRUE(savedLater);
     EXPECT_EQ(fileBytes(path).left(8), kPngSignature);
 }
@@ -276,7 +277,9 @@ TEST_F(CutoutSaveTest, AWriteCutShortBySizeLimitLeavesTheOldFileAndIsNotMarkedSa
     EXPECT_NE(stamp, counter);
     EXPECT_EQ(fileBytes(path), before);
     ASSERT_EQ(prompt.messages().size(), 1);
-    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path);
+    EXPECT_EQ(prompt.messages()[0].text.toStdString(),
+              (QStringLiteral("Could not save cut-out to file\n") + path + QStringLiteral("\n\nFile too large"))
+                  .toStdString());
 }
 
 TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)

@@ -672,39 +672,65 @@ TEST_F(ProjectFileTest, ANameCompletedByTheProgramAsksBeforeReplacingAFile)
     EXPECT_EQ(afterYes.left(4), QByteArray::fromHex("08E11602"));
 }
 
+// A disk that fills up (a lowered file-size limit stands in for it) mid-file or in the last
+// bytes, which are still in the file device's buffer when the file is to replace the old one.
 TEST_F(ProjectFileTest, ASaveCutShortKeepsTheOldFileAndTheCloseStillAsks)
 {
     ScriptedPrompt prompt;
     QString path;
     QByteArray before;
-    bool limited = false;
-    int stamp = -1;
-    int counter = -2;
-    bool tempLeft = true;
+    qint64 size = 0;
+    struct Result {
+        qint64 limit;
+        bool limited;
+        bool kept;
+        bool stamped;
+        QStringList files;
+    };
+    QVector<Result> results;
     run(
         [&] {
             path = saveAsCut(prompt);
             before = fileBytes(path);
             changeMarks();
-            {
-                FileSizeLimit limit(4096);
-                limited = limit.isSet();
-                handler()->projectSaveSlot();
+            // The size of the changed document's file.
+            QFile whole(scratchPath(QStringLiteral("whole.okrp")));
+            ASSERT_TRUE(whole.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(handler()->saveProject(whole));
+            whole.close();
+            size = whole.size();
+            whole.remove();
+            for (qint64 limit : {size / 2, size - 100}) {
+                Result result{limit, false, false, false, {}};
+                {
+                    FileSizeLimit lowered{rlim_t(limit)};
+                    result.limited = lowered.isSet();
+                    handler()->projectSaveSlot();
+                }
+                result.kept = fileBytes(path) == before;
+                result.stamped = handler()->projectSavedStamp() == worker()->changeCounter();
+                result.files = QDir(scratchPath(QString())).entryList(QDir::Files | QDir::Hidden);
+                results.append(result);
             }
-            stamp = handler()->projectSavedStamp();
-            counter = worker()->changeCounter();
-            tempLeft = QDir(scratchPath(QString())).entryList(QDir::Files).size() != 1;
             prompt.answer(QMessageBox::Discard);
         },
         false);
-    ASSERT_TRUE(limited);
-    EXPECT_EQ(fileBytes(path), before);
-    EXPECT_NE(stamp, counter);
-    EXPECT_FALSE(tempLeft);
-    ASSERT_EQ(prompt.messages().size(), 2);
-    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save project to file\n") + path);
-    EXPECT_EQ(prompt.messages()[0].title, productName());
-    EXPECT_EQ(prompt.messages()[1].title, QStringLiteral("Unsaved changes"));
+    ASSERT_EQ(results.size(), 2);
+    for (const Result& result : results) {
+        SCOPED_TRACE(testing::Message() << result.limit << " of " << size << " bytes");
+        ASSERT_TRUE(result.limited);
+        EXPECT_TRUE(result.kept);
+        EXPECT_FALSE(result.stamped);
+        EXPECT_EQ(result.files, QStringList{QFileInfo(path).fileName()});
+    }
+    ASSERT_EQ(prompt.messages().size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(prompt.messages()[i].text.toStdString(),
+                  (QStringLiteral("Could not save project to file\n") + path + QStringLiteral("\n\nFile too large"))
+                      .toStdString());
+        EXPECT_EQ(prompt.messages()[i].title, productName());
+    }
+    EXPECT_EQ(prompt.messages()[2].title, QStringLiteral("Unsaved changes"));
 }
 
 TEST_F(ProjectFileTest, AFolderThatCannotBeWrittenIsReported)

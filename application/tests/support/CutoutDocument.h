@@ -1,7 +1,7 @@
 #pragma once
 // Saving tests on the started program: the photograph analysed, marked with a Keep and a
 // Delete stroke and cut out; files in the scratch folder; the cut-out's alpha; a lowered
-// file-size limit that makes writes fail (tests run as root, so permission bits would not).
+// file-size limit that makes writes fail.
 
 #include "document/Brushing.h"
 #include "document/GmModel.h"
@@ -11,6 +11,7 @@
 #include "engine/DvCmdSelect.h"
 #include "shell/KsApp.h"
 
+#include "FileSizeLimit.h"
 #include "HoldCommand.h"
 #include "MainWindowRun.h"
 #include "ScratchFiles.h"
@@ -25,9 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 namespace testsupport {
 
@@ -131,34 +130,6 @@ inline QByteArray changeMarksAndHoldTheNewCutout(std::atomic<bool>& release)
     GmModel::instance()->generateMaskSlot();
     return before;
 }
-
-// For its lifetime, files of this process cannot grow beyond the limit: a write past it fails
-// (the signal it would raise is ignored).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        m_set = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_set = false;
-};
 
 // Runs the body on the started program once the photograph is cut out. Unless the case
 // watches the close check itself, the window then goes without asking.
