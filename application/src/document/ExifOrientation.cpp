@@ -4,12 +4,11 @@
 
 #include <QFile>
 
-QTransform exifOrientationMatrix(const QString& fileName)
+namespace {
+
+QTransform matrixFor(int orientation)
 {
     QTransform matrix;
-    int orientation = 0;
-    if (!ReadJpegExifOrientation(QFile::encodeName(fileName).constData(), orientation))
-        return matrix;
     // QTransform applies the last operation added first: the mirror happens before the turn.
     switch (orientation) {
     case 2: matrix.scale(-1, 1); break;
@@ -24,10 +23,9 @@ QTransform exifOrientationMatrix(const QString& fileName)
     return matrix;
 }
 
-void applyExifOrientation(const QString& fileName, QImage& image)
+void transform(const QTransform& matrix, QImage& image)
 {
-    const QTransform matrix = exifOrientationMatrix(fileName);
-    if (matrix.isIdentity() || image.isNull())
+    if (matrix.isIdentity())
         return;
     const QImage::Format format = image.format();
     image = image.transformed(matrix, Qt::FastTransformation);
@@ -35,4 +33,34 @@ void applyExifOrientation(const QString& fileName, QImage& image)
     // format they read.
     if (image.format() != format)
         image = image.convertToFormat(format);
+}
+
+} // namespace
+
+QTransform exifOrientationMatrix(const QString& fileName)
+{
+    int orientation = 0;
+    if (!ReadJpegExifOrientation(QFile::encodeName(fileName).constData(), orientation))
+        return QTransform();
+    return matrixFor(orientation);
+}
+
+QTransform exifOrientationMatrixOfData(const QByteArray& data)
+{
+    JpegExifReader reader;
+    if (!reader.readBytes(reinterpret_cast<const unsigned char*>(data.constData()), std::size_t(data.size())))
+        return QTransform();
+    return matrixFor(reader.orientation());
+}
+
+void applyExifOrientation(const QString& fileName, QImage& image)
+{
+    if (!image.isNull())
+        transform(exifOrientationMatrix(fileName), image);
+}
+
+void applyExifOrientationOfData(const QByteArray& data, QImage& image)
+{
+    if (!image.isNull())
+        transform(exifOrientationMatrixOfData(data), image);
 }

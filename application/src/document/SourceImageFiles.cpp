@@ -227,37 +227,10 @@ bool looksLikeTiff(const std::string& path)
     return startsWith(path, little, 4) || startsWith(path, big, 4);
 }
 
-Dimensions pngDimensions(const std::string& path)
-{
-    const auto info = gil::read_image_info(path, gil::png_tag());
-    return {info._info._width, info._info._height};
-}
-
-Dimensions pngDimensions(std::istream& in)
-{
-    const auto info = gil::read_image_info(in, gil::png_tag());
-    return {info._info._width, info._info._height};
-}
-
 Dimensions tiffDimensions(const std::string& path)
 {
     const auto info = gil::read_image_info(path, gil::tiff_tag());
     return {info._info._width, info._info._height};
-}
-
-void readPng(const std::string& path, const Pixels16& to)
-{
-    gil::read_and_convert_view(path, view16(to), gil::png_tag());
-}
-
-void readPng(std::istream& in, const Pixels16& to)
-{
-    gil::read_and_convert_view(in, view16(to), gil::png_tag());
-}
-
-void readPng(std::istream& in, const Pixels8& to)
-{
-    gil::read_and_convert_view(in, view8(to), gil::png_tag());
 }
 
 void readTiff(const std::string& path, const Pixels16& to)

@@ -1,5 +1,6 @@
 #include "shell/ImageReceiver.h"
 
+#include "document/ExifOrientation.h"
 #include "document/Prompt.h"
 #include "document/UserFiles.h"
 #include "shell/KsMainWindow.h"
@@ -90,7 +91,10 @@ void ImageReceiver::addUrl(const QUrl& url)
     // Read here on the GUI thread: a FIFO would hold the program for good.
     if (!userfiles::mayOpen(path, "Dropped file"))
         return;
-    imageReceivedSlot(NamedImage(QImage(path), url));
+    QImage image(path);
+    // A photo is turned upright as it would be when opened from the File menu.
+    applyExifOrientation(path, image);
+    imageReceivedSlot(NamedImage(image, url));
 }
 
 void ImageReceiver::imageReceivedSlot(const NamedImage& image)

@@ -1,5 +1,6 @@
 #include "shell/NetworkImageGetter.h"
 
+#include "document/ExifOrientation.h"
 #include "shell/Klogger.h"
 
 #include <QImageReader>
@@ -106,7 +107,10 @@ void NetworkImageGetter::watchSize(QNetworkReply* reply)
 
 void NetworkImageGetter::imageBodyReceived(QNetworkReply* reply)
 {
-    m_image = QImage::fromData(reply->readAll(), m_format.constData());
+    const QByteArray bytes = reply->readAll();
+    m_image = QImage::fromData(bytes, m_format.constData());
+    // A photo is turned upright as it would be when opened from a file.
+    applyExifOrientationOfData(bytes, m_image);
     if (m_image.isNull())
         logUndecodable();
     else

@@ -4,6 +4,7 @@
 #include "document/GmModel.h"
 #include "document/KsSourceImage.h"
 #include "document/NamedImage.h"
+#include "document/SourceImageFiles.h"
 
 #include "ExifBlock.h"
 #include "FileSizeLimit.h"
@@ -17,9 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <tiffio.h>
 
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include <sys/stat.h>
@@ -158,6 +162,201 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_TRUE(prompt.messages().first().text.contains(QStringLiteral("100000 x 100000")))
         << prompt.messages().first().text.toStdString();
+}
+
+// --- PNGs of every kind ------------------------------------------------------------------------
+
+struct PngKind {
+    const char* name;
+    int colourType;
+    int depth;
+    // A tRNS chunk: alphas for the first palette entries, or one grey or RGB value transparent.
+    bool transparency;
+};
+
+// A PNG's pixels as the file stores them, and the B, G, R, A samples on the 16-bit scale that
+// reading it must give.
+struct PngPicture {
+    int width = 37;
+    int height = 29;
+    std::vector<std::vector<png_byte>> rows;
+    std::vector<png_color> palette;
+    std::vector<png_byte> paletteAlpha;
+    png_color_16 transparent{};
+    std::vector<std::uint16_t> expected;
+};
+
+// Different in every row, column and channel, so that a row or a pixel out of place shows.
+unsigned sampleAt(int x, int y, int c, int depth)
+{
+    const unsigned h = unsigned(x) * 2654435761u ^ unsigned(y) * 40503u ^ unsigned(c + 1) * 2246822519u;
+    return (h ^ h >> 13 ^ h >> 21) & ((1u << depth) - 1);
+}
+
+PngPicture pngPicture(const PngKind& kind)
+{
+    PngPicture p;
+    const bool indexed = kind.colourType == PNG_COLOR_TYPE_PALETTE;
+    const bool colour = kind.colourType & PNG_COLOR_MASK_COLOR;
+    const bool alpha = kind.colourType & PNG_COLOR_MASK_ALPHA;
+    const int channels = indexed ? 1 : (colour ? 3 : 1) + (alpha ? 1 : 0);
+    const unsigned scale = 65535u / ((1u << kind.depth) - 1);
+    if (indexed) {
+        for (int i = 0; i < 1 << kind.depth; ++i)
+            p.palette.push_back({png_byte(sampleAt(i, 0, 0, 8)), png_byte(sampleAt(i, 1, 1, 8)), png_byte(sampleAt(i, 2, 2, 8))});
+        if (kind.transparency)
+            for (int i = 0; i < 7; ++i)
+                p.paletteAlpha.push_back(png_byte(i * 40));
+    } else if (kind.transparency) {
+        // One pixel's own value, so that at least that pixel is transparent.
+        p.transparent.gray = png_uint_16(sampleAt(5, 4, 0, kind.depth));
+        p.transparent.red = png_uint_16(sampleAt(5, 4, 0, kind.depth));
+        p.transparent.green = png_uint_16(sampleAt(5, 4, 1, kind.depth));
+        p.transparent.blue = png_uint_16(sampleAt(5, 4, 2, kind.depth));
+    }
+    for (int y = 0; y < p.height; ++y) {
+        std::vector<png_byte> row((std::size_t(p.width) * channels * kind.depth + 7) / 8, 0);
+        for (int x = 0; x < p.width; ++x) {
+            unsigned v[4] = {};
+            for (int c = 0; c < channels; ++c) {
+                v[c] = sampleAt(x, y, c, kind.depth);
+                const std::size_t at = std::size_t(x * channels + c) * kind.depth;
+                if (kind.depth == 16) {
+                    row[at / 8] = png_byte(v[c] >> 8);
+                    row[at / 8 + 1] = png_byte(v[c]);
+                } else {
+                    row[at / 8] |= png_byte(v[c] << (8 - kind.depth - at % 8));
+                }
+            }
+            std::uint32_t r, g, b, a = 65535;
+            if (indexed) {
+                const png_color& entry = p.palette[v[0]];
+                r = entry.red * 257u;
+                g = entry.green * 257u;
+                b = entry.blue * 257u;
+                if (v[0] < p.paletteAlpha.size())
+                    a = p.paletteAlpha[v[0]] * 257u;
+            } else if (!colour) {
+                r = g = b = v[0] * scale;
+                if (alpha)
+                    a = v[1] * scale;
+                else if (kind.transparency && v[0] == p.transparent.gray)
+                    a = 0;
+            } else {
+                r = v[0] * scale;
+                g = v[1] * scale;
+                b = v[2] * scale;
+                if (alpha)
+                    a = v[3] * scale;
+                else if (kind.transparency && v[0] == p.transparent.red && v[1] == p.transparent.green
+                         && v[2] == p.transparent.blue)
+                    a = 0;
+            }
+            for (std::uint32_t sample : {b, g, r, a})
+                p.expected.push_back(std::uint16_t(sample));
+        }
+        p.rows.push_back(row);
+    }
+    return p;
+}
+
+void appendPngBytes(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), int(length));
+}
+
+// The file, written through libpng as other programs write it; empty when libpng refused.
+QByteArray encodePng(PngPicture& p, const PngKind& kind, bool interlaced)
+{
+    QByteArray bytes;
+    std::vector<png_bytep> rows;
+    for (std::vector<png_byte>& row : p.rows)
+        rows.push_back(row.data());
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return QByteArray();
+    }
+    png_set_write_fn(png, &bytes, appendPngBytes, nullptr);
+    png_set_IHDR(png, info, png_uint_32(p.width), png_uint_32(p.height), kind.depth, kind.colourType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!p.palette.empty())
+        png_set_PLTE(png, info, p.palette.data(), int(p.palette.size()));
+    if (kind.transparency)
+        png_set_tRNS(png, info, p.paletteAlpha.empty() ? nullptr : p.paletteAlpha.data(), int(p.paletteAlpha.size()),
+                     p.paletteAlpha.empty() ? &p.transparent : nullptr);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
+}
+
+// Four samples a pixel, rows `bytesPerLine` apart, against the packed expected samples.
+template <typename Sample>
+testing::AssertionResult sameSamples(const Sample* actual, qint64 bytesPerLine, const std::vector<Sample>& expected,
+                                     int width, int height)
+{
+    for (int y = 0; y < height; ++y) {
+        const Sample* row = reinterpret_cast<const Sample*>(reinterpret_cast<const char*>(actual) + y * bytesPerLine);
+        for (int i = 0; i < width * 4; ++i) {
+            const Sample want = expected[std::size_t(y) * width * 4 + i];
+            if (row[i] != want)
+                return testing::AssertionFailure() << "pixel " << i / 4 << "," << y << " channel " << i % 4 << " (B, G, R, A): "
+                                                   << unsigned(row[i]) << " instead of " << unsigned(want);
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+// Files as other programs write them, each plain and interlaced, read through the file reader
+// (16 bits) and the project file's stream reader (16 and 8 bits), sample by sample.
+TEST(SourceImageFile, PngsOfEveryKindReadBackAsWritten)
+{
+    namespace files = sourceimagefiles;
+    const PngKind kinds[] = {
+        {"rgb8", PNG_COLOR_TYPE_RGB, 8, false},         {"rgb16", PNG_COLOR_TYPE_RGB, 16, false},
+        {"rgba8", PNG_COLOR_TYPE_RGBA, 8, false},       {"rgba16", PNG_COLOR_TYPE_RGBA, 16, false},
+        {"grey8", PNG_COLOR_TYPE_GRAY, 8, false},       {"grey16", PNG_COLOR_TYPE_GRAY, 16, false},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4, false},       {"grey1", PNG_COLOR_TYPE_GRAY, 1, false},
+        {"greyalpha8", PNG_COLOR_TYPE_GA, 8, false},    {"greyalpha16", PNG_COLOR_TYPE_GA, 16, false},
+        {"palette8trns", PNG_COLOR_TYPE_PALETTE, 8, true}, {"palette4trns", PNG_COLOR_TYPE_PALETTE, 4, true},
+        {"palette2", PNG_COLOR_TYPE_PALETTE, 2, false}, {"grey8trns", PNG_COLOR_TYPE_GRAY, 8, true},
+        {"rgb16trns", PNG_COLOR_TYPE_RGB, 16, true},
+    };
+    ScriptedPrompt prompt;
+    for (const PngKind& kind : kinds) {
+        for (bool interlaced : {false, true}) {
+            const QString name = QLatin1String(kind.name) + QLatin1String(interlaced ? "-adam7.png" : ".png");
+            SCOPED_TRACE(name.toStdString());
+            PngPicture p = pngPicture(kind);
+            const QByteArray bytes = encodePng(p, kind, interlaced);
+            ASSERT_FALSE(bytes.isEmpty());
+            KsSourceImage image(writeScratchFile(name, bytes));
+            ASSERT_TRUE(image.isValid());
+            EXPECT_EQ(image.fileKind(), KsSourceImage::FilePng);
+            ASSERT_EQ(image.masterKind(), KsSourceImage::Master16Bit);
+            ASSERT_EQ(image.view16().width, p.width);
+            ASSERT_EQ(image.view16().height, p.height);
+            EXPECT_TRUE(sameSamples(image.view16().data, image.view16().bytesPerLine, p.expected, p.width, p.height));
+
+            std::istringstream in16(bytes.toStdString());
+            std::vector<std::uint16_t> wide(p.expected.size());
+            ASSERT_NO_THROW(files::readPng(in16, files::Pixels16{p.width, p.height, wide.data(), p.width * 8}));
+            EXPECT_TRUE(sameSamples(wide.data(), p.width * 8, p.expected, p.width, p.height));
+
+            std::istringstream in8(bytes.toStdString());
+            std::vector<std::uint8_t> narrow(p.expected.size());
+            std::vector<std::uint8_t> expected8;
+            for (std::uint16_t sample : p.expected)
+                expected8.push_back(KsSourceImage::full16To8(sample));
+            ASSERT_NO_THROW(files::readPng(in8, files::Pixels8{p.width, p.height, narrow.data(), p.width * 4}));
+            EXPECT_TRUE(sameSamples(narrow.data(), p.width * 4, expected8, p.width, p.height));
+        }
+    }
+    EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
 // --- conversions and views ------------------------------------------------------------------

@@ -12,9 +12,11 @@
 #include "tools/GmTool.h"
 #include "tools/NoTool.h"
 
+#include "ExifBlock.h"
 #include "HttpResponder.h"
 #include "MainWindowRun.h"
 #include "ProgramRun.h"
+#include "ScratchFiles.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
 
@@ -71,6 +73,27 @@ QSize documentSize()
     return source ? QSize(source->width(), source->height()) : QSize();
 }
 
+const QString kFruits = QStringLiteral(KESTRINE_TEST_DATA "/fruits.jpg");
+
+// The 512 x 480 photo as a camera held on its side stores it: as taken, with orientation 6.
+QByteArray sidewaysPhoto()
+{
+    return testsupport::spliceAfterSoi(testsupport::fileBytes(kFruits), testsupport::ExifBlock::orientationApp1(6));
+}
+
+// The document's top left pixel: the photo's bottom left one once it is turned upright.
+QRgb documentCorner()
+{
+    const KsSourceImage* source = GmModel::instance()->source();
+    return source && source->view8().data ? *reinterpret_cast<const QRgb*>(source->view8().data) : 0;
+}
+
+QRgb uprightCorner()
+{
+    const QImage stored = QImage(kFruits).convertToFormat(QImage::Format_ARGB32);
+    return stored.pixel(0, stored.height() - 1);
+}
+
 // Runs the body in the program's window, then closes it.
 void inWindow(const std::function<void()>& body)
 {
@@ -111,6 +134,50 @@ TEST(NetworkDrops, AWebImageLargerThanTheLocalOneBecomesTheDocument)
     EXPECT_EQ(name, QStringLiteral("big.png"));
     EXPECT_TRUE(fallbackTool);
     EXPECT_EQ(requests, (QStringList{"HEAD /big.png", "GET /big.png"}));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST(NetworkDrops, ADroppedPhotoOnItsSideOpensUpright)
+{
+    ScriptedPrompt prompt;
+    const QString path = testsupport::writeScratchFile(QStringLiteral("sideways.jpg"), sidewaysPhoto());
+    QSize opened;
+    QRgb corner = 0;
+    inWindow([&] {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
+        ASSERT_TRUE(engineIdle());
+        opened = documentSize();
+        corner = documentCorner();
+    });
+    EXPECT_EQ(opened, QSize(480, 512));
+    EXPECT_EQ(corner, uprightCorner());
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST(NetworkDrops, AFetchedPhotoOnItsSideOpensUpright)
+{
+    ScriptedPrompt prompt;
+    QSize opened;
+    QRgb corner = 0;
+    inWindow([&] {
+        HttpResponder server;
+        HttpResponder::Answer photo;
+        photo.contentType = "image/jpeg";
+        photo.body = sidewaysPhoto();
+        server.answer(QStringLiteral("/sideways.jpg"), photo);
+        QMimeData data;
+        data.setUrls({QUrl(server.url(QStringLiteral("/sideways.jpg")))});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
+        ASSERT_TRUE(engineIdle());
+        opened = documentSize();
+        corner = documentCorner();
+    });
+    EXPECT_EQ(opened, QSize(480, 512));
+    EXPECT_EQ(corner, uprightCorner());
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
