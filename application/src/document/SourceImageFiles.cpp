@@ -73,6 +73,34 @@ struct ToRgba16 {
     }
 };
 
+// Boost.GIL arms libpng's error jump in a helper that has returned by the time the reader
+// takes the chunks after the pixels, so an error there (a damaged checksum of the end chunk,
+// say) jumps into a dead stack frame. libpng calls the error handler before it jumps: one that
+// throws never gets there, and the exception leaves GIL's frames like its own failures do.
+[[noreturn]] void throwPngError(png_structp, png_const_charp message)
+{
+    throw std::runtime_error(std::string("PNG: ") + message);
+}
+
+// GIL keeps libpng's struct to its reader and the classes derived from it.
+template <typename Reader>
+struct PngStructOf : Reader {
+    static png_struct* get(Reader& reader)
+    {
+        png_struct* (gil::detail::png_struct_info_wrapper::*member)() = &PngStructOf::get_struct;
+        return (reader.*member)();
+    }
+};
+
+template <typename Source, typename View>
+void readPngView(Source& source, const View& view)
+{
+    using Policy = gil::detail::read_and_convert<gil::default_color_converter>;
+    auto reader = gil::make_reader(source, gil::image_read_settings<gil::png_tag>(), Policy());
+    png_set_error_fn(PngStructOf<decltype(reader)>::get(reader), nullptr, throwPngError, nullptr);
+    gil::read_and_convert_view(reader, view);
+}
+
 template <typename Device>
 void writePng16(Device& to, const Pixels16& from, bool swapBytes)
 {
@@ -91,7 +119,7 @@ bool pngWriterNeedsSwappedSamples()
         writePng16(stream, Pixels16{1, 1, probe, 8}, false);
         std::uint16_t back[4] = {};
         stream.seekg(0);
-        gil::read_and_convert_view(stream, view16(Pixels16{1, 1, back, 8}), gil::png_tag());
+        readPngView(stream, view16(Pixels16{1, 1, back, 8}));
         return back[2] == 0x0201;
     }();
     return needed;
@@ -192,17 +220,17 @@ Dimensions tiffDimensions(const std::string& path)
 
 void readPng(const std::string& path, const Pixels16& to)
 {
-    gil::read_and_convert_view(path, view16(to), gil::png_tag());
+    readPngView(path, view16(to));
 }
 
 void readPng(std::istream& in, const Pixels16& to)
 {
-    gil::read_and_convert_view(in, view16(to), gil::png_tag());
+    readPngView(in, view16(to));
 }
 
 void readPng(std::istream& in, const Pixels8& to)
 {
-    gil::read_and_convert_view(in, view8(to), gil::png_tag());
+    readPngView(in, view8(to));
 }
 
 void readTiff(const std::string& path, const Pixels16& to)
