@@ -90,7 +90,7 @@ bool pngWriterNeedsSwappedSamples()
         writePng16(stream, Pixels16{1, 1, probe, 8}, false);
         std::uint16_t back[4] = {};
         stream.seekg(0);
-        gil::read_and_convert_view(stream, view16(Pixels16{1, 1, back, 8}), gil::png_tag());
+        readPng(stream, Pixels16{1, 1, back, 8});
         return back[2] == 0x0201;
     }();
     return needed;

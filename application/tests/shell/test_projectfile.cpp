@@ -550,7 +550,10 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"IconNamingAFifo", iconNamingAFifo},
         Hostile{"HugePixmap", [] { return openDocumentWith(QStringLiteral("pixmap"), hugePicture(QMetaType::QPixmap)); }},
         Hostile{"HugePictureOutsideTheImages",
-                [] { return openDocumentWith(QStringLiteral("preview"), hugePicture(QMetaType::QImage)); }}),
+                [] { return openDocumentWith(QStringLiteral("preview"), hugePicture(QMetaType::QImage)); }},
+        // A project the program wrote, one byte changed (at 6154): the checksum of the end
+        // chunk of its source image's PNG, which the reader meets after the last row.
+        Hostile{"ImageEndChecksumBroken", [] { return seed("real_image_end_checksum.okrp"); }}),
     [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
 
 TEST_F(ProjectFileTest, EveryReadableVersionLoads)
