@@ -2,7 +2,6 @@
 
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/png.hpp>
-#include <boost/gil/extension/io/tiff.hpp>
 
 #include <tiffio.h>
 #include <tiffio.hxx>
@@ -165,13 +164,6 @@ bool looksLikePng(const std::string& path)
     return startsWith(path, signature, sizeof signature);
 }
 
-bool looksLikeTiff(const std::string& path)
-{
-    static const unsigned char little[4] = {'I', 'I', 42, 0};
-    static const unsigned char big[4] = {'M', 'M', 0, 42};
-    return startsWith(path, little, 4) || startsWith(path, big, 4);
-}
-
 Dimensions pngDimensions(const std::string& path)
 {
     const auto info = gil::read_image_info(path, gil::png_tag());
@@ -181,12 +173,6 @@ Dimensions pngDimensions(const std::string& path)
 Dimensions pngDimensions(std::istream& in)
 {
     const auto info = gil::read_image_info(in, gil::png_tag());
-    return {info._info._width, info._info._height};
-}
-
-Dimensions tiffDimensions(const std::string& path)
-{
-    const auto info = gil::read_image_info(path, gil::tiff_tag());
     return {info._info._width, info._info._height};
 }
 
@@ -203,11 +189,6 @@ void readPng(std::istream& in, const Pixels16& to)
 void readPng(std::istream& in, const Pixels8& to)
 {
     gil::read_and_convert_view(in, view8(to), gil::png_tag());
-}
-
-void readTiff(const std::string& path, const Pixels16& to)
-{
-    gil::read_and_convert_view(path, view16(to), gil::tiff_tag());
 }
 
 void writePng(const std::string& path, const Pixels8& from)
