@@ -2,7 +2,6 @@
 
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/png.hpp>
-#include <boost/gil/extension/io/tiff.hpp>
 
 #include <tiffio.h>
 
@@ -218,24 +217,6 @@ bool looksLikePng(const std::string& path)
 {
     static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     return startsWith(path, signature, sizeof signature);
-}
-
-bool looksLikeTiff(const std::string& path)
-{
-    static const unsigned char little[4] = {'I', 'I', 42, 0};
-    static const unsigned char big[4] = {'M', 'M', 0, 42};
-    return startsWith(path, little, 4) || startsWith(path, big, 4);
-}
-
-Dimensions tiffDimensions(const std::string& path)
-{
-    const auto info = gil::read_image_info(path, gil::tiff_tag());
-    return {info._info._width, info._info._height};
-}
-
-void readTiff(const std::string& path, const Pixels16& to)
-{
-    gil::read_and_convert_view(path, view16(to), gil::tiff_tag());
 }
 
 void writePng(const std::string& path, const Pixels8& from)

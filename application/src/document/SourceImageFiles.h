@@ -1,7 +1,7 @@
 #pragma once
-// PNG and TIFF reading and writing for source images, over Boost.GIL (libpng, libtiff) and
-// libtiff directly. Pixels are interleaved B, G, R, A in memory (the order of
-// QImage::Format_ARGB32); files hold R, G, B, A. Every function throws std::exception on a
+// PNG and TIFF reading and writing for source images, over Boost.GIL (libpng) and libtiff
+// (TIFF reading in SourceImageTiff.cpp). Pixels are interleaved B, G, R, A in memory (the order
+// of QImage::Format_ARGB32); files hold R, G, B, A. Every function throws std::exception on a
 // failure, so callers decide what a failure means.
 
 #include <cstdint>
@@ -40,6 +40,9 @@ Dimensions tiffDimensions(const std::string& path);
 void readPng(const std::string& path, const Pixels16& to);
 void readPng(std::istream& in, const Pixels16& to);
 void readPng(std::istream& in, const Pixels8& to);
+// The first page; 8-bit samples are scaled by 257, floats from 0..1, and lower depths, palettes
+// and YCbCr come through libtiff at 8 bits. Alpha comes out straight; a file without it is
+// opaque. A layout it cannot show as meant (signed samples, say) throws.
 void readTiff(const std::string& path, const Pixels16& to);
 
 void writePng(const std::string& path, const Pixels8& from);

@@ -21,6 +21,10 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -357,6 +361,375 @@ TEST(SourceImageFile, PngsOfEveryKindReadBackAsWritten)
         }
     }
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// --- TIFF files other programs write ----------------------------------------------------------
+
+// One layout of TIFF file as other programs write them; the test writes it through libtiff.
+struct TiffKind {
+    const char* name;
+    std::uint16_t photometric = PHOTOMETRIC_RGB;
+    std::uint16_t bits = 8;
+    std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    int alpha = -1;  // the ExtraSamples value of an alpha sample; -1 for none
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t predictor = PREDICTOR_NONE;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint32_t tile = 0;  // tile side; 0 for strips of 16 rows
+    bool resolution = false;
+    const char* mode = "w";  // "w8" BigTIFF, "wb" big-endian
+    bool secondPage = false;
+    int tolerance = 0;  // on the 16-bit scale
+
+    TiffKind& as(std::uint16_t p, std::uint16_t b = 8) { photometric = p; bits = b; return *this; }
+    TiffKind& floats() { sampleFormat = SAMPLEFORMAT_IEEEFP; bits = 32; return *this; }
+    TiffKind& withAlpha(int kind) { alpha = kind; return *this; }
+    TiffKind& compressed(std::uint16_t c, std::uint16_t p = PREDICTOR_NONE) { compression = c; predictor = p; return *this; }
+    TiffKind& separate() { planar = PLANARCONFIG_SEPARATE; return *this; }
+    TiffKind& tiled(std::uint32_t side) { tile = side; return *this; }
+    TiffKind& withResolution() { resolution = true; return *this; }
+    TiffKind& opened(const char* m) { mode = m; return *this; }
+    TiffKind& twoPages() { secondPage = true; return *this; }
+    TiffKind& within(int t) { tolerance = t; return *this; }
+
+    int colourSamples() const
+    {
+        switch (photometric) {
+        case PHOTOMETRIC_RGB:
+        case PHOTOMETRIC_YCBCR: return 3;
+        case PHOTOMETRIC_SEPARATED: return 4;
+        default: return 1;
+        }
+    }
+    int samples() const { return colourSamples() + (alpha >= 0 ? 1 : 0); }
+    std::uint32_t maxSample() const { return bits >= 16 ? 65535u : (1u << bits) - 1; }
+};
+
+void PrintTo(const TiffKind& kind, std::ostream* out)
+{
+    *out << kind.name;
+}
+
+TiffKind tiffKind(const char* name)
+{
+    TiffKind kind;
+    kind.name = name;
+    return kind;
+}
+
+// Two 64-pixel tiles across and down, the last ones clipped.
+constexpr int kTiffWidth = 100;
+constexpr int kTiffHeight = 70;
+
+// Straight B, G, R, A on the 16-bit scale.
+using Bgra16 = std::array<std::uint32_t, 4>;
+
+// Smooth ramps, so that a misplaced row, strip or tile shows; alpha at least half.
+Bgra16 tiffPictureAt(int x, int y)
+{
+    return {std::uint32_t((x + y) * 65535 / (kTiffWidth + kTiffHeight - 2)), std::uint32_t(y * 65535 / (kTiffHeight - 1)),
+            std::uint32_t(x * 65535 / (kTiffWidth - 1)), std::uint32_t(32768 + (x * 331 + y * 977) % 32768)};
+}
+
+std::uint16_t paletteEntry(int index, int channel)
+{
+    const int levels[3] = {index, 15 - index, (index * 7) % 16};
+    return std::uint16_t(levels[channel] * 17 * 257);
+}
+
+// What the file holds at (x, y), in its own units, and what a reader must make of it.
+struct TiffPixel {
+    std::array<double, 5> samples{};
+    Bgra16 expected{};
+};
+
+TiffPixel tiffPixelAt(const TiffKind& kind, int x, int y)
+{
+    const Bgra16 picture = tiffPictureAt(x, y);
+    const std::uint32_t max = kind.maxSample();
+    const bool floats = kind.sampleFormat == SAMPLEFORMAT_IEEEFP;
+    // The file's sample for a 16-bit level, and the level a reader makes of that sample.
+    const auto toFile = [&](std::uint32_t level) { return floats ? level / 65535.0 : std::floor(level * double(max) / 65535 + 0.5); };
+    const auto toLevel = [&](double sample) { return floats ? std::uint32_t(sample * 65535 + 0.5) : std::uint32_t(sample * 65535 / max + 0.5); };
+    TiffPixel p;
+    double alpha = 0;
+    std::uint32_t alphaLevel = 65535;
+    if (kind.alpha >= 0) {
+        alpha = toFile(picture[3]);
+        alphaLevel = toLevel(alpha);
+    }
+    switch (kind.photometric) {
+    case PHOTOMETRIC_MINISBLACK: {
+        const double grey = toFile(picture[0]);
+        p.samples[0] = grey;
+        p.expected = {toLevel(grey), toLevel(grey), toLevel(grey), alphaLevel};
+        break;
+    }
+    case PHOTOMETRIC_MINISWHITE: {
+        // A bilevel page: 1 is black.
+        const double ink = double((x / 4 + y / 3) % 2) * max;
+        p.samples[0] = ink;
+        const std::uint32_t level = 65535 - toLevel(ink);
+        p.expected = {level, level, level, alphaLevel};
+        break;
+    }
+    case PHOTOMETRIC_PALETTE: {
+        const int index = (x / 7 + y / 5) % 16;
+        p.samples[0] = index;
+        p.expected = {paletteEntry(index, 2), paletteEntry(index, 1), paletteEntry(index, 0), 65535};
+        break;
+    }
+    case PHOTOMETRIC_SEPARATED: {
+        // Inks C, M, Y, K; without a colour profile red is (1 - C)(1 - K), and so on.
+        const double k = (x + y) % 64;
+        const double inks[3] = {max - toFile(picture[2]), max - toFile(picture[1]), max - toFile(picture[0])};
+        for (int i = 0; i < 3; ++i)
+            p.samples[std::size_t(i)] = inks[i];
+        p.samples[3] = k;
+        const auto light = [&](double ink) {
+            return std::uint32_t(std::floor((65535.0 - toLevel(ink)) * (65535.0 - toLevel(k)) / 65535 + 0.5));
+        };
+        p.expected = {light(inks[2]), light(inks[1]), light(inks[0]), 65535};
+        break;
+    }
+    default: {
+        const double colour[3] = {toFile(picture[2]), toFile(picture[1]), toFile(picture[0])};
+        for (int i = 0; i < 3; ++i) {
+            p.samples[std::size_t(i)] = colour[i];
+            // Premultiplied: the file holds colour x alpha.
+            if (kind.alpha == EXTRASAMPLE_ASSOCALPHA)
+                p.samples[std::size_t(i)] = std::floor(colour[i] * alpha / max + 0.5);
+        }
+        p.expected = {toLevel(colour[2]), toLevel(colour[1]), toLevel(colour[0]), alphaLevel};
+        if (floats && (x == 0 || x == kTiffWidth - 1)) {
+            // Floats beyond 0..1 are clipped.
+            for (int i = 0; i < 3; ++i)
+                p.samples[std::size_t(i)] = x == 0 ? -0.25 : 1.5;
+            p.expected = {x == 0 ? 0u : 65535u, x == 0 ? 0u : 65535u, x == 0 ? 0u : 65535u, 65535};
+        }
+        break;
+    }
+    }
+    if (kind.alpha >= 0)
+        p.samples[std::size_t(kind.colourSamples())] = alpha;
+    return p;
+}
+
+void putTiffSample(std::uint8_t* row, std::size_t index, double value, const TiffKind& kind)
+{
+    if (kind.bits == 1) {
+        if (value != 0)
+            row[index / 8] |= std::uint8_t(0x80 >> (index % 8));
+    } else if (kind.bits == 8) {
+        row[index] = std::uint8_t(value);
+    } else if (kind.bits == 16) {
+        const std::uint16_t v = std::uint16_t(value);
+        std::memcpy(row + 2 * index, &v, 2);
+    } else {
+        const float v = float(value);
+        std::memcpy(row + 4 * index, &v, 4);
+    }
+}
+
+// Writes one page of the kind, of the given size, whose samples come from sampleAt(x, y, s).
+template <typename SampleAt>
+bool writeTiffPage(TIFF* t, const TiffKind& kind, int width, int height, SampleAt sampleAt)
+{
+    const int samples = kind.samples();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(samples));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind.bits);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, kind.sampleFormat);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, kind.photometric);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, kind.planar);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, kind.compression);
+    if (kind.predictor != PREDICTOR_NONE)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, kind.predictor);
+    if (kind.alpha >= 0) {
+        const std::uint16_t extra = std::uint16_t(kind.alpha);
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    std::vector<std::uint16_t> map[3];
+    if (kind.photometric == PHOTOMETRIC_PALETTE) {
+        for (int c = 0; c < 3; ++c) {
+            map[c].assign(std::size_t(1) << kind.bits, 0);
+            for (int i = 0; i < 16; ++i)
+                map[c][std::size_t(i)] = paletteEntry(i, c);
+        }
+        TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    }
+    if (kind.photometric == PHOTOMETRIC_SEPARATED)
+        TIFFSetField(t, TIFFTAG_INKSET, INKSET_CMYK);
+    if (kind.compression == COMPRESSION_JPEG) {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, 95);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (kind.resolution) {
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, 300.0f);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, 300.0f);
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
+    if (kind.secondPage)
+        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+
+    const bool separate = kind.planar == PLANARCONFIG_SEPARATE;
+    const int planes = separate ? samples : 1;
+    const int perPixel = separate ? 1 : samples;
+    const std::size_t rowBytes = (std::size_t(width) * perPixel * kind.bits + 7) / 8;
+    const int rowsPerStrip = 16;
+    if (kind.tile) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, kind.tile);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, kind.tile);
+    } else {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rowsPerStrip));
+    }
+    for (int plane = 0; plane < planes; ++plane) {
+        std::vector<std::uint8_t> rows(rowBytes * std::size_t(height), 0);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int s = 0; s < perPixel; ++s)
+                    putTiffSample(rows.data() + std::size_t(y) * rowBytes, std::size_t(x) * perPixel + s,
+                                  sampleAt(x, y, separate ? plane : s), kind);
+        if (!kind.tile) {
+            for (int y = 0; y < height; y += rowsPerStrip) {
+                const std::size_t bytes = rowBytes * std::size_t(std::min(rowsPerStrip, height - y));
+                if (TIFFWriteEncodedStrip(t, TIFFComputeStrip(t, std::uint32_t(y), std::uint16_t(plane)),
+                                          rows.data() + std::size_t(y) * rowBytes, tmsize_t(bytes)) < 0)
+                    return false;
+            }
+            continue;
+        }
+        const std::size_t pixelBytes = std::size_t(perPixel) * kind.bits / 8;
+        std::vector<std::uint8_t> tile(kind.tile * kind.tile * pixelBytes);
+        for (std::uint32_t ty = 0; ty < std::uint32_t(height); ty += kind.tile)
+            for (std::uint32_t tx = 0; tx < std::uint32_t(width); tx += kind.tile) {
+                std::fill(tile.begin(), tile.end(), 0);
+                const std::size_t across = std::min<std::size_t>(kind.tile, width - tx) * pixelBytes;
+                for (std::uint32_t r = 0; r < kind.tile && ty + r < std::uint32_t(height); ++r)
+                    std::memcpy(tile.data() + r * kind.tile * pixelBytes, rows.data() + (ty + r) * rowBytes + tx * pixelBytes, across);
+                if (TIFFWriteTile(t, tile.data(), tx, ty, 0, std::uint16_t(plane)) < 0)
+                    return false;
+            }
+    }
+    return TIFFWriteDirectory(t) != 0;
+}
+
+// The file of the kind, with the corpus picture on its first page.
+QString writeTiffOfKind(const TiffKind& kind)
+{
+    const QString path = scratchPath(QStringLiteral("others/%1.tif").arg(QLatin1String(kind.name)));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), kind.mode);
+    if (!t)
+        return QString();
+    bool ok = writeTiffPage(t, kind, kTiffWidth, kTiffHeight,
+                            [&kind](int x, int y, int s) { return tiffPixelAt(kind, x, y).samples[std::size_t(s)]; });
+    if (ok && kind.secondPage) {
+        // A smaller, different second page, which the reader leaves alone.
+        ok = writeTiffPage(t, kind, 9, 5, [&kind](int, int, int) { return double(kind.maxSample()); });
+    }
+    TIFFClose(t);
+    return ok ? path : QString();
+}
+
+class SourceImageTiff : public testing::TestWithParam<TiffKind> {};
+
+TEST_P(SourceImageTiff, OpensWithThePixelsItWasWrittenWith)
+{
+    const TiffKind& kind = GetParam();
+    const QString path = writeTiffOfKind(kind);
+    ASSERT_FALSE(path.isEmpty());
+    ScriptedPrompt prompt;
+    LogCapture log;
+    KsSourceImage image(path);
+    ASSERT_TRUE(image.isValid());
+    EXPECT_TRUE(prompt.messages().isEmpty());
+    EXPECT_EQ(image.fileKind(), KsSourceImage::FileTiff);
+    ASSERT_EQ(image.masterKind(), KsSourceImage::Master16Bit);
+    EXPECT_EQ(image.sampleFormat(), KsSourceImage::Samples16);
+    ASSERT_EQ(image.width(), kTiffWidth);
+    ASSERT_EQ(image.height(), kTiffHeight);
+    const KsSourceImage::View16& v = image.view16();
+    int wrong = 0;
+    for (int y = 0; y < kTiffHeight; ++y)
+        for (int x = 0; x < kTiffWidth; ++x) {
+            const std::uint16_t* got = reinterpret_cast<const std::uint16_t*>(
+                reinterpret_cast<const char*>(v.data) + y * v.bytesPerLine) + 4 * x;
+            const Bgra16 want = tiffPixelAt(kind, x, y).expected;
+            for (int c = 0; c < 4; ++c)
+                if (std::abs(int(got[c]) - int(want[std::size_t(c)])) > kind.tolerance && wrong++ < 4)
+                    ADD_FAILURE() << "at " << x << "," << y << " channel " << c << ": " << got[c] << " instead of "
+                                  << want[std::size_t(c)];
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+// Every kind without resolution tags, and those that opened wrongly even with them.
+const TiffKind kTiffKinds[] = {
+    tiffKind("Rgb8"),
+    tiffKind("Rgb16Lzw").as(PHOTOMETRIC_RGB, 16).compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
+    tiffKind("Rgba8Deflate").withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL),
+    tiffKind("Rgba16Associated").as(PHOTOMETRIC_RGB, 16).withAlpha(EXTRASAMPLE_ASSOCALPHA).within(2),
+    tiffKind("Rgba8Associated").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260),
+    tiffKind("Rgba8AssociatedWithResolution").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260).withResolution(),
+    tiffKind("Grey8PackBits").as(PHOTOMETRIC_MINISBLACK).compressed(COMPRESSION_PACKBITS),
+    tiffKind("Grey16Deflate").as(PHOTOMETRIC_MINISBLACK, 16).compressed(COMPRESSION_ADOBE_DEFLATE),
+    tiffKind("GreyAlpha8").as(PHOTOMETRIC_MINISBLACK).withAlpha(EXTRASAMPLE_UNASSALPHA),
+    tiffKind("Palette8Lzw").as(PHOTOMETRIC_PALETTE).compressed(COMPRESSION_LZW),
+    tiffKind("Palette8WithResolution").as(PHOTOMETRIC_PALETTE).withResolution(),
+    tiffKind("Cmyk8").as(PHOTOMETRIC_SEPARATED),
+    tiffKind("BilevelGroup4").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4),
+    tiffKind("BilevelGroup4WithResolution").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4).withResolution(),
+    tiffKind("Float32").floats().compressed(COMPRESSION_ADOBE_DEFLATE, PREDICTOR_FLOATINGPOINT),
+    tiffKind("Float32WithResolution").floats().withResolution(),
+    tiffKind("JpegYCbCr").as(PHOTOMETRIC_YCBCR).compressed(COMPRESSION_JPEG).within(8 * 257),
+    tiffKind("Tiled").tiled(64).withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE),
+    tiffKind("TiledWithResolution").tiled(64).compressed(COMPRESSION_LZW).withResolution(),
+    tiffKind("SeparatePlanes").separate().withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_LZW),
+    tiffKind("SeparatePlanesWithResolution").separate().withAlpha(EXTRASAMPLE_UNASSALPHA).withResolution(),
+    tiffKind("TiledSeparatePlanes16").as(PHOTOMETRIC_RGB, 16).tiled(64).separate(),
+    tiffKind("BigTiff").opened("w8").compressed(COMPRESSION_LZW),
+    tiffKind("BigTiffWithResolution").opened("w8").withResolution(),
+    tiffKind("BigEndian16").as(PHOTOMETRIC_RGB, 16).opened("wb").compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
+    tiffKind("TwoPages").twoPages(),
+};
+
+INSTANTIATE_TEST_SUITE_P(WrittenByOthers, SourceImageTiff, testing::ValuesIn(kTiffKinds),
+                         [](const testing::TestParamInfo<TiffKind>& info) { return std::string(info.param.name); });
+
+// A file no reader could show as it is meant: its data is damaged, or its samples are signed, for
+// which no mapping to display levels is agreed. Each is refused, never shown with wrong pixels.
+TEST(SourceImageFile, TiffsThatCannotBeDecodedAreRefused)
+{
+    const QString damaged = writeTiffOfKind(tiffKind("Damaged").compressed(COMPRESSION_ADOBE_DEFLATE).withResolution());
+    ASSERT_FALSE(damaged.isEmpty());
+    TIFF* t = TIFFOpen(QFile::encodeName(damaged).constData(), "r");
+    ASSERT_NE(t, nullptr);
+    std::uint64_t* offsets = nullptr;
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets));
+    const std::uint64_t last = offsets[TIFFNumberOfStrips(t) - 1];
+    TIFFClose(t);
+    QByteArray bytes = fileBytes(damaged);
+    ASSERT_GT(std::uint64_t(bytes.size()), last + 16);
+    for (int i = 0; i < 16; ++i)
+        bytes[int(last) + i] = char(0xA5);
+    writeScratchFile(QStringLiteral("others/Damaged.tif"), bytes);
+
+    TiffKind signedKind = tiffKind("Signed16").as(PHOTOMETRIC_RGB, 16).withResolution();
+    signedKind.sampleFormat = SAMPLEFORMAT_INT;
+    const QString signedSamples = writeTiffOfKind(signedKind);
+    ASSERT_FALSE(signedSamples.isEmpty());
+
+    for (const QString& path : {damaged, signedSamples}) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        EXPECT_FALSE(image.isValid()) << path.toStdString();
+        ASSERT_EQ(prompt.messages().size(), 1) << path.toStdString();
+        EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+            << prompt.messages().first().text.toStdString();
+    }
 }
 
 // --- conversions and views ------------------------------------------------------------------

@@ -1,0 +1,350 @@
+// TIFF reading for source images, through libtiff. Files of 8 or 16 bits a sample (and 32-bit
+// floats) in grey, RGB or CMYK are read sample by sample, so that 16-bit files keep their depth;
+// every other layout libtiff knows (palettes, bilevel and other low depths, YCbCr, CIE L*a*b*)
+// goes through its RGBA interface at 8 bits. Only the first page is read, rows in the file's
+// order; tags the file leaves out take their TIFF 6.0 defaults.
+
+#include "document/SourceImageFiles.h"
+
+#include <QtGlobal>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sourceimagefiles {
+
+namespace {
+
+// libtiff prints its errors and warnings on stderr unless it is given handlers. The first error
+// explains a failed read best (the later ones follow from it) and goes into the exception;
+// warnings go to the log.
+int keepFirstError(TIFF*, void* data, const char* module, const char* format, va_list args)
+{
+    auto* error = static_cast<std::string*>(data);
+    if (error->empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        *error = module && *module ? std::string(module) + ": " + text : std::string(text);
+    }
+    return 1;
+}
+
+int logWarning(TIFF*, void*, const char* module, const char* format, va_list args)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    qWarning("libtiff: %s: %s", module ? module : "", text);
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+
+// The first page of a file, open for reading.
+class TiffFile {
+public:
+    explicit TiffFile(const std::string& path)
+    {
+        std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
+                                                                             TIFFOpenOptionsFree);
+        if (!options)
+            throw std::bad_alloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepFirstError, &m_error);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), logWarning, nullptr);
+        // Read, not mapped: a file cut short or changed by another program while it is read is
+        // then a read error, not a crash.
+        m_tiff.reset(TIFFOpenExt(path.c_str(), "rm", options.get()));
+        if (!m_tiff)
+            fail("cannot open the file");
+        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGEWIDTH, &m_width);
+        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGELENGTH, &m_height);
+        if (m_width == 0 || m_height == 0)
+            fail("the first page has no pixels");
+    }
+
+    TIFF* get() const { return m_tiff.get(); }
+    std::uint32_t width() const { return m_width; }
+    std::uint32_t height() const { return m_height; }
+
+    [[noreturn]] void fail(const std::string& what) const
+    {
+        throw std::runtime_error(m_error.empty() ? what : what + " (" + m_error + ")");
+    }
+
+private:
+    std::string m_error;  // declared first: the handle reports into it until it is closed
+    std::unique_ptr<TIFF, TiffCloser> m_tiff;
+    std::uint32_t m_width = 0;
+    std::uint32_t m_height = 0;
+};
+
+// What a sample of the file becomes in the B, G, R, A pixel: the first four put it in that
+// channel; Grey in all three colours; inks are stored as the light they leave, and Black then
+// darkens the three, so no fifth channel is needed for CMYK with alpha.
+enum class Role : std::uint8_t { Blue, Green, Red, Alpha, Grey, InvertedGrey, CyanInk, MagentaInk, YellowInk, Black, Skip };
+
+// Colours, alpha and spot colours a pixel may carry; a file claiming more is refused.
+constexpr std::size_t kMaxSamples = 32;
+
+inline std::uint32_t level(std::uint8_t v) { return v * 257u; }
+inline std::uint32_t level(std::uint16_t v) { return v; }
+// Floats hold 0..1; beyond it (and NaN) they are clipped.
+inline std::uint32_t level(float v) { return !(v > 0.0f) ? 0u : v >= 1.0f ? 65535u : std::uint32_t(v * 65535.0f + 0.5f); }
+
+// Puts `count` pixels of `perPixel` samples into 16-bit B, G, R, A pixels.
+template <typename Sample>
+void putSamples(const Sample* from, std::uint32_t count, int perPixel, const Role* roles, std::uint16_t* to)
+{
+    for (std::uint32_t x = 0; x < count; ++x, from += perPixel, to += 4) {
+        for (int s = 0; s < perPixel; ++s) {
+            const std::uint32_t v = level(from[s]);
+            switch (roles[s]) {
+            case Role::Blue: to[0] = std::uint16_t(v); break;
+            case Role::Green: to[1] = std::uint16_t(v); break;
+            case Role::Red: to[2] = std::uint16_t(v); break;
+            case Role::Alpha: to[3] = std::uint16_t(v); break;
+            case Role::Grey: to[0] = to[1] = to[2] = std::uint16_t(v); break;
+            case Role::InvertedGrey: to[0] = to[1] = to[2] = std::uint16_t(65535 - v); break;
+            case Role::CyanInk: to[2] = std::uint16_t(65535 - v); break;
+            case Role::MagentaInk: to[1] = std::uint16_t(65535 - v); break;
+            case Role::YellowInk: to[0] = std::uint16_t(65535 - v); break;
+            case Role::Black: {
+                // Without a colour profile: red = (1 - C)(1 - K), and so on.
+                const std::uint32_t light = 65535 - v;
+                for (int c = 0; c < 3; ++c)
+                    to[c] = std::uint16_t((to[c] * light + 32767) / 65535);
+                break;
+            }
+            case Role::Skip: break;
+            }
+        }
+    }
+}
+
+std::uint16_t* rowOf(const Pixels16& to, std::uint32_t y)
+{
+    return reinterpret_cast<std::uint16_t*>(reinterpret_cast<std::uint8_t*>(to.data) + std::int64_t(y) * to.bytesPerLine);
+}
+
+// No strip or tile of a sound file comes near this; a larger one is refused before it is allocated.
+constexpr std::uint64_t kMaxChunkBytes = std::uint64_t(1) << 30;
+
+// The samples of every plane, by scanlines or by tiles.
+template <typename Sample>
+void readSamples(const TiffFile& file, int planes, int perPixel, const Role* roles, const Pixels16& to)
+{
+    TIFF* t = file.get();
+    const std::uint32_t width = file.width();
+    const std::uint32_t height = file.height();
+    if (TIFFIsTiled(t)) {
+        std::uint32_t tileWidth = 0;
+        std::uint32_t tileLength = 0;
+        TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &tileLength);
+        const std::uint64_t bytes = TIFFTileSize64(t);
+        if (tileWidth == 0 || tileLength == 0 || bytes == 0 || bytes > kMaxChunkBytes
+            || bytes < std::uint64_t(tileWidth) * tileLength * perPixel * sizeof(Sample))
+            file.fail("unusable tile size");
+        std::vector<Sample> tile(std::size_t(bytes / sizeof(Sample)) + 1);
+        for (int plane = 0; plane < planes; ++plane) {
+            if (planes > 1 && roles[plane] == Role::Skip)
+                continue;
+            for (std::uint32_t y = 0; y < height; y += tileLength)
+                for (std::uint32_t x = 0; x < width; x += tileWidth) {
+                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0)
+                        file.fail("cannot read a tile");
+                    const std::uint32_t across = std::min(tileWidth, width - x);
+                    const std::uint32_t down = std::min(tileLength, height - y);
+                    for (std::uint32_t r = 0; r < down; ++r)
+                        putSamples(tile.data() + std::size_t(r) * tileWidth * perPixel, across, perPixel,
+                                   roles + (planes > 1 ? plane : 0), rowOf(to, y + r) + std::size_t(x) * 4);
+                }
+        }
+        return;
+    }
+    const std::uint64_t bytes = TIFFScanlineSize64(t);
+    if (bytes == 0 || bytes > kMaxChunkBytes || bytes < std::uint64_t(width) * perPixel * sizeof(Sample))
+        file.fail("unusable row size");
+    std::vector<Sample> row(std::size_t(bytes / sizeof(Sample)) + 1);
+    // Plane after plane: libtiff reads the rows of separate planes in that order.
+    for (int plane = 0; plane < planes; ++plane) {
+        if (planes > 1 && roles[plane] == Role::Skip)
+            continue;
+        for (std::uint32_t y = 0; y < height; ++y) {
+            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0)
+                file.fail("cannot read row " + std::to_string(y));
+            putSamples(row.data(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
+        }
+    }
+}
+
+// Alpha made straight, or made opaque when the file has none.
+void finishAlpha(const Pixels16& to, bool hasAlpha, bool associated)
+{
+    if (hasAlpha && !associated)
+        return;
+    for (int y = 0; y < to.height; ++y) {
+        std::uint16_t* p = rowOf(to, std::uint32_t(y));
+        for (int x = 0; x < to.width; ++x, p += 4) {
+            if (!hasAlpha) {
+                p[3] = 65535;
+                continue;
+            }
+            const std::uint32_t a = p[3];
+            if (a == 65535)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                p[c] = a == 0 ? 0 : std::uint16_t(std::min<std::uint32_t>(65535, (p[c] * 65535u + a / 2) / a));
+        }
+    }
+}
+
+// Through libtiff's RGBA interface: 8 bits a channel, colour premultiplied by alpha.
+void readThroughRgba(const TiffFile& file, const Pixels16& to)
+{
+    TIFF* t = file.get();
+    char message[1024] = "";
+    if (!TIFFRGBAImageOK(t, message))
+        file.fail(message);
+    TIFFRGBAImage image{};
+    if (!TIFFRGBAImageBegin(&image, t, 1, message))
+        file.fail(message);
+    struct End {
+        TIFFRGBAImage* image;
+        ~End() { TIFFRGBAImageEnd(image); }
+    } end{&image};
+    // Rows in the file's order, as the other path keeps them.
+    image.req_orientation = image.orientation;
+    const bool hasAlpha = image.alpha != 0;
+    // Not cleared first: libtiff writes every pixel, and a failed read drops them all.
+    const std::unique_ptr<std::uint32_t[]> raster(new std::uint32_t[std::size_t(file.width()) * file.height()]);
+    if (!TIFFRGBAImageGet(&image, raster.get(), file.width(), file.height()))
+        file.fail("cannot read the pixels");
+    const std::uint32_t* from = raster.get();
+    for (std::uint32_t y = 0; y < file.height(); ++y) {
+        std::uint16_t* p = rowOf(to, y);
+        for (std::uint32_t x = 0; x < file.width(); ++x, ++from, p += 4) {
+            p[0] = std::uint16_t(TIFFGetB(*from) * 257);
+            p[1] = std::uint16_t(TIFFGetG(*from) * 257);
+            p[2] = std::uint16_t(TIFFGetR(*from) * 257);
+            p[3] = std::uint16_t(TIFFGetA(*from) * 257);
+        }
+    }
+    finishAlpha(to, true, hasAlpha);
+}
+
+} // namespace
+
+bool looksLikeTiff(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[4] = {};
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head))
+        return false;
+    // Classic TIFF (42) or BigTIFF (43), in either byte order.
+    if (head[0] == 'I' && head[1] == 'I')
+        return head[3] == 0 && (head[2] == 42 || head[2] == 43);
+    if (head[0] == 'M' && head[1] == 'M')
+        return head[2] == 0 && (head[3] == 42 || head[3] == 43);
+    return false;
+}
+
+Dimensions tiffDimensions(const std::string& path)
+{
+    const TiffFile file(path);
+    return {file.width(), file.height()};
+}
+
+void readTiff(const std::string& path, const Pixels16& to)
+{
+    const TiffFile file(path);
+    if (std::uint32_t(to.width) != file.width() || std::uint32_t(to.height) != file.height() || !to.data)
+        throw std::invalid_argument("pixels of another size than the TIFF file");
+    TIFF* t = file.get();
+    std::uint16_t bits = 1;
+    std::uint16_t samples = 1;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint16_t inkSet = INKSET_CMYK;
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    std::uint16_t photometric = 0;
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(t, TIFFTAG_INKSET, &inkSet);
+    TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
+        file.fail("no photometric interpretation");
+
+    const bool integers = format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID;
+    const bool floats = format == SAMPLEFORMAT_IEEEFP && bits == 32;
+    if (!integers && !floats)
+        file.fail("samples of format " + std::to_string(format) + " and " + std::to_string(bits) + " bits are not supported");
+
+    std::array<Role, kMaxSamples> roles;
+    roles.fill(Role::Skip);
+    std::size_t colours = 0;
+    const auto colourRoles = [&roles, &colours](std::initializer_list<Role> list) {
+        for (Role role : list)
+            roles[colours++] = role;
+    };
+    switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK: colourRoles({Role::Grey}); break;
+    case PHOTOMETRIC_MINISWHITE: colourRoles({Role::InvertedGrey}); break;
+    case PHOTOMETRIC_RGB: colourRoles({Role::Red, Role::Green, Role::Blue}); break;
+    case PHOTOMETRIC_SEPARATED:
+        if (inkSet == INKSET_CMYK)
+            colourRoles({Role::CyanInk, Role::MagentaInk, Role::YellowInk, Role::Black});
+        break;
+    default: break;
+    }
+    // Sample by sample: what has 8 or 16 bits (or floats) in grey, RGB or CMYK.
+    const bool direct = colours > 0 && (floats || (integers && (bits == 8 || bits == 16)));
+    if (!direct) {
+        if (floats || bits > 16)
+            file.fail("samples of " + std::to_string(bits) + " bits are not supported for photometric interpretation "
+                      + std::to_string(photometric));
+        readThroughRgba(file, to);
+        return;
+    }
+
+    // Extra samples follow the colours. The first is alpha when the file says so; a file that
+    // leaves its extra samples undescribed means alpha by the one after the colours, as writers
+    // that omit the tag intend.
+    if (samples < colours || (extraCount > 0 && samples != colours + extraCount) || samples > kMaxSamples)
+        file.fail(std::to_string(samples) + " samples a pixel do not fit photometric interpretation "
+                  + std::to_string(photometric));
+    bool hasAlpha = false;
+    bool associated = false;
+    if (samples > colours) {
+        const std::uint16_t kind = extraCount > 0 ? extra[0] : std::uint16_t(EXTRASAMPLE_UNASSALPHA);
+        hasAlpha = kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA;
+        associated = kind == EXTRASAMPLE_ASSOCALPHA;
+        roles[colours] = hasAlpha ? Role::Alpha : Role::Skip;
+    }
+
+    const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    const int planes = separate ? samples : 1;
+    const int perPixel = separate ? 1 : samples;
+    if (floats)
+        readSamples<float>(file, planes, perPixel, roles.data(), to);
+    else if (bits == 16)
+        readSamples<std::uint16_t>(file, planes, perPixel, roles.data(), to);
+    else
+        readSamples<std::uint8_t>(file, planes, perPixel, roles.data(), to);
+    finishAlpha(to, hasAlpha, associated);
+}
+
+} // namespace sourceimagefiles
