@@ -407,12 +407,49 @@ void GmModel::cancelCutouts()
 
 bool GmModel::waitForCutout()
 {
+    return waitForEngine({}) == WaitCompleted;
+}
+
+GmModel::EngineWait GmModel::waitForEngine(const CommandFilter& alsoFor)
+{
     DravikThread* thread = DravikThread::instance();
-    if (!thread || !cutoutPending())
-        return true;
-    if (m_waitingForCutout)
+    if (!thread)
+        return WaitCompleted;
+    // A command goes (and its guard with it) once it has finished or was discarded.
+    QList<QPointer<DravikCommand>> awaited;
+    if (alsoFor) {
+        if (DravikCommand* current = thread->currentCommand(); current && alsoFor(current))
+            awaited << current;
+        for (DravikCommand* command : thread->queue())
+            if (alsoFor(command))
+                awaited << command;
+    }
+    bool givenUp = false;
+    const auto othersPending = [&awaited, &givenUp] {
+        if (givenUp)
+            return false;
+        for (const QPointer<DravikCommand>& command : awaited)
+            if (command)
+                return true;
         return false;
-    m_waitingForCutout = true;
+    };
+    const auto isAwaited = [&awaited, &givenUp](const DravikCommand* command) {
+        if (!command)
+            return false;
+        if (isCutout(command))
+            return true;
+        if (givenUp)
+            return false;
+        for (const QPointer<DravikCommand>& other : awaited)
+            if (other == command)
+                return true;
+        return false;
+    };
+    if (!cutoutPending() && !othersPending())
+        return WaitCompleted;
+    if (m_waitingForEngine)
+        return cutoutPending() ? WaitCutoutUnfinished : WaitGivenUp;
+    m_waitingForEngine = true;
     // Each cut-out tells how it ended as it leaves the worker. The loop may also end from
     // outside (an application quit, the worker gone), which completes nothing.
     bool interrupted = false;
@@ -429,8 +466,8 @@ bool GmModel::waitForCutout()
         if (isCutout(command) && command->hasExecuted() && command->result() != DvOk)
             interrupted = true;
     });
-    const auto settle = [this, &loop, &settled] {
-        if (!cutoutPending()) {
+    const auto settle = [this, &loop, &settled, othersPending] {
+        if (!cutoutPending() && !othersPending()) {
             settled = true;
             loop.quit();
         }
@@ -451,41 +488,44 @@ bool GmModel::waitForCutout()
         auto* bar = new QProgressBar;
         bar->setRange(0, 100);
         dialog->setBar(bar);
-        // Cancel acts on the cut-outs alone (the other commands are the user's work), and the
-        // dialog's own reaction, which hides it, is dropped.
+        // Cancel stops the cut-outs alone (the other commands are the user's work) and gives up
+        // waiting for the others; the dialog's own reaction, which hides it, is dropped.
         disconnect(dialog.get(), &QProgressDialog::canceled, dialog.get(), nullptr);
         QPushButton* cancel = dialog->findChild<QPushButton*>();
         // The worker is looked up each time: it may have gone by then.
-        const auto update = [this, bar, cancel, &dialog] {
+        const auto update = [this, bar, cancel, &dialog, isAwaited, othersPending] {
             const DravikThread* worker = DravikThread::instance();
             const DravikCommand* current = worker ? worker->currentCommand() : nullptr;
-            if (isCutout(current) && !worker->isCancelRequested())
+            if (isAwaited(current) && !worker->isCancelRequested())
                 dialog->setLabelText(current->description());
             if (cancel)
-                cancel->setEnabled(cutoutCancellable());
-            if (!isCutout(current))
+                cancel->setEnabled(cutoutCancellable() || othersPending());
+            if (!isAwaited(current))
                 bar->setValue(0);
         };
-        connect(dialog.get(), &QProgressDialog::canceled, &loop, [this, update, settle, &dialog] {
-            if (!cutoutCancellable())
-                return;
-            cancelCutouts();
-            // A cut-out that only waited is gone at once; one that runs stops at its next
-            // progress report.
-            settle();
-            const DravikThread* worker = DravikThread::instance();
-            if (worker && worker->isCancelRequested())
-                dialog->setLabelText(tr("Canceling..."));
-            update();
-        });
+        connect(dialog.get(), &QProgressDialog::canceled, &loop,
+                [this, update, settle, othersPending, &givenUp, &dialog] {
+                    const bool others = othersPending();
+                    if (!cutoutCancellable() && !others)
+                        return;
+                    givenUp = others;
+                    cancelCutouts();
+                    // A cut-out that only waited is gone at once; one that runs stops at its next
+                    // progress report.
+                    settle();
+                    const DravikThread* worker = DravikThread::instance();
+                    if (worker && worker->isCancelRequested())
+                        dialog->setLabelText(tr("Canceling..."));
+                    update();
+                });
         connect(thread, &DravikThread::stateChanged, dialog.get(), update);
-        connect(thread, &DravikThread::commandProgress, bar, [bar](int percent) {
+        connect(thread, &DravikThread::commandProgress, bar, [bar, isAwaited](int percent) {
             const DravikThread* worker = DravikThread::instance();
-            if (worker && isCutout(worker->currentCommand()))
+            if (worker && isAwaited(worker->currentCommand()))
                 bar->setValue(percent);
         });
         for (const DravikCommand* command : thread->queue())
-            if (isCutout(command)) {
+            if (isAwaited(command)) {
                 dialog->setLabelText(command->description());
                 break;
             }
@@ -497,8 +537,10 @@ bool GmModel::waitForCutout()
         dialog.reset();
         QApplication::restoreOverrideCursor();
     }
-    m_waitingForCutout = false;
-    return settled && !interrupted;
+    m_waitingForEngine = false;
+    if (interrupted || (!settled && cutoutPending()))
+        return WaitCutoutUnfinished;
+    return settled && !givenUp ? WaitCompleted : WaitGivenUp;
 }
 
 void GmModel::endWaitForClosure()

@@ -97,6 +97,20 @@ public:
     // completed; false when one was cancelled, discarded or failed, when the loop ended from
     // outside with a cut-out still pending, or when this would wait inside another such wait.
     bool waitForCutout();
+    // Picks the commands a wait is for besides the cut-outs.
+    using CommandFilter = std::function<bool(const DravikCommand* command)>;
+    enum EngineWait {
+        WaitCompleted,
+        // A cut-out was cancelled, discarded or failed, or is still pending.
+        WaitCutoutUnfinished,
+        // The user's Cancel gave up waiting (or the loop ended from outside) before the other
+        // commands had left the worker.
+        WaitGivenUp,
+    };
+    // The same wait, also for the commands that run or wait as it begins and that the filter
+    // picks; those submitted meanwhile are not waited for. Cancel gives up waiting for them but
+    // leaves them to run: they are the user's work.
+    EngineWait waitForEngine(const CommandFilter& alsoFor);
     // 0 no image, 1 image opened, 2 project loaded onto the image.
     int loadState() const { return m_loadState; }
 
@@ -316,7 +330,7 @@ private:
     QMetaObject::Connection m_closureConnection;
     // The main window is disabled and the wait cursor shown until the queue has drained.
     bool m_waitingForClosure = false;
-    bool m_waitingForCutout = false;
+    bool m_waitingForEngine = false;
     // Commands whose results arrive after they are submitted: a close in between must still
     // end what they make.
     QPointer<DravikCommand> m_pendingInit;

@@ -209,6 +209,15 @@ void DravikThread::cancelCommandsSlot()
     emit stateChanged();
 }
 
+int DravikThread::finishedChangeCount() const
+{
+    int pending = m_current && m_current->countsAsChange() ? 1 : 0;
+    for (const DravikCommand* command : m_queue)
+        if (command->countsAsChange())
+            ++pending;
+    return m_changeCounter - pending;
+}
+
 bool DravikThread::canCancel() const
 {
     if (m_current && !m_libraryDead && (!m_current->isCancellable() || m_current->m_uncancellable))

@@ -44,6 +44,9 @@ public:
     const QList<DravikCommand*>& queue() const { return m_queue; }
     // The document's change stamp: accepted submissions of commands that count as a change.
     int changeCounter() const { return m_changeCounter; }
+    // The stamp of the document as the commands that have left the worker made it: a change
+    // still queued or running is not in it yet. What is saved now carries this one.
+    int finishedChangeCount() const;
 
     // Called by the engine on the worker: emits the progress and answers whether to abort.
     int reportProgress(unsigned char percent, void* context);

@@ -8,6 +8,7 @@
 #include "document/UserFiles.h"
 #include "engine/DravikCommand.h"
 #include "engine/DravikThread.h"
+#include "engine/DvCmdAnalyseImage.h"
 #include "engine/DvCmdBeginSession.h"
 #include "engine/DvCmdInit.h"
 #include "shell/KsApp.h"
@@ -336,6 +337,12 @@ int FileHandler::changeCounter()
     return worker ? worker->changeCounter() : 0;
 }
 
+int FileHandler::finishedChangeCount()
+{
+    const DravikThread* worker = DravikThread::instance();
+    return worker ? worker->finishedChangeCount() : 0;
+}
+
 void FileHandler::showStatus(const QString& message) const
 {
     if (m_mainWindow)
@@ -375,7 +382,7 @@ bool FileHandler::fileSaveSlot()
         return fileSaveAsSlot();
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = changeCounter();
+        m_cutoutSavedStamp = finishedChangeCount();
     return saved;
 }
 
@@ -434,7 +441,7 @@ bool FileHandler::saveCutoutAs(const QString& defaultName)
     m_cutoutPath = name;
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = changeCounter();
+        m_cutoutSavedStamp = finishedChangeCount();
     return saved;
 }
 
@@ -443,8 +450,7 @@ bool FileHandler::saveCutout()
     showStatus(tr("Saving cut-out %1...", "[ks3]").arg(QFileInfo(m_cutoutPath).fileName()));
     if (!GmModel::instance()->output())
         return false;
-    if (!cutoutFinished(tr("Cut-out not saved to %1: the cut-out was not finished", "[ks3]")
-                            .arg(QFileInfo(m_cutoutPath).fileName())))
+    if (!readyToSave(CutoutFile, m_cutoutPath))
         return false;
     KsSourceImage* cutout = GmModel::instance()->output();
     if (!cutout)
@@ -493,9 +499,8 @@ void FileHandler::projectSaveAsSlot()
             return;
     }
     storeLastImageDir(name);
-    setProjectPath(name);
-    saveProjectFile();
-    addRecentProject(name);
+    if (saveProjectTo(name))
+        addRecentProject(name);
 }
 
 void FileHandler::projectSaveSlot()
@@ -504,27 +509,66 @@ void FileHandler::projectSaveSlot()
         projectSaveAsSlot();
         return;
     }
-    saveProjectFile();
+    saveProjectTo(m_projectPath);
 }
 
-bool FileHandler::cutoutFinished(const QString& refusal)
+bool FileHandler::readyToSave(SavedFile kind, const QString& path)
 {
+    const QString name = QFileInfo(path).fileName();
+    GmModel* model = GmModel::instance();
     QPointer<FileHandler> self(this);
-    const bool finished = GmModel::instance()->waitForCutout();
+    // The wait runs the event loop: a dropped image or a project may take the document's place.
+    // Whatever image is announced meanwhile, or none, the one asked to be saved is gone.
+    bool replaced = false;
+    const QMetaObject::Connection watch =
+        connect(model, &GmModel::tellImageChanged, this, [&replaced] { replaced = true; });
+    GmModel::CommandFilter changesFile;
+    if (kind == ProjectFile) {
+        // Everything but the edge analysis changes the statuses, the sessions or the cut-out
+        // that a project holds.
+        changesFile = [](const DravikCommand* command) { return !qobject_cast<const DvCmdAnalyseImage*>(command); };
+    }
+    const GmModel::EngineWait wait = model->waitForEngine(changesFile);
     if (!self)
         return false;
-    if (!finished)
-        showStatus(refusal);
-    return finished;
+    disconnect(watch);
+    QString refusal;
+    if (replaced) {
+        refusal = kind == ProjectFile
+                      ? tr("Project not saved to %1: the document was replaced while the save waited", "[ks3]")
+                      : tr("Cut-out not saved to %1: the document was replaced while the save waited", "[ks3]");
+    } else if (wait == GmModel::WaitGivenUp && kind == ProjectFile) {
+        refusal = tr("Project not saved to %1: the save was canceled", "[ks3]");
+    } else if (wait != GmModel::WaitCompleted) {
+        refusal = kind == ProjectFile ? tr("Project not saved to %1: the cut-out was not finished", "[ks3]")
+                                      : tr("Cut-out not saved to %1: the cut-out was not finished", "[ks3]");
+    }
+    if (refusal.isEmpty())
+        return true;
+    showStatus(refusal.arg(name));
+    return false;
+}
+
+bool FileHandler::saveProjectTo(QString path)
+{
+    showStatus(tr("Saving project %1...", "[ks3]").arg(QFileInfo(path).fileName()));
+    if (!readyToSave(ProjectFile, path))
+        return false;
+    // The write goes to the project path. A failed one gives the project back its name, unless
+    // another document came in while its message was shown.
+    const QString previous = m_projectPath;
+    m_projectPath = path;
+    if (!saveProjectFile()) {
+        if (m_projectPath == path)
+            m_projectPath = previous;
+        return false;
+    }
+    setProjectPath(path);
+    return true;
 }
 
 bool FileHandler::saveProjectFile()
 {
-    showStatus(tr("Saving project %1...", "[ks3]").arg(QFileInfo(m_projectPath).fileName()));
-    // The project holds the cut-out too.
-    if (!cutoutFinished(tr("Project not saved to %1: the cut-out was not finished", "[ks3]")
-                            .arg(QFileInfo(m_projectPath).fileName())))
-        return false;
     QSaveFile file(m_projectPath);
     if (!file.open(QIODevice::WriteOnly)) {
         Prompt::warning(m_mainWindow, productName(), tr("Could not open file \n%1", "[ks3]").arg(m_projectPath));
@@ -541,7 +585,7 @@ bool FileHandler::saveProjectFile()
                             + reason);
         return false;
     }
-    m_projectSavedStamp = changeCounter();
+    m_projectSavedStamp = finishedChangeCount();
     return true;
 }
 

@@ -121,16 +121,25 @@ private:
     // Writes the project path through a temporary file, so that a failed save leaves the old
     // file as it was; marks the document saved only on success.
     bool saveProjectFile();
-    // The engine writes the cut-out on its worker: a cut-out still being made is waited for.
-    // False, with the refusal in the status bar, when it did not finish: the document is not
-    // saved then.
-    bool cutoutFinished(const QString& refusal);
+    enum SavedFile { CutoutFile, ProjectFile };
+    // The engine works on its worker: before a save writes, the commands that change what it
+    // writes and that run or wait as it is asked are waited for (the cut-outs for a cut-out,
+    // every change of the document for a project). False, with the refusal naming the file
+    // in the status bar, when they did not finish or the document was replaced meanwhile:
+    // nothing is written then.
+    bool readyToSave(SavedFile kind, const QString& path);
+    // Saves the document to the file once it is ready; the file becomes the project only when
+    // it holds the document. By value: the project path may change while the save waits.
+    bool saveProjectTo(QString path);
     void setProjectPath(const QString& path);
     void showStatus(const QString& message) const;
     // A name the program changed after the dialog may name a file the user never chose to
     // replace: asks. False when the user keeps the file.
     bool replaceAllowed(const QString& path, const QString& title) const;
     static int changeCounter();
+    // The change count of the document as it is written now: changes still on the worker are
+    // not in the file.
+    static int finishedChangeCount();
     // The engine is still starting on an image: starting its library or its session.
     static bool engineStarting();
 

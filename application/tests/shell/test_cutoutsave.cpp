@@ -315,6 +315,28 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
                                                         "Do you wish to discard these changes?")});
 }
 
+TEST_F(CutoutSaveTest, AStrokeStillOnTheWorkerWhenTheCutoutIsSavedMakesCloseAsk)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    bool saved = false;
+    bool closes = true;
+    run([&] {
+        worker()->submit(new HoldCommand(&release));
+        submitChangeOfMarks();
+        prompt.answerFileName(scratchPath(QStringLiteral("early.png")), kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        release = true;
+        ASSERT_TRUE(engineIdle());
+        prompt.answer(QMessageBox::Cancel);
+        closes = mainWindow()->okToClose(QStringLiteral("Unsaved changes"));
+    });
+    EXPECT_TRUE(saved);
+    EXPECT_FALSE(closes);
+    EXPECT_EQ(texts(prompt), QStringList{QStringLiteral("You have made unsaved changes that will be lost.\n"
+                                                        "Do you wish to discard these changes?")});
+}
+
 TEST_F(CutoutSaveTest, SaveWaitsForTheCutoutBeingMadeAndWritesItWhole)
 {
     ScriptedPrompt prompt;

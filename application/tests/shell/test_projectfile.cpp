@@ -322,6 +322,131 @@ TEST_F(ProjectFileTest, SaveProjectIsRefusedWhenTheCutoutItWaitsForFails)
     EXPECT_TRUE(prompt.messages().isEmpty()) << prompt.messages().value(0).text.toStdString();
 }
 
+TEST_F(ProjectFileTest, SaveProjectHoldsAStrokeQueuedBehindTheCutoutItWaitsFor)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    QByteArray marked;
+    QByteArray loaded;
+    int stamp = -1;
+    int counter = -2;
+    run([&] {
+        worker()->submit(new HeldCutout(&release));
+        submitChangeOfMarks();
+        QTimer::singleShot(50, mainWindow(), [&] { release = true; });
+        const QString path = saveAsCut(prompt);
+        stamp = handler()->projectSavedStamp();
+        counter = worker()->changeCounter();
+        ASSERT_TRUE(engineIdle());
+        marked = statusBytes();
+        ASSERT_TRUE(handler()->loadProject(path));
+        ASSERT_TRUE(engineIdle());
+        loaded = statusBytes();
+    });
+    ASSERT_FALSE(marked.isEmpty());
+    EXPECT_TRUE(loaded == marked);
+    EXPECT_EQ(stamp, counter);
+    EXPECT_TRUE(prompt.messages().isEmpty()) << prompt.messages().value(0).text.toStdString();
+}
+
+TEST_F(ProjectFileTest, AStrokeThatLandsAfterTheSaveMakesCloseAsk)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    std::atomic<bool> releaseStroke{false};
+    bool closes = true;
+    run([&] {
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            // Asked for while the save waits: still on the worker when the file is written.
+            worker()->submit(new HoldCommand(&releaseStroke));
+            submitChangeOfMarks();
+            release = true;
+        });
+        saveAsCut(prompt);
+        releaseStroke = true;
+        ASSERT_TRUE(engineIdle());
+        prompt.answer(QMessageBox::Cancel);
+        closes = mainWindow()->okToClose(QStringLiteral("Unsaved changes"));
+    });
+    EXPECT_FALSE(closes);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].title, QStringLiteral("Unsaved changes"));
+}
+
+TEST_F(ProjectFileTest, ACancelledSaveProjectAsKeepsTheProjectItHad)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    QString path;
+    bool cancelled = false;
+    QString pathAfter;
+    bool revertAfter = false;
+    QByteArray before;
+    QByteArray after;
+    int requests = -1;
+    run([&] {
+        path = saveAsCut(prompt);
+        changeMarks();
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            cancelled = clickCancelOfCutoutWait();
+            if (!cancelled)
+                release = true;
+        });
+        prompt.answerFileName(scratchPath(QStringLiteral("other")));
+        handler()->projectSaveAsSlot();
+        release = true;
+        ASSERT_TRUE(engineIdle());
+        pathAfter = handler()->projectPath();
+        revertAfter = windowAction(QStringLiteral("Rever&t Project"))->isEnabled();
+        before = fileBytes(path);
+        windowAction(QStringLiteral("Save &Project"))->trigger();
+        requests = prompt.fileRequests().size();
+        after = fileBytes(path);
+    });
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(QFileInfo::exists(scratchPath(QStringLiteral("other.okrp"))));
+    EXPECT_EQ(pathAfter, path);
+    EXPECT_TRUE(revertAfter);
+    // Save Project wrote the changed marks to the project it had, without a dialog.
+    EXPECT_EQ(requests, 2);
+    EXPECT_TRUE(after != before);
+    EXPECT_EQ(recentProjectsStored(), QStringList{canonical(path)});
+}
+
+TEST_F(ProjectFileTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefused)
+{
+    ScriptedPrompt prompt;
+    std::atomic<bool> release{false};
+    QString path;
+    QByteArray before;
+    bool replaced = false;
+    QString message;
+    run([&] {
+        path = saveAsCut(prompt);
+        before = fileBytes(path);
+        changeMarks();
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            // As a dropped image, answered once the cut-out has ended.
+            release = true;
+            waitUntil([] { return !GmModel::instance()->cutoutPending(); });
+            auto* image = new KsSourceImage(chelseaPath);
+            replaced = handler()->installSourceImage(image, nullptr);
+            if (!replaced)
+                delete image;
+        });
+        handler()->projectSaveSlot();
+        message = mainWindow()->statusBar()->currentMessage();
+        engineIdle();
+    });
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(message, QStringLiteral("Project not saved to cut.okrp: the document was replaced while the save waited"));
+    EXPECT_TRUE(prompt.messages().isEmpty()) << prompt.messages().value(0).text.toStdString();
+}
+
 // A damaged or foreign file is refused with its message; the document, its project and the
 // recent projects stay as they were.
 struct Refusal {
@@ -746,7 +871,8 @@ TEST_F(ProjectFileTest, AFolderThatCannotBeWrittenIsReported)
         handler()->projectSaveAsSlot();
         projectPath = handler()->projectPath();
     });
-    EXPECT_EQ(projectPath, path);
+    // The name of a file that was never written is not the project's.
+    EXPECT_TRUE(projectPath.isEmpty());
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not open file \n") + path);
     EXPECT_TRUE(recentProjectsStored().isEmpty());

@@ -30,21 +30,33 @@
 
 namespace testsupport {
 
-// A stroke between two image points through the engine: Keep is kind 2, Delete kind 4. By
-// default it marks only unassigned pixels.
-inline void markStroke(QPointF from, QPointF to, quint8 kind, int mode, quint8 overwrite = 1)
+// A stroke between two image points, submitted to the engine behind whatever it holds: Keep
+// is kind 2, Delete kind 4. By default it marks only unassigned pixels.
+inline void submitStroke(QPointF from, QPointF to, quint8 kind, int mode, quint8 overwrite = 1)
 {
     Brushing brushing(QColor(Qt::green));
     brushing.startStroke(from, 9);
     brushing.addSegment(to, 9);
     worker()->submit(new DvCmdSelect(GmModel::instance(), &brushing, overwrite, kind, 0, mode));
+}
+
+// The same stroke, once the engine has made it.
+inline void markStroke(QPointF from, QPointF to, quint8 kind, int mode, quint8 overwrite = 1)
+{
+    submitStroke(from, to, kind, mode, overwrite);
     engineIdle();
 }
 
-// A change to the cut-out document: Keep over part of what was deleted.
+// A change to the cut-out document: Keep over part of what was deleted. Submitted only, or made.
+inline void submitChangeOfMarks()
+{
+    submitStroke({20, 30}, {60, 40}, 2, 1, 0xFF);
+}
+
 inline void changeMarks()
 {
-    markStroke({20, 30}, {60, 40}, 2, 1, 0xFF);
+    submitChangeOfMarks();
+    engineIdle();
 }
 
 // Points of the photograph inside the Keep and the Delete stroke.
