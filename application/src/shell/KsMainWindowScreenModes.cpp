@@ -95,12 +95,15 @@ QRect KsMainWindow::availableScreenGeometry() const
 
 void KsMainWindow::restoreWindowState()
 {
-    // Until the full-screen modes or the user put the panels to use.
-    m_defaultPlacesFollowWindow = true;
     QSettings settings;
     if (settings.value(QLatin1String(kPersistVersionKey), -1).toInt() != kPersistVersion) {
+        // Until the full-screen modes or the user put the panels to use.
+        m_defaultPlacesFollowWindow = true;
         useDefaultLayout();
     } else {
+        // Not before the stored places are in: the window's moves on its way up would give
+        // the palette its default place first and then take it for one to keep following.
+        m_defaultPlacesFollowWindow = false;
         restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
         m_maximized = settings.value(QLatin1String(kMaximizedKey), true).toBool();
         m_normalGeometry = settings.value(QLatin1String(kNormalGeometryKey)).toRect();
@@ -116,6 +119,7 @@ void KsMainWindow::restoreWindowState()
             window->restoreState(settings.value(subWindowKey(window)).toByteArray());
         if (m_toolPalette)
             m_toolPalette->restoreState(settings.value(subWindowKey(m_toolPalette)).toByteArray());
+        m_defaultPlacesFollowWindow = true;
         setScreenMode(m_screenMode, true);
         // A quiet dock leaves the panels' visibility to be settled here.
         for (GmSubWindow* window : subWindows())

@@ -473,6 +473,44 @@ TEST_F(ProgramUnderWindowManager, AStartInFullScreenWithMenuStacksEveryPanelAbov
     EXPECT_TRUE(above) << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
 }
 
+TEST_F(ProgramUnderWindowManager, APaletteTheUserFloatedAndMovedComesBackThereAfterARestart)
+{
+    // A double click on the docked palette's title, at the left under the tool bar, floats it.
+    ASSERT_TRUE(m_display->xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+                                    QStringLiteral("20"), QStringLiteral("72"), QStringLiteral("click"),
+                                    QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                                    QStringLiteral("80"), QStringLiteral("1")}))
+        << qPrintable(m_display->error());
+    qulonglong palette = 0;
+    ASSERT_TRUE(pollUntil([&] { return (palette = panels().value(QStringLiteral("Tools"))) != 0; }))
+        << qPrintable(windowReport());
+    // Dragged by its title to (400, 400).
+    const QPoint place(400, 400);
+    ASSERT_TRUE(m_display->xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(palette),
+                                    QStringLiteral("20"), QStringLiteral("8"), QStringLiteral("mousedown"),
+                                    QStringLiteral("1"), QStringLiteral("mousemove_relative"), QStringLiteral("50"),
+                                    QStringLiteral("50"), QStringLiteral("sleep"), QStringLiteral("0.2"),
+                                    QStringLiteral("mousemove"), QString::number(place.x() + 20),
+                                    QString::number(place.y() + 8), QStringLiteral("sleep"), QStringLiteral("0.2"),
+                                    QStringLiteral("mouseup"), QStringLiteral("1")}))
+        << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return m_display->windowGeometry(palette).topLeft() == place; }))
+        << "the palette is at " << qPrintable(describe(m_display->windowGeometry(palette)));
+    ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    // Where the user left it, and still there once the start-up's default places are given.
+    QRect shown;
+    int steady = 0;
+    const bool kept = pollUntil([&] {
+        shown = m_display->windowGeometry(panels().value(QStringLiteral("Tools")));
+        steady = shown.topLeft() == place ? steady + 1 : 0;
+        return steady == 10;
+    });
+    EXPECT_TRUE(kept) << "the palette is at " << qPrintable(describe(shown));
+}
+
 TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceOpenInsideTheScreenApart)
 {
     ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
