@@ -302,6 +302,11 @@ private:
     QRect placeOnScreen(const GmSubWindow* panel, const QRect& place);
     // The frame round a panel the manager has not framed yet, as far as it can be foreseen.
     QMargins expectedPanelFrame();
+    // The same for the window out of the maximised state.
+    QMargins expectedWindowFrame();
+    // The rectangle grown to the window's minimum size and moved (and, too large, shrunk) so
+    // that the window with its frame is inside the work area.
+    QRect fittedOnScreen(const QRect& rect);
     QList<GmSubWindow*> defaultColumn() const;
     QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap);
     // The window's own part of a screen mode: menu bar, flags, state and geometry; then shown.

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindow>
@@ -135,7 +136,6 @@ void KsMainWindow::useDefaultLayout()
 {
     // Un-maximising later gives four fifths of the screen, centred.
     m_normalGeometry = WindowLayoutRules::insetByTenth(availableScreenGeometry());
-    setGeometry(m_normalGeometry);
     // Docked first: docking takes a panel out of sight, the visibility is settled afterwards.
     if (m_dock)
         for (GmSubWindow* window : subWindows())
@@ -159,6 +159,8 @@ void KsMainWindow::useDefaultLayout()
     if (m_dock)
         m_dock->childVisibilityChanged();
     menuBar()->show();
+    // Once the column is in, whose panels decide how low the window can be.
+    setGeometry(fittedOnScreen(m_normalGeometry));
     showMaximized();
 }
 
@@ -196,7 +198,7 @@ void KsMainWindow::showInScreenMode(int mode)
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
         if (m_normalGeometry.isValid())
-            setGeometry(WindowLayoutRules::keptInside(m_normalGeometry, availableScreenGeometry()));
+            setGeometry(fittedOnScreen(m_normalGeometry));
         if (m_maximized)
             setWindowState(windowState() | Qt::WindowMaximized);
         break;
@@ -386,6 +388,34 @@ QRect KsMainWindow::placeOnScreen(const GmSubWindow* panel, const QRect& place)
                                 ? QMargins(0, 0, frame.width() - inside.width(), frame.height() - inside.height())
                                 : expectedPanelFrame();
     return WindowLayoutRules::keptInsideWithFrame(place, around, work);
+}
+
+QMargins KsMainWindow::expectedWindowFrame()
+{
+    const QMargins panels = expectedPanelFrame();
+    // Maximised or full screen the manager leaves the borders out.
+    const QRect frame = frameGeometry();
+    const QRect inside = geometry();
+    if (frame != inside && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                        frame.bottom() - inside.bottom());
+    if (!m_panelFrame.isNull())
+        return panels;
+    // Nothing framed yet: at least a title bar's height above.
+    return QMargins(panels.left(), std::max(panels.top(), style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this)),
+                    panels.right(), panels.bottom());
+}
+
+QRect KsMainWindow::fittedOnScreen(const QRect& rect)
+{
+    // The window is never lower or narrower than its bars and panels let it be.
+    if (layout())
+        layout()->activate();
+    const QRect grown(rect.topLeft(), rect.size().expandedTo(minimumSize()).expandedTo(minimumSizeHint()));
+    const QRect work = availableScreenGeometry();
+    if (!work.isValid())
+        return grown;
+    return WindowLayoutRules::keptInsideWithFrame(grown, expectedWindowFrame(), work);
 }
 
 QList<GmSubWindow*> KsMainWindow::defaultColumn() const

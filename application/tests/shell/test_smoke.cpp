@@ -274,6 +274,21 @@ protected:
     QSize screenSize() const override { return QSize(1280, 800); }
 };
 
+// A screen of 1024 x 768, the lowest the window is made for.
+class ProgramOnALowScreenUnderWindowManager : public ProgramUnderWindowManager {
+protected:
+    QSize screenSize() const override { return QSize(1024, 768); }
+
+    // Empty when the main window with its frame is on the screen; otherwise where it is.
+    QString windowOffScreen() const
+    {
+        const QRect frame = m_display->frameGeometry(m_window);
+        if (QRect(QPoint(0, 0), m_display->screenSize()).contains(frame))
+            return QString();
+        return QStringLiteral("the window's frame is at ") + describe(frame) + QStringLiteral("; ") + windowReport();
+    }
+};
+
 } // namespace
 
 TEST(Smoke, ThePhotographOpensInTheWholeWindowAndControlQEndsTheRunCleanly)
@@ -526,4 +541,20 @@ TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspace
     });
     EXPECT_TRUE(inside) << qPrintable(panelsOffScreen()) << "; Color Workspace at " << qPrintable(describe(colours))
                         << ", Patch Properties at " << qPrintable(describe(patch));
+}
+
+TEST_F(ProgramOnALowScreenUnderWindowManager, TheWindowWithItsStatusBarIsOnTheScreenMaximisedAndNot)
+{
+    // Maximised, as a first start has it: the status bar at the bottom of the window is on the
+    // screen when the whole window is.
+    EXPECT_TRUE(pollUntil([&] { return windowOffScreen().isEmpty(); })) << qPrintable(windowOffScreen());
+
+    // Out of the maximised state: the default place, which cannot be smaller than the window.
+    ASSERT_TRUE(m_display->runTool(QStringLiteral("wmctrl"),
+                                   {QStringLiteral("-i"), QStringLiteral("-r"), QString::number(m_window),
+                                    QStringLiteral("-b"), QStringLiteral("remove,maximized_vert,maximized_horz")}))
+        << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return !isMaximised() && !m_display->frameExtents(m_window).isNull(); }))
+        << qPrintable(windowReport());
+    EXPECT_TRUE(pollUntil([&] { return windowOffScreen().isEmpty(); })) << qPrintable(windowOffScreen());
 }
