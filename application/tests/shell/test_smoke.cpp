@@ -169,17 +169,28 @@ protected:
 
     // The frames of the main panels shown as windows, once the manager has framed each (the
     // palette draws its own title and has no frame).
-    QMap<QString, QRect> framedPanels() const
+    QMap<QString, QRect> framedPanels(const QStringList& names = mainPanels) const
     {
         QMap<QString, QRect> frames;
         const QMap<QString, qulonglong> shown = panels();
-        for (const QString& name : mainPanels) {
+        for (const QString& name : names) {
             const qulonglong panel = shown.value(name);
             const bool framed = name == QStringLiteral("Tools") || !m_display->frameExtents(panel).isNull();
             if (panel != 0 && framed)
                 frames.insert(name, m_display->frameGeometry(panel));
         }
         return frames;
+    }
+
+    // Empty when no two of the frames overlap; otherwise which two do, and where.
+    static QString overlapIn(const QMap<QString, QRect>& frames)
+    {
+        for (auto a = frames.cbegin(); a != frames.cend(); ++a)
+            for (auto b = std::next(a); b != frames.cend(); ++b)
+                if (a.value().intersects(b.value()))
+                    return a.key() + QStringLiteral(" at ") + describe(a.value()) + QStringLiteral(" covers ") + b.key()
+                           + QStringLiteral(" at ") + describe(b.value());
+        return QString();
     }
 
     // The visible windows of the program other than the main one, by title.
@@ -441,12 +452,7 @@ TEST_F(ProgramUnderWindowManager, TheFloatingPanelsOfFullScreenWithMenuCoverNone
         frames = framedPanels();
         if (!inFullScreenWithMenu() || frames.size() != mainPanels.size())
             return false;
-        overlap.clear();
-        for (auto a = frames.cbegin(); a != frames.cend(); ++a)
-            for (auto b = std::next(a); b != frames.cend(); ++b)
-                if (a.value().intersects(b.value()))
-                    overlap = a.key() + QStringLiteral(" at ") + describe(a.value()) + QStringLiteral(" covers ")
-                              + b.key() + QStringLiteral(" at ") + describe(b.value());
+        overlap = overlapIn(frames);
         return overlap.isEmpty();
     });
     EXPECT_TRUE(apart) << qPrintable(overlap.isEmpty() ? windowReport() : overlap);
@@ -524,6 +530,27 @@ TEST_F(ProgramUnderWindowManager, APaletteTheUserFloatedAndMovedComesBackThereAf
         return steady == 10;
     });
     EXPECT_TRUE(kept) << "the palette is at " << qPrintable(describe(shown));
+}
+
+TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceCoverNoOtherPanelInFullScreenWithMenu)
+{
+    ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
+    ASSERT_NO_FATAL_FAILURE(openPanel("C", QStringLiteral("Color Workspace")));
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+
+    const QStringList shown =
+        mainPanels + QStringList{QStringLiteral("Color Workspace"), QStringLiteral("Patch Properties")};
+    QMap<QString, QRect> frames;
+    QString overlap;
+    const bool apart = pollUntil([&] {
+        frames = framedPanels(shown);
+        if (!inFullScreenWithMenu() || frames.size() != shown.size())
+            return false;
+        overlap = overlapIn(frames);
+        return overlap.isEmpty() && panelsOffScreen().isEmpty();
+    });
+    EXPECT_TRUE(apart) << qPrintable(overlap + QStringLiteral("; ") + panelsOffScreen() + QStringLiteral("; ")
+                                     + windowReport());
 }
 
 TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceOpenInsideTheScreenApart)
