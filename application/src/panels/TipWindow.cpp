@@ -42,8 +42,8 @@ TipWindow::TipWindow(QWidget* parent, QWidget* actionHost, const QString& shortc
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
     layout->addWidget(m_browser);
-    // Two lines of text: less than its scroll bar asks for, so that the tip can give up height.
-    m_browser->setMinimumHeight(2 * m_browser->fontMetrics().lineSpacing() + 2 * m_browser->frameWidth()
+    // Three lines of text: less than its scroll bar asks for, so that the tip can give up height.
+    m_browser->setMinimumHeight(3 * m_browser->fontMetrics().lineSpacing() + 2 * m_browser->frameWidth()
                                 + 2 * int(m_browser->document()->documentMargin()));
     m_floatingSpacer->setMinimumHeight(10);
     m_floatingSpacer->setVisible(isWindow());
@@ -85,8 +85,8 @@ void TipWindow::setFloating(bool floating, bool quiet)
 {
     GmSubWindow::setFloating(floating, quiet);
     m_floatingSpacer->setVisible(floating);
-    // In the column the tip is the first to give up height, down to its title and a couple of
-    // lines, so that a low screen still has room for the window's status bar.
+    // In the column the tip is the first to give up height, down to its title and three lines,
+    // so that a low screen still has room for the window's status bar.
     setMinimumHeight(floating ? floatingMinimumHeight : 0);
 }
 
