@@ -187,7 +187,9 @@ void GmSubWindow::applyGeometry()
 
 QByteArray GmSubWindow::saveState()
 {
-    if (isWindow())
+    // A floating panel that has never been on the screen has no place of its own to keep: the
+    // next run gives it the default place of its screen mode.
+    if (isWindow() && (isVisible() || !m_geometry.isEmpty()))
         storeGeometry();
     QByteArray blob(1, m_userVisible ? '\1' : '\0');
     blob.append(m_geometry);

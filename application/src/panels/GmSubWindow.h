@@ -59,7 +59,8 @@ public:
 
     void storeGeometry();
     void applyGeometry();
-    // One byte, the user's wish to see the panel, then the last saved window geometry.
+    // One byte, the user's wish to see the panel, then the last saved window geometry (none
+    // for a floating panel that has never been shown).
     QByteArray saveState();
     // Ignores an empty blob. Does not show or hide the panel: the caller follows with
     // updateVisibility.

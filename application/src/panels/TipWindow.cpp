@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QTabBar>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -14,6 +15,8 @@
 namespace {
 
 TipWindow* g_tipWindow = nullptr;
+
+const int floatingMinimumHeight = 120;
 
 } // namespace
 
@@ -39,12 +42,15 @@ TipWindow::TipWindow(QWidget* parent, QWidget* actionHost, const QString& shortc
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
     layout->addWidget(m_browser);
+    // Three lines of text: less than its scroll bar asks for, so that the tip can give up height.
+    m_browser->setMinimumHeight(3 * m_browser->fontMetrics().lineSpacing() + 2 * m_browser->frameWidth()
+                                + 2 * int(m_browser->document()->documentMargin()));
     m_floatingSpacer->setMinimumHeight(10);
     m_floatingSpacer->setVisible(isWindow());
     layout->addWidget(m_floatingSpacer);
     setWidget(content);
     setResizable(true);
-    setMinimumHeight(120);
+    setMinimumHeight(floatingMinimumHeight);
 
     g_tipWindow = this;
     CommandHooks::setTipHook([](const QString& text, bool plain) {
@@ -79,6 +85,9 @@ void TipWindow::setFloating(bool floating, bool quiet)
 {
     GmSubWindow::setFloating(floating, quiet);
     m_floatingSpacer->setVisible(floating);
+    // In the column the tip is the first to give up height, down to its title and three lines,
+    // so that a low screen still has room for the window's status bar.
+    setMinimumHeight(floating ? floatingMinimumHeight : 0);
 }
 
 QString TipWindow::tipDisplayHtml(const QString& html)

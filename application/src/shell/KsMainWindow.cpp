@@ -315,10 +315,12 @@ void KsMainWindow::createSubWindows()
 
     m_colourWorkspace = new ColourWorkspace(m_windowMenu, QStringLiteral("C"), this);
     m_colourWorkspace->setFloating(true, false);
+    m_colourWorkspace->installEventFilter(this);
     connect(m_colourWorkspace, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
 
     m_patchProperties = new RegionalProperties(this, m_windowMenu, QStringLiteral("F9"));
     m_patchProperties->setFloating(true, false);
+    m_patchProperties->installEventFilter(this);
     connect(m_patchProperties, &GmSubWindow::escapeKeyPressed, this, &KsMainWindow::subWindowEscapeSlot);
 
     connect(model, &GmModel::resolutionChanged, m_viewOptions, &ViewOptions::syncResolutionSlot);

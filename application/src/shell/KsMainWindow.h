@@ -8,6 +8,7 @@
 #include "canvas/ImageView.h"
 #include "document/NamedImage.h"
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QBrush>
@@ -264,6 +265,9 @@ protected:
     // The default floating places follow the window (see followWindowWithDefaultPlaces).
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The colour workspace and the patch properties about to show in a full-screen mode take
+    // a clear place among the panels as they are on the screen then.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Construction steps in their order; several are filled by later work.
@@ -302,8 +306,24 @@ private:
     QRect placeOnScreen(const GmSubWindow* panel, const QRect& place);
     // The frame round a panel the manager has not framed yet, as far as it can be foreseen.
     QMargins expectedPanelFrame();
+    // The same for the window out of the maximised state.
+    QMargins expectedWindowFrame();
+    // The rectangle grown to the window's minimum size and moved (and, too large, shrunk) so
+    // that the window with its frame is inside the work area.
+    QRect fittedOnScreen(const QRect& rect);
     QList<GmSubWindow*> defaultColumn() const;
     QList<QRect> defaultColumnPlaces(const QList<GmSubWindow*>& column, int top, int gap);
+    // The frame round the panel when Qt has moved it to the place, at the size.
+    QRect panelFrameAt(const GmSubWindow* panel, const QPoint& place, const QSize& size);
+    QMargins panelFrameMargins(const GmSubWindow* panel);
+    // In the full-screen modes the colour workspace and the patch properties, where the program
+    // put them, go where they cover no other floating panel, or where there is no room for
+    // that, no panel's title bar; back in Standard mode they go back to its places. With only,
+    // that one alone, among the panels shown.
+    void placeClearOfFloatingPanels(const GmSubWindow* only = nullptr);
+    void restoreStandardPlaces();
+    // Where the program put the panel, for Standard mode or for the full-screen ones.
+    bool atProgramPlace(const GmSubWindow* panel) const;
     // The window's own part of a screen mode: menu bar, flags, state and geometry; then shown.
     void showInScreenMode(int mode);
     // The maximised flag and normal geometry Standard mode goes back to.
@@ -462,6 +482,8 @@ private:
     bool m_paletteDefaultPlaced = false;
     bool m_defaultPlacesFollowWindow = false;
     bool m_columnRestacked = false;
+    // The places the full-screen modes gave the colour workspace and the patch properties.
+    QHash<const GmSubWindow*, QPoint> m_clearPlaces;
     // The last title-bar height seen; a frameless or full-screen window shows none.
     int m_decorationGap = 0;
     // The widest frame seen round a floating panel; null until one has been framed.

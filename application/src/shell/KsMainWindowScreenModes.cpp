@@ -22,8 +22,10 @@
 #include <QKeySequence>
 #include <QLayout>
 #include <QMenuBar>
+#include <QPair>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindow>
@@ -95,12 +97,15 @@ QRect KsMainWindow::availableScreenGeometry() const
 
 void KsMainWindow::restoreWindowState()
 {
-    // Until the full-screen modes or the user put the panels to use.
-    m_defaultPlacesFollowWindow = true;
     QSettings settings;
     if (settings.value(QLatin1String(kPersistVersionKey), -1).toInt() != kPersistVersion) {
+        // Until the full-screen modes or the user put the panels to use.
+        m_defaultPlacesFollowWindow = true;
         useDefaultLayout();
     } else {
+        // Not before the stored places are in: the window's moves on its way up would give
+        // the palette its default place first and then take it for one to keep following.
+        m_defaultPlacesFollowWindow = false;
         restoreGeometry(settings.value(QLatin1String(kGeometryKey)).toByteArray());
         m_maximized = settings.value(QLatin1String(kMaximizedKey), true).toBool();
         m_normalGeometry = settings.value(QLatin1String(kNormalGeometryKey)).toRect();
@@ -116,6 +121,7 @@ void KsMainWindow::restoreWindowState()
             window->restoreState(settings.value(subWindowKey(window)).toByteArray());
         if (m_toolPalette)
             m_toolPalette->restoreState(settings.value(subWindowKey(m_toolPalette)).toByteArray());
+        m_defaultPlacesFollowWindow = true;
         setScreenMode(m_screenMode, true);
         // A quiet dock leaves the panels' visibility to be settled here.
         for (GmSubWindow* window : subWindows())
@@ -131,7 +137,6 @@ void KsMainWindow::useDefaultLayout()
 {
     // Un-maximising later gives four fifths of the screen, centred.
     m_normalGeometry = WindowLayoutRules::insetByTenth(availableScreenGeometry());
-    setGeometry(m_normalGeometry);
     // Docked first: docking takes a panel out of sight, the visibility is settled afterwards.
     if (m_dock)
         for (GmSubWindow* window : subWindows())
@@ -155,6 +160,8 @@ void KsMainWindow::useDefaultLayout()
     if (m_dock)
         m_dock->childVisibilityChanged();
     menuBar()->show();
+    // Once the column is in, whose panels decide how low the window can be.
+    setGeometry(fittedOnScreen(m_normalGeometry));
     showMaximized();
 }
 
@@ -176,7 +183,12 @@ void KsMainWindow::setScreenMode(int mode, bool force)
         TipWindow::showActionHelp(m_screenModeGroup->actions().at(2));
     if (m_screenModeGroup && mode < m_screenModeGroup->actions().size())
         m_screenModeGroup->actions().at(mode)->setChecked(true);
+    const int previous = m_screenMode;
     m_screenMode = mode;
+    if (mode != 0)
+        placeClearOfFloatingPanels();
+    else if (previous != 0)
+        restoreStandardPlaces();
     if (isVisible())
         activateWindow();
 }
@@ -192,7 +204,7 @@ void KsMainWindow::showInScreenMode(int mode)
         setWindowState(windowed);
         // Nothing remembered yet: the window keeps the geometry it has.
         if (m_normalGeometry.isValid())
-            setGeometry(WindowLayoutRules::keptInside(m_normalGeometry, availableScreenGeometry()));
+            setGeometry(fittedOnScreen(m_normalGeometry));
         if (m_maximized)
             setWindowState(windowState() | Qt::WindowMaximized);
         break;
@@ -363,10 +375,12 @@ QMargins KsMainWindow::expectedPanelFrame()
     }
     if (!m_panelFrame.isNull())
         return m_panelFrame;
-    // None yet: the title bar seen on the window, and a border's allowance on the other sides,
-    // rather a few pixels too many than a panel's edge under the screen's.
+    // None yet: the title bar seen on the window (at least the style's), and a border's
+    // allowance on the other sides, rather a few pixels too many than a panel's edge under the
+    // screen's or its title bar under another panel.
     const int border = 8;
-    return QMargins(border, decorationGap(), border, border);
+    const int titleBar = std::max(decorationGap(), style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    return QMargins(border, titleBar, border, border);
 }
 
 QRect KsMainWindow::placeOnScreen(const GmSubWindow* panel, const QRect& place)
@@ -382,6 +396,30 @@ QRect KsMainWindow::placeOnScreen(const GmSubWindow* panel, const QRect& place)
                                 ? QMargins(0, 0, frame.width() - inside.width(), frame.height() - inside.height())
                                 : expectedPanelFrame();
     return WindowLayoutRules::keptInsideWithFrame(place, around, work);
+}
+
+QMargins KsMainWindow::expectedWindowFrame()
+{
+    const QMargins panels = expectedPanelFrame();
+    // Maximised or full screen the manager leaves the borders out.
+    const QRect frame = frameGeometry();
+    const QRect inside = geometry();
+    if (frame != inside && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                        frame.bottom() - inside.bottom());
+    return panels;
+}
+
+QRect KsMainWindow::fittedOnScreen(const QRect& rect)
+{
+    // The window is never lower or narrower than its bars and panels let it be.
+    if (layout())
+        layout()->activate();
+    const QRect grown(rect.topLeft(), rect.size().expandedTo(minimumSize()).expandedTo(minimumSizeHint()));
+    const QRect work = availableScreenGeometry();
+    if (!work.isValid())
+        return grown;
+    return WindowLayoutRules::keptInsideWithFrame(grown, expectedWindowFrame(), work);
 }
 
 QList<GmSubWindow*> KsMainWindow::defaultColumn() const
@@ -469,6 +507,140 @@ void KsMainWindow::setDefaultSubWindowStateSlot()
     const QList<QRect> stacked = defaultColumnPlaces(column, top, gap);
     for (int i = 0; i < column.size(); ++i)
         place(column.at(i), stacked.at(i), unplaced(column.at(i)));
+    if (m_screenMode != 0)
+        placeClearOfFloatingPanels();
+}
+
+QMargins KsMainWindow::panelFrameMargins(const GmSubWindow* panel)
+{
+    const QRect frame = panel->frameGeometry();
+    const QRect inside = panel->geometry();
+    if (panel->isWindow() && frame != inside)
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                        frame.bottom() - inside.bottom());
+    return expectedPanelFrame();
+}
+
+QRect KsMainWindow::panelFrameAt(const GmSubWindow* panel, const QPoint& place, const QSize& size)
+{
+    // Qt moves a panel by its frame's corner once the manager has framed it, and one without a
+    // native window yet, whose frame comes round it later; one whose window is made but not
+    // framed yet, by its inside's.
+    const QMargins around = panelFrameMargins(panel);
+    const bool byFrame = !panel->testAttribute(Qt::WA_WState_Created)
+                         || (panel->isWindow() && panel->frameGeometry() != panel->geometry());
+    const QPoint inside = byFrame ? place + QPoint(around.left(), around.top()) : place;
+    return QRect(inside, size).marginsAdded(around);
+}
+
+bool KsMainWindow::atProgramPlace(const GmSubWindow* panel) const
+{
+    // Framed or not yet, Qt reports the place it was moved to as the frame's or the inside's.
+    const auto at = [panel](const QPoint& place) {
+        return panel->pos() == place || panel->geometry().topLeft() == place;
+    };
+    return at(panel->defaultPosition()) || (m_clearPlaces.contains(panel) && at(m_clearPlaces.value(panel)));
+}
+
+void KsMainWindow::placeClearOfFloatingPanels(const GmSubWindow* only)
+{
+    const QRect work = availableScreenGeometry();
+    if (!work.isValid())
+        return;
+    const int top = defaultPanelTop();
+    const int gap = decorationGap();
+    QList<QRect> taken;
+    QList<QRect> titleBars;
+    const auto take = [&](const QRect& frame, int title) {
+        taken << frame;
+        titleBars << QRect(frame.left(), frame.top(), frame.width(), title);
+    };
+    // The tools are not to be covered at all, as a title bar is not.
+    if (m_toolPalette && m_toolPalette->isFloating() && m_toolPalette->isVisible())
+        take(m_toolPalette->frameGeometry(), m_toolPalette->frameGeometry().height());
+    QList<GmSubWindow*> placing;
+    for (GmSubWindow* window : subWindows()) {
+        if (!window->isWindow())
+            continue;
+        const bool ours = only ? window == only : window == m_colourWorkspace || window == m_patchProperties;
+        if (ours && unplaced(window) && atProgramPlace(window))
+            placing << window;
+        else if (window->isVisible() && window != only)
+            take(panelFrameAt(window, window->pos(), window->size()), panelFrameMargins(window).top());
+    }
+    struct Placed {
+        GmSubWindow* window;
+        QRect frame;
+    };
+    // One after the other, each clear of those before it; the first way that leaves every
+    // panel uncovered, else the one that covers the fewest title bars and then the least. On
+    // a screen just wide enough the taller one goes first, and the frames may touch.
+    const auto placeInOrder = [&](const QList<GmSubWindow*>& order, int between, QPair<qint64, qint64>* covered) {
+        QList<QRect> others = taken;
+        QList<QRect> titles = titleBars;
+        QList<Placed> placed;
+        *covered = {0, 0};
+        for (GmSubWindow* window : order) {
+            const QSize size =
+                window->isVisible() || !window->defaultSize().isValid() ? window->size() : window->defaultSize();
+            // Beside the palette at the top line, as Standard mode has it, or the nearest free
+            // place from there; the frame below the line.
+            const QMargins around = panelFrameMargins(window);
+            const QRect wanted(QPoint(work.left() + 8 + gap, top), size.grownBy(around));
+            QRect area = work;
+            area.setTop(top);
+            const int title = around.top();
+            const QRect frame = WindowLayoutRules::placeAmong(wanted, title, others, titles, area, between);
+            const QRect ownTitle(frame.topLeft(), QSize(frame.width(), title));
+            covered->first +=
+                WindowLayoutRules::coveredArea(frame, titles) + WindowLayoutRules::coveredArea(ownTitle, others);
+            covered->second += WindowLayoutRules::coveredArea(frame, others);
+            placed.append({window, frame});
+            others << frame;
+            titles << ownTitle;
+        }
+        return placed;
+    };
+    QList<Placed> best;
+    QPair<qint64, qint64> bestCovered;
+    const QList<GmSubWindow*> reversed(placing.crbegin(), placing.crend());
+    for (int between : {gap, 0}) {
+        for (const QList<GmSubWindow*>& order : {placing, reversed}) {
+            QPair<qint64, qint64> covered;
+            const QList<Placed> placed = placeInOrder(order, between, &covered);
+            if (best.isEmpty() || covered < bestCovered) {
+                best = placed;
+                bestCovered = covered;
+            }
+        }
+    }
+    for (const Placed& placed : best) {
+        GmSubWindow* window = placed.window;
+        const QPoint place = placed.frame.topLeft() - panelFrameAt(window, QPoint(0, 0), window->size()).topLeft();
+        m_clearPlaces.insert(window, place);
+        window->move(place);
+        // Over the panels whose body it may cover, the later over the earlier.
+        if (window->isVisible())
+            window->raise();
+    }
+}
+
+bool KsMainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Before the window is mapped: the manager takes it in where it is to stay. The frames of
+    // the panels shown are known by now, which they may not have been when the mode began.
+    if (event->type() == QEvent::Show && m_screenMode != 0
+        && (watched == m_colourWorkspace || watched == m_patchProperties))
+        placeClearOfFloatingPanels(static_cast<GmSubWindow*>(watched));
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void KsMainWindow::restoreStandardPlaces()
+{
+    for (GmSubWindow* window :
+         {static_cast<GmSubWindow*>(m_colourWorkspace), static_cast<GmSubWindow*>(m_patchProperties)})
+        if (window && m_clearPlaces.contains(window) && atProgramPlace(window) && unplaced(window))
+            window->move(window->defaultPosition());
 }
 
 void KsMainWindow::restackFloatedColumn(const QList<GmSubWindow*>& floated)

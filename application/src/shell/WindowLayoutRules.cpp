@@ -1,6 +1,7 @@
 #include "shell/WindowLayoutRules.h"
 
 #include <cmath>
+#include <cstdlib>
 
 QRect WindowLayoutRules::keptInside(const QRect& rect, const QRect& area)
 {
@@ -57,4 +58,53 @@ QList<QRect> WindowLayoutRules::stackedColumn(const QList<int>& heights, int col
         y += height + gap;
     }
     return placed;
+}
+
+QRect WindowLayoutRules::placeAmong(const QRect& wanted, int titleHeight, const QList<QRect>& taken,
+                                    const QList<QRect>& titleBars, const QRect& area, int gap)
+{
+    const int width = wanted.width();
+    const int height = wanted.height();
+    QList<int> xs{wanted.left(), area.left(), area.right() + 1 - width};
+    QList<int> ys{wanted.top(), area.top(), area.bottom() + 1 - height};
+    for (const QRect& other : taken) {
+        xs << other.right() + 1 + gap << other.left() - gap - width << other.left();
+        ys << other.bottom() + 1 + gap << other.top() - gap - height << other.top();
+    }
+    // Title bars covered first, then bodies, then the way from the wanted place.
+    QRect best = wanted;
+    bool found = false;
+    qint64 bestTitles = 0;
+    qint64 bestCovered = 0;
+    qint64 bestDistance = 0;
+    for (int x : xs) {
+        for (int y : ys) {
+            const QRect place(x, y, width, height);
+            if (!area.contains(place))
+                continue;
+            const qint64 titles = coveredArea(place, titleBars) + coveredArea(QRect(x, y, width, titleHeight), taken);
+            const qint64 covered = coveredArea(place, taken);
+            const qint64 distance = qint64(std::abs(x - wanted.left())) + std::abs(y - wanted.top());
+            if (!found || titles < bestTitles || (titles == bestTitles && covered < bestCovered)
+                || (titles == bestTitles && covered == bestCovered && distance < bestDistance)) {
+                best = place;
+                found = true;
+                bestTitles = titles;
+                bestCovered = covered;
+                bestDistance = distance;
+            }
+        }
+    }
+    return best;
+}
+
+qint64 WindowLayoutRules::coveredArea(const QRect& place, const QList<QRect>& taken)
+{
+    qint64 covered = 0;
+    for (const QRect& other : taken) {
+        const QRect common = place.intersected(other);
+        if (!common.isEmpty())
+            covered += qint64(common.width()) * common.height();
+    }
+    return covered;
 }

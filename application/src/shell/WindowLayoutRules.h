@@ -1,7 +1,7 @@
 #pragma once
 // The arithmetic of the main window's layout, apart from any window so that it can be checked
 // on its own: keeping a rectangle on the screen, the first-run placement, the Tab key's panel
-// hiding states and the stacking of floating panels in columns.
+// hiding states, the stacking of floating panels in columns and a free place among them.
 
 #include <QList>
 #include <QMargins>
@@ -25,4 +25,15 @@ public:
     // top line, a column width and a gap further left.
     static QList<QRect> stackedColumn(const QList<int>& heights, int columnX, int columnWidth, int top, int bottom,
                                       int gap);
+    // A place for a window the size of wanted inside the area, as near to wanted as may be,
+    // among windows already placed (their frames and their title bars): one that covers none of
+    // them; where there is none, one that covers none of their title bars and whose own title
+    // bar (titleHeight high) lies on none of them, whichever is on top, and covers the least of
+    // them; where there is none either, the one that leaves the most of the title bars free.
+    // The places tried are wanted's and those a gap beside, above or below a placed window, in
+    // line with one, or against the area's edges. Wanted itself when nothing fits the area.
+    static QRect placeAmong(const QRect& wanted, int titleHeight, const QList<QRect>& taken,
+                            const QList<QRect>& titleBars, const QRect& area, int gap);
+    // How much of the rectangles (added up) the place covers.
+    static qint64 coveredArea(const QRect& place, const QList<QRect>& taken);
 };

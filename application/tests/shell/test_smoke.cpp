@@ -169,17 +169,28 @@ protected:
 
     // The frames of the main panels shown as windows, once the manager has framed each (the
     // palette draws its own title and has no frame).
-    QMap<QString, QRect> framedPanels() const
+    QMap<QString, QRect> framedPanels(const QStringList& names = mainPanels) const
     {
         QMap<QString, QRect> frames;
         const QMap<QString, qulonglong> shown = panels();
-        for (const QString& name : mainPanels) {
+        for (const QString& name : names) {
             const qulonglong panel = shown.value(name);
             const bool framed = name == QStringLiteral("Tools") || !m_display->frameExtents(panel).isNull();
             if (panel != 0 && framed)
                 frames.insert(name, m_display->frameGeometry(panel));
         }
         return frames;
+    }
+
+    // Empty when no two of the frames overlap; otherwise which two do, and where.
+    static QString overlapIn(const QMap<QString, QRect>& frames)
+    {
+        for (auto a = frames.cbegin(); a != frames.cend(); ++a)
+            for (auto b = std::next(a); b != frames.cend(); ++b)
+                if (a.value().intersects(b.value()))
+                    return a.key() + QStringLiteral(" at ") + describe(a.value()) + QStringLiteral(" covers ") + b.key()
+                           + QStringLiteral(" at ") + describe(b.value());
+        return QString();
     }
 
     // The visible windows of the program other than the main one, by title.
@@ -272,6 +283,21 @@ protected:
 class ProgramOnASmallScreenUnderWindowManager : public ProgramUnderWindowManager {
 protected:
     QSize screenSize() const override { return QSize(1280, 800); }
+};
+
+// A screen of 1024 x 768, the lowest the window is made for.
+class ProgramOnALowScreenUnderWindowManager : public ProgramUnderWindowManager {
+protected:
+    QSize screenSize() const override { return QSize(1024, 768); }
+
+    // Empty when the main window with its frame is on the screen; otherwise where it is.
+    QString windowOffScreen() const
+    {
+        const QRect frame = m_display->frameGeometry(m_window);
+        if (QRect(QPoint(0, 0), m_display->screenSize()).contains(frame))
+            return QString();
+        return QStringLiteral("the window's frame is at ") + describe(frame) + QStringLiteral("; ") + windowReport();
+    }
 };
 
 } // namespace
@@ -426,12 +452,7 @@ TEST_F(ProgramUnderWindowManager, TheFloatingPanelsOfFullScreenWithMenuCoverNone
         frames = framedPanels();
         if (!inFullScreenWithMenu() || frames.size() != mainPanels.size())
             return false;
-        overlap.clear();
-        for (auto a = frames.cbegin(); a != frames.cend(); ++a)
-            for (auto b = std::next(a); b != frames.cend(); ++b)
-                if (a.value().intersects(b.value()))
-                    overlap = a.key() + QStringLiteral(" at ") + describe(a.value()) + QStringLiteral(" covers ")
-                              + b.key() + QStringLiteral(" at ") + describe(b.value());
+        overlap = overlapIn(frames);
         return overlap.isEmpty();
     });
     EXPECT_TRUE(apart) << qPrintable(overlap.isEmpty() ? windowReport() : overlap);
@@ -473,6 +494,65 @@ TEST_F(ProgramUnderWindowManager, AStartInFullScreenWithMenuStacksEveryPanelAbov
     EXPECT_TRUE(above) << qPrintable(stackingFault() + QStringLiteral("; ") + windowReport());
 }
 
+TEST_F(ProgramUnderWindowManager, APaletteTheUserFloatedAndMovedComesBackThereAfterARestart)
+{
+    // A double click on the docked palette's title, at the left under the tool bar, floats it.
+    ASSERT_TRUE(m_display->xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_window),
+                                    QStringLiteral("20"), QStringLiteral("72"), QStringLiteral("click"),
+                                    QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                                    QStringLiteral("80"), QStringLiteral("1")}))
+        << qPrintable(m_display->error());
+    qulonglong palette = 0;
+    ASSERT_TRUE(pollUntil([&] { return (palette = panels().value(QStringLiteral("Tools"))) != 0; }))
+        << qPrintable(windowReport());
+    // Dragged by its title to (400, 400).
+    const QPoint place(400, 400);
+    ASSERT_TRUE(m_display->xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(palette),
+                                    QStringLiteral("20"), QStringLiteral("8"), QStringLiteral("mousedown"),
+                                    QStringLiteral("1"), QStringLiteral("mousemove_relative"), QStringLiteral("50"),
+                                    QStringLiteral("50"), QStringLiteral("sleep"), QStringLiteral("0.2"),
+                                    QStringLiteral("mousemove"), QString::number(place.x() + 20),
+                                    QString::number(place.y() + 8), QStringLiteral("sleep"), QStringLiteral("0.2"),
+                                    QStringLiteral("mouseup"), QStringLiteral("1")}))
+        << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return m_display->windowGeometry(palette).topLeft() == place; }))
+        << "the palette is at " << qPrintable(describe(m_display->windowGeometry(palette)));
+    ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_TRUE(pollUntil([this] { return isMaximised(); })) << qPrintable(windowReport());
+    // Where the user left it, and still there once the start-up's default places are given.
+    QRect shown;
+    int steady = 0;
+    const bool kept = pollUntil([&] {
+        shown = m_display->windowGeometry(panels().value(QStringLiteral("Tools")));
+        steady = shown.topLeft() == place ? steady + 1 : 0;
+        return steady == 10;
+    });
+    EXPECT_TRUE(kept) << "the palette is at " << qPrintable(describe(shown));
+}
+
+TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceCoverNoOtherPanelInFullScreenWithMenu)
+{
+    ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
+    ASSERT_NO_FATAL_FAILURE(openPanel("C", QStringLiteral("Color Workspace")));
+    ASSERT_TRUE(pressKey("F")) << qPrintable(m_display->error());
+
+    const QStringList shown =
+        mainPanels + QStringList{QStringLiteral("Color Workspace"), QStringLiteral("Patch Properties")};
+    QMap<QString, QRect> frames;
+    QString overlap;
+    const bool apart = pollUntil([&] {
+        frames = framedPanels(shown);
+        if (!inFullScreenWithMenu() || frames.size() != shown.size())
+            return false;
+        overlap = overlapIn(frames);
+        return overlap.isEmpty() && panelsOffScreen().isEmpty();
+    });
+    EXPECT_TRUE(apart) << qPrintable(overlap + QStringLiteral("; ") + panelsOffScreen() + QStringLiteral("; ")
+                                     + windowReport());
+}
+
 TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspaceOpenInsideTheScreenApart)
 {
     ASSERT_NO_FATAL_FAILURE(openPanel("F9", QStringLiteral("Patch Properties")));
@@ -488,4 +568,20 @@ TEST_F(ProgramOnASmallScreenUnderWindowManager, PatchPropertiesAndColorWorkspace
     });
     EXPECT_TRUE(inside) << qPrintable(panelsOffScreen()) << "; Color Workspace at " << qPrintable(describe(colours))
                         << ", Patch Properties at " << qPrintable(describe(patch));
+}
+
+TEST_F(ProgramOnALowScreenUnderWindowManager, TheWindowWithItsStatusBarIsOnTheScreenMaximisedAndNot)
+{
+    // Maximised, as a first start has it: the status bar at the bottom of the window is on the
+    // screen when the whole window is.
+    EXPECT_TRUE(pollUntil([&] { return windowOffScreen().isEmpty(); })) << qPrintable(windowOffScreen());
+
+    // Out of the maximised state: the default place, which cannot be smaller than the window.
+    ASSERT_TRUE(m_display->runTool(QStringLiteral("wmctrl"),
+                                   {QStringLiteral("-i"), QStringLiteral("-r"), QString::number(m_window),
+                                    QStringLiteral("-b"), QStringLiteral("remove,maximized_vert,maximized_horz")}))
+        << qPrintable(m_display->error());
+    ASSERT_TRUE(pollUntil([&] { return !isMaximised() && !m_display->frameExtents(m_window).isNull(); }))
+        << qPrintable(windowReport());
+    EXPECT_TRUE(pollUntil([&] { return windowOffScreen().isEmpty(); })) << qPrintable(windowOffScreen());
 }
