@@ -55,11 +55,12 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
     const auto inside = [&d](double x, double y) {
         return x >= d.x1 && x < double(d.x2) + 1.0 && y >= d.y1 && y < double(d.y2) + 1.0;
     };
-    const auto at = [&status](double x, double y) { return status(int(x), int(y)) & 15; };
-    // A probe that has left the image stands for what both probes last showed together (for
-    // what the other one starts on, when one starts outside), so an edge with Delete, or
-    // Keep, on both sides as far as the border gets no side from the probe that goes on
-    // through the same class: only a different class found beyond it decides.
+    const auto at = [&status](double x, double y) { return int(status(int(x), int(y))); };
+    const auto shows = [](int s) { return !(s & StatusForcedEdge) || (s & (StatusKeep | StatusDelete)); };
+    // A probe outside the image, or on another forced edge's line that auto-fill left
+    // Unassigned, stands for what both probes last showed together (before that, for what the
+    // other one first shows): an edge with Delete, or Keep, on both sides gets no side from a
+    // border or a crossing line, only from a different class found further on.
     int shared = -1;
     // Past the image's extent both probes are outside wherever the middle lies.
     const float last = float(d.x2 - d.x1) + float(d.y2 - d.y1) + 4.f;
@@ -69,14 +70,17 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
         const bool pIn = inside(px, py), qIn = inside(qx, qy);
         if (!pIn && !qIn)
             return 0;
-        const int p = pIn ? at(px, py) : -1, q = qIn ? at(qx, qy) : -1;
+        const int p = pIn ? at(px, py) : 0, q = qIn ? at(qx, qy) : 0;
+        const bool pShows = pIn && shows(p), qShows = qIn && shows(q);
+        if (!pShows && !qShows)
+            continue;
         if (shared < 0)
-            shared = pIn ? p : q;
-        const int side = sideOfPair(pIn ? p : shared, qIn ? q : shared);
+            shared = (pShows ? p : q) & 15;
+        const int side = sideOfPair(pShows ? p : shared, qShows ? q : shared);
         if (side != 0)
             return side;
-        if (pIn && qIn)
-            shared = p;
+        if (pShows && qShows)
+            shared = p & 15;
     }
     return 0;
 }
