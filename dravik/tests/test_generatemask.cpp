@@ -340,6 +340,33 @@ TEST(ForcedEdgePass, RampsAcrossTheLineOnEveryScale)
     expectRamp<unsigned short, 32768>(&classification::maskPassVariant<unsigned short>);
 }
 
+TEST(ForcedEdgePass, AnEdgeWithOneClassOnBothSidesUpToTheBorderChangesNothing)
+{
+    ColourImage<std::uint8_t> source(40, 40), out(40, 40);
+    source = classification::Colour<std::uint8_t>(100, 50, 25, 255);
+    Bytes status(40, 40);
+    // Two pixels from the border, so that one probe leaves the image while the other goes on,
+    // across another edge's line, which auto-fill leaves Unassigned.
+    const std::vector<ForcedEdge> edges{{1.f, {{2.5f, 3.f}, {2.5f, 30.f}}}};
+    for (const unsigned char both : {4, 2}) {
+        status = both;
+        status(6, blitz::Range::all()) = 16 | 1;
+        out = classification::Colour<std::uint8_t>(1, 2, 3, 7);
+        classification::maskPass<std::uint8_t>(1.f, out, source, status, {1.f, 1.f}, edges, ProgressRange());
+        for (int x = 0; x < 40; ++x)
+            for (int y = 0; y < 40; ++y)
+                ASSERT_EQ(int(out(x, y)[3]), 7) << int(both) << " at " << x << "," << y;
+    }
+    // A Keep that the probe going on finds beyond the Delete still decides the side.
+    status = 4;
+    status(6, blitz::Range::all()) = 16 | 1;
+    status(blitz::Range(30, 39), blitz::Range::all()) = 2;
+    classification::maskPass<std::uint8_t>(1.f, out, source, status, {1.f, 1.f}, edges, ProgressRange());
+    EXPECT_EQ(int(out(2, 10)[3]), 127);
+    EXPECT_EQ(int(out(3, 10)[3]), 255);
+    EXPECT_EQ(int(out(1, 10)[3]), 0);
+}
+
 TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)
 {
     // The area holds only Keep: the matting patch inside it finds no background sample.

@@ -915,9 +915,10 @@ void GmZoomWidget::paintOverlays(QPainter& painter, GmModel* model, const QRectF
     const ViewOptions* options = ViewOptions::instance();
     const QCheckBox* showEdges = options ? options->showEdgesBox() : nullptr;
     if (showEdges && showEdges->isChecked()) {
+        // The edges the brushes follow: a patch's own analysis only while it is switched on.
         const GmRegion* patch = model->activeRegion();
-        const SegmentationStuff* segmentation =
-            patch && patch->hasOwnSegmentation() ? &patch->segmentation() : model->segmentation();
+        const bool patchOwn = patch && patch->segmentation().isChecked() && patch->hasOwnSegmentation();
+        const SegmentationStuff* segmentation = patchOwn ? &patch->segmentation() : model->segmentation();
         if (const Shape* edges = segmentation ? segmentation->edgeOutline() : nullptr) {
             painter.save();
             painter.setRenderHint(QPainter::Antialiasing, false);

@@ -65,6 +65,13 @@ bool SegmentationStuff::isAnalysed() const
 void SegmentationStuff::submitAnalysis(QObject* panel)
 {
     m_edos.applyAll();
+    // A panel whose analysis this one replaces waits for this one's end too: the cancelled
+    // command's end comes first, while this one is still on its way.
+    if (!m_analysisCommand)
+        m_waitingPanels.clear();
+    m_waitingPanels.removeAll(nullptr);
+    if (panel && !m_waitingPanels.contains(panel))
+        m_waitingPanels.append(panel);
     DravikThread* thread = DravikThread::instance();
     if (m_analysisCommand && thread)
         thread->cancelCommand(m_analysisCommand);
@@ -79,10 +86,13 @@ void SegmentationStuff::submitAnalysis(QObject* panel)
         qWarning("SegmentationStuff: no engine worker for the analysis");
         delete command;
     }
-    // The panel is reached by name: it lives in the widgets, which this record does not know.
-    if (panel && m_analysisCommand) {
-        QMetaObject::invokeMethod(panel, "setEnablednessOfButtons");
-        QObject::connect(m_analysisCommand, SIGNAL(destroyed()), panel, SLOT(setEnablednessOfButtons()));
+    // The panels are reached by name: they live in the widgets, which this record does not know.
+    for (const QPointer<QObject>& waiting : qAsConst(m_waitingPanels)) {
+        if (!waiting)
+            continue;
+        QMetaObject::invokeMethod(waiting, "setEnablednessOfButtons");
+        if (m_analysisCommand)
+            QObject::connect(m_analysisCommand, SIGNAL(destroyed()), waiting, SLOT(setEnablednessOfButtons()));
     }
     if (model)
         emit model->smegChanged();

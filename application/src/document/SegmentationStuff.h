@@ -4,6 +4,7 @@
 
 #include "document/EDOs.h"
 
+#include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QPointer>
@@ -55,7 +56,8 @@ public:
 
     // Applies the edited options and submits an analysis with them, cancelling one still
     // waiting. panel (any object with a setEnablednessOfButtons slot) may be null; it is asked
-    // to update its buttons now and again when the analysis has gone.
+    // to update its buttons now and again when the analysis has gone, as is every panel that
+    // submitted an analysis this one replaces.
     void submitAnalysis(QObject* panel);
 
     // An analysis begins: the old outline goes.
@@ -74,6 +76,7 @@ private:
     DvSession* m_analysisSession = nullptr;
     bool m_isChecked = false;
     QPointer<DravikCommand> m_analysisCommand;
+    QList<QPointer<QObject>> m_waitingPanels;
 };
 
 Q_DECLARE_METATYPE(SegmentationStuff)

@@ -1,5 +1,6 @@
 // The canvas over a photograph opened through the model and the engine, at workspace divisors
-// 1 and 2: where presses land, and what the Source, Workspace and Cut-out views show.
+// 1 and 2: where presses land, what the Source, Workspace and Cut-out views show, and whose
+// object edges the Workspace draws.
 
 #include "canvas/GmZoomWidget.h"
 #include "canvas/ImageView.h"
@@ -8,8 +9,11 @@
 #include "document/GmStatusArray.h"
 #include "document/KsAppPreferences.h"
 #include "document/KsSourceImage.h"
+#include "document/RectRegion.h"
+#include "document/SegmentationStuff.h"
 #include "engine/DravikThread.h"
 #include "engine/DvCmdSetStatus.h"
+#include "panels/ViewOptions.h"
 #include "shell/BackgroundPicker.h"
 #include "shell/BackgroundSwatch.h"
 #include "tools/NoTool.h"
@@ -21,6 +25,7 @@
 #include "WidgetInput.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QColor>
 #include <QMouseEvent>
 #include <QRgba64>
@@ -255,6 +260,48 @@ TEST_P(CanvasPhotoTest, ShiftF6TogglesTheWashOverEveryView)
     QTest::keyClick(canvas(), Qt::Key_F6, Qt::ShiftModifier);
     EXPECT_FALSE(GmZoomWidget::washAction()->isChecked());
     EXPECT_EQ(canvas()->grab().toImage().pixel(at), base);
+}
+
+TEST_P(CanvasPhotoTest, AnUntickedPatchShowsTheImagesEdges)
+{
+    ViewOptions viewOptions;
+    viewOptions.showEdgesBox()->setChecked(true);
+    const QRect inside(110, 90, 180, 130);
+    auto* patch = new RectRegion(QPointF(100, 80));
+    patch->rectangle().dragCornerTo(QPointF(300, 230));
+    patch->rectangle().endDrag();
+    patch->beginSubSession();
+    ASSERT_TRUE(idle());
+    const auto edgesInside = [this, &inside] {
+        const QImage grab = canvas()->grab().toImage();
+        QVector<QRgb> pixels;
+        for (int y = inside.top(); y <= inside.bottom(); ++y)
+            for (int x = inside.left(); x <= inside.right(); ++x)
+                pixels.append(shown(grab, {x, y}));
+        return pixels;
+    };
+    m_model->setActiveRegion(nullptr);
+    const QVector<QRgb> imageEdges = edgesInside();
+
+    // The patch analysed on its own, much more finely than the image.
+    SegmentationStuff& own = patch->segmentation();
+    own.setChecked(true);
+    own.edos().sensitivity().setCurrent(94);
+    own.submitAnalysis(nullptr);
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(patch->hasOwnSegmentation());
+    const auto differing = [&imageEdges](const QVector<QRgb>& shownEdges) {
+        int n = 0;
+        for (int i = 0; i < shownEdges.size(); ++i)
+            n += shownEdges[i] != imageEdges[i];
+        return n;
+    };
+    m_model->setActiveRegion(patch);
+    ASSERT_GT(differing(edgesInside()), 100) << "the patch's own edges are shown while it is ticked";
+
+    own.setChecked(false);
+    emit m_model->ownSmegStatusChanged(patch);
+    EXPECT_EQ(differing(edgesInside()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Divisors, CanvasPhotoTest, ::testing::Values(1, 2),

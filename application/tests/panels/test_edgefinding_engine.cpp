@@ -13,6 +13,7 @@
 #include "engine/DravikThread.h"
 #include "panels/EdgeDetectionOptions.h"
 #include "panels/ImageEdgeFinder.h"
+#include "panels/RegionalProperties.h"
 
 #include "HoldCommand.h"
 #include "Wait.h"
@@ -155,6 +156,26 @@ TEST_F(EdgeFindingEngineCases, ApplyReplacesTheAnalysisStillQueued)
     EXPECT_FALSE(options()->applyButton()->isEnabled());
     EXPECT_TRUE(options()->defaultsButton()->isEnabled());
     EXPECT_FALSE(options()->revertButton()->isEnabled());
+}
+
+TEST_F(EdgeFindingEngineCases, ApplyIsDisabledAfterTheStartUpAnalysisBesideThePatchPanel)
+{
+    // As in the main window: the patch panel comes second, and its analysis of the begun
+    // session replaces the image panel's.
+    m_finder = std::make_unique<ImageEdgeFinder>(nullptr, nullptr, QString());
+    QWidget host;
+    RegionalProperties patchPanel(&host);
+    ASSERT_TRUE(m_model->setImage(1, 1, new KsSourceImage(QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png")),
+                                  nullptr));
+    ASSERT_TRUE(waitUntil([this] { return m_model->segmentation()->hasPendingAnalysis(); }));
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(analysesFinished(), 1);
+    ASSERT_TRUE(m_model->segmentation()->isAnalysed());
+    EXPECT_FALSE(options()->applyButton()->isEnabled());
+    EXPECT_FALSE(options()->defaultsButton()->isEnabled());
+    EXPECT_FALSE(options()->revertButton()->isEnabled());
+    m_model->closeImage();
+    EXPECT_TRUE(idle());
 }
 
 TEST_F(EdgeFindingEngineCases, APatchWithItsOwnEdgeFindingTakesThePanelOutOfUse)

@@ -30,6 +30,23 @@ float dotIfWithinRange(FloatPair r, FloatPair u, float L, FloatPair k)
     return r.x * k.x + r.y * k.y;
 }
 
+// The side rules for one pair of probes: +1 when P+ lies on the Keep side, -1 when P- does,
+// 0 to go on.
+int sideOfPair(int p, int q)
+{
+    const bool pk = p & StatusKeep, pd = p & StatusDelete;
+    const bool qk = q & StatusKeep, qd = q & StatusDelete;
+    if (pk && !qk)
+        return 1;
+    if (pd && !qd)
+        return -1;
+    if (!pk && qk)
+        return -1;
+    if (!pd && qd)
+        return 1;
+    return 0;
+}
+
 // Which side of the edge is Keep, probed outward from the middle of its longest segment:
 // +1 toward the normal n, -1 away from it, 0 undecided.
 int probeSide(const Bytes& status, FloatPair m, FloatPair n)
@@ -38,40 +55,32 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
     const auto inside = [&d](double x, double y) {
         return x >= d.x1 && x < double(d.x2) + 1.0 && y >= d.y1 && y < double(d.y2) + 1.0;
     };
-    const auto at = [&status](double x, double y) { return status(int(x), int(y)) & 15; };
+    const auto at = [&status](double x, double y) { return int(status(int(x), int(y))); };
+    const auto shows = [](int s) { return !(s & StatusForcedEdge) || (s & (StatusKeep | StatusDelete)); };
+    // A probe outside the image, or on another forced edge's line that auto-fill left
+    // Unassigned, stands for what both probes last showed together (before that, for what the
+    // other one first shows): an edge with Delete, or Keep, on both sides gets no side from a
+    // border or a crossing line, only from a different class found further on.
+    int shared = -1;
     // Past the image's extent both probes are outside wherever the middle lies.
     const float last = float(d.x2 - d.x1) + float(d.y2 - d.y1) + 4.f;
     for (float t = 1.5f; t <= last; t += 1.f) {
         const double px = std::trunc(double(m.x + t * n.x)), py = std::trunc(double(m.y + t * n.y));
         const double qx = std::trunc(double(m.x - t * n.x)), qy = std::trunc(double(m.y - t * n.y));
         const bool pIn = inside(px, py), qIn = inside(qx, qy);
-        if (pIn && qIn) {
-            const int p = at(px, py), q = at(qx, qy);
-            const bool pk = p & StatusKeep, pd = p & StatusDelete;
-            const bool qk = q & StatusKeep, qd = q & StatusDelete;
-            if (pk && !qk)
-                return 1;
-            if (pd && !qd)
-                return -1;
-            if (!pk && qk)
-                return -1;
-            if (!pd && qd)
-                return 1;
-        } else if (pIn) {
-            const int p = at(px, py);
-            if (p & StatusKeep)
-                return 1;
-            if (p & StatusDelete)
-                return -1;
-        } else if (qIn) {
-            const int q = at(qx, qy);
-            if (q & StatusKeep)
-                return -1;
-            if (q & StatusDelete)
-                return 1;
-        } else {
+        if (!pIn && !qIn)
             return 0;
-        }
+        const int p = pIn ? at(px, py) : 0, q = qIn ? at(qx, qy) : 0;
+        const bool pShows = pIn && shows(p), qShows = qIn && shows(q);
+        if (!pShows && !qShows)
+            continue;
+        if (shared < 0)
+            shared = (pShows ? p : q) & 15;
+        const int side = sideOfPair(pShows ? p : shared, qShows ? q : shared);
+        if (side != 0)
+            return side;
+        if (pShows && qShows)
+            shared = p & 15;
     }
     return 0;
 }
