@@ -1,12 +1,15 @@
 #include "shell/ImageReceiver.h"
 
 #include "document/ExifOrientation.h"
+#include "document/KsSourceImage.h"
 #include "document/Prompt.h"
+#include "document/SourceImageFiles.h"
 #include "document/UserFiles.h"
 #include "shell/KsMainWindow.h"
 #include "shell/NetworkImageGetter.h"
 
 #include <QDropEvent>
+#include <QFile>
 #include <QImage>
 #include <QMimeData>
 #include <QProgressDialog>
@@ -92,6 +95,15 @@ void ImageReceiver::addUrl(const QUrl& url)
     if (!userfiles::mayOpen(path, "Dropped file"))
         return;
     QImage image(path);
+    // Qt reads no TIFF here: such a file is read as the File menu reads it. A file that
+    // cannot be read was told to the user with its name and the reason.
+    if (image.isNull() && sourceimagefiles::looksLikeTiff(QFile::encodeName(path).toStdString())) {
+        KsSourceImage source(path);
+        if (source.isValid())
+            image = source.qImage().copy();
+        else
+            m_warned = true;
+    }
     // A photo is turned upright as it would be when opened from the File menu.
     applyExifOrientation(path, image);
     imageReceivedSlot(NamedImage(image, url));

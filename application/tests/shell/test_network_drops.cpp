@@ -6,6 +6,7 @@
 #include "canvas/GmZoomWidget.h"
 #include "document/GmModel.h"
 #include "document/KsSourceImage.h"
+#include "document/SourceImageFiles.h"
 #include "shell/KsApp.h"
 #include "shell/KsMainWindow.h"
 #include "tools/ArrowTool.h"
@@ -29,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -154,6 +156,35 @@ TEST(NetworkDrops, ADroppedPhotoOnItsSideOpensUpright)
     });
     EXPECT_EQ(opened, QSize(480, 512));
     EXPECT_EQ(corner, uprightCorner());
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// Qt reads no TIFF on this system; a dropped one opens as the File menu opens it.
+TEST(NetworkDrops, ADroppedTiffOpens)
+{
+    ScriptedPrompt prompt;
+    const QImage photo = QImage(kFruits).convertToFormat(QImage::Format_ARGB32);
+    const QString path = testsupport::scratchPath(QStringLiteral("photo.tif"));
+    {
+        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
+        sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels8{photo.width(), photo.height(),
+                                                                   const_cast<std::uint8_t*>(photo.constBits()),
+                                                                   photo.bytesPerLine()});
+        ASSERT_TRUE(out.flush());
+    }
+    QSize opened;
+    QRgb corner = 0;
+    inWindow([&] {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
+        ASSERT_TRUE(engineIdle());
+        opened = documentSize();
+        corner = documentCorner();
+    });
+    EXPECT_EQ(opened, photo.size());
+    EXPECT_EQ(corner, photo.pixel(0, 0));
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
