@@ -139,23 +139,31 @@ TEST(NetworkDrops, AWebImageLargerThanTheLocalOneBecomesTheDocument)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+// The document a drop opened: its size and its top left pixel.
+struct Opened {
+    QSize size;
+    QRgb corner = 0;
+};
+
+// In the window: drops the address on the canvas and waits for the document it opens.
+void dropAndWait(const QUrl& url, Opened& opened)
+{
+    QMimeData data;
+    data.setUrls({url});
+    ASSERT_TRUE(dropOnCanvas(&data));
+    ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
+    ASSERT_TRUE(engineIdle());
+    opened = {documentSize(), documentCorner()};
+}
+
 TEST(NetworkDrops, ADroppedPhotoOnItsSideOpensUpright)
 {
     ScriptedPrompt prompt;
     const QString path = testsupport::writeScratchFile(QStringLiteral("sideways.jpg"), sidewaysPhoto());
-    QSize opened;
-    QRgb corner = 0;
-    inWindow([&] {
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
-        ASSERT_TRUE(dropOnCanvas(&data));
-        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
-        ASSERT_TRUE(engineIdle());
-        opened = documentSize();
-        corner = documentCorner();
-    });
-    EXPECT_EQ(opened, QSize(480, 512));
-    EXPECT_EQ(corner, uprightCorner());
+    Opened opened;
+    inWindow([&] { dropAndWait(QUrl::fromLocalFile(path), opened); });
+    EXPECT_EQ(opened.size, QSize(480, 512));
+    EXPECT_EQ(opened.corner, uprightCorner());
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
@@ -172,43 +180,27 @@ TEST(NetworkDrops, ADroppedTiffOpens)
                                                                    photo.bytesPerLine()});
         ASSERT_TRUE(out.flush());
     }
-    QSize opened;
-    QRgb corner = 0;
-    inWindow([&] {
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
-        ASSERT_TRUE(dropOnCanvas(&data));
-        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
-        ASSERT_TRUE(engineIdle());
-        opened = documentSize();
-        corner = documentCorner();
-    });
-    EXPECT_EQ(opened, photo.size());
-    EXPECT_EQ(corner, photo.pixel(0, 0));
+    Opened opened;
+    inWindow([&] { dropAndWait(QUrl::fromLocalFile(path), opened); });
+    EXPECT_EQ(opened.size, photo.size());
+    EXPECT_EQ(opened.corner, photo.pixel(0, 0));
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
 TEST(NetworkDrops, AFetchedPhotoOnItsSideOpensUpright)
 {
     ScriptedPrompt prompt;
-    QSize opened;
-    QRgb corner = 0;
+    Opened opened;
     inWindow([&] {
         HttpResponder server;
         HttpResponder::Answer photo;
         photo.contentType = "image/jpeg";
         photo.body = sidewaysPhoto();
         server.answer(QStringLiteral("/sideways.jpg"), photo);
-        QMimeData data;
-        data.setUrls({QUrl(server.url(QStringLiteral("/sideways.jpg")))});
-        ASSERT_TRUE(dropOnCanvas(&data));
-        ASSERT_TRUE(waitUntil([] { return GmModel::instance()->source() != nullptr; }));
-        ASSERT_TRUE(engineIdle());
-        opened = documentSize();
-        corner = documentCorner();
+        dropAndWait(QUrl(server.url(QStringLiteral("/sideways.jpg"))), opened);
     });
-    EXPECT_EQ(opened, QSize(480, 512));
-    EXPECT_EQ(corner, uprightCorner());
+    EXPECT_EQ(opened.size, QSize(480, 512));
+    EXPECT_EQ(opened.corner, uprightCorner());
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
