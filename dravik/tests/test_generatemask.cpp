@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <tuple>
 #include <utility>
@@ -357,14 +358,183 @@ TEST(ForcedEdgePass, AnEdgeWithOneClassOnBothSidesUpToTheBorderChangesNothing)
             for (int y = 0; y < 40; ++y)
                 ASSERT_EQ(int(out(x, y)[3]), 7) << int(both) << " at " << x << "," << y;
     }
-    // A Keep that the probe going on finds beyond the Delete still decides the side.
+    // A Keep farther away than the band reaches gives no side: the band would lie in Delete.
     status = 4;
     status(6, blitz::Range::all()) = 16 | 1;
     status(blitz::Range(30, 39), blitz::Range::all()) = 2;
     classification::maskPass<std::uint8_t>(1.f, out, source, status, {1.f, 1.f}, edges, ProgressRange());
-    EXPECT_EQ(int(out(2, 10)[3]), 127);
-    EXPECT_EQ(int(out(3, 10)[3]), 255);
-    EXPECT_EQ(int(out(1, 10)[3]), 0);
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 40; ++y)
+            ASSERT_EQ(int(out(x, y)[3]), 7) << "at " << x << "," << y;
+}
+
+namespace {
+
+constexpr int untouchedAlpha = 7;
+
+// The 8-bit pass at scale 1 over an opaque source, onto an output whose alpha is
+// untouchedAlpha everywhere.
+ColourImage<std::uint8_t> passOver(const Bytes& status, const std::vector<ForcedEdge>& edges)
+{
+    ColourImage<std::uint8_t> source(status.extent(0), status.extent(1));
+    ColourImage<std::uint8_t> out(status.extent(0), status.extent(1));
+    source = classification::Colour<std::uint8_t>(100, 50, 25, 255);
+    out = classification::Colour<std::uint8_t>(1, 2, 3, untouchedAlpha);
+    classification::maskPass<std::uint8_t>(1.f, out, source, status, {1.f, 1.f}, edges, ProgressRange());
+    return out;
+}
+
+// A vertical edge of width w along x = line, from y = 4 to y = 36.
+std::vector<ForcedEdge> edgeAt(float line, float w)
+{
+    return {{w, {{line, 4.f}, {line, 36.f}}}};
+}
+
+int changedPixels(const ColourImage<std::uint8_t>& out)
+{
+    int n = 0;
+    for (int x = out.lbound(0); x <= out.ubound(0); ++x)
+        for (int y = out.lbound(1); y <= out.ubound(1); ++y)
+            n += out(x, y)[3] != untouchedAlpha;
+    return n;
+}
+
+// Row y across a vertical edge at x = line whose band reaches `reach` pixels: opaque beyond
+// half on the Keep side (toward lower x when keepBelow), transparent beyond half on the other,
+// untouched past the band.
+void expectBandAcross(const ColourImage<std::uint8_t>& out, float line, float reach, bool keepBelow,
+                      int y = 20)
+{
+    for (int x = out.lbound(0); x <= out.ubound(0); ++x) {
+        const float s = keepBelow ? line - (float(x) + 0.5f) : (float(x) + 0.5f) - line;
+        const int alpha = out(x, y)[3];
+        if (!(std::abs(s) < reach))
+            EXPECT_EQ(alpha, untouchedAlpha) << "past the band at " << x;
+        else if (s > 0.f)
+            EXPECT_GT(alpha, 127) << "on the Keep side at " << x;
+        else if (s < 0.f)
+            EXPECT_LT(alpha, 127) << "on the Delete side at " << x;
+        else
+            EXPECT_EQ(alpha, 127) << "on the line at " << x;
+    }
+}
+
+} // namespace
+
+TEST(ForcedEdgePass, AnEdgeOnTheBoundaryOrWithinItsWidthOfItRampsAcrossIt)
+{
+    // Keep below column 20 and Delete from it, then the other way round; width 3.
+    for (const bool keepBelow : {true, false}) {
+        Bytes status(40, 40);
+        status = keepBelow ? 4 : 2;
+        status(blitz::Range(0, 19), blitz::Range::all()) = keepBelow ? 2 : 4;
+        for (const float line : {20.f, 18.f, 22.f}) {
+            SCOPED_TRACE(testing::Message() << "Keep below " << keepBelow << ", line at " << line);
+            expectBandAcross(passOver(status, edgeAt(line, 3.f)), line, 3.f, keepBelow);
+        }
+    }
+}
+
+TEST(ForcedEdgePass, AnEdgeWithDeleteOnBothSidesWithinItsReachChangesNothing)
+{
+    // Keep only farther away than the band's 3 pixels reach; once also with another edge's line,
+    // which auto-fill leaves Unassigned, where the first probe lands.
+    for (const bool crossed : {false, true}) {
+        Bytes status(40, 40);
+        status = 4;
+        status(blitz::Range(30, 39), blitz::Range::all()) = 2;
+        if (crossed)
+            status(13, blitz::Range::all()) = 16 | 1;
+        EXPECT_EQ(changedPixels(passOver(status, edgeAt(12.f, 3.f))), 0) << crossed;
+    }
+}
+
+TEST(ForcedEdgePass, AnEdgeWithKeepOnBothSidesWithinItsReachChangesNothing)
+{
+    // The Delete beside the kept block lies 28 pixels from the line.
+    Bytes status(64, 40);
+    status = 4;
+    status(blitz::Range(0, 47), blitz::Range::all()) = 2;
+    EXPECT_EQ(changedPixels(passOver(status, edgeAt(20.f, 3.f))), 0);
+}
+
+TEST(ForcedEdgePass, AnEdgeOnTheImagesBorderWithKeepInsideKeepsTheInside)
+{
+    // The left border: the probe toward the border starts outside the image.
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 19), blitz::Range::all()) = 2;
+    const ColourImage<std::uint8_t> thin = passOver(status, {{1.f, {{0.5f, 3.f}, {0.5f, 30.f}}}});
+    EXPECT_EQ(int(thin(0, 10)[3]), 127);
+    EXPECT_EQ(int(thin(1, 10)[3]), 255);
+    {
+        SCOPED_TRACE("left border, width 3");
+        expectBandAcross(passOver(status, edgeAt(0.5f, 3.f)), 0.5f, 3.f, false);
+    }
+    // The right border: there the other probe starts outside.
+    status = 4;
+    status(blitz::Range(20, 39), blitz::Range::all()) = 2;
+    SCOPED_TRACE("right border, width 3");
+    expectBandAcross(passOver(status, edgeAt(39.5f, 3.f)), 39.5f, 3.f, true);
+}
+
+TEST(ForcedEdgePass, AClosedEdgeRoundAKeptAreaAlongTheBorderRampsTowardItsInside)
+{
+    // Keep over rows 0-19 of columns 5-34, the outline's longest side on row 0's centre line.
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 19), blitz::Range(5, 34)) = 2;
+    const std::vector<ForcedEdge> edges{
+        {1.f, {{0.5f, 5.5f}, {0.5f, 34.5f}, {19.5f, 34.5f}, {19.5f, 5.5f}, {0.5f, 5.5f}}}};
+    const ColourImage<std::uint8_t> out = passOver(status, edges);
+    EXPECT_EQ(int(out(0, 20)[3]), 127);
+    EXPECT_EQ(int(out(1, 20)[3]), 255);
+    EXPECT_EQ(int(out(10, 20)[3]), untouchedAlpha);
+    EXPECT_EQ(int(out(18, 20)[3]), 255);
+    EXPECT_EQ(int(out(19, 20)[3]), 127);
+    EXPECT_EQ(int(out(20, 20)[3]), 0);
+    EXPECT_EQ(int(out(10, 4)[3]), 0);
+    EXPECT_EQ(int(out(10, 5)[3]), 127);
+    EXPECT_EQ(int(out(10, 6)[3]), 255);
+    EXPECT_EQ(int(out(10, 34)[3]), 127);
+    EXPECT_EQ(int(out(10, 33)[3]), 255);
+}
+
+TEST(ForcedEdgePass, AnEdgeOnTheImagesBorderWithDeleteInsideChangesNothing)
+{
+    // Delete up to the band's reach, once with Keep beyond it; on the left and the right border.
+    for (const bool keepBeyond : {false, true}) {
+        Bytes status(40, 40);
+        status = 4;
+        if (keepBeyond)
+            status(blitz::Range(10, 29), blitz::Range::all()) = 2;
+        EXPECT_EQ(changedPixels(passOver(status, edgeAt(0.5f, 3.f))), 0) << keepBeyond;
+        EXPECT_EQ(changedPixels(passOver(status, edgeAt(39.5f, 3.f))), 0) << keepBeyond;
+    }
+}
+
+TEST(ForcedEdgePass, AnEdgeThroughBlendOrUnassignedTakesItsSideFromTheClassesFartherOut)
+{
+    // Blend, or Unassigned, over columns 10-29 round the line; Keep and Delete beyond, both ways.
+    for (const unsigned char between : {8, 1})
+        for (const bool keepBelow : {true, false}) {
+            Bytes status(40, 40);
+            status = between;
+            status(blitz::Range(0, 9), blitz::Range::all()) = keepBelow ? 2 : 4;
+            status(blitz::Range(30, 39), blitz::Range::all()) = keepBelow ? 4 : 2;
+            SCOPED_TRACE(testing::Message() << "between " << int(between) << ", Keep below " << keepBelow);
+            expectBandAcross(passOver(status, edgeAt(20.f, 3.f)), 20.f, 3.f, keepBelow);
+        }
+}
+
+TEST(ForcedEdgePass, AProbeThatLeavesTheImageStandsForTheClassItSaw)
+{
+    // Keep from the border to column 8 and Delete beyond: the line lies 6.5 pixels inside the
+    // Keep, within its width of 8, and the probe toward the border leaves the image first.
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 8), blitz::Range::all()) = 2;
+    expectBandAcross(passOver(status, edgeAt(2.5f, 8.f)), 2.5f, 8.f, true);
 }
 
 TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)

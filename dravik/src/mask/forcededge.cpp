@@ -48,8 +48,9 @@ int sideOfPair(int p, int q)
 }
 
 // Which side of the edge is Keep, probed outward from the middle of its longest segment:
-// +1 toward the normal n, -1 away from it, 0 undecided.
-int probeSide(const Bytes& status, FloatPair m, FloatPair n)
+// +1 toward the normal n, -1 away from it, 0 undecided. reach: how far the edge's band
+// reaches, in working pixels.
+int probeSide(const Bytes& status, FloatPair m, FloatPair n, float reach)
 {
     const Rect d = corvath::utility::domainOf(status);
     const auto inside = [&d](double x, double y) {
@@ -57,30 +58,53 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n)
     };
     const auto at = [&status](double x, double y) { return int(status(int(x), int(y))); };
     const auto shows = [](int s) { return !(s & StatusForcedEdge) || (s & (StatusKeep | StatusDelete)); };
-    // A probe outside the image, or on another forced edge's line that auto-fill left
-    // Unassigned, stands for what both probes last showed together (before that, for what the
-    // other one first shows): an edge with Delete, or Keep, on both sides gets no side from a
-    // border or a crossing line, only from a different class found further on.
-    int shared = -1;
+    // The class each probe last showed, -1 before it showed one. A probe that has left the
+    // image, or stands on another forced edge's line (which auto-fill leaves Unassigned),
+    // stands for its last class.
+    int pLast = -1, qLast = -1;
+    // Set when, within the band's reach, both sides showed Keep, or both Delete: the band lies
+    // in one class, and nothing found farther away shapes a boundary there.
+    bool oneClass = false;
     // Past the image's extent both probes are outside wherever the middle lies.
     const float last = float(d.x2 - d.x1) + float(d.y2 - d.y1) + 4.f;
     for (float t = 1.5f; t <= last; t += 1.f) {
+        if (oneClass && t > reach)
+            return 0;
         const double px = std::trunc(double(m.x + t * n.x)), py = std::trunc(double(m.y + t * n.y));
         const double qx = std::trunc(double(m.x - t * n.x)), qy = std::trunc(double(m.y - t * n.y));
         const bool pIn = inside(px, py), qIn = inside(qx, qy);
         if (!pIn && !qIn)
             return 0;
         const int p = pIn ? at(px, py) : 0, q = qIn ? at(qx, qy) : 0;
-        const bool pShows = pIn && shows(p), qShows = qIn && shows(q);
-        if (!pShows && !qShows)
+        if (pIn && shows(p))
+            pLast = p & 15;
+        if (qIn && shows(q))
+            qLast = q & 15;
+        if (pLast < 0 && qLast < 0)
             continue;
-        if (shared < 0)
-            shared = (pShows ? p : q) & 15;
-        const int side = sideOfPair(pShows ? p : shared, qShows ? q : shared);
+        int side = 0;
+        bool same = false;
+        if (pLast >= 0 && qLast >= 0) {
+            side = sideOfPair(pLast, qLast);
+            same = (pLast & qLast & (StatusKeep | StatusDelete)) != 0;
+        } else {
+            const int shown = pLast >= 0 ? pLast : qLast;
+            const bool otherOutside = pLast >= 0 ? !qIn : !pIn;
+            if (otherOutside) {
+                // Outside the image from the start: nothing there can be kept, so Keep inside
+                // makes the inside the Keep side and Delete inside is one class on both sides.
+                if (shown & StatusKeep)
+                    side = pLast >= 0 ? 1 : -1;
+                same = (shown & StatusDelete) != 0;
+            } else {
+                // On another edge's line from the start: it stands for what this side shows.
+                same = (shown & (StatusKeep | StatusDelete)) != 0;
+            }
+        }
         if (side != 0)
             return side;
-        if (pShows && qShows)
-            shared = p & 15;
+        if (same && t <= reach)
+            oneClass = true;
     }
     return 0;
 }
@@ -159,7 +183,7 @@ int forcedEdgePass(float minimumOpacity, ColourImage<T>& out, const ColourImage<
         const FloatPair normal{float(-dy / len), float(dx / len)};
         if (!std::isfinite(normal.x) || !std::isfinite(normal.y) || (normal.x == 0.f && normal.y == 0.f))
             continue;
-        const int side = probeSide(status, m, normal);
+        const int side = probeSide(status, m, normal, std::max(W / scale.x, 1.5f));
         if (side == 0)
             continue;
 
