@@ -41,6 +41,9 @@ Navigator::Navigator(QWidget* parent)
     setMinimumSize(minimumSide, minimumSide);
     setMouseTracking(true);
     connect(GmModel::instance(), &GmModel::activeRegionChanged, this, [this] { update(); });
+    // A patch's engine outline replaces the stroke it was drawn as: the model says so only by
+    // the dirty rectangle with the outline hint.
+    connect(GmModel::instance(), &GmModel::rectDirty, this, &Navigator::outlineDirty);
 }
 
 Navigator::~Navigator() = default;
@@ -122,6 +125,16 @@ void Navigator::setViewRect(const QRectF& rect)
         update(before);
         update(after);
     }
+}
+
+void Navigator::outlineDirty(const ImageRectF& rect, DirtyHint hint)
+{
+    if (hint != DirtyHintOutline || m_scale == 0.0)
+        return;
+    // The cosmetic pen reaches a pixel past the rounded rectangle.
+    const QRect area = widgetRect(rect).adjusted(-2, -2, 2, 2);
+    if (!area.isEmpty())
+        update(area);
 }
 
 void Navigator::paintEvent(QPaintEvent*)

@@ -59,6 +59,8 @@ private:
     // image or the size changed since it was made.
     void layoutThumbnail();
     void followPointer(const QPoint& pos);
+    // Repaints where an outline changed (the active patch's, which the thumbnail shows).
+    void outlineDirty(const ImageRectF& rect, DirtyHint hint);
 
     QRectF m_viewRect;
     QRectF m_dragStartRect;

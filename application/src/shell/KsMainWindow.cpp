@@ -425,11 +425,13 @@ void KsMainWindow::createTools()
 
     m_colourSamplerTool = new ColourWorkspaceSelectTool(m_colourWorkspace, group, m_imageMenu, options);
 
-    // The tools' keys work with the menu bar hidden too.
-    for (const QMenu* menu : {m_imageMenu.data(), m_brushMenu.data(), m_patchMenu.data(), m_viewMenu.data()})
-        addMenuActionsTo(menu, this);
-
     createToolPalette();
+
+    // The tools' and the panels' keys work with the menu bar hidden too; the menus got these
+    // entries after the first pass over them.
+    for (const QMenu* menu :
+         {m_imageMenu.data(), m_brushMenu.data(), m_patchMenu.data(), m_viewMenu.data(), m_windowMenu.data()})
+        addMenuActionsTo(menu, this);
 
     connect(pan, &PanTool::tellPan, m_imageView, &ImageView::panImageViewportSlot);
     connect(m_arrowTool, &ArrowTool::zoomToRectSignal, m_imageView, &ImageView::moveImageViewportToSlot);

@@ -5,6 +5,8 @@
 #include "canvas/ImageView.h"
 #include "canvas/KsWorkspace.h"
 #include "canvas/Navigator.h"
+#include "document/BrushRegion.h"
+#include "document/Brushing.h"
 #include "document/GmAction.h"
 #include "document/GmModel.h"
 #include "document/KsSourceImage.h"
@@ -21,10 +23,13 @@
 #include "Wait.h"
 #include "WidgetInput.h"
 
+#include "dravik.h"
+
 #include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
@@ -301,6 +306,40 @@ TEST(NavigatorThumbnail, WhileTheWholeImageIsShownADragAsksNothingOfTheView)
     send(&navigator, QEvent::MouseMove, QPoint(120, 90), Qt::NoButton, Qt::LeftButton);
     // An empty rectangle would read as a point to zoom in on, once per move.
     EXPECT_EQ(moves.count(), 0);
+}
+
+TEST(NavigatorThumbnail, ABrushedPatchIsRedrawnAsItsOutlineOnceTheOutlineIsSet)
+{
+    ModelImage image(400, 300, 1);
+    Brushing stroke(QColor(Qt::green));
+    stroke.startStroke(QPointF(180, 150), 40);
+    stroke.addSegment(QPointF(220, 150), 40);
+    std::unique_ptr<BrushRegion> patch(new BrushRegion(stroke));
+    GmModel::instance()->setActiveRegion(patch.get(), 0);
+    Navigator navigator;
+    navigator.resize(240, 150);
+    navigator.updateImage();
+    ASSERT_TRUE(testsupport::showForInput(&navigator));
+    // What the window shows once the pending paints are done, without painting it again.
+    const auto shown = [&navigator](QPoint p) {
+        QCoreApplication::sendPostedEvents();
+        return navigator.screen()->grabWindow(navigator.winId()).toImage().pixel(p);
+    };
+    const auto thumbnail = [&navigator](QPoint p) { return navigator.thumbnail().toImage().pixel(p - navigator.offset()); };
+    ASSERT_DOUBLE_EQ(navigator.scale(), 0.5);
+    const QPoint centre(20 + 100, 75), onRing(20 + 75, 75);
+    // The stroke's pixels, before the engine has outlined the patch.
+    ASSERT_NE(shown(centre), thumbnail(centre));
+
+    std::vector<DvOutlinePoint> ring = {{150.0f, 120.0f}, {250.0f, 120.0f}, {250.0f, 180.0f}, {150.0f, 180.0f},
+                                        {150.0f, 120.0f}};
+    DvOutline outline{ring.data(), int(ring.size()), 0};
+    DvSession session{};
+    session.outlines = &outline;
+    session.outlineCount = 1;
+    patch->setOutline(&session);
+    EXPECT_EQ(shown(centre), thumbnail(centre));
+    EXPECT_NE(shown(onRing), thumbnail(onRing));
 }
 
 TEST(NavigatorThumbnail, WithoutAnImageTheMouseDoesNothing)

@@ -192,6 +192,40 @@ TEST_F(MainWindowWorkspaceTest, ThePanelKeysToggleTheirPanelsAndTheToolBarKeepsT
     EXPECT_TRUE(separatorBeforeToolBar);
 }
 
+TEST_F(MainWindowWorkspaceTest, InFullScreenModeThePanelKeysStillToggleThePanels)
+{
+    bool menuBarHidden = false;
+    QStringList toggles;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        KsMainWindow* main = mainWindow();
+        ASSERT_TRUE(testsupport::showForInput(main));
+        ASSERT_TRUE(openPhoto());
+        main->setScreenModeFullSlot();
+        menuBarHidden = !main->menuBar()->isVisible();
+        ASSERT_TRUE(testsupport::showForInput(main));
+        const std::pair<int, QWidget*> keys[] = {
+            {Qt::Key_F7, main->edgeFinder()},         {Qt::Key_F5, main->toolPalette()},
+            {Qt::Key_F6, main->navigatorWindow()},    {Qt::Key_F8, main->blendingWindow()},
+            {Qt::Key_F9, main->patchProperties()},    {Qt::Key_C, main->colourWorkspace()},
+            {Qt::Key_T | Qt::CTRL, main->tipWindow()}};
+        for (const auto& [key, panel] : keys) {
+            ASSERT_NE(panel, nullptr);
+            const bool before = panel->isVisible();
+            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
+                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+            const bool after = panel->isVisible();
+            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
+                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+            toggles << QStringLiteral("%1 %2 %3").arg(panel->windowTitle()).arg(after != before).arg(panel->isVisible() == before);
+        }
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(menuBarHidden);
+    EXPECT_EQ(toggles, (QStringList{"Edge Finding 1 1", "Tools 1 1", "Navigator 1 1", "Edge Blending 1 1",
+                                    "Patch Properties 1 1", "Color Workspace 1 1", "Tip 1 1"}));
+}
+
 TEST_F(MainWindowWorkspaceTest, TheBrushSizeKeysWorkWithThePlaceholderAndDeleteForcedEdgeIsOnTheWindowOnly)
 {
     int before = 0, larger = 0, back = 0;
