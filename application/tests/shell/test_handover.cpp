@@ -305,12 +305,14 @@ TEST_F(HandOver, AnExceptionAfterStartUpWritesNothingBack)
 
 // A cut-out held on the engine until the case lets it go; let go, it writes the second
 // pattern into the handed-over output, as the engine writes the cut-out. Never left held for
-// good, whatever the hand-back does: it is let go after five seconds, and when the case ends.
+// good, whatever the hand-back does: it is let go after thirty seconds, and when the case ends.
+// The fallback is far beyond a start-up on a loaded machine, so that it never lets go before
+// the case's own cancel does.
 class HeldSecondPattern {
 public:
     HeldSecondPattern()
         : m_fallback([this] {
-              for (int i = 0; i < 500 && !m_release; ++i)
+              for (int i = 0; i < 3000 && !m_release; ++i)
                   std::this_thread::sleep_for(std::chrono::milliseconds(10));
               m_release = true;
           })
