@@ -135,7 +135,7 @@ struct Scene {
         const auto gv = gil::const_view(truthImage);
         static_cast<benchsupport::AlphaError&>(q) = benchsupport::bandError(
             rows, cols, [&](int i, int j) { return int(tv(j, i)[0]); },
-            [&](int i, int j) { return int(std::lround(q.alpha[std::size_t(i) * cols + j])); },
+            [&](int i, int j) { return q.alpha[std::size_t(i) * cols + j]; },
             [&](int i, int j) { return int(gv(j, i)[0]); });
         return q;
     }
