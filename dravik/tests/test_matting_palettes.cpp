@@ -365,6 +365,42 @@ TEST(MattingPalettes, SearchKeepsTheFirstOfEqualPairs)
     EXPECT_EQ(b[0], 0.f);
 }
 
+TEST(MattingPalettes, LikelihoodsWeighAlikeAcrossSampleRanges)
+{
+    // C lies on the segment from the foreground member (103, 103, 101) to the background, a
+    // little off the segments of the others; at 8 bits the likelihood of (102, 103, 102),
+    // nearer the cluster's middle, outweighs that. The 16-bit twin (every sample times 257),
+    // whose likelihoods count as one 8-bit level of colour distance, chooses alike.
+    const std::vector<C8> f8 = {C8(102, 103, 102), C8(103, 102, 103), C8(103, 100, 103),
+                                C8(101, 101, 100), C8(103, 103, 101), C8(100, 103, 102)};
+    const C8 b8(20, 20, 200);
+    std::vector<C16> f16;
+    for (const C8& m : f8)
+        f16.push_back(C16(m[0] * 257, m[1] * 257, m[2] * 257));
+    const C16 b16(b8[0] * 257, b8[1] * 257, b8[2] * 257);
+    const int n = int(f8.size());
+    double l8[6], l16[6];
+    const double none[1] = {0.0};
+    const PaletteCluster fc8{0, std::uint16_t(n), std::uint16_t(describeMembers(f8.data(), n, 1e-5, l8))};
+    const PaletteCluster fc16{0, std::uint16_t(n),
+                              std::uint16_t(describeMembers(f16.data(), n, 1e-5 * std::pow(257.0, 6), l16))};
+    const PaletteCluster bc{0, 1, 0};
+    const Palette<unsigned char> fg8{&fc8, 1, f8.data(), l8}, bg8{&bc, 1, &b8, none};
+    const Palette<unsigned short> fg16{&fc16, 1, f16.data(), l16, 257.0}, bg16{&bc, 1, &b16, none, 257.0};
+
+    const SolverColour c(61.5f, 61.5f, 150.5f);
+    SolverColour f, b, f2, b2;
+    const float score8 = searchPalettes(fg8, bg8, c, f, b);
+    ASSERT_EQ(f[0], 102.f);
+    ASSERT_EQ(f[2], 102.f);
+    const float score16 = searchPalettes(fg16, bg16, SolverColour(c * 257.f), f2, b2);
+    for (int ch = 0; ch < 3; ++ch) {
+        EXPECT_EQ(f2[ch], f[ch] * 257.f) << ch;
+        EXPECT_EQ(b2[ch], b[ch] * 257.f) << ch;
+    }
+    EXPECT_NEAR(score16, score8 * 257.f, 1e-3f * 257.f);
+}
+
 TEST(MattingPalettes, EmptyPyramidsThrow)
 {
     blitz::Array<Colour<unsigned char>, 2> source;

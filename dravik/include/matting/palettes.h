@@ -18,13 +18,14 @@ public:
 };
 
 // A palette as the search reads it: `count` clusters whose members index `members` and
-// `likelihood`.
+// `likelihood`; a likelihood counts as `likelihoodWeight` samples of colour distance.
 template <typename T>
 struct Palette {
     const PaletteCluster* clusters = nullptr;
     int count = 0;
     const StoredColour<T>* members = nullptr;
     const double* likelihood = nullptr;
+    double likelihoodWeight = 1.0;
 };
 
 // Storage for the palette of a level-0 cell, which is described on demand.

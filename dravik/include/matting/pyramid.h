@@ -66,6 +66,9 @@ struct MattingPyramid {
     std::vector<PyramidLevel<T>> upper;
     // A scatter matrix whose determinant is smaller in magnitude counts as singular.
     double singularDeterminant = 1e-5;
+    // One 8-bit level in samples: the colour-pair search weighs a likelihood, which has no
+    // unit, as that many samples of colour distance.
+    double colourUnit = 1.0;
 
     int levelCount() const { return baseCells.isEmpty() ? 0 : 1 + int(upper.size()); }
     int topLevel() const { return levelCount() - 1; }

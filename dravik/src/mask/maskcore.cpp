@@ -137,9 +137,11 @@ int maskCoreBody(const MaskCoreSession& session, ColourImage<T>& out, const Colo
         maskRegionPass(deleteColours, view, 4, patchValueE, session.image, progress.nextStep(0.4f));
     }
     ProgressRange sweep = progress.nextStep(1.f);
-    // Colours of the M-scaled image from an 8-bit working image or region image.
-    const float workingScale = sizeof(W) == 1 ? fullScale / 255.f : 1.f;
-    const float regionScale = fullScale / 255.f;
+    // One 8-bit level in samples of M: colours of an 8-bit working image or region image are
+    // scaled by it, and so is the colour distance over which the projection takes over.
+    const float unit = fullScale / 255.f;
+    const float workingScale = sizeof(W) == 1 ? unit : 1.f;
+    const float regionScale = unit;
 
     const std::vector<AxisSample> columns = axisSamples(full.x1, full.x2, scale.x, x1, x2);
     const std::vector<AxisSample> rows = axisSamples(full.y1, full.y2, scale.y, y1, y2);
@@ -271,7 +273,7 @@ int maskCoreBody(const MaskCoreSession& session, ColourImage<T>& out, const Colo
                              wbb * float(blendBase[bcb + (row.ib - y1) * bs1])) /
                             255.f;
             const float k = 4.f + 12.f * std::min(1.f, 3.f * a);
-            const float reach = 2.828f * k;
+            const float reach = 2.828f * k * unit;
             const float w = clamp01(1.f - std::max(0.f, 1.5f * (a - 1.f / 3.f))) *
                             clamp01((len - reach) / reach);
 

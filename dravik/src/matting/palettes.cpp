@@ -44,12 +44,13 @@ void segmentResiduals(double pr, double pg, double pb, const double* qr, const d
         r2[j] = segmentResidual2(vr[j], vg[j], vb[j], pr - qr[j], pg - qg[j], pb - qb[j]);
 }
 
-// Score plus both likelihoods, rounded to float, for each of n pairs.
+// Score plus both likelihoods, rounded to float, for each of n pairs; the background's
+// likelihoods count `wb` times.
 KESTRINE_WIDE_KERNEL
-void pairTotals(const double* r2, double lf, const double* lb, int n, float* totals)
+void pairTotals(const double* r2, double lf, const double* lb, double wb, int n, float* totals)
 {
     for (int j = 0; j < n; ++j)
-        totals[j] = float(double(float(-std::sqrt(r2[j]))) + lf + lb[j]);
+        totals[j] = float(double(float(-std::sqrt(r2[j]))) + lf + lb[j] * wb);
 }
 
 } // namespace
@@ -94,7 +95,7 @@ Palette<T> gatherPalette(const MattingPyramid<T>& pyramid, int x, int y, int& le
             base.cluster.nearest = std::uint16_t(
                 describeMembers(base.members, n, pyramid.singularDeterminant, base.likelihood));
             level = 0;
-            return {&base.cluster, 1, base.members, base.likelihood};
+            return {&base.cluster, 1, base.members, base.likelihood, pyramid.colourUnit};
         }
         const PyramidLevel<T>& lv = pyramid.upper[std::size_t(l - 1)];
         if (!lv.cells.contains(i, j))
@@ -104,7 +105,8 @@ Palette<T> gatherPalette(const MattingPyramid<T>& pyramid, int x, int y, int& le
         if (q.count == 0)
             continue;
         level = l;
-        return {lv.clusters.data() + q.first, int(q.count), lv.members.data(), lv.likelihood.data()};
+        return {lv.clusters.data() + q.first, int(q.count), lv.members.data(), lv.likelihood.data(),
+                pyramid.colourUnit};
     }
     level = top;
     return {};
@@ -174,9 +176,9 @@ float searchPalettes(const Palette<T>& fg, const Palette<T>& bg, const SolverCol
     for (int i = 0; i < kf.count; ++i) {
         const StoredColour<T>& p = fg.members[kf.first + i];
         const double pr = p[0], pg = p[1], pb = p[2];
-        const double lf = fg.likelihood[kf.first + i];
+        const double lf = fg.likelihood[kf.first + i] * fg.likelihoodWeight;
         segmentResiduals(pr, pg, pb, qr, qg, qb, vr, vg, vb, mb, r2);
-        pairTotals(r2, lf, bl, mb, totals);
+        pairTotals(r2, lf, bl, bg.likelihoodWeight, mb, totals);
         for (int j = 0; j < mb; ++j) {
             const float total = totals[j];
             if (total > best) {

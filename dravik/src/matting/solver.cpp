@@ -281,6 +281,7 @@ int solveMatteOnScale(const blitz::Array<Colour<T>, 2>& source, StatusByteArray&
     MattingSampler sampler{status, 1.f / sx, 1.f / sy, 2};
     const double singular = 1e-5 * std::pow(unit, 6);
     MattingPyramid<T> foreground, background;
+    foreground.colourUnit = background.colourUnit = unit;
     solvePyramid(foreground, source, sampler, distanceF, singular,
                  ProgressRange(progress.parent, progress.at(0.05f), progress.at(0.1f)));
     sampler.classBits = 4;
