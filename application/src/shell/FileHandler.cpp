@@ -10,6 +10,7 @@
 #include "engine/DravikThread.h"
 #include "engine/DvCmdAnalyseImage.h"
 #include "engine/DvCmdBeginSession.h"
+#include "engine/DvCmdGenerateMask.h"
 #include "engine/DvCmdInit.h"
 #include "shell/KsApp.h"
 #include "shell/KsMainWindow.h"
@@ -382,7 +383,7 @@ bool FileHandler::fileSaveSlot()
         return fileSaveAsSlot();
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = finishedChangeCount();
+        m_cutoutSavedStamp = DvCmdGenerateMask::cutoutStamp();
     return saved;
 }
 
@@ -441,7 +442,7 @@ bool FileHandler::saveCutoutAs(const QString& defaultName)
     m_cutoutPath = name;
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = finishedChangeCount();
+        m_cutoutSavedStamp = DvCmdGenerateMask::cutoutStamp();
     return saved;
 }
 

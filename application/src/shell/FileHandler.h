@@ -148,6 +148,8 @@ private:
     QString m_cutoutPath;
     int m_cutoutFormat = 1;
     QString m_projectPath;
+    // The change count that the written cut-out was made from, not the one at the save: a
+    // change made after the cut-out is not in its file and keeps the close check asking.
     int m_cutoutSavedStamp = 0;
     int m_projectSavedStamp = 0;
     // A loaded project's session may open only once the engine has let the old one go; the
