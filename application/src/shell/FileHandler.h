@@ -126,8 +126,9 @@ private:
     // writes and that run or wait as it is asked are waited for (the cut-outs for a cut-out,
     // every change of the document for a project). False, with the refusal naming the file
     // in the status bar, when they did not finish or the document was replaced meanwhile:
-    // nothing is written then.
-    bool readyToSave(SavedFile kind, const QString& path);
+    // nothing is written then. A replaced document is also told in a message box. By value:
+    // the cut-out path is cleared when another document comes in during the wait.
+    bool readyToSave(SavedFile kind, QString path);
     // Saves the document to the file once it is ready; the file becomes the project only when
     // it holds the document. By value: the project path may change while the save waits.
     bool saveProjectTo(QString path);

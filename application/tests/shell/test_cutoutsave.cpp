@@ -437,6 +437,38 @@ TEST_F(CutoutSaveTest, CancellingTheCutoutWhileSaveWaitsRefusesTheSave)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+TEST_F(CutoutSaveTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefusedInAMessage)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("replaced.png"));
+    std::atomic<bool> release{false};
+    bool replaced = false;
+    bool saved = true;
+    run([&] {
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            // As a dropped image, answered once the cut-out has ended.
+            release = true;
+            waitUntil([] { return !GmModel::instance()->cutoutPending(); });
+            auto* image = new KsSourceImage(chelseaPath);
+            replaced = handler()->installSourceImage(image, nullptr);
+            if (!replaced)
+                delete image;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        engineIdle();
+    });
+    EXPECT_TRUE(replaced);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages()[0].title, productName());
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path
+                                             + QStringLiteral("\n\nThe document was replaced while the save waited"));
+}
+
 TEST_F(CutoutSaveTest, ALoopEndedFromOutsideWhileSaveWaitsIsNoFinishedCutout)
 {
     ScriptedPrompt prompt;
