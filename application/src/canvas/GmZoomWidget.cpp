@@ -603,9 +603,11 @@ void GmZoomWidget::handleMouse(QMouseEvent* event)
     updateBrushOutline();
 
     const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool leftRelease = event->type() == QEvent::MouseButtonRelease && event->button() == Qt::LeftButton;
     if (press || event->type() == QEvent::MouseButtonDblClick) {
         m_pressEnded = false;
-    } else if (m_pressEnded && event->type() == QEvent::MouseButtonRelease && event->button() == Qt::LeftButton) {
+    } else if (leftRelease && m_pressEnded) {
+        // That press was ended already, when a wait took the input.
         m_pressEnded = false;
         return;
     }

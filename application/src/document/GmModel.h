@@ -109,8 +109,8 @@ public:
     };
     // The same wait, also for the commands that run or wait as it begins and that the filter
     // picks (those submitted by input ended as it begins included); those submitted meanwhile
-    // are not waited for. Cancel gives up waiting for them but
-    // leaves them to run: they are the user's work.
+    // are not waited for. Cancel gives up waiting for them but leaves them to run: they are the
+    // user's work.
     EngineWait waitForEngine(const CommandFilter& alsoFor);
     // 0 no image, 1 image opened, 2 project loaded onto the image.
     int loadState() const { return m_loadState; }
