@@ -150,6 +150,7 @@ GmZoomWidget::GmZoomWidget() : QWidget(nullptr), m_tabFilter(new TabFilter(this)
     connect(model, &GmModel::hintOpacityChanged, this, &GmZoomWidget::hintOpacityChangedSlot);
     connect(model, &GmModel::showOriginal, this, &GmZoomWidget::showOriginalSlot);
     connect(model, &GmModel::changeBackgroundColour, this, &GmZoomWidget::changeBackgroundColourSlot);
+    connect(model, &GmModel::aboutToWaitForEngine, this, &GmZoomWidget::endHeldPressSlot);
 }
 
 GmZoomWidget::~GmZoomWidget()
@@ -602,6 +603,14 @@ void GmZoomWidget::handleMouse(QMouseEvent* event)
     updateBrushOutline();
 
     const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool leftRelease = event->type() == QEvent::MouseButtonRelease && event->button() == Qt::LeftButton;
+    if (press || event->type() == QEvent::MouseButtonDblClick) {
+        m_pressEnded = false;
+    } else if (leftRelease && m_pressEnded) {
+        // That press was ended already, when a wait took the input.
+        m_pressEnded = false;
+        return;
+    }
     GmTool* tool = GmTool::currentTool();
     if (!tool || !tool->isAvailable() || !tool->isUsableInCurrentTab()) {
         if (press)
@@ -609,6 +618,7 @@ void GmZoomWidget::handleMouse(QMouseEvent* event)
         return;
     }
     tool->trackButtons(event);
+    followHeldPress(tool, event);
     if (press && tool->clearsPreviewOnPress())
         clearPatchPreview();
     const ImagePointF point = imagePoint(event->localPos());
@@ -628,6 +638,47 @@ void GmZoomWidget::handleMouse(QMouseEvent* event)
     default:
         break;
     }
+}
+
+void GmZoomWidget::followHeldPress(GmTool* tool, const QMouseEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (event->button() == Qt::LeftButton)
+            m_heldPress.tool = tool;
+        break;
+    case QEvent::MouseMove:
+        if (!(event->buttons() & Qt::LeftButton))
+            return;
+        break;
+    case QEvent::MouseButtonRelease:
+        if (event->button() == Qt::LeftButton)
+            m_heldPress.tool = nullptr;
+        return;
+    default:
+        return;
+    }
+    if (m_heldPress.tool != tool)
+        return;
+    m_heldPress.localPos = event->localPos();
+    m_heldPress.windowPos = event->windowPos();
+    m_heldPress.screenPos = event->screenPos();
+    m_heldPress.modifiers = event->modifiers();
+}
+
+void GmZoomWidget::endHeldPressSlot()
+{
+    GmTool* tool = m_heldPress.tool;
+    if (!tool || tool != GmTool::currentTool() || tool->buttonState() == 0) {
+        m_heldPress.tool = nullptr;
+        return;
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, m_heldPress.localPos, m_heldPress.windowPos,
+                        m_heldPress.screenPos, Qt::LeftButton, Qt::NoButton, m_heldPress.modifiers);
+    handleMouse(&release);
+    m_heldPress.tool = nullptr;
+    m_pressEnded = true;
 }
 
 void GmZoomWidget::mousePressEvent(QMouseEvent* event)

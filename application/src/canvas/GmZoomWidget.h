@@ -140,6 +140,10 @@ public slots:
     void showOriginalSlot();
     // Asks for a new background colour (through the prompt seam).
     void changeBackgroundColourSlot();
+    // A wait for the engine takes the input: a left-button press that the current tool still
+    // follows ends as its release would, where the pointer last was. The user's own release,
+    // should it still arrive, then ends nothing a second time.
+    void endHeldPressSlot();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -166,7 +170,17 @@ private:
         bool global = false;
     };
 
+    // The left-button press that a tool follows, as the last event of it left it.
+    struct HeldPress {
+        QPointer<GmTool> tool;
+        QPointF localPos;
+        QPointF windowPos;
+        QPointF screenPos;
+        Qt::KeyboardModifiers modifiers;
+    };
+
     void handleMouse(QMouseEvent* event);
+    void followHeldPress(GmTool* tool, const QMouseEvent* event);
     // Whether the outline is to be shown, and where (widget pixels).
     bool brushOutlineDue(QPoint* centre) const;
     QRect brushOutlineArea(const QPoint& centre) const;
@@ -189,6 +203,9 @@ private:
     double m_zoom = 1.0;
     QRect m_imageRect;
     PointerPosition m_pointer;
+    HeldPress m_heldPress;
+    // The last press was ended here, not by its release.
+    bool m_pressEnded = false;
     // The widget area the brush outline last covered; invalid while none is shown.
     QRect m_brushOutlineRect{-1, -1, -1, -1};
     // The point the slider's preview is shown at, and whether it was asked for since the

@@ -417,13 +417,17 @@ GmModel::EngineWait GmModel::waitForEngine(const CommandFilter& alsoFor)
         return WaitCompleted;
     // A command goes (and its guard with it) once it has finished or was discarded.
     QList<QPointer<DravikCommand>> awaited;
-    if (alsoFor) {
+    const auto pickAwaited = [thread, &alsoFor, &awaited] {
+        awaited.clear();
+        if (!alsoFor)
+            return;
         if (DravikCommand* current = thread->currentCommand(); current && alsoFor(current))
             awaited << current;
         for (DravikCommand* command : thread->queue())
             if (alsoFor(command))
                 awaited << command;
-    }
+    };
+    pickAwaited();
     bool givenUp = false;
     const auto othersPending = [&awaited, &givenUp] {
         if (givenUp)
@@ -450,6 +454,14 @@ GmModel::EngineWait GmModel::waitForEngine(const CommandFilter& alsoFor)
     if (m_waitingForEngine)
         return cutoutPending() ? WaitCutoutUnfinished : WaitGivenUp;
     m_waitingForEngine = true;
+    // The dialog below takes the input: a stroke still being drawn ends now, as its release
+    // would end it, and what it submits is waited for like the rest.
+    emit aboutToWaitForEngine();
+    pickAwaited();
+    if (!cutoutPending() && !othersPending()) {
+        m_waitingForEngine = false;
+        return WaitCompleted;
+    }
     // Each cut-out tells how it ended as it leaves the worker. The loop may also end from
     // outside (an application quit, the worker gone), which completes nothing.
     bool interrupted = false;

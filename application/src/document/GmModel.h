@@ -108,8 +108,9 @@ public:
         WaitGivenUp,
     };
     // The same wait, also for the commands that run or wait as it begins and that the filter
-    // picks; those submitted meanwhile are not waited for. Cancel gives up waiting for them but
-    // leaves them to run: they are the user's work.
+    // picks (those submitted by input ended as it begins included); those submitted meanwhile
+    // are not waited for. Cancel gives up waiting for them but leaves them to run: they are the
+    // user's work.
     EngineWait waitForEngine(const CommandFilter& alsoFor);
     // 0 no image, 1 image opened, 2 project loaded onto the image.
     int loadState() const { return m_loadState; }
@@ -258,6 +259,10 @@ signals:
     void hintOpacityChanged();
     void showOriginal();
     void changeBackgroundColour();
+    // A wait for the engine begins: from now on its dialog takes the input. Emitted before it
+    // picks the commands it waits for, so that what input still in progress submits when it
+    // ends is among them.
+    void aboutToWaitForEngine();
 
 public slots:
     void deleteActiveRegionSlot();

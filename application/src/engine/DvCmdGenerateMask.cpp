@@ -85,6 +85,9 @@ bool DvCmdGenerateMask::prepare()
     buildRecords();
     for (GmRegion* patch : model()->patches())
         model()->statusArray()->markPatchDecided(patch);
+    // Every change before this one has left the worker; those behind it are not in the cut-out.
+    if (const DravikThread* thread = DravikThread::instance())
+        m_madeFrom = thread->finishedChangeCount() + (countsAsChange() ? 1 : 0);
     return true;
 }
 
@@ -161,8 +164,7 @@ void DvCmdGenerateMask::finish()
                 emit model()->patchPreviewAvailable(m_patch);
             }
         } else if (m_result == DvOk && m_area.isEmpty()) {
-            if (const DravikThread* thread = DravikThread::instance())
-                s_cutoutStamp.store(thread->changeCounter());
+            s_cutoutStamp.store(m_madeFrom);
         }
     }
     model()->statusRefresh();

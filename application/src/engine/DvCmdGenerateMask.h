@@ -36,8 +36,11 @@ public:
     void finish() override;
     bool refreshesUndoRedo() const override { return true; }
 
-    // The change counter at which the last whole-image cut-out was made: written on the
-    // worker, read on the GUI thread, which regenerates the cut-out when the two differ.
+    // The change count that the last whole-image cut-out was made from: every change asked for
+    // before it, and itself; a change asked for while it waited or ran is not in it. Cleared as
+    // any cut-out starts writing the output. Written on the worker, read on the GUI thread,
+    // which regenerates the cut-out when the counter differs, and which marks this count saved
+    // when it writes the cut-out to a file.
     static int cutoutStamp() { return s_cutoutStamp.load(); }
     static void setCutoutStamp(int stamp) { s_cutoutStamp.store(stamp); }
 
@@ -66,6 +69,8 @@ private:
     DvImage* m_image = nullptr;
     DvImageDesc m_cutout{};
     DvImageDesc m_source{};
+    // The change count as this command starts: what the cut-out is made from.
+    int m_madeFrom = 0;
     // The records and the memory they point into, held while the engine reads them.
     std::vector<std::vector<DvOutlinePoint>> m_edgePoints;
     std::vector<DvForcedEdge> m_edges;

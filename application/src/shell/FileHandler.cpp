@@ -10,6 +10,7 @@
 #include "engine/DravikThread.h"
 #include "engine/DvCmdAnalyseImage.h"
 #include "engine/DvCmdBeginSession.h"
+#include "engine/DvCmdGenerateMask.h"
 #include "engine/DvCmdInit.h"
 #include "shell/KsApp.h"
 #include "shell/KsMainWindow.h"
@@ -382,7 +383,7 @@ bool FileHandler::fileSaveSlot()
         return fileSaveAsSlot();
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = finishedChangeCount();
+        m_cutoutSavedStamp = DvCmdGenerateMask::cutoutStamp();
     return saved;
 }
 
@@ -441,7 +442,7 @@ bool FileHandler::saveCutoutAs(const QString& defaultName)
     m_cutoutPath = name;
     const bool saved = saveCutout();
     if (saved)
-        m_cutoutSavedStamp = finishedChangeCount();
+        m_cutoutSavedStamp = DvCmdGenerateMask::cutoutStamp();
     return saved;
 }
 
@@ -512,7 +513,7 @@ void FileHandler::projectSaveSlot()
     saveProjectTo(m_projectPath);
 }
 
-bool FileHandler::readyToSave(SavedFile kind, const QString& path)
+bool FileHandler::readyToSave(SavedFile kind, QString path)
 {
     const QString name = QFileInfo(path).fileName();
     GmModel* model = GmModel::instance();
@@ -546,6 +547,15 @@ bool FileHandler::readyToSave(SavedFile kind, const QString& path)
     if (refusal.isEmpty())
         return true;
     showStatus(refusal.arg(name));
+    // Not the user's own Cancel, and the engine's progress on the new document overwrites the
+    // status bar at once: told as a failed write is.
+    if (replaced) {
+        const QString failed = kind == ProjectFile ? tr("Could not save project to file\n%1", "[ks3]")
+                                                   : tr("Could not save cut-out to file\n%1", "[ks3]");
+        Prompt::warning(m_mainWindow, productName(),
+                        failed.arg(path) + QStringLiteral("\n\n")
+                            + tr("The document was replaced while the save waited", "[ks3]"));
+    }
     return false;
 }
 

@@ -126,8 +126,9 @@ private:
     // writes and that run or wait as it is asked are waited for (the cut-outs for a cut-out,
     // every change of the document for a project). False, with the refusal naming the file
     // in the status bar, when they did not finish or the document was replaced meanwhile:
-    // nothing is written then.
-    bool readyToSave(SavedFile kind, const QString& path);
+    // nothing is written then. A replaced document is also told in a message box. By value:
+    // the cut-out path is cleared when another document comes in during the wait.
+    bool readyToSave(SavedFile kind, QString path);
     // Saves the document to the file once it is ready; the file becomes the project only when
     // it holds the document. By value: the project path may change while the save waits.
     bool saveProjectTo(QString path);
@@ -148,6 +149,8 @@ private:
     QString m_cutoutPath;
     int m_cutoutFormat = 1;
     QString m_projectPath;
+    // The change count that the written cut-out was made from, not the one at the save: a
+    // change made after the cut-out is not in its file and keeps the close check asking.
     int m_cutoutSavedStamp = 0;
     int m_projectSavedStamp = 0;
     // A loaded project's session may open only once the engine has let the old one go; the

@@ -302,7 +302,13 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
             prompt.answer(QMessageBox::Cancel);
             EXPECT_FALSE(mainWindow()->okToClose(QStringLiteral("Unsaved changes")));
             messagesAfterStroke = prompt.messages().size();
-            // Saved again: the window's own close asks nothing.
+            // Saved again, but the cut-out written is still the one from before the stroke.
+            windowAction(QStringLiteral("&Save"))->trigger();
+            prompt.answer(QMessageBox::Cancel);
+            EXPECT_FALSE(mainWindow()->okToClose(QStringLiteral("Unsaved changes")));
+            // Cut out again and saved: the window's own close asks nothing.
+            GmModel::instance()->generateMaskSlot();
+            ASSERT_TRUE(engineIdle());
             windowAction(QStringLiteral("&Save"))->trigger();
         },
         false);
@@ -310,7 +316,28 @@ TEST_F(CutoutSaveTest, ASavedCutoutClosesWithoutAskingUntilTheNextChange)
     EXPECT_GT(stamp, 0);
     EXPECT_TRUE(closesQuietly);
     EXPECT_EQ(messagesAfterStroke, 1);
-    // Only the question after the stroke: the close itself asked nothing.
+    // Only the questions after the stroke: the close itself asked nothing.
+    const QString question = QStringLiteral("You have made unsaved changes that will be lost.\n"
+                                            "Do you wish to discard these changes?");
+    EXPECT_EQ(texts(prompt), (QStringList{question, question}));
+}
+
+TEST_F(CutoutSaveTest, AStrokeMadeAfterTheCutoutKeepsCloseAskingWhenTheCutoutIsSaved)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("older.png"));
+    bool saved = false;
+    bool closes = true;
+    run([&] {
+        // Finished before the save, but after the cut-out that the save writes.
+        changeMarks();
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        prompt.answer(QMessageBox::Cancel);
+        closes = mainWindow()->okToClose(QStringLiteral("Unsaved changes"));
+    });
+    EXPECT_TRUE(saved);
+    EXPECT_FALSE(closes);
     EXPECT_EQ(texts(prompt), QStringList{QStringLiteral("You have made unsaved changes that will be lost.\n"
                                                         "Do you wish to discard these changes?")});
 }
@@ -408,6 +435,38 @@ TEST_F(CutoutSaveTest, CancellingTheCutoutWhileSaveWaitsRefusesTheSave)
     EXPECT_EQ(stampAfter, stampBefore);
     EXPECT_EQ(message, QStringLiteral("Cut-out not saved to cancelled.png: the cut-out was not finished"));
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+TEST_F(CutoutSaveTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefusedInAMessage)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("replaced.png"));
+    std::atomic<bool> release{false};
+    bool replaced = false;
+    bool saved = true;
+    run([&] {
+        worker()->submit(new HeldCutout(&release));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            // As a dropped image, answered once the cut-out has ended.
+            release = true;
+            waitUntil([] { return !GmModel::instance()->cutoutPending(); });
+            auto* image = new KsSourceImage(chelseaPath);
+            replaced = handler()->installSourceImage(image, nullptr);
+            if (!replaced)
+                delete image;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        engineIdle();
+    });
+    EXPECT_TRUE(replaced);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages()[0].title, productName());
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Could not save cut-out to file\n") + path
+                                             + QStringLiteral("\n\nThe document was replaced while the save waited"));
 }
 
 TEST_F(CutoutSaveTest, ALoopEndedFromOutsideWhileSaveWaitsIsNoFinishedCutout)
