@@ -284,7 +284,9 @@ void readTiff(const std::string& path, const Pixels16& to)
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
     TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(t, TIFFTAG_INKSET, &inkSet);
-    TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    // Not defaulted: for a file without the tag libtiff makes up one "unspecified" extra sample
+    // per sample beyond the colours, which would hide the alpha of a file that omits the tag.
+    TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
         file.fail("no photometric interpretation");
 

@@ -372,6 +372,7 @@ struct TiffKind {
     std::uint16_t bits = 8;
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     int alpha = -1;  // the ExtraSamples value of an alpha sample; -1 for none
+    bool extraSamplesTag = true;  // false: the alpha sample is there, the tag saying so is not
     std::uint16_t compression = COMPRESSION_NONE;
     std::uint16_t predictor = PREDICTOR_NONE;
     std::uint16_t planar = PLANARCONFIG_CONTIG;
@@ -384,6 +385,8 @@ struct TiffKind {
     TiffKind& as(std::uint16_t p, std::uint16_t b = 8) { photometric = p; bits = b; return *this; }
     TiffKind& floats() { sampleFormat = SAMPLEFORMAT_IEEEFP; bits = 32; return *this; }
     TiffKind& withAlpha(int kind) { alpha = kind; return *this; }
+    // As OpenCV writes four samples: no ExtraSamples tag at all.
+    TiffKind& withUndescribedAlpha() { alpha = EXTRASAMPLE_UNASSALPHA; extraSamplesTag = false; return *this; }
     TiffKind& compressed(std::uint16_t c, std::uint16_t p = PREDICTOR_NONE) { compression = c; predictor = p; return *this; }
     TiffKind& separate() { planar = PLANARCONFIG_SEPARATE; return *this; }
     TiffKind& tiled(std::uint32_t side) { tile = side; return *this; }
@@ -546,7 +549,7 @@ bool writeTiffPage(TIFF* t, const TiffKind& kind, int width, int height, SampleA
     TIFFSetField(t, TIFFTAG_COMPRESSION, kind.compression);
     if (kind.predictor != PREDICTOR_NONE)
         TIFFSetField(t, TIFFTAG_PREDICTOR, kind.predictor);
-    if (kind.alpha >= 0) {
+    if (kind.alpha >= 0 && kind.extraSamplesTag) {
         const std::uint16_t extra = std::uint16_t(kind.alpha);
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
@@ -671,6 +674,8 @@ const TiffKind kTiffKinds[] = {
     tiffKind("Rgb16Lzw").as(PHOTOMETRIC_RGB, 16).compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba8Deflate").withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba16Associated").as(PHOTOMETRIC_RGB, 16).withAlpha(EXTRASAMPLE_ASSOCALPHA).within(2),
+    tiffKind("Rgba8WithoutExtraSamples").withUndescribedAlpha(),
+    tiffKind("Rgba16WithoutExtraSamples").as(PHOTOMETRIC_RGB, 16).withUndescribedAlpha().compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba8Associated").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260),
     tiffKind("Rgba8AssociatedWithResolution").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260).withResolution(),
     tiffKind("Grey8PackBits").as(PHOTOMETRIC_MINISBLACK).compressed(COMPRESSION_PACKBITS),
