@@ -406,6 +406,8 @@ struct TiffKind {
     }
     int samples() const { return colourSamples() + (alpha >= 0 ? 1 : 0); }
     std::uint32_t maxSample() const { return bits >= 16 ? 65535u : (1u << bits) - 1; }
+    // The colours a palette of the kind holds: 16, or fewer where its depth allows no more.
+    int paletteColours() const { return bits < 4 ? 1 << bits : 16; }
 };
 
 void PrintTo(const TiffKind& kind, std::ostream* out)
@@ -477,9 +479,9 @@ TiffPixel tiffPixelAt(const TiffKind& kind, int x, int y)
         break;
     }
     case PHOTOMETRIC_PALETTE: {
-        const int index = (x / 7 + y / 5) % 16;
+        const int index = (x / 7 + y / 5) % kind.paletteColours();
         p.samples[0] = index;
-        p.expected = {paletteEntry(index, 2), paletteEntry(index, 1), paletteEntry(index, 0), 65535};
+        p.expected = {paletteEntry(index, 2), paletteEntry(index, 1), paletteEntry(index, 0), alphaLevel};
         break;
     }
     case PHOTOMETRIC_SEPARATED: {
@@ -520,9 +522,10 @@ TiffPixel tiffPixelAt(const TiffKind& kind, int x, int y)
 
 void putTiffSample(std::uint8_t* row, std::size_t index, double value, const TiffKind& kind)
 {
-    if (kind.bits == 1) {
-        if (value != 0)
-            row[index / 8] |= std::uint8_t(0x80 >> (index % 8));
+    if (kind.bits < 8) {
+        // Packed from the high bits of each byte down.
+        const std::size_t bit = index * kind.bits;
+        row[bit / 8] |= std::uint8_t(unsigned(value) << (8 - kind.bits - bit % 8));
     } else if (kind.bits == 8) {
         row[index] = std::uint8_t(value);
     } else if (kind.bits == 16) {
@@ -557,7 +560,7 @@ bool writeTiffPage(TIFF* t, const TiffKind& kind, int width, int height, SampleA
     if (kind.photometric == PHOTOMETRIC_PALETTE) {
         for (int c = 0; c < 3; ++c) {
             map[c].assign(std::size_t(1) << kind.bits, 0);
-            for (int i = 0; i < 16; ++i)
+            for (int i = 0; i < kind.paletteColours(); ++i)
                 map[c][std::size_t(i)] = paletteEntry(i, c);
         }
         TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
@@ -683,6 +686,11 @@ const TiffKind kTiffKinds[] = {
     tiffKind("GreyAlpha8").as(PHOTOMETRIC_MINISBLACK).withAlpha(EXTRASAMPLE_UNASSALPHA),
     tiffKind("Palette8Lzw").as(PHOTOMETRIC_PALETTE).compressed(COMPRESSION_LZW),
     tiffKind("Palette8WithResolution").as(PHOTOMETRIC_PALETTE).withResolution(),
+    tiffKind("PaletteAlpha8").as(PHOTOMETRIC_PALETTE).withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE),
+    // ImageMagick's for a picture of up to four colours: two bits of index and two of alpha.
+    tiffKind("PaletteAlpha2Bits").as(PHOTOMETRIC_PALETTE, 2).withAlpha(EXTRASAMPLE_UNASSALPHA),
+    tiffKind("PaletteAlpha4BitsTiled").as(PHOTOMETRIC_PALETTE, 4).withAlpha(EXTRASAMPLE_UNASSALPHA).tiled(64),
+    tiffKind("PaletteAlpha8SeparatePlanes").as(PHOTOMETRIC_PALETTE).withUndescribedAlpha().separate(),
     tiffKind("Cmyk8").as(PHOTOMETRIC_SEPARATED),
     tiffKind("BilevelGroup4").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4),
     tiffKind("BilevelGroup4WithResolution").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4).withResolution(),
