@@ -149,8 +149,9 @@ TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
         const Prompt::Message& m = prompt.messages().first();
         EXPECT_EQ(m.kind, Prompt::Warning);
         EXPECT_EQ(m.title, QStringLiteral("Kestrine 3"));
-        EXPECT_TRUE(m.text.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\nIf you have")))
+        EXPECT_TRUE(m.text.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n")))
             << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains(QStringLiteral("\n\nIf you have"))) << m.text.toStdString();
     }
 }
 
@@ -742,6 +743,38 @@ TEST(SourceImageFile, TiffsThatCannotBeDecodedAreRefused)
         ASSERT_EQ(prompt.messages().size(), 1) << path.toStdString();
         EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
             << prompt.messages().first().text.toStdString();
+    }
+}
+
+// The message says why, in the reader's words, between the file's name and the hint.
+TEST(SourceImageFile, ARefusedFileIsToldWithItsReason)
+{
+    TiffKind signedKind = tiffKind("SignedSamples").as(PHOTOMETRIC_RGB, 16);
+    signedKind.sampleFormat = SAMPLEFORMAT_INT;
+    // Refused by its header; its samples are never read.
+    TiffKind wideKind = tiffKind("Unsigned32").as(PHOTOMETRIC_RGB, 32);
+    const QString signedSamples = writeTiffOfKind(signedKind);
+    const QString wideSamples = writeTiffOfKind(wideKind);
+    ASSERT_FALSE(signedSamples.isEmpty());
+    ASSERT_FALSE(wideSamples.isEmpty());
+    const QByteArray png = fileBytes(dataFile("chelsea.png"));
+    const QString cutPng = writeScratchFile(QStringLiteral("cut.png"), png.left(png.size() / 2));
+    const QString text = writeScratchFile(QStringLiteral("words.jpg"), QByteArray("just some words\n"));
+    const std::pair<QString, QString> cases[] = {
+        {signedSamples, QStringLiteral("Samples of format 2 and 16 bits are not supported")},
+        {wideSamples, QStringLiteral("Samples of 32 bits are not supported")},
+        {cutPng, QStringLiteral("The file ends early")},
+        {text, QStringLiteral("Unsupported image format")},
+    };
+    for (const auto& [path, reason] : cases) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        EXPECT_FALSE(image.isValid()) << path.toStdString();
+        ASSERT_EQ(prompt.messages().size(), 1) << path.toStdString();
+        const QString& message = prompt.messages().first().text;
+        const QString begin = QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n") + reason;
+        EXPECT_TRUE(message.startsWith(begin)) << message.toStdString() << "\ndoes not begin with\n" << begin.toStdString();
     }
 }
 
