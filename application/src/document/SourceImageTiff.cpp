@@ -71,11 +71,19 @@ public:
         TIFFGetField(m_tiff.get(), TIFFTAG_IMAGELENGTH, &m_height);
         if (m_width == 0 || m_height == 0)
             fail("the first page has no pixels");
+        // What libtiff disliked in a directory it could still read is no damage to the pixels.
+        if (!m_error.empty()) {
+            qWarning("libtiff: %s", m_error.c_str());
+            m_error.clear();
+        }
     }
 
     TIFF* get() const { return m_tiff.get(); }
     std::uint32_t width() const { return m_width; }
     std::uint32_t height() const { return m_height; }
+    // libtiff's decoders report damaged data as an error and still hand over the row, strip or
+    // tile (grey or garbled from there on): a read is sound only when nothing was reported.
+    bool reportedError() const { return !m_error.empty(); }
 
     [[noreturn]] void fail(const std::string& what) const
     {
@@ -162,7 +170,7 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
                 continue;
             for (std::uint32_t y = 0; y < height; y += tileLength)
                 for (std::uint32_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0)
+                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
                         file.fail("cannot read a tile");
                     const std::uint32_t across = std::min(tileWidth, width - x);
                     const std::uint32_t down = std::min(tileLength, height - y);
@@ -182,7 +190,7 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
         if (planes > 1 && roles[plane] == Role::Skip)
             continue;
         for (std::uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0)
+            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0 || file.reportedError())
                 file.fail("cannot read row " + std::to_string(y));
             putSamples(row.data(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
         }
@@ -216,7 +224,7 @@ void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPi
         for (int plane = 0; plane < planes; ++plane)
             for (std::uint32_t y = 0; y < height; y += tileLength)
                 for (std::uint32_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0)
+                    if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
                         file.fail("cannot read a tile");
                     const std::uint32_t across = std::min(tileWidth, width - x);
                     const std::uint32_t down = std::min(tileLength, height - y);
@@ -231,7 +239,7 @@ void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPi
     const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[bytes]);
     for (int plane = 0; plane < planes; ++plane)
         for (std::uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0)
+            if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0 || file.reportedError())
                 file.fail("cannot read row " + std::to_string(y));
             put(plane, y, 0, width, row.get());
         }
@@ -361,7 +369,7 @@ void readThroughRgba(const TiffFile& file, const Pixels16& to)
     const bool hasAlpha = image.alpha != 0;
     // Not cleared first: libtiff writes every pixel, and a failed read drops them all.
     const std::unique_ptr<std::uint32_t[]> raster(new std::uint32_t[std::size_t(file.width()) * file.height()]);
-    if (!TIFFRGBAImageGet(&image, raster.get(), file.width(), file.height()))
+    if (!TIFFRGBAImageGet(&image, raster.get(), file.width(), file.height()) || file.reportedError())
         file.fail("cannot read the pixels");
     const std::uint32_t* from = raster.get();
     for (std::uint32_t y = 0; y < file.height(); ++y) {

@@ -746,6 +746,82 @@ TEST(SourceImageFile, TiffsThatCannotBeDecodedAreRefused)
     }
 }
 
+// The photo in one strip as ImageMagick writes it: JPEG in colour, or Group 4 in black and white.
+QString writePhotoTiff(const QString& name, std::uint16_t compression)
+{
+    const QImage photo = QImage(dataFile("chelsea.png")).convertToFormat(QImage::Format_RGB888);
+    const QString path = scratchPath(name);
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (photo.isNull() || !t)
+        return QString();
+    const bool bilevel = compression == COMPRESSION_CCITTFAX4;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(photo.width()));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(photo.height()));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(bilevel ? 1 : 3));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bilevel ? 1 : 8));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(photo.height()));
+    std::vector<std::uint8_t> row(std::size_t(photo.width()) * 3);
+    bool ok = true;
+    for (int y = 0; y < photo.height() && ok; ++y) {
+        const std::uint8_t* rgb = photo.constScanLine(y);
+        if (bilevel) {
+            std::fill(row.begin(), row.end(), 0);
+            for (int x = 0; x < photo.width(); ++x)
+                if (rgb[3 * x] + rgb[3 * x + 1] + rgb[3 * x + 2] < 3 * 128)
+                    row[std::size_t(x) / 8] |= std::uint8_t(0x80 >> (x % 8));
+        } else {
+            std::memcpy(row.data(), rgb, row.size());
+        }
+        ok = TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) >= 0;
+    }
+    TIFFClose(t);
+    return ok ? path : QString();
+}
+
+// Every third byte of a 2000-byte stretch a third of the way into the file, in the pixel data.
+void scramble(const QString& path, char key)
+{
+    QByteArray bytes = fileBytes(path);
+    for (int i = bytes.size() / 3; i < std::min(bytes.size(), bytes.size() / 3 + 2000); i += 3)
+        bytes[i] = char(bytes[i] ^ key);
+    writeScratchFile(QFileInfo(path).fileName(), bytes);
+}
+
+// A decoder that meets damaged data reports an error and still hands over its rows, grey or
+// garbled from the damage on. Such a file is refused with the decoder's words.
+TEST(SourceImageFile, TiffsWhoseDecoderReportsDamageAreRefused)
+{
+    const QString jpeg = writePhotoTiff(QStringLiteral("damaged-jpeg.tif"), COMPRESSION_JPEG);
+    const QString fax = writePhotoTiff(QStringLiteral("damaged-group4.tif"), COMPRESSION_CCITTFAX4);
+    ASSERT_FALSE(jpeg.isEmpty());
+    ASSERT_FALSE(fax.isEmpty());
+    for (const QString& path : {jpeg, fax}) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        ASSERT_TRUE(image.isValid()) << "undamaged " << path.toStdString();
+    }
+    scramble(jpeg, 0x33);
+    scramble(fax, 0x5A);
+    const std::pair<QString, QString> cases[] = {{jpeg, QStringLiteral("JPEGLib: ")}, {fax, QStringLiteral("Fax4Decode: ")}};
+    for (const auto& [path, decoder] : cases) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        EXPECT_FALSE(image.isValid()) << path.toStdString();
+        EXPECT_EQ(prompt.messages().size(), 1) << path.toStdString();
+        if (prompt.messages().isEmpty())
+            continue;
+        const QString& message = prompt.messages().first().text;
+        EXPECT_TRUE(message.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n")))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(decoder)) << message.toStdString();
+    }
+}
+
 // The message says why, in the reader's words, between the file's name and the hint.
 TEST(SourceImageFile, ARefusedFileIsToldWithItsReason)
 {
