@@ -129,6 +129,30 @@ TEST(SourceImageFile, JpegLoadsThroughQtAndIsTurnedUpright)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+// Qt's JPEG reader shows what it could not read as grey and only logs it. Bytes after the
+// picture's end (a camera's trailer) are no damage.
+TEST(SourceImageFile, AJpegCutShortIsRefusedWithItsReason)
+{
+    const QByteArray jpeg = fileBytes(dataFile("fruits.jpg"));
+    const QString cut = writeScratchFile(QStringLiteral("cut.jpg"), jpeg.left(jpeg.size() / 2));
+    const QString trailer = writeScratchFile(QStringLiteral("trailer.jpg"), jpeg + QByteArray(5000, '\x5A'));
+    {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(cut);
+        EXPECT_FALSE(image.isValid());
+        ASSERT_EQ(prompt.messages().size(), 1);
+        const QString begin = QStringLiteral("Sorry - could not open file ") + cut
+                              + QStringLiteral("\n\nThe file ends before its JPEG data is complete");
+        EXPECT_TRUE(prompt.messages().first().text.startsWith(begin)) << prompt.messages().first().text.toStdString();
+    }
+    ScriptedPrompt prompt;
+    KsSourceImage image(trailer);
+    EXPECT_TRUE(image.isValid());
+    EXPECT_EQ(image.qImage().size(), QSize(512, 480));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
 TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
 {
     const QByteArray png = fileBytes(dataFile("chelsea.png"));
