@@ -154,7 +154,7 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         }
     }
     m_display = QImage();
-    if (reason.isEmpty()) {
+    if (reason.isEmpty() && !qtReason.isEmpty()) {
         reason = qtReason;
         qWarning("KsSourceImage: cannot read %s: %s", qUtf8Printable(fileName), qUtf8Printable(reason));
     }

@@ -128,8 +128,8 @@ public:
 
 private:
     void init();
-    // False when the file is no PNG or TIFF, or when it is one that cannot be read; `reason`
-    // then says why, for the user.
+    // False when the file is no PNG or TIFF, or is one that cannot be read; `reason` then says
+    // why (for the user).
     bool readOwnFormat(const QString& fileName, bool& tooLarge, QString& reason);
     void refreshPixmaps();
     void allocate16(int width, int height);

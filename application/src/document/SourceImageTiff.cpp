@@ -1,8 +1,8 @@
 // TIFF reading for source images, through libtiff. Files of 8 or 16 bits a sample (and 32-bit
 // floats) in grey, RGB or CMYK are read sample by sample, so that 16-bit files keep their depth,
 // and so are palette images with alpha; every other layout libtiff knows (palettes, bilevel and
-// other low depths, YCbCr, CIE L*a*b*) goes through its RGBA interface at 8 bits. Only the first page is read, rows in the file's
-// order; tags the file leaves out take their TIFF 6.0 defaults.
+// other low depths, YCbCr, CIE L*a*b*) goes through its RGBA interface at 8 bits. Only the first
+// page is read, rows in the file's order; tags the file leaves out take their TIFF 6.0 defaults.
 
 #include "document/SourceImageFiles.h"
 
