@@ -5,6 +5,7 @@
 #include "document/GmModel.h"
 #include "document/NamedImage.h"
 #include "document/Prompt.h"
+#include "document/QtImageFiles.h"
 #include "document/SourceImageFiles.h"
 #include "document/Texts.h"
 #include "document/UserFiles.h"
@@ -68,6 +69,14 @@ protected:
     }
 };
 
+// A reader's reason as a paragraph of the open message: in its own words, begun as a sentence.
+QString reasonParagraph(const QString& reason)
+{
+    if (reason.isEmpty())
+        return QString();
+    return QStringLiteral("\n\n") + reason.at(0).toUpper() + reason.mid(1);
+}
+
 files::Pixels8 pixels(const KsSourceImage::View8& v)
 {
     return {v.width, v.height, v.data, v.bytesPerLine};
@@ -115,7 +124,8 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         return;
     }
     bool tooLarge = false;
-    if (readOwnFormat(fileName, tooLarge)) {
+    QString reason;
+    if (readOwnFormat(fileName, tooLarge, reason)) {
         m_valid = true;
         init();
         if (m_valid)
@@ -124,8 +134,9 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     if (tooLarge)
         return;
 
-    QImage image;
-    if (image.load(fileName)) {
+    QString qtReason;
+    QImage image = readQtImageFile(fileName, &qtReason);
+    if (!image.isNull()) {
         applyExifOrientation(fileName, image);
         if (!fitsQImage(image.width(), image.height())) {
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(image.width()).arg(image.height()));
@@ -143,8 +154,13 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         }
     }
     m_display = QImage();
-    warnCannotOpen(fileName, tr("\n\nIf you have Adobe Photoshop you could try loading the file into it, "
-                                "and applying the %1 filter there.").arg(productName()));
+    if (reason.isEmpty() && !qtReason.isEmpty()) {
+        reason = qtReason;
+        qWarning("KsSourceImage: cannot read %s: %s", qUtf8Printable(fileName), qUtf8Printable(reason));
+    }
+    warnCannotOpen(fileName, reasonParagraph(reason)
+                                 + tr("\n\nIf you have Adobe Photoshop you could try loading the file into it, "
+                                      "and applying the %1 filter there.").arg(productName()));
 }
 
 KsSourceImage::KsSourceImage(const View8& view, const QString& name) : m_fileName(name)
@@ -302,7 +318,7 @@ void KsSourceImage::copyPixelsFrom(const KsSourceImage& other)
     init();
 }
 
-bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
+bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge, QString& reason)
 {
     const std::string path = localPath(fileName);
     int kind = FileNone;
@@ -329,6 +345,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
     } catch (const std::exception& e) {
         qWarning("KsSourceImage: cannot read %s as %s: %s", qUtf8Printable(fileName),
                  kind == FilePng ? "PNG" : "TIFF", e.what());
+        reason = QString::fromLocal8Bit(e.what());
         m_buffer16.reset();
         m_view16 = View16();
         return false;

@@ -128,7 +128,9 @@ public:
 
 private:
     void init();
-    bool readOwnFormat(const QString& fileName, bool& tooLarge);
+    // False when the file is no PNG or TIFF, or is one that cannot be read; `reason` then says
+    // why (for the user).
+    bool readOwnFormat(const QString& fileName, bool& tooLarge, QString& reason);
     void refreshPixmaps();
     void allocate16(int width, int height);
     void allocate8(int width, int height);

@@ -1,8 +1,8 @@
 // TIFF reading for source images, through libtiff. Files of 8 or 16 bits a sample (and 32-bit
-// floats) in grey, RGB or CMYK are read sample by sample, so that 16-bit files keep their depth;
-// every other layout libtiff knows (palettes, bilevel and other low depths, YCbCr, CIE L*a*b*)
-// goes through its RGBA interface at 8 bits. Only the first page is read, rows in the file's
-// order; tags the file leaves out take their TIFF 6.0 defaults.
+// floats) in grey, RGB or CMYK are read sample by sample, so that 16-bit files keep their depth,
+// and so are palette images with alpha; every other layout libtiff knows (palettes, bilevel and
+// other low depths, YCbCr, CIE L*a*b*) goes through its RGBA interface at 8 bits. Only the first
+// page is read, rows in the file's order; tags the file leaves out take their TIFF 6.0 defaults.
 
 #include "document/SourceImageFiles.h"
 
@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -70,11 +71,19 @@ public:
         TIFFGetField(m_tiff.get(), TIFFTAG_IMAGELENGTH, &m_height);
         if (m_width == 0 || m_height == 0)
             fail("the first page has no pixels");
+        // What libtiff disliked in a directory it could still read is no damage to the pixels.
+        if (!m_error.empty()) {
+            qWarning("libtiff: %s", m_error.c_str());
+            m_error.clear();
+        }
     }
 
     TIFF* get() const { return m_tiff.get(); }
     std::uint32_t width() const { return m_width; }
     std::uint32_t height() const { return m_height; }
+    // libtiff's decoders report damaged data as an error and still hand over the row, strip or
+    // tile (grey or garbled from there on): a read is sound only when nothing was reported.
+    bool reportedError() const { return !m_error.empty(); }
 
     [[noreturn]] void fail(const std::string& what) const
     {
@@ -161,7 +170,7 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
                 continue;
             for (std::uint32_t y = 0; y < height; y += tileLength)
                 for (std::uint32_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0)
+                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
                         file.fail("cannot read a tile");
                     const std::uint32_t across = std::min(tileWidth, width - x);
                     const std::uint32_t down = std::min(tileLength, height - y);
@@ -181,11 +190,143 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
         if (planes > 1 && roles[plane] == Role::Skip)
             continue;
         for (std::uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0)
+            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0 || file.reportedError())
                 file.fail("cannot read row " + std::to_string(y));
             putSamples(row.data(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
         }
     }
+}
+
+// Palette images with extra samples, which libtiff's RGBA interface leaves out (alpha included)
+// and takes no depth below 8 bits with. Their rows are read here and looked up in the palette.
+
+// Every decoded row of the first `planes` planes, by scanlines or by tiles:
+// put(plane, y, x, count, bytes) gets `count` pixels of row y from column x on, as libtiff
+// decodes them, `bitsPerPixel` bits each, the first at the first byte.
+template <typename Put>
+void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPixel, Put put)
+{
+    TIFF* t = file.get();
+    const std::uint32_t width = file.width();
+    const std::uint32_t height = file.height();
+    if (TIFFIsTiled(t)) {
+        std::uint32_t tileWidth = 0;
+        std::uint32_t tileLength = 0;
+        TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &tileLength);
+        const std::uint64_t rowBytes = TIFFTileRowSize64(t);
+        const std::uint64_t bytes = TIFFTileSize64(t);
+        if (tileWidth == 0 || tileLength == 0 || bytes == 0 || bytes > kMaxChunkBytes
+            || rowBytes < (tileWidth * bitsPerPixel + 7) / 8 || bytes < rowBytes * tileLength)
+            file.fail("unusable tile size");
+        // Not cleared first: a read fills the whole tile or fails.
+        const std::unique_ptr<std::uint8_t[]> tile(new std::uint8_t[bytes]);
+        for (int plane = 0; plane < planes; ++plane)
+            for (std::uint32_t y = 0; y < height; y += tileLength)
+                for (std::uint32_t x = 0; x < width; x += tileWidth) {
+                    if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
+                        file.fail("cannot read a tile");
+                    const std::uint32_t across = std::min(tileWidth, width - x);
+                    const std::uint32_t down = std::min(tileLength, height - y);
+                    for (std::uint32_t r = 0; r < down; ++r)
+                        put(plane, y + r, x, across, tile.get() + r * rowBytes);
+                }
+        return;
+    }
+    const std::uint64_t bytes = TIFFScanlineSize64(t);
+    if (bytes == 0 || bytes > kMaxChunkBytes || bytes < (width * bitsPerPixel + 7) / 8)
+        file.fail("unusable row size");
+    const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[bytes]);
+    for (int plane = 0; plane < planes; ++plane)
+        for (std::uint32_t y = 0; y < height; ++y) {
+            if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0 || file.reportedError())
+                file.fail("cannot read row " + std::to_string(y));
+            put(plane, y, 0, width, row.get());
+        }
+}
+
+// Sample i of a decoded row of Bits-bit samples: below 8 bits packed from each byte's high bits
+// down, 16-bit ones in the machine's order.
+template <int Bits>
+inline std::uint32_t packedSample(const std::uint8_t* row, std::size_t i)
+{
+    if constexpr (Bits == 16) {
+        std::uint16_t v;
+        std::memcpy(&v, row + 2 * i, 2);
+        return v;
+    } else if constexpr (Bits == 8) {
+        return row[i];
+    } else {
+        const std::size_t bit = i * Bits;
+        return (row[bit / 8] >> (8 - Bits - bit % 8)) & ((1u << Bits) - 1);
+    }
+}
+
+// Puts `count` pixels of `perPixel` samples: the palette colour of the index at `indexAt`, the
+// alpha at `alphaAt` (either -1 when the row does not hold it).
+template <int Bits>
+void putPaletteSamples(const std::uint8_t* from, std::uint32_t count, int perPixel, int indexAt, int alphaAt,
+                       const std::uint16_t* bgr, std::uint16_t* to)
+{
+    constexpr std::uint32_t alphaScale = 65535u / ((1u << Bits) - 1);
+    std::size_t i = 0;
+    for (std::uint32_t x = 0; x < count; ++x, i += std::size_t(perPixel), to += 4) {
+        if (indexAt >= 0) {
+            const std::uint16_t* colour = bgr + 3 * std::size_t(packedSample<Bits>(from, i + std::size_t(indexAt)));
+            to[0] = colour[0];
+            to[1] = colour[1];
+            to[2] = colour[2];
+        }
+        if (alphaAt >= 0)
+            to[3] = std::uint16_t(packedSample<Bits>(from, i + std::size_t(alphaAt)) * alphaScale);
+    }
+}
+
+// The index is the first sample, the alpha (when `hasAlpha`) the second.
+template <int Bits>
+void readPaletteSamples(const TiffFile& file, int samples, bool separate, bool hasAlpha, const Pixels16& to)
+{
+    std::uint16_t* red = nullptr;
+    std::uint16_t* green = nullptr;
+    std::uint16_t* blue = nullptr;
+    if (!TIFFGetField(file.get(), TIFFTAG_COLORMAP, &red, &green, &blue))
+        file.fail("no colour map");
+    constexpr std::size_t entries = std::size_t(1) << Bits;
+    // Old writers put 8-bit levels into the map; libtiff's RGBA interface takes a map whose
+    // every entry is below 256 for one, and so do we.
+    std::uint32_t scale = 257;
+    for (std::size_t i = 0; i < entries; ++i)
+        if (red[i] > 255 || green[i] > 255 || blue[i] > 255)
+            scale = 1;
+    std::vector<std::uint16_t> bgr(3 * entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        bgr[3 * i] = std::uint16_t(blue[i] * scale);
+        bgr[3 * i + 1] = std::uint16_t(green[i] * scale);
+        bgr[3 * i + 2] = std::uint16_t(red[i] * scale);
+    }
+    const int perPixel = separate ? 1 : samples;
+    const int planes = separate ? (hasAlpha ? 2 : 1) : 1;
+    forEachDecodedRow(file, planes, std::uint64_t(perPixel) * Bits,
+                      [&](int plane, std::uint32_t y, std::uint32_t x, std::uint32_t count, const std::uint8_t* bytes) {
+                          const int indexAt = plane == 0 ? 0 : -1;
+                          const int alphaAt = !hasAlpha ? -1 : separate ? (plane == 1 ? 0 : -1) : 1;
+                          putPaletteSamples<Bits>(bytes, count, perPixel, indexAt, alphaAt, bgr.data(),
+                                                  rowOf(to, y) + std::size_t(x) * 4);
+                      });
+}
+
+// What the first extra sample is: alpha when the file says so. A file that leaves its extra
+// samples undescribed means alpha by the one after the colours, as writers that omit the tag
+// intend.
+struct ExtraAlpha {
+    bool present = false;
+    bool associated = false;
+};
+
+ExtraAlpha extraAlpha(std::uint16_t extraCount, const std::uint16_t* extra)
+{
+    const std::uint16_t kind = extraCount > 0 ? extra[0] : std::uint16_t(EXTRASAMPLE_UNASSALPHA);
+    return {kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA, kind == EXTRASAMPLE_ASSOCALPHA};
 }
 
 // Alpha made straight, or made opaque when the file has none.
@@ -228,7 +369,7 @@ void readThroughRgba(const TiffFile& file, const Pixels16& to)
     const bool hasAlpha = image.alpha != 0;
     // Not cleared first: libtiff writes every pixel, and a failed read drops them all.
     const std::unique_ptr<std::uint32_t[]> raster(new std::uint32_t[std::size_t(file.width()) * file.height()]);
-    if (!TIFFRGBAImageGet(&image, raster.get(), file.width(), file.height()))
+    if (!TIFFRGBAImageGet(&image, raster.get(), file.width(), file.height()) || file.reportedError())
         file.fail("cannot read the pixels");
     const std::uint32_t* from = raster.get();
     for (std::uint32_t y = 0; y < file.height(); ++y) {
@@ -284,7 +425,9 @@ void readTiff(const std::string& path, const Pixels16& to)
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
     TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(t, TIFFTAG_INKSET, &inkSet);
-    TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    // Not defaulted: for a file without the tag libtiff makes up one "unspecified" extra sample
+    // per sample beyond the colours, which would hide the alpha of a file that omits the tag.
+    TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
         file.fail("no photometric interpretation");
 
@@ -292,6 +435,23 @@ void readTiff(const std::string& path, const Pixels16& to)
     const bool floats = format == SAMPLEFORMAT_IEEEFP && bits == 32;
     if (!integers && !floats)
         file.fail("samples of format " + std::to_string(format) + " and " + std::to_string(bits) + " bits are not supported");
+
+    if (photometric == PHOTOMETRIC_PALETTE && samples > 1) {
+        if (samples > kMaxSamples || (extraCount > 0 && samples != 1 + extraCount))
+            file.fail(std::to_string(samples) + " samples a pixel do not fit a palette image");
+        const ExtraAlpha alpha = extraAlpha(extraCount, extra);
+        const bool separate = planar == PLANARCONFIG_SEPARATE;
+        switch (integers ? bits : 0) {
+        case 1: readPaletteSamples<1>(file, samples, separate, alpha.present, to); break;
+        case 2: readPaletteSamples<2>(file, samples, separate, alpha.present, to); break;
+        case 4: readPaletteSamples<4>(file, samples, separate, alpha.present, to); break;
+        case 8: readPaletteSamples<8>(file, samples, separate, alpha.present, to); break;
+        case 16: readPaletteSamples<16>(file, samples, separate, alpha.present, to); break;
+        default: file.fail("palette images of " + std::to_string(bits) + " bits are not supported");
+        }
+        finishAlpha(to, alpha.present, alpha.associated);
+        return;
+    }
 
     std::array<Role, kMaxSamples> roles;
     roles.fill(Role::Skip);
@@ -320,18 +480,16 @@ void readTiff(const std::string& path, const Pixels16& to)
         return;
     }
 
-    // Extra samples follow the colours. The first is alpha when the file says so; a file that
-    // leaves its extra samples undescribed means alpha by the one after the colours, as writers
-    // that omit the tag intend.
+    // Extra samples follow the colours.
     if (samples < colours || (extraCount > 0 && samples != colours + extraCount) || samples > kMaxSamples)
         file.fail(std::to_string(samples) + " samples a pixel do not fit photometric interpretation "
                   + std::to_string(photometric));
     bool hasAlpha = false;
     bool associated = false;
     if (samples > colours) {
-        const std::uint16_t kind = extraCount > 0 ? extra[0] : std::uint16_t(EXTRASAMPLE_UNASSALPHA);
-        hasAlpha = kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA;
-        associated = kind == EXTRASAMPLE_ASSOCALPHA;
+        const ExtraAlpha alpha = extraAlpha(extraCount, extra);
+        hasAlpha = alpha.present;
+        associated = alpha.associated;
         roles[colours] = hasAlpha ? Role::Alpha : Role::Skip;
     }
 

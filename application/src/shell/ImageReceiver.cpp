@@ -3,6 +3,7 @@
 #include "document/ExifOrientation.h"
 #include "document/KsSourceImage.h"
 #include "document/Prompt.h"
+#include "document/QtImageFiles.h"
 #include "document/SourceImageFiles.h"
 #include "document/UserFiles.h"
 #include "shell/KsMainWindow.h"
@@ -11,6 +12,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QUrlQuery>
@@ -94,18 +96,20 @@ void ImageReceiver::addUrl(const QUrl& url)
     // Read here on the GUI thread: a FIFO would hold the program for good.
     if (!userfiles::mayOpen(path, "Dropped file"))
         return;
-    QImage image(path);
-    // Qt reads no TIFF here: such a file is read as the File menu reads it. A file that
-    // cannot be read was told to the user with its name and the reason.
-    if (image.isNull() && sourceimagefiles::looksLikeTiff(QFile::encodeName(path).toStdString())) {
+    QImage image = readQtImageFile(path);
+    if (!image.isNull()) {
+        // A photo is turned upright as it would be when opened from the File menu.
+        applyExifOrientation(path, image);
+    } else if (sourceimagefiles::looksLikeTiff(QFile::encodeName(path).toStdString())
+               || !QImageReader::imageFormat(path).isEmpty()) {
+        // A picture Qt could not read (Qt reads no TIFF here, and refuses a damaged one) is
+        // read as the File menu reads it, which tells the user its name and the reason.
         KsSourceImage source(path);
         if (source.isValid())
             image = source.qImage().copy();
         else
             m_warned = true;
     }
-    // A photo is turned upright as it would be when opened from the File menu.
-    applyExifOrientation(path, image);
     imageReceivedSlot(NamedImage(image, url));
 }
 

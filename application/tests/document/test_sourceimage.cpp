@@ -129,6 +129,30 @@ TEST(SourceImageFile, JpegLoadsThroughQtAndIsTurnedUpright)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+// Qt's JPEG reader shows what it could not read as grey and only logs it. Bytes after the
+// picture's end (a camera's trailer) are no damage.
+TEST(SourceImageFile, AJpegCutShortIsRefusedWithItsReason)
+{
+    const QByteArray jpeg = fileBytes(dataFile("fruits.jpg"));
+    const QString cut = writeScratchFile(QStringLiteral("cut.jpg"), jpeg.left(jpeg.size() / 2));
+    const QString trailer = writeScratchFile(QStringLiteral("trailer.jpg"), jpeg + QByteArray(5000, '\x5A'));
+    {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(cut);
+        EXPECT_FALSE(image.isValid());
+        ASSERT_EQ(prompt.messages().size(), 1);
+        const QString begin = QStringLiteral("Sorry - could not open file ") + cut
+                              + QStringLiteral("\n\nThe file ends before its JPEG data is complete");
+        EXPECT_TRUE(prompt.messages().first().text.startsWith(begin)) << prompt.messages().first().text.toStdString();
+    }
+    ScriptedPrompt prompt;
+    KsSourceImage image(trailer);
+    EXPECT_TRUE(image.isValid());
+    EXPECT_EQ(image.qImage().size(), QSize(512, 480));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
 TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
 {
     const QByteArray png = fileBytes(dataFile("chelsea.png"));
@@ -149,8 +173,9 @@ TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
         const Prompt::Message& m = prompt.messages().first();
         EXPECT_EQ(m.kind, Prompt::Warning);
         EXPECT_EQ(m.title, QStringLiteral("Kestrine 3"));
-        EXPECT_TRUE(m.text.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\nIf you have")))
+        EXPECT_TRUE(m.text.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n")))
             << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains(QStringLiteral("\n\nIf you have"))) << m.text.toStdString();
     }
 }
 
@@ -372,6 +397,7 @@ struct TiffKind {
     std::uint16_t bits = 8;
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     int alpha = -1;  // the ExtraSamples value of an alpha sample; -1 for none
+    bool extraSamplesTag = true;  // false: the alpha sample is there, the tag saying so is not
     std::uint16_t compression = COMPRESSION_NONE;
     std::uint16_t predictor = PREDICTOR_NONE;
     std::uint16_t planar = PLANARCONFIG_CONTIG;
@@ -384,6 +410,8 @@ struct TiffKind {
     TiffKind& as(std::uint16_t p, std::uint16_t b = 8) { photometric = p; bits = b; return *this; }
     TiffKind& floats() { sampleFormat = SAMPLEFORMAT_IEEEFP; bits = 32; return *this; }
     TiffKind& withAlpha(int kind) { alpha = kind; return *this; }
+    // As OpenCV writes four samples: no ExtraSamples tag at all.
+    TiffKind& withUndescribedAlpha() { alpha = EXTRASAMPLE_UNASSALPHA; extraSamplesTag = false; return *this; }
     TiffKind& compressed(std::uint16_t c, std::uint16_t p = PREDICTOR_NONE) { compression = c; predictor = p; return *this; }
     TiffKind& separate() { planar = PLANARCONFIG_SEPARATE; return *this; }
     TiffKind& tiled(std::uint32_t side) { tile = side; return *this; }
@@ -403,6 +431,8 @@ struct TiffKind {
     }
     int samples() const { return colourSamples() + (alpha >= 0 ? 1 : 0); }
     std::uint32_t maxSample() const { return bits >= 16 ? 65535u : (1u << bits) - 1; }
+    // The colours a palette of the kind holds: 16, or fewer where its depth allows no more.
+    int paletteColours() const { return bits < 4 ? 1 << bits : 16; }
 };
 
 void PrintTo(const TiffKind& kind, std::ostream* out)
@@ -474,9 +504,9 @@ TiffPixel tiffPixelAt(const TiffKind& kind, int x, int y)
         break;
     }
     case PHOTOMETRIC_PALETTE: {
-        const int index = (x / 7 + y / 5) % 16;
+        const int index = (x / 7 + y / 5) % kind.paletteColours();
         p.samples[0] = index;
-        p.expected = {paletteEntry(index, 2), paletteEntry(index, 1), paletteEntry(index, 0), 65535};
+        p.expected = {paletteEntry(index, 2), paletteEntry(index, 1), paletteEntry(index, 0), alphaLevel};
         break;
     }
     case PHOTOMETRIC_SEPARATED: {
@@ -517,9 +547,10 @@ TiffPixel tiffPixelAt(const TiffKind& kind, int x, int y)
 
 void putTiffSample(std::uint8_t* row, std::size_t index, double value, const TiffKind& kind)
 {
-    if (kind.bits == 1) {
-        if (value != 0)
-            row[index / 8] |= std::uint8_t(0x80 >> (index % 8));
+    if (kind.bits < 8) {
+        // Packed from the high bits of each byte down.
+        const std::size_t bit = index * kind.bits;
+        row[bit / 8] |= std::uint8_t(unsigned(value) << (8 - kind.bits - bit % 8));
     } else if (kind.bits == 8) {
         row[index] = std::uint8_t(value);
     } else if (kind.bits == 16) {
@@ -546,7 +577,7 @@ bool writeTiffPage(TIFF* t, const TiffKind& kind, int width, int height, SampleA
     TIFFSetField(t, TIFFTAG_COMPRESSION, kind.compression);
     if (kind.predictor != PREDICTOR_NONE)
         TIFFSetField(t, TIFFTAG_PREDICTOR, kind.predictor);
-    if (kind.alpha >= 0) {
+    if (kind.alpha >= 0 && kind.extraSamplesTag) {
         const std::uint16_t extra = std::uint16_t(kind.alpha);
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
@@ -554,7 +585,7 @@ bool writeTiffPage(TIFF* t, const TiffKind& kind, int width, int height, SampleA
     if (kind.photometric == PHOTOMETRIC_PALETTE) {
         for (int c = 0; c < 3; ++c) {
             map[c].assign(std::size_t(1) << kind.bits, 0);
-            for (int i = 0; i < 16; ++i)
+            for (int i = 0; i < kind.paletteColours(); ++i)
                 map[c][std::size_t(i)] = paletteEntry(i, c);
         }
         TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
@@ -671,6 +702,8 @@ const TiffKind kTiffKinds[] = {
     tiffKind("Rgb16Lzw").as(PHOTOMETRIC_RGB, 16).compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba8Deflate").withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba16Associated").as(PHOTOMETRIC_RGB, 16).withAlpha(EXTRASAMPLE_ASSOCALPHA).within(2),
+    tiffKind("Rgba8WithoutExtraSamples").withUndescribedAlpha(),
+    tiffKind("Rgba16WithoutExtraSamples").as(PHOTOMETRIC_RGB, 16).withUndescribedAlpha().compressed(COMPRESSION_LZW, PREDICTOR_HORIZONTAL),
     tiffKind("Rgba8Associated").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260),
     tiffKind("Rgba8AssociatedWithResolution").withAlpha(EXTRASAMPLE_ASSOCALPHA).within(260).withResolution(),
     tiffKind("Grey8PackBits").as(PHOTOMETRIC_MINISBLACK).compressed(COMPRESSION_PACKBITS),
@@ -678,6 +711,11 @@ const TiffKind kTiffKinds[] = {
     tiffKind("GreyAlpha8").as(PHOTOMETRIC_MINISBLACK).withAlpha(EXTRASAMPLE_UNASSALPHA),
     tiffKind("Palette8Lzw").as(PHOTOMETRIC_PALETTE).compressed(COMPRESSION_LZW),
     tiffKind("Palette8WithResolution").as(PHOTOMETRIC_PALETTE).withResolution(),
+    tiffKind("PaletteAlpha8").as(PHOTOMETRIC_PALETTE).withAlpha(EXTRASAMPLE_UNASSALPHA).compressed(COMPRESSION_ADOBE_DEFLATE),
+    // ImageMagick's for a picture of up to four colours: two bits of index and two of alpha.
+    tiffKind("PaletteAlpha2Bits").as(PHOTOMETRIC_PALETTE, 2).withAlpha(EXTRASAMPLE_UNASSALPHA),
+    tiffKind("PaletteAlpha4BitsTiled").as(PHOTOMETRIC_PALETTE, 4).withAlpha(EXTRASAMPLE_UNASSALPHA).tiled(64),
+    tiffKind("PaletteAlpha8SeparatePlanes").as(PHOTOMETRIC_PALETTE).withUndescribedAlpha().separate(),
     tiffKind("Cmyk8").as(PHOTOMETRIC_SEPARATED),
     tiffKind("BilevelGroup4").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4),
     tiffKind("BilevelGroup4WithResolution").as(PHOTOMETRIC_MINISWHITE, 1).compressed(COMPRESSION_CCITTFAX4).withResolution(),
@@ -729,6 +767,114 @@ TEST(SourceImageFile, TiffsThatCannotBeDecodedAreRefused)
         ASSERT_EQ(prompt.messages().size(), 1) << path.toStdString();
         EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
             << prompt.messages().first().text.toStdString();
+    }
+}
+
+// The photo in one strip as ImageMagick writes it: JPEG in colour, or Group 4 in black and white.
+QString writePhotoTiff(const QString& name, std::uint16_t compression)
+{
+    const QImage photo = QImage(dataFile("chelsea.png")).convertToFormat(QImage::Format_RGB888);
+    const QString path = scratchPath(name);
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (photo.isNull() || !t)
+        return QString();
+    const bool bilevel = compression == COMPRESSION_CCITTFAX4;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(photo.width()));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(photo.height()));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(bilevel ? 1 : 3));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bilevel ? 1 : 8));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(photo.height()));
+    std::vector<std::uint8_t> row(std::size_t(photo.width()) * 3);
+    bool ok = true;
+    for (int y = 0; y < photo.height() && ok; ++y) {
+        const std::uint8_t* rgb = photo.constScanLine(y);
+        if (bilevel) {
+            std::fill(row.begin(), row.end(), 0);
+            for (int x = 0; x < photo.width(); ++x)
+                if (rgb[3 * x] + rgb[3 * x + 1] + rgb[3 * x + 2] < 3 * 128)
+                    row[std::size_t(x) / 8] |= std::uint8_t(0x80 >> (x % 8));
+        } else {
+            std::memcpy(row.data(), rgb, row.size());
+        }
+        ok = TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) >= 0;
+    }
+    TIFFClose(t);
+    return ok ? path : QString();
+}
+
+// Every third byte of a 2000-byte stretch a third of the way into the file, in the pixel data.
+void scramble(const QString& path, char key)
+{
+    QByteArray bytes = fileBytes(path);
+    for (int i = bytes.size() / 3; i < std::min(bytes.size(), bytes.size() / 3 + 2000); i += 3)
+        bytes[i] = char(bytes[i] ^ key);
+    writeScratchFile(QFileInfo(path).fileName(), bytes);
+}
+
+// A decoder that meets damaged data reports an error and still hands over its rows, grey or
+// garbled from the damage on. Such a file is refused with the decoder's words.
+TEST(SourceImageFile, TiffsWhoseDecoderReportsDamageAreRefused)
+{
+    const QString jpeg = writePhotoTiff(QStringLiteral("damaged-jpeg.tif"), COMPRESSION_JPEG);
+    const QString fax = writePhotoTiff(QStringLiteral("damaged-group4.tif"), COMPRESSION_CCITTFAX4);
+    ASSERT_FALSE(jpeg.isEmpty());
+    ASSERT_FALSE(fax.isEmpty());
+    for (const QString& path : {jpeg, fax}) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        ASSERT_TRUE(image.isValid()) << "undamaged " << path.toStdString();
+    }
+    scramble(jpeg, 0x33);
+    scramble(fax, 0x5A);
+    const std::pair<QString, QString> cases[] = {{jpeg, QStringLiteral("JPEGLib: ")}, {fax, QStringLiteral("Fax4Decode: ")}};
+    for (const auto& [path, decoder] : cases) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        EXPECT_FALSE(image.isValid()) << path.toStdString();
+        EXPECT_EQ(prompt.messages().size(), 1) << path.toStdString();
+        if (prompt.messages().isEmpty())
+            continue;
+        const QString& message = prompt.messages().first().text;
+        EXPECT_TRUE(message.startsWith(QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n")))
+            << message.toStdString();
+        EXPECT_TRUE(message.contains(decoder)) << message.toStdString();
+    }
+}
+
+// The message says why, in the reader's words, between the file's name and the hint.
+TEST(SourceImageFile, ARefusedFileIsToldWithItsReason)
+{
+    TiffKind signedKind = tiffKind("SignedSamples").as(PHOTOMETRIC_RGB, 16);
+    signedKind.sampleFormat = SAMPLEFORMAT_INT;
+    // Refused by its header; its samples are never read.
+    TiffKind wideKind = tiffKind("Unsigned32").as(PHOTOMETRIC_RGB, 32);
+    const QString signedSamples = writeTiffOfKind(signedKind);
+    const QString wideSamples = writeTiffOfKind(wideKind);
+    ASSERT_FALSE(signedSamples.isEmpty());
+    ASSERT_FALSE(wideSamples.isEmpty());
+    const QByteArray png = fileBytes(dataFile("chelsea.png"));
+    const QString cutPng = writeScratchFile(QStringLiteral("cut.png"), png.left(png.size() / 2));
+    const QString text = writeScratchFile(QStringLiteral("words.jpg"), QByteArray("just some words\n"));
+    const std::pair<QString, QString> cases[] = {
+        {signedSamples, QStringLiteral("Samples of format 2 and 16 bits are not supported")},
+        {wideSamples, QStringLiteral("Samples of 32 bits are not supported")},
+        {cutPng, QStringLiteral("The file ends early")},
+        {text, QStringLiteral("Unsupported image format")},
+    };
+    for (const auto& [path, reason] : cases) {
+        ScriptedPrompt prompt;
+        LogCapture log;
+        KsSourceImage image(path);
+        EXPECT_FALSE(image.isValid()) << path.toStdString();
+        ASSERT_EQ(prompt.messages().size(), 1) << path.toStdString();
+        const QString& message = prompt.messages().first().text;
+        const QString begin = QStringLiteral("Sorry - could not open file ") + path + QStringLiteral("\n\n") + reason;
+        EXPECT_TRUE(message.startsWith(begin)) << message.toStdString() << "\ndoes not begin with\n" << begin.toStdString();
     }
 }
 

@@ -187,6 +187,33 @@ TEST(NetworkDrops, ADroppedTiffOpens)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+// A damaged picture is named, with the reason, as when it is opened from the File menu; a
+// dropped JPEG cut short is refused as it is there.
+TEST(NetworkDrops, ADamagedDroppedPictureIsRefusedWithItsName)
+{
+    ScriptedPrompt prompt;
+    const QByteArray png = testsupport::fileBytes(QStringLiteral(KESTRINE_TEST_DATA "/chelsea.png"));
+    const QString cutPng = testsupport::writeScratchFile(QStringLiteral("cut.png"), png.left(png.size() / 2));
+    const QByteArray jpeg = testsupport::fileBytes(kFruits);
+    const QString cutJpeg = testsupport::writeScratchFile(QStringLiteral("cut.jpg"), jpeg.left(jpeg.size() / 2));
+    bool noDocument = false;
+    inWindow([&] {
+        for (const QString& path : {cutPng, cutJpeg}) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            ASSERT_TRUE(dropOnCanvas(&data));
+        }
+        ASSERT_TRUE(engineIdle());
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    ASSERT_EQ(prompt.messages().size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QString begin = QStringLiteral("Sorry - could not open file ") + (i == 0 ? cutPng : cutJpeg) + QStringLiteral("\n\n");
+        EXPECT_TRUE(prompt.messages()[i].text.startsWith(begin)) << prompt.messages()[i].text.toStdString();
+    }
+}
+
 TEST(NetworkDrops, AFetchedPhotoOnItsSideOpensUpright)
 {
     ScriptedPrompt prompt;

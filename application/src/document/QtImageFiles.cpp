@@ -1,0 +1,57 @@
+#include "document/QtImageFiles.h"
+
+#include <QFile>
+#include <QImageReader>
+
+namespace {
+
+// A file that notes when its reader asks for bytes it no longer has. Opened unbuffered, each
+// read of the reader is one read of the file, so a read that finds nothing means the reader
+// wanted more than the file holds. Qt's JPEG reader answers that by ending the picture there
+// (as libjpeg advises) and shows the rest grey, telling nobody but the log.
+class EndWatchingFile : public QFile {
+public:
+    using QFile::QFile;
+    bool readPastEnd() const { return m_readPastEnd; }
+
+protected:
+    qint64 readData(char* data, qint64 length) override
+    {
+        const qint64 read = QFile::readData(data, length);
+        if (read == 0 && length > 0)
+            m_readPastEnd = true;
+        return read;
+    }
+
+private:
+    bool m_readPastEnd = false;
+};
+
+} // namespace
+
+QImage readQtImageFile(const QString& path, QString* reason)
+{
+    EndWatchingFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (reason)
+            *reason = file.errorString();
+        return QImage();
+    }
+    // The reader, given a file, guesses from its name as well as from its content.
+    QImageReader reader(&file);
+    const QByteArray format = reader.format();
+    QImage image;
+    if (!reader.read(&image)) {
+        if (reason)
+            *reason = reader.errorString();
+        // A reader that fails half-way leaves what it decoded so far.
+        return QImage();
+    }
+    // A JPEG's data ends with the picture's end marker; one that needs more is cut short.
+    if (format == "jpeg" && file.readPastEnd()) {
+        if (reason)
+            *reason = QStringLiteral("the file ends before its JPEG data is complete");
+        return QImage();
+    }
+    return image;
+}
