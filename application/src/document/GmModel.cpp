@@ -228,11 +228,17 @@ void GmModel::setEdgePanelVisibleHook(EdgePanelVisibleHook hook)
     g_edgePanelVisibleHook = std::move(hook);
 }
 
-void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
+int GmModel::divisorForPixelCount(qint64 pixelCount)
 {
     int divisor = 1;
     while (divisor < kMaxDivisor && pixelCount / divisor > kMaxWorkingPixels)
         divisor *= 2;
+    return divisor;
+}
+
+void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
+{
+    const int divisor = divisorForPixelCount(pixelCount);
     const int old = m_resolution;
     m_resolution = divisor;
     emit resolutionChanged(old, divisor);

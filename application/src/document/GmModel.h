@@ -160,6 +160,8 @@ public:
     // Picks the smallest divisor that brings the pixel count to at most 4,000,000 (at most 8),
     // stores it and emits resolutionChanged(old, new), also when it is unchanged.
     void chooseResolutionForPixelCount(qint64 pixelCount);
+    // The divisor that choice picks for the pixel count.
+    static int divisorForPixelCount(qint64 pixelCount);
 
     // Patches (drawing order: the last is on top) and forced edges. The model owns them until
     // it deletes them or hands a patch to the command that ends its sessions.

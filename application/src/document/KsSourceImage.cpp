@@ -3,6 +3,7 @@
 #include "document/DeviceStreamBuffer.h"
 #include "document/ExifOrientation.h"
 #include "document/GmModel.h"
+#include "document/ImageMemory.h"
 #include "document/NamedImage.h"
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
@@ -12,6 +13,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QSaveFile>
 #include <QVariantMap>
 
@@ -19,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <ostream>
 #include <streambuf>
 
@@ -78,6 +81,22 @@ files::Pixels16 pixels(const KsSourceImage::View16& v)
     return {v.width, v.height, v.data, v.bytesPerLine};
 }
 
+bool hasGui()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// Asked for without an exception and thrown here: a build with the address sanitizer then
+// hands a shortage back as the release build does, instead of ending the program.
+template <typename T>
+std::unique_ptr<T[]> pixelBuffer(std::size_t count)
+{
+    T* block = new (std::nothrow) T[count];
+    if (!block)
+        throw std::bad_alloc();
+    return std::unique_ptr<T[]>(block);
+}
+
 template <typename Sample>
 void copyRows(const Sample* from, qint64 fromBytesPerLine, Sample* to, qint64 toBytesPerLine, int width, int height)
 {
@@ -114,16 +133,35 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         warnCannotOpen(fileName, QString());
         return;
     }
-    bool tooLarge = false;
-    if (readOwnFormat(fileName, tooLarge)) {
+    int ownKind = FileNone;
+    bool told = false;
+    if (readOwnFormat(fileName, ownKind, told)) {
         m_valid = true;
         init();
         if (m_valid)
             return;
+        if (m_lackedMemory) {
+            const qint64 width = m_view16.width;
+            const qint64 height = m_view16.height;
+            // Given back before the user reads the message.
+            dropPixels();
+            imagememory::tell(fileName, imagememory::allocationFailed(
+                                            width, height, imagememory::toOpen(width, height, imagememory::Held::Own16Bit)));
+            return;
+        }
     }
-    if (tooLarge)
+    if (told)
         return;
 
+    if (ownKind == FileNone) {
+        const QSize size = QImageReader(fileName).size();
+        if (size.isValid()
+            && !imagememory::fits(fileName, size.width(), size.height(),
+                                  imagememory::toOpen(size.width(), size.height(), imagememory::Held::Own8Bit))) {
+            m_lackedMemory = true;
+            return;
+        }
+    }
     QImage image;
     if (image.load(fileName)) {
         applyExifOrientation(fileName, image);
@@ -140,6 +178,15 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
             init();
             if (m_valid)
                 return;
+        }
+        // Qt answers an image it cannot allocate with a null one.
+        if (m_display.isNull() || m_lackedMemory) {
+            m_lackedMemory = true;
+            m_display = QImage();
+            imagememory::tell(fileName, imagememory::allocationFailed(
+                                            image.width(), image.height(),
+                                            imagememory::toOpen(image.width(), image.height(), imagememory::Held::Own8Bit)));
+            return;
         }
     }
     m_display = QImage();
@@ -241,10 +288,13 @@ KsSourceImage::KsSourceImage(const QVariant& variant)
     bool ok = m_format >= Samples8 && m_format <= Samples16Half;
     if (ok) {
         switch (m_master) {
-        case MasterDisplayImage:
-            m_display = map.value(kImageKey).value<QImage>().convertToFormat(QImage::Format_ARGB32);
+        case MasterDisplayImage: {
+            const QImage stored = map.value(kImageKey).value<QImage>();
+            m_display = stored.convertToFormat(QImage::Format_ARGB32);
+            m_lackedMemory = m_display.isNull() && !stored.isNull();
             ok = !m_display.isNull() && fitsQImage(m_display.width(), m_display.height());
             break;
+        }
         case Master16Bit:
         case Master8BitBuffer:
             ok = loadPngBlob(map.value(kImageKey).toByteArray(), m_master);
@@ -293,19 +343,23 @@ void KsSourceImage::copyPixelsFrom(const KsSourceImage& other)
     } catch (const std::bad_alloc&) {
         qWarning("KsSourceImage: out of memory copying %s", qUtf8Printable(m_fileName));
         m_valid = false;
+        m_lackedMemory = true;
         return;
     }
+    // Qt answers a copy it cannot allocate with a null image.
     if (m_master == MasterDisplayImage && m_display.isNull()) {
         m_valid = false;
+        m_lackedMemory = !other.m_display.isNull();
         return;
     }
     init();
 }
 
-bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
+bool KsSourceImage::readOwnFormat(const QString& fileName, int& kind, bool& told)
 {
     const std::string path = localPath(fileName);
-    int kind = FileNone;
+    kind = FileNone;
+    files::Dimensions size;
     try {
         if (files::looksLikePng(path))
             kind = FilePng;
@@ -313,12 +367,18 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
             kind = FileTiff;
         else
             return false;
-        const files::Dimensions size = kind == FilePng ? files::pngDimensions(path) : files::tiffDimensions(path);
+        size = kind == FilePng ? files::pngDimensions(path) : files::tiffDimensions(path);
         if (!fitsQImage(size.width, size.height)) {
-            tooLarge = true;
+            told = true;
             qWarning("KsSourceImage: %s is too large: %lld x %lld pixels", qUtf8Printable(fileName),
                      static_cast<long long>(size.width), static_cast<long long>(size.height));
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(size.width).arg(size.height));
+            return false;
+        }
+        if (!imagememory::fits(fileName, size.width, size.height,
+                               imagememory::toOpen(size.width, size.height, imagememory::Held::Own16Bit))) {
+            told = true;
+            m_lackedMemory = true;
             return false;
         }
         allocate16(int(size.width), int(size.height));
@@ -326,6 +386,14 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
             files::readPng(path, pixels(m_view16));
         else
             files::readTiff(path, pixels(m_view16));
+    } catch (const std::bad_alloc&) {
+        dropPixels();
+        told = true;
+        m_lackedMemory = true;
+        imagememory::tell(fileName, imagememory::allocationFailed(
+                                        size.width, size.height,
+                                        imagememory::toOpen(size.width, size.height, imagememory::Held::Own16Bit)));
+        return false;
     } catch (const std::exception& e) {
         qWarning("KsSourceImage: cannot read %s as %s: %s", qUtf8Printable(fileName),
                  kind == FilePng ? "PNG" : "TIFF", e.what());
@@ -335,6 +403,16 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
     }
     m_fileKind = kind;
     return true;
+}
+
+void KsSourceImage::dropPixels()
+{
+    m_display = QImage();
+    m_displayPixmap = QPixmap();
+    m_buffer16.reset();
+    m_buffer8.reset();
+    m_view16 = View16();
+    m_view8 = View8();
 }
 
 bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
@@ -357,6 +435,7 @@ bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
         return true;
     } catch (const std::exception& e) {
         qWarning("KsSourceImage: stored PNG unreadable: %s", e.what());
+        m_lackedMemory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
         m_buffer16.reset();
         m_buffer8.reset();
         m_view16 = View16();
@@ -367,13 +446,13 @@ bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
 
 void KsSourceImage::allocate16(int width, int height)
 {
-    m_buffer16.reset(new std::uint16_t[std::size_t(width) * std::size_t(height) * 4]);
+    m_buffer16 = pixelBuffer<std::uint16_t>(std::size_t(width) * std::size_t(height) * 4);
     m_view16 = {width, height, m_buffer16.get(), qint64(width) * 8};
 }
 
 void KsSourceImage::allocate8(int width, int height)
 {
-    m_buffer8.reset(new std::uint32_t[std::size_t(width) * std::size_t(height)]);
+    m_buffer8 = pixelBuffer<std::uint32_t>(std::size_t(width) * std::size_t(height));
     m_view8 = {width, height, reinterpret_cast<std::uint8_t*>(m_buffer8.get()), qint64(width) * 4};
 }
 
@@ -400,6 +479,7 @@ void KsSourceImage::init()
     } catch (const std::bad_alloc&) {
         qWarning("KsSourceImage: out of memory building the display image of %s", qUtf8Printable(m_fileName));
         m_valid = false;
+        m_lackedMemory = true;
         m_display = QImage();
         return;
     }
@@ -409,6 +489,13 @@ void KsSourceImage::init()
     }
     ++m_pixelRevision;
     refreshPixmaps();
+    // Qt answers a pixmap it cannot allocate with a null one; the image would show as nothing.
+    if (hasGui() && m_displayPixmap.isNull()) {
+        qWarning("KsSourceImage: out of memory for the display pixmap of %s", qUtf8Printable(m_fileName));
+        m_valid = false;
+        m_lackedMemory = true;
+        return;
+    }
     m_pixmapDirty = false;
     qWarning("%s", qUtf8Printable(QStringLiteral("KsSourceImage::init ") + m_fileName
                                   + QStringLiteral(", (width, height) = (") + QString::number(m_view8.width)

@@ -45,8 +45,11 @@ public:
     // Takes a dropped or pasted picture, converted to straight ARGB32 whatever its format.
     explicit KsSourceImage(const NamedImage& image);
     // Reads a file: PNG and TIFF through our own readers into a 16-bit master, anything else
-    // through Qt (turned upright by its EXIF orientation). A file no reader can read leaves
-    // the image not valid and is reported to the user; nothing is thrown.
+    // through Qt (turned upright by its EXIF orientation). Opening an image, its cut-out copy
+    // included, is weighed against
+    // the memory available before any pixels are allocated. A file no reader can read, or one
+    // that does not fit in memory, leaves the image not valid and is reported to the user;
+    // nothing is thrown.
     explicit KsSourceImage(const QString& fileName);
     // Pixels in memory the caller keeps alive for the image's life, used in place: 8-bit, or
     // 16-bit on the 0..32768 scale.
@@ -65,6 +68,9 @@ public:
     KsSourceImage& operator=(const KsSourceImage&) = delete;
 
     bool isValid() const { return m_valid; }
+    // Not valid for lack of memory: refused as too large for what is available, or an
+    // allocation failed while it was built.
+    bool lackedMemory() const { return m_lackedMemory; }
     const QString& fileName() const { return m_fileName; }
     void setFileName(const QString& fileName) { m_fileName = fileName; }
     int fileKind() const { return m_fileKind; }
@@ -128,7 +134,8 @@ public:
 
 private:
     void init();
-    bool readOwnFormat(const QString& fileName, bool& tooLarge);
+    bool readOwnFormat(const QString& fileName, int& kind, bool& told);
+    void dropPixels();
     void refreshPixmaps();
     void allocate16(int width, int height);
     void allocate8(int width, int height);
@@ -139,6 +146,7 @@ private:
 
     QString m_fileName;
     bool m_valid = true;
+    bool m_lackedMemory = false;
     bool m_pixmapDirty = true;
     QPixmap m_displayPixmap;
     QPixmap m_workingPixmap;

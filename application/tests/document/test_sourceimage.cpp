@@ -8,7 +8,9 @@
 
 #include "ExifBlock.h"
 #include "FileSizeLimit.h"
+#include "HostileImages.h"
 #include "LogCapture.h"
+#include "PeakMemory.h"
 #include "ScriptedPrompt.h"
 #include "ScratchFiles.h"
 
@@ -34,6 +36,8 @@
 
 using testsupport::FileSizeLimit;
 using testsupport::LogCapture;
+using testsupport::PeakResidentGrowth;
+using testsupport::ReportedMemory;
 using testsupport::ScriptedPrompt;
 
 using testsupport::fileBytes;
@@ -166,6 +170,35 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_TRUE(prompt.messages().first().text.contains(QStringLiteral("100000 x 100000")))
         << prompt.messages().first().text.toStdString();
+}
+
+// What opening an image takes (its 16-bit pixels, the 8-bit ones and the pixmap, the cut-out's
+// copy of them all, the working images) is weighed before anything is allocated: 20000 x 20000
+// pixels need about 12 GB, more than the 4 GB reported available, and the user reads why.
+TEST(SourceImageFile, AnImageNeedingMoreMemoryThanIsAvailableIsRefusedBeforeItIsRead)
+{
+    const QString path = writeScratchFile(QStringLiteral("grey-20000.png"), testsupport::blackBilevelPng(20000, 20000));
+    ReportedMemory available(qint64(4) << 30);
+    ScriptedPrompt prompt;
+    PeakResidentGrowth peak;
+    ASSERT_TRUE(peak.isReset());
+    bool valid = true;
+    bool lackedMemory = false;
+    {
+        KsSourceImage image(path);
+        valid = image.isValid();
+        lackedMemory = image.lackedMemory();
+    }
+    EXPECT_FALSE(valid);
+    EXPECT_TRUE(lackedMemory);
+    EXPECT_LT(peak.megabytes(), 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages().first().kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages().first().text.toStdString(),
+              QStringLiteral("Sorry - not enough memory to open file %1\n\nThe image has 20000 x 20000 pixels: opening "
+                             "it takes about 12.0 GB of memory, and 4.0 GB is available.")
+                  .arg(path)
+                  .toStdString());
 }
 
 // --- PNGs of every kind ------------------------------------------------------------------------

@@ -1,0 +1,55 @@
+#pragma once
+// Small image files that claim far more memory than they hold, built here so that a fresh
+// clone needs no stored copies (they are the files ../shared/testdata/hostile/ describes).
+
+#include <QByteArray>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <vector>
+
+namespace testsupport {
+
+inline QByteArray pngChunk(const char type[4], const QByteArray& data)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    chunk.append(type, 4).append(data);
+    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(chunk.constData() + 4),
+                            uInt(chunk.size() - 4));
+    QByteArray tail(4, '\0');
+    qToBigEndian(quint32(crc), tail.data());
+    return chunk + tail;
+}
+
+// A grey PNG of one bit a pixel, every pixel black: 20000 x 20000 pixels take 49 KB.
+inline QByteArray blackBilevelPng(quint32 width, quint32 height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 1;  // bit depth; colour type 0 (grey), no interlacing
+
+    z_stream zip{};
+    deflateInit(&zip, Z_BEST_COMPRESSION);
+    std::vector<Bytef> row(1 + (std::size_t(width) + 7) / 8, 0);  // filter byte 0, then the pixels
+    std::vector<Bytef> out(1 << 16);
+    QByteArray data;
+    for (quint32 y = 0; y <= height; ++y) {
+        const bool last = y == height;
+        zip.next_in = last ? nullptr : row.data();
+        zip.avail_in = last ? 0 : uInt(row.size());
+        do {
+            zip.next_out = out.data();
+            zip.avail_out = uInt(out.size());
+            deflate(&zip, last ? Z_FINISH : Z_NO_FLUSH);
+            data.append(reinterpret_cast<const char*>(out.data()), int(out.size() - zip.avail_out));
+        } while (zip.avail_out == 0);
+    }
+    deflateEnd(&zip);
+    return QByteArray::fromHex("89504e470d0a1a0a") + pngChunk("IHDR", header) + pngChunk("IDAT", data)
+           + pngChunk("IEND", QByteArray());
+}
+
+} // namespace testsupport
