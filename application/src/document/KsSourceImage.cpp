@@ -153,6 +153,8 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     if (told)
         return;
 
+    // Qt's reader is for the other formats: a PNG or TIFF that ours refused, read again by
+    // Qt's, would cost again whatever it made ours refuse it.
     if (ownKind == FileNone) {
         const QSize size = QImageReader(fileName).size();
         if (size.isValid()
@@ -163,7 +165,7 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         }
     }
     QImage image;
-    if (image.load(fileName)) {
+    if (ownKind == FileNone && image.load(fileName)) {
         applyExifOrientation(fileName, image);
         if (!fitsQImage(image.width(), image.height())) {
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(image.width()).arg(image.height()));

@@ -45,8 +45,8 @@ public:
     // Takes a dropped or pasted picture, converted to straight ARGB32 whatever its format.
     explicit KsSourceImage(const NamedImage& image);
     // Reads a file: PNG and TIFF through our own readers into a 16-bit master, anything else
-    // through Qt (turned upright by its EXIF orientation). Opening an image, its cut-out copy
-    // included, is weighed against
+    // through Qt (turned upright by its EXIF orientation); a PNG or TIFF our readers refuse is
+    // not read again by Qt's. Opening an image, its cut-out copy included, is weighed against
     // the memory available before any pixels are allocated. A file no reader can read, or one
     // that does not fit in memory, leaves the image not valid and is reported to the user;
     // nothing is thrown.

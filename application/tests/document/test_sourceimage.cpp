@@ -172,6 +172,41 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
         << prompt.messages().first().text.toStdString();
 }
 
+// A chunk whose length field claims 2 GB in a file of 48 bytes, of each type that libpng would
+// read into memory: refused at once, by our reader alone (Qt's would read it again), with the
+// memory of its bytes. The same as the stored picture of a project's image.
+TEST(SourceImageFile, AChunkClaimingGigabytesInAFewBytesIsRefusedWithoutTakingThem)
+{
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
+        const QString path = writeScratchFile(QStringLiteral("claim-%1.png").arg(QLatin1String(type)),
+                                              testsupport::chunkClaimingTwoGigabytes(type));
+        ScriptedPrompt prompt;
+        PeakResidentGrowth peak;
+        ASSERT_TRUE(peak.isReset());
+        bool valid = true;
+        {
+            KsSourceImage image(path);
+            valid = image.isValid();
+        }
+        EXPECT_FALSE(valid) << type;
+        EXPECT_LT(peak.megabytes(), 100u) << type;
+        ASSERT_EQ(prompt.messages().size(), 1) << type;
+        EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+            << prompt.messages().first().text.toStdString();
+    }
+
+    QVariantMap stored;
+    stored.insert(QStringLiteral("valid_"), true);
+    stored.insert(QStringLiteral("filename_"), QStringLiteral("claim.png"));
+    stored.insert(QStringLiteral("format_"), int(KsSourceImage::Samples16));
+    stored.insert(QStringLiteral("imageMaster_"), int(KsSourceImage::Master16Bit));
+    stored.insert(QStringLiteral("imageImage_"), testsupport::chunkClaimingTwoGigabytes());
+    PeakResidentGrowth peak;
+    const KsSourceImage image{QVariant(stored)};
+    EXPECT_FALSE(image.isValid());
+    EXPECT_LT(peak.megabytes(), 100u);
+}
+
 // What opening an image takes (its 16-bit pixels, the 8-bit ones and the pixmap, the cut-out's
 // copy of them all, the working images) is weighed before anything is allocated: 20000 x 20000
 // pixels need about 12 GB, more than the 4 GB reported available, and the user reads why.

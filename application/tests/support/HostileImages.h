@@ -23,6 +23,15 @@ inline QByteArray pngChunk(const char type[4], const QByteArray& data)
     return chunk + tail;
 }
 
+// 48 bytes: a 1 x 1 RGB PNG, then a chunk of the given type whose length field claims
+// 0x7FFFFFFF bytes, followed by three of them ("a\0b") and a checksum; the file ends there.
+inline QByteArray chunkClaimingTwoGigabytes(const char type[4] = "tEXt")
+{
+    return QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001000000010802000000907753de"
+                               "7fffffff74455874610062dc49a23b")
+        .replace(37, 4, type, 4);
+}
+
 // A grey PNG of one bit a pixel, every pixel black: 20000 x 20000 pixels take 49 KB.
 inline QByteArray blackBilevelPng(quint32 width, quint32 height)
 {
