@@ -207,6 +207,28 @@ TEST(SourceImageFile, AChunkClaimingGigabytesInAFewBytesIsRefusedWithoutTakingTh
     EXPECT_LT(peak.megabytes(), 100u);
 }
 
+// 266 bytes claiming one tile of 11200 x 11200 pixels of four 16-bit samples, with 100 bytes in
+// it: refused before a buffer for the tile is made, let alone cleared.
+TEST(SourceImageFile, ATileClaimingMoreThanItsBytesIsRefusedBeforeItsBufferIsMade)
+{
+    const QString path = writeScratchFile(QStringLiteral("tile-claim.tif"), testsupport::tileClaimingAGigabyte());
+    // Whatever this machine has free, the image is weighed as fitting: the tile must refuse it.
+    ReportedMemory plenty(qint64(1) << 40);
+    ScriptedPrompt prompt;
+    PeakResidentGrowth peak;
+    ASSERT_TRUE(peak.isReset());
+    bool valid = true;
+    {
+        KsSourceImage image(path);
+        valid = image.isValid();
+    }
+    EXPECT_FALSE(valid);
+    EXPECT_LT(peak.megabytes(), 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+        << prompt.messages().first().text.toStdString();
+}
+
 // What opening an image takes (its 16-bit pixels, the 8-bit ones and the pixmap, the cut-out's
 // copy of them all, the working images) is weighed before anything is allocated: 20000 x 20000
 // pixels need about 12 GB, more than the 4 GB reported available, and the user reads why.
