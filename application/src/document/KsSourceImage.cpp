@@ -446,6 +446,37 @@ bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
     }
 }
 
+bool KsSourceImage::storedLayout(const QVariant& variant, QSize& size, int& masterKind)
+{
+    const QVariantMap map = variant.toMap();
+    if (!map.value(kValidKey).toBool())
+        return false;
+    masterKind = map.contains(kMasterKey) ? map.value(kMasterKey).toInt() : MasterDisplayImage;
+    switch (masterKind) {
+    case MasterDisplayImage: {
+        const QImage image = map.value(kImageKey).value<QImage>();
+        size = image.size();
+        return !image.isNull() && fitsQImage(image.width(), image.height());
+    }
+    case Master16Bit:
+    case Master8BitBuffer:
+        try {
+            ReadBuffer header(map.value(kImageKey).toByteArray());
+            std::istream headerStream(&header);
+            const files::Dimensions dimensions = files::pngDimensions(headerStream);
+            if (!fitsQImage(dimensions.width, dimensions.height))
+                return false;
+            size = QSize(int(dimensions.width), int(dimensions.height));
+            return true;
+        } catch (const std::exception& e) {
+            qWarning("KsSourceImage: stored PNG unreadable: %s", e.what());
+            return false;
+        }
+    default:
+        return false;
+    }
+}
+
 void KsSourceImage::allocate16(int width, int height)
 {
     m_buffer16 = pixelBuffer<std::uint16_t>(std::size_t(width) * std::size_t(height) * 4);

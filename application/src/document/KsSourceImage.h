@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -63,6 +64,9 @@ public:
     KsSourceImage(const KsSourceImage& other, int);
     // The reverse of toVariant.
     explicit KsSourceImage(const QVariant& variant);
+    // The size and master kind of the image a map of toVariant holds, read from the stored
+    // picture's header without decoding its pixels; false when it holds no usable picture.
+    static bool storedLayout(const QVariant& variant, QSize& size, int& masterKind);
     ~KsSourceImage() override;
 
     KsSourceImage& operator=(const KsSourceImage&) = delete;

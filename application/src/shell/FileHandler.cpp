@@ -750,8 +750,14 @@ bool FileHandler::loadProject(QFile& file)
         || document.userType() != QMetaType::QVariantMap)
         return refuse();
     m_stampWhenSessionOpens = true;
-    if (!model->loadFromVariant(document)) {
+    imagememory::Shortage shortage;
+    if (!model->loadFromVariant(document, &shortage)) {
         m_stampWhenSessionOpens = false;
+        // A sound project of an image too large for the memory is no damaged file.
+        if (shortage.isSet()) {
+            imagememory::tell(fileName, shortage, m_mainWindow);
+            return false;
+        }
         return refuse();
     }
     return true;
