@@ -133,9 +133,8 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         warnCannotOpen(fileName, QString());
         return;
     }
-    int ownKind = FileNone;
-    bool told = false;
-    if (readOwnFormat(fileName, ownKind, told)) {
+    bool tooLarge = false;
+    if (readOwnFormat(fileName, tooLarge)) {
         m_valid = true;
         init();
         if (m_valid)
@@ -150,12 +149,14 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
             return;
         }
     }
-    if (told)
+    if (tooLarge)
         return;
 
     // Qt's reader is for the other formats: a PNG or TIFF that ours refused, read again by
     // Qt's, would cost again whatever it made ours refuse it.
-    if (ownKind == FileNone) {
+    const std::string path = localPath(fileName);
+    const bool ownFormat = files::looksLikePng(path) || files::looksLikeTiff(path);
+    if (!ownFormat) {
         const QSize size = QImageReader(fileName).size();
         if (size.isValid()
             && !imagememory::fits(fileName, size.width(), size.height(),
@@ -165,7 +166,7 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         }
     }
     QImage image;
-    if (ownKind == FileNone && image.load(fileName)) {
+    if (!ownFormat && image.load(fileName)) {
         applyExifOrientation(fileName, image);
         if (!fitsQImage(image.width(), image.height())) {
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(image.width()).arg(image.height()));
@@ -357,10 +358,10 @@ void KsSourceImage::copyPixelsFrom(const KsSourceImage& other)
     init();
 }
 
-bool KsSourceImage::readOwnFormat(const QString& fileName, int& kind, bool& told)
+bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge)
 {
     const std::string path = localPath(fileName);
-    kind = FileNone;
+    int kind = FileNone;
     files::Dimensions size;
     try {
         if (files::looksLikePng(path))
@@ -371,7 +372,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, int& kind, bool& told
             return false;
         size = kind == FilePng ? files::pngDimensions(path) : files::tiffDimensions(path);
         if (!fitsQImage(size.width, size.height)) {
-            told = true;
+            tooLarge = true;
             qWarning("KsSourceImage: %s is too large: %lld x %lld pixels", qUtf8Printable(fileName),
                      static_cast<long long>(size.width), static_cast<long long>(size.height));
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(size.width).arg(size.height));
@@ -379,7 +380,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, int& kind, bool& told
         }
         if (!imagememory::fits(fileName, size.width, size.height,
                                imagememory::toOpen(size.width, size.height, imagememory::Held::Own16Bit))) {
-            told = true;
+            tooLarge = true;
             m_lackedMemory = true;
             return false;
         }
@@ -390,7 +391,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, int& kind, bool& told
             files::readTiff(path, pixels(m_view16));
     } catch (const std::bad_alloc&) {
         dropPixels();
-        told = true;
+        tooLarge = true;
         m_lackedMemory = true;
         imagememory::tell(fileName, imagememory::allocationFailed(
                                         size.width, size.height,

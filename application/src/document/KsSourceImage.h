@@ -138,11 +138,11 @@ public:
 
 private:
     void init();
-    bool readOwnFormat(const QString& fileName, int& kind, bool& told);
-    void dropPixels();
+    bool readOwnFormat(const QString& fileName, bool& tooLarge);
     void refreshPixmaps();
     void allocate16(int width, int height);
     void allocate8(int width, int height);
+    void dropPixels();
     void copyPixelsFrom(const KsSourceImage& other);
     bool loadPngBlob(const QByteArray& bytes, int kind);
     void scaleInto(QImage& working) const;
