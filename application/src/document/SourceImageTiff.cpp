@@ -301,6 +301,8 @@ bool looksLikeTiff(const std::string& path)
 Dimensions tiffDimensions(const std::string& path)
 {
     const TiffFile file(path);
+    // Before the caller allocates the pixels of a file that cannot hold them.
+    refuseChunksCutShort(file);
     return {file.width(), file.height()};
 }
 
