@@ -44,11 +44,6 @@ QString amount(quint64 bytes)
                                        QLocale::DataSizeTraditionalFormat);
 }
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("ImageMemory", text);
-}
-
 } // namespace
 
 quint64 toHold(qint64 width, qint64 height, Held held)
@@ -118,11 +113,13 @@ void tell(const QString& fileName, const Shortage& shortage, QWidget* parent)
     const QString height = QString::number(shortage.height);
     const QString text =
         shortage.allocationFailed
-            ? tr("Sorry - not enough memory to open file %1\n\nThe image has %2 x %3 pixels: opening it takes "
-                 "about %4 of memory, more than the system could give.")
+            ? QCoreApplication::translate("ImageMemory",
+                                          "Sorry - not enough memory to open file %1\n\nThe image has %2 x %3 pixels: "
+                                          "opening it takes about %4 of memory, more than the system could give.")
                   .arg(fileName, width, height, amount(shortage.needed))
-            : tr("Sorry - not enough memory to open file %1\n\nThe image has %2 x %3 pixels: opening it takes "
-                 "about %4 of memory, and %5 is available.")
+            : QCoreApplication::translate("ImageMemory",
+                                          "Sorry - not enough memory to open file %1\n\nThe image has %2 x %3 pixels: "
+                                          "opening it takes about %4 of memory, and %5 is available.")
                   .arg(fileName, width, height, amount(shortage.needed), amount(shortage.available));
     Prompt::warning(parent, productName(), text);
 }
