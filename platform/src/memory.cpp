@@ -2,11 +2,15 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 
 #ifdef __linux__
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +37,29 @@ std::size_t pageSize()
     return 4096;
 #endif
 }
+
+#ifdef __linux__
+// The value of a "Name:   1234 kB" line of a file under /proc, in bytes; false without one.
+bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
+{
+    std::FILE* file = std::fopen(path, "r");
+    if (!file)
+        return false;
+    const std::size_t length = std::strlen(name);
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, file)) {
+        unsigned long long kibibytes = 0;
+        if (std::strncmp(line, name, length) == 0 && line[length] == ':'
+            && std::sscanf(line + length + 1, "%llu", &kibibytes) == 1) {
+            bytes = std::uint64_t(kibibytes) * 1024;
+            found = true;
+        }
+    }
+    std::fclose(file);
+    return found;
+}
+#endif
 } // namespace
 
 void* allocateLarge(std::size_t bytes)
@@ -120,6 +147,25 @@ void returnFreeHeap() noexcept
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+std::uint64_t availableMemory() noexcept
+{
+    std::uint64_t available = std::numeric_limits<std::uint64_t>::max();
+#ifdef __linux__
+    std::uint64_t reported = 0;
+    if (procBytes("/proc/meminfo", "MemAvailable", reported))
+        available = reported;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        std::uint64_t mapped = 0;
+        procBytes("/proc/self/status", "VmSize", mapped);
+        const std::uint64_t left = limit.rlim_cur > mapped ? limit.rlim_cur - mapped : 0;
+        if (left < available)
+            available = left;
+    }
+#endif
+    return available;
 }
 
 void freeLarge(void* block, std::size_t bytes) noexcept

@@ -14,6 +14,7 @@
 #include <vector>
 
 #ifdef __linux__
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -70,19 +71,39 @@ TEST(Allocator, ReleasingPagesLeavesTheBytesAroundThemAlone)
 
 #ifdef __linux__
 namespace {
-// Resident bytes of the process.
-std::size_t residentBytes()
+// Resident bytes of the process, and all it has mapped.
+std::size_t residentBytes(bool mapped = false)
 {
     std::FILE* f = std::fopen("/proc/self/statm", "r");
     unsigned long pages = 0, resident = 0;
     if (f) {
         if (std::fscanf(f, "%lu %lu", &pages, &resident) != 2)
-            resident = 0;
+            pages = resident = 0;
         std::fclose(f);
     }
-    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
+    return std::size_t(mapped ? pages : resident) * std::size_t(sysconf(_SC_PAGESIZE));
 }
 } // namespace
+
+// Under an address-space limit what the system reports free does not count: only the part of
+// the limit the process has not mapped yet can still be had (a sanitizer's reserved shadow
+// included, which is why the limit is set above what is mapped).
+TEST(Allocator, AvailableMemoryIsWhatAnAddressSpaceLimitLeaves)
+{
+    const std::uint64_t margin = std::uint64_t(256) << 20;
+    EXPECT_GT(platform::availableMemory(), 0u);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit lowered = old;
+    lowered.rlim_cur = residentBytes(true) + margin;
+    if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < lowered.rlim_cur)
+        GTEST_SKIP() << "the address space is limited below the test's limit already";
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    const std::uint64_t available = platform::availableMemory();
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_LE(available, margin);
+    EXPECT_GT(available, margin / 2);
+}
 
 TEST(Allocator, LargeWorkingBuffersStartOnAHugePageAndGiveTheirMemoryBack)
 {

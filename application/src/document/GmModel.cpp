@@ -6,6 +6,7 @@
 #include "document/GmAction.h"
 #include "document/GmRegion.h"
 #include "document/GmStatusArray.h"
+#include "document/ImageMemory.h"
 #include "document/KsAppPreferences.h"
 #include "document/KsSourceImage.h"
 #include "document/PixelState.h"
@@ -228,11 +229,17 @@ void GmModel::setEdgePanelVisibleHook(EdgePanelVisibleHook hook)
     g_edgePanelVisibleHook = std::move(hook);
 }
 
-void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
+int GmModel::divisorForPixelCount(qint64 pixelCount)
 {
     int divisor = 1;
     while (divisor < kMaxDivisor && pixelCount / divisor > kMaxWorkingPixels)
         divisor *= 2;
+    return divisor;
+}
+
+void GmModel::chooseResolutionForPixelCount(qint64 pixelCount)
+{
+    const int divisor = divisorForPixelCount(pixelCount);
     const int old = m_resolution;
     m_resolution = divisor;
     emit resolutionChanged(old, divisor);
@@ -1150,7 +1157,7 @@ QVariantMap GmModel::saveToVariant() const
     return map;
 }
 
-bool GmModel::loadFromVariant(const QVariant& variant)
+bool GmModel::loadFromVariant(const QVariant& variant, imagememory::Shortage* shortage)
 {
     const auto refuse = [](const char* why) {
         qWarning("GmModel::loadFromVariant: %s; the project is not loaded", why);
@@ -1167,27 +1174,31 @@ bool GmModel::loadFromVariant(const QVariant& variant)
 
     // Started by a host or to edit a file in place, the document keeps the images it has.
     const bool keepImages = keepsImages();
-    std::unique_ptr<KsSourceImage> source;
-    std::unique_ptr<KsSourceImage> output;
+    // The images' sizes come from their stored headers, so that images that cannot belong to
+    // the document are refused before their pixels are decoded.
+    QSize imageSize;
+    int sourceKind = KsSourceImage::MasterDisplayImage;
+    int outputKind = KsSourceImage::MasterDisplayImage;
+    const bool hasOutput = map.contains(outputKey);
     if (keepImages) {
         if (!m_source || !m_source->isValid())
             return refuse("there is no image to load the project onto");
+        imageSize = QSize(m_source->width(), m_source->height());
     } else {
         if (!map.contains(sourceKey))
             return refuse("it holds no source image");
-        source = std::make_unique<KsSourceImage>(map.value(sourceKey));
-        if (!source->isValid())
+        if (!KsSourceImage::storedLayout(map.value(sourceKey), imageSize, sourceKind))
             return refuse("its source image cannot be read");
-        if (map.contains(outputKey)) {
-            output = std::make_unique<KsSourceImage>(map.value(outputKey));
-            if (!output->isValid())
+        outputKind = sourceKind;
+        QSize outputSize;
+        if (hasOutput) {
+            if (!KsSourceImage::storedLayout(map.value(outputKey), outputSize, outputKind))
                 return refuse("its cut-out image cannot be read");
-            if (output->width() != source->width() || output->height() != source->height())
+            if (outputSize != imageSize)
                 return refuse("its cut-out and source images differ in size");
         }
     }
-    const KsSourceImage* image = keepImages ? m_source : source.get();
-    const QSize working((image->width() + divisor - 1) / divisor, (image->height() + divisor - 1) / divisor);
+    const QSize working((imageSize.width() + divisor - 1) / divisor, (imageSize.height() + divisor - 1) / divisor);
 
     QImage status;
     if (map.contains(statusKey)) {
@@ -1220,6 +1231,41 @@ bool GmModel::loadFromVariant(const QVariant& variant)
     }
     if (!shapesUsable)
         return refuse("a patch or forced edge has coordinates that are not numbers");
+
+    // The pixels last, once everything else is known to be usable.
+    std::unique_ptr<KsSourceImage> source;
+    std::unique_ptr<KsSourceImage> output;
+    if (!keepImages) {
+        const auto held = [](int kind) {
+            return kind == KsSourceImage::Master16Bit ? imagememory::Held::Own16Bit : imagememory::Held::Own8Bit;
+        };
+        const qint64 width = imageSize.width();
+        const qint64 height = imageSize.height();
+        const quint64 needed = imagememory::toHold(width, height, held(sourceKind))
+                               + imagememory::toHold(width, height, held(outputKind))
+                               + imagememory::toWork(width, height);
+        const imagememory::Shortage lack = imagememory::weigh(width, height, needed);
+        if (lack.isSet()) {
+            if (shortage)
+                *shortage = lack;
+            return refuse("its images do not fit in the memory available");
+        }
+        const auto lacked = [&](const char* why) {
+            if (shortage)
+                *shortage = imagememory::allocationFailed(width, height, needed);
+            return refuse(why);
+        };
+        source = std::make_unique<KsSourceImage>(map.value(sourceKey));
+        if (!source->isValid())
+            return source->lackedMemory() ? lacked("there is not enough memory for its source image")
+                                          : refuse("its source image cannot be read");
+        if (hasOutput) {
+            output = std::make_unique<KsSourceImage>(map.value(outputKey));
+            if (!output->isValid())
+                return output->lackedMemory() ? lacked("there is not enough memory for its cut-out image")
+                                              : refuse("its cut-out image cannot be read");
+        }
+    }
 
     // Everything is usable: the open document goes, the loaded one comes.
     closeImage();

@@ -33,6 +33,10 @@ class QAction;
 class QCursor;
 class QImage;
 
+namespace imagememory {
+struct Shortage;
+}
+
 namespace ks {
 class Rectangle;
 }
@@ -161,6 +165,8 @@ public:
     // Picks the smallest divisor that brings the pixel count to at most 4,000,000 (at most 8),
     // stores it and emits resolutionChanged(old, new), also when it is unchanged.
     void chooseResolutionForPixelCount(qint64 pixelCount);
+    // The divisor that choice picks for the pixel count.
+    static int divisorForPixelCount(qint64 pixelCount);
 
     // Patches (drawing order: the last is on top) and forced edges. The model owns them until
     // it deletes them or hands a patch to the command that ends its sessions.
@@ -225,8 +231,11 @@ public:
     // anything is unusable (no valid source image outside the launch modes that keep the
     // host's, images of different sizes, statuses of the wrong size, an unknown divisor, a
     // shape with coordinates that are not numbers) nothing changes and the answer is false.
-    // Only then is the current image closed and the new document installed.
-    bool loadFromVariant(const QVariant& variant);
+    // Only then is the current image closed and the new document installed. The images'
+    // sizes are read from their stored headers and checked, and what they take weighed against
+    // the memory available, before any of their pixels are decoded; a document refused for
+    // lack of memory says so in `shortage`.
+    bool loadFromVariant(const QVariant& variant, imagememory::Shortage* shortage = nullptr);
 
     // The brush strokes that exist; each GmBrushing joins and leaves the list itself. The list
     // does not own them.

@@ -3,6 +3,7 @@
 #include "document/DeviceStreamBuffer.h"
 #include "document/ExifOrientation.h"
 #include "document/GmModel.h"
+#include "document/ImageMemory.h"
 #include "document/NamedImage.h"
 #include "document/Prompt.h"
 #include "document/QtImageFiles.h"
@@ -13,6 +14,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QSaveFile>
 #include <QVariantMap>
 
@@ -20,6 +22,7 @@
 #include <cmath>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <ostream>
 #include <streambuf>
 
@@ -87,6 +90,22 @@ files::Pixels16 pixels(const KsSourceImage::View16& v)
     return {v.width, v.height, v.data, v.bytesPerLine};
 }
 
+bool hasGui()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// Asked for without an exception and thrown here: a build with the address sanitizer then
+// hands a shortage back as the release build does, instead of ending the program.
+template <typename T>
+std::unique_ptr<T[]> pixelBuffer(std::size_t count)
+{
+    T* block = new (std::nothrow) T[count];
+    if (!block)
+        throw std::bad_alloc();
+    return std::unique_ptr<T[]>(block);
+}
+
 template <typename Sample>
 void copyRows(const Sample* from, qint64 fromBytesPerLine, Sample* to, qint64 toBytesPerLine, int width, int height)
 {
@@ -130,12 +149,36 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
         init();
         if (m_valid)
             return;
+        if (m_lackedMemory) {
+            const qint64 width = m_view16.width;
+            const qint64 height = m_view16.height;
+            // Given back before the user reads the message.
+            dropPixels();
+            imagememory::tell(fileName, imagememory::allocationFailed(
+                                            width, height, imagememory::toOpen(width, height, imagememory::Held::Own16Bit)));
+            return;
+        }
     }
     if (tooLarge)
         return;
 
+    // Qt's reader is for the other formats: a PNG or TIFF that ours refused, read again by
+    // Qt's, would cost again whatever it made ours refuse it.
+    const std::string path = localPath(fileName);
+    const bool ownFormat = files::looksLikePng(path) || files::looksLikeTiff(path);
+    if (!ownFormat) {
+        const QSize size = QImageReader(fileName).size();
+        if (size.isValid()
+            && !imagememory::fits(fileName, size.width(), size.height(),
+                                  imagememory::toOpen(size.width(), size.height(), imagememory::Held::Own8Bit))) {
+            m_lackedMemory = true;
+            return;
+        }
+    }
     QString qtReason;
-    QImage image = readQtImageFile(fileName, &qtReason);
+    QImage image;
+    if (!ownFormat)
+        image = readQtImageFile(fileName, &qtReason);
     if (!image.isNull()) {
         applyExifOrientation(fileName, image);
         if (!fitsQImage(image.width(), image.height())) {
@@ -151,6 +194,15 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
             init();
             if (m_valid)
                 return;
+        }
+        // Qt answers an image it cannot allocate with a null one.
+        if (m_display.isNull() || m_lackedMemory) {
+            m_lackedMemory = true;
+            m_display = QImage();
+            imagememory::tell(fileName, imagememory::allocationFailed(
+                                            image.width(), image.height(),
+                                            imagememory::toOpen(image.width(), image.height(), imagememory::Held::Own8Bit)));
+            return;
         }
     }
     m_display = QImage();
@@ -257,10 +309,13 @@ KsSourceImage::KsSourceImage(const QVariant& variant)
     bool ok = m_format >= Samples8 && m_format <= Samples16Half;
     if (ok) {
         switch (m_master) {
-        case MasterDisplayImage:
-            m_display = map.value(kImageKey).value<QImage>().convertToFormat(QImage::Format_ARGB32);
+        case MasterDisplayImage: {
+            const QImage stored = map.value(kImageKey).value<QImage>();
+            m_display = stored.convertToFormat(QImage::Format_ARGB32);
+            m_lackedMemory = m_display.isNull() && !stored.isNull();
             ok = !m_display.isNull() && fitsQImage(m_display.width(), m_display.height());
             break;
+        }
         case Master16Bit:
         case Master8BitBuffer:
             ok = loadPngBlob(map.value(kImageKey).toByteArray(), m_master);
@@ -309,10 +364,13 @@ void KsSourceImage::copyPixelsFrom(const KsSourceImage& other)
     } catch (const std::bad_alloc&) {
         qWarning("KsSourceImage: out of memory copying %s", qUtf8Printable(m_fileName));
         m_valid = false;
+        m_lackedMemory = true;
         return;
     }
+    // Qt answers a copy it cannot allocate with a null image.
     if (m_master == MasterDisplayImage && m_display.isNull()) {
         m_valid = false;
+        m_lackedMemory = !other.m_display.isNull();
         return;
     }
     init();
@@ -322,6 +380,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge, QStri
 {
     const std::string path = localPath(fileName);
     int kind = FileNone;
+    files::Dimensions size;
     try {
         if (files::looksLikePng(path))
             kind = FilePng;
@@ -329,7 +388,7 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge, QStri
             kind = FileTiff;
         else
             return false;
-        const files::Dimensions size = kind == FilePng ? files::pngDimensions(path) : files::tiffDimensions(path);
+        size = kind == FilePng ? files::pngDimensions(path) : files::tiffDimensions(path);
         if (!fitsQImage(size.width, size.height)) {
             tooLarge = true;
             qWarning("KsSourceImage: %s is too large: %lld x %lld pixels", qUtf8Printable(fileName),
@@ -337,11 +396,25 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge, QStri
             warnCannotOpen(fileName, tr("\n\nThe image is too large: %1 x %2 pixels.").arg(size.width).arg(size.height));
             return false;
         }
+        if (!imagememory::fits(fileName, size.width, size.height,
+                               imagememory::toOpen(size.width, size.height, imagememory::Held::Own16Bit))) {
+            tooLarge = true;
+            m_lackedMemory = true;
+            return false;
+        }
         allocate16(int(size.width), int(size.height));
         if (kind == FilePng)
             files::readPng(path, pixels(m_view16));
         else
             files::readTiff(path, pixels(m_view16));
+    } catch (const std::bad_alloc&) {
+        dropPixels();
+        tooLarge = true;
+        m_lackedMemory = true;
+        imagememory::tell(fileName, imagememory::allocationFailed(
+                                        size.width, size.height,
+                                        imagememory::toOpen(size.width, size.height, imagememory::Held::Own16Bit)));
+        return false;
     } catch (const std::exception& e) {
         qWarning("KsSourceImage: cannot read %s as %s: %s", qUtf8Printable(fileName),
                  kind == FilePng ? "PNG" : "TIFF", e.what());
@@ -352,6 +425,16 @@ bool KsSourceImage::readOwnFormat(const QString& fileName, bool& tooLarge, QStri
     }
     m_fileKind = kind;
     return true;
+}
+
+void KsSourceImage::dropPixels()
+{
+    m_display = QImage();
+    m_displayPixmap = QPixmap();
+    m_buffer16.reset();
+    m_buffer8.reset();
+    m_view16 = View16();
+    m_view8 = View8();
 }
 
 bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
@@ -374,6 +457,7 @@ bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
         return true;
     } catch (const std::exception& e) {
         qWarning("KsSourceImage: stored PNG unreadable: %s", e.what());
+        m_lackedMemory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
         m_buffer16.reset();
         m_buffer8.reset();
         m_view16 = View16();
@@ -382,15 +466,46 @@ bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
     }
 }
 
+bool KsSourceImage::storedLayout(const QVariant& variant, QSize& size, int& masterKind)
+{
+    const QVariantMap map = variant.toMap();
+    if (!map.value(kValidKey).toBool())
+        return false;
+    masterKind = map.contains(kMasterKey) ? map.value(kMasterKey).toInt() : MasterDisplayImage;
+    switch (masterKind) {
+    case MasterDisplayImage: {
+        const QImage image = map.value(kImageKey).value<QImage>();
+        size = image.size();
+        return !image.isNull() && fitsQImage(image.width(), image.height());
+    }
+    case Master16Bit:
+    case Master8BitBuffer:
+        try {
+            ReadBuffer header(map.value(kImageKey).toByteArray());
+            std::istream headerStream(&header);
+            const files::Dimensions dimensions = files::pngDimensions(headerStream);
+            if (!fitsQImage(dimensions.width, dimensions.height))
+                return false;
+            size = QSize(int(dimensions.width), int(dimensions.height));
+            return true;
+        } catch (const std::exception& e) {
+            qWarning("KsSourceImage: stored PNG unreadable: %s", e.what());
+            return false;
+        }
+    default:
+        return false;
+    }
+}
+
 void KsSourceImage::allocate16(int width, int height)
 {
-    m_buffer16.reset(new std::uint16_t[std::size_t(width) * std::size_t(height) * 4]);
+    m_buffer16 = pixelBuffer<std::uint16_t>(std::size_t(width) * std::size_t(height) * 4);
     m_view16 = {width, height, m_buffer16.get(), qint64(width) * 8};
 }
 
 void KsSourceImage::allocate8(int width, int height)
 {
-    m_buffer8.reset(new std::uint32_t[std::size_t(width) * std::size_t(height)]);
+    m_buffer8 = pixelBuffer<std::uint32_t>(std::size_t(width) * std::size_t(height));
     m_view8 = {width, height, reinterpret_cast<std::uint8_t*>(m_buffer8.get()), qint64(width) * 4};
 }
 
@@ -417,6 +532,7 @@ void KsSourceImage::init()
     } catch (const std::bad_alloc&) {
         qWarning("KsSourceImage: out of memory building the display image of %s", qUtf8Printable(m_fileName));
         m_valid = false;
+        m_lackedMemory = true;
         m_display = QImage();
         return;
     }
@@ -426,6 +542,13 @@ void KsSourceImage::init()
     }
     ++m_pixelRevision;
     refreshPixmaps();
+    // Qt answers a pixmap it cannot allocate with a null one; the image would show as nothing.
+    if (hasGui() && m_displayPixmap.isNull()) {
+        qWarning("KsSourceImage: out of memory for the display pixmap of %s", qUtf8Printable(m_fileName));
+        m_valid = false;
+        m_lackedMemory = true;
+        return;
+    }
     m_pixmapDirty = false;
     qWarning("%s", qUtf8Printable(QStringLiteral("KsSourceImage::init ") + m_fileName
                                   + QStringLiteral(", (width, height) = (") + QString::number(m_view8.width)

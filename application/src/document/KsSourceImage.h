@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -45,8 +46,11 @@ public:
     // Takes a dropped or pasted picture, converted to straight ARGB32 whatever its format.
     explicit KsSourceImage(const NamedImage& image);
     // Reads a file: PNG and TIFF through our own readers into a 16-bit master, anything else
-    // through Qt (turned upright by its EXIF orientation). A file no reader can read leaves
-    // the image not valid and is reported to the user; nothing is thrown.
+    // through Qt (turned upright by its EXIF orientation); a PNG or TIFF our readers refuse is
+    // not read again by Qt's. Opening an image, its cut-out copy included, is weighed against
+    // the memory available before any pixels are allocated. A file no reader can read, or one
+    // that does not fit in memory, leaves the image not valid and is reported to the user;
+    // nothing is thrown.
     explicit KsSourceImage(const QString& fileName);
     // Pixels in memory the caller keeps alive for the image's life, used in place: 8-bit, or
     // 16-bit on the 0..32768 scale.
@@ -60,11 +64,17 @@ public:
     KsSourceImage(const KsSourceImage& other, int);
     // The reverse of toVariant.
     explicit KsSourceImage(const QVariant& variant);
+    // The size and master kind of the image a map of toVariant holds, read from the stored
+    // picture's header without decoding its pixels; false when it holds no usable picture.
+    static bool storedLayout(const QVariant& variant, QSize& size, int& masterKind);
     ~KsSourceImage() override;
 
     KsSourceImage& operator=(const KsSourceImage&) = delete;
 
     bool isValid() const { return m_valid; }
+    // Not valid for lack of memory: refused as too large for what is available, or an
+    // allocation failed while it was built.
+    bool lackedMemory() const { return m_lackedMemory; }
     const QString& fileName() const { return m_fileName; }
     void setFileName(const QString& fileName) { m_fileName = fileName; }
     int fileKind() const { return m_fileKind; }
@@ -134,6 +144,7 @@ private:
     void refreshPixmaps();
     void allocate16(int width, int height);
     void allocate8(int width, int height);
+    void dropPixels();
     void copyPixelsFrom(const KsSourceImage& other);
     bool loadPngBlob(const QByteArray& bytes, int kind);
     void scaleInto(QImage& working) const;
@@ -141,6 +152,7 @@ private:
 
     QString m_fileName;
     bool m_valid = true;
+    bool m_lackedMemory = false;
     bool m_pixmapDirty = true;
     QPixmap m_displayPixmap;
     QPixmap m_workingPixmap;

@@ -30,7 +30,8 @@ using Pixels16 = Pixels<std::uint16_t>;
 bool looksLikePng(const std::string& path);
 bool looksLikeTiff(const std::string& path);
 
-// The size in the file's header, read before anything is allocated.
+// The size in the file's header, read before anything is allocated. A TIFF whose
+// uncompressed strips or tiles hold fewer bytes than their pixels take is refused here already.
 Dimensions pngDimensions(const std::string& path);
 Dimensions pngDimensions(std::istream& in);
 Dimensions tiffDimensions(const std::string& path);

@@ -38,6 +38,11 @@ public:
         // The caller weighs the size against what it can hold; libpng's own limit (a million
         // pixels a side) would refuse a file that fits, with a less telling reason.
         png_set_user_limits(m_png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+        // Only the chunks that make the pixels are read (libpng keeps IHDR, PLTE, tRNS, IDAT
+        // and IEND); every other one is skipped as it streams past, whatever length it claims.
+        // Read, a text chunk claiming 2 GB is allocated and cleared in full before the file
+        // turns out to end after a few bytes: libpng only warns that it is too large.
+        png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     }
     ~PngDecoder() { png_destroy_read_struct(&m_png, &m_info, nullptr); }
     PngDecoder(const PngDecoder&) = delete;

@@ -148,6 +148,45 @@ std::uint16_t* rowOf(const Pixels16& to, std::uint32_t y)
 // No strip or tile of a sound file comes near this; a larger one is refused before it is allocated.
 constexpr std::uint64_t kMaxChunkBytes = std::uint64_t(1) << 30;
 
+// A strip or tile's buffer, left unset: the decoder writes what it reads into it, so a
+// chunk whose data ends early takes only the memory its data filled.
+template <typename Sample>
+std::unique_ptr<Sample[]> chunkBuffer(std::uint64_t bytes)
+{
+    return std::unique_ptr<Sample[]>(new Sample[std::size_t(bytes / sizeof(Sample)) + 1]);
+}
+
+// Uncompressed strips and tiles hold their pixels as they are: one whose stored bytes are
+// fewer than its pixels take is cut short, and is refused before a buffer is made for it
+// (a few hundred bytes can claim a gigabyte).
+void refuseChunksCutShort(const TiffFile& file)
+{
+    TIFF* t = file.get();
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    if (compression != COMPRESSION_NONE)
+        return;
+    const bool tiled = TIFFIsTiled(t);
+    const std::uint32_t chunks = tiled ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    std::uint32_t rowsPerStrip = file.height();
+    TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::max<std::uint32_t>(1, std::min(rowsPerStrip, file.height()));
+    const std::uint32_t stripsPerPlane = (file.height() - 1) / rowsPerStrip + 1;
+    for (std::uint32_t chunk = 0; chunk < chunks; ++chunk) {
+        std::uint64_t needed = 0;
+        if (tiled) {
+            needed = TIFFTileSize64(t);
+        } else {
+            const std::uint32_t firstRow = chunk % stripsPerPlane * rowsPerStrip;
+            needed = TIFFVStripSize64(t, std::min(rowsPerStrip, file.height() - firstRow));
+        }
+        const std::uint64_t stored = TIFFGetStrileByteCount(t, chunk);
+        if (stored < needed)
+            file.fail(std::string(tiled ? "tile " : "strip ") + std::to_string(chunk) + " holds " + std::to_string(stored)
+                      + " bytes of the " + std::to_string(needed) + " its pixels take");
+    }
+}
+
 // The samples of every plane, by scanlines or by tiles.
 template <typename Sample>
 void readSamples(const TiffFile& file, int planes, int perPixel, const Role* roles, const Pixels16& to)
@@ -164,18 +203,18 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
         if (tileWidth == 0 || tileLength == 0 || bytes == 0 || bytes > kMaxChunkBytes
             || bytes < std::uint64_t(tileWidth) * tileLength * perPixel * sizeof(Sample))
             file.fail("unusable tile size");
-        std::vector<Sample> tile(std::size_t(bytes / sizeof(Sample)) + 1);
+        const std::unique_ptr<Sample[]> tile = chunkBuffer<Sample>(bytes);
         for (int plane = 0; plane < planes; ++plane) {
             if (planes > 1 && roles[plane] == Role::Skip)
                 continue;
             for (std::uint32_t y = 0; y < height; y += tileLength)
                 for (std::uint32_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(t, tile.data(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
+                    if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
                         file.fail("cannot read a tile");
                     const std::uint32_t across = std::min(tileWidth, width - x);
                     const std::uint32_t down = std::min(tileLength, height - y);
                     for (std::uint32_t r = 0; r < down; ++r)
-                        putSamples(tile.data() + std::size_t(r) * tileWidth * perPixel, across, perPixel,
+                        putSamples(tile.get() + std::size_t(r) * tileWidth * perPixel, across, perPixel,
                                    roles + (planes > 1 ? plane : 0), rowOf(to, y + r) + std::size_t(x) * 4);
                 }
         }
@@ -184,15 +223,15 @@ void readSamples(const TiffFile& file, int planes, int perPixel, const Role* rol
     const std::uint64_t bytes = TIFFScanlineSize64(t);
     if (bytes == 0 || bytes > kMaxChunkBytes || bytes < std::uint64_t(width) * perPixel * sizeof(Sample))
         file.fail("unusable row size");
-    std::vector<Sample> row(std::size_t(bytes / sizeof(Sample)) + 1);
+    const std::unique_ptr<Sample[]> row = chunkBuffer<Sample>(bytes);
     // Plane after plane: libtiff reads the rows of separate planes in that order.
     for (int plane = 0; plane < planes; ++plane) {
         if (planes > 1 && roles[plane] == Role::Skip)
             continue;
         for (std::uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(t, row.data(), y, std::uint16_t(plane)) < 0 || file.reportedError())
+            if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0 || file.reportedError())
                 file.fail("cannot read row " + std::to_string(y));
-            putSamples(row.data(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
+            putSamples(row.get(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
         }
     }
 }
@@ -403,6 +442,8 @@ bool looksLikeTiff(const std::string& path)
 Dimensions tiffDimensions(const std::string& path)
 {
     const TiffFile file(path);
+    // Before the caller allocates the pixels of a file that cannot hold them.
+    refuseChunksCutShort(file);
     return {file.width(), file.height()};
 }
 
@@ -411,6 +452,7 @@ void readTiff(const std::string& path, const Pixels16& to)
     const TiffFile file(path);
     if (std::uint32_t(to.width) != file.width() || std::uint32_t(to.height) != file.height() || !to.data)
         throw std::invalid_argument("pixels of another size than the TIFF file");
+    refuseChunksCutShort(file);
     TIFF* t = file.get();
     std::uint16_t bits = 1;
     std::uint16_t samples = 1;

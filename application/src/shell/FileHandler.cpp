@@ -1,6 +1,7 @@
 #include "shell/FileHandler.h"
 
 #include "document/GmModel.h"
+#include "document/ImageMemory.h"
 #include "document/KsSourceImage.h"
 #include "document/ProjectStreamCheck.h"
 #include "document/Prompt.h"
@@ -261,9 +262,23 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
     // with it.
     std::unique_ptr<KsSourceImage> copy;
     if (!cutout) {
-        copy = std::make_unique<KsSourceImage>(*image);
-        if (!copy->isValid())
+        // The copy holds pixels of its own in the source's depth; the working images follow it.
+        const qint64 width = image->width();
+        const qint64 height = image->height();
+        const imagememory::Held held = image->masterKind() == KsSourceImage::Master16Bit
+                                           ? imagememory::Held::Own16Bit
+                                           : imagememory::Held::Own8Bit;
+        const quint64 needed = imagememory::toHold(width, height, held) + imagememory::toWork(width, height);
+        if (!imagememory::fits(image->fileName(), width, height, needed, m_mainWindow))
             return false;
+        copy = std::make_unique<KsSourceImage>(*image);
+        if (!copy->isValid()) {
+            if (copy->lackedMemory()) {
+                copy.reset();
+                imagememory::tell(image->fileName(), imagememory::allocationFailed(width, height, needed), m_mainWindow);
+            }
+            return false;
+        }
     }
 
     const QString& name = image->fileName();
@@ -745,8 +760,14 @@ bool FileHandler::loadProject(QFile& file)
         || document.userType() != QMetaType::QVariantMap)
         return refuse();
     m_stampWhenSessionOpens = true;
-    if (!model->loadFromVariant(document)) {
+    imagememory::Shortage shortage;
+    if (!model->loadFromVariant(document, &shortage)) {
         m_stampWhenSessionOpens = false;
+        // A sound project of an image too large for the memory is no damaged file.
+        if (shortage.isSet()) {
+            imagememory::tell(fileName, shortage, m_mainWindow);
+            return false;
+        }
         return refuse();
     }
     return true;

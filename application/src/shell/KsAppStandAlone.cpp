@@ -2,6 +2,7 @@
 
 #include "document/DeviceStreamBuffer.h"
 #include "document/GmModel.h"
+#include "document/ImageMemory.h"
 #include "document/KsSourceImage.h"
 #include "document/Prompt.h"
 #include "document/SourceImageFiles.h"
@@ -48,6 +49,30 @@ std::string localPath(const QString& fileName)
 QString describe(const std::exception& error)
 {
     return QString::fromLocal8Bit(error.what());
+}
+
+// An image a launch hands over that does not fit in memory ends the run as out of memory
+// (exit status 11), once the user has been told: the caller waits for its result, and a window
+// without the image would be no use to it.
+[[noreturn]] void endForLackOfMemory(const QString& name, const imagememory::Shortage& shortage)
+{
+    imagememory::tell(name, shortage);
+    throw std::bad_alloc();
+}
+
+// Weighs what taking the image over takes before any of it is allocated.
+void weighHandOver(const QString& name, qint64 width, qint64 height, quint64 needed)
+{
+    const imagememory::Shortage shortage = imagememory::weigh(width, height, needed);
+    if (shortage.isSet())
+        endForLackOfMemory(name, shortage);
+}
+
+// The images made over the launch's buffers: one made without the memory it needed ends the run.
+void checkHandedOver(const KsSourceImage& image, const QString& name, qint64 width, qint64 height, quint64 needed)
+{
+    if (image.lackedMemory())
+        endForLackOfMemory(name, imagememory::allocationFailed(width, height, needed));
 }
 
 } // namespace
@@ -183,10 +208,27 @@ void KsAppStandAlone::takeTunnel(const QStringList& arguments)
     if (!source || !result)
         return;
 
+    // Both copies of the host's pixels, the images over them and the document's working images.
+    const quint64 needed = imagememory::toOpen(
+        m_width, m_height, m_bits == 8 ? imagememory::Held::Own8Bit : imagememory::Held::Own16Bit);
+    weighHandOver(m_title, m_width, m_height, needed);
     const std::size_t pixels = std::size_t(m_width) * std::size_t(m_height);
+    try {
+        if (m_bits == 8) {
+            m_source8.reset(new std::uint8_t[pixels * 4]);
+            m_output8.reset(new std::uint8_t[pixels * 4]);
+        } else {
+            m_source16.reset(new std::uint16_t[pixels * 4]);
+            m_output16.reset(new std::uint16_t[pixels * 4]);
+        }
+    } catch (const std::bad_alloc&) {
+        m_source8.reset();
+        m_output8.reset();
+        m_source16.reset();
+        m_output16.reset();
+        endForLackOfMemory(m_title, imagememory::allocationFailed(m_width, m_height, needed));
+    }
     if (m_bits == 8) {
-        m_source8.reset(new std::uint8_t[pixels * 4]);
-        m_output8.reset(new std::uint8_t[pixels * 4]);
         handoverpixels::copy8(source.data(), m_source8.get(), m_width, m_height);
         handoverpixels::copy8(result.data(), m_output8.get(), m_width, m_height);
         m_sourceImage.reset(new KsSourceImage(
@@ -194,8 +236,6 @@ void KsAppStandAlone::takeTunnel(const QStringList& arguments)
         m_outputImage.reset(new KsSourceImage(
             KsSourceImage::View8{int(m_width), int(m_height), m_output8.get(), m_width * 4}, m_title));
     } else {
-        m_source16.reset(new std::uint16_t[pixels * 4]);
-        m_output16.reset(new std::uint16_t[pixels * 4]);
         handoverpixels::copy16(source.data(), reinterpret_cast<std::uint8_t*>(m_source16.get()), m_width,
                                m_height, swapsBytes());
         handoverpixels::copy16(result.data(), reinterpret_cast<std::uint8_t*>(m_output16.get()), m_width,
@@ -205,6 +245,8 @@ void KsAppStandAlone::takeTunnel(const QStringList& arguments)
         m_outputImage.reset(new KsSourceImage(
             KsSourceImage::View16{int(m_width), int(m_height), m_output16.get(), m_width * 8}, m_title));
     }
+    checkHandedOver(*m_sourceImage, m_title, m_width, m_height, needed);
+    checkHandedOver(*m_outputImage, m_title, m_width, m_height, needed);
 }
 
 void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
@@ -225,32 +267,62 @@ void KsAppStandAlone::takeXmlTunnel(const QString& controlFile)
         throw QStringLiteral("Unusable image size %1 x %2: ").arg(size.width).arg(size.height) + input;
     in.clear();
     in.seekg(0);
+    // The input and output buffers, the images over them and the document's working images.
+    const quint64 needed = imagememory::toOpen(size.width, size.height, imagememory::Held::Own8Bit);
+    weighHandOver(input, size.width, size.height, needed);
     m_width = size.width;
     m_height = size.height;
     const std::size_t bytes = std::size_t(m_width) * std::size_t(m_height) * 4;
-    m_source8.reset(new std::uint8_t[bytes]);
+    try {
+        m_source8.reset(new std::uint8_t[bytes]);
+        m_output8.reset(new std::uint8_t[bytes]);
+    } catch (const std::bad_alloc&) {
+        m_source8.reset();
+        endForLackOfMemory(input, imagememory::allocationFailed(m_width, m_height, needed));
+    }
     files::readPng(in, files::Pixels8{int(m_width), int(m_height), m_source8.get(), m_width * 4});
-    m_output8.reset(new std::uint8_t[bytes]);
     std::memcpy(m_output8.get(), m_source8.get(), bytes);
     m_sourceImage.reset(new KsSourceImage(
         KsSourceImage::View8{int(m_width), int(m_height), m_source8.get(), m_width * 4}, input));
     m_outputImage.reset(new KsSourceImage(
         KsSourceImage::View8{int(m_width), int(m_height), m_output8.get(), m_width * 4}, m_outputPath));
+    checkHandedOver(*m_sourceImage, input, m_width, m_height, needed);
+    checkHandedOver(*m_outputImage, input, m_width, m_height, needed);
 }
 
 void KsAppStandAlone::takeAperture(const QString& imageFile)
 {
-    // The file reader tells the user itself when it cannot read the file.
+    // The file reader tells the user itself when it cannot read the file, or when the image
+    // and a copy of it do not fit in memory.
     std::unique_ptr<KsSourceImage> source(new KsSourceImage(imageFile));
-    if (!source->isValid())
+    if (!source->isValid()) {
+        if (source->lackedMemory())
+            throw std::bad_alloc();
         return;
+    }
+    // The edited copy, the view the cut-out is written through and the working images.
+    const qint64 width = source->width();
+    const qint64 height = source->height();
+    const bool wide = source->masterKind() == KsSourceImage::Master16Bit;
+    const quint64 needed =
+        imagememory::toHold(width, height, wide ? imagememory::Held::Own16Bit : imagememory::Held::Own8Bit)
+        + imagememory::toHold(width, height, wide ? imagememory::Held::Borrowed16Bit : imagememory::Held::Borrowed8Bit)
+        + imagememory::toWork(width, height);
+    weighHandOver(imageFile, width, height, needed);
     std::unique_ptr<KsSourceImage> edited(new KsSourceImage(*source));
-    if (!edited->isValid())
+    if (!edited->isValid()) {
+        if (edited->lackedMemory()) {
+            edited.reset();
+            source.reset();
+            endForLackOfMemory(imageFile, imagememory::allocationFailed(width, height, needed));
+        }
         return;
+    }
     // Writes into the output image land in the edited copy, which is what gets saved.
     m_outputImage.reset(new KsSourceImage(*edited, 0));
     m_editedImage = std::move(edited);
     m_sourceImage = std::move(source);
+    checkHandedOver(*m_outputImage, imageFile, width, height, needed);
 }
 
 void KsAppStandAlone::handBack()

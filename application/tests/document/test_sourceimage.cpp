@@ -8,7 +8,9 @@
 
 #include "ExifBlock.h"
 #include "FileSizeLimit.h"
+#include "HostileImages.h"
 #include "LogCapture.h"
+#include "PeakMemory.h"
 #include "ScriptedPrompt.h"
 #include "ScratchFiles.h"
 
@@ -34,6 +36,8 @@
 
 using testsupport::FileSizeLimit;
 using testsupport::LogCapture;
+using testsupport::PeakResidentGrowth;
+using testsupport::ReportedMemory;
 using testsupport::ScriptedPrompt;
 
 using testsupport::fileBytes;
@@ -191,6 +195,92 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_TRUE(prompt.messages().first().text.contains(QStringLiteral("100000 x 100000")))
         << prompt.messages().first().text.toStdString();
+}
+
+// A chunk whose length field claims 2 GB in a file of 48 bytes, of each type that libpng would
+// read into memory: refused at once, by our reader alone (Qt's would read it again), with the
+// memory of its bytes. The same as the stored picture of a project's image.
+TEST(SourceImageFile, AChunkClaimingGigabytesInAFewBytesIsRefusedWithoutTakingThem)
+{
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
+        const QString path = writeScratchFile(QStringLiteral("claim-%1.png").arg(QLatin1String(type)),
+                                              testsupport::chunkClaimingTwoGigabytes(type));
+        ScriptedPrompt prompt;
+        PeakResidentGrowth peak;
+        ASSERT_TRUE(peak.isReset());
+        bool valid = true;
+        {
+            KsSourceImage image(path);
+            valid = image.isValid();
+        }
+        EXPECT_FALSE(valid) << type;
+        EXPECT_LT(peak.megabytes(), 100u) << type;
+        ASSERT_EQ(prompt.messages().size(), 1) << type;
+        EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+            << prompt.messages().first().text.toStdString();
+    }
+
+    QVariantMap stored;
+    stored.insert(QStringLiteral("valid_"), true);
+    stored.insert(QStringLiteral("filename_"), QStringLiteral("claim.png"));
+    stored.insert(QStringLiteral("format_"), int(KsSourceImage::Samples16));
+    stored.insert(QStringLiteral("imageMaster_"), int(KsSourceImage::Master16Bit));
+    stored.insert(QStringLiteral("imageImage_"), testsupport::chunkClaimingTwoGigabytes());
+    PeakResidentGrowth peak;
+    const KsSourceImage image{QVariant(stored)};
+    EXPECT_FALSE(image.isValid());
+    EXPECT_LT(peak.megabytes(), 100u);
+}
+
+// 266 bytes claiming one tile of 11200 x 11200 pixels of four 16-bit samples, with 100 bytes in
+// it: refused before a buffer for the tile is made, let alone cleared.
+TEST(SourceImageFile, ATileClaimingMoreThanItsBytesIsRefusedBeforeItsBufferIsMade)
+{
+    const QString path = writeScratchFile(QStringLiteral("tile-claim.tif"), testsupport::tileClaimingAGigabyte());
+    // Whatever this machine has free, the image is weighed as fitting: the tile must refuse it.
+    ReportedMemory plenty(qint64(1) << 40);
+    ScriptedPrompt prompt;
+    PeakResidentGrowth peak;
+    ASSERT_TRUE(peak.isReset());
+    bool valid = true;
+    {
+        KsSourceImage image(path);
+        valid = image.isValid();
+    }
+    EXPECT_FALSE(valid);
+    EXPECT_LT(peak.megabytes(), 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+        << prompt.messages().first().text.toStdString();
+}
+
+// What opening an image takes (its 16-bit pixels, the 8-bit ones and the pixmap, the cut-out's
+// copy of them all, the working images) is weighed before anything is allocated: 20000 x 20000
+// pixels need about 12 GB, more than the 4 GB reported available, and the user reads why.
+TEST(SourceImageFile, AnImageNeedingMoreMemoryThanIsAvailableIsRefusedBeforeItIsRead)
+{
+    const QString path = writeScratchFile(QStringLiteral("grey-20000.png"), testsupport::blackBilevelPng(20000, 20000));
+    ReportedMemory available(qint64(4) << 30);
+    ScriptedPrompt prompt;
+    PeakResidentGrowth peak;
+    ASSERT_TRUE(peak.isReset());
+    bool valid = true;
+    bool lackedMemory = false;
+    {
+        KsSourceImage image(path);
+        valid = image.isValid();
+        lackedMemory = image.lackedMemory();
+    }
+    EXPECT_FALSE(valid);
+    EXPECT_TRUE(lackedMemory);
+    EXPECT_LT(peak.megabytes(), 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages().first().kind, Prompt::Warning);
+    EXPECT_EQ(prompt.messages().first().text.toStdString(),
+              QStringLiteral("Sorry - not enough memory to open file %1\n\nThe image has 20000 x 20000 pixels: opening "
+                             "it takes about 12.0 GB of memory, and 4.0 GB is available.")
+                  .arg(path)
+                  .toStdString());
 }
 
 // --- PNGs of every kind ------------------------------------------------------------------------

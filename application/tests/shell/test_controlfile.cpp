@@ -2,6 +2,7 @@
 // cut-out as a PNG, a control file arriving as a file-open event, and the edit in place
 // ("--aperture") that saves the applied cut-out into the image's own file.
 #include "FileSizeLimit.h"
+#include "PeakMemory.h"
 #include "ProgramRun.h"
 #include "RunLog.h"
 #include "ScratchFiles.h"
@@ -30,6 +31,7 @@
 
 using testsupport::FileSizeLimit;
 using testsupport::onStart;
+using testsupport::ReportedMemory;
 using testsupport::runLogHas;
 using testsupport::runMain;
 
@@ -230,6 +232,24 @@ bool makeReadOnlyFolder(const QString& path)
 QString longestName(const QString& suffix)
 {
     return QString(250 - suffix.size(), QLatin1Char('n')) + suffix;
+}
+
+// The caller waits for a result that cannot come: an input that does not fit in the memory
+// available is told, and the run ends as out of memory, without a window and writing nothing.
+TEST_F(ControlFileLaunch, AnInputThatDoesNotFitInMemoryIsToldAndEndsWithEleven)
+{
+    testsupport::ScriptedPrompt prompt;
+    ReportedMemory little(qint64(1) << 20);
+    bool started = false;
+    onStart([&](KsApp&) { started = true; });
+    EXPECT_EQ(runMain({"p", "--xmltn", local(m_control)}), 11);
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(QFileInfo::exists(scratchPath("job/out.png")));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(QStringLiteral("Sorry - not enough memory to open file ")
+                                                     + scratchPath("job/in.png") + QStringLiteral("\n\nThe image has ")
+                                                     + QStringLiteral("%1 x %2 pixels").arg(m_image.width()).arg(m_image.height())))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST_F(ControlFileLaunch, AnOutputThatCannotBeWrittenIsToldAndEndsWithItsOwnCode)
@@ -538,6 +558,22 @@ TEST_F(EditInPlace, AReadOnlyFolderKeepsTheFileAsItWas)
     ASSERT_EQ(prompt.messages().size(), 1);
     EXPECT_TRUE(prompt.messages()[0].text.contains(path)) << prompt.messages()[0].text.toStdString();
     EXPECT_EQ(fileBytes(path), m_before);
+}
+
+// An image to edit that does not fit in the memory available with its edited copy is told,
+// and the run ends as out of memory, leaving the file as it was.
+TEST_F(EditInPlace, AnImageThatDoesNotFitInMemoryIsToldAndEndsWithEleven)
+{
+    testsupport::ScriptedPrompt prompt;
+    ReportedMemory little(qint64(1) << 20);
+    bool started = false;
+    onStart([&](KsApp&) { started = true; });
+    EXPECT_EQ(runMain({"p", "--aperture", local(m_path)}), 11);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(fileBytes(m_path), m_before);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(QStringLiteral("Sorry - not enough memory to open file ") + m_path))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST_F(EditInPlace, AnUnreadableFileGivesNoImageAndWritesNothing)

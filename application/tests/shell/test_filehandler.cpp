@@ -21,7 +21,9 @@
 
 #include "ExifBlock.h"
 #include "HoldCommand.h"
+#include "HostileImages.h"
 #include "MainWindowRun.h"
+#include "PeakMemory.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
@@ -44,6 +46,7 @@
 
 #include <sys/stat.h>
 
+using testsupport::AddressSpaceLimit;
 using testsupport::chelseaPath;
 using testsupport::closeSoon;
 using testsupport::keepStroke;
@@ -52,6 +55,7 @@ using testsupport::HoldCommand;
 using testsupport::mainWindow;
 using testsupport::windowAction;
 using testsupport::openPhoto;
+using testsupport::ReportedMemory;
 using testsupport::runEmptyTunnel;
 using testsupport::runMain;
 using testsupport::ScriptedPrompt;
@@ -366,6 +370,41 @@ TEST_F(FileHandlerTest, AFifoOrAFolderIsNoImage)
     expectFifoAndFolderRefused(
         QStringLiteral("png"), [](FileHandler* handler, const QString& path) { return handler->loadImage(path); },
         QStringLiteral("Sorry - could not open file "));
+}
+
+// An image whose pixels cannot be allocated while it is read (weighed as fitting, the address
+// space limited below what they take) is reported as lacking memory, not as a file that cannot
+// be read, and the open document stays.
+TEST_F(FileHandlerTest, AnImageWhosePixelsCannotBeAllocatedIsToldAndTheDocumentStays)
+{
+    const QString big = writeScratchFile(QStringLiteral("grey-20000.png"), testsupport::blackBilevelPng(20000, 20000));
+    ScriptedPrompt prompt;
+    bool limited = false;
+    bool loaded = true;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    QString file;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        ReportedMemory plenty(qint64(1) << 40);
+        {
+            AddressSpaceLimit limit(std::uint64_t(1) << 30);
+            limited = limit.isSet();
+            loaded = handler()->loadImage(big);
+        }
+        after = GmModel::instance()->source();
+        file = documentFile();
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(file, chelseaPath);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const QString& text = prompt.messages()[0].text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Sorry - not enough memory to open file ") + big
+                                + QStringLiteral("\n\nThe image has 20000 x 20000 pixels: ")))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("more than the system could give."))) << text.toStdString();
 }
 
 TEST_F(FileHandlerTest, AFileOpenEventForAnImageOpensItAndIsHandled)

@@ -11,6 +11,7 @@
 
 #include "platform/shared_memory.h"
 #include "HeldCutout.h"
+#include "PeakMemory.h"
 #include "RunLog.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
@@ -38,6 +39,7 @@
 
 using testsupport::HeldCutout;
 using testsupport::onStart;
+using testsupport::ReportedMemory;
 using testsupport::runLogHas;
 using testsupport::runMain;
 
@@ -183,6 +185,25 @@ TEST_F(HandOver, DiscardedOrEmptyRunsWriteNothing)
         EXPECT_EQ(result.bytes(), rgba8(3)) << status;
         EXPECT_FALSE(isOpen(result.given()));
     }
+}
+
+// A layer that does not fit in the memory available is told, naming the document, and the run
+// ends as out of memory, writing nothing back.
+TEST_F(HandOver, ALayerThatDoesNotFitInMemoryIsToldAndEndsWithEleven)
+{
+    testsupport::ScriptedPrompt prompt;
+    ReportedMemory little(1024);
+    Mapping source(rgba8(1));
+    Mapping result(rgba8(3));
+    bool started = false;
+    onStart([&](KsApp&) { started = true; });
+    EXPECT_EQ(runTunnel(result, source, "64", "48", "8", "little", "Layer 1"), 11);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(result.bytes(), rgba8(3));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(
+        QStringLiteral("Sorry - not enough memory to open file Layer 1\n\nThe image has 64 x 48 pixels")))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST_F(HandOver, SixteenBitLittleEndianSamplesPassUnchangedOnTheHostScale)

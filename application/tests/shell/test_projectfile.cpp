@@ -20,7 +20,9 @@
 
 #include "CutoutDocument.h"
 #include "HeldCutout.h"
+#include "HostileImages.h"
 #include "MainWindowRun.h"
+#include "PeakMemory.h"
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "StreamRoundTrip.h"
@@ -726,6 +728,45 @@ INSTANTIATE_TEST_SUITE_P(
         // chunk of its source image's PNG, which the reader meets after the last row.
         Hostile{"ImageEndChecksumBroken", [] { return seed("real_image_end_checksum.okrp"); }}),
     [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
+
+// A document whose stored source and cut-out are pictures of 4096 x 4096 pixels in a few
+// kilobytes each, while its status image is the open photograph's: refused from the pictures'
+// headers before their pixels are decoded (which would take half a gigabyte), and the open
+// document stays.
+TEST_F(ProjectFileTest, ImagesThatDoNotFitTheStatusImageAreRefusedBeforeTheyAreDecoded)
+{
+    ScriptedPrompt prompt;
+    const QString bad = scratchPath(QStringLiteral("huge-images.okrp"));
+    bool reset = false;
+    bool loaded = true;
+    bool untouched = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    run([&] {
+        QVariantMap document = GmModel::instance()->saveToVariant();
+        const QByteArray picture = blackBilevelPng(4096, 4096);
+        for (const char* key : {"segImg_", "blendImg_"}) {
+            QVariantMap image = document.value(QLatin1String(key)).toMap();
+            image.insert(QStringLiteral("imageImage_"), picture);
+            document.insert(QLatin1String(key), image);
+        }
+        writeScratchFile(QStringLiteral("huge-images.okrp"),
+                         container(FileHandler::projectMagic, FileHandler::projectVersion,
+                                   FileHandler::fingerprint(GmModel::instance()->source()), document));
+        const DocumentState before = DocumentState::now();
+        PeakResidentGrowth peak;
+        reset = peak.isReset();
+        loaded = handler()->loadProject(bad);
+        grown = peak.megabytes();
+        engineIdle();
+        untouched = DocumentState::now() == before;
+    });
+    ASSERT_TRUE(reset);
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(untouched);
+    EXPECT_LT(grown, 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].text, kNotAProject + bad);
+}
 
 TEST_F(ProjectFileTest, EveryReadableVersionLoads)
 {

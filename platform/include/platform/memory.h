@@ -3,6 +3,7 @@
 // fresh memory, which costs the kernel more than the writes that follow it.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -36,6 +37,11 @@ void tuneHeapForLargeBlocks() noexcept;
 // Gives the heap's free pages back to the system, wherever they lie in it: for when a large
 // working set has just been freed as a whole. Best effort.
 void returnFreeHeap() noexcept;
+
+// Bytes the system can give this process now: what it reports available without swapping
+// (MemAvailable on Linux), and no more than an address-space limit (RLIMIT_AS) leaves above
+// what the process already has mapped. The largest value when the system reports neither.
+std::uint64_t availableMemory() noexcept;
 
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
