@@ -187,63 +187,12 @@ void refuseChunksCutShort(const TiffFile& file)
     }
 }
 
-// The samples of every plane, by scanlines or by tiles.
-template <typename Sample>
-void readSamples(const TiffFile& file, int planes, int perPixel, const Role* roles, const Pixels16& to)
-{
-    TIFF* t = file.get();
-    const std::uint32_t width = file.width();
-    const std::uint32_t height = file.height();
-    if (TIFFIsTiled(t)) {
-        std::uint32_t tileWidth = 0;
-        std::uint32_t tileLength = 0;
-        TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth);
-        TIFFGetField(t, TIFFTAG_TILELENGTH, &tileLength);
-        const std::uint64_t bytes = TIFFTileSize64(t);
-        if (tileWidth == 0 || tileLength == 0 || bytes == 0 || bytes > kMaxChunkBytes
-            || bytes < std::uint64_t(tileWidth) * tileLength * perPixel * sizeof(Sample))
-            file.fail("unusable tile size");
-        const std::unique_ptr<Sample[]> tile = chunkBuffer<Sample>(bytes);
-        for (int plane = 0; plane < planes; ++plane) {
-            if (planes > 1 && roles[plane] == Role::Skip)
-                continue;
-            for (std::uint32_t y = 0; y < height; y += tileLength)
-                for (std::uint32_t x = 0; x < width; x += tileWidth) {
-                    if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
-                        file.fail("cannot read a tile");
-                    const std::uint32_t across = std::min(tileWidth, width - x);
-                    const std::uint32_t down = std::min(tileLength, height - y);
-                    for (std::uint32_t r = 0; r < down; ++r)
-                        putSamples(tile.get() + std::size_t(r) * tileWidth * perPixel, across, perPixel,
-                                   roles + (planes > 1 ? plane : 0), rowOf(to, y + r) + std::size_t(x) * 4);
-                }
-        }
-        return;
-    }
-    const std::uint64_t bytes = TIFFScanlineSize64(t);
-    if (bytes == 0 || bytes > kMaxChunkBytes || bytes < std::uint64_t(width) * perPixel * sizeof(Sample))
-        file.fail("unusable row size");
-    const std::unique_ptr<Sample[]> row = chunkBuffer<Sample>(bytes);
-    // Plane after plane: libtiff reads the rows of separate planes in that order.
-    for (int plane = 0; plane < planes; ++plane) {
-        if (planes > 1 && roles[plane] == Role::Skip)
-            continue;
-        for (std::uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0 || file.reportedError())
-                file.fail("cannot read row " + std::to_string(y));
-            putSamples(row.get(), width, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y));
-        }
-    }
-}
-
-// Palette images with extra samples, which libtiff's RGBA interface leaves out (alpha included)
-// and takes no depth below 8 bits with. Their rows are read here and looked up in the palette.
-
-// Every decoded row of the first `planes` planes, by scanlines or by tiles:
-// put(plane, y, x, count, bytes) gets `count` pixels of row y from column x on, as libtiff
-// decodes them, `bitsPerPixel` bits each, the first at the first byte.
-template <typename Put>
-void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPixel, Put put)
+// Every decoded row of the first `planes` planes that `wanted` takes, by scanlines or by
+// tiles, in a buffer of `Unit`s: put(plane, y, x, count, units) gets `count` pixels of row y
+// from column x on, as libtiff decodes them, `bitsPerPixel` bits each, the first at the first
+// unit.
+template <typename Unit, typename Wanted, typename Put>
+void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPixel, Wanted wanted, Put put)
 {
     TIFF* t = file.get();
     const std::uint32_t width = file.width();
@@ -256,11 +205,13 @@ void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPi
         const std::uint64_t rowBytes = TIFFTileRowSize64(t);
         const std::uint64_t bytes = TIFFTileSize64(t);
         if (tileWidth == 0 || tileLength == 0 || bytes == 0 || bytes > kMaxChunkBytes
-            || rowBytes < (tileWidth * bitsPerPixel + 7) / 8 || bytes < rowBytes * tileLength)
+            || rowBytes < (tileWidth * bitsPerPixel + 7) / 8 || rowBytes % sizeof(Unit) != 0
+            || bytes < rowBytes * tileLength)
             file.fail("unusable tile size");
-        // Not cleared first: a read fills the whole tile or fails.
-        const std::unique_ptr<std::uint8_t[]> tile(new std::uint8_t[bytes]);
-        for (int plane = 0; plane < planes; ++plane)
+        const std::unique_ptr<Unit[]> tile = chunkBuffer<Unit>(bytes);
+        for (int plane = 0; plane < planes; ++plane) {
+            if (!wanted(plane))
+                continue;
             for (std::uint32_t y = 0; y < height; y += tileLength)
                 for (std::uint32_t x = 0; x < width; x += tileWidth) {
                     if (TIFFReadTile(t, tile.get(), x, y, 0, std::uint16_t(plane)) < 0 || file.reportedError())
@@ -268,21 +219,41 @@ void forEachDecodedRow(const TiffFile& file, int planes, std::uint64_t bitsPerPi
                     const std::uint32_t across = std::min(tileWidth, width - x);
                     const std::uint32_t down = std::min(tileLength, height - y);
                     for (std::uint32_t r = 0; r < down; ++r)
-                        put(plane, y + r, x, across, tile.get() + r * rowBytes);
+                        put(plane, y + r, x, across, tile.get() + r * (rowBytes / sizeof(Unit)));
                 }
+        }
         return;
     }
     const std::uint64_t bytes = TIFFScanlineSize64(t);
     if (bytes == 0 || bytes > kMaxChunkBytes || bytes < (width * bitsPerPixel + 7) / 8)
         file.fail("unusable row size");
-    const std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[bytes]);
-    for (int plane = 0; plane < planes; ++plane)
+    const std::unique_ptr<Unit[]> row = chunkBuffer<Unit>(bytes);
+    // Plane after plane: libtiff reads the rows of separate planes in that order.
+    for (int plane = 0; plane < planes; ++plane) {
+        if (!wanted(plane))
+            continue;
         for (std::uint32_t y = 0; y < height; ++y) {
             if (TIFFReadScanline(t, row.get(), y, std::uint16_t(plane)) < 0 || file.reportedError())
                 file.fail("cannot read row " + std::to_string(y));
             put(plane, y, 0, width, row.get());
         }
+    }
 }
+
+// The samples of every plane, by scanlines or by tiles.
+template <typename Sample>
+void readSamples(const TiffFile& file, int planes, int perPixel, const Role* roles, const Pixels16& to)
+{
+    forEachDecodedRow<Sample>(
+        file, planes, std::uint64_t(perPixel) * 8 * sizeof(Sample),
+        [planes, roles](int plane) { return planes == 1 || roles[plane] != Role::Skip; },
+        [&](int plane, std::uint32_t y, std::uint32_t x, std::uint32_t count, const Sample* samples) {
+            putSamples(samples, count, perPixel, roles + (planes > 1 ? plane : 0), rowOf(to, y) + std::size_t(x) * 4);
+        });
+}
+
+// Palette images with extra samples, which libtiff's RGBA interface leaves out (alpha included)
+// and takes no depth below 8 bits with. Their rows are read here and looked up in the palette.
 
 // Sample i of a decoded row of Bits-bit samples: below 8 bits packed from each byte's high bits
 // down, 16-bit ones in the machine's order.
@@ -345,7 +316,7 @@ void readPaletteSamples(const TiffFile& file, int samples, bool separate, bool h
     }
     const int perPixel = separate ? 1 : samples;
     const int planes = separate ? (hasAlpha ? 2 : 1) : 1;
-    forEachDecodedRow(file, planes, std::uint64_t(perPixel) * Bits,
+    forEachDecodedRow<std::uint8_t>(file, planes, std::uint64_t(perPixel) * Bits, [](int) { return true; },
                       [&](int plane, std::uint32_t y, std::uint32_t x, std::uint32_t count, const std::uint8_t* bytes) {
                           const int indexAt = plane == 0 ? 0 : -1;
                           const int alphaAt = !hasAlpha ? -1 : separate ? (plane == 1 ? 0 : -1) : 1;
