@@ -197,6 +197,29 @@ TEST(SourceImageFile, HeaderBeyondWhatAnImageCanHoldIsRefusedBeforeReading)
         << prompt.messages().first().text.toStdString();
 }
 
+namespace {
+
+// The file is refused with one message naming it, the resident memory grown by less than 100 MB
+// meanwhile.
+void expectRefusedWithoutTheMemoryItClaims(const QString& path)
+{
+    ScriptedPrompt prompt;
+    PeakResidentGrowth peak;
+    ASSERT_TRUE(peak.isReset());
+    bool valid = true;
+    {
+        KsSourceImage image(path);
+        valid = image.isValid();
+    }
+    EXPECT_FALSE(valid);
+    EXPECT_LT(peak.megabytes(), 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+        << prompt.messages().first().text.toStdString();
+}
+
+} // namespace
+
 // A chunk whose length field claims 2 GB in a file of 48 bytes, of each type that libpng would
 // read into memory: refused at once, by our reader alone (Qt's would read it again), with the
 // memory of its bytes. The same as the stored picture of a project's image.
@@ -205,19 +228,8 @@ TEST(SourceImageFile, AChunkClaimingGigabytesInAFewBytesIsRefusedWithoutTakingTh
     for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
         const QString path = writeScratchFile(QStringLiteral("claim-%1.png").arg(QLatin1String(type)),
                                               testsupport::chunkClaimingTwoGigabytes(type));
-        ScriptedPrompt prompt;
-        PeakResidentGrowth peak;
-        ASSERT_TRUE(peak.isReset());
-        bool valid = true;
-        {
-            KsSourceImage image(path);
-            valid = image.isValid();
-        }
-        EXPECT_FALSE(valid) << type;
-        EXPECT_LT(peak.megabytes(), 100u) << type;
-        ASSERT_EQ(prompt.messages().size(), 1) << type;
-        EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
-            << prompt.messages().first().text.toStdString();
+        SCOPED_TRACE(type);
+        expectRefusedWithoutTheMemoryItClaims(path);
     }
 
     QVariantMap stored;
@@ -239,19 +251,7 @@ TEST(SourceImageFile, ATileClaimingMoreThanItsBytesIsRefusedBeforeItsBufferIsMad
     const QString path = writeScratchFile(QStringLiteral("tile-claim.tif"), testsupport::tileClaimingAGigabyte());
     // Whatever this machine has free, the image is weighed as fitting: the tile must refuse it.
     ReportedMemory plenty(qint64(1) << 40);
-    ScriptedPrompt prompt;
-    PeakResidentGrowth peak;
-    ASSERT_TRUE(peak.isReset());
-    bool valid = true;
-    {
-        KsSourceImage image(path);
-        valid = image.isValid();
-    }
-    EXPECT_FALSE(valid);
-    EXPECT_LT(peak.megabytes(), 100u);
-    ASSERT_EQ(prompt.messages().size(), 1);
-    EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
-        << prompt.messages().first().text.toStdString();
+    expectRefusedWithoutTheMemoryItClaims(path);
 }
 
 // What opening an image takes (its 16-bit pixels, the 8-bit ones and the pixmap, the cut-out's

@@ -446,15 +446,7 @@ TEST_F(CutoutSaveTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefusedInAMessa
     bool saved = true;
     run([&] {
         worker()->submit(new HeldCutout(&release));
-        QTimer::singleShot(50, mainWindow(), [&] {
-            // As a dropped image, answered once the cut-out has ended.
-            release = true;
-            waitUntil([] { return !GmModel::instance()->cutoutPending(); });
-            auto* image = new KsSourceImage(chelseaPath);
-            replaced = handler()->installSourceImage(image, nullptr);
-            if (!replaced)
-                delete image;
-        });
+        replaceTheDocumentWhileTheSaveWaits(release, replaced);
         prompt.answerFileName(path, kPngFilter);
         saved = handler()->fileSaveAsSlot();
         engineIdle();

@@ -121,6 +121,16 @@ ToolPaletteButton* paletteButtonFor(const QAction* action)
     return nullptr;
 }
 
+// Presses a panel's key twice: "<title> <the first press toggled it> <the second put it back>".
+QString toggledTwice(int key, const QWidget* panel)
+{
+    const bool before = panel->isVisible();
+    pressKey(key & ~Qt::KeyboardModifierMask, Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+    const bool after = panel->isVisible();
+    pressKey(key & ~Qt::KeyboardModifierMask, Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+    return QStringLiteral("%1 %2 %3").arg(panel->windowTitle()).arg(after != before).arg(panel->isVisible() == before);
+}
+
 class MainWindowWorkspaceTest : public ::testing::Test {
 protected:
     void TearDown() override { KsApp::setStartUpHook(nullptr); }
@@ -147,13 +157,7 @@ TEST_F(MainWindowWorkspaceTest, ThePanelKeysToggleTheirPanelsAndTheToolBarKeepsT
             {Qt::Key_C, main->colourWorkspace()},  {Qt::Key_T | Qt::CTRL, main->tipWindow()}};
         for (const auto& [key, panel] : keys) {
             ASSERT_NE(panel, nullptr);
-            const bool before = panel->isVisible();
-            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
-                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
-            const bool after = panel->isVisible();
-            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
-                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
-            toggles << QStringLiteral("%1 %2 %3").arg(panel->windowTitle()).arg(after != before).arg(panel->isVisible() == before);
+            toggles << toggledTwice(key, panel);
         }
         ToolPalette* palette = main->toolPalette();
         const bool shown = palette->isVisible();
@@ -210,13 +214,7 @@ TEST_F(MainWindowWorkspaceTest, InFullScreenModeThePanelKeysStillToggleThePanels
             {Qt::Key_T | Qt::CTRL, main->tipWindow()}};
         for (const auto& [key, panel] : keys) {
             ASSERT_NE(panel, nullptr);
-            const bool before = panel->isVisible();
-            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
-                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
-            const bool after = panel->isVisible();
-            QTest::keyClick(main, Qt::Key(key & ~Qt::KeyboardModifierMask),
-                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
-            toggles << QStringLiteral("%1 %2 %3").arg(panel->windowTitle()).arg(after != before).arg(panel->isVisible() == before);
+            toggles << toggledTwice(key, panel);
         }
         closeSoon(window);
     });

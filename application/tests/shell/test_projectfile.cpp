@@ -472,15 +472,7 @@ TEST_F(ProjectFileTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefused)
         before = fileBytes(path);
         changeMarks();
         worker()->submit(new HeldCutout(&release));
-        QTimer::singleShot(50, mainWindow(), [&] {
-            // As a dropped image, answered once the cut-out has ended.
-            release = true;
-            waitUntil([] { return !GmModel::instance()->cutoutPending(); });
-            auto* image = new KsSourceImage(chelseaPath);
-            replaced = handler()->installSourceImage(image, nullptr);
-            if (!replaced)
-                delete image;
-        });
+        replaceTheDocumentWhileTheSaveWaits(release, replaced);
         handler()->projectSaveSlot();
         message = mainWindow()->statusBar()->currentMessage();
         engineIdle();

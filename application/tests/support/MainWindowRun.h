@@ -8,6 +8,7 @@
 #include "document/KsSourceImage.h"
 #include "engine/DravikThread.h"
 #include "engine/DvCmdSelect.h"
+#include "shell/FileHandler.h"
 #include "shell/KsApp.h"
 #include "shell/KsMainWindow.h"
 
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -76,6 +78,20 @@ inline void keepStroke()
 inline void closeSoon(QWidget* window)
 {
     QTimer::singleShot(0, window, &QWidget::close);
+}
+
+// Soon after a save begins to wait for a held cut-out: lets the cut-out go and, once it has
+// ended, makes the photograph the document, as a dropped image answered in the wait's loop.
+inline void replaceTheDocumentWhileTheSaveWaits(std::atomic<bool>& release, bool& replaced)
+{
+    QTimer::singleShot(50, mainWindow(), [&release, &replaced] {
+        release = true;
+        waitUntil([] { return !GmModel::instance()->cutoutPending(); });
+        auto* image = new KsSourceImage(chelseaPath);
+        replaced = FileHandler::instance()->installSourceImage(image, nullptr);
+        if (!replaced)
+            delete image;
+    });
 }
 
 // The photograph as the document, once its session has begun.
