@@ -17,6 +17,8 @@
 #include <QProgressDialog>
 #include <QUrlQuery>
 
+#include <string>
+
 ImageReceiver::ImageReceiver(const QMimeData* data, QObject* parent) : QObject(parent)
 {
     if (!data)
@@ -96,14 +98,19 @@ void ImageReceiver::addUrl(const QUrl& url)
     // Read here on the GUI thread: a FIFO would hold the program for good.
     if (!userfiles::mayOpen(path, "Dropped file"))
         return;
-    QImage image = readQtImageFile(path);
+    // PNG and TIFF are read as the File menu reads them, never by Qt's reader: Qt reads no TIFF
+    // here, and takes whatever memory a PNG's chunks claim.
+    const std::string localPath = QFile::encodeName(path).toStdString();
+    const bool ownFormat = sourceimagefiles::looksLikePng(localPath) || sourceimagefiles::looksLikeTiff(localPath);
+    QImage image;
+    if (!ownFormat)
+        image = readQtImageFile(path);
     if (!image.isNull()) {
         // A photo is turned upright as it would be when opened from the File menu.
         applyExifOrientation(path, image);
-    } else if (sourceimagefiles::looksLikeTiff(QFile::encodeName(path).toStdString())
-               || !QImageReader::imageFormat(path).isEmpty()) {
-        // A picture Qt could not read (Qt reads no TIFF here, and refuses a damaged one) is
-        // read as the File menu reads it, which tells the user its name and the reason.
+    } else if (ownFormat || !QImageReader::imageFormat(path).isEmpty()) {
+        // A picture of ours, or one Qt refused as damaged: the File menu's reader tells the
+        // user its name and the reason when it cannot read it either.
         KsSourceImage source(path);
         if (source.isValid())
             image = source.qImage().copy();

@@ -14,8 +14,10 @@
 #include "tools/NoTool.h"
 
 #include "ExifBlock.h"
+#include "HostileImages.h"
 #include "HttpResponder.h"
 #include "MainWindowRun.h"
+#include "PeakMemory.h"
 #include "ProgramRun.h"
 #include "ScratchFiles.h"
 #include "ScriptedPrompt.h"
@@ -212,6 +214,31 @@ TEST(NetworkDrops, ADamagedDroppedPictureIsRefusedWithItsName)
         const QString begin = QStringLiteral("Sorry - could not open file ") + (i == 0 ? cutPng : cutJpeg) + QStringLiteral("\n\n");
         EXPECT_TRUE(prompt.messages()[i].text.startsWith(begin)) << prompt.messages()[i].text.toStdString();
     }
+}
+
+// A dropped PNG is read as the File menu reads it: a chunk claiming 2 GB in a file of a few
+// bytes is refused, by name, without the memory it claims.
+TEST(NetworkDrops, ADroppedPngClaimingGigabytesIsRefusedWithoutTakingThem)
+{
+    ScriptedPrompt prompt;
+    const QString path = testsupport::writeScratchFile(QStringLiteral("claim.png"), testsupport::chunkClaimingTwoGigabytes());
+    bool noDocument = false;
+    std::uint64_t grown = 0;
+    inWindow([&] {
+        testsupport::PeakResidentGrowth peak;
+        ASSERT_TRUE(peak.isReset());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        grown = peak.megabytes();
+        ASSERT_TRUE(engineIdle());
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    EXPECT_LT(grown, 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(QStringLiteral("Sorry - could not open file ") + path))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST(NetworkDrops, AFetchedPhotoOnItsSideOpensUpright)
