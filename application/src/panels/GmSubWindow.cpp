@@ -3,6 +3,7 @@
 #include "document/GmModel.h"
 #include "panels/FakeDock.h"
 #include "panels/GmSubWindowLayout.h"
+#include "panels/KeptOnScreen.h"
 #include "panels/TitleButton.h"
 #include "panels/TitleWidget.h"
 
@@ -178,6 +179,12 @@ void GmSubWindow::applyGeometry()
         move(m_defaultPosition);
     } else {
         restoreGeometry(m_geometry);
+        // By its inside, as the geometry was restored: a move before the manager frames the
+        // panel would put its inside where its frame was, a title bar lower at every start.
+        const QRect inside = geometry();
+        const QPoint kept = isWindow() ? keptOnScreen(this, inside.topLeft()) : inside.topLeft();
+        if (kept != inside.topLeft())
+            setGeometry(QRect(kept, inside.size()));
     }
     if (m_keepWidth)
         m_layout->setMinimumWidthHint(width());

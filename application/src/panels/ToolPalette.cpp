@@ -1,6 +1,7 @@
 #include "panels/ToolPalette.h"
 
 #include "panels/Browser.h"
+#include "panels/KeptOnScreen.h"
 #include "panels/ToolPaletteButton.h"
 
 #include <QAction>
@@ -198,11 +199,11 @@ void ToolPalette::restoreState(const QByteArray& state)
     // A cut-short blob would leave defaults in the later values: take none of it.
     if (stream.status() != QDataStream::Ok)
         return;
-    m_state.position = position;
+    m_state.position = position == QPoint(-1, -1) ? position : keptOnScreen(this, position);
     m_state.visible = visible;
     m_state.floating = floating;
     if (position != QPoint(-1, -1))
-        move(position);
+        move(m_state.position);
     // A palette the user had closed stays closed; hiding is no close, so the wish is kept.
     if (visible)
         show();

@@ -16,7 +16,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QScreen>
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
@@ -241,6 +243,25 @@ TEST_F(SubWindowTest, HidingAFloatingPanelStoresItsGeometryForTheSavedState)
     EXPECT_TRUE(copy->isUserVisible());
     copy->updateVisibility();
     EXPECT_TRUE(copy->isVisible());
+}
+
+// A place kept on a larger screen: the panel comes back wholly on this one, moved in no further
+// than it must be.
+TEST_F(SubWindowTest, APlaceKeptOnALargerScreenComesBackInsideThisOne)
+{
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    TestPanel* panel = floatingPanel("Panel", 100);
+    panel->setResizable(true);
+    panel->setGeometry(work.right() - 100, 120, 250, 190);
+    panel->storeGeometry();
+    const QByteArray state = QByteArray(1, '\1') + panel->savedGeometry();
+
+    TestPanel* copy = floatingPanel("Copy", 100);
+    copy->setResizable(true);
+    copy->restoreState(state);
+    EXPECT_EQ(copy->size(), QSize(250, 190));
+    EXPECT_EQ(copy->geometry().right(), work.right());
+    EXPECT_EQ(copy->y(), 120);
 }
 
 TEST_F(SubWindowTest, RestoringTheVisibleByteAloneAppliesTheDefaults)

@@ -23,8 +23,10 @@
 #include <QApplication>
 #include <QDataStream>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QThread>
 
@@ -286,6 +288,17 @@ TEST(ToolPaletteState, SavedAsPositionVisibilityAndFloatingChoice)
     EXPECT_EQ(restored.pos(), QPoint(30, 40));
     EXPECT_TRUE(restored.isVisible());
     EXPECT_FALSE(restored.state().floating);
+}
+
+// A floating place kept on a larger screen comes back on this one.
+TEST(ToolPaletteState, APlaceKeptOnALargerScreenComesBackInsideThisOne)
+{
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    ToolPalette restored(nullptr, nullptr, QString());
+    restored.resize(80, 300);
+    restored.restoreState(blob(QPoint(work.right() + 200, 60), true, true));
+    EXPECT_EQ(restored.state().position, QPoint(work.right() + 1 - restored.width(), 60));
+    EXPECT_EQ(restored.pos(), restored.state().position);
 }
 
 TEST(ToolPaletteState, ShortBlobsChangeNothing)
