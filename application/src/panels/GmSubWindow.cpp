@@ -172,19 +172,19 @@ void GmSubWindow::storeGeometry()
 
 void GmSubWindow::applyGeometry()
 {
-    if (m_geometry.isEmpty()) {
+    // Read from the record itself: Qt's restoreGeometry restores nothing from a record made on a
+    // screen more than a quarter wider or narrower than this one, which left every such panel
+    // at the place and size it was built with, piled on the others in the screen's corner.
+    const QRect stored = storedGeometry(m_geometry);
+    if (!stored.isValid()) {
         // A panel without a default size keeps its own rather than shrinking to nothing.
         if (m_defaultSize.isValid())
             resize(m_defaultSize);
         move(m_defaultPosition);
     } else {
-        restoreGeometry(m_geometry);
-        // By its inside, as the geometry was restored: a move before the manager frames the
-        // panel would put its inside where its frame was, a title bar lower at every start.
-        const QRect inside = geometry();
-        const QPoint kept = isWindow() ? keptOnScreen(this, inside.topLeft()) : inside.topLeft();
-        if (kept != inside.topLeft())
-            setGeometry(QRect(kept, inside.size()));
+        // By its inside, as saveGeometry keeps it: a move before the manager frames the panel
+        // would put its inside where its frame was, a title bar lower at every start.
+        setGeometry(isWindow() ? keptOnScreen(this, stored) : stored);
     }
     if (m_keepWidth)
         m_layout->setMinimumWidthHint(width());

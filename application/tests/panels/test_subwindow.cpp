@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDataStream>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QScreen>
@@ -58,6 +59,18 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override { keys.append(event->key()); }
 };
+
+// What QWidget::saveGeometry records of a window with this inside, unframed as offscreen windows
+// are, on a screen of the given width.
+QByteArray geometryRecord(const QRect& inside, int screenWidth)
+{
+    QByteArray record;
+    QDataStream stream(&record, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_4_0);
+    stream << quint32(0x1D9D0CB) << quint16(3) << quint16(0) << inside << inside << qint32(0) << quint8(0)
+           << quint8(0) << qint32(screenWidth) << inside;
+    return record;
+}
 
 class SubWindowTest : public ::testing::Test {
 protected:
@@ -262,6 +275,42 @@ TEST_F(SubWindowTest, APlaceKeptOnALargerScreenComesBackInsideThisOne)
     EXPECT_EQ(copy->size(), QSize(250, 190));
     EXPECT_EQ(copy->geometry().right(), work.right());
     EXPECT_EQ(copy->y(), 120);
+}
+
+// A place and size kept on a screen 1920 pixels wide come back on one 1024 wide, and the other
+// way round: Qt's restoreGeometry takes nothing from a record made on a screen more than a
+// quarter wider or narrower than this one.
+TEST_F(SubWindowTest, APlaceKeptOnAScreenOfAnotherWidthComesBackOnThisOne)
+{
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    const int here = QGuiApplication::primaryScreen()->geometry().width();
+    TestPanel* made = floatingPanel("Made", 100);
+    made->setResizable(true);
+    made->setGeometry(140, 130, 250, 190);
+    ASSERT_EQ(geometryRecord(QRect(140, 130, 250, 190), here), made->saveGeometry()) << "the record is Qt's";
+
+    // From the larger screen: moved in from its right edge, and one taller than this screen
+    // shrunk to it with room for its title bar.
+    const int larger = here * 1920 / 1024;
+    TestPanel* panel = floatingPanel("Panel", 100);
+    panel->setResizable(true);
+    panel->restoreState(QByteArray(1, '\1') + geometryRecord(QRect(larger - 300, 120, 250, 190), larger));
+    EXPECT_EQ(panel->size(), QSize(250, 190));
+    EXPECT_EQ(panel->geometry().right(), work.right());
+    EXPECT_EQ(panel->y(), 120);
+    const int titleBar = panel->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, panel);
+    TestPanel* tall = floatingPanel("Tall", 100);
+    tall->setResizable(true);
+    const QRect tallPlace(larger - 300, 40, 250, work.height() + 200);
+    tall->restoreState(QByteArray(1, '\1') + geometryRecord(tallPlace, larger));
+    EXPECT_EQ(tall->geometry(), QRect(work.right() + 1 - 250, work.top() + titleBar, 250, work.height() - titleBar));
+
+    // From the smaller screen: where it was, as it was.
+    const int smaller = here * 1024 / 1920;
+    TestPanel* back = floatingPanel("Back", 100);
+    back->setResizable(true);
+    back->restoreState(QByteArray(1, '\1') + geometryRecord(QRect(100, 120, 250, 190), smaller));
+    EXPECT_EQ(back->geometry(), QRect(100, 120, 250, 190));
 }
 
 TEST_F(SubWindowTest, RestoringTheVisibleByteAloneAppliesTheDefaults)
