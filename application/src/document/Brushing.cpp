@@ -331,21 +331,21 @@ ShapeHit Brushing::hitTest(const QPointF& p) const
     const QRectF bounds = boundingRect();
     if (!growRect(bounds, t).contains(p))
         return hit;
+    // Without an outline yet, the stroke's area, within the tolerance as the outline is.
     if (outlinePieces().empty()) {
-        if (bounds.contains(p)) {
-            hit.kind = ShapeHit::Whole;
-            hit.cursorShape = Qt::ArrowCursor;
-        }
+        hit.kind = ShapeHit::Whole;
+        hit.cursorShape = Qt::ArrowCursor;
         return hit;
     }
     for (const ShapeOutline& piece : outlinePieces()) {
-        if (!piece.bounds.contains(p))
+        // A piece's bounds run along its outermost segments: a click just outside them is near.
+        if (!growRect(piece.bounds, t).contains(p))
             continue;
         const QPolygonF& poly = piece.polygon;
         for (int i = 0; i < poly.size(); ++i) {
             const QPointF& a = poly[i];
             const QPointF& b = poly[i == 0 ? poly.size() - 1 : i - 1];
-            if (growRect(QRectF(a, b).normalized(), t).contains(p)) {
+            if (ks::squaredDistanceToSegment(p, a, b) <= t * t) {
                 hit.kind = ShapeHit::Segment;
                 hit.cursorShape = Qt::ArrowCursor;
                 return hit;

@@ -14,16 +14,6 @@ namespace {
 const QString kPolyKey = QStringLiteral("qpoly_");
 const QString kOpennessKey = QStringLiteral("openness_");
 
-double squaredDistanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b)
-{
-    const QPointF ab = b - a;
-    const double len2 = QPointF::dotProduct(ab, ab);
-    double t = len2 > 0 ? QPointF::dotProduct(p - a, ab) / len2 : 0.0;
-    t = qBound(0.0, t, 1.0);
-    const QPointF q = a + ab * t - p;
-    return QPointF::dotProduct(q, q);
-}
-
 QRectF pointsArea(std::initializer_list<QPointF> points)
 {
     QPolygonF poly;

@@ -92,4 +92,14 @@ bool rectsOverlap(const QRectF& a, const QRectF& b)
     return a.left() <= b.right() && b.left() <= a.right() && a.top() <= b.bottom() && b.top() <= a.bottom();
 }
 
+double squaredDistanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b)
+{
+    const QPointF ab = b - a;
+    const double len2 = QPointF::dotProduct(ab, ab);
+    double t = len2 > 0 ? QPointF::dotProduct(p - a, ab) / len2 : 0.0;
+    t = qBound(0.0, t, 1.0);
+    const QPointF q = a + ab * t - p;
+    return QPointF::dotProduct(q, q);
+}
+
 } // namespace ks

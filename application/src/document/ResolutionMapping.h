@@ -29,4 +29,6 @@ QRectF imageRect();
 namespace ks {
 // True when two rectangles with non-negative sizes overlap or touch.
 bool rectsOverlap(const QRectF& a, const QRectF& b);
+// The square of the distance from p to the segment from a to b (to a when they coincide).
+double squaredDistanceToSegment(const QPointF& p, const QPointF& a, const QPointF& b);
 } // namespace ks

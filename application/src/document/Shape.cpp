@@ -112,7 +112,6 @@ void Shape::drawHandles(QPainter* painter, const QPolygonF& points, double lengt
 {
     if (length <= 0)
         return;
-    m_handleHalfSize = length / 2;
     painter->save();
     painter->setBrush(Qt::NoBrush);
     for (const QPointF& p : points)

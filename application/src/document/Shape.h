@@ -62,8 +62,8 @@ public:
     const QRectF& outlineBounds() const { return m_outlineBounds; }
 
     bool isChanged() const { return m_changed; }
-    // Tolerance of the hit tests, in image units. Drawing with handles sets it to half a handle,
-    // so that what the user sees is what the mouse grabs.
+    // Tolerance of the hit tests, in image units. The select tool sets it before every test to
+    // a few screen pixels at the canvas's zoom.
     double handleHalfSize() const { return m_handleHalfSize; }
     void setHandleHalfSize(double h) { m_handleHalfSize = h; }
 

@@ -1,5 +1,6 @@
 #include "tools/ArrowTool.h"
 
+#include "canvas/ImageView.h"
 #include "document/ArrowTarget.h"
 #include "document/ForcedEdge.h"
 #include "document/GmModel.h"
@@ -32,9 +33,22 @@ bool isHandle(const ShapeHit& hit)
     return hit.kind == 1 || hit.kind == 2;
 }
 
+// How near the pointer must come to an outline or handle, in screen pixels: the same reach at
+// every zoom, where a tolerance in image pixels would be a fraction of a screen pixel at 1:8.
+constexpr double kReach = 4.0;
+
+double reachInImagePixels()
+{
+    const ImageView* view = ImageView::instance();
+    const double zoom = view ? view->zoom() : 1.0;
+    return kReach / (zoom > 0 ? zoom : 1.0);
+}
+
 ShapeHit hitOn(ArrowTarget* target, const QPointF& point)
 {
-    ShapeHit hit = target->shape()->hitTest(point);
+    Shape* shape = target->shape();
+    shape->setHandleHalfSize(reachInImagePixels());
+    ShapeHit hit = shape->hitTest(point);
     hit.target = target;
     return hit;
 }

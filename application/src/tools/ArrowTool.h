@@ -20,7 +20,8 @@ public:
 
     // What is under an image point: a handle of the active object first, then a handle of any
     // other (the first in the model's list), then the active object's body, then the body of
-    // the last other object hit. An empty hit (kind 0) when nothing is there.
+    // the last other object hit. An empty hit (kind 0) when nothing is there. Outlines and
+    // handles are hit within a few screen pixels at the canvas's zoom.
     static ShapeHit hitAt(const QPointF& point);
 
     // The options page's stack (its "Feather Width" row).

@@ -4,6 +4,8 @@
 
 #include "canvas/GmZoomWidget.h"
 #include "canvas/ImageView.h"
+#include "document/BrushRegion.h"
+#include "document/Brushing.h"
 #include "document/ForcedEdge.h"
 #include "document/GmModel.h"
 #include "document/KsAppPreferences.h"
@@ -18,6 +20,7 @@
 #include "ShownView.h"
 #include "Wait.h"
 #include "WidgetInput.h"
+#include "dravik.h"
 
 #include <QMouseEvent>
 #include <QPointer>
@@ -27,6 +30,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 using testsupport::ModelImage;
 
@@ -262,6 +266,42 @@ TEST_F(ArrowToolTest, ADeletedObjectIsDraggedNoFurther)
     move({70, 70});
     release({70, 70});
     EXPECT_EQ(m_model->activeRegion(), nullptr);
+}
+
+// A few screen pixels off an outline is on it at every zoom: at 1:8 three image pixels are less
+// than half a screen pixel, at 800 % they are 24.
+TEST_F(ArrowToolTest, AClickAFewScreenPixelsOffAnOutlineHitsItAtEveryZoom)
+{
+    Brushing stroke(QColor(Qt::black));
+    stroke.startStroke(QPointF(200, 150), 10);
+    auto* patch = new BrushRegion(stroke);
+    // The outline the engine gives the patch, as the sub-session's end would.
+    std::vector<DvOutlinePoint> ring = {{160.0f, 120.0f}, {240.0f, 120.0f}, {240.0f, 184.0f}, {160.0f, 184.0f}};
+    DvOutline outline{ring.data(), int(ring.size()), 0};
+    DvSession session{};
+    session.outlines = &outline;
+    session.outlineCount = 1;
+    patch->brushing().setOutlinePolygons(&session);
+    ForcedEdge* line = edge({40, 240}, {360, 240});
+
+    for (const double zoom : {1.0 / 8, 8.0}) {
+        canvas()->setZoom(true, zoom);
+        testsupport::settle();
+        // The clicks come through the window: at 800 % they must lie in the viewport.
+        m_view->centreViewportOnSlot(QPoint(200, 205));
+        testsupport::settle();
+        const auto onScreen = [this](QPointF imagePoint) {
+            return canvas()->imageRect().topLeft() + (imagePoint * canvas()->zoom()).toPoint();
+        };
+        testsupport::mouseClick(canvas(), onScreen({160, 170}) + QPoint(-3, 0));
+        EXPECT_EQ(m_model->activeRegion(), patch) << "zoom " << zoom;
+        testsupport::mouseClick(canvas(), onScreen({200, 240}) + QPoint(0, 3));
+        EXPECT_EQ(m_model->activeForcedEdge(), line) << "zoom " << zoom;
+        // Farther off is beside it.
+        testsupport::mouseClick(canvas(), onScreen({240, 170}) + QPoint(10, 0));
+        EXPECT_EQ(m_model->activeRegion(), nullptr) << "zoom " << zoom;
+        EXPECT_EQ(m_model->activeForcedEdge(), nullptr) << "zoom " << zoom;
+    }
 }
 
 TEST_F(ArrowToolTest, ADoubleClickZoomsOntoTheActiveObjectWithAMargin)
