@@ -31,8 +31,11 @@ private:
 
 QImage readQtImageFile(const QString& path, QString* reason)
 {
+    // Only a JPEG is read unbuffered: a reader that takes a few bytes at a time, as that of text
+    // PPM files does, would make a system call of each.
+    const bool jpeg = QImageReader::imageFormat(path) == "jpeg";
     EndWatchingFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!file.open(jpeg ? QIODevice::ReadOnly | QIODevice::Unbuffered : QIODevice::ReadOnly)) {
         if (reason)
             *reason = file.errorString();
         return QImage();
