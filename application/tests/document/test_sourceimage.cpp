@@ -14,9 +14,11 @@
 #include "ScriptedPrompt.h"
 #include "ScratchFiles.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -155,6 +158,50 @@ TEST(SourceImageFile, AJpegCutShortIsRefusedWithItsReason)
     EXPECT_TRUE(image.isValid());
     EXPECT_EQ(image.qImage().size(), QSize(512, 480));
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// The decoder reads past the last row's data to find the picture's end marker: a file lacking
+// nothing but that marker has every pixel, baseline or progressive. One byte of data less, or a
+// progressive file's last scan, and it is cut short.
+TEST(SourceImageFile, AJpegLackingOnlyItsEndMarkerOpensWithEveryPixel)
+{
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(QImage(dataFile("fruits.jpg"))));
+    }
+    const QByteArray end("\xFF\xD9", 2);
+    const QByteArray scanStart("\xFF\xDA", 2);
+    const std::pair<QString, QByteArray> kinds[] = {{QStringLiteral("baseline"), fileBytes(dataFile("fruits.jpg"))},
+                                                    {QStringLiteral("progressive"), progressive}};
+    for (const auto& [name, jpeg] : kinds) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(jpeg.endsWith(end));
+        ScriptedPrompt prompt;
+        KsSourceImage whole(writeScratchFile(name + QStringLiteral(".jpg"), jpeg));
+        KsSourceImage endless(writeScratchFile(name + QStringLiteral("-no-end.jpg"), jpeg.chopped(2)));
+        ASSERT_TRUE(whole.isValid());
+        ASSERT_TRUE(endless.isValid());
+        expectSamePixels(endless.qImage(), whole.qImage());
+        EXPECT_TRUE(prompt.messages().isEmpty());
+
+        QByteArrayList cuts{jpeg.chopped(3)};
+        if (name == QStringLiteral("progressive"))
+            cuts.append(jpeg.left(jpeg.lastIndexOf(scanStart)));
+        for (const QByteArray& cut : cuts) {
+            const QString path = writeScratchFile(name + QStringLiteral("-cut.jpg"), cut);
+            ScriptedPrompt refusal;
+            LogCapture log;
+            const KsSourceImage image(path);
+            EXPECT_FALSE(image.isValid()) << cut.size() << " of " << jpeg.size() << " bytes";
+            ASSERT_EQ(refusal.messages().size(), 1);
+            EXPECT_TRUE(refusal.messages().first().text.contains(QStringLiteral("The file ends before its JPEG data is complete")))
+                << refusal.messages().first().text.toStdString();
+        }
+    }
 }
 
 TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
