@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libblitz0-dev
   libboost-dev libboost-thread-dev libboost-date-time-dev libboost-system-dev
-  libpng-dev libtiff-dev zlib1g-dev
+  libpng-dev libtiff-dev zlib1g-dev libjpeg-dev liblcms2-dev
   qtbase5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool imagemagick

@@ -1,5 +1,7 @@
 #include "document/QtImageFiles.h"
 
+#include "document/JpegData.h"
+
 #include <QFile>
 #include <QImageReader>
 
@@ -9,6 +11,8 @@ namespace {
 // read of the reader is one read of the file, so a read that finds nothing means the reader
 // wanted more than the file holds. Qt's JPEG reader answers that by ending the picture there
 // (as libjpeg advises) and shows the rest grey, telling nobody but the log.
+// Its decoder also reads past the end of a whole picture whose end marker is missing: which of
+// the two it was, libjpeg tells (JpegData.h).
 class EndWatchingFile : public QFile {
 public:
     using QFile::QFile;
@@ -31,8 +35,11 @@ private:
 
 QImage readQtImageFile(const QString& path, QString* reason)
 {
+    // Only a JPEG is read unbuffered: a reader that takes a few bytes at a time, as that of text
+    // PPM files does, would make a system call of each.
+    const bool jpeg = QImageReader::imageFormat(path) == "jpeg";
     EndWatchingFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!file.open(jpeg ? QIODevice::ReadOnly | QIODevice::Unbuffered : QIODevice::ReadOnly)) {
         if (reason)
             *reason = file.errorString();
         return QImage();
@@ -47,8 +54,8 @@ QImage readQtImageFile(const QString& path, QString* reason)
         // A reader that fails half-way leaves what it decoded so far.
         return QImage();
     }
-    // A JPEG's data ends with the picture's end marker; one that needs more is cut short.
-    if (format == "jpeg" && file.readPastEnd()) {
+    // A JPEG's data ends with the picture's end marker; one whose picture needs more is cut short.
+    if (format == "jpeg" && file.readPastEnd() && (!file.seek(0) || jpegDataEndsEarly(file))) {
         if (reason)
             *reason = QStringLiteral("the file ends before its JPEG data is complete");
         return QImage();

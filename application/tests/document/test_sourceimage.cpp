@@ -14,9 +14,11 @@
 #include "ScriptedPrompt.h"
 #include "ScratchFiles.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -155,6 +158,50 @@ TEST(SourceImageFile, AJpegCutShortIsRefusedWithItsReason)
     EXPECT_TRUE(image.isValid());
     EXPECT_EQ(image.qImage().size(), QSize(512, 480));
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// The decoder reads past the last row's data to find the picture's end marker: a file lacking
+// nothing but that marker has every pixel, baseline or progressive. One byte of data less, or a
+// progressive file's last scan, and it is cut short.
+TEST(SourceImageFile, AJpegLackingOnlyItsEndMarkerOpensWithEveryPixel)
+{
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(QImage(dataFile("fruits.jpg"))));
+    }
+    const QByteArray end("\xFF\xD9", 2);
+    const QByteArray scanStart("\xFF\xDA", 2);
+    const std::pair<QString, QByteArray> kinds[] = {{QStringLiteral("baseline"), fileBytes(dataFile("fruits.jpg"))},
+                                                    {QStringLiteral("progressive"), progressive}};
+    for (const auto& [name, jpeg] : kinds) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(jpeg.endsWith(end));
+        ScriptedPrompt prompt;
+        KsSourceImage whole(writeScratchFile(name + QStringLiteral(".jpg"), jpeg));
+        KsSourceImage endless(writeScratchFile(name + QStringLiteral("-no-end.jpg"), jpeg.chopped(2)));
+        ASSERT_TRUE(whole.isValid());
+        ASSERT_TRUE(endless.isValid());
+        expectSamePixels(endless.qImage(), whole.qImage());
+        EXPECT_TRUE(prompt.messages().isEmpty());
+
+        QByteArrayList cuts{jpeg.chopped(3)};
+        if (name == QStringLiteral("progressive"))
+            cuts.append(jpeg.left(jpeg.lastIndexOf(scanStart)));
+        for (const QByteArray& cut : cuts) {
+            const QString path = writeScratchFile(name + QStringLiteral("-cut.jpg"), cut);
+            ScriptedPrompt refusal;
+            LogCapture log;
+            const KsSourceImage image(path);
+            EXPECT_FALSE(image.isValid()) << cut.size() << " of " << jpeg.size() << " bytes";
+            ASSERT_EQ(refusal.messages().size(), 1);
+            EXPECT_TRUE(refusal.messages().first().text.contains(QStringLiteral("The file ends before its JPEG data is complete")))
+                << refusal.messages().first().text.toStdString();
+        }
+    }
 }
 
 TEST(SourceImageFile, UnreadableFilesWarnOnceAndStayInvalid)
@@ -934,6 +981,179 @@ TEST(SourceImageFile, TiffsWhoseDecoderReportsDamageAreRefused)
             << message.toStdString();
         EXPECT_TRUE(message.contains(decoder)) << message.toStdString();
     }
+}
+
+// How far apart two 16-bit images of one size are, in levels of 255: colours at most and on
+// average, alpha at most.
+struct Distance {
+    double colourMax = 0;
+    double colourMean = 0;
+    double alphaMax = 0;
+};
+
+Distance distance(const KsSourceImage::View16& a, const KsSourceImage::View16& b)
+{
+    Distance d;
+    double sum = 0;
+    for (int y = 0; y < a.height; ++y) {
+        const std::uint16_t* p = reinterpret_cast<const std::uint16_t*>(reinterpret_cast<const char*>(a.data) + y * a.bytesPerLine);
+        const std::uint16_t* q = reinterpret_cast<const std::uint16_t*>(reinterpret_cast<const char*>(b.data) + y * b.bytesPerLine);
+        for (int x = 0; x < 4 * a.width; ++x) {
+            const double levels = std::abs(int(p[x]) - int(q[x])) / 257.0;
+            if (x % 4 == 3) {
+                d.alphaMax = std::max(d.alphaMax, levels);
+                continue;
+            }
+            d.colourMax = std::max(d.colourMax, levels);
+            sum += levels;
+        }
+    }
+    d.colourMean = sum / (3.0 * a.width * a.height);
+    return d;
+}
+
+// The L*a*b* TIFF `name` of the test data written again as `file` among the scratch files, in
+// one strip, its rows `repeat` times over, with photometric interpretation `photometric`;
+// `change` may alter each row (its samples, pixel after pixel) first.
+template <typename Change>
+QString rewriteLabTiff(const char* name, const QString& file, std::uint16_t photometric, int repeat, Change change)
+{
+    TIFF* in = TIFFOpen(QFile::encodeName(dataFile((std::string(name) + ".tif").c_str())).constData(), "r");
+    const QString path = scratchPath(file);
+    TIFF* out = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!in || !out)
+        return QString();
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 0, samples = 0, extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    float* white = nullptr;
+    TIFFGetField(in, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(in, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(in, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(in, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height * std::uint32_t(repeat));
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height * std::uint32_t(repeat));
+    if (TIFFGetField(in, TIFFTAG_EXTRASAMPLES, &extraCount, &extra))
+        TIFFSetField(out, TIFFTAG_EXTRASAMPLES, extraCount, extra);
+    if (TIFFGetField(in, TIFFTAG_WHITEPOINT, &white))
+        TIFFSetField(out, TIFFTAG_WHITEPOINT, white);
+    const std::size_t rowBytes = std::size_t(TIFFScanlineSize(in));
+    std::vector<std::uint8_t> rows(rowBytes * height);
+    bool ok = true;
+    for (std::uint32_t y = 0; y < height && ok; ++y) {
+        ok = TIFFReadScanline(in, rows.data() + y * rowBytes, y, 0) >= 0;
+        change(rows.data() + y * rowBytes, width, samples, bits);
+    }
+    for (std::uint32_t y = 0; y < height * std::uint32_t(repeat) && ok; ++y)
+        ok = TIFFWriteScanline(out, rows.data() + (y % height) * rowBytes, y, 0) >= 0;
+    TIFFClose(in);
+    TIFFClose(out);
+    return ok ? path : QString();
+}
+
+// CIE L*a*b* TIFFs as ImageMagick writes them from a photo, 8-bit, and 16-bit with alpha,
+// against its own reading of them (tests/data/SOURCES.md). A file of many rows, whose colours
+// are turned in bands side by side, reads as its rows do on their own.
+TEST(SourceImageFile, CieLabTiffsOpenWithTheColoursOtherProgramsReadInThem)
+{
+    for (const char* name : {"lab8", "lab16a"}) {
+        SCOPED_TRACE(name);
+        ScriptedPrompt prompt;
+        KsSourceImage lab(dataFile((std::string(name) + ".tif").c_str()));
+        KsSourceImage read(dataFile((std::string(name) + "-read.png").c_str()));
+        ASSERT_TRUE(lab.isValid());
+        ASSERT_TRUE(read.isValid());
+        EXPECT_TRUE(prompt.messages().isEmpty());
+        ASSERT_EQ(lab.masterKind(), KsSourceImage::Master16Bit);
+        ASSERT_EQ(lab.width(), read.width());
+        ASSERT_EQ(lab.height(), read.height());
+        const Distance d = distance(lab.view16(), read.view16());
+        EXPECT_LE(d.colourMax, 3.0);
+        EXPECT_LT(d.colourMean, 0.5);
+        EXPECT_EQ(d.alphaMax, 0.0);
+
+        constexpr int repeat = 250;
+        const QString tall = rewriteLabTiff(name, QStringLiteral("%1-tall.tif").arg(QLatin1String(name)), PHOTOMETRIC_CIELAB,
+                                            repeat, [](std::uint8_t*, std::uint32_t, std::uint16_t, std::uint16_t) {});
+        ASSERT_FALSE(tall.isEmpty());
+        KsSourceImage many(tall);
+        ASSERT_TRUE(many.isValid());
+        ASSERT_EQ(many.height(), lab.height() * repeat);
+        const KsSourceImage::View16& m = many.view16();
+        const KsSourceImage::View16& one = lab.view16();
+        for (int y = 0; y < m.height; ++y)
+            ASSERT_EQ(std::memcmp(reinterpret_cast<const char*>(m.data) + y * m.bytesPerLine,
+                                  reinterpret_cast<const char*>(one.data) + (y % one.height) * one.bytesPerLine,
+                                  std::size_t(one.width) * 8),
+                      0)
+                << "row " << y;
+    }
+}
+
+// ICC's encoding of the same colours: a* and b* offset by 128; 16-bit ones in ICC's version 2
+// form, whose L* = 100 is 0xFF00.
+void toIccLab(std::uint8_t* row, std::uint32_t width, std::uint16_t samples, std::uint16_t bits)
+{
+    for (std::uint32_t x = 0; x < width; ++x) {
+        if (bits == 8) {
+            std::uint8_t* p = row + std::size_t(x) * samples;
+            p[1] = std::uint8_t(p[1] ^ 0x80);
+            p[2] = std::uint8_t(p[2] ^ 0x80);
+        } else {
+            std::uint16_t* p = reinterpret_cast<std::uint16_t*>(row) + std::size_t(x) * samples;
+            p[0] = std::uint16_t((p[0] * 65280u + 32767u) / 65535u);
+            p[1] = std::uint16_t(p[1] ^ 0x8000);
+            p[2] = std::uint16_t(p[2] ^ 0x8000);
+        }
+    }
+}
+
+// The same colours in ICC's L*a*b* encoding open as in TIFF's own; colour fax's (ITU), whose
+// ranges a tag of its own sets, is refused with that reason.
+TEST(SourceImageFile, IccLabTiffsOpenAsTheirCieTwinsAndItuLabIsRefused)
+{
+    ScriptedPrompt prompt;
+    for (const char* name : {"lab8", "lab16a"}) {
+        SCOPED_TRACE(name);
+        const QString twin =
+            rewriteLabTiff(name, QStringLiteral("%1-icc.tif").arg(QLatin1String(name)), PHOTOMETRIC_ICCLAB, 1, toIccLab);
+        ASSERT_FALSE(twin.isEmpty());
+        KsSourceImage cie(dataFile((std::string(name) + ".tif").c_str()));
+        KsSourceImage icc(twin);
+        ASSERT_TRUE(cie.isValid());
+        ASSERT_TRUE(icc.isValid());
+        ASSERT_EQ(icc.width(), cie.width());
+        ASSERT_EQ(icc.height(), cie.height());
+        const Distance d = distance(icc.view16(), cie.view16());
+        EXPECT_LT(d.colourMax, 0.05);
+        EXPECT_EQ(d.alphaMax, 0.0);
+    }
+    EXPECT_TRUE(prompt.messages().isEmpty());
+
+    const QString itu = scratchPath(QStringLiteral("itu-lab.tif"));
+    TIFF* t = TIFFOpen(QFile::encodeName(itu).constData(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(2));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(1));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(8));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_ITULAB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    std::uint8_t row[6] = {200, 128, 128, 100, 90, 170};
+    ASSERT_GE(TIFFWriteScanline(t, row, 0, 0), 0);
+    TIFFClose(t);
+    LogCapture log;
+    KsSourceImage image(itu);
+    EXPECT_FALSE(image.isValid());
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages().first().text.startsWith(QStringLiteral("Sorry - could not open file ") + itu
+                                                          + QStringLiteral("\n\nITU L*a*b* colours are not supported")))
+        << prompt.messages().first().text.toStdString();
 }
 
 // The message says why, in the reader's words, between the file's name and the hint.
