@@ -537,26 +537,6 @@ TEST(ForcedEdgePass, AProbeThatLeavesTheImageStandsForTheClassItSaw)
     expectBandAcross(passOver(status, edgeAt(2.5f, 8.f)), 2.5f, 8.f, true);
 }
 
-TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)
-{
-    // The area holds only Keep: the matting patch inside it finds no background sample.
-    const DvArea area{10, 2, 30, 10};
-    DvMaskPatch patch{};
-    patch.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
-    patch.method = 1;
-    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
-    // Below the opacity gate: only a copy of the source could write this pixel.
-    source.samples[(8 * W + 35) * 4 + 3] = 200;
-    auto cut = source;
-    cut.desc.data = cut.samples.data();
-    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
-        cut.samples[i] = 9;
-    ASSERT_EQ(generate(cut, source, &area, nullptr, 0, &patch, 1), DvOk);
-    EXPECT_EQ(alphaAt(cut, 14, 6), 255);
-    EXPECT_EQ(alphaAt(cut, 35, 8), 9);
-    EXPECT_FALSE(pendingBitsLeft());
-}
-
 namespace {
 
 // A patch over columns 8..39 and rows 12..31 (across the Unassigned band) whose bitmap holds
@@ -596,6 +576,83 @@ Picture<std::uint8_t> blankCut(const Picture<std::uint8_t>& source)
 }
 
 } // namespace
+
+TEST_F(MarkedSession, AMattingPatchThatCannotBeSolvedLeavesTheCutOutAsWithoutItAndSaysSo)
+{
+    // A Keep disc in Delete, and a matting disc inside it whose square reaches into the
+    // Delete: no background colour to sample among the patch's pixels.
+    const auto keepDisc = [](int x, int y) { return (x - 32) * (x - 32) + (y - 24) * (y - 24) <= 81; };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = keepDisc(x, y) ? 2 : 4;
+    const auto marks = snapshot();
+    constexpr int left = 24, top = 16, side = 17;
+    const auto inPatch = [](int x, int y) { return (x - 32) * (x - 32) + (y - 24) * (y - 24) <= 64; };
+    std::vector<unsigned char> bits(std::size_t(side) * side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            bits[std::size_t(y) * side + x] = inPatch(x + left, y + top) ? 1 : 0;
+    unsigned char unsolved = 7;
+    DvMaskPatch patch{};
+    patch.area = {left, top, {side, side, unsigned(side), DvPixelStatus, bits.data()}};
+    patch.method = 1;
+    patch.valueA = patch.valueB = 0.5f;
+    patch.level = 0.1f;  // not the call's: the patch's level must not stay behind either
+    patch.unsolved = &unsolved;
+    const auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+
+    auto without = blankCut(source);
+    ASSERT_EQ(generate(without, source), DvOk);
+    std::copy(marks.begin(), marks.end(), m_status->data);
+    auto with = blankCut(source);
+    ASSERT_EQ(generate(with, source, nullptr, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    EXPECT_TRUE(with.samples == without.samples) << "the patch changed the cut-out";
+    EXPECT_EQ(alphaAt(with, left, top), 0) << "a corner of the patch's square, in the Delete";
+    EXPECT_FALSE(pendingBitsLeft());
+
+    // Generated alone: its own pixels take the mask the image would give them, no other pixel
+    // is written.
+    std::copy(marks.begin(), marks.end(), m_status->data);
+    patch.exclusive = 1;
+    unsolved = 7;
+    auto alone = blankCut(source);
+    ASSERT_EQ(generate(alone, source, nullptr, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(alphaAt(alone, x, y), inPatch(x, y) ? alphaAt(without, x, y) : 9) << x << "," << y;
+    EXPECT_FALSE(pendingBitsLeft());
+
+    // Beside a matting patch that can be solved, which is solved; the other, in Keep only, is not.
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = y < 20 ? 2 : y > 26 ? 4 : 8;
+    const auto bands = snapshot();
+    DiskPatch solvable(1, false);
+    unsigned char solved = 7;
+    solvable.patch.unsolved = &solved;
+    DvMaskPatch keepOnly{};
+    keepOnly.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
+    keepOnly.method = 1;
+    keepOnly.unsolved = &unsolved;
+    auto plain = blankCut(source);
+    ASSERT_EQ(generate(plain, source), DvOk);
+    std::copy(bands.begin(), bands.end(), m_status->data);
+    auto both = blankCut(source);
+    const DvMaskPatch two[2] = {keepOnly, solvable.patch};
+    ASSERT_EQ(generate(both, source, nullptr, nullptr, 0, two, 2), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    EXPECT_EQ(solved, 0);
+    for (int y = 4; y < 9; ++y)
+        for (int x = 12; x < 17; ++x)
+            ASSERT_EQ(alphaAt(both, x, y), alphaAt(plain, x, y)) << x << "," << y;
+    int partial = 0;
+    for (int y = 12; y < 32; ++y)
+        for (int x = 8; x < 40; ++x)
+            partial += DiskPatch::inside(x, y) && alphaAt(both, x, y) > 0 && alphaAt(both, x, y) < 255;
+    EXPECT_GT(partial, 0) << "the solvable patch was not blended";
+}
 
 TEST_F(MarkedSession, AnExclusivePatchWithABitmapChangesOnlyItsOwnPixels)
 {

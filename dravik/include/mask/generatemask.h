@@ -59,7 +59,8 @@ int maskPassVariant(float minimumOpacity, ColourImage<T>& out, const ColourImage
 // coordinates) into `output` (full resolution, already a copy of the cut-out) from `source`.
 // status is the session's status array, factor the full-resolution pixels per session pixel.
 // Returns 0 when done, 1 when there is nothing to do (empty working rectangle or exclusive
-// patch). Bits 64 and 128 never survive in the status array; with an area or an exclusive
+// patch). A matting patch whose colours cannot be sampled (no Keep or no Delete among its
+// pixels) is marked unsolved and changes nothing: its pixels are made as if it were not there. Bits 64 and 128 never survive in the status array; with an area or an exclusive
 // patch the auto-fill steps are undone before any way out (cancel and failures included), for
 // the whole image they stay on the session's undo stack. The cancel and allocation exceptions
 // pass through. generateMaskVariant is the same for 16-bit samples on 0..32768.
