@@ -41,11 +41,12 @@ struct ForcedEdgeSet {
 };
 
 // The forced-edge pass: edges at full resolution (points and width already scaled by `scale`).
-// Every output pixel within an edge's feather of the line, on a side the status array decides,
-// takes the source colour and a smooth alpha ramp across the line (M/2 on it), the nearest edge
-// deciding; pixels whose source alpha is below M x the minimum opacity are left alone. Edges
-// without two distinct points or without a decidable side change nothing. Returns 0; reports
-// no progress. M = 255, 65535 for maskPass<unsigned short>, 32768 for maskPassVariant.
+// Every output pixel within a segment's feather of its line takes the source colour and a
+// smooth alpha ramp across the line (M/2 on it), the nearest edge deciding, where the
+// segment's band meets Keep on one side and Delete on the other within the image (a Blend or
+// Unassigned band taking the classes beyond it); pixels whose source alpha is below M x the
+// minimum opacity are left alone. A segment whose band lies in one class, or in one class and
+// outside the image, changes nothing. Returns 0; reports no progress. M = 255, 65535 for maskPass<unsigned short>, 32768 for maskPassVariant.
 template <typename T>
 int maskPass(float minimumOpacity, ColourImage<T>& out, const ColourImage<T>& source,
              const Bytes& status, FloatPair scale, const std::vector<ForcedEdge>& edges,
