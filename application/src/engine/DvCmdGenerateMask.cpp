@@ -152,22 +152,34 @@ QList<QRect> DvCmdGenerateMask::unsolvedPlaces() const
 
 QString DvCmdGenerateMask::unsolvedPatchesText(const QList<QRect>& places)
 {
-    QString list;
-    for (const QRect& r : places)
-        list += QCoreApplication::translate("DvCmdGenerateMask", "<li>the patch at %1, %2 (%3 x %4 pixels)</li>")
-                    .arg(r.x())
-                    .arg(r.y())
-                    .arg(r.width())
-                    .arg(r.height());
-    return QCoreApplication::translate(
-               "DvCmdGenerateMask",
-               "<p>Complex Hair Blending could not be used in %n patch(es):</p><ul>%1</ul>"
-               "<p>A Complex Hair patch needs both Keep and Delete within it: it takes the colours "
-               "of the hair from the one and those of the background from the other.</p>"
-               "<p>The cut-out was made there as if the patch were not there. Mark Keep and Delete "
-               "inside the patch, or choose other blending for it in Patch Properties.</p>",
-               nullptr, int(places.size()))
-        .arg(list);
+    const auto place = [](const QRect& r) {
+        return QCoreApplication::translate("DvCmdGenerateMask", "the patch at %1, %2 (%3 x %4 pixels)")
+            .arg(r.x())
+            .arg(r.y())
+            .arg(r.width())
+            .arg(r.height());
+    };
+    QString text;
+    if (places.size() == 1) {
+        text = QCoreApplication::translate("DvCmdGenerateMask",
+                                           "<p>Complex Hair Blending could not be used in %1.</p>")
+                   .arg(place(places.first()));
+    } else {
+        QString list;
+        for (const QRect& r : places)
+            list += QStringLiteral("<li>%1</li>").arg(place(r));
+        text = QCoreApplication::translate("DvCmdGenerateMask",
+                                           "<p>Complex Hair Blending could not be used in these patches:</p>"
+                                           "<ul>%1</ul>")
+                   .arg(list);
+    }
+    return text
+        + QCoreApplication::translate(
+            "DvCmdGenerateMask",
+            "<p>A Complex Hair patch needs both Keep and Delete within it: it takes the colours of "
+            "the hair from the one and those of the background from the other.</p>"
+            "<p>The cut-out was made there as it would be without the patch. Mark both Keep and "
+            "Delete inside the patch, or choose other blending for it in Patch Properties.</p>");
 }
 
 void DvCmdGenerateMask::execute()
@@ -220,7 +232,7 @@ void DvCmdGenerateMask::finish()
 void DvCmdGenerateMask::tellUnsolved(const QList<QRect>& places, bool testRender)
 {
     const QString text = unsolvedPatchesText(places);
-    qWarning("DvCmdGenerateMask: %d Complex Hair patch(es) could not be solved", int(places.size()));
+    qWarning("DvCmdGenerateMask: Complex Hair patches that could not be solved: %d", int(places.size()));
     // A test render follows the mouse: a message for each would stop the drag.
     if (testRender) {
         CommandHooks::showTip(text, false);
