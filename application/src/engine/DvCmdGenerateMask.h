@@ -5,7 +5,7 @@
 // holds are marked decided so that the engine keeps their pixels. A Complex Hair patch the
 // engine could not solve (no Keep or no Delete inside it) is cut out as if it were not there,
 // and the user is told which patch it was: in a message after a cut-out of the whole image or
-// of the patch, in the tip window after a test render.
+// of the patch, in the Tip panel after a test render.
 
 #include "engine/DravikCommand.h"
 
