@@ -93,7 +93,8 @@ struct DvForcedEdge {
     float width;
 };
 
-// A patch of mask generation. The engine reads these fields only during the call.
+// A patch of mask generation. The engine reads these fields only during the call, and writes
+// only through `unsolved`.
 struct DvMaskPatch {
     DvSelection area;         // the patch's rectangle and bitmap, in session coordinates
     unsigned char exclusive;  // non-zero: this call generates only this patch
@@ -105,6 +106,10 @@ struct DvMaskPatch {
     unsigned char method;     // 1 matting patch, 3 mask-core patch, 0 the whole-area core
     float valueE;             // mask core: the relaxation value
     float valueD;             // 1 for a uniform background, else 0
+    // Null, or where a call that returns DvOk writes 1 when this matting patch could not be
+    // solved (no Keep or no Delete among its pixels to take colours from) and its pixels were
+    // made as if it were not there, and 0 otherwise.
+    unsigned char* unsolved;
 };
 
 // The library record; opaque to the caller.

@@ -458,46 +458,101 @@ TEST(ForcedEdgePass, AnEdgeWithKeepOnBothSidesWithinItsReachChangesNothing)
     EXPECT_EQ(changedPixels(passOver(status, edgeAt(20.f, 3.f))), 0);
 }
 
-TEST(ForcedEdgePass, AnEdgeOnTheImagesBorderWithKeepInsideKeepsTheInside)
+TEST(ForcedEdgePass, AnEdgeOnTheImagesBorderWithKeepInsideChangesNothing)
 {
-    // The left border: the probe toward the border starts outside the image.
+    // Keep up to the band's reach and beyond, the left border's outside on the other side: on
+    // the border, one pixel outside it, and a little inside it.
     Bytes status(40, 40);
     status = 4;
     status(blitz::Range(0, 19), blitz::Range::all()) = 2;
-    const ColourImage<std::uint8_t> thin = passOver(status, {{1.f, {{0.5f, 3.f}, {0.5f, 30.f}}}});
-    EXPECT_EQ(int(thin(0, 10)[3]), 127);
-    EXPECT_EQ(int(thin(1, 10)[3]), 255);
-    {
-        SCOPED_TRACE("left border, width 3");
-        expectBandAcross(passOver(status, edgeAt(0.5f, 3.f)), 0.5f, 3.f, false);
-    }
-    // The right border: there the other probe starts outside.
+    for (const float line : {0.5f, 0.f, -1.f, 1.f})
+        for (const float w : {1.f, 3.f}) {
+            EXPECT_EQ(changedPixels(passOver(status, {{w, {{line, 3.f}, {line, 30.f}}}})), 0)
+                << "left border, line at " << line << ", width " << w;
+        }
+    // The right border.
     status = 4;
     status(blitz::Range(20, 39), blitz::Range::all()) = 2;
-    SCOPED_TRACE("right border, width 3");
-    expectBandAcross(passOver(status, edgeAt(39.5f, 3.f)), 39.5f, 3.f, true);
+    for (const float line : {39.5f, 40.f, 41.f})
+        EXPECT_EQ(changedPixels(passOver(status, edgeAt(line, 3.f))), 0) << "right border at " << line;
 }
 
-TEST(ForcedEdgePass, AClosedEdgeRoundAKeptAreaAlongTheBorderRampsTowardItsInside)
+TEST(ForcedEdgePass, AClosedEdgeRoundASubjectCutByTheFrameRampsItsSidesOnTheBoundaryOnly)
 {
-    // Keep over rows 0-19 of columns 5-34, the outline's longest side on row 0's centre line.
+    // Keep over rows 0-19 of columns 5-34, cut by the frame at row 0; the outline's frame side
+    // on the border, just above it, and as far above it as a click beside the frame lands.
     Bytes status(40, 40);
     status = 4;
     status(blitz::Range(0, 19), blitz::Range(5, 34)) = 2;
-    const std::vector<ForcedEdge> edges{
-        {1.f, {{0.5f, 5.5f}, {0.5f, 34.5f}, {19.5f, 34.5f}, {19.5f, 5.5f}, {0.5f, 5.5f}}}};
-    const ColourImage<std::uint8_t> out = passOver(status, edges);
-    EXPECT_EQ(int(out(0, 20)[3]), 127);
-    EXPECT_EQ(int(out(1, 20)[3]), 255);
-    EXPECT_EQ(int(out(10, 20)[3]), untouchedAlpha);
-    EXPECT_EQ(int(out(18, 20)[3]), 255);
-    EXPECT_EQ(int(out(19, 20)[3]), 127);
-    EXPECT_EQ(int(out(20, 20)[3]), 0);
-    EXPECT_EQ(int(out(10, 4)[3]), 0);
-    EXPECT_EQ(int(out(10, 5)[3]), 127);
-    EXPECT_EQ(int(out(10, 6)[3]), 255);
-    EXPECT_EQ(int(out(10, 34)[3]), 127);
-    EXPECT_EQ(int(out(10, 33)[3]), 255);
+    for (const float top : {0.5f, -1.f, -4.7f}) {
+        SCOPED_TRACE(testing::Message() << "frame side at row " << top);
+        const std::vector<ForcedEdge> edges{
+            {1.f, {{top, 5.5f}, {top, 34.5f}, {19.5f, 34.5f}, {19.5f, 5.5f}, {top, 5.5f}}}};
+        const ColourImage<std::uint8_t> out = passOver(status, edges);
+        // The border rows stay as the mask made them, away from the sides' bands.
+        for (int row = 0; row < 3; ++row)
+            for (int column = 8; column < 32; ++column)
+                ASSERT_EQ(int(out(row, column)[3]), untouchedAlpha) << row << "," << column;
+        EXPECT_EQ(int(out(10, 20)[3]), untouchedAlpha);
+        // The bottom, left and right sides ramp, Keep inside, the sides as far as the frame.
+        EXPECT_EQ(int(out(18, 20)[3]), 255);
+        EXPECT_EQ(int(out(19, 20)[3]), 127);
+        EXPECT_EQ(int(out(20, 20)[3]), 0);
+        for (const int row : {0, 10}) {
+            EXPECT_EQ(int(out(row, 4)[3]), 0) << row;
+            EXPECT_EQ(int(out(row, 5)[3]), 127) << row;
+            EXPECT_EQ(int(out(row, 6)[3]), 255) << row;
+            EXPECT_EQ(int(out(row, 33)[3]), 255) << row;
+            EXPECT_EQ(int(out(row, 34)[3]), 127) << row;
+            EXPECT_EQ(int(out(row, 35)[3]), 0) << row;
+        }
+    }
+}
+
+TEST(ForcedEdgePass, AnLShapedEdgeRampsAlongTheLegOnTheBoundaryOnly)
+{
+    // Keep over columns 10-39 of rows 0-29, Delete elsewhere. One leg runs inside the Keep along
+    // row 8, the other down the Keep's left side on the boundary at column 10, whichever of
+    // them is the longer.
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 29), blitz::Range(10, 39)) = 2;
+    for (const float end : {35.f, 20.f}) {
+        SCOPED_TRACE(testing::Message() << "inner leg to column " << end);
+        const ColourImage<std::uint8_t> out = passOver(status, {{1.f, {{8.f, end}, {8.f, 10.f}, {26.f, 10.f}}}});
+        // Every pixel the edge changed lies within the boundary leg's band, and it ramps.
+        for (int row = 0; row < 40; ++row)
+            for (int column = 0; column < 40; ++column) {
+                const float across = float(column) + 0.5f - 10.f, along = float(row) + 0.5f;
+                const bool band = std::abs(across) < 2.f && along >= 8.f && along <= 26.f;
+                ASSERT_EQ(out(row, column)[3] != untouchedAlpha, band) << row << "," << column;
+            }
+        EXPECT_LT(int(out(20, 9)[3]), 127);
+        EXPECT_GT(int(out(20, 10)[3]), 127);
+    }
+}
+
+TEST(ForcedEdgePass, ANarrowEdgeAtAReducedScaleProbesNoFartherThanItsBand)
+{
+    // Working Keep above row 20 and Delete from it, at 4 image pixels per working pixel: the
+    // boundary lies at image row 80. A width of 1 feathers 4 image pixels either side.
+    Bytes status(40, 40);
+    status = 4;
+    status(blitz::Range(0, 19), blitz::Range::all()) = 2;
+    ColourImage<std::uint8_t> source(160, 160), out(160, 160);
+    source = classification::Colour<std::uint8_t>(100, 50, 25, 255);
+    for (const float line : {80.f, 77.f, 75.f, 74.f, 85.f, 86.f}) {
+        SCOPED_TRACE(testing::Message() << "line at image row " << line);
+        out = classification::Colour<std::uint8_t>(1, 2, 3, untouchedAlpha);
+        const std::vector<ForcedEdge> edges{{1.f, {{line, 12.f}, {line, 140.f}}}};
+        classification::maskPass<std::uint8_t>(1.f, out, source, status, {4.f, 4.f}, edges, ProgressRange());
+        const bool meetsBoth = std::abs(line - 80.f) < 4.f;
+        EXPECT_EQ(changedPixels(out) != 0, meetsBoth);
+        if (meetsBoth) {
+            EXPECT_EQ(int(out(int(line) - 2, 60)[3]), 255);
+            EXPECT_EQ(int(out(int(line) + 1, 60)[3]), 0);
+        }
+    }
 }
 
 TEST(ForcedEdgePass, AnEdgeOnTheImagesBorderWithDeleteInsideChangesNothing)
@@ -535,26 +590,6 @@ TEST(ForcedEdgePass, AProbeThatLeavesTheImageStandsForTheClassItSaw)
     status = 4;
     status(blitz::Range(0, 8), blitz::Range::all()) = 2;
     expectBandAcross(passOver(status, edgeAt(2.5f, 8.f)), 2.5f, 8.f, true);
-}
-
-TEST_F(MarkedSession, AnAbandonedMattingPatchShowsTheSourceOverItsOwnRectangleOnly)
-{
-    // The area holds only Keep: the matting patch inside it finds no background sample.
-    const DvArea area{10, 2, 30, 10};
-    DvMaskPatch patch{};
-    patch.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
-    patch.method = 1;
-    auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
-    // Below the opacity gate: only a copy of the source could write this pixel.
-    source.samples[(8 * W + 35) * 4 + 3] = 200;
-    auto cut = source;
-    cut.desc.data = cut.samples.data();
-    for (std::size_t i = 3; i < cut.samples.size(); i += 4)
-        cut.samples[i] = 9;
-    ASSERT_EQ(generate(cut, source, &area, nullptr, 0, &patch, 1), DvOk);
-    EXPECT_EQ(alphaAt(cut, 14, 6), 255);
-    EXPECT_EQ(alphaAt(cut, 35, 8), 9);
-    EXPECT_FALSE(pendingBitsLeft());
 }
 
 namespace {
@@ -596,6 +631,83 @@ Picture<std::uint8_t> blankCut(const Picture<std::uint8_t>& source)
 }
 
 } // namespace
+
+TEST_F(MarkedSession, AMattingPatchThatCannotBeSolvedLeavesTheCutOutAsWithoutItAndSaysSo)
+{
+    // A Keep disc in Delete, and a matting disc inside it whose square reaches into the
+    // Delete: no background colour to sample among the patch's pixels.
+    const auto keepDisc = [](int x, int y) { return (x - 32) * (x - 32) + (y - 24) * (y - 24) <= 81; };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = keepDisc(x, y) ? 2 : 4;
+    const auto marks = snapshot();
+    constexpr int left = 24, top = 16, side = 17;
+    const auto inPatch = [](int x, int y) { return (x - 32) * (x - 32) + (y - 24) * (y - 24) <= 64; };
+    std::vector<unsigned char> bits(std::size_t(side) * side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            bits[std::size_t(y) * side + x] = inPatch(x + left, y + top) ? 1 : 0;
+    unsigned char unsolved = 7;
+    DvMaskPatch patch{};
+    patch.area = {left, top, {side, side, unsigned(side), DvPixelStatus, bits.data()}};
+    patch.method = 1;
+    patch.valueA = patch.valueB = 0.5f;
+    patch.level = 0.1f;  // not the call's: the patch's level must not stay behind either
+    patch.unsolved = &unsolved;
+    const auto source = pictureFrom<std::uint8_t>(m_photo, DvPixelRgba8, 255);
+
+    auto without = blankCut(source);
+    ASSERT_EQ(generate(without, source), DvOk);
+    std::copy(marks.begin(), marks.end(), m_status->data);
+    auto with = blankCut(source);
+    ASSERT_EQ(generate(with, source, nullptr, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    EXPECT_TRUE(with.samples == without.samples) << "the patch changed the cut-out";
+    EXPECT_EQ(alphaAt(with, left, top), 0) << "a corner of the patch's square, in the Delete";
+    EXPECT_FALSE(pendingBitsLeft());
+
+    // Generated alone: its own pixels take the mask the image would give them, no other pixel
+    // is written.
+    std::copy(marks.begin(), marks.end(), m_status->data);
+    patch.exclusive = 1;
+    unsolved = 7;
+    auto alone = blankCut(source);
+    ASSERT_EQ(generate(alone, source, nullptr, nullptr, 0, &patch, 1), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(alphaAt(alone, x, y), inPatch(x, y) ? alphaAt(without, x, y) : 9) << x << "," << y;
+    EXPECT_FALSE(pendingBitsLeft());
+
+    // Beside a matting patch that can be solved, which is solved; the other, in Keep only, is not.
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            at(x, y) = y < 20 ? 2 : y > 26 ? 4 : 8;
+    const auto bands = snapshot();
+    DiskPatch solvable(1, false);
+    unsigned char solved = 7;
+    solvable.patch.unsolved = &solved;
+    DvMaskPatch keepOnly{};
+    keepOnly.area = {12, 4, {5, 5, 5, DvPixelStatus, nullptr}};
+    keepOnly.method = 1;
+    keepOnly.unsolved = &unsolved;
+    auto plain = blankCut(source);
+    ASSERT_EQ(generate(plain, source), DvOk);
+    std::copy(bands.begin(), bands.end(), m_status->data);
+    auto both = blankCut(source);
+    const DvMaskPatch two[2] = {keepOnly, solvable.patch};
+    ASSERT_EQ(generate(both, source, nullptr, nullptr, 0, two, 2), DvOk);
+    EXPECT_EQ(unsolved, 1);
+    EXPECT_EQ(solved, 0);
+    for (int y = 4; y < 9; ++y)
+        for (int x = 12; x < 17; ++x)
+            ASSERT_EQ(alphaAt(both, x, y), alphaAt(plain, x, y)) << x << "," << y;
+    int partial = 0;
+    for (int y = 12; y < 32; ++y)
+        for (int x = 8; x < 40; ++x)
+            partial += DiskPatch::inside(x, y) && alphaAt(both, x, y) > 0 && alphaAt(both, x, y) < 255;
+    EXPECT_GT(partial, 0) << "the solvable patch was not blended";
+}
 
 TEST_F(MarkedSession, AnExclusivePatchWithABitmapChangesOnlyItsOwnPixels)
 {

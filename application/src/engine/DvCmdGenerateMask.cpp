@@ -8,10 +8,15 @@
 #include "document/GmStatusArray.h"
 #include "document/KsSourceImage.h"
 #include "document/PixelState.h"
+#include "document/Prompt.h"
 #include "document/SegmentationStuff.h"
+#include "document/Shape.h"
+#include "document/Texts.h"
+#include "engine/CommandHooks.h"
 #include "engine/DravikThread.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 namespace {
 
@@ -125,7 +130,56 @@ void DvCmdGenerateMask::buildRecords()
         putColour(record.colour1, own.fgOverride(), own.fgChecked);
         putColour(record.colour2, own.bgOverride(), own.bgChecked);
         m_patches.push_back(record);
+        m_recordPatches.append(patch);
     }
+    m_unsolved.assign(m_patches.size(), 0);
+    for (std::size_t i = 0; i < m_patches.size(); ++i)
+        m_patches[i].unsolved = &m_unsolved[i];
+}
+
+QList<QRect> DvCmdGenerateMask::unsolvedPlaces() const
+{
+    QList<QRect> places;
+    const KsSourceImage* source = model() ? model()->source() : nullptr;
+    const QRect image = source ? QRect(0, 0, source->width(), source->height()) : QRect();
+    for (int i = 0; i < m_recordPatches.size(); ++i) {
+        const GmRegion* patch = m_recordPatches[i];
+        if (m_unsolved[std::size_t(i)] && patch && patch->shape())
+            places.append(patch->shape()->boundingRect().toAlignedRect() & image);
+    }
+    return places;
+}
+
+QString DvCmdGenerateMask::unsolvedPatchesText(const QList<QRect>& places)
+{
+    const auto place = [](const QRect& r) {
+        return QCoreApplication::translate("DvCmdGenerateMask", "the patch at %1, %2 (%3 x %4 pixels)")
+            .arg(r.x())
+            .arg(r.y())
+            .arg(r.width())
+            .arg(r.height());
+    };
+    QString text;
+    if (places.size() == 1) {
+        text = QCoreApplication::translate("DvCmdGenerateMask",
+                                           "<p>Complex Hair Blending could not be used in %1.</p>")
+                   .arg(place(places.first()));
+    } else {
+        QString list;
+        for (const QRect& r : places)
+            list += QStringLiteral("<li>%1</li>").arg(place(r));
+        text = QCoreApplication::translate("DvCmdGenerateMask",
+                                           "<p>Complex Hair Blending could not be used in these patches:</p>"
+                                           "<ul>%1</ul>")
+                   .arg(list);
+    }
+    return text
+        + QCoreApplication::translate(
+            "DvCmdGenerateMask",
+            "<p>A Complex Hair patch needs both Keep and Delete within it: it takes the colours of "
+            "the hair from the one and those of the background from the other.</p>"
+            "<p>The cut-out was made there as it would be without the patch. Mark both Keep and "
+            "Delete inside the patch, or choose other blending for it in Patch Properties.</p>");
 }
 
 void DvCmdGenerateMask::execute()
@@ -156,11 +210,14 @@ void DvCmdGenerateMask::finish()
     if (!model())
         return;
     // A cut-out that never ran leaves the preview and the stamp as they were.
+    const QList<QRect> unsolved = hasExecuted() && m_result == DvOk ? unsolvedPlaces() : QList<QRect>();
     if (hasExecuted()) {
         model()->signalDirtyOutputImageSlot();
         if (m_result == DvOk && m_forPatch) {
             if (m_patch) {
-                model()->savePatchResult(m_patch);
+                // A patch that could not be solved has no result of its own to keep.
+                if (unsolved.isEmpty())
+                    model()->savePatchResult(m_patch);
                 emit model()->patchPreviewAvailable(m_patch);
             }
         } else if (m_result == DvOk && m_area.isEmpty()) {
@@ -168,6 +225,24 @@ void DvCmdGenerateMask::finish()
         }
     }
     model()->statusRefresh();
+    if (!unsolved.isEmpty())
+        tellUnsolved(unsolved, !m_forPatch && !m_area.isEmpty());
+}
+
+void DvCmdGenerateMask::tellUnsolved(const QList<QRect>& places, bool testRender)
+{
+    const QString text = unsolvedPatchesText(places);
+    qWarning("DvCmdGenerateMask: Complex Hair patches that could not be solved: %d", int(places.size()));
+    // A test render follows the mouse: a message for each would stop the drag.
+    if (testRender) {
+        CommandHooks::showTip(text, false);
+        return;
+    }
+    // The worker is inside its command's completion: a modal box must not run its own event
+    // loop from there.
+    QTimer::singleShot(0, QCoreApplication::instance(), [text] {
+        Prompt::warning(CommandHooks::mainWindow(), productName(), text);
+    });
 }
 
 void DvCmdGenerateMask::refreshOutputTab()

@@ -2,7 +2,10 @@
 // Makes the cut-out: the engine writes the mask generated from the statuses into the output
 // image's alpha, over the whole image, over a test-render rectangle, or inside one patch (its
 // preview). Every patch and forced edge travels with it; patches whose earlier preview still
-// holds are marked decided so that the engine keeps their pixels.
+// holds are marked decided so that the engine keeps their pixels. A Complex Hair patch the
+// engine could not solve (no Keep or no Delete inside it) is cut out as if it were not there,
+// and the user is told which patch it was: in a message after a cut-out of the whole image or
+// of the patch, in the Tip panel after a test render.
 
 #include "engine/DravikCommand.h"
 
@@ -50,12 +53,19 @@ public:
     const std::vector<DvForcedEdge>& edgeRecords() const { return m_edges; }
     const std::vector<DvMaskPatch>& patchRecords() const { return m_patches; }
 
+    // What the user reads about the patches that could not be solved, each named by its place
+    // in the image (x, y, width, height in image pixels).
+    static QString unsolvedPatchesText(const QList<QRect>& places);
+
 public slots:
     void refreshOutputTab();
 
 private:
     void clearDecidedBits();
     void buildRecords();
+    // The places of the patches the engine could not solve, in image pixels.
+    QList<QRect> unsolvedPlaces() const;
+    static void tellUnsolved(const QList<QRect>& places, bool testRender);
 
     static std::atomic<int> s_cutoutStamp;
 
@@ -76,4 +86,7 @@ private:
     std::vector<DvForcedEdge> m_edges;
     QList<QImage> m_patchMasks;
     std::vector<DvMaskPatch> m_patches;
+    // Beside each record: its patch, and the byte where the engine says it could not solve it.
+    QList<QPointer<GmRegion>> m_recordPatches;
+    std::vector<unsigned char> m_unsolved;
 };

@@ -1,6 +1,7 @@
 // Patches and forced edges through the model and the real engine on a photograph at divisor 2:
 // sub-sessions and their outlines, protection, forced edges, strokes and auto-fill inside a
-// patch with undo, a patch's preview and its snapshot, and deleting patches.
+// patch with undo, a patch's preview and its snapshot, a Complex Hair patch that cannot be
+// solved, and deleting patches.
 
 #include "document/BlendingStuff.h"
 #include "document/BrushRegion.h"
@@ -19,6 +20,7 @@
 #include "EngineDocument.h"
 #include "LogCapture.h"
 #include "ModelImage.h"
+#include "ScriptedPrompt.h"
 
 #include "dravik.h"
 
@@ -417,6 +419,50 @@ TEST_F(PatchEngineTest, APreviewChangesOnlyThePatchAndItsSnapshotMarksItDecidedW
     m_model->revertMask();
     EXPECT_FALSE(state->isSaved());
     EXPECT_EQ(outputBytes(), before);
+}
+
+TEST_F(PatchEngineTest, AComplexHairPatchWithoutKeepIsCutOutAsIfAbsentAndTheUserIsToldWhichPatch)
+{
+    testsupport::ScriptedPrompt prompts;
+    QStringList tips;
+    CommandHooks::setTipHook([&](const QString& text, bool) { tips.append(text); });
+    open();
+    analyse();
+    markCatAndWall();
+    // On the wall, Delete only: no colour of the cat to sample there.
+    GmRegion* patch = rectPatch({8, 60, 30, 160});
+    patch->beginSubSession();
+    ASSERT_TRUE(idle());
+    submit(new DvCmdSelect(m_model, patch, kKeep | 8 | 1, kDelete));
+    m_model->generateMaskSlot();
+    ASSERT_TRUE(idle());
+    const QByteArray without = outputBytes();
+    ASSERT_TRUE(prompts.messages().isEmpty());
+
+    patch->blending().options().isChoices = true;
+    m_model->revertMask();
+    m_model->generateMaskSlot();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(outputBytes() == without) << "the patch changed the cut-out";
+    ASSERT_TRUE(waitUntil([&] { return !prompts.messages().isEmpty(); }, 10000));
+    ASSERT_EQ(prompts.messages().size(), 1);
+    const Prompt::Message told = prompts.messages().first();
+    EXPECT_EQ(told.kind, Prompt::Warning);
+    EXPECT_TRUE(told.text.contains("the patch at 8, 60 (30 x 160 pixels)")) << told.text.toStdString();
+    EXPECT_TRUE(told.text.contains("needs both Keep and Delete within it")) << told.text.toStdString();
+
+    // Its preview says so too, and keeps no result of its own for later cut-outs.
+    submit(new DvCmdGenerateMask(m_model, patch));
+    EXPECT_FALSE(patch->shape()->pixelState()->isSaved());
+    EXPECT_TRUE(waitUntil([&] { return prompts.messages().size() == 2; }, 10000));
+
+    // A test render over it says so in the tip window, without a message in the drag's way.
+    submit(new DvCmdGenerateMask(m_model, QRect(0, 20, 40, 100)));
+    QCoreApplication::processEvents();
+    CommandHooks::setTipHook(nullptr);
+    EXPECT_EQ(prompts.messages().size(), 2);
+    ASSERT_EQ(tips.size(), 1);
+    EXPECT_TRUE(tips.first().contains("the patch at 8, 60 (30 x 160 pixels)"));
 }
 
 TEST_F(PatchEngineTest, DeletingAPatchEndsItsSubSessionAndDeletesIt)

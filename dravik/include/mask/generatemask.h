@@ -41,11 +41,13 @@ struct ForcedEdgeSet {
 };
 
 // The forced-edge pass: edges at full resolution (points and width already scaled by `scale`).
-// Every output pixel within an edge's feather of the line, on a side the status array decides,
-// takes the source colour and a smooth alpha ramp across the line (M/2 on it), the nearest edge
-// deciding; pixels whose source alpha is below M x the minimum opacity are left alone. Edges
-// without two distinct points or without a decidable side change nothing. Returns 0; reports
-// no progress. M = 255, 65535 for maskPass<unsigned short>, 32768 for maskPassVariant.
+// Every output pixel within a segment's feather of its line takes the source colour and a
+// smooth alpha ramp across the line (M/2 on it), the nearest edge deciding, where the
+// segment's band meets Keep on one side and Delete on the other within the image (a Blend or
+// Unassigned band taking the classes beyond it); pixels whose source alpha is below M x the
+// minimum opacity are left alone. A segment whose band lies in one class, or in one class and
+// outside the image, changes nothing. Returns 0; reports no progress. M = 255, 65535 for
+// maskPass<unsigned short>, 32768 for maskPassVariant.
 template <typename T>
 int maskPass(float minimumOpacity, ColourImage<T>& out, const ColourImage<T>& source,
              const Bytes& status, FloatPair scale, const std::vector<ForcedEdge>& edges,
@@ -59,8 +61,10 @@ int maskPassVariant(float minimumOpacity, ColourImage<T>& out, const ColourImage
 // coordinates) into `output` (full resolution, already a copy of the cut-out) from `source`.
 // status is the session's status array, factor the full-resolution pixels per session pixel.
 // Returns 0 when done, 1 when there is nothing to do (empty working rectangle or exclusive
-// patch). Bits 64 and 128 never survive in the status array; with an area or an exclusive
-// patch the auto-fill steps are undone before any way out (cancel and failures included), for
+// patch). A matting patch whose colours cannot be sampled (no Keep or no Delete among its
+// pixels) is marked unsolved and changes nothing: its pixels are made as if it were not there.
+// Bits 64 and 128 never survive in the status array; with an area or an exclusive patch the
+// auto-fill steps are undone before any way out (cancel and failures included), for
 // the whole image they stay on the session's undo stack. The cancel and allocation exceptions
 // pass through. generateMaskVariant is the same for 16-bit samples on 0..32768.
 template <typename T>

@@ -31,6 +31,9 @@ struct MaskPatch {
     // Foreground and background override colours: carried, read by no engine step.
     std::array<unsigned char, 3> colour1{};
     std::array<unsigned char, 3> colour2{};
+    // Set by the mask generation: a matting patch whose colours could not be sampled, whose
+    // pixels the other jobs made instead.
+    bool unsolved = false;
 };
 
 } // namespace classification

@@ -6,6 +6,8 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 namespace classification {
 
@@ -47,9 +49,10 @@ int sideOfPair(int p, int q)
     return 0;
 }
 
-// Which side of the edge is Keep, probed outward from the middle of its longest segment:
-// +1 toward the normal n, -1 away from it, 0 undecided. reach: how far the edge's band
-// reaches, in working pixels.
+// Which side of a segment is Keep, probed outward from m on its line: +1 toward the normal n,
+// -1 away from it, 0 when the segment shapes nothing. reach: how far the segment's band
+// reaches, in working pixels. A band that meets only one class within its reach, or one class
+// and the outside of the image, has no side: there is nothing on its other side to blend with.
 int probeSide(const Bytes& status, FloatPair m, FloatPair n, float reach)
 {
     const Rect d = corvath::utility::domainOf(status);
@@ -59,54 +62,91 @@ int probeSide(const Bytes& status, FloatPair m, FloatPair n, float reach)
     const auto at = [&status](double x, double y) { return int(status(int(x), int(y))); };
     const auto shows = [](int s) { return !(s & StatusForcedEdge) || (s & (StatusKeep | StatusDelete)); };
     // The class each probe last showed, -1 before it showed one. A probe that has left the
-    // image, or stands on another forced edge's line (which auto-fill leaves Unassigned),
-    // stands for its last class.
+    // image, or stands on a forced edge's line (which auto-fill leaves Unassigned), stands for
+    // its last class.
     int pLast = -1, qLast = -1;
     // Set when, within the band's reach, both sides showed Keep, or both Delete: the band lies
     // in one class, and nothing found farther away shapes a boundary there.
     bool oneClass = false;
     // Past the image's extent both probes are outside wherever the middle lies.
     const float last = float(d.x2 - d.x1) + float(d.y2 - d.y1) + 4.f;
-    for (float t = 1.5f; t <= last; t += 1.f) {
+    // The first probes lie within the band however narrow it is, and one lies on its edge.
+    for (float t = std::min(0.5f, reach); t <= last;) {
         if (oneClass && t > reach)
             return 0;
-        const double px = std::trunc(double(m.x + t * n.x)), py = std::trunc(double(m.y + t * n.y));
-        const double qx = std::trunc(double(m.x - t * n.x)), qy = std::trunc(double(m.y - t * n.y));
+        const double px = std::floor(double(m.x + t * n.x)), py = std::floor(double(m.y + t * n.y));
+        const double qx = std::floor(double(m.x - t * n.x)), qy = std::floor(double(m.y - t * n.y));
         const bool pIn = inside(px, py), qIn = inside(qx, qy);
-        if (!pIn && !qIn)
+        // Along the border, with one side outside from the start, the band meets one side only.
+        if ((!pIn && !qIn) || (!pIn && pLast < 0) || (!qIn && qLast < 0))
             return 0;
         const int p = pIn ? at(px, py) : 0, q = qIn ? at(qx, qy) : 0;
         if (pIn && shows(p))
             pLast = p & 15;
         if (qIn && shows(q))
             qLast = q & 15;
-        if (pLast < 0 && qLast < 0)
-            continue;
-        int side = 0;
         bool same = false;
         if (pLast >= 0 && qLast >= 0) {
-            side = sideOfPair(pLast, qLast);
+            if (const int side = sideOfPair(pLast, qLast))
+                return side;
             same = (pLast & qLast & (StatusKeep | StatusDelete)) != 0;
-        } else {
-            const int shown = pLast >= 0 ? pLast : qLast;
-            const bool otherOutside = pLast >= 0 ? !qIn : !pIn;
-            if (otherOutside) {
-                // Outside the image from the start: nothing there can be kept, so Keep inside
-                // makes the inside the Keep side and Delete inside is one class on both sides.
-                if (shown & StatusKeep)
-                    side = pLast >= 0 ? 1 : -1;
-                same = (shown & StatusDelete) != 0;
-            } else {
-                // On another edge's line from the start: it stands for what this side shows.
-                same = (shown & (StatusKeep | StatusDelete)) != 0;
-            }
+        } else if (pLast >= 0 || qLast >= 0) {
+            // The other side stands on a forced edge's line from the start: it stands for what
+            // this side shows.
+            same = ((pLast >= 0 ? pLast : qLast) & (StatusKeep | StatusDelete)) != 0;
         }
-        if (side != 0)
-            return side;
         if (same && t <= reach)
             oneClass = true;
+        const float next = t + 1.f;
+        t = t < reach && next > reach ? reach : next;
     }
     return 0;
+}
+
+// The middle of the part of segment (a, b) that lies over the status array, in working
+// coordinates; false when no part does.
+bool middleInside(const Bytes& status, FloatPair a, FloatPair b, FloatPair& m)
+{
+    const Rect d = corvath::utility::domainOf(status);
+    const double lo[2] = {double(d.x1), double(d.y1)}, hi[2] = {double(d.x2) + 1.0, double(d.y2) + 1.0};
+    const double from[2] = {a.x, a.y}, delta[2] = {double(b.x) - a.x, double(b.y) - a.y};
+    double t0 = 0.0, t1 = 1.0;
+    for (int k = 0; k < 2; ++k) {
+        if (delta[k] == 0.0) {
+            if (from[k] < lo[k] || from[k] >= hi[k])
+                return false;
+            continue;
+        }
+        double e0 = (lo[k] - from[k]) / delta[k], e1 = (hi[k] - from[k]) / delta[k];
+        if (e0 > e1)
+            std::swap(e0, e1);
+        t0 = std::max(t0, e0);
+        t1 = std::min(t1, e1);
+    }
+    if (!(t0 <= t1))
+        return false;
+    const double t = (t0 + t1) / 2.0;
+    m = {float(from[0] + t * delta[0]), float(from[1] + t * delta[1])};
+    return true;
+}
+
+// The side of one segment of an edge (points at full resolution), 0 when it shapes nothing.
+int segmentSide(const Bytes& status, FloatPair p0, FloatPair p1, FloatPair scale, float reach)
+{
+    const FloatPair a = corvath::utility::divideComponents(p0, scale);
+    const FloatPair b = corvath::utility::divideComponents(p1, scale);
+    if (a.x == b.x && a.y == b.y)
+        return 0;
+    // In double: a float length overflows for far-apart points and leaves no normal.
+    const double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
+    const double len = std::sqrt(dx * dx + dy * dy);
+    const FloatPair normal{float(-dy / len), float(dx / len)};
+    if (!std::isfinite(normal.x) || !std::isfinite(normal.y) || (normal.x == 0.f && normal.y == 0.f))
+        return 0;
+    FloatPair m;
+    if (!middleInside(status, a, b, m))
+        return 0;
+    return probeSide(status, m, normal, reach);
 }
 
 // Lays the signed distance to segment (a, b), positive on side k, into the plane.
@@ -161,45 +201,32 @@ int forcedEdgePass(float minimumOpacity, ColourImage<T>& out, const ColourImage<
         const float W = std::min(std::max(w, 2.f * scale.x), 4.f * w);
         if (p.size() < 2 || !(W > 0.f))
             continue;
-        // The longest segment, the first one winning ties.
-        std::size_t longest = 0;
-        double longestLength = -1.0;
-        for (std::size_t i = 0; i + 1 < p.size(); ++i) {
-            const double dx = double(p[i + 1].x) - p[i].x, dy = double(p[i + 1].y) - p[i].y;
-            const double l = dx * dx + dy * dy;
-            if (l > longestLength) {
-                longestLength = l;
-                longest = i;
-            }
+        // Each segment shapes the cut-out only where its own band meets both Keep and Delete,
+        // on the side its own probe finds.
+        const std::size_t n = p.size();
+        std::vector<int> sides(n - 1);
+        bool any = false;
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            sides[i] = segmentSide(status, p[i], p[i + 1], scale, W / scale.x);
+            any = any || sides[i] != 0;
         }
-        const FloatPair a = corvath::utility::divideComponents(p[longest], scale);
-        const FloatPair b = corvath::utility::divideComponents(p[longest + 1], scale);
-        if (a.x == b.x && a.y == b.y)
-            continue;
-        const FloatPair m{float((double(a.x) + b.x) / 2.0), float((double(a.y) + b.y) / 2.0)};
-        // In double: a float length overflows for far-apart points and leaves no normal.
-        const double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
-        const double len = std::sqrt(dx * dx + dy * dy);
-        const FloatPair normal{float(-dy / len), float(dx / len)};
-        if (!std::isfinite(normal.x) || !std::isfinite(normal.y) || (normal.x == 0.f && normal.y == 0.f))
-            continue;
-        const int side = probeSide(status, m, normal, std::max(W / scale.x, 1.5f));
-        if (side == 0)
+        if (!any)
             continue;
 
         if (plane.numElements() == 0) {
             corvath::utility::fitArrayToRect(plane, domain);
             plane = planeEmpty;
         }
-        for (std::size_t i = 0; i + 1 < p.size(); ++i)
-            if (p[i].x != p[i + 1].x || p[i].y != p[i + 1].y)
-                rasteriseSegment(p[i], p[i + 1], side, W, w, plane, reached);
-        const std::size_t n = p.size();
+        for (std::size_t i = 0; i + 1 < n; ++i)
+            if (sides[i] != 0)
+                rasteriseSegment(p[i], p[i + 1], sides[i], W, w, plane, reached);
+        // A corner is rounded only between two segments that shape the same way.
         for (std::size_t i = 1; i + 1 < n; ++i)
-            renderJoin(p[i - 1], p[i], p[i + 1], side, W, w, planeScale, plane, reached, planeEmpty);
+            if (sides[i - 1] != 0 && sides[i - 1] == sides[i])
+                renderJoin(p[i - 1], p[i], p[i + 1], sides[i], W, w, planeScale, plane, reached, planeEmpty);
         const bool closed = p.front().x == p.back().x && p.front().y == p.back().y;
-        if (closed && n > 2)
-            renderJoin(p[n - 2], p[n - 1], p[1], side, W, w, planeScale, plane, reached, planeEmpty);
+        if (closed && n > 2 && sides[n - 2] != 0 && sides[n - 2] == sides[0])
+            renderJoin(p[n - 2], p[n - 1], p[1], sides[0], W, w, planeScale, plane, reached, planeEmpty);
     }
 
     const float gate = float(M) * minimumOpacity;

@@ -67,6 +67,30 @@ void settleJob(Bytes& status, const Rect& r)
     });
 }
 
+// A job that wrote nothing hands its pixels on to the jobs after it.
+void releaseJob(Bytes& status, const Rect& r)
+{
+    forEachStatus(status, r, [](unsigned char& s, int, int) { s &= 0x7F; });
+}
+
+// The blend level of every pixel of R: the call's, or that of the last patch over it; a patch
+// that could not be solved leaves the level as it would be without it.
+void layLevels(Bytes& levelMap, const Rect& R, float level, const std::vector<MaskPatch>& patches)
+{
+    levelMap = static_cast<unsigned char>(int(level * 255.f));
+    for (const MaskPatch& p : patches) {
+        if (p.unsolved)
+            continue;
+        const Rect r = intersect(p.rectangle, R);
+        const auto value = static_cast<unsigned char>(int(p.level * 255.f));
+        const bool masked = p.bitmap.numElements() != 0;
+        for (int x = r.x1; x <= r.x2; ++x)
+            for (int y = r.y1; y <= r.y2; ++y)
+                if (!masked || p.bitmap(x, y))
+                    levelMap(x, y) = value;
+    }
+}
+
 template <typename T>
 void copyPixels(ColourImage<T>& to, const ColourImage<T>& from, const Rect& r)
 {
@@ -223,7 +247,9 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
         std::set<int> kinds{2};
         std::vector<MaskPatch> exclusiveOnly;
         std::vector<MaskPatch>* jobs = &patches;
+        MaskPatch* exclusive = nullptr;
         for (MaskPatch& p : patches) {
+            p.unsolved = false;
             p.rectangle = intersect(p.rectangle, whole);
             if (p.exclusive) {
                 if (p.rectangle.isEmpty())
@@ -239,6 +265,7 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
                 }
                 exclusiveOnly.push_back(p);
                 jobs = &exclusiveOnly;
+                exclusive = &p;
                 break;
             }
             if (p.method == 3)
@@ -249,25 +276,18 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
 
         Bytes levelMap;
         corvath::utility::fitArrayToRect(levelMap, R);
-        levelMap = static_cast<unsigned char>(int(edgeSet.level * 255.f));
-        for (const MaskPatch& p : *jobs) {
-            const Rect r = intersect(p.rectangle, R);
-            const auto value = static_cast<unsigned char>(int(p.level * 255.f));
-            const bool masked = p.bitmap.numElements() != 0;
-            for (int x = r.x1; x <= r.x2; ++x)
-                for (int y = r.y1; y <= r.y2; ++y)
-                    if (!masked || p.bitmap(x, y))
-                        levelMap(x, y) = value;
-        }
+        layLevels(levelMap, R, edgeSet.level, *jobs);
 
         MarkDistances distances;
         computeMarkDistances(distances, viewOf(status, R), progress.nextStep(0.2f));
 
         int changed = 0;
-        std::vector<Rect> abandoned;
         const int n = int(jobs->size());
-        for (const int kind : kinds) {
+        for (int kind = 0; kind <= 2; ++kind) {
+            if (!kinds.count(kind))
+                continue;
             if (kind == 0) {
+                bool unsolved = false;
                 for (int i = 0; i < n; ++i) {
                     const MaskPatch& p = (*jobs)[i];
                     const Rect r = intersect(p.rectangle, callRect);
@@ -279,12 +299,21 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
                     const float t = 0.5f * float(i + 1) / float(n);
                     ProgressRange child(progress.parent, progress.at(progress.position), progress.at(t));
                     progress.position = t;
-                    const int result = runMatting<T, M>(S, status, O, r, factor, p, child);
-                    settleJob(status, r);
-                    if (result) {
-                        changed |= result;
-                        abandoned.push_back(intersect(fullResolution(r, factor), F));
+                    // A patch whose colours cannot be sampled has written nothing: its pixels
+                    // are left to the jobs after it, as if it were not there.
+                    if (runMatting<T, M>(S, status, O, r, factor, p, child) != 0) {
+                        releaseJob(status, r);
+                        (*jobs)[i].unsolved = unsolved = true;
+                    } else {
+                        settleJob(status, r);
                     }
+                }
+                if (unsolved) {
+                    layLevels(levelMap, R, edgeSet.level, *jobs);
+                    // Generated alone, the patch's own pixels then take the whole-area mask.
+                    kinds.insert(2);
+                    if (exclusive)
+                        exclusive->unsolved = true;
                 }
             } else if (kind == 1) {
                 for (const MaskPatch& p : *jobs) {
@@ -308,10 +337,6 @@ int generateMaskBody(IiClassification& c, ColourImage<T>& output, const ColourIm
                 }
             }
         }
-        // A matting patch that could not build its palettes shows the source.
-        for (const Rect& r : abandoned)
-            copyPixels(O, S, r);
-
         // The edges probe the user's own marks, so a part's auto-fill is taken back first; the
         // whole image's stays unless the generation fails.
         if (wholeImage)
@@ -553,6 +578,10 @@ DvResult DvInSession::generateMask(const DvImageDesc& cutOut, const DvImageDesc&
         default:
             result = DvRefused;
         }
+        if (result == DvOk)
+            for (int i = 0; i < patchCount; ++i)
+                if (patches[i].unsolved)
+                    *patches[i].unsolved = list[std::size_t(i)].unsolved ? 1 : 0;
         refreshDirtyArea();
         return result;
     } catch (const DvExCancel&) {
