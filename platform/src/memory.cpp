@@ -38,7 +38,19 @@ std::size_t pageSize()
 #endif
 }
 
+// Where the system's memory reports are read: empty for the root.
+char g_reportsRoot[4096];
+
 #ifdef __linux__
+using ReportPath = char[sizeof g_reportsRoot + 256];
+
+// The report's path under the reports' root; false when it does not fit.
+bool reportPath(ReportPath& buffer, const char* path) noexcept
+{
+    const int length = std::snprintf(buffer, sizeof buffer, "%s%s", g_reportsRoot, path);
+    return length > 0 && std::size_t(length) < sizeof buffer;
+}
+
 // The value of a "Name:   1234 kB" line of a file under /proc, in bytes; false without one.
 bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
 {
@@ -153,8 +165,9 @@ std::uint64_t availableMemory() noexcept
 {
     std::uint64_t available = std::numeric_limits<std::uint64_t>::max();
 #ifdef __linux__
+    ReportPath path;
     std::uint64_t reported = 0;
-    if (procBytes("/proc/meminfo", "MemAvailable", reported))
+    if (reportPath(path, "/proc/meminfo") && procBytes(path, "MemAvailable", reported))
         available = reported;
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
@@ -166,6 +179,14 @@ std::uint64_t availableMemory() noexcept
     }
 #endif
     return available;
+}
+
+void setMemoryReportsRootForTests(const char* folder)
+{
+    const std::size_t length = folder ? std::strlen(folder) : 0;
+    if (length >= sizeof g_reportsRoot)
+        return;
+    std::memcpy(g_reportsRoot, folder ? folder : "", length + 1);
 }
 
 void freeLarge(void* block, std::size_t bytes) noexcept

@@ -43,6 +43,10 @@ void returnFreeHeap() noexcept;
 // what the process already has mapped. The largest value when the system reports neither.
 std::uint64_t availableMemory() noexcept;
 
+// Tests only: the system's reports of its memory (/proc/meminfo and the like) are read under
+// this folder instead of the root; null gives the root back.
+void setMemoryReportsRootForTests(const char* folder);
+
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
 struct LargeAllocator {
