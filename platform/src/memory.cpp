@@ -71,6 +71,115 @@ bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcep
     std::fclose(file);
     return found;
 }
+
+// The first line of a small file, without its line break; false without one.
+bool firstLine(const char* path, char* line, std::size_t size) noexcept
+{
+    std::FILE* file = std::fopen(path, "r");
+    if (!file)
+        return false;
+    const bool read = std::fgets(line, int(size), file) != nullptr;
+    std::fclose(file);
+    if (read)
+        line[std::strcspn(line, "\n")] = '\0';
+    return read;
+}
+
+// A number of bytes written alone on the first line of a file, as control groups write them.
+bool fileBytes(const char* path, std::uint64_t& bytes) noexcept
+{
+    char line[64];
+    char* end = nullptr;
+    if (!firstLine(path, line, sizeof line) || line[0] < '0' || line[0] > '9')
+        return false;
+    errno = 0;
+    const unsigned long long value = std::strtoull(line, &end, 10);
+    if (errno != 0 || *end != '\0')
+        return false;
+    bytes = value;
+    return true;
+}
+
+// The value of a "name 1234" line of a control group's memory.stat, in bytes; false without one.
+bool statBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
+{
+    std::FILE* file = std::fopen(path, "r");
+    if (!file)
+        return false;
+    const std::size_t length = std::strlen(name);
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, file)) {
+        unsigned long long value = 0;
+        if (std::strncmp(line, name, length) == 0 && line[length] == ' '
+            && std::sscanf(line + length + 1, "%llu", &value) == 1) {
+            bytes = value;
+            found = true;
+        }
+    }
+    std::fclose(file);
+    return found;
+}
+
+// The least that the process's control group, or any group above it, may still take under
+// its memory limit (memory.max less memory.current, version 2 of control groups, the group's
+// inactive file cache counted as free, as the system counts it in what it reports available);
+// false when none of them has a limit.
+bool controlGroupLeft(std::uint64_t& left) noexcept
+{
+    // "0::/the/group" names the group in the unified hierarchy.
+    ReportPath path;
+    char group[4096] = {};
+    if (!reportPath(path, "/proc/self/cgroup"))
+        return false;
+    std::FILE* file = std::fopen(path, "r");
+    if (!file)
+        return false;
+    char line[sizeof group + 8];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, file)) {
+        if (std::strncmp(line, "0::/", 4) == 0) {
+            line[std::strcspn(line, "\n")] = '\0';
+            std::snprintf(group, sizeof group, "%s", line + 3);
+            found = true;
+        }
+    }
+    std::fclose(file);
+    if (!found)
+        return false;
+
+    bool limited = false;
+    for (;;) {
+        ReportPath folder;
+        char file[sizeof folder + 32];
+        std::uint64_t most = 0;
+        std::uint64_t used = 0;
+        if (std::snprintf(folder, sizeof folder, "%s/sys/fs/cgroup%s", g_reportsRoot,
+                          std::strcmp(group, "/") == 0 ? "" : group) >= int(sizeof folder))
+            return limited;
+        // "max" is no limit; the root group has no limit files at all.
+        std::snprintf(file, sizeof file, "%s/memory.max", folder);
+        if (fileBytes(file, most)) {
+            std::snprintf(file, sizeof file, "%s/memory.current", folder);
+            if (!fileBytes(file, used))
+                used = 0;
+            // The system takes cached file pages back before it refuses the group memory.
+            std::uint64_t cache = 0;
+            std::snprintf(file, sizeof file, "%s/memory.stat", folder);
+            if (statBytes(file, "inactive_file", cache))
+                used = used > cache ? used - cache : 0;
+            const std::uint64_t groupLeft = most > used ? most - used : 0;
+            if (!limited || groupLeft < left)
+                left = groupLeft;
+            limited = true;
+        }
+        char* slash = std::strrchr(group, '/');
+        if (!slash || std::strcmp(group, "/") == 0)
+            return limited;
+        // The group above: "/app" for "/app/run", "/" for "/app".
+        slash[slash == group ? 1 : 0] = '\0';
+    }
+}
 #endif
 } // namespace
 
@@ -169,6 +278,10 @@ std::uint64_t availableMemory() noexcept
     std::uint64_t reported = 0;
     if (reportPath(path, "/proc/meminfo") && procBytes(path, "MemAvailable", reported))
         available = reported;
+    // A container's limit is not in the system's figure.
+    std::uint64_t groupLeft = 0;
+    if (controlGroupLeft(groupLeft) && groupLeft < available)
+        available = groupLeft;
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         std::uint64_t mapped = 0;

@@ -10,11 +10,14 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <fstream>
 #include <new>
+#include <string>
 #include <vector>
 
 #ifdef __linux__
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -103,6 +106,80 @@ TEST(Allocator, AvailableMemoryIsWhatAnAddressSpaceLimitLeaves)
     setrlimit(RLIMIT_AS, &old);
     EXPECT_LE(available, margin);
     EXPECT_GT(available, margin / 2);
+}
+
+// The system's reports of its memory, as files under a folder of their own.
+class MemoryReports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kplatform-memory-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        rlimit limit{};
+        m_addressSpaceLimited = getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+        write("/proc/meminfo", "MemTotal:       16000000 kB\nMemFree:         1000000 kB\n"
+                               "MemAvailable:    8000000 kB\n");
+        platform::setMemoryReportsRootForTests(m_root.c_str());
+    }
+    void TearDown() override
+    {
+        platform::setMemoryReportsRootForTests(nullptr);
+        ASSERT_EQ(std::system(("rm -rf '" + m_root + "'").c_str()), 0);
+    }
+
+    // Writes the file at the path under the folder, making the folders on the way.
+    void write(const std::string& path, const std::string& text)
+    {
+        for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+            mkdir((m_root + path.substr(0, slash)).c_str(), 0700);
+        std::ofstream(m_root + path) << text;
+    }
+
+    std::string m_root;
+    bool m_addressSpaceLimited = false;
+};
+
+// In a container the memory the system reports available may be far more than the control
+// group it runs in may still take: the least that its group, or a group above it, leaves under
+// its limit counts.
+TEST_F(MemoryReports, AvailableMemoryIsNoMoreThanTheControlGroupsLeave)
+{
+    if (m_addressSpaceLimited)
+        GTEST_SKIP() << "the address space is limited: that limit would count too";
+    const std::uint64_t reported = std::uint64_t(8000000) * 1024;
+    write("/proc/self/cgroup", "0::/app/run\n");
+    write("/sys/fs/cgroup/memory.max", "max\n");
+    write("/sys/fs/cgroup/memory.current", "5000000000\n");
+    write("/sys/fs/cgroup/app/memory.max", "3000000000\n");
+    write("/sys/fs/cgroup/app/memory.current", "1000000000\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "max\n");
+    write("/sys/fs/cgroup/app/run/memory.current", "900000000\n");
+    EXPECT_EQ(platform::availableMemory(), 2000000000u);
+
+    // The process's own group, nearer its limit than the one above.
+    write("/sys/fs/cgroup/app/run/memory.max", "1500000000\n");
+    EXPECT_EQ(platform::availableMemory(), 600000000u);
+
+    // Cached file pages the system would take back are free to the group.
+    write("/sys/fs/cgroup/app/run/memory.stat", "anon 700000000\nfile 200000000\nactive_file 100000000\n"
+                                                "inactive_file 100000000\n");
+    EXPECT_EQ(platform::availableMemory(), 700000000u);
+
+    // A group at or over its limit leaves nothing.
+    write("/sys/fs/cgroup/app/run/memory.current", "1700000000\n");
+    EXPECT_EQ(platform::availableMemory(), 0u);
+
+    // Groups without limits, or with more left than the system has: the system's figure.
+    write("/sys/fs/cgroup/app/memory.max", "max\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "900000000000\n");
+    EXPECT_EQ(platform::availableMemory(), reported);
+
+    // Only the first version of control groups: nothing to read.
+    write("/proc/self/cgroup", "4:memory:/app/run\n1:cpu:/\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "1500000000\n");
+    EXPECT_EQ(platform::availableMemory(), reported);
 }
 
 TEST(Allocator, LargeWorkingBuffersStartOnAHugePageAndGiveTheirMemoryBack)

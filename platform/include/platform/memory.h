@@ -39,8 +39,10 @@ void tuneHeapForLargeBlocks() noexcept;
 void returnFreeHeap() noexcept;
 
 // Bytes the system can give this process now: what it reports available without swapping
-// (MemAvailable on Linux), and no more than an address-space limit (RLIMIT_AS) leaves above
-// what the process already has mapped. The largest value when the system reports neither.
+// (MemAvailable on Linux), no more than the memory limits of the process's control group and
+// the groups above it leave (memory.max less memory.current and less the inactive file cache,
+// control groups version 2: a container's limit), and no more than an address-space limit (RLIMIT_AS) leaves above what
+// the process already has mapped. The largest value when the system reports none of these.
 std::uint64_t availableMemory() noexcept;
 
 // Tests only: the system's reports of its memory (/proc/meminfo and the like) are read under
