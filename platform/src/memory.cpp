@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #ifdef __linux__
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -51,8 +53,8 @@ bool reportPath(ReportPath& buffer, const char* path) noexcept
     return length > 0 && std::size_t(length) < sizeof buffer;
 }
 
-// The value of a "Name:   1234 kB" line of a file under /proc, in bytes; false without one.
-bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
+// The number of a "Name:   1234" line of a file under /proc; false without one.
+bool procValue(const char* path, const char* name, std::uint64_t& value) noexcept
 {
     std::FILE* file = std::fopen(path, "r");
     if (!file)
@@ -61,15 +63,25 @@ bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcep
     char line[256];
     bool found = false;
     while (!found && std::fgets(line, sizeof line, file)) {
-        unsigned long long kibibytes = 0;
+        unsigned long long number = 0;
         if (std::strncmp(line, name, length) == 0 && line[length] == ':'
-            && std::sscanf(line + length + 1, "%llu", &kibibytes) == 1) {
-            bytes = std::uint64_t(kibibytes) * 1024;
+            && std::sscanf(line + length + 1, "%llu", &number) == 1) {
+            value = number;
             found = true;
         }
     }
     std::fclose(file);
     return found;
+}
+
+// The value of a "Name:   1234 kB" line of a file under /proc, in bytes; false without one.
+bool procBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
+{
+    std::uint64_t kibibytes = 0;
+    if (!procValue(path, name, kibibytes))
+        return false;
+    bytes = kibibytes * 1024;
+    return true;
 }
 
 // The first line of a small file, without its line break; false without one.
@@ -270,7 +282,61 @@ void returnFreeHeap() noexcept
 #endif
 }
 
-std::uint64_t availableMemory() noexcept
+namespace {
+
+#ifdef __linux__
+// Address space a thread takes for its stack, with the guard page below it.
+std::uint64_t threadStackSpace() noexcept
+{
+    std::uint64_t bytes = std::uint64_t(8) << 20;
+    pthread_attr_t attributes;
+    if (pthread_getattr_default_np(&attributes) == 0) {
+        std::size_t stack = 0;
+        std::size_t guard = 0;
+        if (pthread_attr_getstacksize(&attributes, &stack) == 0 && stack > 0)
+            bytes = stack;
+        if (pthread_attr_getguardsize(&attributes, &guard) == 0)
+            bytes += guard;
+        pthread_attr_destroy(&attributes);
+    }
+    return bytes;
+}
+
+// Address space `threads` more threads take beside the running ones: each its stack, and each
+// that finds no heap arena left idle by threads that have ended a new arena, which the C
+// library reserves whole on a thread's first allocation (64 MB on a 64-bit system), as long
+// as it may make more.
+std::uint64_t threadsSpace(unsigned threads) noexcept
+{
+    std::uint64_t bytes = std::uint64_t(threads) * threadStackSpace();
+#if defined(__GLIBC__)
+    const std::uint64_t arenaSpace = std::uint64_t(2) * 4 * 1024 * 1024 * sizeof(long);
+    std::uint64_t arenas = 0;
+    char* report = nullptr;
+    std::size_t size = 0;
+    if (std::FILE* stream = open_memstream(&report, &size)) {
+        const bool written = malloc_info(0, stream) == 0;
+        std::fclose(stream);
+        for (const char* heap = written ? report : nullptr; heap && (heap = std::strstr(heap, "<heap nr=")); ++heap)
+            ++arenas;
+        std::free(report);
+    }
+    // A running thread holds the arena it has; the main thread holds the first.
+    std::uint64_t running = 1;
+    procValue("/proc/self/status", "Threads", running);
+    const std::uint64_t idle = arenas > running ? arenas - running : 0;
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    const std::uint64_t most = std::uint64_t(processors > 0 ? processors : 1) * (sizeof(long) > 4 ? 8 : 2);
+    std::uint64_t fresh = threads > idle ? threads - idle : 0;
+    fresh = std::min(fresh, most > arenas ? most - arenas : 0);
+    bytes += fresh * arenaSpace;
+#endif
+    return bytes;
+}
+#endif
+
+// What availableMemory says once `threads` more threads run (none: as the process is now).
+std::uint64_t availableLeaving(unsigned threads) noexcept
 {
     std::uint64_t available = std::numeric_limits<std::uint64_t>::max();
 #ifdef __linux__
@@ -286,12 +352,28 @@ std::uint64_t availableMemory() noexcept
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         std::uint64_t mapped = 0;
         procBytes("/proc/self/status", "VmSize", mapped);
+        if (threads > 0)
+            mapped += threadsSpace(threads);
         const std::uint64_t left = limit.rlim_cur > mapped ? limit.rlim_cur - mapped : 0;
         if (left < available)
             available = left;
     }
+#else
+    (void)threads;
 #endif
     return available;
+}
+
+} // namespace
+
+std::uint64_t availableMemory() noexcept
+{
+    return availableLeaving(0);
+}
+
+std::uint64_t availableMemoryBeside(unsigned threads) noexcept
+{
+    return availableLeaving(threads);
 }
 
 void setMemoryReportsRootForTests(const char* folder)

@@ -10,9 +10,12 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef __linux__
@@ -106,6 +109,54 @@ TEST(Allocator, AvailableMemoryIsWhatAnAddressSpaceLimitLeaves)
     setrlimit(RLIMIT_AS, &old);
     EXPECT_LE(available, margin);
     EXPECT_GT(available, margin / 2);
+}
+
+// Under an address-space limit the threads an operation starts take their stacks, and the heap
+// arenas they make, out of it: what is left beside them, weighed before they start, is no more
+// than what is left while they run.
+TEST(Allocator, AvailableMemoryBesideThreadsLeavesRoomForTheirStacksAndArenas)
+{
+    const unsigned count = 4;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit lowered = old;
+    lowered.rlim_cur = residentBytes(true) + (std::uint64_t(2) << 30);
+    if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < lowered.rlim_cur)
+        GTEST_SKIP() << "the address space is limited below the test's limit already";
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    const std::uint64_t alone = platform::availableMemory();
+    const std::uint64_t beside = platform::availableMemoryBeside(count);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned allocated = 0;
+    bool release = false;
+    std::vector<void*> blocks(count, nullptr);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            // A thread's first allocation gives it a heap arena of its own.
+            blocks[t] = std::malloc(100);
+            std::unique_lock<std::mutex> lock(mutex);
+            ++allocated;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        });
+    std::uint64_t whileRunning = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return allocated == count; });
+        whileRunning = platform::availableMemory();
+        release = true;
+        changed.notify_all();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (void* block : blocks)
+        std::free(block);
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_LT(beside, alone);
+    EXPECT_LE(beside, whileRunning);
 }
 
 // The system's reports of its memory, as files under a folder of their own.

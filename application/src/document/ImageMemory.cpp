@@ -4,6 +4,7 @@
 #include "document/Prompt.h"
 #include "document/Texts.h"
 
+#include "platform/clock.h"
 #include "platform/memory.h"
 
 #include <QCoreApplication>
@@ -80,7 +81,10 @@ quint64 toOpen(qint64 width, qint64 height, Held held)
 quint64 available()
 {
     const qint64 figure = g_availableForTests.load();
-    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemory());
+    // The engine works on the image beside the program's own threads: its worker, and the
+    // analysis's threads, of which up to three a processor run at once.
+    const unsigned engineThreads = 3 * platform::processorCount() + 1;
+    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemoryBeside(engineThreads));
 }
 
 void setAvailableForTests(qint64 bytes)

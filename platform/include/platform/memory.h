@@ -44,6 +44,11 @@ void returnFreeHeap() noexcept;
 // control groups version 2: a container's limit), and no more than an address-space limit (RLIMIT_AS) leaves above what
 // the process already has mapped. The largest value when the system reports none of these.
 std::uint64_t availableMemory() noexcept;
+// The same while `threads` more threads run beside those running now. Under an address-space
+// limit each takes its stack out of what the limit leaves, and a heap arena of its own (64 MB
+// on a 64-bit system) while the C library has none left idle and may make more; they use little
+// of the memory itself.
+std::uint64_t availableMemoryBeside(unsigned threads) noexcept;
 
 // Tests only: the system's reports of its memory (/proc/meminfo and the like) are read under
 // this folder instead of the root; null gives the root back.
