@@ -268,14 +268,20 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
         const imagememory::Held held = image->masterKind() == KsSourceImage::Master16Bit
                                            ? imagememory::Held::Own16Bit
                                            : imagememory::Held::Own8Bit;
-        const quint64 needed = imagememory::toHold(width, height, held) + imagememory::toWork(width, height);
-        if (!imagememory::fits(image->fileName(), width, height, needed, m_mainWindow))
+        const quint64 toCopy = imagememory::toHold(width, height, held) + imagememory::toWork(width, height);
+        // The user reads what opening the image takes in all, its pixels read already included.
+        const quint64 whole = imagememory::toOpen(width, height, held);
+        imagememory::Shortage shortage = imagememory::weigh(width, height, toCopy);
+        if (shortage.isSet()) {
+            shortage.needed = whole;
+            imagememory::tell(image->fileName(), shortage, m_mainWindow);
             return false;
+        }
         copy = std::make_unique<KsSourceImage>(*image);
         if (!copy->isValid()) {
             if (copy->lackedMemory()) {
                 copy.reset();
-                imagememory::tell(image->fileName(), imagememory::allocationFailed(width, height, needed), m_mainWindow);
+                imagememory::tell(image->fileName(), imagememory::allocationFailed(width, height, whole), m_mainWindow);
             }
             return false;
         }

@@ -36,6 +36,7 @@
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QImageReader>
+#include <QLocale>
 #include <QSettings>
 #include <QSignalMapper>
 #include <QStatusBar>
@@ -408,6 +409,39 @@ TEST_F(FileHandlerTest, AnImageWhosePixelsCannotBeAllocatedIsToldAndTheDocumentS
                                 + QStringLiteral("\n\nThe image has 20000 x 20000 pixels: ")))
         << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("more than the system could give."))) << text.toStdString();
+}
+
+// An image read whole whose cut-out copy cannot be allocated is told with what opening it takes
+// in all, the image and its copy, not half of it; the open document stays.
+TEST_F(FileHandlerTest, ACutOutCopyThatCannotBeAllocatedIsToldWithTheWholeNeed)
+{
+    const QString file = writeScratchFile(QStringLiteral("grey-4000.png"), testsupport::blackBilevelPng(4000, 4000));
+    const quint64 image = imagememory::toHold(4000, 4000, imagememory::Held::Own16Bit);
+    ScriptedPrompt prompt;
+    bool limited = false;
+    bool loaded = true;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        ReportedMemory plenty(qint64(1) << 40);
+        {
+            // Room for the image, not for its copy as well.
+            AddressSpaceLimit limit(image + image / 2);
+            limited = limit.isSet();
+            loaded = handler()->loadImage(file);
+        }
+        after = GmModel::instance()->source();
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const QString whole = QLocale().formattedDataSize(qint64(imagememory::toOpen(4000, 4000, imagememory::Held::Own16Bit)),
+                                                      1, QLocale::DataSizeTraditionalFormat);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Sorry - not enough memory to open file ") + file
+                                             + QStringLiteral("\n\nThe image has 4000 x 4000 pixels: opening it takes about ")
+                                             + whole + QStringLiteral(" of memory, more than the system could give."));
 }
 
 // Under an address-space limit the engine's threads take their stacks and heap arenas out of it
