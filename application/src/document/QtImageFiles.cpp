@@ -1,5 +1,7 @@
 #include "document/QtImageFiles.h"
 
+#include "document/ImageMemory.h"
+
 #include <QFile>
 #include <QImageReader>
 
@@ -54,4 +56,13 @@ QImage readQtImageFile(const QString& path, QString* reason)
         return QImage();
     }
     return image;
+}
+
+bool qtImageFileFits(const QString& path, QWidget* parent)
+{
+    const QSize size = QImageReader(path).size();
+    if (!size.isValid())
+        return true;
+    return imagememory::fits(path, size.width(), size.height(),
+                             imagememory::toOpen(size.width(), size.height(), imagememory::Held::Own8Bit), parent);
 }
