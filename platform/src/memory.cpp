@@ -1,6 +1,7 @@
 #include "platform/memory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,9 @@ std::size_t pageSize()
 
 // Where the system's memory reports are read: empty for the root.
 char g_reportsRoot[4096];
+
+// The most heap arenas the C library may make, when this process has bounded them; 0 when not.
+std::atomic<unsigned> g_arenaBound{0};
 
 #ifdef __linux__
 using ReportPath = char[sizeof g_reportsRoot + 256];
@@ -282,6 +286,19 @@ void returnFreeHeap() noexcept
 #endif
 }
 
+void boundHeapArenasUnderAddressSpaceLimit() noexcept
+{
+#if defined(__GLIBC__)
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return;
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    const unsigned bound = unsigned(processors > 0 ? processors : 1);
+    if (mallopt(M_ARENA_MAX, int(bound)) == 1)
+        g_arenaBound = bound;
+#endif
+}
+
 namespace {
 
 #ifdef __linux__
@@ -325,8 +342,11 @@ std::uint64_t threadsSpace(unsigned threads) noexcept
     std::uint64_t running = 1;
     procValue("/proc/self/status", "Threads", running);
     const std::uint64_t idle = arenas > running ? arenas - running : 0;
+    // The library's own bound is eight arenas a processor on a 64-bit system, two on others.
     const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-    const std::uint64_t most = std::uint64_t(processors > 0 ? processors : 1) * (sizeof(long) > 4 ? 8 : 2);
+    const unsigned bound = g_arenaBound.load();
+    const std::uint64_t most =
+        bound > 0 ? bound : std::uint64_t(processors > 0 ? processors : 1) * (sizeof(long) > 4 ? 8 : 2);
     std::uint64_t fresh = threads > idle ? threads - idle : 0;
     fresh = std::min(fresh, most > arenas ? most - arenas : 0);
     bytes += fresh * arenaSpace;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #ifdef __linux__
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,6 +159,61 @@ TEST(Allocator, AvailableMemoryBesideThreadsLeavesRoomForTheirStacksAndArenas)
     EXPECT_LT(beside, alone);
     EXPECT_LE(beside, whileRunning);
 }
+
+#if defined(__GLIBC__)
+// The heap arenas the C library has made, as it reports them.
+unsigned heapArenas()
+{
+    char* report = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&report, &size);
+    if (!stream)
+        return 0;
+    malloc_info(0, stream);
+    std::fclose(stream);
+    unsigned arenas = 0;
+    for (const char* heap = report; (heap = std::strstr(heap, "<heap nr=")); ++heap)
+        ++arenas;
+    std::free(report);
+    return arenas;
+}
+
+// Under an address-space limit the threads of a program that runs a few a processor share at
+// most an arena a processor, instead of reserving 64 MB of the limit each.
+TEST(Allocator, UnderAnAddressSpaceLimitThreadsShareAtMostAnArenaAProcessor)
+{
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit lowered = old;
+    lowered.rlim_cur = residentBytes(true) + (std::uint64_t(8) << 30);
+    if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < lowered.rlim_cur)
+        GTEST_SKIP() << "the address space is limited below the test's limit already";
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    platform::boundHeapArenasUnderAddressSpaceLimit();
+    const unsigned processors = unsigned(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+
+    const unsigned count = 3 * processors;
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned allocated = 0;
+    std::vector<void*> blocks(count, nullptr);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            blocks[t] = std::malloc(100);
+            std::unique_lock<std::mutex> lock(mutex);
+            ++allocated;
+            changed.notify_all();
+            changed.wait(lock, [&] { return allocated == count; });
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (void* block : blocks)
+        std::free(block);
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_LE(heapArenas(), processors);
+}
+#endif
 
 // The system's reports of its memory, as files under a folder of their own.
 class MemoryReports : public ::testing::Test {

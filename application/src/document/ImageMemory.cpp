@@ -81,10 +81,10 @@ quint64 toOpen(qint64 width, qint64 height, Held held)
 quint64 available()
 {
     const qint64 figure = g_availableForTests.load();
-    // The engine works on the image beside the program's own threads: its worker, and the
-    // analysis's threads, of which up to three a processor run at once.
-    const unsigned engineThreads = 3 * platform::processorCount() + 1;
-    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemoryBeside(engineThreads));
+    // Once the image is open, threads start beside those running now: the engine's worker, the
+    // analysis's (up to three a processor at once), and the web checks' lookups.
+    const unsigned threads = 3 * platform::processorCount() + 3;
+    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemoryBeside(threads));
 }
 
 void setAvailableForTests(qint64 bytes)

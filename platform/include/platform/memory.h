@@ -38,6 +38,13 @@ void tuneHeapForLargeBlocks() noexcept;
 // working set has just been freed as a whole. Best effort.
 void returnFreeHeap() noexcept;
 
+// Under an address-space limit, lets the C library make no more heap arenas than there are
+// processors. It reserves 64 MB of address space for each (on a 64-bit system) and gives
+// nearly every thread that allocates one of its own, which a limit cannot hold for a program
+// that runs a few threads a processor: their arenas took the room that their stacks and the
+// images needed. Without a limit nothing changes. Call once, early, before other threads run.
+void boundHeapArenasUnderAddressSpaceLimit() noexcept;
+
 // Bytes the system can give this process now: what it reports available without swapping
 // (MemAvailable on Linux), no more than the memory limits of the process's control group and
 // the groups above it leave (memory.max less memory.current and less the inactive file cache,
