@@ -481,8 +481,9 @@ GmModel::EngineWait GmModel::waitForEngine(const CommandFilter& alsoFor)
     connect(thread, &DravikThread::commandCancelling, &loop, interrupt);
     connect(thread, &DravikThread::commandDiscarded, &loop, interrupt);
     connect(thread, &DravikThread::commandFinished, &loop, [&interrupted](DravikCommand* command) {
-        // A cancelled or failed cut-out may have written part of the output.
-        if (isCutout(command) && command->hasExecuted() && command->result() != DvOk)
+        // A cancelled or failed cut-out may have written part of the output; one whose worker
+        // could not be started (out of memory) made none. One that found nothing to do is done.
+        if (isCutout(command) && command->result() != DvOk)
             interrupted = true;
     });
     const auto settle = [this, &loop, &settled, othersPending] {
