@@ -167,22 +167,22 @@ bool controlGroupLeft(std::uint64_t& left) noexcept
     bool limited = false;
     for (;;) {
         ReportPath folder;
-        char file[sizeof folder + 32];
+        char report[sizeof folder + 32];
         std::uint64_t most = 0;
         std::uint64_t used = 0;
         if (std::snprintf(folder, sizeof folder, "%s/sys/fs/cgroup%s", g_reportsRoot,
                           std::strcmp(group, "/") == 0 ? "" : group) >= int(sizeof folder))
             return limited;
         // "max" is no limit; the root group has no limit files at all.
-        std::snprintf(file, sizeof file, "%s/memory.max", folder);
-        if (fileBytes(file, most)) {
-            std::snprintf(file, sizeof file, "%s/memory.current", folder);
-            if (!fileBytes(file, used))
+        std::snprintf(report, sizeof report, "%s/memory.max", folder);
+        if (fileBytes(report, most)) {
+            std::snprintf(report, sizeof report, "%s/memory.current", folder);
+            if (!fileBytes(report, used))
                 used = 0;
             // The system takes cached file pages back before it refuses the group memory.
             std::uint64_t cache = 0;
-            std::snprintf(file, sizeof file, "%s/memory.stat", folder);
-            if (statBytes(file, "inactive_file", cache))
+            std::snprintf(report, sizeof report, "%s/memory.stat", folder);
+            if (statBytes(report, "inactive_file", cache))
                 used = used > cache ? used - cache : 0;
             const std::uint64_t groupLeft = most > used ? most - used : 0;
             if (!limited || groupLeft < left)

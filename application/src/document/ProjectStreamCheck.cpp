@@ -77,9 +77,9 @@ public:
         case QMetaType::QVariantMap:
             return map(depth + 1);
         case QMetaType::QImage:
-            return picture == PictureKind::Image && png(true);
+            return picture == PictureKind::Image && png();
         case QMetaType::QBitmap:
-            return picture == PictureKind::Bitmap && png(true);
+            return picture == PictureKind::Bitmap && png();
         case QMetaType::User:
             return painterPath();
         default:
@@ -310,8 +310,8 @@ private:
     }
 
     // A picture is a marker (0 for none), then a PNG file, which Qt's image reader reads
-    // exactly up to the end of its IEND chunk.
-    bool png(bool decoded)
+    // exactly up to the end of its IEND chunk, decoding it.
+    bool png()
     {
         quint32 marker = 0;
         if (!u32(marker))
@@ -348,7 +348,7 @@ private:
         }
         if (pixelBytes > kMaxInflation * dataBytes + kInflationSlack)
             return false;
-        note(header, decoded);
+        note(header, true);
         return true;
     }
 

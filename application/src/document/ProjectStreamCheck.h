@@ -5,8 +5,8 @@
 // icon that names a file opens that file). The walk follows the value as the project's stream
 // version encodes it and takes only what our documents hold: maps, lists, strings, string
 // lists, byte arrays, bools, ints, doubles, points, rectangles, polygons, colours, painter
-// paths, and PNG pictures under the keys that hold pictures. It allocates nothing and reads no
-// byte outside those it is given.
+// paths, and PNG pictures under the keys that hold pictures. It reads no byte outside those it
+// is given, and allocates nothing but the list of the pictures it passes, when asked for one.
 
 #include <QList>
 #include <QString>
@@ -18,8 +18,8 @@ public:
     static constexpr int maxNesting = 64;
 
     // A picture the value holds, as its PNG header gives it: a picture Qt's reader decodes as
-    // it reads the value, or the PNG file a byte array holds under a key of pictures ("an
-    // image's pixels kept at their own depth"), which it leaves as it is.
+    // it reads the value, or the PNG file that a byte array holds under a key of pictures (an
+    // image's pixels kept at their own depth), which it leaves encoded.
     struct Picture {
         // The key of the outermost map that it lies under ("segImg_"), and its own key
         // ("imageImage_"); the two are one for a picture in the outermost map.
