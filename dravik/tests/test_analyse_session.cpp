@@ -2,6 +2,7 @@
 // and variables, the region selects that read its labels, cancels and sub-sessions.
 #include "client_progress.h"
 #include "session_fixture.h"
+#include "thread_start_failure.h"
 
 #include "platform/clock.h"
 
@@ -67,6 +68,7 @@ protected:
 
     void TearDown() override
     {
+        testsupport::stopFailingThreadStarts();
         platform::setProcessorCountOverride(0);
         abortFromPercent = 1000;
         SessionTest::TearDown();
@@ -282,6 +284,37 @@ TEST_F(Analyse, AllocationFailuresLeaveTheSessionUsable)
     }
     ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
     EXPECT_GT(m_session->outlineCount, 0);
+}
+
+// A worker thread the system cannot start is a lack of memory like a failed allocation: the
+// analysis ends with the out-of-memory result (or does that thread's work on the caller's
+// thread), the session stays usable and the library alive, and the next analysis succeeds.
+TEST_F(Analyse, AThreadThatCannotStartIsOutOfMemoryAndLeavesTheSessionUsable)
+{
+    platform::setProcessorCountOverride(8);
+    int outOfMemory = 0;
+    for (long n : {0L, 1L, 7L, 8L, 9L, 20L, 40L}) {
+        testsupport::failThreadStart(n);
+        const DvResult result = DvAnalyseImage(m_session, nullptr);
+        const bool failed = testsupport::threadStartFailed();
+        testsupport::stopFailingThreadStarts();
+        if (!failed) {
+            EXPECT_EQ(result, DvOk) << n;
+            continue;
+        }
+        EXPECT_TRUE(result == DvOutOfMemory || result == DvOk) << n << ": " << result;
+        EXPECT_EQ(m_library->dead, 0) << n;
+        if (result == DvOutOfMemory) {
+            ++outOfMemory;
+            EXPECT_EQ(m_session->analysed, 0) << n;
+            EXPECT_EQ(m_session->outlineCount, 0) << n;
+        }
+    }
+    EXPECT_GT(outOfMemory, 0);
+    ASSERT_EQ(DvAnalyseImage(m_session, nullptr), DvOk);
+    EXPECT_EQ(m_session->analysed, 1);
+    EXPECT_GT(m_session->outlineCount, 0);
+    EXPECT_EQ(strokeAt(40, 40, 4, 1, 0.0f), DvOk);
 }
 
 TEST_F(Analyse, LabelsAreTheSameOnOneAndOnEightThreads)

@@ -28,7 +28,7 @@ namespace {
 constexpr std::size_t pathBufferSize = PATH_MAX;
 // Room for the handler itself, backtrace() and the sanitizers' instrumented frames.
 constexpr std::size_t alternateStackSize = 256 * 1024;
-constexpr int guardedSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int guardedSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 char g_installDirectory[pathBufferSize];
 char g_dumpPath[pathBufferSize];
@@ -369,6 +369,8 @@ const char* crashSignalName(int signal)
         return "SIGFPE";
     case SIGILL:
         return "SIGILL";
+    case SIGABRT:
+        return "SIGABRT";
     default:
         return "signal";
     }

@@ -10,11 +10,18 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
 #include <new>
+#include <string>
+#include <thread>
 #include <vector>
 
 #ifdef __linux__
+#include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -103,6 +110,183 @@ TEST(Allocator, AvailableMemoryIsWhatAnAddressSpaceLimitLeaves)
     setrlimit(RLIMIT_AS, &old);
     EXPECT_LE(available, margin);
     EXPECT_GT(available, margin / 2);
+}
+
+// Under an address-space limit the threads an operation starts take their stacks, and the heap
+// arenas they make, out of it: what is left beside them, weighed before they start, is no more
+// than what is left while they run.
+TEST(Allocator, AvailableMemoryBesideThreadsLeavesRoomForTheirStacksAndArenas)
+{
+    const unsigned count = 4;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit lowered = old;
+    lowered.rlim_cur = residentBytes(true) + (std::uint64_t(2) << 30);
+    if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < lowered.rlim_cur)
+        GTEST_SKIP() << "the address space is limited below the test's limit already";
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    const std::uint64_t alone = platform::availableMemory();
+    const std::uint64_t beside = platform::availableMemoryBeside(count);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned allocated = 0;
+    bool release = false;
+    std::vector<void*> blocks(count, nullptr);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            // A thread's first allocation gives it a heap arena of its own.
+            blocks[t] = std::malloc(100);
+            std::unique_lock<std::mutex> lock(mutex);
+            ++allocated;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        });
+    std::uint64_t whileRunning = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return allocated == count; });
+        whileRunning = platform::availableMemory();
+        release = true;
+        changed.notify_all();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (void* block : blocks)
+        std::free(block);
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_LT(beside, alone);
+    EXPECT_LE(beside, whileRunning);
+}
+
+#if defined(__GLIBC__)
+// The heap arenas the C library has made, as it reports them.
+unsigned heapArenas()
+{
+    char* report = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&report, &size);
+    if (!stream)
+        return 0;
+    malloc_info(0, stream);
+    std::fclose(stream);
+    unsigned arenas = 0;
+    for (const char* heap = report; (heap = std::strstr(heap, "<heap nr=")); ++heap)
+        ++arenas;
+    std::free(report);
+    return arenas;
+}
+
+// Under an address-space limit the threads of a program that runs a few a processor share at
+// most an arena a processor, instead of reserving 64 MB of the limit each.
+TEST(Allocator, UnderAnAddressSpaceLimitThreadsShareAtMostAnArenaAProcessor)
+{
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit lowered = old;
+    lowered.rlim_cur = residentBytes(true) + (std::uint64_t(8) << 30);
+    if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < lowered.rlim_cur)
+        GTEST_SKIP() << "the address space is limited below the test's limit already";
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    platform::boundHeapArenasUnderAddressSpaceLimit();
+    const unsigned processors = unsigned(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+
+    const unsigned count = 3 * processors;
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned allocated = 0;
+    std::vector<void*> blocks(count, nullptr);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < count; ++t)
+        threads.emplace_back([&, t] {
+            blocks[t] = std::malloc(100);
+            std::unique_lock<std::mutex> lock(mutex);
+            ++allocated;
+            changed.notify_all();
+            changed.wait(lock, [&] { return allocated == count; });
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (void* block : blocks)
+        std::free(block);
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_LE(heapArenas(), processors);
+}
+#endif
+
+// The system's reports of its memory, as files under a folder of their own.
+class MemoryReports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kplatform-memory-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        rlimit limit{};
+        m_addressSpaceLimited = getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+        write("/proc/meminfo", "MemTotal:       16000000 kB\nMemFree:         1000000 kB\n"
+                               "MemAvailable:    8000000 kB\n");
+        platform::setMemoryReportsRootForTests(m_root.c_str());
+    }
+    void TearDown() override
+    {
+        platform::setMemoryReportsRootForTests(nullptr);
+        ASSERT_EQ(std::system(("rm -rf '" + m_root + "'").c_str()), 0);
+    }
+
+    // Writes the file at the path under the folder, making the folders on the way.
+    void write(const std::string& path, const std::string& text)
+    {
+        for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+            mkdir((m_root + path.substr(0, slash)).c_str(), 0700);
+        std::ofstream(m_root + path) << text;
+    }
+
+    std::string m_root;
+    bool m_addressSpaceLimited = false;
+};
+
+// In a container the memory the system reports available may be far more than the control
+// group it runs in may still take: the least that its group, or a group above it, leaves under
+// its limit counts.
+TEST_F(MemoryReports, AvailableMemoryIsNoMoreThanTheControlGroupsLeave)
+{
+    if (m_addressSpaceLimited)
+        GTEST_SKIP() << "the address space is limited: that limit would count too";
+    const std::uint64_t reported = std::uint64_t(8000000) * 1024;
+    write("/proc/self/cgroup", "0::/app/run\n");
+    write("/sys/fs/cgroup/memory.max", "max\n");
+    write("/sys/fs/cgroup/memory.current", "5000000000\n");
+    write("/sys/fs/cgroup/app/memory.max", "3000000000\n");
+    write("/sys/fs/cgroup/app/memory.current", "1000000000\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "max\n");
+    write("/sys/fs/cgroup/app/run/memory.current", "900000000\n");
+    EXPECT_EQ(platform::availableMemory(), 2000000000u);
+
+    // The process's own group, nearer its limit than the one above.
+    write("/sys/fs/cgroup/app/run/memory.max", "1500000000\n");
+    EXPECT_EQ(platform::availableMemory(), 600000000u);
+
+    // Cached file pages the system would take back are free to the group.
+    write("/sys/fs/cgroup/app/run/memory.stat", "anon 700000000\nfile 200000000\nactive_file 100000000\n"
+                                                "inactive_file 100000000\n");
+    EXPECT_EQ(platform::availableMemory(), 700000000u);
+
+    // A group at or over its limit leaves nothing.
+    write("/sys/fs/cgroup/app/run/memory.current", "1700000000\n");
+    EXPECT_EQ(platform::availableMemory(), 0u);
+
+    // Groups without limits, or with more left than the system has: the system's figure.
+    write("/sys/fs/cgroup/app/memory.max", "max\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "900000000000\n");
+    EXPECT_EQ(platform::availableMemory(), reported);
+
+    // Only the first version of control groups: nothing to read.
+    write("/proc/self/cgroup", "4:memory:/app/run\n1:cpu:/\n");
+    write("/sys/fs/cgroup/app/run/memory.max", "1500000000\n");
+    EXPECT_EQ(platform::availableMemory(), reported);
 }
 
 TEST(Allocator, LargeWorkingBuffersStartOnAHugePageAndGiveTheirMemoryBack)

@@ -481,8 +481,9 @@ GmModel::EngineWait GmModel::waitForEngine(const CommandFilter& alsoFor)
     connect(thread, &DravikThread::commandCancelling, &loop, interrupt);
     connect(thread, &DravikThread::commandDiscarded, &loop, interrupt);
     connect(thread, &DravikThread::commandFinished, &loop, [&interrupted](DravikCommand* command) {
-        // A cancelled or failed cut-out may have written part of the output.
-        if (isCutout(command) && command->hasExecuted() && command->result() != DvOk)
+        // A cancelled or failed cut-out may have written part of the output; one whose worker
+        // could not be started (out of memory) made none. One that found nothing to do is done.
+        if (isCutout(command) && command->result() != DvOk)
             interrupted = true;
     });
     const auto settle = [this, &loop, &settled, othersPending] {
@@ -1155,6 +1156,71 @@ QVariantMap GmModel::saveToVariant() const
     }
     map.insert(arrowTargetsKey, targets);
     return map;
+}
+
+bool GmModel::storedPicturesUsable(const QList<ProjectStreamCheck::Picture>& pictures,
+                                   imagememory::Shortage* shortage) const
+{
+    const auto refuse = [](const char* why) {
+        qWarning("GmModel: the project's %s; it is refused before it is read", why);
+        return false;
+    };
+    const auto find = [&pictures](const QString& documentKey, const QString& key) -> const ProjectStreamCheck::Picture* {
+        for (const ProjectStreamCheck::Picture& picture : pictures)
+            if (picture.documentKey == documentKey && picture.key == key)
+                return &picture;
+        return nullptr;
+    };
+    const QString imageKey = QStringLiteral("imageImage_");
+    const ProjectStreamCheck::Picture* source = find(sourceKey, imageKey);
+    const ProjectStreamCheck::Picture* output = find(outputKey, imageKey);
+    const ProjectStreamCheck::Picture* status = find(statusKey, statusKey);
+
+    // Started by a host or to edit a file in place, the document keeps the image it has.
+    const bool keepImages = keepsImages();
+    qint64 width = 0;
+    qint64 height = 0;
+    if (keepImages) {
+        if (m_source && m_source->isValid()) {
+            width = m_source->width();
+            height = m_source->height();
+        }
+    } else if (source || output) {
+        if (source && output && (source->width != output->width || source->height != output->height))
+            return refuse("cut-out and source images differ in size");
+        width = (source ? source : output)->width;
+        height = (source ? source : output)->height;
+    }
+    if (status && width > 0) {
+        bool fits = false;
+        for (int divisor = 1; divisor <= kMaxDivisor && !fits; divisor *= 2)
+            fits = status->width == (width + divisor - 1) / divisor && status->height == (height + divisor - 1) / divisor;
+        if (!fits)
+            return refuse("status image fits its image at no workspace resolution");
+    }
+
+    // Reading the document decodes its pictures, which it holds until the images are made
+    // from them; images kept as PNG files are weighed once their sizes are known.
+    quint64 needed = 0;
+    for (const ProjectStreamCheck::Picture& picture : pictures)
+        needed += picture.decodedBytes;
+    const bool decodesImages = (source && source->decoded) || (output && output->decoded);
+    if (!keepImages && decodesImages)
+        needed += imagememory::toOpen(width, height, imagememory::Held::Own8Bit);
+    // Without an image of its own the message names the largest picture.
+    if (width <= 0)
+        for (const ProjectStreamCheck::Picture& picture : pictures)
+            if (picture.width * picture.height > width * height) {
+                width = picture.width;
+                height = picture.height;
+            }
+    const imagememory::Shortage lack = imagememory::weigh(width, height, needed);
+    if (lack.isSet()) {
+        if (shortage)
+            *shortage = lack;
+        return refuse("pictures do not fit in the memory available");
+    }
+    return true;
 }
 
 bool GmModel::loadFromVariant(const QVariant& variant, imagememory::Shortage* shortage)

@@ -5,6 +5,7 @@
 
 #include "document/EDOs.h"
 #include "document/ImageCoordinates.h"
+#include "document/ProjectStreamCheck.h"
 
 #include "dravik.h"
 
@@ -236,6 +237,13 @@ public:
     // the memory available, before any of their pixels are decoded; a document refused for
     // lack of memory says so in `shortage`.
     bool loadFromVariant(const QVariant& variant, imagememory::Shortage* shortage = nullptr);
+    // Before a saved document is decoded at all: its pictures as the headers in its stream give
+    // them (ProjectStreamCheck). False when they cannot belong to one document (source and
+    // cut-out of different sizes, a status image that fits neither at any workspace resolution)
+    // or when the pictures that reading it decodes, with the images the document then holds, do
+    // not fit in the memory available; `shortage` says so in the second case.
+    bool storedPicturesUsable(const QList<ProjectStreamCheck::Picture>& pictures,
+                              imagememory::Shortage* shortage = nullptr) const;
 
     // The brush strokes that exist; each GmBrushing joins and leaves the list itself. The list
     // does not own them.

@@ -4,6 +4,7 @@
 #include "document/Prompt.h"
 #include "document/Texts.h"
 
+#include "platform/clock.h"
 #include "platform/memory.h"
 
 #include <QCoreApplication>
@@ -80,7 +81,10 @@ quint64 toOpen(qint64 width, qint64 height, Held held)
 quint64 available()
 {
     const qint64 figure = g_availableForTests.load();
-    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemory());
+    // Once the image is open, threads start beside those running now: the engine's worker, the
+    // analysis's (up to three a processor at once), and the web checks' lookups.
+    const unsigned threads = 3 * platform::processorCount() + 3;
+    return figure >= 0 ? quint64(figure) : quint64(platform::availableMemoryBeside(threads));
 }
 
 void setAvailableForTests(qint64 bytes)

@@ -25,7 +25,8 @@ quint64 toWork(qint64 width, qint64 height);
 // and what the document adds.
 quint64 toOpen(qint64 width, qint64 height, Held held);
 
-// Bytes the system can give the program now, or the figure a test set instead.
+// Bytes the system can give the program now for an image, the address space that the engine's
+// threads take while they work on it set aside; or the figure a test set instead.
 quint64 available();
 // A figure to report instead of the system's; a negative one gives the system's back.
 void setAvailableForTests(qint64 bytes);

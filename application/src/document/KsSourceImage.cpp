@@ -4,6 +4,7 @@
 #include "document/ExifOrientation.h"
 #include "document/GmModel.h"
 #include "document/ImageMemory.h"
+#include "document/MemoryStreamBuffer.h"
 #include "document/NamedImage.h"
 #include "document/Prompt.h"
 #include "document/QtImageFiles.h"
@@ -14,7 +15,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QSaveFile>
 #include <QVariantMap>
 
@@ -24,7 +24,6 @@
 #include <istream>
 #include <new>
 #include <ostream>
-#include <streambuf>
 
 namespace files = sourceimagefiles;
 
@@ -46,31 +45,6 @@ std::string localPath(const QString& fileName)
 {
     return QFile::encodeName(fileName).toStdString();
 }
-
-// Reads bytes in memory as a stream, without copying them.
-class ReadBuffer : public std::streambuf {
-public:
-    explicit ReadBuffer(const QByteArray& bytes)
-    {
-        char* begin = const_cast<char*>(bytes.constData());
-        setg(begin, begin, begin + bytes.size());
-    }
-
-protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode) override
-    {
-        char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-        const off_type target = (base - eback()) + offset;
-        if (target < 0 || target > egptr() - eback())
-            return pos_type(off_type(-1));
-        setg(eback(), eback() + target, egptr());
-        return pos_type(target);
-    }
-    pos_type seekpos(pos_type position, std::ios_base::openmode mode) override
-    {
-        return seekoff(off_type(position), std::ios_base::beg, mode);
-    }
-};
 
 // A reader's reason as a paragraph of the open message: in its own words, begun as a sentence.
 QString reasonParagraph(const QString& reason)
@@ -166,14 +140,9 @@ KsSourceImage::KsSourceImage(const QString& fileName) : m_fileName(fileName)
     // Qt's, would cost again whatever it made ours refuse it.
     const std::string path = localPath(fileName);
     const bool ownFormat = files::looksLikePng(path) || files::looksLikeTiff(path);
-    if (!ownFormat) {
-        const QSize size = QImageReader(fileName).size();
-        if (size.isValid()
-            && !imagememory::fits(fileName, size.width(), size.height(),
-                                  imagememory::toOpen(size.width(), size.height(), imagememory::Held::Own8Bit))) {
-            m_lackedMemory = true;
-            return;
-        }
+    if (!ownFormat && !qtImageFileFits(fileName)) {
+        m_lackedMemory = true;
+        return;
     }
     QString qtReason;
     QImage image;
@@ -440,12 +409,12 @@ void KsSourceImage::dropPixels()
 bool KsSourceImage::loadPngBlob(const QByteArray& bytes, int kind)
 {
     try {
-        ReadBuffer header(bytes);
+        MemoryStreamBuffer header(bytes);
         std::istream headerStream(&header);
         const files::Dimensions size = files::pngDimensions(headerStream);
         if (!fitsQImage(size.width, size.height))
             return false;
-        ReadBuffer body(bytes);
+        MemoryStreamBuffer body(bytes);
         std::istream bodyStream(&body);
         if (kind == Master16Bit) {
             allocate16(int(size.width), int(size.height));
@@ -481,7 +450,7 @@ bool KsSourceImage::storedLayout(const QVariant& variant, QSize& size, int& mast
     case Master16Bit:
     case Master8BitBuffer:
         try {
-            ReadBuffer header(map.value(kImageKey).toByteArray());
+            MemoryStreamBuffer header(map.value(kImageKey).toByteArray());
             std::istream headerStream(&header);
             const files::Dimensions dimensions = files::pngDimensions(headerStream);
             if (!fitsQImage(dimensions.width, dimensions.height))

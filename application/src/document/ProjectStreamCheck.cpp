@@ -8,7 +8,7 @@
 namespace {
 
 // Which picture, if any, a value may be: pictures sit only under the keys that hold them.
-enum class Picture { None, Image, Bitmap };
+enum class PictureKind { None, Image, Bitmap };
 
 // A PNG's pixels come out of deflate data, which expands at most about 1032 times; a picture
 // that claims more pixel bytes than its data can carry would only be allocated to fail.
@@ -23,13 +23,27 @@ constexpr qint64 kMinString = 4;
 constexpr qint64 kPointF = 16;
 constexpr qint64 kPathElement = 20;
 
+using Picture = ProjectStreamCheck::Picture;
+
+// What a PNG's header says, and whether the file gives a colour transparency.
+struct PngHeader {
+    quint32 width = 0;
+    quint32 height = 0;
+    int depth = 0;
+    int colourType = 0;
+    bool transparency = false;
+};
+
 class Walk {
 public:
-    Walk(const char* data, qint64 size) : m_at(reinterpret_cast<const uchar*>(data)), m_left(size > 0 ? size : 0) {}
+    Walk(const char* data, qint64 size, QList<Picture>* pictures)
+        : m_at(reinterpret_cast<const uchar*>(data)), m_left(size > 0 ? size : 0), m_pictures(pictures)
+    {
+    }
 
     qint64 left() const { return m_left; }
 
-    bool variant(int depth, Picture picture)
+    bool variant(int depth, PictureKind picture)
     {
         quint32 type = 0;
         quint8 null = 0;
@@ -53,7 +67,7 @@ public:
         case QMetaType::QString:
             return string(nullptr, nullptr);
         case QMetaType::QByteArray:
-            return bytes();
+            return picture == PictureKind::Image ? storedPng() : bytes();
         case QMetaType::QStringList:
             return stringList();
         case QMetaType::QPolygonF:
@@ -63,9 +77,9 @@ public:
         case QMetaType::QVariantMap:
             return map(depth + 1);
         case QMetaType::QImage:
-            return picture == Picture::Image && png();
+            return picture == PictureKind::Image && png();
         case QMetaType::QBitmap:
-            return picture == Picture::Bitmap && png();
+            return picture == PictureKind::Bitmap && png();
         case QMetaType::User:
             return painterPath();
         default:
@@ -161,7 +175,7 @@ private:
         if (depth > ProjectStreamCheck::maxNesting || !count(n, kMinVariant))
             return false;
         for (quint32 i = 0; i < n; ++i) {
-            if (!variant(depth, Picture::None))
+            if (!variant(depth, PictureKind::None))
                 return false;
         }
         return true;
@@ -174,7 +188,15 @@ private:
         for (quint32 i = 0; i < n; ++i) {
             const uchar* key = nullptr;
             quint32 keyLength = 0;
-            if (!string(&key, &keyLength) || !variant(depth, pictureUnder(key, keyLength)))
+            if (!string(&key, &keyLength))
+                return false;
+            if (depth == 1) {
+                m_documentKey = key;
+                m_documentKeyLength = keyLength;
+            }
+            m_key = key;
+            m_keyLength = keyLength;
+            if (!variant(depth, pictureUnder(key, keyLength)))
                 return false;
         }
         return true;
@@ -192,13 +214,44 @@ private:
         return true;
     }
     // The status image and an image's display pixels are pictures, a brushing's mask a bitmap.
-    static Picture pictureUnder(const uchar* key, quint32 length)
+    static PictureKind pictureUnder(const uchar* key, quint32 length)
     {
         if (keyIs(key, length, "statusArray_") || keyIs(key, length, "imageImage_"))
-            return Picture::Image;
+            return PictureKind::Image;
         if (keyIs(key, length, "Bitmap"))
-            return Picture::Bitmap;
-        return Picture::None;
+            return PictureKind::Bitmap;
+        return PictureKind::None;
+    }
+
+    // A key as text: UTF-16, big-endian.
+    static QString keyText(const uchar* key, quint32 length)
+    {
+        QString text;
+        for (quint32 i = 0; i + 1 < length; i += 2)
+            text.append(QChar(ushort(key[i] << 8 | key[i + 1])));
+        return text;
+    }
+
+    // Notes a picture under the current keys.
+    void note(const PngHeader& header, bool decoded)
+    {
+        if (!m_pictures)
+            return;
+        Picture picture;
+        picture.documentKey = keyText(m_documentKey, m_documentKeyLength);
+        picture.key = keyText(m_key, m_keyLength);
+        picture.width = header.width;
+        picture.height = header.height;
+        picture.decoded = decoded;
+        if (decoded) {
+            // Qt's reader makes one byte a pixel of grey or palette pictures without
+            // transparency, eight of 16-bit ones and four of the others; rows of whole words.
+            const int perPixel = header.depth == 16 ? 8
+                                 : (header.colourType == 0 || header.colourType == 3) && !header.transparency ? 1
+                                                                                                                : 4;
+            picture.decodedBytes = quint64(header.height) * ((quint64(header.width) * perPixel + 3) / 4 * 4);
+        }
+        m_pictures->append(picture);
     }
 
     // The only type registered by name that a document holds.
@@ -257,7 +310,7 @@ private:
     }
 
     // A picture is a marker (0 for none), then a PNG file, which Qt's image reader reads
-    // exactly up to the end of its IEND chunk.
+    // exactly up to the end of its IEND chunk, decoding it.
     bool png()
     {
         quint32 marker = 0;
@@ -270,6 +323,7 @@ private:
             return false;
         skip(8);
 
+        PngHeader header;
         double pixelBytes = 0;
         double dataBytes = 0;
         for (bool first = true;; first = false) {
@@ -281,27 +335,62 @@ private:
             if (first != (std::memcmp(type, "IHDR", 4) == 0))
                 return false;
             if (first) {
-                if (length != 13 || !headerPixelBytes(body, pixelBytes))
+                if (length != 13 || !readHeader(body, header, pixelBytes))
                     return false;
             } else if (std::memcmp(type, "IDAT", 4) == 0) {
                 dataBytes += length;
+            } else if (std::memcmp(type, "tRNS", 4) == 0) {
+                header.transparency = true;
             }
             skip(4 + qint64(length) + 4);
             if (std::memcmp(type, "IEND", 4) == 0)
                 break;
         }
-        return pixelBytes <= kMaxInflation * dataBytes + kInflationSlack;
+        if (pixelBytes > kMaxInflation * dataBytes + kInflationSlack)
+            return false;
+        note(header, true);
+        return true;
     }
-    static bool headerPixelBytes(const uchar* header, double& pixelBytes)
+
+    // A byte array under a key of pictures: an image's pixels at their own depth, which the
+    // document keeps as a PNG file that the stream leaves encoded. Its size is noted from its
+    // header; bytes that are no PNG are left to the document's own reading.
+    bool storedPng()
+    {
+        quint32 n = 0;
+        if (!u32(n))
+            return false;
+        if (n == kNullLength)
+            return true;
+        if (qint64(n) > m_left)
+            return false;
+        static const uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        PngHeader header;
+        double pixelBytes = 0;
+        if (n >= 8 + 8 + 13 && std::memcmp(m_at, signature, 8) == 0 && std::memcmp(m_at + 12, "IHDR", 4) == 0
+            && readHeader(m_at + 16, header, pixelBytes))
+            note(header, false);
+        return skip(n);
+    }
+
+    static bool readHeader(const uchar* body, PngHeader& header, double& pixelBytes)
     {
         const auto be32 = [](const uchar* p) {
             return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
         };
-        const quint32 width = be32(header);
-        const quint32 height = be32(header + 4);
-        const int depth = header[8];
+        header.width = be32(body);
+        header.height = be32(body + 4);
+        header.depth = body[8];
+        header.colourType = body[9];
+        return headerPixelBytes(header, pixelBytes);
+    }
+    static bool headerPixelBytes(const PngHeader& header, double& pixelBytes)
+    {
+        const quint32 width = header.width;
+        const quint32 height = header.height;
+        const int depth = header.depth;
         int channels = 0;
-        switch (header[9]) {
+        switch (header.colourType) {
         case 0: channels = 1; break;  // grey
         case 2: channels = 3; break;  // RGB
         case 3: channels = 1; break;  // palette
@@ -318,16 +407,22 @@ private:
 
     const uchar* m_at;
     qint64 m_left;
+    QList<Picture>* m_pictures;
+    // The keys the walk is under: of the outermost map, and of the innermost.
+    const uchar* m_documentKey = nullptr;
+    quint32 m_documentKeyLength = 0;
+    const uchar* m_key = nullptr;
+    quint32 m_keyLength = 0;
 };
 
 } // namespace
 
-qint64 ProjectStreamCheck::valueLength(const char* data, qint64 size)
+qint64 ProjectStreamCheck::valueLength(const char* data, qint64 size, QList<Picture>* pictures)
 {
     if (!data || size <= 0)
         return -1;
-    Walk walk(data, size);
-    if (!walk.variant(0, Picture::None))
+    Walk walk(data, size, pictures);
+    if (!walk.variant(0, PictureKind::None))
         return -1;
     return size - walk.left();
 }

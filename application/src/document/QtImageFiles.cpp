@@ -1,5 +1,6 @@
 #include "document/QtImageFiles.h"
 
+#include "document/ImageMemory.h"
 #include "document/JpegData.h"
 
 #include <QFile>
@@ -61,4 +62,13 @@ QImage readQtImageFile(const QString& path, QString* reason)
         return QImage();
     }
     return image;
+}
+
+bool qtImageFileFits(const QString& path, QWidget* parent)
+{
+    const QSize size = QImageReader(path).size();
+    if (!size.isValid())
+        return true;
+    return imagememory::fits(path, size.width(), size.height(),
+                             imagememory::toOpen(size.width(), size.height(), imagememory::Held::Own8Bit), parent);
 }

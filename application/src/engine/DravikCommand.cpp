@@ -45,19 +45,22 @@ bool DravikCommand::refreshesUndoRedo() const
 
 void DravikCommand::nothing() {}
 
+QString DravikCommand::outOfMemoryMessage()
+{
+    return QCoreApplication::translate("DravikCommand", "Out of memory", "description of Dravik Library error");
+}
+
 void DravikCommand::checkResult(int code)
 {
-    const char* disambiguation = "description of Dravik Library error";
     switch (code) {
     // An internal failure has already marked the engine's library dead.
     case DvInternalFailure:
     case DvLibraryDead:
         throw Error{code, QCoreApplication::translate("DravikCommand", "Dravik library fault",
-                                                      disambiguation)};
-    case DvOutOfMemory:
+                                                      "description of Dravik Library error")};
+    // The engine could not restore what it was changing: it has marked its library dead.
     case DvOutOfMemoryUntrusted:
-        throw Error{code, QCoreApplication::translate("DravikCommand", "Out of memory",
-                                                      disambiguation)};
+        throw Error{code, outOfMemoryMessage()};
     default:
         break;
     }

@@ -32,9 +32,12 @@ public:
     GmModel* model() const { return m_model; }
     int result() const { return m_result; }
     bool uncancellable() const { return m_uncancellable; }
-    // Whether execute ran: a command whose prepare failed, or that was discarded at launch,
-    // must not take the success branch of its finish.
+    // Whether execute ran: a command whose prepare failed, or that was discarded at launch or
+    // whose worker thread could not be started, must not take the success branch of its finish.
     bool hasExecuted() const { return m_executed; }
+
+    // What the user reads when an operation lacked memory.
+    static QString outOfMemoryMessage();
 
 signals:
     void unUsed();
@@ -44,8 +47,10 @@ public slots:
     void nothing();
 
 protected:
-    // The common finish check: library faults and lack of memory become Error; every other
-    // code passes and only changes what finish writes back.
+    // The common finish check: library faults, and a lack of memory that leaves the engine
+    // untrusted (8), become Error. Every other code passes and only changes what finish writes
+    // back; out of memory with the session usable (3) among them, which the engine worker tells
+    // the user once finish has run.
     static void checkResult(int code);
 
     int m_result;

@@ -103,9 +103,23 @@ void DravikThread::launchedSlot()
         commandThreadFinishedSlot();
         return;
     }
+    if (!startWorker()) {
+        // No thread will finish the command: it completes here, as one that lacked memory.
+        qWarning("%s - the worker thread could not be started (%s)", description.constData(), arguments.constData());
+        command->m_result = DvOutOfMemory;
+        commandThreadFinishedSlot();
+        return;
+    }
+    emit commandStarted(command);
+}
+
+bool DravikThread::startWorker()
+{
     // Thread priorities are best effort; on Linux they mostly leave the scheduler alone.
     start(m_accepting ? QThread::LowPriority : QThread::HighPriority);
-    emit commandStarted(command);
+    // Qt only logs a thread it could not create ("Thread creation error"); one that was
+    // created is running now or has already run.
+    return isRunning() || isFinished();
 }
 
 void DravikThread::lSlot() {}
@@ -128,6 +142,8 @@ void DravikThread::commandThreadFinishedSlot()
     emit commandFinished(finished);
     try {
         finished->finish();
+        if (finished->result() == DvOutOfMemory)
+            emit outOfMemory(finished->description(), DravikCommand::outOfMemoryMessage());
     } catch (const DravikCommand::Error& error) {
         m_libraryDead = true;
         emit deadLibrary(finished->description(), error.message);

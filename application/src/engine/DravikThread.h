@@ -61,6 +61,9 @@ signals:
     void closureComplete();
     void queueEmptied();
     void deadLibrary(const QString& description, const QString& message);
+    // The command lacked memory (its worker thread could not be started, or the engine ran
+    // out): what was done before it stands, the engine stays usable and the queue goes on.
+    void outOfMemory(const QString& description, const QString& message);
     void submissionRejectedLibraryDead(DravikCommand* command);
 
 public slots:
@@ -74,6 +77,8 @@ protected:
 
 private:
     void launchNext();
+    // Starts the worker on the current command; false when the system could not create it.
+    bool startWorker();
     void refreshUndoCounts(GmModel* model);
 
     bool m_accepting = true;

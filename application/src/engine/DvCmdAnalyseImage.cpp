@@ -64,6 +64,7 @@ bool DvCmdAnalyseImage::prepare()
         m_selection.image.data = const_cast<uchar*>(m_mask.constBits());
     }
     m_record->analysisStarted();
+    m_outlineCleared = true;
     return true;
 }
 
@@ -104,7 +105,8 @@ void DvCmdAnalyseImage::finish()
     }
     // The options the engine never took fall back to the last ones it did.
     m_record->edos().restoreAll();
-    // The outline was cleared when the analysis began: it follows whatever the engine kept.
-    if (hasExecuted())
+    // The outline was cleared when the analysis began: it follows whatever the engine kept, also
+    // when the worker thread could not be started and the engine kept the earlier analysis.
+    if (m_outlineCleared)
         m_record->sessionChanged();
 }

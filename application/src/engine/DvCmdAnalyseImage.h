@@ -39,4 +39,6 @@ private:
     QImage m_mask;
     DvSelection m_selection{};
     DvSession* m_created = nullptr;
+    // The record's outline was cleared for the analysis about to run.
+    bool m_outlineCleared = false;
 };

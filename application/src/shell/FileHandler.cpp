@@ -268,14 +268,20 @@ bool FileHandler::installSourceImage(KsSourceImage* image, KsSourceImage* cutout
         const imagememory::Held held = image->masterKind() == KsSourceImage::Master16Bit
                                            ? imagememory::Held::Own16Bit
                                            : imagememory::Held::Own8Bit;
-        const quint64 needed = imagememory::toHold(width, height, held) + imagememory::toWork(width, height);
-        if (!imagememory::fits(image->fileName(), width, height, needed, m_mainWindow))
+        const quint64 toCopy = imagememory::toHold(width, height, held) + imagememory::toWork(width, height);
+        // The user reads what opening the image takes in all, its pixels read already included.
+        const quint64 whole = imagememory::toOpen(width, height, held);
+        imagememory::Shortage shortage = imagememory::weigh(width, height, toCopy);
+        if (shortage.isSet()) {
+            shortage.needed = whole;
+            imagememory::tell(image->fileName(), shortage, m_mainWindow);
             return false;
+        }
         copy = std::make_unique<KsSourceImage>(*image);
         if (!copy->isValid()) {
             if (copy->lackedMemory()) {
                 copy.reset();
-                imagememory::tell(image->fileName(), imagememory::allocationFailed(width, height, needed), m_mainWindow);
+                imagememory::tell(image->fileName(), imagememory::allocationFailed(width, height, whole), m_mainWindow);
             }
             return false;
         }
@@ -686,7 +692,7 @@ void FileHandler::refuseOpen(const QString& fileName) const
     Prompt::warning(m_mainWindow, productName(), tr("Could not open file\n%1", "[ks3]").arg(fileName));
 }
 
-qint64 FileHandler::checkedDocumentLength(QFile& file)
+qint64 FileHandler::checkedDocumentLength(QFile& file, QList<ProjectStreamCheck::Picture>& pictures)
 {
     const qint64 start = file.pos();
     const qint64 left = file.size() - start;
@@ -694,14 +700,14 @@ qint64 FileHandler::checkedDocumentLength(QFile& file)
         return -1;
     // Mapped, so that the image blobs are not copied; read only where the file cannot be mapped.
     if (uchar* bytes = file.map(start, left)) {
-        const qint64 length = ProjectStreamCheck::valueLength(reinterpret_cast<const char*>(bytes), left);
+        const qint64 length = ProjectStreamCheck::valueLength(reinterpret_cast<const char*>(bytes), left, &pictures);
         file.unmap(bytes);
         return length;
     }
     const QByteArray rest = file.read(left);
     if (!file.seek(start))
         return -1;
-    return ProjectStreamCheck::valueLength(rest.constData(), rest.size());
+    return ProjectStreamCheck::valueLength(rest.constData(), rest.size(), &pictures);
 }
 
 bool FileHandler::loadProject(QFile& file)
@@ -751,16 +757,26 @@ bool FileHandler::loadProject(QFile& file)
     // the types it finds: only a document that the stream check takes for one of ours reaches
     // it, and its reading must end where the check ended.
     const qint64 start = file.pos();
-    const qint64 length = checkedDocumentLength(file);
+    QList<ProjectStreamCheck::Picture> pictures;
+    const qint64 length = checkedDocumentLength(file, pictures);
     if (length < 0)
         return refuse();
+    // Qt's reader decodes the pictures in it as it goes: their sizes are checked from their
+    // headers first, against each other and against the memory available.
+    imagememory::Shortage shortage;
+    if (!model->storedPicturesUsable(pictures, &shortage)) {
+        if (shortage.isSet()) {
+            imagememory::tell(fileName, shortage, m_mainWindow);
+            return false;
+        }
+        return refuse();
+    }
     QVariant document;
     in >> document;
     if (in.status() != QDataStream::Ok || file.pos() != start + length
         || document.userType() != QMetaType::QVariantMap)
         return refuse();
     m_stampWhenSessionOpens = true;
-    imagememory::Shortage shortage;
     if (!model->loadFromVariant(document, &shortage)) {
         m_stampWhenSessionOpens = false;
         // A sound project of an image too large for the memory is no damaged file.

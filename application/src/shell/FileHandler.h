@@ -5,6 +5,8 @@
 // the recent-files and recent-projects lists. One per main window, reached process-wide
 // through instance().
 
+#include "document/ProjectStreamCheck.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -114,8 +116,9 @@ private:
     // "Could not open file" for a project file that cannot be opened or read.
     void refuseOpen(const QString& fileName) const;
     // The length of the document value that follows the container's header, as the stream
-    // check finds it; -1 when it is not a document of ours. The file stays where it was.
-    static qint64 checkedDocumentLength(QFile& file);
+    // check finds it, and the pictures it holds; -1 when it is not a document of ours. The file
+    // stays where it was.
+    static qint64 checkedDocumentLength(QFile& file, QList<ProjectStreamCheck::Picture>& pictures);
     QString openImageDialog(QWidget* parent, const QString& filter) const;
     bool addRecentFile(const QString& path);
     // Writes the project path through a temporary file, so that a failed save leaves the old

@@ -1,5 +1,6 @@
 #include "shell/ImageReceiver.h"
 
+#include "document/EncodedImage.h"
 #include "document/ExifOrientation.h"
 #include "document/KsSourceImage.h"
 #include "document/Prompt.h"
@@ -24,7 +25,7 @@ ImageReceiver::ImageReceiver(const QMimeData* data, QObject* parent) : QObject(p
     if (!data)
         return;
     if (data->hasImage())
-        m_best = NamedImage(qvariant_cast<QImage>(data->imageData()), QUrl());
+        takeCarriedImage(data);
     // Qt reports dropped URLs as text too; only real text is read as an address. Read as it
     // stands: a word or a file name is no host, so it must not be made into a web address.
     if (data->hasFormat(QStringLiteral("text/plain")))
@@ -87,6 +88,7 @@ void ImageReceiver::addUrl(const QUrl& url)
         auto* getter = new NetworkImageGetter(decoded);
         m_getters.append(getter);
         connect(getter, &NetworkImageGetter::imageReceived, this, &ImageReceiver::imageReceivedSlot);
+        connect(getter, &NetworkImageGetter::notEnoughMemory, this, &ImageReceiver::notEnoughMemorySlot);
         connect(getter, &NetworkImageGetter::finished, getter, &QObject::deleteLater);
         connect(getter, &QObject::destroyed, this, &ImageReceiver::possiblyFinished);
         getter->start();
@@ -103,8 +105,15 @@ void ImageReceiver::addUrl(const QUrl& url)
     const std::string localPath = QFile::encodeName(path).toStdString();
     const bool ownFormat = sourceimagefiles::looksLikePng(localPath) || sourceimagefiles::looksLikeTiff(localPath);
     QImage image;
-    if (!ownFormat)
+    if (!ownFormat) {
+        // Weighed from its header first, as from the File menu: a few megabytes of JPEG may
+        // claim gigabytes of pixels.
+        if (!qtImageFileFits(path, KsMainWindow::instance())) {
+            m_warned = true;
+            return;
+        }
         image = readQtImageFile(path);
+    }
     if (!image.isNull()) {
         // A photo is turned upright as it would be when opened from the File menu.
         applyExifOrientation(path, image);
@@ -118,6 +127,41 @@ void ImageReceiver::addUrl(const QUrl& url)
             m_warned = true;
     }
     imageReceivedSlot(NamedImage(image, url));
+}
+
+void ImageReceiver::takeCarriedImage(const QMimeData* data)
+{
+    // Another program's drop carries the picture as the bytes of a file, which Qt would decode
+    // whatever memory it claims: they are read as a fetched picture's are.
+    bool carriesBytes = false;
+    for (const QString& format : data->formats()) {
+        if (!format.startsWith(QLatin1String("image/")))
+            continue;
+        const QByteArray bytes = data->data(format);
+        if (bytes.isEmpty())
+            continue;
+        carriesBytes = true;
+        const EncodedImage decoded = EncodedImage::read(bytes, format.mid(6).toLatin1());
+        if (decoded.shortage.isSet()) {
+            notEnoughMemorySlot(tr("(the dropped picture)"), decoded.shortage);
+            return;
+        }
+        if (!decoded.image.isNull()) {
+            m_best = NamedImage(decoded.image, QUrl());
+            return;
+        }
+        qWarning("ImageReceiver: the dropped %s cannot be read: %s", qUtf8Printable(format),
+                 qUtf8Printable(decoded.reason));
+    }
+    // A drag within the program holds the picture itself.
+    if (!carriesBytes)
+        m_best = NamedImage(qvariant_cast<QImage>(data->imageData()), QUrl());
+}
+
+void ImageReceiver::notEnoughMemorySlot(const QString& name, const imagememory::Shortage& shortage)
+{
+    m_warned = true;
+    imagememory::tell(name, shortage, KsMainWindow::instance());
 }
 
 void ImageReceiver::imageReceivedSlot(const NamedImage& image)

@@ -4,6 +4,7 @@
 // addresses in their queries), shows progress while fetches run, and hands on the one with the
 // most pixels once. Deletes itself after its last fetch has ended.
 
+#include "document/ImageMemory.h"
 #include "document/NamedImage.h"
 
 #include <QList>
@@ -48,6 +49,8 @@ signals:
 
 public slots:
     void imageReceivedSlot(const NamedImage& image);
+    // Tells the user that an image (named as it came) does not fit in the memory available.
+    void notEnoughMemorySlot(const QString& name, const imagememory::Shortage& shortage);
     // The finish step, also the progress dialog's Cancel: hands on the best image, or warns
     // that there is none.
     void cancelSlot();
@@ -55,6 +58,8 @@ public slots:
 
 private:
     void addUrl(const QUrl& url);
+    // The picture the drop itself carries.
+    void takeCarriedImage(const QMimeData* data);
 
     NamedImage m_best;
     QList<QPointer<NetworkImageGetter>> m_getters;

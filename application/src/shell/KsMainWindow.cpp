@@ -242,6 +242,8 @@ void KsMainWindow::connectEngineWorker()
     connect(worker, &DravikThread::commandProgress, this, &KsMainWindow::commandProgressSlot);
     connect(worker, &DravikThread::stateChanged, this, &KsMainWindow::updateCancelEnabledness);
     connect(worker, &DravikThread::deadLibrary, this, &KsMainWindow::internalErrorSlot);
+    connect(worker, &DravikThread::outOfMemory, this, &KsMainWindow::outOfMemorySlot);
+    connect(worker, &DravikThread::queueEmptied, this, [this] { m_outOfMemoryTold = false; });
     connect(worker, &DravikThread::submissionRejectedLibraryDead, this,
             &KsMainWindow::submissionRejectedOnDeadLibSlot);
 }

@@ -136,6 +136,7 @@ public:
     static QActionGroup* fillResolutionMenu(QMenu* menu, const QComboBox* combo);
 
     // The internal-error box's text; the project advice only when both project actions exist.
+    static QString outOfMemoryText(const QString& operation, const QString& message);
     static QString internalErrorText(const QString& operation, const QString& message,
                                      const QAction* saveProject, const QAction* loadProject);
 
@@ -204,6 +205,9 @@ public slots:
     // The library failed during the operation; the box opens once the worker's completion
     // has returned.
     void internalErrorSlot(const QString& operation, const QString& message);
+    // The operation lacked memory and the engine stays usable: one warning, once the worker's
+    // completion has returned, for all the commands that lack memory before the queue empties.
+    void outOfMemorySlot(const QString& operation, const QString& message);
 
     // Both show the Workspace tab first, then submit a cancellable engine step.
     void undoSlot();
@@ -358,6 +362,8 @@ private:
     bool m_promptOnDiscard = true;
     // Set once the close waits for the engine worker; never cleared.
     bool m_closing = false;
+    // An operation lacked memory since the engine worker's queue last emptied, and was told.
+    bool m_outOfMemoryTold = false;
 
     ImageView* m_imageView = nullptr;
     QSplitter* m_splitter = nullptr;

@@ -3,6 +3,7 @@
 
 #include "document/GmModel.h"
 #include "document/Prompt.h"
+#include "document/Texts.h"
 #include "engine/DravikCommand.h"
 #include "engine/DravikThread.h"
 #include "engine/DvCmdDespeckleSelection.h"
@@ -76,6 +77,24 @@ void KsMainWindow::internalErrorSlot(const QString& operation, const QString& me
     // The worker is inside its command's completion: a modal box must not run its own event
     // loop from there.
     QTimer::singleShot(0, this, [this, operation, message] { showInternalError(operation, message); });
+}
+
+void KsMainWindow::outOfMemorySlot(const QString& operation, const QString& message)
+{
+    if (m_outOfMemoryTold)
+        return;
+    m_outOfMemoryTold = true;
+    QTimer::singleShot(0, this, [this, operation, message] {
+        Prompt::warning(this, productName(), outOfMemoryText(operation, message));
+    });
+}
+
+QString KsMainWindow::outOfMemoryText(const QString& operation, const QString& message)
+{
+    return tr("<p>%1</p><p>while performing the operation:</p><p><center>%2</center></p>"
+              "<p>What was done before it is kept. Close other programs, or work on a smaller image, and "
+              "try again.</p>")
+        .arg(message, operation);
 }
 
 QString KsMainWindow::internalErrorText(const QString& operation, const QString& message,

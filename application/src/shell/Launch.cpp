@@ -4,6 +4,8 @@
 #include "shell/KsAboutBox.h"
 #include "shell/KsAppStandAlone.h"
 
+#include "platform/memory.h"
+
 #include <QString>
 
 #include <cstring>
@@ -42,6 +44,9 @@ LaunchMode launchModeFor(int argc, const char* const* argv)
 
 int kestrineMain(int argc, char** argv)
 {
+    // Before any thread runs: the engine's threads would otherwise reserve most of a limited
+    // address space in heap arenas.
+    platform::boundHeapArenasUnderAddressSpaceLimit();
     initKestrineResources();
     if (argc == 2 && is(argv[1], "--about")) {
         KsAboutBox::runAlone(argc, argv);

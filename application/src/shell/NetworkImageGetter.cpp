@@ -1,6 +1,6 @@
 #include "shell/NetworkImageGetter.h"
 
-#include "document/ExifOrientation.h"
+#include "document/EncodedImage.h"
 #include "shell/Klogger.h"
 
 #include <QImageReader>
@@ -73,7 +73,10 @@ void NetworkImageGetter::headerReceived(QNetworkReply* reply)
         emit finished();
         return;
     }
-    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+    // PNG and TIFF have readers of their own; Qt's reads the others.
+    QList<QByteArray> formats{QByteArrayLiteral("png"), QByteArrayLiteral("tiff")};
+    formats += QImageReader::supportedImageFormats();
+    for (const QByteArray& format : formats) {
         if (contentType.contains(QString::fromLatin1(format))) {
             m_format = format;
             m_state = ImageRequested;
@@ -107,14 +110,16 @@ void NetworkImageGetter::watchSize(QNetworkReply* reply)
 
 void NetworkImageGetter::imageBodyReceived(QNetworkReply* reply)
 {
-    const QByteArray bytes = reply->readAll();
-    m_image = QImage::fromData(bytes, m_format.constData());
-    // A photo is turned upright as it would be when opened from a file.
-    applyExifOrientationOfData(bytes, m_image);
-    if (m_image.isNull())
-        logUndecodable();
-    else
+    const EncodedImage decoded = EncodedImage::read(reply->readAll(), m_format);
+    m_image = decoded.image;
+    if (decoded.shortage.isSet()) {
+        logUndecodable(QStringLiteral("not enough memory"));
+        emit notEnoughMemory(m_url.toDisplayString(), decoded.shortage);
+    } else if (m_image.isNull()) {
+        logUndecodable(decoded.reason);
+    } else {
         emit imageReceived(NamedImage(m_image, m_url));
+    }
     emit finished();
 }
 

@@ -3,8 +3,10 @@
 // only when the content type names an image format we can read. Emits finished() once, after
 // the image (if any); the receiver that made it deletes it then. A body larger than the size
 // limit is never held: the transfer is aborted as soon as its announced or received size
-// passes it.
+// passes it. The body is read as a file would be (EncodedImage): weighed from its header
+// before it is decoded, PNG and TIFF by the program's own readers.
 
+#include "document/ImageMemory.h"
 #include "document/NamedImage.h"
 
 #include <QByteArray>
@@ -38,6 +40,8 @@ public:
 
 signals:
     void imageReceived(const NamedImage& image);
+    // The image does not fit in the memory available; nothing of it was decoded.
+    void notEnoughMemory(const QString& name, const imagememory::Shortage& shortage);
     void finished();
 
 public slots:

@@ -216,4 +216,46 @@ TEST(ProjectStreamCheck, APictureClaimingMorePixelsThanItsDataCarriesIsRefused)
     EXPECT_EQ(checked(bytes), -1);
 }
 
+// The pictures a document holds are reported as their headers give them, with the keys they lie
+// under and what Qt's reader takes to decode them; an image's pixels kept as a PNG file in a
+// byte array are reported too, as left encoded.
+TEST(ProjectStreamCheck, ThePicturesPassedAreReportedFromTheirHeaders)
+{
+    QImage grey(30, 20, QImage::Format_Grayscale8);
+    grey.fill(3);
+    QImage colour(30, 20, QImage::Format_ARGB32);
+    colour.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    colour.save(&buffer, "PNG");
+    const QVariantMap document{
+        {QStringLiteral("segImg_"), QVariantMap{{QStringLiteral("imageImage_"), grey}}},
+        {QStringLiteral("blendImg_"), QVariantMap{{QStringLiteral("imageImage_"), png}}},
+        {QStringLiteral("statusArray_"), colour}};
+    const QByteArray bytes = encoded(QVariant(document));
+    QList<ProjectStreamCheck::Picture> pictures;
+    ASSERT_EQ(ProjectStreamCheck::valueLength(bytes.constData(), bytes.size(), &pictures), bytes.size());
+    ASSERT_EQ(pictures.size(), 3);
+    const auto under = [&pictures](const char* documentKey) {
+        for (const ProjectStreamCheck::Picture& picture : pictures)
+            if (picture.documentKey == QLatin1String(documentKey))
+                return picture;
+        return ProjectStreamCheck::Picture();
+    };
+    EXPECT_EQ(under("blendImg_").key, QStringLiteral("imageImage_"));
+    EXPECT_FALSE(under("blendImg_").decoded);
+    EXPECT_EQ(under("blendImg_").decodedBytes, 0u);
+    EXPECT_EQ(under("segImg_").key, QStringLiteral("imageImage_"));
+    EXPECT_TRUE(under("segImg_").decoded);
+    EXPECT_EQ(under("segImg_").decodedBytes, 32u * 20u);
+    EXPECT_EQ(under("statusArray_").key, QStringLiteral("statusArray_"));
+    EXPECT_TRUE(under("statusArray_").decoded);
+    EXPECT_EQ(under("statusArray_").decodedBytes, 30u * 20u * 4u);
+    for (const ProjectStreamCheck::Picture& picture : pictures) {
+        EXPECT_EQ(picture.width, 30);
+        EXPECT_EQ(picture.height, 20);
+    }
+}
+
 } // namespace

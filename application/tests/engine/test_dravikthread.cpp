@@ -6,6 +6,7 @@
 
 #include "LogCapture.h"
 #include "Wait.h"
+#include "thread_start_failure.h"
 
 #include "dravik.h"
 
@@ -110,8 +111,15 @@ protected:
                          });
         QObject::connect(&m_thread, &DravikThread::submissionRejectedLibraryDead,
                          [this](DravikCommand* c) { m_signals.append("rejected " + c->description()); });
+        QObject::connect(&m_thread, &DravikThread::outOfMemory, [this](const QString& d, const QString& m) {
+            m_signals.append("outOfMemory " + d + ": " + m);
+        });
     }
-    ~DravikThreadTest() override { DravikThread::setUndoCountFactory({}); }
+    ~DravikThreadTest() override
+    {
+        testsupport::stopFailingThreadStarts();
+        DravikThread::setUndoCountFactory({});
+    }
 
     bool idle()
     {
@@ -256,8 +264,7 @@ class LibraryFault : public DravikThreadTest, public ::testing::WithParamInterfa
 TEST_P(LibraryFault, KillsTheLibraryAndDiscardsTheQueue)
 {
     const int code = GetParam();
-    const QString message =
-        code == DvOutOfMemory || code == DvOutOfMemoryUntrusted ? "Out of memory" : "Dravik library fault";
+    const QString message = code == DvOutOfMemoryUntrusted ? "Out of memory" : "Dravik library fault";
     Script failing;
     failing.result = code;
     failing.onExecute = [] { QThread::msleep(20); };
@@ -292,8 +299,46 @@ TEST_P(LibraryFault, OtherCodesLeaveTheLibraryAlive)
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, LibraryFault,
-                         ::testing::Values(int(DvOutOfMemory), int(DvInternalFailure),
-                                           int(DvLibraryDead), int(DvOutOfMemoryUntrusted)));
+                         ::testing::Values(int(DvInternalFailure), int(DvLibraryDead), int(DvOutOfMemoryUntrusted)));
+
+// Out of memory with the session usable is told, and the engine goes on: the library stays
+// alive and the queued commands run.
+TEST_F(DravikThreadTest, OutOfMemoryIsToldAndTheQueueGoesOn)
+{
+    Script failing;
+    failing.result = DvOutOfMemory;
+    m_thread.submit(new FakeCommand("A", &m_trace, failing));
+    m_thread.submit(new FakeCommand("B", &m_trace));
+    ASSERT_TRUE(idle());
+
+    EXPECT_FALSE(m_thread.isLibraryDead());
+    EXPECT_EQ(m_signals, (QStringList{"started A", "finished A", "outOfMemory A: Out of memory", "started B",
+                                      "finished B", "queueEmptied"}));
+    EXPECT_EQ(m_trace, (QStringList{"A prepare", "A finish after execute", "A deleted", "B prepare",
+                                    "B finish after execute", "B deleted"}));
+}
+
+// A worker thread the system cannot create (no memory for its stack) ends its command there as
+// one that lacked memory, without running it; the command queued behind it starts as usual.
+TEST_F(DravikThreadTest, AWorkerThatCannotStartIsToldAndTheQueueGoesOn)
+{
+    Script slow;
+    slow.onExecute = [] { QThread::msleep(30); };
+    m_thread.submit(new FakeCommand("X", &m_trace, slow));
+    testsupport::failThreadStart(0);
+    m_thread.submit(new FakeCommand("A", &m_trace));
+    m_thread.submit(new FakeCommand("B", &m_trace));
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(testsupport::threadStartFailed());
+
+    EXPECT_FALSE(m_thread.isLibraryDead());
+    EXPECT_EQ(m_signals, (QStringList{"started X", "finished X", "finished A", "outOfMemory A: Out of memory",
+                                      "started B", "finished B", "queueEmptied"}));
+    EXPECT_EQ(m_trace, (QStringList{"X prepare", "X finish after execute", "X deleted", "A prepare",
+                                    "A finish unexecuted", "A deleted", "B prepare", "B finish after execute",
+                                    "B deleted"}));
+    EXPECT_TRUE(m_log.contains("A - the worker thread could not be started (args of A)"));
+}
 
 TEST_F(DravikThreadTest, UndoCountsRefreshBeforeTheNextPrepare)
 {

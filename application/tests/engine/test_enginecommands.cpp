@@ -23,6 +23,7 @@
 #include "EngineDocument.h"
 #include "HoldCommand.h"
 #include "Wait.h"
+#include "thread_start_failure.h"
 
 #include "dravik.h"
 
@@ -257,6 +258,35 @@ TEST_F(EngineCommandTest, ACancelledAnalysisRestoresTheStoredOptions)
     EXPECT_EQ(lastResult(), DvCancelled);
     EXPECT_EQ(record->edos().sensitivity().applied(), stored);
     EXPECT_EQ(record->edos().width().applied(), record->edos().width().stored());
+}
+
+// An analysis whose worker thread cannot be started lacks memory: its options go back to the
+// stored ones, the outline of the analysis the engine keeps stays shown, and the next analysis
+// runs.
+TEST_F(EngineCommandTest, AnAnalysisWhoseWorkerCannotStartKeepsTheEarlierOutline)
+{
+    open();
+    analyse();
+    SegmentationStuff* record = m_model->segmentation();
+    ASSERT_NE(record->edgeOutline(), nullptr);
+    const std::size_t pieces = record->edgeOutline()->outlinePieces().size();
+    ASSERT_GT(pieces, 0u);
+    const int stored = record->edos().sensitivity().stored();
+    record->edos().sensitivity().setCurrent(stored == 90 ? 10 : 90);
+    testsupport::failThreadStart(0);
+    record->submitAnalysis(nullptr);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(testsupport::threadStartFailed());
+    testsupport::stopFailingThreadStarts();
+    EXPECT_EQ(lastResult(), DvOutOfMemory);
+    EXPECT_FALSE(m_thread->isLibraryDead());
+    EXPECT_EQ(record->edos().sensitivity().applied(), stored);
+    ASSERT_NE(record->edgeOutline(), nullptr);
+    EXPECT_EQ(record->edgeOutline()->outlinePieces().size(), pieces);
+
+    record->submitAnalysis(nullptr);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lastResult(), DvOk);
 }
 
 TEST_F(EngineCommandTest, AStrokeAgainstTheOtherClassCompletesTheMaskInTheSameStep)

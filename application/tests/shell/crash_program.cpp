@@ -6,6 +6,7 @@
 #include "platform/crash_guard.h"
 
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include <sys/resource.h>
@@ -56,6 +57,12 @@ int crashMain(int, char**)
         *g_nowhere = 4;
     } else if (!std::strcmp(g_kind, "fatal")) {
         qFatal("a fatal message before the end");
+    } else if (!std::strcmp(g_kind, "uncaught")) {
+        std::thread worker([] {
+            platform::prepareThreadForCrashes();
+            throw std::bad_alloc();
+        });
+        worker.join();
     }
     return 3;
 }

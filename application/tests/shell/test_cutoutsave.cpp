@@ -17,6 +17,7 @@
 #include "ProgramRun.h"
 #include "ScriptedPrompt.h"
 #include "Wait.h"
+#include "thread_start_failure.h"
 
 #include <QAction>
 #include <QApplication>
@@ -435,6 +436,47 @@ TEST_F(CutoutSaveTest, CancellingTheCutoutWhileSaveWaitsRefusesTheSave)
     EXPECT_EQ(stampAfter, stampBefore);
     EXPECT_EQ(message, QStringLiteral("Cut-out not saved to cancelled.png: the cut-out was not finished"));
     EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// A cut-out whose worker thread the system cannot start (no memory for its stack) is not made:
+// the save that waits for it writes nothing, and the user reads that memory ran short.
+TEST_F(CutoutSaveTest, ACutoutWhoseWorkerCannotStartIsNotFinishedForTheSave)
+{
+    ScriptedPrompt prompt;
+    const QString path = scratchPath(QStringLiteral("unstarted.png"));
+    std::atomic<bool> releaseFirst{false};
+    std::atomic<bool> releaseSecond{true};
+    bool saved = true;
+    bool failed = false;
+    QString message;
+    int stampBefore = -1;
+    int stampAfter = -2;
+    run([&] {
+        stampBefore = handler()->cutoutSavedStamp();
+        worker()->submit(new HeldCutout(&releaseFirst));
+        worker()->submit(new HeldCutout(&releaseSecond));
+        QTimer::singleShot(50, mainWindow(), [&] {
+            // The next thread started is the second cut-out's worker, once the first has ended.
+            failThreadStart(0);
+            releaseFirst = true;
+        });
+        prompt.answerFileName(path, kPngFilter);
+        saved = handler()->fileSaveAsSlot();
+        message = mainWindow()->statusBar()->currentMessage();
+        stampAfter = handler()->cutoutSavedStamp();
+        failed = threadStartFailed();
+        stopFailingThreadStarts();
+        ASSERT_TRUE(engineIdle());
+        waitUntil([&prompt] { return !prompt.messages().isEmpty(); });
+    });
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_EQ(stampAfter, stampBefore);
+    EXPECT_EQ(message, QStringLiteral("Cut-out not saved to unstarted.png: the cut-out was not finished"));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(QStringLiteral("<p>Out of memory</p>")))
+        << prompt.messages()[0].text.toStdString();
 }
 
 TEST_F(CutoutSaveTest, ASaveWhoseDocumentIsReplacedWhileItWaitsIsRefusedInAMessage)

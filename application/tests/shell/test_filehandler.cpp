@@ -19,6 +19,8 @@
 #include "shell/KsApplication.h"
 #include "shell/KsMainWindow.h"
 
+#include "platform/clock.h"
+
 #include "ExifBlock.h"
 #include "HoldCommand.h"
 #include "HostileImages.h"
@@ -34,6 +36,7 @@
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QImageReader>
+#include <QLocale>
 #include <QSettings>
 #include <QSignalMapper>
 #include <QStatusBar>
@@ -176,6 +179,7 @@ protected:
     void TearDown() override
     {
         KsApp::setStartUpHook(nullptr);
+        platform::setProcessorCountOverride(0);
         g_release = true;
     }
 
@@ -405,6 +409,73 @@ TEST_F(FileHandlerTest, AnImageWhosePixelsCannotBeAllocatedIsToldAndTheDocumentS
                                 + QStringLiteral("\n\nThe image has 20000 x 20000 pixels: ")))
         << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("more than the system could give."))) << text.toStdString();
+}
+
+// An image read whole whose cut-out copy cannot be allocated is told with what opening it takes
+// in all, the image and its copy, not half of it; the open document stays.
+TEST_F(FileHandlerTest, ACutOutCopyThatCannotBeAllocatedIsToldWithTheWholeNeed)
+{
+    const QString file = writeScratchFile(QStringLiteral("grey-4000.png"), testsupport::blackBilevelPng(4000, 4000));
+    const quint64 image = imagememory::toHold(4000, 4000, imagememory::Held::Own16Bit);
+    ScriptedPrompt prompt;
+    bool limited = false;
+    bool loaded = true;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        ReportedMemory plenty(qint64(1) << 40);
+        {
+            // Room for the image, not for its copy as well.
+            AddressSpaceLimit limit(image + image / 2);
+            limited = limit.isSet();
+            loaded = handler()->loadImage(file);
+        }
+        after = GmModel::instance()->source();
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const QString whole = QLocale().formattedDataSize(qint64(imagememory::toOpen(4000, 4000, imagememory::Held::Own16Bit)),
+                                                      1, QLocale::DataSizeTraditionalFormat);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Sorry - not enough memory to open file ") + file
+                                             + QStringLiteral("\n\nThe image has 4000 x 4000 pixels: opening it takes about ")
+                                             + whole + QStringLiteral(" of memory, more than the system could give."));
+}
+
+// Under an address-space limit the engine's threads take their stacks and heap arenas out of it
+// once they work on the image: an image whose pixels would fit in what the limit leaves, but
+// not beside those threads, is refused before it is read, and the open document stays.
+TEST_F(FileHandlerTest, AnImageThatFitsTheAddressSpaceOnlyWithoutTheEnginesThreadsIsRefused)
+{
+    const QString file = writeScratchFile(QStringLiteral("grey-2000.png"), testsupport::blackBilevelPng(2000, 1500));
+    ScriptedPrompt prompt;
+    bool limited = false;
+    bool loaded = true;
+    const KsSourceImage* before = nullptr;
+    const KsSourceImage* after = nullptr;
+    runWithPhoto([&] {
+        before = GmModel::instance()->source();
+        // Sixty-four processors: their analysis threads' stacks alone take more than a gigabyte.
+        platform::setProcessorCountOverride(64);
+        {
+            AddressSpaceLimit limit(imagememory::toOpen(2000, 1500, imagememory::Held::Own16Bit) + (std::uint64_t(256) << 20));
+            limited = limit.isSet();
+            loaded = handler()->loadImage(file);
+        }
+        platform::setProcessorCountOverride(0);
+        after = GmModel::instance()->source();
+    });
+    ASSERT_TRUE(limited);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const QString& text = prompt.messages()[0].text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Sorry - not enough memory to open file ") + file
+                                + QStringLiteral("\n\nThe image has 2000 x 1500 pixels: ")))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral(" is available."))) << text.toStdString();
 }
 
 TEST_F(FileHandlerTest, AFileOpenEventForAnImageOpensItAndIsHandled)

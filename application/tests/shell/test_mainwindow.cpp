@@ -134,8 +134,8 @@ private:
 class CodeCommand : public DravikCommand {
 public:
     CodeCommand(const QString& description, int code) : DravikCommand(nullptr, description), m_code(code) {}
-    void execute() override {}
-    void finish() override { checkResult(m_code); }
+    void execute() override { m_result = m_code; }
+    void finish() override { checkResult(m_result); }
 
 private:
     int m_code;
@@ -361,6 +361,40 @@ TEST_F(MainWindowTest, ALibraryFaultShowsTheInternalErrorOnceTheCompletionHasRet
                                        "Kestrine&nbsp;3, you can <br/>Load the Project File (Ctrl+Shift+O) and<br/>"
                                        "continue with your work.</p>"));
     EXPECT_EQ(afterRefusal, QStringLiteral("Please save project and exit"));
+}
+
+// An operation that lacked memory, the engine usable, is told in one warning however many lack
+// it one after another; nothing tells the user to save and exit, and later commands run.
+TEST_F(MainWindowTest, OperationsThatLackMemoryAreToldOnceAndTheEngineGoesOn)
+{
+    ScriptedPrompt prompt;
+    bool laterRan = false;
+    bool libraryDead = true;
+    QString afterLater;
+    KsApp::setStartUpHook([&](QWidget* window) {
+        worker()->submit(new CodeCommand(QStringLiteral("Finding Edges in Image..."), DvOutOfMemory));
+        worker()->submit(new CodeCommand(QStringLiteral("Creating Cut-out..."), DvOutOfMemory));
+        ASSERT_TRUE(waitUntil([&] { return !prompt.messages().isEmpty(); }));
+        ASSERT_TRUE(engineIdle());
+        auto* later = new CodeCommand(QStringLiteral("Later"), DvOk);
+        QObject::connect(later, &QObject::destroyed, [&] { laterRan = true; });
+        worker()->submit(later);
+        ASSERT_TRUE(engineIdle());
+        afterLater = statusMessage();
+        libraryDead = worker()->isLibraryDead();
+        closeSoon(window);
+    });
+    EXPECT_EQ(runMain({"kestrine3"}), 0);
+    EXPECT_TRUE(laterRan);
+    EXPECT_FALSE(libraryDead);
+    EXPECT_NE(afterLater, QStringLiteral("Please save project and exit"));
+    ASSERT_EQ(prompt.messages().size(), 1);
+    const Prompt::Message& box = prompt.messages().first();
+    EXPECT_EQ(box.kind, Prompt::Warning);
+    EXPECT_EQ(box.title, QStringLiteral("Kestrine 3"));
+    EXPECT_EQ(box.text, QStringLiteral("<p>Out of memory</p><p>while performing the operation:</p><p><center>Finding "
+                                       "Edges in Image...</center></p><p>What was done before it is kept. Close other "
+                                       "programs, or work on a smaller image, and try again.</p>"));
 }
 
 TEST_F(MainWindowTest, TheInternalErrorAdvisesAProjectOnlyWithBothProjectActions)

@@ -241,6 +241,190 @@ TEST(NetworkDrops, ADroppedPngClaimingGigabytesIsRefusedWithoutTakingThem)
         << prompt.messages()[0].text.toStdString();
 }
 
+// A photo of 6000 x 4000 pixels in a JPEG of a few hundred kilobytes; decoded, its pixels take
+// 96 MB.
+QByteArray largeJpeg()
+{
+    QImage photo(6000, 4000, QImage::Format_RGB32);
+    photo.fill(QColor(40, 120, 60));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    photo.save(&buffer, "JPEG");
+    return bytes;
+}
+
+const QString kNotEnoughMemory = QStringLiteral("Sorry - not enough memory to open file ");
+
+// A dropped picture of a kind Qt reads is weighed from its header, as one opened from the File
+// menu: a JPEG whose pixels do not fit in the memory available is refused before it is
+// decoded, by name and size, without the memory its pixels would take.
+TEST(NetworkDrops, ADroppedJpegThatDoesNotFitIsRefusedBeforeItIsDecoded)
+{
+    ScriptedPrompt prompt;
+    const QString path = testsupport::writeScratchFile(QStringLiteral("large.jpg"), largeJpeg());
+    bool noDocument = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    inWindow([&] {
+        testsupport::ReportedMemory little(qint64(64) << 20);
+        testsupport::PeakResidentGrowth peak;
+        ASSERT_TRUE(peak.isReset());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        ASSERT_TRUE(dropOnCanvas(&data));
+        grown = peak.megabytes();
+        ASSERT_TRUE(engineIdle());
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    EXPECT_LT(grown, 48u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(kNotEnoughMemory + path
+                                                     + QStringLiteral("\n\nThe image has 6000 x 4000 pixels: ")))
+        << prompt.messages()[0].text.toStdString();
+}
+
+// In the window: drops the address and waits for the message the drop ends with; the peak of
+// the memory grown meanwhile.
+std::uint64_t dropAndWaitForMessage(const QUrl& url, const ScriptedPrompt& prompt)
+{
+    testsupport::PeakResidentGrowth peak;
+    EXPECT_TRUE(peak.isReset());
+    QMimeData data;
+    data.setUrls({url});
+    EXPECT_TRUE(dropOnCanvas(&data));
+    EXPECT_TRUE(waitUntil([&prompt] { return !prompt.messages().isEmpty(); }));
+    const std::uint64_t grown = peak.megabytes();
+    EXPECT_TRUE(engineIdle());
+    return grown;
+}
+
+// A fetched PNG is read by the program's own reader, as a dropped file is: a chunk claiming 2 GB
+// in a body of a few bytes costs nothing, and the picture, which has no pixels, is not opened.
+TEST(NetworkDrops, AFetchedPngClaimingGigabytesIsRefusedWithoutTakingThem)
+{
+    ScriptedPrompt prompt;
+    bool noDocument = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    inWindow([&] {
+        HttpResponder server;
+        HttpResponder::Answer claim;
+        claim.contentType = "image/png";
+        claim.body = testsupport::chunkClaimingTwoGigabytes();
+        server.answer(QStringLiteral("/claim.png"), claim);
+        grown = dropAndWaitForMessage(QUrl(server.url(QStringLiteral("/claim.png"))), prompt);
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    EXPECT_LT(grown, 100u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].text, QStringLiteral("Image could not be opened"));
+}
+
+// A fetched picture is weighed from its header before it is decoded: one that does not fit in
+// the memory available is refused with its address and size.
+TEST(NetworkDrops, AFetchedPictureThatDoesNotFitIsRefusedBeforeItIsDecoded)
+{
+    ScriptedPrompt prompt;
+    bool noDocument = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    QString address;
+    inWindow([&] {
+        HttpResponder server;
+        HttpResponder::Answer photo;
+        photo.contentType = "image/jpeg";
+        photo.body = largeJpeg();
+        server.answer(QStringLiteral("/large.jpg"), photo);
+        address = server.url(QStringLiteral("/large.jpg"));
+        testsupport::ReportedMemory little(qint64(64) << 20);
+        grown = dropAndWaitForMessage(QUrl(address), prompt);
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    EXPECT_LT(grown, 48u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(kNotEnoughMemory + address
+                                                     + QStringLiteral("\n\nThe image has 6000 x 4000 pixels: ")))
+        << prompt.messages()[0].text.toStdString();
+}
+
+// A fetched TIFF is read by the program's own reader and opens, as a dropped one does.
+TEST(NetworkDrops, AFetchedTiffOpens)
+{
+    ScriptedPrompt prompt;
+    const QImage photo = QImage(kFruits).convertToFormat(QImage::Format_ARGB32);
+    const QString path = testsupport::scratchPath(QStringLiteral("photo.tif"));
+    {
+        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
+        sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels8{photo.width(), photo.height(),
+                                                                   const_cast<std::uint8_t*>(photo.constBits()),
+                                                                   photo.bytesPerLine()});
+        ASSERT_TRUE(out.flush());
+    }
+    Opened opened;
+    inWindow([&] {
+        HttpResponder server;
+        HttpResponder::Answer answer;
+        answer.contentType = "image/tiff";
+        answer.body = testsupport::fileBytes(path);
+        server.answer(QStringLiteral("/photo.tif"), answer);
+        dropAndWait(QUrl(server.url(QStringLiteral("/photo.tif"))), opened);
+    });
+    EXPECT_EQ(opened.size, photo.size());
+    EXPECT_EQ(opened.corner, photo.pixel(0, 0));
+    EXPECT_TRUE(prompt.messages().isEmpty());
+}
+
+// What another program's drop carries: the picture as the bytes of its file, which Qt decodes
+// when the drop's image is asked for.
+class ForeignPictureData : public QMimeData {
+public:
+    explicit ForeignPictureData(const QByteArray& jpeg) : m_jpeg(jpeg) {}
+    QStringList formats() const override
+    {
+        return {QStringLiteral("image/jpeg"), QStringLiteral("application/x-qt-image")};
+    }
+    bool hasFormat(const QString& format) const override { return formats().contains(format); }
+
+protected:
+    QVariant retrieveData(const QString& format, QVariant::Type) const override
+    {
+        if (format == QLatin1String("image/jpeg"))
+            return m_jpeg;
+        if (format == QLatin1String("application/x-qt-image"))
+            return QImage::fromData(m_jpeg, "JPEG");
+        return QVariant();
+    }
+
+private:
+    QByteArray m_jpeg;
+};
+
+// A picture another program's drop carries is weighed from its header before it is decoded.
+TEST(NetworkDrops, APictureAnotherProgramDropsIsWeighedBeforeItIsDecoded)
+{
+    ScriptedPrompt prompt;
+    const QByteArray jpeg = largeJpeg();
+    bool noDocument = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    inWindow([&] {
+        testsupport::ReportedMemory little(qint64(64) << 20);
+        testsupport::PeakResidentGrowth peak;
+        ASSERT_TRUE(peak.isReset());
+        ForeignPictureData data(jpeg);
+        ASSERT_TRUE(dropOnCanvas(&data));
+        grown = peak.megabytes();
+        ASSERT_TRUE(engineIdle());
+        noDocument = GmModel::instance()->source() == nullptr;
+    });
+    EXPECT_TRUE(noDocument);
+    EXPECT_LT(grown, 48u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_TRUE(prompt.messages()[0].text.startsWith(kNotEnoughMemory
+                                                     + QStringLiteral("(the dropped picture)\n\nThe image has 6000 x 4000 pixels: ")))
+        << prompt.messages()[0].text.toStdString();
+}
+
 TEST(NetworkDrops, AFetchedPhotoOnItsSideOpensUpright)
 {
     ScriptedPrompt prompt;

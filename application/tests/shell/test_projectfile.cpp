@@ -760,6 +760,54 @@ TEST_F(ProjectFileTest, ImagesThatDoNotFitTheStatusImageAreRefusedBeforeTheyAreD
     EXPECT_EQ(prompt.messages()[0].text, kNotAProject + bad);
 }
 
+// The form a project of a JPEG or of a dropped image takes: its source and cut-out stored as
+// pictures, which Qt's reader decodes as it reads the document. Two of 20000 x 20000 grey
+// pixels, a few hundred kilobytes each, beside the open photograph's status image, are refused
+// from their headers before they are decoded (which would take 800 MB), and the open document
+// stays.
+TEST_F(ProjectFileTest, PicturesThatDoNotFitTheStatusImageAreRefusedBeforeTheyAreDecoded)
+{
+    ScriptedPrompt prompt;
+    const QString bad = scratchPath(QStringLiteral("huge-pictures.okrp"));
+    bool made = false;
+    bool reset = false;
+    bool loaded = true;
+    bool untouched = false;
+    std::uint64_t grown = ~std::uint64_t(0);
+    run([&] {
+        // Made with a picture of one pixel in place of each, which the large one replaces.
+        QImage placeholder(1, 1, QImage::Format_Grayscale8);
+        placeholder.fill(7);
+        QVariantMap document = GmModel::instance()->saveToVariant();
+        for (const char* key : {"segImg_", "blendImg_"}) {
+            QVariantMap image = document.value(QLatin1String(key)).toMap();
+            image.insert(QStringLiteral("imageMaster_"), int(KsSourceImage::MasterDisplayImage));
+            image.insert(QStringLiteral("imageImage_"), placeholder);
+            document.insert(QLatin1String(key), image);
+        }
+        QByteArray bytes = container(FileHandler::projectMagic, FileHandler::projectVersion,
+                                     FileHandler::fingerprint(GmModel::instance()->source()), document);
+        const QByteArray small = encoded([&placeholder](QDataStream& out) { out << placeholder; });
+        const QByteArray large = encoded([](QDataStream& out) { out << qint32(1); }) + blackGreyPng(20000, 20000, 8);
+        made = bytes.count(small) == 2;
+        writeScratchFile(QStringLiteral("huge-pictures.okrp"), bytes.replace(small, large));
+        const DocumentState before = DocumentState::now();
+        PeakResidentGrowth peak;
+        reset = peak.isReset();
+        loaded = handler()->loadProject(bad);
+        grown = peak.megabytes();
+        engineIdle();
+        untouched = DocumentState::now() == before;
+    });
+    ASSERT_TRUE(made);
+    ASSERT_TRUE(reset);
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(untouched);
+    EXPECT_LT(grown, 250u);
+    ASSERT_EQ(prompt.messages().size(), 1);
+    EXPECT_EQ(prompt.messages()[0].text, kNotAProject + bad);
+}
+
 TEST_F(ProjectFileTest, EveryReadableVersionLoads)
 {
     ScriptedPrompt prompt;

@@ -32,17 +32,18 @@ inline QByteArray chunkClaimingTwoGigabytes(const char type[4] = "tEXt")
         .replace(37, 4, type, 4);
 }
 
-// A grey PNG of one bit a pixel, every pixel black: 20000 x 20000 pixels take 49 KB.
-inline QByteArray blackBilevelPng(quint32 width, quint32 height)
+// A grey PNG of the given bits a pixel (1, 2, 4, 8 or 16), every pixel black.
+inline QByteArray blackGreyPng(quint32 width, quint32 height, int depth)
 {
     QByteArray header(13, '\0');
     qToBigEndian(width, header.data());
     qToBigEndian(height, header.data() + 4);
-    header[8] = 1;  // bit depth; colour type 0 (grey), no interlacing
+    header[8] = char(depth);  // colour type 0 (grey), no interlacing
 
     z_stream zip{};
     deflateInit(&zip, Z_BEST_COMPRESSION);
-    std::vector<Bytef> row(1 + (std::size_t(width) + 7) / 8, 0);  // filter byte 0, then the pixels
+    // Filter byte 0, then the pixels.
+    std::vector<Bytef> row(1 + (std::size_t(width) * std::size_t(depth) + 7) / 8, 0);
     std::vector<Bytef> out(1 << 16);
     QByteArray data;
     for (quint32 y = 0; y <= height; ++y) {
@@ -59,6 +60,12 @@ inline QByteArray blackBilevelPng(quint32 width, quint32 height)
     deflateEnd(&zip);
     return QByteArray::fromHex("89504e470d0a1a0a") + pngChunk("IHDR", header) + pngChunk("IDAT", data)
            + pngChunk("IEND", QByteArray());
+}
+
+// A grey PNG of one bit a pixel, every pixel black: 20000 x 20000 pixels take 49 KB.
+inline QByteArray blackBilevelPng(quint32 width, quint32 height)
+{
+    return blackGreyPng(width, height, 1);
 }
 
 // 266 bytes: a little-endian TIFF claiming 11200 x 11200 RGBA pixels of 16-bit samples in one

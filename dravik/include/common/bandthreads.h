@@ -2,6 +2,7 @@
 // Bands of rows run side by side: band 0 on the calling thread, every other band on a thread
 // of its own, and the first failure in band order rethrown once all have ended.
 
+#include "common/threadstart.h"
 #include "platform/clock.h"
 
 #include <boost/thread/thread.hpp>
@@ -60,7 +61,7 @@ void runBands(int bands, const F& f, ThreadStartFailure onStartFailure = ThreadS
     try {
         threads.reserve(std::size_t(bands - 1));
         for (; started < bands; ++started)
-            threads.emplace_back([&guarded, b = started] { guarded(b); });
+            threads.push_back(startThread([&guarded, b = started] { guarded(b); }));
     } catch (...) {
         // Too few threads: the rest run here, unless the caller wants the failure.
         if (onStartFailure == ThreadStartFailure::rethrow)

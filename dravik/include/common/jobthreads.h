@@ -2,6 +2,7 @@
 // Worker threads that take numbered jobs from a shared record, and how a stage turns the way
 // its workers stopped into its own exception after the join.
 
+#include "common/threadstart.h"
 #include "session/progress.h"
 #include "platform/clock.h"
 
@@ -109,12 +110,12 @@ void runTakenJobsOnWorkerThreads(JobRecord& record, int taken, const Work& work)
         threads.reserve(count);
         for (unsigned t = 0; t < count; ++t) {
             const int first = t == 0 ? taken : -1;
-            threads.emplace_back([&record, first, mine = Work(work)]() mutable {
+            threads.push_back(startThread([&record, first, mine = Work(work)]() mutable {
                 record.guard([&] {
                     for (int job = first >= 0 ? first : record.take(); job >= 0; job = record.take())
                         mine(job);
                 });
-            });
+            }));
         }
     } catch (...) {
         // No thread may outlive this call: stop the ones already running, then report why.

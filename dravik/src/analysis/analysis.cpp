@@ -4,6 +4,7 @@
 #include "common/bandthreads.h"
 #include "common/border.h"
 #include "common/firsttouch.h"
+#include "common/threadstart.h"
 #include "analysis/finelabels.h"
 
 #include "platform/clock.h"
@@ -180,7 +181,7 @@ bool IiClassification::levelsAndSegmentation(ProgressRange& progress)
     const auto startLevels = [&] {
         if (levels.joinable())
             return;
-        levels = boost::thread([&] {
+        levels = startThread([&] {
             try {
                 m_colourLevels.ensureLevels(ProgressRange(&besideReporter, 0.f, 1.f));
                 // The level labels need only the levels: made here, they leave the region map

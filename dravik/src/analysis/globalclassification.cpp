@@ -1,6 +1,7 @@
 #include "analysis/globalclassification.h"
 #include "common/bandthreads.h"
 #include "common/rect.h"
+#include "common/threadstart.h"
 
 #include "radixsort.h"
 
@@ -641,7 +642,7 @@ void GlobalClassification<T, N, Label>::floodLevels(Produce produce, bool subsam
     try {
         threads.reserve(count);
         for (unsigned t = 0; t < count; ++t)
-            threads.emplace_back([this, mine = work]() mutable {
+            threads.push_back(startThread([this, mine = work]() mutable {
                 m_work.guard([&] {
                     for (int job = m_work.take(); job >= 0; job = m_work.take()) {
                         const int level = levelCount - 1 - job;
@@ -650,7 +651,7 @@ void GlobalClassification<T, N, Label>::floodLevels(Produce produce, bool subsam
                         mine(level);
                     }
                 });
-            });
+            }));
         produce();
     } catch (...) {
         // Stop the workers (they finish or drop their current level), then report why.
@@ -727,7 +728,7 @@ void GlobalClassification<T, N, Label>::Watershedder<Levels>::operator()(int lev
     // Where a cell lands in the map does not depend on its region, so on a large level a
     // helper thread enters the cells while this one floods; the ids follow by slot.
     if (n >= kConcurrentEntryCells && platform::processorCount() > 1) {
-        boost::scoped_thread<> helper(boost::thread([this, &cells, &map] { enterCells(cells, map); }));
+        boost::scoped_thread<> helper(startThread([this, &cells, &map] { enterCells(cells, map); }));
         floodCells();
     } else {
         floodCells();

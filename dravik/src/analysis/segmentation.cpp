@@ -1,5 +1,6 @@
 // The segmentation's settings records and its histogram stage.
 #include "analysis/segmentation.h"
+#include "common/threadstart.h"
 
 #include "morphology/convolve.h"
 #include "platform/clock.h"
@@ -105,7 +106,7 @@ bool Segmentation<N, V>::lastTwoStages(bool upstreamChanged, ProgressRange& rang
     // memory back, so that the two never add up.
     widthRange.report(std::string(), 0.5f);
     std::exception_ptr widthFailure;
-    boost::thread widths([this, &widthFailure] {
+    boost::thread widths = startThread([this, &widthFailure] {
         try {
             computeWidthMap(true, ProgressRange());
             if (m_besideLastStages)

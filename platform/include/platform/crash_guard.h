@@ -1,9 +1,10 @@
 #pragma once
-// The crash guard: on SIGSEGV, SIGBUS, SIGFPE or SIGILL in any thread it writes a dump file
-// (signal, address, registers, backtrace, memory map), starts a small program that tells the
-// user, and ends the process with status 255. Everything the handler needs is prepared
-// beforehand in fixed buffers: the handler allocates nothing and makes only async-signal-safe
-// calls. SIGABRT is left to its default (deliberate aborts are not crashes).
+// The crash guard: on SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT in any thread it writes a dump
+// file (signal, address, registers, backtrace, memory map), starts a small program that tells
+// the user, and ends the process with status 255. An abort is a crash too: an exception nobody
+// caught, a fatal message or a library giving up (out of memory, say) ends the program as
+// unexpectedly. Everything the handler needs is prepared beforehand in fixed buffers: the
+// handler allocates nothing and makes only async-signal-safe calls.
 
 namespace platform {
 

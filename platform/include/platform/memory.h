@@ -38,10 +38,28 @@ void tuneHeapForLargeBlocks() noexcept;
 // working set has just been freed as a whole. Best effort.
 void returnFreeHeap() noexcept;
 
+// Under an address-space limit, lets the C library make no more heap arenas than there are
+// processors. It reserves 64 MB of address space for each (on a 64-bit system) and gives
+// nearly every thread that allocates one of its own, which a limit cannot hold for a program
+// that runs a few threads a processor: their arenas took the room that their stacks and the
+// images needed. Without a limit nothing changes. Call once, early, before other threads run.
+void boundHeapArenasUnderAddressSpaceLimit() noexcept;
+
 // Bytes the system can give this process now: what it reports available without swapping
-// (MemAvailable on Linux), and no more than an address-space limit (RLIMIT_AS) leaves above
-// what the process already has mapped. The largest value when the system reports neither.
+// (MemAvailable on Linux), no more than the memory limits of the process's control group and
+// the groups above it leave (memory.max less memory.current and less the inactive file cache,
+// control groups version 2: a container's limit), and no more than an address-space limit (RLIMIT_AS) leaves above what
+// the process already has mapped. The largest value when the system reports none of these.
 std::uint64_t availableMemory() noexcept;
+// The same while `threads` more threads run beside those running now. Under an address-space
+// limit each takes its stack out of what the limit leaves, and a heap arena of its own (64 MB
+// on a 64-bit system) while the C library has none left idle and may make more; they use little
+// of the memory itself.
+std::uint64_t availableMemoryBeside(unsigned threads) noexcept;
+
+// Tests only: the system's reports of its memory (/proc/meminfo and the like) are read under
+// this folder instead of the root; null gives the root back.
+void setMemoryReportsRootForTests(const char* folder);
 
 // A standard allocator over allocateLarge, for containers that grow large.
 template <typename T>
