@@ -167,6 +167,13 @@ void GmSubWindow::setFloating(bool floating, bool quiet)
 
 void GmSubWindow::storeGeometry()
 {
+    // Where the program moved the panel in, and the user has left it, the record of the screen
+    // it was made on stays: back on that screen the panel is where the user had put it.
+    if (!m_fittedRecord.isEmpty() && geometry() == m_fittedPlace) {
+        m_geometry = m_fittedRecord;
+        return;
+    }
+    m_fittedRecord.clear();
     m_geometry = saveGeometry();
 }
 
@@ -184,7 +191,10 @@ void GmSubWindow::applyGeometry()
     } else {
         // By its inside, as saveGeometry keeps it: a move before the manager frames the panel
         // would put its inside where its frame was, a title bar lower at every start.
-        setGeometry(isWindow() ? keptOnScreen(this, stored) : stored);
+        const QRect place = isWindow() ? keptOnScreen(this, stored) : stored;
+        setGeometry(place);
+        m_fittedRecord = place != stored ? m_geometry : QByteArray();
+        m_fittedPlace = place;
     }
     if (m_keepWidth)
         m_layout->setMinimumWidthHint(width());

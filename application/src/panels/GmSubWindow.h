@@ -130,6 +130,10 @@ private:
     QPoint m_defaultPosition{0, 0};
     QSize m_defaultSize{-1, -1};
     QByteArray m_geometry;
+    // A record made on a screen the panel did not fit, kept while it stays at the place it
+    // was moved in to on this one.
+    QByteArray m_fittedRecord;
+    QRect m_fittedPlace;
     bool m_closed = false;
     bool m_suppressed = false;
     bool m_userVisible = false;

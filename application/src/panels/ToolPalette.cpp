@@ -179,10 +179,13 @@ QByteArray ToolPalette::saveState()
 {
     if (isFloating())
         m_state.position = pos();
+    // Moved in from a larger screen and left there: the place the user gave it there stays.
+    const QPoint kept =
+        m_fittedFrom != QPoint(-1, -1) && m_state.position == m_fittedTo ? m_fittedFrom : m_state.position;
     QByteArray bytes;
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream.setVersion(stateStreamVersion);
-    stream << m_state.position << m_state.visible << m_state.floating;
+    stream << kept << m_state.visible << m_state.floating;
     return bytes;
 }
 
@@ -200,6 +203,8 @@ void ToolPalette::restoreState(const QByteArray& state)
     if (stream.status() != QDataStream::Ok)
         return;
     m_state.position = position == QPoint(-1, -1) ? position : keptOnScreen(this, position);
+    m_fittedFrom = m_state.position != position ? position : QPoint(-1, -1);
+    m_fittedTo = m_state.position;
     m_state.visible = visible;
     m_state.floating = floating;
     if (position != QPoint(-1, -1))

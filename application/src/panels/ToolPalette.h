@@ -88,5 +88,9 @@ private:
     QVBoxLayout* m_mainLayout;
     QGridLayout* m_grid;
     State m_state;
+    // A stored place on a screen the palette did not fit, kept while the palette stays where it
+    // was moved in to; (-1, -1) for none.
+    QPoint m_fittedFrom{-1, -1};
+    QPoint m_fittedTo{-1, -1};
     ToolPaletteButton* m_headerButton = nullptr;
 };

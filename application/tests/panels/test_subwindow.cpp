@@ -11,6 +11,7 @@
 #include "panels/FakeDock.h"
 #include "panels/GmSubWindow.h"
 #include "panels/GmSubWindowLayout.h"
+#include "panels/KeptOnScreen.h"
 #include "panels/TitleButton.h"
 #include "panels/TitleWidget.h"
 
@@ -311,6 +312,24 @@ TEST_F(SubWindowTest, APlaceKeptOnAScreenOfAnotherWidthComesBackOnThisOne)
     back->setResizable(true);
     back->restoreState(QByteArray(1, '\1') + geometryRecord(QRect(100, 120, 250, 190), smaller));
     EXPECT_EQ(back->geometry(), QRect(100, 120, 250, 190));
+}
+
+// Moved in from a larger screen and left there, a panel keeps the place it had there, so that
+// back on that screen it is where the user put it; once the user moves it, its new place is kept.
+TEST_F(SubWindowTest, APlaceMovedInFromALargerScreenIsKeptForItUntilThePanelIsMoved)
+{
+    const int here = QGuiApplication::primaryScreen()->geometry().width();
+    const int larger = here * 1920 / 1024;
+    const QByteArray state = QByteArray(1, '\1') + geometryRecord(QRect(larger - 300, 120, 250, 190), larger);
+    TestPanel* panel = floatingPanel("Panel", 100);
+    panel->setResizable(true);
+    panel->restoreState(state);
+    ASSERT_LT(panel->geometry().right(), larger - 50) << "moved in";
+    EXPECT_EQ(panel->saveState(), state);
+
+    panel->move(panel->x() - 40, panel->y());
+    const QByteArray moved = panel->saveState();
+    EXPECT_EQ(storedGeometry(moved.mid(1)), panel->geometry());
 }
 
 TEST_F(SubWindowTest, RestoringTheVisibleByteAloneAppliesTheDefaults)

@@ -301,6 +301,22 @@ TEST(ToolPaletteState, APlaceKeptOnALargerScreenComesBackInsideThisOne)
     EXPECT_EQ(restored.pos(), restored.state().position);
 }
 
+// Moved in from a larger screen and left there, the palette keeps the place it had there; once
+// the user moves it, its new place is kept.
+TEST(ToolPaletteState, APlaceMovedInFromALargerScreenIsKeptForItUntilThePaletteIsMoved)
+{
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    ToolPalette restored(nullptr, nullptr, QString());
+    restored.resize(80, 300);
+    const QByteArray kept = blob(QPoint(work.right() + 200, 60), true, true);
+    restored.restoreState(kept);
+    ASSERT_LT(restored.x(), work.right()) << "moved in";
+    EXPECT_EQ(restored.saveState(), kept);
+
+    restored.move(restored.x() - 30, 60);
+    EXPECT_EQ(restored.saveState(), blob(restored.pos(), true, true));
+}
+
 TEST(ToolPaletteState, ShortBlobsChangeNothing)
 {
     ToolPalette palette(nullptr, nullptr, QString());
