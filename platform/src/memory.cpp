@@ -148,7 +148,11 @@ bool controlGroupLeft(std::uint64_t& left) noexcept
     while (!found && std::fgets(line, sizeof line, file)) {
         if (std::strncmp(line, "0::/", 4) == 0) {
             line[std::strcspn(line, "\n")] = '\0';
-            std::snprintf(group, sizeof group, "%s", line + 3);
+            // A name too long to hold whole would name another group.
+            const std::size_t length = std::strlen(line + 3);
+            if (length >= sizeof group)
+                break;
+            std::memcpy(group, line + 3, length + 1);
             found = true;
         }
     }
