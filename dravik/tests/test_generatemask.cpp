@@ -206,7 +206,7 @@ TEST_F(MarkedSession, OnlyACutOutTheStatusImageIsAReductionOfIsWritten)
     // The area, in status-image pixels, over the Unassigned band: filled and blended there.
     const DvArea area{10, 10, 20, 20};
     // Cut-outs of which no factor makes the 64 x 48 status image: refused, nothing written.
-    for (const auto [w, h] : {std::pair{192, 144}, {96, 72}, {32, 24}, {128, 48}, {65, 49}}) {
+    for (const auto& [w, h] : {std::pair{192, 144}, {96, 72}, {32, 24}, {128, 48}, {65, 49}}) {
         auto source = pictureFrom<std::uint8_t>(testsupport::syntheticPhoto(w, h, 3), DvPixelRgba8, 255);
         auto cut = source;
         cut.desc.data = cut.samples.data();
@@ -214,7 +214,7 @@ TEST_F(MarkedSession, OnlyACutOutTheStatusImageIsAReductionOfIsWritten)
         EXPECT_EQ(cut.samples, source.samples) << w << "x" << h;
     }
     // Reductions by 2, 4 and 8, exact or rounded up: written, and only over the area's pixels.
-    for (const auto [w, h, f] : {std::tuple{128, 96, 2}, {127, 95, 2}, {256, 192, 4}, {505, 377, 8}}) {
+    for (const auto& [w, h, f] : {std::tuple{128, 96, 2}, {127, 95, 2}, {256, 192, 4}, {505, 377, 8}}) {
         auto source = pictureFrom<std::uint8_t>(testsupport::syntheticPhoto(w, h, 3), DvPixelRgba8, 255);
         auto cut = source;
         cut.desc.data = cut.samples.data();

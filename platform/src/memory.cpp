@@ -57,8 +57,9 @@ bool reportPath(ReportPath& buffer, const char* path) noexcept
     return length > 0 && std::size_t(length) < sizeof buffer;
 }
 
-// The number of a "Name:   1234" line of a file under /proc; false without one.
-bool procValue(const char* path, const char* name, std::uint64_t& value) noexcept
+// The number after `name` and `separator` at the start of a line of a report file ("Name:  1234"
+// under /proc, "name 1234" in a control group's memory.stat); false without one.
+bool namedValue(const char* path, const char* name, char separator, std::uint64_t& value) noexcept
 {
     std::FILE* file = std::fopen(path, "r");
     if (!file)
@@ -68,7 +69,7 @@ bool procValue(const char* path, const char* name, std::uint64_t& value) noexcep
     bool found = false;
     while (!found && std::fgets(line, sizeof line, file)) {
         unsigned long long number = 0;
-        if (std::strncmp(line, name, length) == 0 && line[length] == ':'
+        if (std::strncmp(line, name, length) == 0 && line[length] == separator
             && std::sscanf(line + length + 1, "%llu", &number) == 1) {
             value = number;
             found = true;
@@ -76,6 +77,12 @@ bool procValue(const char* path, const char* name, std::uint64_t& value) noexcep
     }
     std::fclose(file);
     return found;
+}
+
+// The number of a "Name:   1234" line of a file under /proc; false without one.
+bool procValue(const char* path, const char* name, std::uint64_t& value) noexcept
+{
+    return namedValue(path, name, ':', value);
 }
 
 // The value of a "Name:   1234 kB" line of a file under /proc, in bytes; false without one.
@@ -119,22 +126,7 @@ bool fileBytes(const char* path, std::uint64_t& bytes) noexcept
 // The value of a "name 1234" line of a control group's memory.stat, in bytes; false without one.
 bool statBytes(const char* path, const char* name, std::uint64_t& bytes) noexcept
 {
-    std::FILE* file = std::fopen(path, "r");
-    if (!file)
-        return false;
-    const std::size_t length = std::strlen(name);
-    char line[256];
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, file)) {
-        unsigned long long value = 0;
-        if (std::strncmp(line, name, length) == 0 && line[length] == ' '
-            && std::sscanf(line + length + 1, "%llu", &value) == 1) {
-            bytes = value;
-            found = true;
-        }
-    }
-    std::fclose(file);
-    return found;
+    return namedValue(path, name, ' ', bytes);
 }
 
 // The least that the process's control group, or any group above it, may still take under
@@ -156,7 +148,11 @@ bool controlGroupLeft(std::uint64_t& left) noexcept
     while (!found && std::fgets(line, sizeof line, file)) {
         if (std::strncmp(line, "0::/", 4) == 0) {
             line[std::strcspn(line, "\n")] = '\0';
-            std::snprintf(group, sizeof group, "%s", line + 3);
+            // A name too long to hold whole would name another group.
+            const std::size_t length = std::strlen(line + 3);
+            if (length >= sizeof group)
+                break;
+            std::memcpy(group, line + 3, length + 1);
             found = true;
         }
     }

@@ -25,20 +25,6 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-int g_handlerCalls = 0;
-
-void giveUp()
-{
-    ++g_handlerCalls;
-    throw std::bad_alloc();
-}
-
-std::size_t impossible() { return std::numeric_limits<std::size_t>::max() / 2; }
-
-} // namespace
-
 TEST(Allocator, PopulatingPagesKeepsWhatTheyHold)
 {
     // Written before and after populating, in a block that starts and ends inside pages.

@@ -169,19 +169,25 @@ TEST(NetworkDrops, ADroppedPhotoOnItsSideOpensUpright)
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
+// The photo written by the program's own TIFF writer into the scratch folder; empty when it
+// cannot be written.
+QString tiffOf(const QImage& photo)
+{
+    const QString path = testsupport::scratchPath(QStringLiteral("photo.tif"));
+    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
+    sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels8{photo.width(), photo.height(),
+                                                               const_cast<std::uint8_t*>(photo.constBits()),
+                                                               photo.bytesPerLine()});
+    return out.flush() ? path : QString();
+}
+
 // Qt reads no TIFF on this system; a dropped one opens as the File menu opens it.
 TEST(NetworkDrops, ADroppedTiffOpens)
 {
     ScriptedPrompt prompt;
     const QImage photo = QImage(kFruits).convertToFormat(QImage::Format_ARGB32);
-    const QString path = testsupport::scratchPath(QStringLiteral("photo.tif"));
-    {
-        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
-        sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels8{photo.width(), photo.height(),
-                                                                   const_cast<std::uint8_t*>(photo.constBits()),
-                                                                   photo.bytesPerLine()});
-        ASSERT_TRUE(out.flush());
-    }
+    const QString path = tiffOf(photo);
+    ASSERT_FALSE(path.isEmpty());
     Opened opened;
     inWindow([&] { dropAndWait(QUrl::fromLocalFile(path), opened); });
     EXPECT_EQ(opened.size, photo.size());
@@ -216,6 +222,21 @@ TEST(NetworkDrops, ADamagedDroppedPictureIsRefusedWithItsName)
     }
 }
 
+// In the window: drops the address and waits for the message the drop ends with; the peak of
+// the memory grown meanwhile.
+std::uint64_t dropAndWaitForMessage(const QUrl& url, const ScriptedPrompt& prompt)
+{
+    testsupport::PeakResidentGrowth peak;
+    EXPECT_TRUE(peak.isReset());
+    QMimeData data;
+    data.setUrls({url});
+    EXPECT_TRUE(dropOnCanvas(&data));
+    EXPECT_TRUE(waitUntil([&prompt] { return !prompt.messages().isEmpty(); }));
+    const std::uint64_t grown = peak.megabytes();
+    EXPECT_TRUE(engineIdle());
+    return grown;
+}
+
 // A dropped PNG is read as the File menu reads it: a chunk claiming 2 GB in a file of a few
 // bytes is refused, by name, without the memory it claims.
 TEST(NetworkDrops, ADroppedPngClaimingGigabytesIsRefusedWithoutTakingThem)
@@ -225,13 +246,7 @@ TEST(NetworkDrops, ADroppedPngClaimingGigabytesIsRefusedWithoutTakingThem)
     bool noDocument = false;
     std::uint64_t grown = 0;
     inWindow([&] {
-        testsupport::PeakResidentGrowth peak;
-        ASSERT_TRUE(peak.isReset());
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
-        ASSERT_TRUE(dropOnCanvas(&data));
-        grown = peak.megabytes();
-        ASSERT_TRUE(engineIdle());
+        grown = dropAndWaitForMessage(QUrl::fromLocalFile(path), prompt);
         noDocument = GmModel::instance()->source() == nullptr;
     });
     EXPECT_TRUE(noDocument);
@@ -267,13 +282,7 @@ TEST(NetworkDrops, ADroppedJpegThatDoesNotFitIsRefusedBeforeItIsDecoded)
     std::uint64_t grown = ~std::uint64_t(0);
     inWindow([&] {
         testsupport::ReportedMemory little(qint64(64) << 20);
-        testsupport::PeakResidentGrowth peak;
-        ASSERT_TRUE(peak.isReset());
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(path)});
-        ASSERT_TRUE(dropOnCanvas(&data));
-        grown = peak.megabytes();
-        ASSERT_TRUE(engineIdle());
+        grown = dropAndWaitForMessage(QUrl::fromLocalFile(path), prompt);
         noDocument = GmModel::instance()->source() == nullptr;
     });
     EXPECT_TRUE(noDocument);
@@ -282,21 +291,6 @@ TEST(NetworkDrops, ADroppedJpegThatDoesNotFitIsRefusedBeforeItIsDecoded)
     EXPECT_TRUE(prompt.messages()[0].text.startsWith(kNotEnoughMemory + path
                                                      + QStringLiteral("\n\nThe image has 6000 x 4000 pixels: ")))
         << prompt.messages()[0].text.toStdString();
-}
-
-// In the window: drops the address and waits for the message the drop ends with; the peak of
-// the memory grown meanwhile.
-std::uint64_t dropAndWaitForMessage(const QUrl& url, const ScriptedPrompt& prompt)
-{
-    testsupport::PeakResidentGrowth peak;
-    EXPECT_TRUE(peak.isReset());
-    QMimeData data;
-    data.setUrls({url});
-    EXPECT_TRUE(dropOnCanvas(&data));
-    EXPECT_TRUE(waitUntil([&prompt] { return !prompt.messages().isEmpty(); }));
-    const std::uint64_t grown = peak.megabytes();
-    EXPECT_TRUE(engineIdle());
-    return grown;
 }
 
 // A fetched PNG is read by the program's own reader, as a dropped file is: a chunk claiming 2 GB
@@ -353,14 +347,8 @@ TEST(NetworkDrops, AFetchedTiffOpens)
 {
     ScriptedPrompt prompt;
     const QImage photo = QImage(kFruits).convertToFormat(QImage::Format_ARGB32);
-    const QString path = testsupport::scratchPath(QStringLiteral("photo.tif"));
-    {
-        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
-        sourceimagefiles::writeTiff(out, sourceimagefiles::Pixels8{photo.width(), photo.height(),
-                                                                   const_cast<std::uint8_t*>(photo.constBits()),
-                                                                   photo.bytesPerLine()});
-        ASSERT_TRUE(out.flush());
-    }
+    const QString path = tiffOf(photo);
+    ASSERT_FALSE(path.isEmpty());
     Opened opened;
     inWindow([&] {
         HttpResponder server;
