@@ -6,9 +6,7 @@
 #include "document/SourceImageFiles.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QImageReader>
-#include <QTemporaryFile>
 
 #include <climits>
 #include <cstdint>
@@ -83,16 +81,10 @@ void readPng(const QByteArray& bytes, EncodedImage& result)
     result.image = image;
 }
 
-// The TIFF reader reads files: the bytes go to a private temporary file first.
 void readTiff(const QByteArray& bytes, EncodedImage& result)
 {
-    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/kestrine-picture-XXXXXX.tif"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush()) {
-        result.reason = file.errorString();
-        return;
-    }
-    const std::string path = QFile::encodeName(file.fileName()).toStdString();
-    const files::Dimensions size = files::tiffDimensions(path);
+    const std::size_t length = std::size_t(bytes.size());
+    const files::Dimensions size = files::tiffDimensions(bytes.constData(), length);
     if (!weigh(size.width, size.height, result))
         return;
     QImage image(int(size.width), int(size.height), QImage::Format_ARGB32);
@@ -106,7 +98,7 @@ void readTiff(const QByteArray& bytes, EncodedImage& result)
         return;
     }
     const KsSourceImage::View16 from{image.width(), image.height(), wide.get(), rowSamples * 2};
-    files::readTiff(path, {from.width, from.height, from.data, from.bytesPerLine});
+    files::readTiff(bytes.constData(), length, {from.width, from.height, from.data, from.bytesPerLine});
     KsSourceImage::convertTo8(from, {image.width(), image.height(), image.bits(), image.bytesPerLine()},
                               KsSourceImage::Samples16);
     result.image = image;

@@ -4,6 +4,7 @@
 // of QImage::Format_ARGB32); files hold R, G, B, A. Every function throws std::exception on a
 // failure, so callers decide what a failure means.
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -35,6 +36,8 @@ bool looksLikeTiff(const std::string& path);
 Dimensions pngDimensions(const std::string& path);
 Dimensions pngDimensions(std::istream& in);
 Dimensions tiffDimensions(const std::string& path);
+// The same for a TIFF file's bytes held in memory (a picture fetched or carried by a drop).
+Dimensions tiffDimensions(const char* data, std::size_t size);
 
 // Reads into pixels of exactly the file's size, converting any channel layout and depth to
 // four 16-bit (8-bit samples scaled by 257) or 8-bit channels.
@@ -45,6 +48,7 @@ void readPng(std::istream& in, const Pixels8& to);
 // and YCbCr come through libtiff at 8 bits. Alpha comes out straight; a file without it is
 // opaque. A layout it cannot show as meant (signed samples, say) throws.
 void readTiff(const std::string& path, const Pixels16& to);
+void readTiff(const char* data, std::size_t size, const Pixels16& to);
 
 void writePng(const std::string& path, const Pixels8& from);
 void writePng(const std::string& path, const Pixels16& from);

@@ -57,31 +57,71 @@ struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
-// The first page of a file, open for reading.
+// A TIFF held in memory, as libtiff's client procedures read it.
+struct MemoryTiff {
+    const char* data;
+    toff_t size;
+    toff_t at = 0;
+};
+
+tmsize_t readMemory(thandle_t handle, void* to, tmsize_t count)
+{
+    auto* m = static_cast<MemoryTiff*>(handle);
+    const toff_t n = count > 0 ? std::min<toff_t>(toff_t(count), m->size - std::min(m->at, m->size)) : 0;
+    std::memcpy(to, m->data + m->at, std::size_t(n));
+    m->at += n;
+    return tmsize_t(n);
+}
+
+tmsize_t writeNothing(thandle_t, void*, tmsize_t)
+{
+    return 0;
+}
+
+toff_t seekMemory(thandle_t handle, toff_t offset, int whence)
+{
+    auto* m = static_cast<MemoryTiff*>(handle);
+    const toff_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->size : 0;
+    // libtiff passes negative offsets as their unsigned wrap-around.
+    const toff_t to = base + offset;
+    if ((whence == SEEK_SET && offset > m->size) || to > m->size)
+        return toff_t(-1);
+    m->at = to;
+    return to;
+}
+
+int closeNothing(thandle_t)
+{
+    return 0;
+}
+
+toff_t memorySize(thandle_t handle)
+{
+    return static_cast<MemoryTiff*>(handle)->size;
+}
+
+int mapNothing(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void unmapNothing(thandle_t, void*, toff_t) {}
+
+// The first page of a file, or of a file's bytes in memory, open for reading.
 class TiffFile {
 public:
     explicit TiffFile(const std::string& path)
     {
-        std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
-                                                                             TIFFOpenOptionsFree);
-        if (!options)
-            throw std::bad_alloc();
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepFirstError, &m_error);
-        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), logWarning, nullptr);
         // Read, not mapped: a file cut short or changed by another program while it is read is
         // then a read error, not a crash.
-        m_tiff.reset(TIFFOpenExt(path.c_str(), "rm", options.get()));
-        if (!m_tiff)
-            fail("cannot open the file");
-        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGEWIDTH, &m_width);
-        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGELENGTH, &m_height);
-        if (m_width == 0 || m_height == 0)
-            fail("the first page has no pixels");
-        // What libtiff disliked in a directory it could still read is no damage to the pixels.
-        if (!m_error.empty()) {
-            qWarning("libtiff: %s", m_error.c_str());
-            m_error.clear();
-        }
+        adopt(TIFFOpenExt(path.c_str(), "rm", options().get()));
+    }
+
+    // The bytes must outlive the file.
+    TiffFile(const char* data, std::size_t size) : m_memory{data, toff_t(size)}
+    {
+        adopt(TIFFClientOpenExt("memory", "rm", &m_memory, readMemory, writeNothing, seekMemory, closeNothing,
+                                memorySize, mapNothing, unmapNothing, options().get()));
     }
 
     TIFF* get() const { return m_tiff.get(); }
@@ -97,7 +137,36 @@ public:
     }
 
 private:
+    using Options = std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)>;
+
+    Options options()
+    {
+        Options made(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+        if (!made)
+            throw std::bad_alloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(made.get(), keepFirstError, &m_error);
+        TIFFOpenOptionsSetWarningHandlerExtR(made.get(), logWarning, nullptr);
+        return made;
+    }
+
+    void adopt(TIFF* opened)
+    {
+        m_tiff.reset(opened);
+        if (!m_tiff)
+            fail("cannot open the file");
+        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGEWIDTH, &m_width);
+        TIFFGetField(m_tiff.get(), TIFFTAG_IMAGELENGTH, &m_height);
+        if (m_width == 0 || m_height == 0)
+            fail("the first page has no pixels");
+        // What libtiff disliked in a directory it could still read is no damage to the pixels.
+        if (!m_error.empty()) {
+            qWarning("libtiff: %s", m_error.c_str());
+            m_error.clear();
+        }
+    }
+
     std::string m_error;  // declared first: the handle reports into it until it is closed
+    MemoryTiff m_memory{nullptr, 0};
     std::unique_ptr<TIFF, TiffCloser> m_tiff;
     std::uint32_t m_width = 0;
     std::uint32_t m_height = 0;
@@ -559,17 +628,43 @@ bool looksLikeTiff(const std::string& path)
     return false;
 }
 
-Dimensions tiffDimensions(const std::string& path)
+namespace {
+
+Dimensions dimensionsOf(const TiffFile& file)
 {
-    const TiffFile file(path);
     // Before the caller allocates the pixels of a file that cannot hold them.
     refuseChunksCutShort(file);
     return {file.width(), file.height()};
 }
 
+void readFirstPage(const TiffFile& file, const Pixels16& to);
+
+} // namespace
+
+Dimensions tiffDimensions(const std::string& path)
+{
+    return dimensionsOf(TiffFile(path));
+}
+
+Dimensions tiffDimensions(const char* data, std::size_t size)
+{
+    return dimensionsOf(TiffFile(data, size));
+}
+
 void readTiff(const std::string& path, const Pixels16& to)
 {
-    const TiffFile file(path);
+    readFirstPage(TiffFile(path), to);
+}
+
+void readTiff(const char* data, std::size_t size, const Pixels16& to)
+{
+    readFirstPage(TiffFile(data, size), to);
+}
+
+namespace {
+
+void readFirstPage(const TiffFile& file, const Pixels16& to)
+{
     if (std::uint32_t(to.width) != file.width() || std::uint32_t(to.height) != file.height() || !to.data)
         throw std::invalid_argument("pixels of another size than the TIFF file");
     refuseChunksCutShort(file);
@@ -678,5 +773,7 @@ void readTiff(const std::string& path, const Pixels16& to)
         readSamples<std::uint8_t>(file, planes, perPixel, roles.data(), to);
     finishAlpha(to, hasAlpha, associated);
 }
+
+} // namespace
 
 } // namespace sourceimagefiles
